@@ -1,0 +1,82 @@
+#include "sequenziatore.h"
+
+#include "errore.h"
+#include "pannello.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+Sequenziatore::Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObject *parent)
+    : QObject(parent)
+    , m_pannello(pannello)
+    , m_modulo(pannello, comm1)
+{
+    // A coarse timer may fire up to 5 % early; a pause must never be shorter than its interval.
+    TimerPausa.setTimerType(Qt::PreciseTimer);
+    TimerPausa.setInterval(kPausa);
+    connect(&TimerPausa, &QTimer::timeout, this, &Sequenziatore::TimerPausa_Timer);
+}
+
+void Sequenziatore::Command1_Click()
+{
+    // A click during a pause would otherwise start a second request inside the first one and
+    // interleave two frames on the line.
+    if (m_inCorso)
+        return;
+    m_inCorso = true;
+    m_annullata = false;
+    try {
+        eseguiRichiesta();
+    } catch (const Errore &errore) {
+        m_inCorso = false;
+        emit this->errore(errore.numero(), errore.descrizione());
+        return;
+    }
+    m_inCorso = false;
+}
+
+void Sequenziatore::eseguiRichiesta()
+{
+    m_pannello.impostaTesto(Campo::Text1, QString());
+    m_modulo.verificaPannello();
+
+    m_modulo.InviaByte55();
+    if (!pausa())
+        return;
+    m_modulo.InviaIndirizzoStrumento();
+    if (!pausa())
+        return;
+    m_modulo.InviaTipoComando();
+    if (!pausa())
+        return;
+    m_modulo.InviaByte0002();
+    if (!pausa())
+        return;
+    m_modulo.InviaIndirizzoMemoria();
+    if (!pausa())
+        return;
+}
+
+void Sequenziatore::TimerPausa_Timer()
+{
+    PausaFinita = true;
+    TimerPausa.stop();
+}
+
+void Sequenziatore::annulla()
+{
+    m_annullata = true;
+    TimerPausa.stop();
+}
+
+// Waits for events rather than polling for them: the processor stays idle until the tick, a
+// received byte or the operator's input arrives.
+bool Sequenziatore::pausa()
+{
+    PausaFinita = false;
+    TimerPausa.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    } while (!PausaFinita && !m_annullata);
+    return !m_annullata;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "module2.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+
+class ComponenteSeriale;
+class Pannello;
+
+// One press of "Invia comando": the five phases of Module2, each followed by a pause of one tick
+// of TimerPausa during which the window's events keep flowing, so that the instrument's bytes are
+// taken in while the request runs.
+class Sequenziatore : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kPausa{100};
+
+    Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObject *parent = nullptr);
+
+    void Command1_Click();
+    void TimerPausa_Timer();
+
+    // The window is closing: a running request stops at once, writing nothing more.
+    void annulla();
+
+    bool richiestaInCorso() const { return m_inCorso; }
+
+signals:
+    // A request stopped on an error; the window shows it and stays ready for the next one.
+    void errore(int numero, const QString &descrizione);
+
+private:
+    void eseguiRichiesta();
+    [[nodiscard]] bool pausa();
+
+    Pannello &m_pannello;
+    Module2 m_modulo;
+    QTimer TimerPausa;
+    bool PausaFinita = false;
+    bool m_inCorso = false;
+    bool m_annullata = false;
+};

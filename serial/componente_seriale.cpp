@@ -1,0 +1,405 @@
+#include "componente_seriale.h"
+
+#include "porte.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <thread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+using namespace std::chrono;
+
+namespace {
+
+// Receive events handed to the window in one pass of the event loop; the rest follow in the next
+// pass, so a flood of bytes never keeps the window from answering the operator.
+constexpr qsizetype kEventiPerPassata = 2048;
+
+// What a drain may take beyond twice the time the queued bytes need on the line.
+constexpr milliseconds kMargineDrenaggio{200};
+
+constexpr int kBitPerByte = 11; // start, 8 data, parity, stop
+
+int millisecondiRestanti(steady_clock::time_point limite)
+{
+    const auto restanti = duration_cast<milliseconds>(limite - steady_clock::now()).count();
+    return int(std::clamp<long long>(restanti, 0, 60'000));
+}
+
+} // namespace
+
+ComponenteSeriale::ComponenteSeriale(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_porta, &QSerialPort::readyRead, this, &ComponenteSeriale::raccogliRicevuti);
+    connect(&m_porta, &QSerialPort::errorOccurred, this, &ComponenteSeriale::segnalaErrorePorta);
+}
+
+ComponenteSeriale::~ComponenteSeriale()
+{
+    if (m_porta.isOpen() && !m_guasto) {
+        try {
+            drena();
+        } catch (const Errore &) {
+            // The window is going away: there is nobody left to tell.
+        }
+    }
+    m_porta.close();
+}
+
+bool ComponenteSeriale::PortOpen() const
+{
+    return m_porta.isOpen() && !m_guasto;
+}
+
+void ComponenteSeriale::setPortOpen(bool aperta)
+{
+    if (aperta) {
+        if (!PortOpen())
+            apri();
+    } else {
+        chiudi();
+    }
+}
+
+void ComponenteSeriale::setSettings(const QString &testo)
+{
+    const ImpostazioniLinea nuove = ImpostazioniLinea::daTesto(testo);
+    if (PortOpen()) {
+        drena();
+        m_impostazioni = nuove;
+        configura();
+    } else {
+        m_impostazioni = nuove;
+    }
+}
+
+void ComponenteSeriale::setOutput(const QByteArray &dati)
+{
+    if (m_guasto)
+        throw *m_guasto;
+    if (!m_porta.isOpen()) {
+        throw Errore(CodiceErrore::PortaChiusa,
+                     QStringLiteral("La porta %1 non è aperta: impossibile inviare dati.")
+                             .arg(m_commPort));
+    }
+    if (m_porta.write(dati) != dati.size()) {
+        throw Errore(CodiceErrore::ScritturaNonRiuscita,
+                     QStringLiteral("Scrittura su %1 non riuscita: %2.")
+                             .arg(m_dispositivo, m_porta.errorString()));
+    }
+    // Hand the bytes to the system now, so that they leave when the request writes them and not
+    // whenever the event loop next runs.
+    m_porta.flush();
+    if (m_guasto)
+        throw *m_guasto;
+}
+
+QByteArray ComponenteSeriale::Input()
+{
+    if (m_inizioRicevuti >= m_ricevuti.size())
+        return {};
+    QByteArray carattere(1, m_ricevuti.at(m_inizioRicevuti++));
+    if (m_inizioRicevuti == m_ricevuti.size()) {
+        m_ricevuti.clear();
+        m_inizioRicevuti = 0;
+    } else if (m_inizioRicevuti > 4096 && m_inizioRicevuti * 2 > m_ricevuti.size()) {
+        m_ricevuti.remove(0, m_inizioRicevuti);
+        m_inizioRicevuti = 0;
+    }
+    return carattere;
+}
+
+void ComponenteSeriale::apri()
+{
+    if (m_porta.isOpen())
+        m_porta.close(); // a port that failed and is waiting for its close
+    m_guasto.reset();
+    m_marcatori.azzera();
+
+    m_dispositivo = Porte::dispositivo(m_commPort);
+    m_porta.setPortName(m_dispositivo);
+    if (!m_porta.open(QIODevice::ReadWrite))
+        erroreApertura();
+    configura();
+}
+
+void ComponenteSeriale::erroreApertura()
+{
+    const QSerialPort::SerialPortError errore = m_porta.error();
+    const QString motivo = m_porta.errorString();
+    m_porta.clearError();
+
+    if (errore == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(m_dispositivo)) {
+        throw Errore(CodiceErrore::DispositivoInesistente,
+                     QStringLiteral("Porta %1: il dispositivo %2 non esiste. Controllare che "
+                                    "l'adattatore sia collegato. %3")
+                             .arg(m_commPort)
+                             .arg(m_dispositivo, Porte::elenco()));
+    }
+    if (errore == QSerialPort::PermissionError) {
+#ifndef Q_OS_WIN
+        if (::access(QFile::encodeName(m_dispositivo).constData(), R_OK | W_OK) != 0
+            && errno == EACCES) {
+            throw Errore(CodiceErrore::PermessoNegato,
+                         QStringLiteral("Porta %1: permesso negato sul dispositivo %2. Aggiungere "
+                                        "l'utente al gruppo dialout (sudo usermod -aG dialout "
+                                        "$USER), poi uscire e rientrare nella sessione.")
+                                 .arg(m_commPort)
+                                 .arg(m_dispositivo));
+        }
+#endif
+        throw Errore(CodiceErrore::PortaOccupata,
+                     QStringLiteral("Porta %1: il dispositivo %2 è occupato da un altro "
+                                    "programma. Chiudere l'altro programma e riprovare.")
+                             .arg(m_commPort)
+                             .arg(m_dispositivo));
+    }
+    throw Errore(CodiceErrore::AperturaNonRiuscita,
+                 QStringLiteral("Porta %1: impossibile aprire %2: %3.")
+                         .arg(m_commPort)
+                         .arg(m_dispositivo, motivo));
+}
+
+void ComponenteSeriale::configura()
+{
+    bool accettate = m_porta.setBaudRate(m_impostazioni.baud)
+                  && m_porta.setDataBits(QSerialPort::Data8)
+                  && m_porta.setStopBits(QSerialPort::OneStop)
+                  && m_porta.setFlowControl(QSerialPort::NoFlowControl);
+#ifdef Q_OS_WIN
+    accettate = accettate && m_porta.setParity(m_impostazioni.parita);
+#endif
+    QString motivo = m_porta.errorString();
+
+#ifndef Q_OS_WIN
+    // Parity goes to the system in one call of our own, together with the input flags: Qt checks
+    // the parity it reads back, and a pseudo-terminal, for one, forgets the parity bit. Parity and
+    // framing errors are marked in the input so that the byte can be replaced (MarcatoriParita).
+    if (accettate) {
+        const int fd = int(m_porta.handle());
+        termios tio{};
+        accettate = ::tcgetattr(fd, &tio) == 0;
+        if (accettate) {
+            tio.c_cflag &= ~tcflag_t(PARENB | PARODD | CSIZE | CSTOPB);
+            tio.c_cflag |= CS8 | CREAD | CLOCAL;
+            if (m_impostazioni.parita != QSerialPort::NoParity)
+                tio.c_cflag |= PARENB;
+            if (m_impostazioni.parita == QSerialPort::OddParity)
+                tio.c_cflag |= PARODD;
+            tio.c_iflag &= ~tcflag_t(IGNPAR | ISTRIP | IGNBRK | BRKINT | INPCK | IXON | IXOFF
+                                     | IXANY);
+            tio.c_iflag |= PARMRK;
+            if (m_impostazioni.parita != QSerialPort::NoParity)
+                tio.c_iflag |= INPCK;
+            accettate = ::tcsetattr(fd, TCSANOW, &tio) == 0;
+        }
+        if (!accettate)
+            motivo = QString::fromLocal8Bit(strerror(errno));
+    }
+#endif
+
+    if (!accettate) {
+        m_porta.close();
+        m_porta.clearError();
+        throw Errore(CodiceErrore::ImpostazioniRifiutate,
+                     QStringLiteral("Porta %1: il dispositivo %2 non accetta le impostazioni %3: "
+                                    "%4. Scegliere un'altra velocità.")
+                             .arg(m_commPort)
+                             .arg(m_dispositivo, m_impostazioni.testo(), motivo));
+    }
+}
+
+void ComponenteSeriale::chiudi()
+{
+    if (!m_porta.isOpen())
+        return;
+    if (m_guasto) {
+        m_porta.close();
+        return;
+    }
+    try {
+        drena();
+    } catch (const Errore &) {
+        m_porta.close();
+        throw;
+    }
+    raccogliPrimaDellaChiusura();
+    m_porta.close();
+}
+
+milliseconds ComponenteSeriale::tempoDiTrasmissione(qint64 byte) const
+{
+    const qint64 bit = byte * kBitPerByte * 1000;
+    return milliseconds((bit + m_impostazioni.baud - 1) / m_impostazioni.baud);
+}
+
+// Waits until every byte handed to Output has left the port: first out of Qt's buffer into the
+// system, then out of the system's queue onto the line. Closing or reconfiguring the port before
+// that would throw bytes away or send them with the new settings.
+void ComponenteSeriale::drena()
+{
+    qint64 inCoda = m_porta.bytesToWrite();
+#ifndef Q_OS_WIN
+    const int fd = int(m_porta.handle());
+    int nelSistema = 0;
+    if (::ioctl(fd, TIOCOUTQ, &nelSistema) == 0)
+        inCoda += nelSistema;
+#endif
+    const auto limite = steady_clock::now() + 2 * tempoDiTrasmissione(inCoda) + kMargineDrenaggio;
+
+    while (m_porta.bytesToWrite() > 0) {
+        m_porta.flush();
+        if (m_guasto) {
+            m_porta.close();
+            throw *m_guasto;
+        }
+        if (m_porta.bytesToWrite() == 0)
+            break;
+        if (steady_clock::now() >= limite)
+            break;
+#ifdef Q_OS_WIN
+        m_porta.waitForBytesWritten(millisecondiRestanti(limite));
+#else
+        pollfd attesa{fd, POLLOUT, 0};
+        ::poll(&attesa, 1, millisecondiRestanti(limite));
+#endif
+    }
+    attendiCodaDelSistema(limite);
+}
+
+void ComponenteSeriale::attendiCodaDelSistema(steady_clock::time_point limite)
+{
+    qint64 rimasti = m_porta.bytesToWrite();
+#ifdef Q_OS_WIN
+    if (rimasti == 0)
+        ::FlushFileBuffers(reinterpret_cast<HANDLE>(m_porta.handle()));
+#else
+    const int fd = int(m_porta.handle());
+    int nelSistema = 0;
+    while (rimasti == 0 && ::ioctl(fd, TIOCOUTQ, &nelSistema) == 0 && nelSistema > 0) {
+        if (steady_clock::now() >= limite) {
+            rimasti = nelSistema;
+            break;
+        }
+        const auto sonno = std::min(tempoDiTrasmissione(nelSistema),
+                                    milliseconds(millisecondiRestanti(limite)));
+        std::this_thread::sleep_for(std::max(sonno, milliseconds(1)));
+    }
+    // Only the last bytes in the UART's own shift register can remain here.
+    if (rimasti == 0)
+        ::tcdrain(fd);
+#endif
+    if (rimasti > 0) {
+        throw Errore(CodiceErrore::TrasmissioneBloccata,
+                     QStringLiteral("La porta %1 (%2) non ha trasmesso %3 byte nel tempo "
+                                    "previsto: la linea è bloccata. Controllare il cavo e il "
+                                    "controllo di flusso dello strumento.")
+                             .arg(m_commPort)
+                             .arg(m_dispositivo)
+                             .arg(rimasti));
+    }
+}
+
+void ComponenteSeriale::raccogliRicevuti()
+{
+    accogli(m_porta.readAll());
+}
+
+// Before a close: what the system holds and Qt has not read yet would be thrown away with it.
+void ComponenteSeriale::raccogliPrimaDellaChiusura()
+{
+    QByteArray grezzi = m_porta.readAll();
+#ifndef Q_OS_WIN
+    char blocco[4096];
+    ssize_t letti = 0;
+    while ((letti = ::read(int(m_porta.handle()), blocco, sizeof blocco)) > 0)
+        grezzi.append(blocco, letti);
+#endif
+    accogli(grezzi);
+}
+
+void ComponenteSeriale::accogli(const QByteArray &grezzi)
+{
+    if (grezzi.isEmpty())
+        return;
+    m_daConsegnare += m_marcatori.decodifica(grezzi, m_ricevuti);
+    pianificaConsegna();
+}
+
+void ComponenteSeriale::pianificaConsegna()
+{
+    if (m_consegnaPianificata || m_daConsegnare == 0)
+        return;
+    m_consegnaPianificata = true;
+    QMetaObject::invokeMethod(this, &ComponenteSeriale::consegna, Qt::QueuedConnection);
+}
+
+void ComponenteSeriale::consegna()
+{
+    m_consegnaPianificata = false;
+    const qsizetype eventi = std::min(m_daConsegnare, kEventiPerPassata);
+    m_daConsegnare -= eventi;
+    for (qsizetype i = 0; i < eventi; ++i) {
+        m_evento = kEventoRicezione;
+        emit OnComm();
+    }
+    pianificaConsegna();
+}
+
+bool ComponenteSeriale::lineaCaduta() const
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    pollfd stato{int(m_porta.handle()), POLLIN, 0};
+    return ::poll(&stato, 1, 0) > 0 && (stato.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
+}
+
+Errore ComponenteSeriale::errorePortaPersa() const
+{
+    return Errore(CodiceErrore::PortaPersa,
+                  QStringLiteral("La porta %1 (%2) ha smesso di rispondere: l'adattatore è stato "
+                                 "scollegato o il dispositivo è stato chiuso. Ricollegarlo e "
+                                 "inviare di nuovo il comando.")
+                          .arg(m_commPort)
+                          .arg(m_dispositivo));
+}
+
+// A hung-up tty stays readable for ever: left open, Qt would poll it in a busy loop. The port is
+// closed from the event loop, since Qt is still inside its own read or write when it reports.
+void ComponenteSeriale::segnalaErrorePorta(QSerialPort::SerialPortError errore)
+{
+    if (!m_porta.isOpen() || m_guasto)
+        return;
+    // Qt also reports a full output queue (EAGAIN) as a resource error: only a line that hung up
+    // is a lost port.
+    const bool erroreDiLinea = errore == QSerialPort::ReadError || errore == QSerialPort::WriteError
+                        || errore == QSerialPort::ResourceError;
+    if (!erroreDiLinea || !lineaCaduta())
+        return;
+    m_guasto = errorePortaPersa();
+    if (m_chiusuraPianificata)
+        return;
+    m_chiusuraPianificata = true;
+    QMetaObject::invokeMethod(this, &ComponenteSeriale::chiudiPerGuasto, Qt::QueuedConnection);
+}
+
+void ComponenteSeriale::chiudiPerGuasto()
+{
+    m_chiusuraPianificata = false;
+    if (m_guasto && m_porta.isOpen())
+        m_porta.close();
+}

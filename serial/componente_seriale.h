@@ -1,0 +1,97 @@
+#pragma once
+
+#include "errore.h"
+#include "impostazioni_linea.h"
+#include "marcatori_parita.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+
+#include <chrono>
+#include <optional>
+
+// The serial communications component of the window: one port, opened by number with a settings
+// text, written one text at a time, read one character per receive event.
+//
+// Guarantees the request logic builds on:
+// - nothing handed to Output is lost or sent with other line settings: closing the port or
+//   changing its settings first waits until every queued byte has left it, for no longer than
+//   the bytes need at the line's rate;
+// - OnComm is emitted only from the event loop, never inside a call to this class, once per
+//   received byte and in order of arrival, however the bytes were grouped on arrival;
+// - a port that fails while open is closed at once, and the next operation names the device.
+class ComponenteSeriale : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint16 kEventoRicezione = 2;
+
+    // Stored configuration.
+    static constexpr int InBufferSize = 1024;
+    static constexpr int OutBufferSize = 512;
+    static constexpr int RThreshold = 1;
+    static constexpr int InputLen = 1;
+    static constexpr char ParityReplace = '?';
+
+    explicit ComponenteSeriale(QObject *parent = nullptr);
+    ~ComponenteSeriale() override;
+
+    bool PortOpen() const;
+    // true opens port CommPort with Settings; false closes it. Throws Errore.
+    void setPortOpen(bool aperta);
+
+    qint16 CommPort() const { return m_commPort; }
+    void setCommPort(qint16 numero) { m_commPort = numero; }
+
+    QString Settings() const { return m_impostazioni.testo(); }
+    // Throws Errore for a text the line cannot take. Applied at once if the port is open.
+    void setSettings(const QString &testo);
+
+    // Queues each byte of the text for the line. Throws Errore if the port is not open.
+    void setOutput(const QByteArray &dati);
+
+    // One received character, taken out of the receive buffer; empty if none waits.
+    QByteArray Input();
+
+    qint16 CommEvent() const { return m_evento; }
+
+    // The device of the port last opened (or tried), for messages.
+    QString dispositivo() const { return m_dispositivo; }
+
+signals:
+    void OnComm();
+
+private:
+    void apri();
+    void chiudi();
+    void configura();
+    void drena();
+    void attendiCodaDelSistema(std::chrono::steady_clock::time_point limite);
+    void raccogliRicevuti();
+    void raccogliPrimaDellaChiusura();
+    void accogli(const QByteArray &grezzi);
+    void consegna();
+    void pianificaConsegna();
+    void segnalaErrorePorta(QSerialPort::SerialPortError errore);
+    bool lineaCaduta() const;
+    void chiudiPerGuasto();
+    [[noreturn]] void erroreApertura();
+    std::chrono::milliseconds tempoDiTrasmissione(qint64 byte) const;
+    Errore errorePortaPersa() const;
+
+    QSerialPort m_porta;
+    qint16 m_commPort = 1;
+    ImpostazioniLinea m_impostazioni;
+    QString m_dispositivo;
+    std::optional<Errore> m_guasto;
+
+    MarcatoriParita m_marcatori{ParityReplace};
+    QByteArray m_ricevuti;
+    qsizetype m_inizioRicevuti = 0;
+    qsizetype m_daConsegnare = 0;
+    bool m_consegnaPianificata = false;
+    bool m_chiusuraPianificata = false;
+    qint16 m_evento = 0;
+};

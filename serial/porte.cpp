@@ -1,0 +1,76 @@
+#include "porte.h"
+
+#include "errore.h"
+
+#include <QSerialPortInfo>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace Porte {
+namespace {
+
+#ifndef Q_OS_WIN
+QString variabile(int numero)
+{
+    return QStringLiteral("BANCO_PORTA%1").arg(numero);
+}
+
+QStringList porteDelSistema()
+{
+    QStringList percorsi;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        percorsi.append(info.systemLocation());
+    std::sort(percorsi.begin(), percorsi.end());
+    return percorsi;
+}
+#endif
+
+} // namespace
+
+QString dispositivo(int numero)
+{
+#ifdef Q_OS_WIN
+    if (numero >= 1)
+        return QStringLiteral("COM%1").arg(numero);
+#else
+    if (numero >= 1) {
+        const QString daVariabile = qEnvironmentVariable(qPrintable(variabile(numero))).trimmed();
+        if (!daVariabile.isEmpty())
+            return daVariabile;
+        const QStringList porte = porteDelSistema();
+        if (numero <= porte.size())
+            return porte.at(numero - 1);
+    }
+#endif
+    throw Errore(CodiceErrore::NessunDispositivo,
+                 QStringLiteral("Porta %1: nessun dispositivo seriale corrisponde a questo "
+                                "numero. %2")
+                         .arg(numero)
+                         .arg(elenco()));
+}
+
+QString elenco()
+{
+#ifdef Q_OS_WIN
+    QStringList voci;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        voci.append(info.portName());
+    if (voci.isEmpty())
+        return QStringLiteral("Nessuna porta seriale trovata: collegare l'adattatore.");
+    return QStringLiteral("Porte disponibili: %1.").arg(voci.join(QStringLiteral(", ")));
+#else
+    QStringList voci;
+    const QStringList porte = porteDelSistema();
+    for (qsizetype i = 0; i < porte.size(); ++i)
+        voci.append(QStringLiteral("%1 = %2").arg(i + 1).arg(porte.at(i)));
+    if (voci.isEmpty()) {
+        return QStringLiteral("Nessuna porta seriale trovata: collegare l'adattatore, oppure "
+                              "indicare il dispositivo con la variabile BANCO_PORTA<numero> "
+                              "(per esempio BANCO_PORTA1=/dev/ttyUSB0).");
+    }
+    return QStringLiteral("Porte disponibili: %1.").arg(voci.join(QStringLiteral(", ")));
+#endif
+}
+
+} // namespace Porte

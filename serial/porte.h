@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Port numbers as the panel shows them, mapped to the system's devices. On Windows port N is
+// COM<N>. On Linux port N is the device named by the environment variable BANCO_PORTA<N> when it
+// is set, otherwise the N-th serial port the system lists, in order of device name.
+namespace Porte {
+
+// Throws Errore(NessunDispositivo) when no device answers to the number.
+QString dispositivo(int numero);
+
+// "1 = /dev/ttyS0, 2 = /dev/ttyUSB0", or a sentence saying there are none.
+QString elenco();
+
+} // namespace Porte

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The far end of a pseudo-terminal, standing in for an instrument: the program opens the
+// terminal's device, the peer sees every byte the program writes and when it arrived, and writes
+// bytes back. Closing the peer hangs the line up, as unplugging an adapter does.
+class PeerPty
+{
+public:
+    PeerPty();
+    ~PeerPty();
+    PeerPty(const PeerPty &) = delete;
+    PeerPty &operator=(const PeerPty &) = delete;
+
+    QString percorso() const { return m_percorso; }
+
+    // Writes in the background, as fast as the line takes the bytes: the program reads them only
+    // when its event loop runs.
+    void scrivi(const QByteArray &dati);
+    QByteArray ricevuti() const;
+
+    // The bytes received, split wherever the line stayed silent for at least pausaMinima.
+    QList<QByteArray> gruppi(std::chrono::milliseconds pausaMinima) const;
+
+    // A peer that stops reading: what the program writes piles up in the line.
+    void sospendiLettura() { m_sospeso = true; }
+
+    // Hangs the line up; the device disappears.
+    void riaggancia();
+
+private:
+    void leggi();
+
+    int m_master = -1;
+    int m_slave = -1;
+    int m_sveglia[2] = {-1, -1};
+    std::atomic<bool> m_sospeso{false};
+    QString m_percorso;
+    std::thread m_lettore;
+    std::thread m_scrittore;
+    mutable std::mutex m_mutex;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, char>> m_ricevuti;
+};
+
+// "55 | 00 00 | 00" for a list of groups: easy to compare and to read in a failure.
+QString comeTesto(const QList<QByteArray> &gruppi);
