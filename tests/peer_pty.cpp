@@ -1,6 +1,7 @@
 #include "peer_pty.h"
 
 #include <QStringList>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -115,4 +116,19 @@ QString comeTesto(const QList<QByteArray> &gruppi)
     for (const QByteArray &gruppo : gruppi)
         parti.append(QString::fromLatin1(gruppo.toHex(' ')).toUpper());
     return parti.join(QStringLiteral(" | "));
+}
+
+void quandoRicevuti(QObject *contesto, const PeerPty &peer, qsizetype n,
+                    std::function<void()> azione)
+{
+    auto *sorveglianza = new QTimer(contesto);
+    sorveglianza->setInterval(std::chrono::milliseconds(1));
+    QObject::connect(sorveglianza, &QTimer::timeout, contesto, [=, &peer] {
+        if (peer.ricevuti().size() < n)
+            return;
+        sorveglianza->stop();
+        sorveglianza->deleteLater();
+        azione();
+    });
+    sorveglianza->start();
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -13,6 +14,8 @@
 // The far end of a pseudo-terminal, standing in for an instrument: the program opens the
 // terminal's device, the peer sees every byte the program writes and when it arrived, and writes
 // bytes back. Closing the peer hangs the line up, as unplugging an adapter does.
+class QObject;
+
 class PeerPty
 {
 public:
@@ -53,3 +56,8 @@ private:
 
 // "55 | 00 00 | 00" for a list of groups: easy to compare and to read in a failure.
 QString comeTesto(const QList<QByteArray> &gruppi);
+
+// Runs azione from inside the event loop (a request's pauses included) as soon as the peer has
+// received n bytes.
+void quandoRicevuti(QObject *contesto, const PeerPty &peer, qsizetype n,
+                    std::function<void()> azione);

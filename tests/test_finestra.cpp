@@ -1,0 +1,90 @@
+#include "form3.h"
+#include "peer_pty.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace std::chrono_literals;
+
+class TestFinestra : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void chiusuraDuranteLaRichiesta_data();
+    void chiusuraDuranteLaRichiesta();
+    void erroreMostratoEFinestraPronta();
+};
+
+void TestFinestra::init()
+{
+    // The window is shown and closed as the operator would; nothing else is open.
+    QApplication::setQuitOnLastWindowClosed(true);
+}
+
+void TestFinestra::cleanup()
+{
+    qunsetenv("BANCO_PORTA1");
+}
+
+void TestFinestra::chiusuraDuranteLaRichiesta_data()
+{
+    QTest::addColumn<qsizetype>("ricevutiAllaChiusura");
+    QTest::newRow("pausa 1") << qsizetype(1);
+    QTest::newRow("pausa 2") << qsizetype(3);
+    QTest::newRow("pausa 3") << qsizetype(4);
+    QTest::newRow("pausa 4") << qsizetype(6);
+    QTest::newRow("pausa 5") << qsizetype(8);
+}
+
+// Closing the window in a pause ends the request and the program: nothing more goes on the line
+// and the event loop returns, rather than the quit being swallowed by the next pause.
+void TestFinestra::chiusuraDuranteLaRichiesta()
+{
+    QFETCH(qsizetype, ricevutiAllaChiusura);
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+
+    Form3 finestra;
+    finestra.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+    auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
+    QTimer::singleShot(0, pulsante, [pulsante] { QTest::mouseClick(pulsante, Qt::LeftButton); });
+    quandoRicevuti(&finestra, peer, ricevutiAllaChiusura, [&finestra] { finestra.close(); });
+
+    QTimer scaduto;
+    scaduto.setSingleShot(true);
+    connect(&scaduto, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    scaduto.start(10s);
+    QCOMPARE(QApplication::exec(), 0);
+
+    QVERIFY(!finestra.sequenziatore().richiestaInCorso());
+    QCOMPARE(peer.ricevuti().size(), ricevutiAllaChiusura);
+}
+
+void TestFinestra::erroreMostratoEFinestraPronta()
+{
+    Form3 finestra;
+    finestra.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+    finestra.findChild<QComboBox *>(QStringLiteral("Combo2"))->setCurrentText(QStringLiteral("x"));
+    QTest::mouseClick(finestra.findChild<QPushButton *>(QStringLiteral("Command1")),
+                      Qt::LeftButton);
+
+    QMessageBox *messaggio = nullptr;
+    QTRY_VERIFY((messaggio = finestra.findChild<QMessageBox *>()) && messaggio->isVisible());
+    QCOMPARE(messaggio->text(), QStringLiteral("Errore 2"));
+    QVERIFY2(messaggio->informativeText().contains(u"Baud"), qPrintable(messaggio->informativeText()));
+    QVERIFY(finestra.isVisible());
+    QVERIFY(!finestra.sequenziatore().richiestaInCorso());
+    messaggio->accept();
+}
+
+QTEST_MAIN(TestFinestra)
+#include "test_finestra.moc"
