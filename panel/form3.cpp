@@ -13,6 +13,10 @@ Form3::Form3(QWidget *parent)
     ui->setupUi(this);
     connect(ui->Command1, &QPushButton::clicked, &m_sequenziatore, &Sequenziatore::Command1_Click);
     connect(&m_sequenziatore, &Sequenziatore::errore, this, &Form3::mostraErrore);
+    connect(ui->Text1, &QLineEdit::textEdited, this, [this](const QString &testo) {
+        m_testo1.imposta(testo);
+    });
+    ui->Text1->installEventFilter(this);
 }
 
 Form3::~Form3() = default;
@@ -31,7 +35,7 @@ QString Form3::testo(Campo campo) const
     case Campo::ComboIndirizzo:
         return ui->ComboIndirizzo->currentText();
     case Campo::Text1:
-        return ui->Text1->text();
+        return m_testo1.testo();
     case Campo::Text3:
         return ui->Text3->text();
     }
@@ -57,12 +61,50 @@ void Form3::impostaTesto(Campo campo, const QString &testo)
         ui->ComboIndirizzo->setCurrentText(testo);
         break;
     case Campo::Text1:
+        m_testo1.imposta(testo);
         ui->Text1->setText(testo);
         break;
     case Campo::Text3:
         ui->Text3->setText(testo);
         break;
     }
+}
+
+void Form3::aggiungiRicevuto(QStringView voce)
+{
+    m_testo1.aggiungi(voce);
+    if (m_testo1DaMostrare)
+        return;
+    m_testo1DaMostrare = true;
+    QMetaObject::invokeMethod(this, &Form3::mostraTestoRicevuto, Qt::QueuedConnection);
+}
+
+void Form3::mostraTestoRicevuto()
+{
+    if (!m_testo1DaMostrare)
+        return;
+    m_testo1DaMostrare = false;
+    ui->Text1->setText(m_testo1.testo()); // the cursor goes to the end: the newest bytes show
+}
+
+// The operator edits what the box shows: before a key or a click reaches it, it shows every
+// byte received so far, so that an edit never drops bytes still waiting to be shown.
+bool Form3::eventFilter(QObject *oggetto, QEvent *evento)
+{
+    if (oggetto == ui->Text1) {
+        switch (evento->type()) {
+        case QEvent::KeyPress:
+        case QEvent::InputMethod:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Drop:
+            mostraTestoRicevuto();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(oggetto, evento);
 }
 
 void Form3::closeEvent(QCloseEvent *evento)

@@ -2,6 +2,7 @@
 
 #include "componente_seriale.h"
 #include "pannello.h"
+#include "ricezione.h"
 #include "sequenziatore.h"
 
 #include <QWidget>
@@ -24,17 +25,24 @@ public:
 
     QString testo(Campo campo) const override;
     void impostaTesto(Campo campo, const QString &testo) override;
+    void aggiungiRicevuto(QStringView voce) override;
 
     ComponenteSeriale &comm1() { return Comm1; }
     Sequenziatore &sequenziatore() { return m_sequenziatore; }
 
 protected:
     void closeEvent(QCloseEvent *evento) override;
+    bool eventFilter(QObject *oggetto, QEvent *evento) override;
 
 private:
     void mostraErrore(int numero, const QString &descrizione);
+    void mostraTestoRicevuto();
 
     std::unique_ptr<Ui::Form3> ui;
+    // What Text1 holds; the box shows it once per pass of the event loop, however many bytes
+    // arrived in that pass.
+    TestoRicevuto m_testo1;
+    bool m_testo1DaMostrare = false;
     ComponenteSeriale Comm1;
     Sequenziatore m_sequenziatore;
 };

@@ -22,4 +22,6 @@ public:
 
     virtual QString testo(Campo campo) const = 0;
     virtual void impostaTesto(Campo campo, const QString &testo) = 0;
+    // Appends to Text1, the received text.
+    virtual void aggiungiRicevuto(QStringView voce) = 0;
 };

@@ -1,7 +1,9 @@
 #include "sequenziatore.h"
 
 #include "errore.h"
+#include "componente_seriale.h"
 #include "pannello.h"
+#include "ricezione.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -9,12 +11,14 @@
 Sequenziatore::Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObject *parent)
     : QObject(parent)
     , m_pannello(pannello)
+    , Comm1(comm1)
     , m_modulo(pannello, comm1)
 {
     // A coarse timer may fire up to 5 % early; a pause must never be shorter than its interval.
     TimerPausa.setTimerType(Qt::PreciseTimer);
     TimerPausa.setInterval(kPausa);
     connect(&TimerPausa, &QTimer::timeout, this, &Sequenziatore::TimerPausa_Timer);
+    connect(&Comm1, &ComponenteSeriale::OnComm, this, &Sequenziatore::Comm1_OnComm);
 }
 
 void Sequenziatore::Command1_Click()
@@ -55,12 +59,25 @@ void Sequenziatore::eseguiRichiesta()
     m_modulo.InviaIndirizzoMemoria();
     if (!pausa())
         return;
+
+    const quint16 valore = decodificaRisposta(m_pannello.testo(Campo::Text1));
+    m_pannello.impostaTesto(Campo::Text3, QString::number(valore));
 }
 
 void Sequenziatore::TimerPausa_Timer()
 {
     PausaFinita = true;
     TimerPausa.stop();
+}
+
+void Sequenziatore::Comm1_OnComm()
+{
+    if (Comm1.CommEvent() != ComponenteSeriale::kEventoRicezione)
+        return;
+    const QByteArray carattere = Comm1.Input();
+    if (carattere.isEmpty())
+        return;
+    m_pannello.aggiungiRicevuto(voceRicevuta(quint8(carattere.front())));
 }
 
 void Sequenziatore::annulla()

@@ -12,7 +12,8 @@ class Pannello;
 
 // One press of "Invia comando": the five phases of Module2, each followed by a pause of one tick
 // of TimerPausa during which the window's events keep flowing, so that the instrument's bytes are
-// taken in while the request runs.
+// taken in while the request runs; then the reply's value is decoded from the received text.
+// Every byte received, during a request or not, is appended to the received text.
 class Sequenziatore : public QObject
 {
     Q_OBJECT
@@ -24,6 +25,7 @@ public:
 
     void Command1_Click();
     void TimerPausa_Timer();
+    void Comm1_OnComm();
 
     // The window is closing: a running request stops at once, writing nothing more.
     void annulla();
@@ -39,6 +41,7 @@ private:
     [[nodiscard]] bool pausa();
 
     Pannello &m_pannello;
+    ComponenteSeriale &Comm1;
     Module2 m_modulo;
     QTimer TimerPausa;
     bool PausaFinita = false;

@@ -2,6 +2,7 @@
 #include "errore.h"
 #include "impostazioni_linea.h"
 #include "marcatori_parita.h"
+#include "ricezione.h"
 
 #include <QTest>
 
@@ -48,6 +49,11 @@ private slots:
     void marcatoriParita();
     void citazioneNeiMessaggi_data();
     void citazioneNeiMessaggi();
+    void vociRicevute_data();
+    void vociRicevute();
+    void decodificaRisposta_data();
+    void decodificaRisposta();
+    void testoRicevutoLimitatoTieneIPiuRecenti();
 };
 
 void TestConversioni::numeroPorta_data()
@@ -270,6 +276,77 @@ void TestConversioni::citazioneNeiMessaggi()
     QFETCH(QString, testo);
     QFETCH(QString, citato);
     QCOMPARE(citaTesto(testo), citato);
+}
+
+void TestConversioni::vociRicevute_data()
+{
+    QTest::addColumn<int>("byte");
+    QTest::addColumn<QString>("voce");
+    QTest::newRow("zero") << 0x00 << " 0";
+    QTest::newRow("una cifra") << 0x0A << " A";
+    QTest::newRow("due cifre") << 0xE8 << " E8";
+    QTest::newRow("massimo") << 0xFF << " FF";
+}
+
+void TestConversioni::vociRicevute()
+{
+    QFETCH(int, byte);
+    QFETCH(QString, voce);
+    QCOMPARE(voceRicevuta(quint8(byte)), voce);
+}
+
+void TestConversioni::decodificaRisposta_data()
+{
+    QTest::addColumn<QString>("testo");
+    QTest::addColumn<qint64>("valore");
+    QTest::addColumn<int>("errore");
+
+    QTest::newRow("lettura di 1000") << " 6 0 3 E8" << qint64(1000) << kNessunErrore;
+    QTest::newRow("byte alto zero, basso di una cifra") << " 0 5" << qint64(5) << kNessunErrore;
+    QTest::newRow("un byte solo") << " 7F" << qint64(127) << kNessunErrore;
+    QTest::newRow("una cifra sola") << " 7" << qint64(7) << kNessunErrore;
+    QTest::newRow("nulla ricevuto") << "" << qint64(0) << kNessunErrore;
+    QTest::newRow("alto e basso di una cifra") << " 1 5" << qint64(261) << kNessunErrore;
+    QTest::newRow("0x0308") << " 3 8" << qint64(776) << kNessunErrore;
+    QTest::newRow("alto di due cifre") << " 12 34" << qint64(4660) << kNessunErrore;
+    QTest::newRow("alto di due cifre, basso di una") << " AB 5" << qint64(43781) << kNessunErrore;
+    QTest::newRow("massimo") << " FF FF" << qint64(65535) << kNessunErrore;
+    QTest::newRow("minuscole scritte a mano") << " ab cd" << qint64(0xABCD) << kNessunErrore;
+    QTest::newRow("spazi in più") << "  1   2 " << qint64(0x0102) << kNessunErrore;
+
+    const int errore = int(CodiceErrore::RispostaNonDecodificabile);
+    QTest::newRow("tre cifre") << " 1 234" << qint64(0) << errore;
+    QTest::newRow("non esadecimale") << " 6 G" << qint64(0) << errore;
+    QTest::newRow("segno") << " 6 +1" << qint64(0) << errore;
+    QTest::newRow("voce sbagliata prima delle ultime") << " x 1 2" << qint64(0) << errore;
+}
+
+void TestConversioni::decodificaRisposta()
+{
+    QFETCH(QString, testo);
+    QFETCH(qint64, valore);
+    QFETCH(int, errore);
+    const Esito esito = esegui([&] { return ::decodificaRisposta(testo); });
+    QCOMPARE(esito.errore, errore);
+    QCOMPARE(esito.valore, valore);
+}
+
+// However many bytes arrive, the text stays bounded, keeps whole entries in the order they came
+// and always ends with the newest one.
+void TestConversioni::testoRicevutoLimitatoTieneIPiuRecenti()
+{
+    TestoRicevuto testo;
+    QStringList tutte;
+    for (int i = 0; i < 100'000; ++i) {
+        const QString voce = voceRicevuta(quint8(i * 7));
+        tutte.append(voce);
+        testo.aggiungi(voce);
+        QVERIFY(testo.testo().size() <= 2 * TestoRicevuto::kCaratteriTenuti + 3);
+    }
+    QVERIFY(testo.testo().size() >= TestoRicevuto::kCaratteriTenuti);
+    QVERIFY(testo.testo().startsWith(u' '));
+    const qsizetype voci = testo.testo().count(u' ');
+    QCOMPARE(testo.testo(), tutte.mid(tutte.size() - voci).join(QString()));
 }
 
 QTEST_APPLESS_MAIN(TestConversioni)

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -20,6 +21,7 @@ private slots:
     void chiusuraDuranteLaRichiesta_data();
     void chiusuraDuranteLaRichiesta();
     void erroreMostratoEFinestraPronta();
+    void rafficaLungaMostrataPerIntero();
 };
 
 void TestFinestra::init()
@@ -84,6 +86,38 @@ void TestFinestra::erroreMostratoEFinestraPronta()
     QVERIFY(finestra.isVisible());
     QVERIFY(!finestra.sequenziatore().richiestaInCorso());
     messaggio->accept();
+}
+
+// The box shows the newest bytes, in order, past the 32767 characters a line edit takes by
+// default, and the value decoded is that of the last two.
+void TestFinestra::rafficaLungaMostrataPerIntero()
+{
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    // At least 20,000 bytes, and as many as leave the received text longer than 32767.
+    QByteArray raffica;
+    QString attesi;
+    TestoRicevuto lunghezza;
+    while (raffica.size() < 20'000 || lunghezza.testo().size() <= 32767) {
+        raffica.append(char(0xF0 | (raffica.size() % 16)));
+        attesi += voceRicevuta(quint8(raffica.back()));
+        lunghezza.aggiungi(voceRicevuta(quint8(raffica.back())));
+    }
+
+    Form3 finestra;
+    finestra.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+    quandoRicevuti(&finestra, peer, 3, [&] { peer.scrivi(raffica); });
+    QTest::mouseClick(finestra.findChild<QPushButton *>(QStringLiteral("Command1")),
+                      Qt::LeftButton);
+    QTRY_VERIFY(!finestra.sequenziatore().richiestaInCorso());
+
+    auto *text1 = finestra.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    QTRY_COMPARE(text1->text(), finestra.testo(Campo::Text1));
+    QVERIFY(text1->text().size() > 32767);
+    QVERIFY2(attesi.endsWith(text1->text()), "the box does not end with the newest bytes");
+    QCOMPARE(finestra.findChild<QLineEdit *>(QStringLiteral("Text3"))->text(),
+             QString::number((quint8(raffica.at(raffica.size() - 2)) << 8) | quint8(raffica.back())));
 }
 
 QTEST_MAIN(TestFinestra)

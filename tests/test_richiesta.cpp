@@ -3,6 +3,7 @@
 #include "pannello_finto.h"
 #include "peer_pty.h"
 #include "registro_sistema.h"
+#include "ricezione.h"
 #include "sequenziatore.h"
 
 #include <QSignalSpy>
@@ -67,6 +68,11 @@ private slots:
     void testoCambiatoDuranteUnaPausa();
     void secondoClicDuranteLaRichiestaIgnorato();
     void testoRicevutoSvuotatoAllInizio();
+    void rispostaDuranteLePause_data();
+    void rispostaDuranteLePause();
+    void byteFuoriDallaRichiesta();
+    void rafficaLungaDuranteLaRichiesta();
+    void testoRicevutoModificatoNonDecodificabile();
 };
 
 void TestRichiesta::cleanup()
@@ -278,6 +284,97 @@ void TestRichiesta::testoRicevutoSvuotatoAllInizio()
                    [&] { allaPrimaFase = banco.pannello.testo(Campo::Text1); });
     banco.sequenziatore.Command1_Click();
     QCOMPARE(allaPrimaFase, QString());
+}
+
+using Risposta = QList<std::pair<qsizetype, QByteArray>>; // after so many bytes, these
+
+void TestRichiesta::rispostaDuranteLePause_data()
+{
+    QTest::addColumn<Risposta>("risposta");
+    QTest::addColumn<QString>("ricevuto");
+    QTest::addColumn<QString>("valore");
+
+    QTest::newRow("nessuna risposta") << Risposta{} << "" << "0";
+    QTest::newRow("lettura in una raffica")
+            << Risposta{{8, QByteArray::fromHex("060003e8")}} << " 6 0 3 E8" << "1000";
+    QTest::newRow("lettura sparsa su più pause")
+            << Risposta{{1, QByteArray::fromHex("06")}, {4, QByteArray::fromHex("00")},
+                        {8, QByteArray::fromHex("03e8")}}
+            << " 6 0 3 E8" << "1000";
+    QTest::newRow("conferma di scrittura") << Risposta{{8, QByteArray::fromHex("06")}} << " 6"
+                                           << "6";
+    QTest::newRow("byte alto di una cifra") << Risposta{{8, QByteArray::fromHex("0105")}} << " 1 5"
+                                            << "261";
+    QTest::newRow("0xFF e 0x00") << Risposta{{8, QByteArray::fromHex("ff00ff")}} << " FF 0 FF"
+                                 << "255";
+}
+
+void TestRichiesta::rispostaDuranteLePause()
+{
+    QFETCH(Risposta, risposta);
+    QFETCH(QString, ricevuto);
+    QFETCH(QString, valore);
+
+    Banco banco;
+    banco.pannello.impostaTesto(Campo::Text3, QStringLiteral("123"));
+    for (const auto &[dopo, byte] : risposta)
+        quandoRicevuti(this, banco.peer, dopo, [&banco, byte = byte] { banco.peer.scrivi(byte); });
+    banco.sequenziatore.Command1_Click();
+
+    QCOMPARE(banco.errori.size(), 0);
+    QCOMPARE(banco.pannello.testo(Campo::Text1), ricevuto);
+    QCOMPARE(banco.pannello.testo(Campo::Text3), valore);
+}
+
+// Bytes that come when no request runs are shown as well; the decoded value stays as it was.
+void TestRichiesta::byteFuoriDallaRichiesta()
+{
+    Banco banco;
+    quandoRicevuti(this, banco.peer, 8, [&banco] { banco.peer.scrivi("\x06"); });
+    banco.sequenziatore.Command1_Click();
+    QCOMPARE(banco.pannello.testo(Campo::Text3), QStringLiteral("6"));
+
+    banco.peer.scrivi(QByteArray::fromHex("0a00"));
+    QTRY_COMPARE(banco.pannello.testo(Campo::Text1), QStringLiteral(" 6 A 0"));
+    QCOMPARE(banco.pannello.testo(Campo::Text3), QStringLiteral("6"));
+
+    // A receive event with nothing to read changes nothing.
+    emit banco.comm.OnComm();
+    QCOMPARE(banco.pannello.testo(Campo::Text1), QStringLiteral(" 6 A 0"));
+}
+
+void TestRichiesta::rafficaLungaDuranteLaRichiesta()
+{
+    QByteArray raffica(20'000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < raffica.size(); ++i)
+        raffica[i] = char((i * 31 + i / 256) & 0xFF);
+
+    Banco banco;
+    quandoRicevuti(this, banco.peer, 3, [&banco, &raffica] { banco.peer.scrivi(raffica); });
+    banco.sequenziatore.Command1_Click();
+
+    QString attesi;
+    for (const char byte : raffica)
+        attesi += voceRicevuta(quint8(byte));
+    const QString ricevuto = banco.pannello.testo(Campo::Text1);
+    QVERIFY(ricevuto.size() >= TestoRicevuto::kCaratteriTenuti);
+    QVERIFY2(attesi.endsWith(ricevuto), "the received text is not the newest bytes in order");
+    const quint16 ultimi = quint16((quint8(raffica.at(raffica.size() - 2)) << 8)
+                                   | quint8(raffica.back()));
+    QCOMPARE(banco.pannello.testo(Campo::Text3), QString::number(ultimi));
+}
+
+void TestRichiesta::testoRicevutoModificatoNonDecodificabile()
+{
+    Banco banco;
+    quandoRicevuti(this, banco.peer, 8, [&banco] {
+        banco.pannello.impostaTesto(Campo::Text1, QStringLiteral(" 6 zz"));
+    });
+    banco.pannello.impostaTesto(Campo::Text3, QStringLiteral("42"));
+    banco.sequenziatore.Command1_Click();
+    QCOMPARE(banco.ultimoErrore(), int(CodiceErrore::RispostaNonDecodificabile));
+    QCOMPARE(banco.pannello.testo(Campo::Text3), QStringLiteral("42"));
+    QVERIFY(!banco.sequenziatore.richiestaInCorso());
 }
 
 QTEST_GUILESS_MAIN(TestRichiesta)
