@@ -2,15 +2,29 @@
 
 #include "ui_form3.h"
 
+#include "conversioni.h"
+#include "porte.h"
+
 #include <QCloseEvent>
+#include <QFont>
+#include <QHelpEvent>
 #include <QMessageBox>
+#include <QToolTip>
 
 Form3::Form3(QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::Form3>())
     , m_sequenziatore(*this, Comm1)
 {
+    // The panel is drawn in "MS Sans Serif"; where it is missing, the face closest to its widths
+    // that comes with the program keeps every caption inside its box.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                QStringLiteral("DejaVu Sans")});
     ui->setupUi(this);
+    ui->Combo2->setFocus();
+    ui->Combo1->installEventFilter(this);
+    ui->Combo1->lineEdit()->installEventFilter(this);
     connect(ui->Command1, &QPushButton::clicked, &m_sequenziatore, &Sequenziatore::Command1_Click);
     connect(&m_sequenziatore, &Sequenziatore::errore, this, &Form3::mostraErrore);
     connect(ui->Text1, &QLineEdit::textEdited, this, [this](const QString &testo) {
@@ -91,6 +105,12 @@ void Form3::mostraTestoRicevuto()
 // byte received so far, so that an edit never drops bytes still waiting to be shown.
 bool Form3::eventFilter(QObject *oggetto, QEvent *evento)
 {
+    if (evento->type() == QEvent::ToolTip
+        && (oggetto == ui->Combo1 || oggetto == ui->Combo1->lineEdit())) {
+        QToolTip::showText(static_cast<QHelpEvent *>(evento)->globalPos(), dispositivoDellaPorta(),
+                           ui->Combo1);
+        return true;
+    }
     if (oggetto == ui->Text1) {
         switch (evento->type()) {
         case QEvent::KeyPress:
@@ -105,6 +125,17 @@ bool Form3::eventFilter(QObject *oggetto, QEvent *evento)
         }
     }
     return QWidget::eventFilter(oggetto, evento);
+}
+
+// Read when the tooltip is shown, so that it follows the port typed and the adapters plugged in.
+QString Form3::dispositivoDellaPorta() const
+{
+    try {
+        const int numero = Conversioni::numeroPorta(ui->Combo1->currentText());
+        return QStringLiteral("Porta %1: %2").arg(numero).arg(Porte::dispositivo(numero));
+    } catch (const Errore &errore) {
+        return errore.descrizione();
+    }
 }
 
 void Form3::closeEvent(QCloseEvent *evento)

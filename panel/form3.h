@@ -37,6 +37,7 @@ protected:
 private:
     void mostraErrore(int numero, const QString &descrizione);
     void mostraTestoRicevuto();
+    QString dispositivoDellaPorta() const;
 
     std::unique_ptr<Ui::Form3> ui;
     // What Text1 holds; the box shows it once per pass of the event loop, however many bytes
