@@ -1,0 +1,206 @@
+#include "strumento.h"
+
+#include <QStringList>
+
+using namespace std::chrono;
+
+namespace {
+
+constexpr int kGruppi = 5;
+constexpr qsizetype kByteDelGruppo[kGruppi] = {1, 2, 1, 2, 2};
+constexpr char kAck = 0x06;
+constexpr char kNak = 0x15;
+
+quint16 parola(const QByteArray &due)
+{
+    return quint16((quint8(due.at(0)) << 8) | quint8(due.at(1)));
+}
+
+QString esadecimale4(quint16 valore)
+{
+    return QStringLiteral("%1").arg(valore, 4, 16, QChar(u'0')).toUpper();
+}
+
+QByteArray byteDellaParola(quint16 valore)
+{
+    return QByteArray{1, char(valore >> 8)} + QByteArray{1, char(valore & 0xFF)};
+}
+
+} // namespace
+
+QString comeEsadecimale(const QByteArray &byte)
+{
+    return QString::fromLatin1(byte.toHex(' ')).toUpper();
+}
+
+QMap<quint16, quint16> Strumento::Configurazione::memoriaIniziale()
+{
+    return {{0x0008, 1000}, {0x000B, 2500}, {0x000C, 230}, {0x000D, 50},   {0x000E, 4096},
+            {0x0010, 1},    {0x0012, 0},    {0x0014, 65535}, {0x0016, 300}, {0x0018, 12345},
+            {0x001A, 42},   {0x001C, 7},    {0x0034, 9999}};
+}
+
+Strumento::Strumento(Configurazione configurazione)
+    : m_configurazione(std::move(configurazione))
+{
+}
+
+std::optional<Strumento::Esito> Strumento::ricevi(char byte, milliseconds istante)
+{
+    // After a silence longer than any pause, whatever came before is over.
+    std::optional<Esito> incompleta = silenzio(istante);
+    if (m_scarta) {
+        m_gruppi.last().fine = istante;
+        return incompleta;
+    }
+    if (m_gruppi.isEmpty() || istante - m_gruppi.last().fine >= kSilenzioTraGruppi)
+        m_gruppi.append({QByteArray(), istante, istante});
+    m_gruppi.last().byte.append(byte);
+    m_gruppi.last().fine = istante;
+    std::optional<Esito> esito = valuta();
+    return esito ? esito : incompleta;
+}
+
+std::optional<Strumento::Esito> Strumento::silenzio(milliseconds istante)
+{
+    if (m_gruppi.isEmpty() || istante - m_gruppi.last().fine <= kPausaMassima)
+        return std::nullopt;
+    std::optional<Esito> esito;
+    if (!m_scarta) {
+        esito = Esito{QStringLiteral("richiesta incompleta: %1; nessuna risposta")
+                              .arg(gruppiComeTesto()),
+                      std::nullopt, milliseconds(0), false};
+    }
+    m_gruppi.clear();
+    m_scarta = false;
+    return esito;
+}
+
+std::optional<Strumento::Esito> Strumento::valuta()
+{
+    const qsizetype indice = m_gruppi.size() - 1;
+    if (indice >= kGruppi)
+        return nonValida(QStringLiteral("più di cinque gruppi di byte"));
+    const Gruppo &gruppo = m_gruppi.last();
+    if (gruppo.byte.size() > kByteDelGruppo[indice]) {
+        return nonValida(QStringLiteral("il gruppo %1 ha %2 byte invece di %3")
+                                 .arg(indice + 1)
+                                 .arg(gruppo.byte.size())
+                                 .arg(kByteDelGruppo[indice]));
+    }
+    if (gruppo.byte.size() < kByteDelGruppo[indice])
+        return std::nullopt;
+    if (indice == 0 && gruppo.byte != QByteArray("\x55"))
+        return nonValida(QStringLiteral("il primo byte non è 55"));
+    if (indice == 3 && gruppo.byte != QByteArray("\x00\x02", 2))
+        return nonValida(QStringLiteral("il quarto gruppo non è 00 02"));
+    if (indice > 0) {
+        const milliseconds pausa = gruppo.inizio - m_gruppi.at(indice - 1).fine;
+        if (pausa < kPausaMinima) {
+            return nonValida(QStringLiteral("il gruppo %1 è arrivato solo %2 ms dopo il precedente")
+                                     .arg(indice + 1)
+                                     .arg(pausa.count()));
+        }
+    }
+    if (indice < kGruppi - 1)
+        return std::nullopt;
+    Esito esito = rispondi();
+    m_gruppi.clear();
+    return esito;
+}
+
+Strumento::Esito Strumento::nonValida(const QString &motivo)
+{
+    Esito esito;
+    esito.registro = QStringLiteral("richiesta non valida: %1; motivo: %2; nessuna risposta")
+                             .arg(gruppiComeTesto(), motivo);
+    // The rest of the broken request is let go by until the line falls silent.
+    m_scarta = true;
+    return esito;
+}
+
+Strumento::Esito Strumento::rispondi()
+{
+    const quint16 indirizzo = parola(m_gruppi.at(1).byte);
+    const auto comando = quint8(m_gruppi.at(2).byte.at(0));
+    const quint16 memoria = parola(m_gruppi.at(4).byte);
+
+    Esito esito;
+    QString cosa;
+    if (indirizzo != m_configurazione.indirizzo) {
+        cosa = QStringLiteral("per lo strumento %1, non per questo (%2)")
+                       .arg(indirizzo)
+                       .arg(m_configurazione.indirizzo);
+    } else if (comando == 0x00) {
+        const quint16 valore = m_configurazione.memoria.value(memoria, 0);
+        cosa = QStringLiteral("lettura di %1 = %2").arg(esadecimale4(memoria)).arg(valore);
+        m_ultimaLettura = QByteArray(1, kAck) + QByteArray(1, 0) + byteDellaParola(valore);
+        esito.risposta = m_ultimaLettura;
+    } else if (comando == 0x01) {
+        cosa = QStringLiteral("ripetizione dell'ultima lettura");
+        esito.risposta = m_ultimaLettura.value_or(QByteArray(1, kNak));
+    } else if (comando == 0x02) {
+        cosa = QStringLiteral("scrittura in %1").arg(esadecimale4(memoria));
+        esito.risposta = QByteArray(1, kAck);
+    } else {
+        cosa = QStringLiteral("comando sconosciuto %1").arg(comando, 2, 16, QChar(u'0'));
+        esito.risposta = QByteArray(1, kNak);
+    }
+
+    if (esito.risposta) {
+        ++m_richiesteRisposte;
+        switch (m_configurazione.guasto) {
+        case Guasto::Nessuno:
+            break;
+        case Guasto::NessunaRisposta:
+            esito.risposta.reset();
+            cosa += QStringLiteral(" (guasto: nessuna risposta)");
+            break;
+        case Guasto::Ritardo:
+            esito.ritardo = m_configurazione.ritardo;
+            cosa += QStringLiteral(" (guasto: risposta dopo %1 ms)").arg(esito.ritardo.count());
+            break;
+        case Guasto::Parziale:
+            esito.risposta = esito.risposta->left(2);
+            cosa += QStringLiteral(" (guasto: risposta parziale)");
+            break;
+        case Guasto::Rumore: {
+            QByteArray rumore(std::uniform_int_distribution<int>(1, 8)(m_caso), Qt::Uninitialized);
+            for (char &c : rumore)
+                c = char(std::uniform_int_distribution<int>(0, 255)(m_caso));
+            esito.risposta = rumore;
+            cosa += QStringLiteral(" (guasto: rumore)");
+            break;
+        }
+        case Guasto::Riaggancio:
+            if (m_richiesteRisposte >= m_configurazione.richiestePrimaDelRiaggancio) {
+                esito.riaggancia = true;
+                cosa += QStringLiteral(" (guasto: poi la linea cade)");
+            }
+            break;
+        }
+    }
+
+    esito.registro = QStringLiteral("richiesta: %1; pause: %2 ms; %3; %4")
+                             .arg(gruppiComeTesto(), pauseComeTesto(), cosa,
+                                  esito.risposta ? QStringLiteral("risposta: %1")
+                                                           .arg(comeEsadecimale(*esito.risposta))
+                                                 : QStringLiteral("nessuna risposta"));
+    return esito;
+}
+
+QString Strumento::gruppiComeTesto() const
+{
+    QStringList gruppi;
+    for (const Gruppo &gruppo : m_gruppi)
+        gruppi.append(comeEsadecimale(gruppo.byte));
+    return gruppi.join(QStringLiteral(" | "));
+}
+
+QString Strumento::pauseComeTesto() const
+{
+    QStringList pause;
+    for (qsizetype i = 1; i < m_gruppi.size(); ++i)
+        pause.append(QString::number((m_gruppi.at(i).inizio - m_gruppi.at(i - 1).fine).count()));
+    return pause.join(u' ');
+}

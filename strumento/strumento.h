@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+#include <random>
+
+// The instrument at the other end of the line, without the line: it is handed the bytes the panel
+// writes, with the moment each arrived, recognises the request in them and says what to answer.
+//
+// A request is five groups of bytes, each written about 100 ms after the one before:
+//   55 | address high, low | command | 00 02 | memory address high, low
+// Commands: 00 read (answer 06 00 and the word, high byte first), 01 repeat the last read's
+// answer, 02 write (answer 06).
+class Strumento
+{
+public:
+    enum class Guasto {
+        Nessuno,
+        NessunaRisposta, // never answers
+        Ritardo,         // answers late
+        Parziale,        // answers only the first two bytes
+        Rumore,          // answers random bytes instead
+        Riaggancio,      // hangs up the line after a number of requests
+    };
+
+    struct Configurazione
+    {
+        quint16 indirizzo = 0;
+        QMap<quint16, quint16> memoria = memoriaIniziale();
+        Guasto guasto = Guasto::Nessuno;
+        std::chrono::milliseconds ritardo{0};
+        int richiestePrimaDelRiaggancio = 0;
+
+        static QMap<quint16, quint16> memoriaIniziale();
+    };
+
+    // What the instrument does about one request, and the line its log gives it.
+    struct Esito
+    {
+        QString registro;
+        std::optional<QByteArray> risposta;
+        std::chrono::milliseconds ritardo{0};
+        bool riaggancia = false;
+    };
+
+    // Bytes within a group come closer together than this; groups are further apart.
+    static constexpr std::chrono::milliseconds kSilenzioTraGruppi{40};
+    // A request's groups are about 100 ms apart: outside these limits the timing is wrong.
+    static constexpr std::chrono::milliseconds kPausaMinima{60};
+    static constexpr std::chrono::milliseconds kPausaMassima{600};
+
+    explicit Strumento(Configurazione configurazione);
+
+    // One byte arrived at istante. Returns what to do when it completes or breaks a request.
+    std::optional<Esito> ricevi(char byte, std::chrono::milliseconds istante);
+
+    // The line has been silent until istante: a request left unfinished is given up and logged.
+    std::optional<Esito> silenzio(std::chrono::milliseconds istante);
+
+private:
+    struct Gruppo
+    {
+        QByteArray byte;
+        std::chrono::milliseconds inizio;
+        std::chrono::milliseconds fine;
+    };
+
+    std::optional<Esito> valuta();
+    Esito nonValida(const QString &motivo);
+    Esito rispondi();
+    QString gruppiComeTesto() const;
+    QString pauseComeTesto() const;
+
+    Configurazione m_configurazione;
+    QList<Gruppo> m_gruppi;
+    bool m_scarta = false;
+    std::optional<QByteArray> m_ultimaLettura;
+    int m_richiesteRisposte = 0;
+    std::mt19937 m_caso{20261206};
+};
+
+// "00 2C" for the bytes 0x00 0x2C.
+QString comeEsadecimale(const QByteArray &byte);
