@@ -147,7 +147,7 @@ void Form3::closeEvent(QCloseEvent *evento)
 // Window-modal and not waited for: the request has already ended and the window stays usable.
 void Form3::mostraErrore(int numero, const QString &descrizione)
 {
-    auto *messaggio = new QMessageBox(QMessageBox::Critical, windowTitle(),
+    auto *messaggio = new QMessageBox(QMessageBox::Critical, windowTitle() + QStringLiteral(": errore"),
                                       QStringLiteral("Errore %1").arg(numero), QMessageBox::Ok,
                                       this);
     messaggio->setInformativeText(descrizione);

@@ -1,0 +1,338 @@
+// The whole bench: the program and the virtual instrument, each as its own process, on an X
+// server, driven by mouse clicks and keys through the X server as an operator would.
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Positions in the window: the centres of the controls' edit fields.
+const QPoint kInviaComando(64, 260);
+const QPoint kIndirizzoStrumento(312, 66);
+const QPoint kTipoDiComando(40, 218);
+const QPoint kIndirizzoMemoria(165, 218);
+const QPoint kDatoRicevuto(316, 140);
+const QPoint kStringaRicevuta(200, 164);
+
+bool xdotool(const QStringList &argomenti, QString *uscita = nullptr)
+{
+    QProcess processo;
+    processo.start(QStringLiteral("xdotool"), argomenti);
+    const bool ok = processo.waitForFinished(20000) && processo.exitCode() == 0;
+    if (uscita)
+        *uscita = QString::fromLocal8Bit(processo.readAllStandardOutput()).trimmed();
+    return ok;
+}
+
+QString appunti()
+{
+    QProcess xclip;
+    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
+                                          QStringLiteral("clipboard")});
+    xclip.waitForFinished(5000);
+    return QString::fromLocal8Bit(xclip.readAllStandardOutput());
+}
+
+void scriviAppunti(const QString &testo)
+{
+    QProcess xclip;
+    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    xclip.waitForStarted();
+    xclip.write(testo.toLocal8Bit());
+    xclip.closeWriteChannel();
+    xclip.waitForFinished(5000);
+}
+
+class StrumentoInProva
+{
+public:
+    bool avvia(const QString &collegamento, const QStringList &opzioni)
+    {
+        m_processo.start(QStringLiteral(BANCO_STRUMENTO),
+                         QStringList{QStringLiteral("--collegamento"), collegamento} + opzioni);
+        return !attendiRiga(QStringLiteral("strumento virtuale su")).isEmpty();
+    }
+
+    // The next line of the log that starts with inizio, or an empty text after 10 s.
+    QString attendiRiga(const QString &inizio)
+    {
+        QElapsedTimer orologio;
+        orologio.start();
+        while (orologio.elapsed() < 10000) {
+            while (m_processo.canReadLine()) {
+                const QString riga = QString::fromUtf8(m_processo.readLine()).trimmed();
+                if (riga.startsWith(inizio))
+                    return riga;
+            }
+            m_processo.waitForReadyRead(100);
+        }
+        return {};
+    }
+
+    bool attendiFine() { return m_processo.waitForFinished(10000); }
+
+    ~StrumentoInProva()
+    {
+        m_processo.terminate();
+        m_processo.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_processo;
+};
+
+// The program, with its main thread's calls to the system recorded by strace.
+class ProgrammaInProva
+{
+public:
+    bool avvia(const QString &porta, const QString &traccia)
+    {
+        QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+        ambiente.insert(QStringLiteral("BANCO_PORTA1"), porta);
+        ambiente.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_processo.setProcessEnvironment(ambiente);
+        m_processo.start(QStringLiteral("strace"),
+                         {QStringLiteral("-qq"), QStringLiteral("-xx"), QStringLiteral("-o"), traccia,
+                          QStringLiteral("-e"), QStringLiteral("trace=openat,ioctl,write,close"),
+                          QStringLiteral(BANCO_PROGRAMMA)});
+        return m_processo.waitForStarted()
+            && xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"),
+                        QStringLiteral("^Banco Seriale$")},
+                       &m_finestra)
+            && !m_finestra.isEmpty();
+    }
+
+    bool clic(QPoint dove)
+    {
+        return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), finestra(),
+                        QString::number(dove.x()), QString::number(dove.y()),
+                        QStringLiteral("click"), QStringLiteral("1")});
+    }
+
+    bool scrivi(QPoint campo, const QString &testo)
+    {
+        return clic(campo) && xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")})
+            && xdotool({QStringLiteral("type"), testo});
+    }
+
+    // What a text field shows, copied through the clipboard; empty when it is empty.
+    QString leggi(QPoint campo)
+    {
+        const QString segnaposto = QStringLiteral("<nulla copiato>");
+        scriviAppunti(segnaposto);
+        if (!clic(campo) || !xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"),
+                                      QStringLiteral("ctrl+c")}))
+            return segnaposto;
+        QElapsedTimer orologio;
+        orologio.start();
+        QString testo;
+        while ((testo = appunti()) == segnaposto && orologio.elapsed() < 2000)
+            QTest::qWait(50);
+        return testo == segnaposto ? QString() : testo;
+    }
+
+    QString finestra() const { return m_finestra.section(u'\n', 0, 0); }
+
+    // Ends the program (strace, its parent, then finishes writing its record).
+    bool ferma()
+    {
+        if (m_processo.state() == QProcess::NotRunning)
+            return true;
+        QProcess figli;
+        figli.start(QStringLiteral("pgrep"), {QStringLiteral("-P"), QString::number(m_processo.processId())});
+        figli.waitForFinished(5000);
+        for (const QByteArray &pid : figli.readAllStandardOutput().split('\n')) {
+            if (!pid.trimmed().isEmpty())
+                ::kill(pid.trimmed().toInt(), SIGTERM);
+        }
+        if (m_processo.waitForFinished(5000))
+            return true;
+        m_processo.kill();
+        return m_processo.waitForFinished(5000) && false;
+    }
+
+    ~ProgrammaInProva() { ferma(); }
+
+private:
+    QProcess m_processo;
+    QString m_finestra;
+};
+
+// From strace's record: the bytes written to the port, each with the parity last asked for on
+// its descriptor, and whether 0x55 was drained and its descriptor closed before the next byte.
+struct Linea
+{
+    QStringList scritture;
+    bool drenatoEChiusoDopo55 = false;
+};
+
+// strace -xx writes every byte of a text as \xHH.
+QByteArray daStrace(const QString &testo)
+{
+    return QByteArray::fromHex(testo.toLatin1().replace("\\x", ""));
+}
+
+Linea leggiTraccia(const QString &percorso, const QString &porta)
+{
+    QFile file(percorso);
+    file.open(QIODevice::ReadOnly);
+    static const QRegularExpression apertura(QString::fromLatin1("^openat\\(AT_FDCWD, \"((?:\\\\x[0-9a-f]{2})*)\".* = (\\d+)$"));
+    static const QRegularExpression impostazioni(QString::fromLatin1("^ioctl\\((\\d+), [^,]*TCSETS, .*c_cflag=([A-Z0-9|]+)"));
+    static const QRegularExpression scrittura(QString::fromLatin1("^write\\((\\d+), \"((?:\\\\x[0-9a-f]{2})*)\", \\d+\\)\\s+= \\d+"));
+    static const QRegularExpression drenaggio(QString::fromLatin1("^ioctl\\((\\d+), TCSBRK, 1\\)"));
+    static const QRegularExpression chiusura(QString::fromLatin1("^close\\((\\d+)\\)"));
+
+    Linea linea;
+    QString fdPorta;
+    QChar parita = u'?';
+    enum { Prima55, Dopo55, Drenato, Fine } stato = Prima55;
+    for (const QString &riga : QString::fromLocal8Bit(file.readAll()).split(u'\n')) {
+        QRegularExpressionMatch m;
+        if ((m = apertura.match(riga)).hasMatch() && daStrace(m.captured(1)) == porta.toLocal8Bit()) {
+            fdPorta = m.captured(2);
+        } else if ((m = impostazioni.match(riga)).hasMatch() && m.captured(1) == fdPorta) {
+            const QStringList bit = m.captured(2).split(u'|');
+            parita = !bit.contains(u"PARENB") ? u'N' : bit.contains(u"PARODD") ? u'O' : u'E';
+        } else if ((m = scrittura.match(riga)).hasMatch() && m.captured(1) == fdPorta) {
+            for (const char byte : daStrace(m.captured(2)))
+                linea.scritture.append(QStringLiteral("%1:%2").arg(quint8(byte), 2, 16, QChar(u'0')).toUpper().arg(parita));
+            if (stato == Prima55)
+                stato = Dopo55;
+        } else if ((m = drenaggio.match(riga)).hasMatch() && m.captured(1) == fdPorta) {
+            if (stato == Dopo55)
+                stato = Drenato;
+        } else if ((m = chiusura.match(riga)).hasMatch() && m.captured(1) == fdPorta) {
+            if (stato == Drenato)
+                linea.drenatoEChiusoDopo55 = true;
+            stato = Fine;
+            fdPorta.clear();
+        }
+    }
+    return linea;
+}
+
+} // namespace
+
+class TestBanco : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void richiestaInizialeSullaLinea();
+    void richiestaSceltaNellaFinestra();
+    void strumentoCheNonRisponde();
+    void strumentoCheSiScollega();
+
+private:
+    QTemporaryDir m_cartella;
+    QString porta() const { return m_cartella.filePath(QStringLiteral("porta1")); }
+    QString traccia() const { return m_cartella.filePath(QStringLiteral("strace.txt")); }
+};
+
+void TestBanco::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X server: scripts/test runs this on Xvfb");
+    QVERIFY(m_cartella.isValid());
+}
+
+void TestBanco::richiestaInizialeSullaLinea()
+{
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(porta(), {}));
+    ProgrammaInProva programma;
+    QVERIFY(programma.avvia(porta(), traccia()));
+
+    QVERIFY(programma.clic(kInviaComando));
+    const QString richiesta = strumento.attendiRiga(QStringLiteral("richiesta"));
+    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 00 00 | 00 | 00 02 | 00 08;"), qPrintable(richiesta));
+    QVERIFY2(richiesta.endsWith(u"risposta: 06 00 03 E8"), qPrintable(richiesta));
+    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
+    QCOMPARE(programma.leggi(kStringaRicevuta), QStringLiteral(" 6 0 3 E8"));
+
+    QVERIFY(programma.ferma());
+    const Linea linea = leggiTraccia(traccia(), porta());
+    QCOMPARE(linea.scritture.join(u' '), QStringLiteral("55:E 00:O 00:O 00:O 00:O 02:O 00:O 08:O"));
+    QVERIFY(linea.drenatoEChiusoDopo55);
+}
+
+void TestBanco::richiestaSceltaNellaFinestra()
+{
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(porta(), {QStringLiteral("--indirizzo"), QStringLiteral("300"),
+                                      QStringLiteral("--memoria"), QStringLiteral("001C=513")}));
+    ProgrammaInProva programma;
+    QVERIFY(programma.avvia(porta(), traccia()));
+    QVERIFY(programma.scrivi(kIndirizzoStrumento, QStringLiteral("300")));
+    QVERIFY(programma.scrivi(kIndirizzoMemoria, QStringLiteral("001C")));
+
+    QVERIFY(programma.clic(kInviaComando));
+    QString richiesta = strumento.attendiRiga(QStringLiteral("richiesta"));
+    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 00 | 00 02 | 00 1C;"), qPrintable(richiesta));
+    QVERIFY2(richiesta.endsWith(u"risposta: 06 00 02 01"), qPrintable(richiesta));
+    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("513"));
+
+    QVERIFY(programma.scrivi(kTipoDiComando, QStringLiteral("Scrittura")));
+    QVERIFY(programma.clic(kInviaComando));
+    richiesta = strumento.attendiRiga(QStringLiteral("richiesta"));
+    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 02 | 00 02 | 00 1C;"), qPrintable(richiesta));
+    QVERIFY2(richiesta.endsWith(u"risposta: 06"), qPrintable(richiesta));
+    QCOMPARE(programma.leggi(kStringaRicevuta), QStringLiteral(" 6"));
+    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("6"));
+}
+
+void TestBanco::strumentoCheNonRisponde()
+{
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(porta(), {QStringLiteral("--guasto"), QStringLiteral("nessuna-risposta")}));
+    ProgrammaInProva programma;
+    QVERIFY(programma.avvia(porta(), traccia()));
+
+    QVERIFY(programma.clic(kInviaComando));
+    QVERIFY(strumento.attendiRiga(QStringLiteral("richiesta")).endsWith(u"nessuna risposta"));
+    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("0"));
+    QCOMPARE(programma.leggi(kStringaRicevuta), QString());
+}
+
+// The instrument answers once and hangs up, as an adapter pulled out: the next request is
+// reported as an error, once, and the one after works when the instrument is back.
+void TestBanco::strumentoCheSiScollega()
+{
+    auto strumento = std::make_unique<StrumentoInProva>();
+    QVERIFY(strumento->avvia(porta(), {QStringLiteral("--guasto"), QStringLiteral("riaggancio=1")}));
+    ProgrammaInProva programma;
+    QVERIFY(programma.avvia(porta(), traccia()));
+
+    QVERIFY(programma.clic(kInviaComando));
+    QVERIFY(!strumento->attendiRiga(QStringLiteral("linea chiusa")).isEmpty());
+    QVERIFY(strumento->attendiFine());
+    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
+
+    QVERIFY(programma.clic(kInviaComando));
+    QString messaggi;
+    QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"),
+                     QStringLiteral("^Banco Seriale: errore$")},
+                    &messaggi));
+    QCOMPARE(messaggi.split(u'\n').size(), 1);
+    QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), messaggi,
+                     QStringLiteral("20"), QStringLiteral("20")}));
+    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
+
+    strumento = std::make_unique<StrumentoInProva>();
+    QVERIFY(strumento->avvia(porta(), {}));
+    QVERIFY(programma.clic(kInviaComando));
+    QVERIFY(strumento->attendiRiga(QStringLiteral("richiesta")).endsWith(u"risposta: 06 00 03 E8"));
+    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
+}
+
+QTEST_GUILESS_MAIN(TestBanco)
+#include "test_banco.moc"
