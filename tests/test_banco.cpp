@@ -2,6 +2,7 @@
 // server, driven by mouse clicks and keys through the X server as an operator would.
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -231,6 +232,9 @@ private slots:
     void richiestaSceltaNellaFinestra();
     void strumentoCheNonRisponde();
     void strumentoCheSiScollega();
+    void strumentoOpzioniSbagliate_data();
+    void strumentoOpzioniSbagliate();
+    void strumentoSiFermaPulito();
 
 private:
     QTemporaryDir m_cartella;
@@ -332,6 +336,42 @@ void TestBanco::strumentoCheSiScollega()
     QVERIFY(programma.clic(kInviaComando));
     QVERIFY(strumento->attendiRiga(QStringLiteral("richiesta")).endsWith(u"risposta: 06 00 03 E8"));
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
+}
+
+void TestBanco::strumentoOpzioniSbagliate_data()
+{
+    QTest::addColumn<QStringList>("opzioni");
+    QTest::addColumn<QString>("messaggio");
+    QTest::newRow("opzione sconosciuta") << QStringList{"--velocita", "9600"} << "opzione sconosciuta";
+    QTest::newRow("indirizzo oltre 65535") << QStringList{"--indirizzo", "65536"} << "indirizzo non valido";
+    QTest::newRow("memoria senza valore") << QStringList{"--memoria", "0008"} << "memoria non valida";
+    QTest::newRow("ritardo senza durata") << QStringList{"--guasto", "ritardo"} << "guasto non valido";
+    QTest::newRow("opzione senza valore") << QStringList{"--indirizzo"} << "senza valore";
+}
+
+void TestBanco::strumentoOpzioniSbagliate()
+{
+    QFETCH(QStringList, opzioni);
+    QFETCH(QString, messaggio);
+    QProcess strumento;
+    strumento.start(QStringLiteral(BANCO_STRUMENTO), opzioni);
+    QVERIFY(strumento.waitForFinished(10000));
+    QCOMPARE(strumento.exitCode(), 2);
+    const QString errore = QString::fromUtf8(strumento.readAllStandardError());
+    QVERIFY2(errore.contains(messaggio), qPrintable(errore));
+}
+
+void TestBanco::strumentoSiFermaPulito()
+{
+    QProcess strumento;
+    strumento.start(QStringLiteral(BANCO_STRUMENTO), {QStringLiteral("--collegamento"), porta()});
+    QVERIFY(strumento.waitForReadyRead(10000));
+    QVERIFY(QFileInfo(porta()).isSymLink());
+    strumento.terminate();
+    QVERIFY(strumento.waitForFinished(10000));
+    QCOMPARE(strumento.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(strumento.exitCode(), 0);
+    QVERIFY(!QFileInfo(porta()).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestBanco)
