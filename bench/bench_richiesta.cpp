@@ -23,7 +23,7 @@ double processoreMs()
     rusage uso{};
     getrusage(RUSAGE_SELF, &uso);
     return (uso.ru_utime.tv_sec + uso.ru_stime.tv_sec) * 1e3
-         + (uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) / 1e3;
+        + (uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) / 1e3;
 }
 
 struct Misura
@@ -32,8 +32,7 @@ struct Misura
     double processore;
 };
 
-template<typename F>
-std::vector<Misura> misura(int volte, F &&richiesta)
+template<typename F> std::vector<Misura> misura(int volte, F &&richiesta)
 {
     std::vector<Misura> misure;
     for (int i = 0; i < volte; ++i) {
@@ -53,13 +52,12 @@ void stampa(const char *nome, std::vector<Misura> misure)
         for (const Misura &m : misure)
             valori.push_back(m.*campo);
         std::sort(valori.begin(), valori.end());
-        return std::make_pair(valori[valori.size() / 2],
-                              valori.back() - valori.front());
+        return std::make_pair(valori[valori.size() / 2], valori.back() - valori.front());
     };
     const auto [parete, spreadParete] = mediana(&Misura::parete);
     const auto [cpu, spreadCpu] = mediana(&Misura::processore);
     std::printf("%-34s parete %7.1f ms (±%.1f)   processore %7.2f ms (±%.2f)\n", nome, parete,
-                spreadParete / 2, cpu, spreadCpu / 2);
+        spreadParete / 2, cpu, spreadCpu / 2);
 }
 
 } // namespace
@@ -77,12 +75,12 @@ int main(int argc, char *argv[])
 
     stampa("richiesta (pause in attesa)", misura(kVolte, [&] { sequenziatore.Command1_Click(); }));
     stampa("cinque pause interrogando la coda", misura(kVolte, [] {
-               for (int pausa = 0; pausa < 5; ++pausa) {
-                   QElapsedTimer orologio;
-                   orologio.start();
-                   while (orologio.elapsed() < Sequenziatore::kPausa.count())
-                       QCoreApplication::processEvents();
-               }
-           }));
+        for (int pausa = 0; pausa < 5; ++pausa) {
+            QElapsedTimer orologio;
+            orologio.start();
+            while (orologio.elapsed() < Sequenziatore::kPausa.count())
+                QCoreApplication::processEvents();
+        }
+    }));
     return 0;
 }

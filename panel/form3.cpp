@@ -19,17 +19,16 @@ Form3::Form3(QWidget *parent)
     // The panel is drawn in "MS Sans Serif"; where it is missing, the face closest to its widths
     // that comes with the program keeps every caption inside its box.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                                QStringLiteral("DejaVu Sans")});
+        {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+            QStringLiteral("DejaVu Sans")});
     ui->setupUi(this);
     ui->Combo2->setFocus();
     ui->Combo1->installEventFilter(this);
     ui->Combo1->lineEdit()->installEventFilter(this);
     connect(ui->Command1, &QPushButton::clicked, &m_sequenziatore, &Sequenziatore::Command1_Click);
     connect(&m_sequenziatore, &Sequenziatore::errore, this, &Form3::mostraErrore);
-    connect(ui->Text1, &QLineEdit::textEdited, this, [this](const QString &testo) {
-        m_testo1.imposta(testo);
-    });
+    connect(ui->Text1, &QLineEdit::textEdited, this,
+        [this](const QString &testo) { m_testo1.imposta(testo); });
     ui->Text1->installEventFilter(this);
 }
 
@@ -107,8 +106,8 @@ bool Form3::eventFilter(QObject *oggetto, QEvent *evento)
 {
     if (evento->type() == QEvent::ToolTip
         && (oggetto == ui->Combo1 || oggetto == ui->Combo1->lineEdit())) {
-        QToolTip::showText(static_cast<QHelpEvent *>(evento)->globalPos(), dispositivoDellaPorta(),
-                           ui->Combo1);
+        QToolTip::showText(
+            static_cast<QHelpEvent *>(evento)->globalPos(), dispositivoDellaPorta(), ui->Combo1);
         return true;
     }
     if (oggetto == ui->Text1) {
@@ -147,9 +146,9 @@ void Form3::closeEvent(QCloseEvent *evento)
 // Window-modal and not waited for: the request has already ended and the window stays usable.
 void Form3::mostraErrore(int numero, const QString &descrizione)
 {
-    auto *messaggio = new QMessageBox(QMessageBox::Critical, windowTitle() + QStringLiteral(": errore"),
-                                      QStringLiteral("Errore %1").arg(numero), QMessageBox::Ok,
-                                      this);
+    auto *messaggio
+        = new QMessageBox(QMessageBox::Critical, windowTitle() + QStringLiteral(": errore"),
+            QStringLiteral("Errore %1").arg(numero), QMessageBox::Ok, this);
     messaggio->setInformativeText(descrizione);
     messaggio->setAttribute(Qt::WA_DeleteOnClose);
     messaggio->setObjectName(QStringLiteral("messaggioErrore"));

@@ -32,9 +32,9 @@ qint16 numeroPorta(const QString &testo)
     const double valore = ok ? std::nearbyint(pulito.toDouble(&ok)) : 0.0;
     if (!ok || !(valore >= -32768.0 && valore <= 32767.0)) {
         throw Errore(CodiceErrore::PortaNonValida,
-                     QStringLiteral("Porta: %1 non è un numero di porta valido. Scegliere un "
-                                    "numero dall'elenco, da 1 a 8.")
-                             .arg(citaTesto(testo)));
+            QStringLiteral("Porta: %1 non è un numero di porta valido. Scegliere un "
+                           "numero dall'elenco, da 1 a 8.")
+                .arg(citaTesto(testo)));
     }
     return qint16(valore);
 }
@@ -46,9 +46,9 @@ quint16 indirizzoStrumento(const QString &testo)
     const uint valore = ok ? pulito.toUInt(&ok, 10) : 0;
     if (!ok || valore > 0xFFFF) {
         throw Errore(CodiceErrore::IndirizzoStrumentoNonValido,
-                     QStringLiteral("Indirizzo strumento: %1 non è valido. Scrivere un numero "
-                                    "decimale intero da 0 a 65535.")
-                             .arg(citaTesto(testo)));
+            QStringLiteral("Indirizzo strumento: %1 non è valido. Scrivere un numero "
+                           "decimale intero da 0 a 65535.")
+                .arg(citaTesto(testo)));
     }
     return quint16(valore);
 }
@@ -66,9 +66,9 @@ quint8 codiceComando(const QString &testo)
             return codice;
     }
     throw Errore(CodiceErrore::ComandoSconosciuto,
-                 QStringLiteral("Tipo di comando: %1 non è un comando conosciuto. Scegliere "
-                                "Lettura, Ripetizione ult. lettura oppure Scrittura.")
-                         .arg(citaTesto(testo)));
+        QStringLiteral("Tipo di comando: %1 non è un comando conosciuto. Scegliere "
+                       "Lettura, Ripetizione ult. lettura oppure Scrittura.")
+            .arg(citaTesto(testo)));
 }
 
 quint16 indirizzoMemoria(const QString &testo)
@@ -76,9 +76,9 @@ quint16 indirizzoMemoria(const QString &testo)
     const QString pulito = testo.trimmed();
     if (pulito.size() > 4 || !soloCifre(pulito, 16)) {
         throw Errore(CodiceErrore::IndirizzoMemoriaNonValido,
-                     QStringLiteral("Indirizzo memoria: %1 non è valido. Scrivere da 1 a 4 cifre "
-                                    "esadecimali, per esempio 0008.")
-                             .arg(citaTesto(testo)));
+            QStringLiteral("Indirizzo memoria: %1 non è valido. Scrivere da 1 a 4 cifre "
+                           "esadecimali, per esempio 0008.")
+                .arg(citaTesto(testo)));
     }
     return quint16(pulito.toUInt(nullptr, 16));
 }

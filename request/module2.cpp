@@ -7,8 +7,7 @@
 Module2::Module2(const Pannello &pannello, ComponenteSeriale &comm1)
     : m_pannello(pannello)
     , Comm1(comm1)
-{
-}
+{ }
 
 void Module2::verificaPannello() const
 {

@@ -6,13 +6,13 @@
 // The texts of the window that the request logic reads and writes, each whole at the moment of
 // use. The window is the only real implementation; tests stand in for it.
 enum class Campo {
-    Combo1,         // serial port number
-    Combo2,         // baud rate
-    Combo5,         // instrument address
-    ComboComando,   // command type
+    Combo1, // serial port number
+    Combo2, // baud rate
+    Combo5, // instrument address
+    ComboComando, // command type
     ComboIndirizzo, // memory address
-    Text1,          // received bytes as hexadecimal text
-    Text3,          // decoded value
+    Text1, // received bytes as hexadecimal text
+    Text3, // decoded value
 };
 
 class Pannello

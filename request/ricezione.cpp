@@ -19,10 +19,10 @@ quint8 byteDaVoce(QStringView voce)
     ok = ok && voce.front() != u'+' && voce.front() != u'-';
     if (!ok) {
         throw Errore(CodiceErrore::RispostaNonDecodificabile,
-                     QStringLiteral("Stringa ricevuta: la voce %1 non è un byte esadecimale (da 0 "
-                                    "a FF). Correggere o svuotare il campo e inviare di nuovo il "
-                                    "comando.")
-                             .arg(citaTesto(voce.toString())));
+            QStringLiteral("Stringa ricevuta: la voce %1 non è un byte esadecimale (da 0 "
+                           "a FF). Correggere o svuotare il campo e inviare di nuovo il "
+                           "comando.")
+                .arg(citaTesto(voce.toString())));
     }
     return quint8(valore);
 }

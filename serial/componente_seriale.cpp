@@ -91,13 +91,12 @@ void ComponenteSeriale::setOutput(const QByteArray &dati)
         throw *m_guasto;
     if (!m_porta.isOpen()) {
         throw Errore(CodiceErrore::PortaChiusa,
-                     QStringLiteral("La porta %1 non è aperta: impossibile inviare dati.")
-                             .arg(m_commPort));
+            QStringLiteral("La porta %1 non è aperta: impossibile inviare dati.").arg(m_commPort));
     }
     if (m_porta.write(dati) != dati.size()) {
         throw Errore(CodiceErrore::ScritturaNonRiuscita,
-                     QStringLiteral("Scrittura su %1 non riuscita: %2.")
-                             .arg(m_dispositivo, m_porta.errorString()));
+            QStringLiteral("Scrittura su %1 non riuscita: %2.")
+                .arg(m_dispositivo, m_porta.errorString()));
     }
     // Hand the bytes to the system now, so that they leave when the request writes them and not
     // whenever the event loop next runs.
@@ -143,41 +142,40 @@ void ComponenteSeriale::erroreApertura()
 
     if (errore == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(m_dispositivo)) {
         throw Errore(CodiceErrore::DispositivoInesistente,
-                     QStringLiteral("Porta %1: il dispositivo %2 non esiste. Controllare che "
-                                    "l'adattatore sia collegato. %3")
-                             .arg(m_commPort)
-                             .arg(m_dispositivo, Porte::elenco()));
+            QStringLiteral("Porta %1: il dispositivo %2 non esiste. Controllare che "
+                           "l'adattatore sia collegato. %3")
+                .arg(m_commPort)
+                .arg(m_dispositivo, Porte::elenco()));
     }
     if (errore == QSerialPort::PermissionError) {
 #ifndef Q_OS_WIN
         if (::access(QFile::encodeName(m_dispositivo).constData(), R_OK | W_OK) != 0
             && errno == EACCES) {
             throw Errore(CodiceErrore::PermessoNegato,
-                         QStringLiteral("Porta %1: permesso negato sul dispositivo %2. Aggiungere "
-                                        "l'utente al gruppo dialout (sudo usermod -aG dialout "
-                                        "$USER), poi uscire e rientrare nella sessione.")
-                                 .arg(m_commPort)
-                                 .arg(m_dispositivo));
+                QStringLiteral("Porta %1: permesso negato sul dispositivo %2. Aggiungere "
+                               "l'utente al gruppo dialout (sudo usermod -aG dialout "
+                               "$USER), poi uscire e rientrare nella sessione.")
+                    .arg(m_commPort)
+                    .arg(m_dispositivo));
         }
 #endif
         throw Errore(CodiceErrore::PortaOccupata,
-                     QStringLiteral("Porta %1: il dispositivo %2 è occupato da un altro "
-                                    "programma. Chiudere l'altro programma e riprovare.")
-                             .arg(m_commPort)
-                             .arg(m_dispositivo));
+            QStringLiteral("Porta %1: il dispositivo %2 è occupato da un altro "
+                           "programma. Chiudere l'altro programma e riprovare.")
+                .arg(m_commPort)
+                .arg(m_dispositivo));
     }
     throw Errore(CodiceErrore::AperturaNonRiuscita,
-                 QStringLiteral("Porta %1: impossibile aprire %2: %3.")
-                         .arg(m_commPort)
-                         .arg(m_dispositivo, motivo));
+        QStringLiteral("Porta %1: impossibile aprire %2: %3.")
+            .arg(m_commPort)
+            .arg(m_dispositivo, motivo));
 }
 
 void ComponenteSeriale::configura()
 {
     bool accettate = m_porta.setBaudRate(m_impostazioni.baud)
-                  && m_porta.setDataBits(QSerialPort::Data8)
-                  && m_porta.setStopBits(QSerialPort::OneStop)
-                  && m_porta.setFlowControl(QSerialPort::NoFlowControl);
+        && m_porta.setDataBits(QSerialPort::Data8) && m_porta.setStopBits(QSerialPort::OneStop)
+        && m_porta.setFlowControl(QSerialPort::NoFlowControl);
 #ifdef Q_OS_WIN
     accettate = accettate && m_porta.setParity(m_impostazioni.parita);
 #endif
@@ -198,8 +196,8 @@ void ComponenteSeriale::configura()
                 tio.c_cflag |= PARENB;
             if (m_impostazioni.parita == QSerialPort::OddParity)
                 tio.c_cflag |= PARODD;
-            tio.c_iflag &= ~tcflag_t(IGNPAR | ISTRIP | IGNBRK | BRKINT | INPCK | IXON | IXOFF
-                                     | IXANY);
+            tio.c_iflag
+                &= ~tcflag_t(IGNPAR | ISTRIP | IGNBRK | BRKINT | INPCK | IXON | IXOFF | IXANY);
             tio.c_iflag |= PARMRK;
             if (m_impostazioni.parita != QSerialPort::NoParity)
                 tio.c_iflag |= INPCK;
@@ -214,10 +212,10 @@ void ComponenteSeriale::configura()
         m_porta.close();
         m_porta.clearError();
         throw Errore(CodiceErrore::ImpostazioniRifiutate,
-                     QStringLiteral("Porta %1: il dispositivo %2 non accetta le impostazioni %3: "
-                                    "%4. Scegliere un'altra velocità.")
-                             .arg(m_commPort)
-                             .arg(m_dispositivo, m_impostazioni.testo(), motivo));
+            QStringLiteral("Porta %1: il dispositivo %2 non accetta le impostazioni %3: "
+                           "%4. Scegliere un'altra velocità.")
+                .arg(m_commPort)
+                .arg(m_dispositivo, m_impostazioni.testo(), motivo));
     }
 }
 
@@ -293,8 +291,8 @@ void ComponenteSeriale::attendiCodaDelSistema(steady_clock::time_point limite)
             rimasti = nelSistema;
             break;
         }
-        const auto sonno = std::min(tempoDiTrasmissione(nelSistema),
-                                    milliseconds(millisecondiRestanti(limite)));
+        const auto sonno
+            = std::min(tempoDiTrasmissione(nelSistema), milliseconds(millisecondiRestanti(limite)));
         std::this_thread::sleep_for(std::max(sonno, milliseconds(1)));
     }
     // Only the last bytes in the UART's own shift register can remain here.
@@ -303,12 +301,12 @@ void ComponenteSeriale::attendiCodaDelSistema(steady_clock::time_point limite)
 #endif
     if (rimasti > 0) {
         throw Errore(CodiceErrore::TrasmissioneBloccata,
-                     QStringLiteral("La porta %1 (%2) non ha trasmesso %3 byte nel tempo "
-                                    "previsto: la linea è bloccata. Controllare il cavo e il "
-                                    "controllo di flusso dello strumento.")
-                             .arg(m_commPort)
-                             .arg(m_dispositivo)
-                             .arg(rimasti));
+            QStringLiteral("La porta %1 (%2) non ha trasmesso %3 byte nel tempo "
+                           "previsto: la linea è bloccata. Controllare il cavo e il "
+                           "controllo di flusso dello strumento.")
+                .arg(m_commPort)
+                .arg(m_dispositivo)
+                .arg(rimasti));
     }
 }
 
@@ -371,11 +369,11 @@ bool ComponenteSeriale::lineaCaduta() const
 Errore ComponenteSeriale::errorePortaPersa() const
 {
     return Errore(CodiceErrore::PortaPersa,
-                  QStringLiteral("La porta %1 (%2) ha smesso di rispondere: l'adattatore è stato "
-                                 "scollegato o il dispositivo è stato chiuso. Ricollegarlo e "
-                                 "inviare di nuovo il comando.")
-                          .arg(m_commPort)
-                          .arg(m_dispositivo));
+        QStringLiteral("La porta %1 (%2) ha smesso di rispondere: l'adattatore è stato "
+                       "scollegato o il dispositivo è stato chiuso. Ricollegarlo e "
+                       "inviare di nuovo il comando.")
+            .arg(m_commPort)
+            .arg(m_dispositivo));
 }
 
 // A hung-up tty stays readable for ever: left open, Qt would poll it in a busy loop. The port is
@@ -387,7 +385,7 @@ void ComponenteSeriale::segnalaErrorePorta(QSerialPort::SerialPortError errore)
     // Qt also reports a full output queue (EAGAIN) as a resource error: only a line that hung up
     // is a lost port.
     const bool erroreDiLinea = errore == QSerialPort::ReadError || errore == QSerialPort::WriteError
-                        || errore == QSerialPort::ResourceError;
+        || errore == QSerialPort::ResourceError;
     if (!erroreDiLinea || !lineaCaduta())
         return;
     m_guasto = errorePortaPersa();

@@ -6,8 +6,7 @@ Errore::Errore(CodiceErrore codice, QString descrizione)
     : m_codice(codice)
     , m_descrizione(std::move(descrizione))
     , m_utf8(m_descrizione.toUtf8())
-{
-}
+{ }
 
 QString citaTesto(const QString &testo)
 {

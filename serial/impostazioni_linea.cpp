@@ -20,9 +20,9 @@ bool soloCifre(const QString &testo)
 [[noreturn]] void impostazioniNonValide(const QString &testo, const QString &motivo)
 {
     throw Errore(CodiceErrore::ImpostazioniNonValide,
-                 QStringLiteral("Impostazioni di linea %1 non valide: %2. Il formato è "
-                                "velocità,parità,bit di dati,bit di stop, per esempio 9600,E,8,1.")
-                         .arg(citaTesto(testo), motivo));
+        QStringLiteral("Impostazioni di linea %1 non valide: %2. Il formato è "
+                       "velocità,parità,bit di dati,bit di stop, per esempio 9600,E,8,1.")
+            .arg(citaTesto(testo), motivo));
 }
 
 } // namespace
@@ -34,11 +34,11 @@ qint32 ImpostazioniLinea::baudDaTesto(const QString &testo)
     const qint32 baud = ok ? cifre.toInt(&ok) : 0;
     if (!ok || baud < kBaudMinimo || baud > kBaudMassimo) {
         throw Errore(CodiceErrore::BaudNonValido,
-                     QStringLiteral("Baud: %1 non è una velocità valida. Scegliere una velocità "
-                                    "dall'elenco o scrivere un numero intero da %2 a %3.")
-                             .arg(citaTesto(testo))
-                             .arg(kBaudMinimo)
-                             .arg(kBaudMassimo));
+            QStringLiteral("Baud: %1 non è una velocità valida. Scegliere una velocità "
+                           "dall'elenco o scrivere un numero intero da %2 a %3.")
+                .arg(citaTesto(testo))
+                .arg(kBaudMinimo)
+                .arg(kBaudMassimo));
     }
     return baud;
 }
@@ -72,7 +72,7 @@ ImpostazioniLinea ImpostazioniLinea::daTesto(const QString &testo)
 QString ImpostazioniLinea::testo() const
 {
     const char lettera = parita == QSerialPort::EvenParity ? 'E'
-                       : parita == QSerialPort::OddParity  ? 'O'
+        : parita == QSerialPort::OddParity                 ? 'O'
                                                            : 'N';
     return QStringLiteral("%1,%2,8,1").arg(baud).arg(QLatin1Char(lettera));
 }

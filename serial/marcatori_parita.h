@@ -8,7 +8,9 @@
 class MarcatoriParita
 {
 public:
-    explicit MarcatoriParita(char sostituto) : m_sostituto(sostituto) { }
+    explicit MarcatoriParita(char sostituto)
+        : m_sostituto(sostituto)
+    { }
 
     // Appends the decoded bytes of grezzi to uscita; returns how many it appended.
     qsizetype decodifica(const QByteArray &grezzi, QByteArray &uscita);

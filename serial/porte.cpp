@@ -44,10 +44,10 @@ QString dispositivo(int numero)
     }
 #endif
     throw Errore(CodiceErrore::NessunDispositivo,
-                 QStringLiteral("Porta %1: nessun dispositivo seriale corrisponde a questo "
-                                "numero. %2")
-                         .arg(numero)
-                         .arg(elenco()));
+        QStringLiteral("Porta %1: nessun dispositivo seriale corrisponde a questo "
+                       "numero. %2")
+            .arg(numero)
+            .arg(elenco()));
 }
 
 QString elenco()

@@ -50,7 +50,7 @@ void segnale(int)
 [[noreturn]] void opzioneNonValida(const QString &messaggio)
 {
     std::fprintf(stderr, "strumento-virtuale: %s\nVedere strumento-virtuale --help.\n",
-                 qPrintable(messaggio));
+        qPrintable(messaggio));
     std::exit(2);
 }
 
@@ -85,15 +85,16 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
             opzioni.collegamento = valore;
         } else if (nome == u"--indirizzo") {
             if (!numeroIntero(valore, 10, 0xFFFF, numero))
-                opzioneNonValida(QStringLiteral("indirizzo non valido: %1 (da 0 a 65535)").arg(valore));
+                opzioneNonValida(
+                    QStringLiteral("indirizzo non valido: %1 (da 0 a 65535)").arg(valore));
             opzioni.configurazione.indirizzo = quint16(numero);
         } else if (nome == u"--memoria") {
             const QStringList parti = valore.split(u'=');
             uint indirizzo = 0;
             if (parti.size() != 2 || !numeroIntero(parti[0], 16, 0xFFFF, indirizzo)
                 || !numeroIntero(parti[1], 10, 0xFFFF, numero)) {
-                opzioneNonValida(QStringLiteral("memoria non valida: %1 (per esempio 0008=1000)")
-                                         .arg(valore));
+                opzioneNonValida(
+                    QStringLiteral("memoria non valida: %1 (per esempio 0008=1000)").arg(valore));
             }
             if (!memoriaPropria)
                 opzioni.configurazione.memoria.clear();
@@ -139,6 +140,18 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const Opzioni opzioni = leggiOpzioni(app.arguments());
 
+    // Ready for Ctrl+C and SIGTERM before anything is announced, so that a stop that follows the
+    // announcement at once still removes the link.
+    if (::pipe(pipeSegnali) != 0)
+        return 1;
+    std::signal(SIGINT, segnale);
+    std::signal(SIGTERM, segnale);
+    QSocketNotifier segnali(pipeSegnali[0], QSocketNotifier::Read);
+    QObject::connect(&segnali, &QSocketNotifier::activated, &app, [&] {
+        registra(QStringLiteral("arresto"));
+        QCoreApplication::quit();
+    });
+
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
         std::perror("strumento-virtuale: impossibile aprire un terminale virtuale");
@@ -158,13 +171,13 @@ int main(int argc, char *argv[])
         const QFileInfo esistente(opzioni.collegamento);
         if (esistente.exists() && !esistente.isSymLink()) {
             std::fprintf(stderr, "strumento-virtuale: %s esiste già e non è un collegamento\n",
-                         qPrintable(opzioni.collegamento));
+                qPrintable(opzioni.collegamento));
             return 2;
         }
         QFile::remove(opzioni.collegamento);
         if (!QFile::link(dispositivo, opzioni.collegamento)) {
             std::fprintf(stderr, "strumento-virtuale: impossibile creare %s\n",
-                         qPrintable(opzioni.collegamento));
+                qPrintable(opzioni.collegamento));
             return 2;
         }
     }
@@ -176,21 +189,11 @@ int main(int argc, char *argv[])
     };
 
     registra(QStringLiteral("strumento virtuale su %1%2, indirizzo %3")
-                     .arg(dispositivo,
-                          opzioni.collegamento.isEmpty()
-                                  ? QString()
-                                  : QStringLiteral(" (collegamento %1)").arg(opzioni.collegamento))
-                     .arg(opzioni.configurazione.indirizzo));
-
-    if (::pipe(pipeSegnali) != 0)
-        return 1;
-    std::signal(SIGINT, segnale);
-    std::signal(SIGTERM, segnale);
-    QSocketNotifier segnali(pipeSegnali[0], QSocketNotifier::Read);
-    QObject::connect(&segnali, &QSocketNotifier::activated, &app, [&] {
-        registra(QStringLiteral("arresto"));
-        QCoreApplication::quit();
-    });
+                 .arg(dispositivo,
+                     opzioni.collegamento.isEmpty()
+                         ? QString()
+                         : QStringLiteral(" (collegamento %1)").arg(opzioni.collegamento))
+                 .arg(opzioni.configurazione.indirizzo));
 
     Strumento strumento(opzioni.configurazione);
     QElapsedTimer orologio;
@@ -202,7 +205,8 @@ int main(int argc, char *argv[])
         registra(esito.registro);
         if (esito.risposta) {
             QTimer::singleShot(esito.ritardo, &app, [master, risposta = *esito.risposta] {
-                [[maybe_unused]] auto n = ::write(master, risposta.constData(), size_t(risposta.size()));
+                [[maybe_unused]] auto n
+                    = ::write(master, risposta.constData(), size_t(risposta.size()));
             });
         }
         if (esito.riaggancia) {

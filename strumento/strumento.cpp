@@ -35,15 +35,14 @@ QString comeEsadecimale(const QByteArray &byte)
 
 QMap<quint16, quint16> Strumento::Configurazione::memoriaIniziale()
 {
-    return {{0x0008, 1000}, {0x000B, 2500}, {0x000C, 230}, {0x000D, 50},   {0x000E, 4096},
-            {0x0010, 1},    {0x0012, 0},    {0x0014, 65535}, {0x0016, 300}, {0x0018, 12345},
-            {0x001A, 42},   {0x001C, 7},    {0x0034, 9999}};
+    return {{0x0008, 1000}, {0x000B, 2500}, {0x000C, 230}, {0x000D, 50}, {0x000E, 4096},
+        {0x0010, 1}, {0x0012, 0}, {0x0014, 65535}, {0x0016, 300}, {0x0018, 12345}, {0x001A, 42},
+        {0x001C, 7}, {0x0034, 9999}};
 }
 
 Strumento::Strumento(Configurazione configurazione)
     : m_configurazione(std::move(configurazione))
-{
-}
+{ }
 
 std::optional<Strumento::Esito> Strumento::ricevi(char byte, milliseconds istante)
 {
@@ -67,9 +66,9 @@ std::optional<Strumento::Esito> Strumento::silenzio(milliseconds istante)
         return std::nullopt;
     std::optional<Esito> esito;
     if (!m_scarta) {
-        esito = Esito{QStringLiteral("richiesta incompleta: %1; nessuna risposta")
-                              .arg(gruppiComeTesto()),
-                      std::nullopt, milliseconds(0), false};
+        esito = Esito{
+            QStringLiteral("richiesta incompleta: %1; nessuna risposta").arg(gruppiComeTesto()),
+            std::nullopt, milliseconds(0), false};
     }
     m_gruppi.clear();
     m_scarta = false;
@@ -84,9 +83,9 @@ std::optional<Strumento::Esito> Strumento::valuta()
     const Gruppo &gruppo = m_gruppi.last();
     if (gruppo.byte.size() > kByteDelGruppo[indice]) {
         return nonValida(QStringLiteral("il gruppo %1 ha %2 byte invece di %3")
-                                 .arg(indice + 1)
-                                 .arg(gruppo.byte.size())
-                                 .arg(kByteDelGruppo[indice]));
+                             .arg(indice + 1)
+                             .arg(gruppo.byte.size())
+                             .arg(kByteDelGruppo[indice]));
     }
     if (gruppo.byte.size() < kByteDelGruppo[indice])
         return std::nullopt;
@@ -98,8 +97,8 @@ std::optional<Strumento::Esito> Strumento::valuta()
         const milliseconds pausa = gruppo.inizio - m_gruppi.at(indice - 1).fine;
         if (pausa < kPausaMinima) {
             return nonValida(QStringLiteral("il gruppo %1 è arrivato solo %2 ms dopo il precedente")
-                                     .arg(indice + 1)
-                                     .arg(pausa.count()));
+                                 .arg(indice + 1)
+                                 .arg(pausa.count()));
         }
     }
     if (indice < kGruppi - 1)
@@ -113,7 +112,7 @@ Strumento::Esito Strumento::nonValida(const QString &motivo)
 {
     Esito esito;
     esito.registro = QStringLiteral("richiesta non valida: %1; motivo: %2; nessuna risposta")
-                             .arg(gruppiComeTesto(), motivo);
+                         .arg(gruppiComeTesto(), motivo);
     // The rest of the broken request is let go by until the line falls silent.
     m_scarta = true;
     return esito;
@@ -129,8 +128,8 @@ Strumento::Esito Strumento::rispondi()
     QString cosa;
     if (indirizzo != m_configurazione.indirizzo) {
         cosa = QStringLiteral("per lo strumento %1, non per questo (%2)")
-                       .arg(indirizzo)
-                       .arg(m_configurazione.indirizzo);
+                   .arg(indirizzo)
+                   .arg(m_configurazione.indirizzo);
     } else if (comando == 0x00) {
         const quint16 valore = m_configurazione.memoria.value(memoria, 0);
         cosa = QStringLiteral("lettura di %1 = %2").arg(esadecimale4(memoria)).arg(valore);
@@ -181,11 +180,12 @@ Strumento::Esito Strumento::rispondi()
         }
     }
 
-    esito.registro = QStringLiteral("richiesta: %1; pause: %2 ms; %3; %4")
-                             .arg(gruppiComeTesto(), pauseComeTesto(), cosa,
-                                  esito.risposta ? QStringLiteral("risposta: %1")
-                                                           .arg(comeEsadecimale(*esito.risposta))
-                                                 : QStringLiteral("nessuna risposta"));
+    esito.registro
+        = QStringLiteral("richiesta: %1; pause: %2 ms; %3; %4")
+              .arg(gruppiComeTesto(), pauseComeTesto(), cosa,
+                  esito.risposta
+                      ? QStringLiteral("risposta: %1").arg(comeEsadecimale(*esito.risposta))
+                      : QStringLiteral("nessuna risposta"));
     return esito;
 }
 

@@ -22,10 +22,10 @@ public:
     enum class Guasto {
         Nessuno,
         NessunaRisposta, // never answers
-        Ritardo,         // answers late
-        Parziale,        // answers only the first two bytes
-        Rumore,          // answers random bytes instead
-        Riaggancio,      // hangs up the line after a number of requests
+        Ritardo, // answers late
+        Parziale, // answers only the first two bytes
+        Rumore, // answers random bytes instead
+        Riaggancio, // hangs up the line after a number of requests
     };
 
     struct Configurazione

@@ -81,8 +81,8 @@ void PeerPty::scrivi(const QByteArray &dati)
         qsizetype inviati = 0;
         pollfd attese[2] = {{m_master, POLLOUT, 0}, {m_sveglia[0], POLLIN, 0}};
         while (inviati < dati.size() && ::poll(attese, 2, -1) >= 0 && attese[1].revents == 0) {
-            const ssize_t n = ::write(m_master, dati.constData() + inviati,
-                                      size_t(dati.size() - inviati));
+            const ssize_t n
+                = ::write(m_master, dati.constData() + inviati, size_t(dati.size() - inviati));
             if (n > 0)
                 inviati += n;
         }
@@ -118,8 +118,8 @@ QString comeTesto(const QList<QByteArray> &gruppi)
     return parti.join(QStringLiteral(" | "));
 }
 
-void quandoRicevuti(QObject *contesto, const PeerPty &peer, qsizetype n,
-                    std::function<void()> azione)
+void quandoRicevuti(
+    QObject *contesto, const PeerPty &peer, qsizetype n, std::function<void()> azione)
 {
     auto *sorveglianza = new QTimer(contesto);
     sorveglianza->setInterval(std::chrono::milliseconds(1));

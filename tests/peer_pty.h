@@ -59,5 +59,5 @@ QString comeTesto(const QList<QByteArray> &gruppi);
 
 // Runs azione from inside the event loop (a request's pauses included) as soon as the peer has
 // received n bytes.
-void quandoRicevuti(QObject *contesto, const PeerPty &peer, qsizetype n,
-                    std::function<void()> azione);
+void quandoRicevuti(
+    QObject *contesto, const PeerPty &peer, qsizetype n, std::function<void()> azione);

@@ -76,7 +76,7 @@ ssize_t write(int fd, const void *dati, size_t quanti)
 {
     static ssize_t (*reale)(int, const void *, size_t);
     if (!reale)
-        reale = (ssize_t (*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+        reale = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
     ssize_t scritti = reale(fd, dati, quanti);
     if (scritti > 0) {
         pthread_mutex_lock(&blocco);

@@ -19,8 +19,8 @@ struct EventoSistema
 {
     int tipo;
     int fd;
-    unsigned int cflag;  /* for EVENTO_IMPOSTAZIONI: the c_cflag asked for */
-    unsigned char byte;  /* for EVENTO_SCRITTURA: one event per byte written */
+    unsigned int cflag; /* for EVENTO_IMPOSTAZIONI: the c_cflag asked for */
+    unsigned char byte; /* for EVENTO_SCRITTURA: one event per byte written */
 };
 
 void registro_avvia(void);

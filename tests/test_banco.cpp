@@ -26,7 +26,7 @@ const QPoint kStringaRicevuta(200, 164);
 bool xdotool(const QStringList &argomenti, QString *uscita = nullptr)
 {
     QProcess processo;
-    processo.start(QStringLiteral("xdotool"), argomenti);
+    processo.start("xdotool", argomenti);
     const bool ok = processo.waitForFinished(20000) && processo.exitCode() == 0;
     if (uscita)
         *uscita = QString::fromLocal8Bit(processo.readAllStandardOutput()).trimmed();
@@ -36,8 +36,7 @@ bool xdotool(const QStringList &argomenti, QString *uscita = nullptr)
 QString appunti()
 {
     QProcess xclip;
-    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                          QStringLiteral("clipboard")});
+    xclip.start("xclip", {"-o", "-selection", "clipboard"});
     xclip.waitForFinished(5000);
     return QString::fromLocal8Bit(xclip.readAllStandardOutput());
 }
@@ -45,7 +44,7 @@ QString appunti()
 void scriviAppunti(const QString &testo)
 {
     QProcess xclip;
-    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    xclip.start("xclip", {"-selection", "clipboard"});
     xclip.waitForStarted();
     xclip.write(testo.toLocal8Bit());
     xclip.closeWriteChannel();
@@ -57,9 +56,9 @@ class StrumentoInProva
 public:
     bool avvia(const QString &collegamento, const QStringList &opzioni)
     {
-        m_processo.start(QStringLiteral(BANCO_STRUMENTO),
-                         QStringList{QStringLiteral("--collegamento"), collegamento} + opzioni);
-        return !attendiRiga(QStringLiteral("strumento virtuale su")).isEmpty();
+        m_processo.start(
+            QStringLiteral(BANCO_STRUMENTO), QStringList{"--collegamento", collegamento} + opzioni);
+        return !attendiRiga("strumento virtuale su").isEmpty();
     }
 
     // The next line of the log that starts with inizio, or an empty text after 10 s.
@@ -97,40 +96,34 @@ public:
     bool avvia(const QString &porta, const QString &traccia)
     {
         QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
-        ambiente.insert(QStringLiteral("BANCO_PORTA1"), porta);
-        ambiente.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        ambiente.insert("BANCO_PORTA1", porta);
+        ambiente.insert("QT_QPA_PLATFORM", "xcb");
         m_processo.setProcessEnvironment(ambiente);
-        m_processo.start(QStringLiteral("strace"),
-                         {QStringLiteral("-qq"), QStringLiteral("-xx"), QStringLiteral("-o"), traccia,
-                          QStringLiteral("-e"), QStringLiteral("trace=openat,ioctl,write,close"),
-                          QStringLiteral(BANCO_PROGRAMMA)});
+        m_processo.start("strace",
+            {"-qq", "-xx", "-o", traccia, "-e", "trace=openat,ioctl,write,close",
+                QStringLiteral(BANCO_PROGRAMMA)});
         return m_processo.waitForStarted()
-            && xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"),
-                        QStringLiteral("^Banco Seriale$")},
-                       &m_finestra)
+            && xdotool({"search", "--sync", "--name", "^Banco Seriale$"}, &m_finestra)
             && !m_finestra.isEmpty();
     }
 
     bool clic(QPoint dove)
     {
-        return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), finestra(),
-                        QString::number(dove.x()), QString::number(dove.y()),
-                        QStringLiteral("click"), QStringLiteral("1")});
+        return xdotool({"mousemove", "--window", finestra(), QString::number(dove.x()),
+            QString::number(dove.y()), "click", "1"});
     }
 
     bool scrivi(QPoint campo, const QString &testo)
     {
-        return clic(campo) && xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")})
-            && xdotool({QStringLiteral("type"), testo});
+        return clic(campo) && xdotool({"key", "ctrl+a"}) && xdotool({"type", testo});
     }
 
     // What a text field shows, copied through the clipboard; empty when it is empty.
     QString leggi(QPoint campo)
     {
-        const QString segnaposto = QStringLiteral("<nulla copiato>");
+        const QString segnaposto = "<nulla copiato>";
         scriviAppunti(segnaposto);
-        if (!clic(campo) || !xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"),
-                                      QStringLiteral("ctrl+c")}))
+        if (!clic(campo) || !xdotool({"key", "ctrl+a", "ctrl+c"}))
             return segnaposto;
         QElapsedTimer orologio;
         orologio.start();
@@ -148,7 +141,7 @@ public:
         if (m_processo.state() == QProcess::NotRunning)
             return true;
         QProcess figli;
-        figli.start(QStringLiteral("pgrep"), {QStringLiteral("-P"), QString::number(m_processo.processId())});
+        figli.start("pgrep", {"-P", QString::number(m_processo.processId())});
         figli.waitForFinished(5000);
         for (const QByteArray &pid : figli.readAllStandardOutput().split('\n')) {
             if (!pid.trimmed().isEmpty())
@@ -185,9 +178,12 @@ Linea leggiTraccia(const QString &percorso, const QString &porta)
 {
     QFile file(percorso);
     file.open(QIODevice::ReadOnly);
-    static const QRegularExpression apertura(QString::fromLatin1("^openat\\(AT_FDCWD, \"((?:\\\\x[0-9a-f]{2})*)\".* = (\\d+)$"));
-    static const QRegularExpression impostazioni(QString::fromLatin1("^ioctl\\((\\d+), [^,]*TCSETS, .*c_cflag=([A-Z0-9|]+)"));
-    static const QRegularExpression scrittura(QString::fromLatin1("^write\\((\\d+), \"((?:\\\\x[0-9a-f]{2})*)\", \\d+\\)\\s+= \\d+"));
+    static const QRegularExpression apertura(
+        QString::fromLatin1("^openat\\(AT_FDCWD, \"((?:\\\\x[0-9a-f]{2})*)\".* = (\\d+)$"));
+    static const QRegularExpression impostazioni(
+        QString::fromLatin1("^ioctl\\((\\d+), [^,]*TCSETS, .*c_cflag=([A-Z0-9|]+)"));
+    static const QRegularExpression scrittura(
+        QString::fromLatin1("^write\\((\\d+), \"((?:\\\\x[0-9a-f]{2})*)\", \\d+\\)\\s+= \\d+"));
     static const QRegularExpression drenaggio(QString::fromLatin1("^ioctl\\((\\d+), TCSBRK, 1\\)"));
     static const QRegularExpression chiusura(QString::fromLatin1("^close\\((\\d+)\\)"));
 
@@ -197,14 +193,18 @@ Linea leggiTraccia(const QString &percorso, const QString &porta)
     enum { Prima55, Dopo55, Drenato, Fine } stato = Prima55;
     for (const QString &riga : QString::fromLocal8Bit(file.readAll()).split(u'\n')) {
         QRegularExpressionMatch m;
-        if ((m = apertura.match(riga)).hasMatch() && daStrace(m.captured(1)) == porta.toLocal8Bit()) {
+        if ((m = apertura.match(riga)).hasMatch()
+            && daStrace(m.captured(1)) == porta.toLocal8Bit()) {
             fdPorta = m.captured(2);
         } else if ((m = impostazioni.match(riga)).hasMatch() && m.captured(1) == fdPorta) {
             const QStringList bit = m.captured(2).split(u'|');
             parita = !bit.contains(u"PARENB") ? u'N' : bit.contains(u"PARODD") ? u'O' : u'E';
         } else if ((m = scrittura.match(riga)).hasMatch() && m.captured(1) == fdPorta) {
             for (const char byte : daStrace(m.captured(2)))
-                linea.scritture.append(QStringLiteral("%1:%2").arg(quint8(byte), 2, 16, QChar(u'0')).toUpper().arg(parita));
+                linea.scritture.append(QStringLiteral("%1:%2")
+                                           .arg(quint8(byte), 2, 16, QChar(u'0'))
+                                           .toUpper()
+                                           .arg(parita));
             if (stato == Prima55)
                 stato = Dopo55;
         } else if ((m = drenaggio.match(riga)).hasMatch() && m.captured(1) == fdPorta) {
@@ -238,8 +238,8 @@ private slots:
 
 private:
     QTemporaryDir m_cartella;
-    QString porta() const { return m_cartella.filePath(QStringLiteral("porta1")); }
-    QString traccia() const { return m_cartella.filePath(QStringLiteral("strace.txt")); }
+    QString porta() const { return m_cartella.filePath("porta1"); }
+    QString traccia() const { return m_cartella.filePath("strace.txt"); }
 };
 
 void TestBanco::initTestCase()
@@ -257,8 +257,9 @@ void TestBanco::richiestaInizialeSullaLinea()
     QVERIFY(programma.avvia(porta(), traccia()));
 
     QVERIFY(programma.clic(kInviaComando));
-    const QString richiesta = strumento.attendiRiga(QStringLiteral("richiesta"));
-    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 00 00 | 00 | 00 02 | 00 08;"), qPrintable(richiesta));
+    const QString richiesta = strumento.attendiRiga("richiesta");
+    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 00 00 | 00 | 00 02 | 00 08;"),
+        qPrintable(richiesta));
     QVERIFY2(richiesta.endsWith(u"risposta: 06 00 03 E8"), qPrintable(richiesta));
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
     QCOMPARE(programma.leggi(kStringaRicevuta), QStringLiteral(" 6 0 3 E8"));
@@ -272,23 +273,24 @@ void TestBanco::richiestaInizialeSullaLinea()
 void TestBanco::richiestaSceltaNellaFinestra()
 {
     StrumentoInProva strumento;
-    QVERIFY(strumento.avvia(porta(), {QStringLiteral("--indirizzo"), QStringLiteral("300"),
-                                      QStringLiteral("--memoria"), QStringLiteral("001C=513")}));
+    QVERIFY(strumento.avvia(porta(), {"--indirizzo", "300", "--memoria", "001C=513"}));
     ProgrammaInProva programma;
     QVERIFY(programma.avvia(porta(), traccia()));
-    QVERIFY(programma.scrivi(kIndirizzoStrumento, QStringLiteral("300")));
-    QVERIFY(programma.scrivi(kIndirizzoMemoria, QStringLiteral("001C")));
+    QVERIFY(programma.scrivi(kIndirizzoStrumento, "300"));
+    QVERIFY(programma.scrivi(kIndirizzoMemoria, "001C"));
 
     QVERIFY(programma.clic(kInviaComando));
-    QString richiesta = strumento.attendiRiga(QStringLiteral("richiesta"));
-    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 00 | 00 02 | 00 1C;"), qPrintable(richiesta));
+    QString richiesta = strumento.attendiRiga("richiesta");
+    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 00 | 00 02 | 00 1C;"),
+        qPrintable(richiesta));
     QVERIFY2(richiesta.endsWith(u"risposta: 06 00 02 01"), qPrintable(richiesta));
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("513"));
 
-    QVERIFY(programma.scrivi(kTipoDiComando, QStringLiteral("Scrittura")));
+    QVERIFY(programma.scrivi(kTipoDiComando, "Scrittura"));
     QVERIFY(programma.clic(kInviaComando));
-    richiesta = strumento.attendiRiga(QStringLiteral("richiesta"));
-    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 02 | 00 02 | 00 1C;"), qPrintable(richiesta));
+    richiesta = strumento.attendiRiga("richiesta");
+    QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 02 | 00 02 | 00 1C;"),
+        qPrintable(richiesta));
     QVERIFY2(richiesta.endsWith(u"risposta: 06"), qPrintable(richiesta));
     QCOMPARE(programma.leggi(kStringaRicevuta), QStringLiteral(" 6"));
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("6"));
@@ -297,12 +299,12 @@ void TestBanco::richiestaSceltaNellaFinestra()
 void TestBanco::strumentoCheNonRisponde()
 {
     StrumentoInProva strumento;
-    QVERIFY(strumento.avvia(porta(), {QStringLiteral("--guasto"), QStringLiteral("nessuna-risposta")}));
+    QVERIFY(strumento.avvia(porta(), {"--guasto", "nessuna-risposta"}));
     ProgrammaInProva programma;
     QVERIFY(programma.avvia(porta(), traccia()));
 
     QVERIFY(programma.clic(kInviaComando));
-    QVERIFY(strumento.attendiRiga(QStringLiteral("richiesta")).endsWith(u"nessuna risposta"));
+    QVERIFY(strumento.attendiRiga("richiesta").endsWith(u"nessuna risposta"));
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("0"));
     QCOMPARE(programma.leggi(kStringaRicevuta), QString());
 }
@@ -312,29 +314,26 @@ void TestBanco::strumentoCheNonRisponde()
 void TestBanco::strumentoCheSiScollega()
 {
     auto strumento = std::make_unique<StrumentoInProva>();
-    QVERIFY(strumento->avvia(porta(), {QStringLiteral("--guasto"), QStringLiteral("riaggancio=1")}));
+    QVERIFY(strumento->avvia(porta(), {"--guasto", "riaggancio=1"}));
     ProgrammaInProva programma;
     QVERIFY(programma.avvia(porta(), traccia()));
 
     QVERIFY(programma.clic(kInviaComando));
-    QVERIFY(!strumento->attendiRiga(QStringLiteral("linea chiusa")).isEmpty());
+    QVERIFY(!strumento->attendiRiga("linea chiusa").isEmpty());
     QVERIFY(strumento->attendiFine());
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
 
     QVERIFY(programma.clic(kInviaComando));
     QString messaggi;
-    QVERIFY(xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"),
-                     QStringLiteral("^Banco Seriale: errore$")},
-                    &messaggi));
+    QVERIFY(xdotool({"search", "--sync", "--name", "^Banco Seriale: errore$"}, &messaggi));
     QCOMPARE(messaggi.split(u'\n').size(), 1);
-    QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), messaggi,
-                     QStringLiteral("20"), QStringLiteral("20")}));
-    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
+    QVERIFY(xdotool({"mousemove", "--window", messaggi, "20", "20"}));
+    QVERIFY(xdotool({"key", "Return"}));
 
     strumento = std::make_unique<StrumentoInProva>();
     QVERIFY(strumento->avvia(porta(), {}));
     QVERIFY(programma.clic(kInviaComando));
-    QVERIFY(strumento->attendiRiga(QStringLiteral("richiesta")).endsWith(u"risposta: 06 00 03 E8"));
+    QVERIFY(strumento->attendiRiga("richiesta").endsWith(u"risposta: 06 00 03 E8"));
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
 }
 
@@ -342,10 +341,14 @@ void TestBanco::strumentoOpzioniSbagliate_data()
 {
     QTest::addColumn<QStringList>("opzioni");
     QTest::addColumn<QString>("messaggio");
-    QTest::newRow("opzione sconosciuta") << QStringList{"--velocita", "9600"} << "opzione sconosciuta";
-    QTest::newRow("indirizzo oltre 65535") << QStringList{"--indirizzo", "65536"} << "indirizzo non valido";
-    QTest::newRow("memoria senza valore") << QStringList{"--memoria", "0008"} << "memoria non valida";
-    QTest::newRow("ritardo senza durata") << QStringList{"--guasto", "ritardo"} << "guasto non valido";
+    QTest::newRow("opzione sconosciuta")
+        << QStringList{"--velocita", "9600"} << "opzione sconosciuta";
+    QTest::newRow("indirizzo oltre 65535")
+        << QStringList{"--indirizzo", "65536"} << "indirizzo non valido";
+    QTest::newRow("memoria senza valore")
+        << QStringList{"--memoria", "0008"} << "memoria non valida";
+    QTest::newRow("ritardo senza durata")
+        << QStringList{"--guasto", "ritardo"} << "guasto non valido";
     QTest::newRow("opzione senza valore") << QStringList{"--indirizzo"} << "senza valore";
 }
 
@@ -364,7 +367,7 @@ void TestBanco::strumentoOpzioniSbagliate()
 void TestBanco::strumentoSiFermaPulito()
 {
     QProcess strumento;
-    strumento.start(QStringLiteral(BANCO_STRUMENTO), {QStringLiteral("--collegamento"), porta()});
+    strumento.start(QStringLiteral(BANCO_STRUMENTO), {"--collegamento", porta()});
     QVERIFY(strumento.waitForReadyRead(10000));
     QVERIFY(QFileInfo(porta()).isSymLink());
     strumento.terminate();

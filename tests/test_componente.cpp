@@ -77,13 +77,13 @@ void TestComponente::numeriDiPorta_data()
 
     QTest::newRow("variabile verso il terminale") << 3 << "<peer>" << 0 << "";
     QTest::newRow("variabile verso un dispositivo assente")
-            << 2 << "/dev/non-esiste-banco" << int(CodiceErrore::DispositivoInesistente)
-            << "/dev/non-esiste-banco";
-    QTest::newRow("numero senza dispositivo") << 9999 << "" << int(CodiceErrore::NessunDispositivo)
-                                              << "Porta 9999";
+        << 2 << "/dev/non-esiste-banco" << int(CodiceErrore::DispositivoInesistente)
+        << "/dev/non-esiste-banco";
+    QTest::newRow("numero senza dispositivo")
+        << 9999 << "" << int(CodiceErrore::NessunDispositivo) << "Porta 9999";
     QTest::newRow("numero zero") << 0 << "" << int(CodiceErrore::NessunDispositivo) << "Porta 0";
-    QTest::newRow("numero negativo") << -3 << "" << int(CodiceErrore::NessunDispositivo)
-                                     << "Porta -3";
+    QTest::newRow("numero negativo")
+        << -3 << "" << int(CodiceErrore::NessunDispositivo) << "Porta -3";
 }
 
 void TestComponente::numeriDiPorta()
@@ -107,7 +107,7 @@ void TestComponente::numeriDiPorta()
     QCOMPARE(comm.PortOpen(), errore == 0);
     if (errore == int(CodiceErrore::NessunDispositivo))
         QVERIFY2(descrizione.contains(u"Porte disponibili") || descrizione.contains(u"Nessuna"),
-                 qPrintable(descrizione));
+            qPrintable(descrizione));
 }
 
 void TestComponente::velocita_data()
@@ -135,7 +135,7 @@ void TestComponente::ricezioneUnEventoPerByte_data()
     QTest::addColumn<QByteArray>("dati");
     QTest::newRow("un byte") << QByteArray("\x06", 1);
     QTest::newRow("risposta con zeri e 0xFF in una raffica")
-            << QByteArray::fromHex("06 00 ff 03 e8 ff ff 00");
+        << QByteArray::fromHex("06 00 ff 03 e8 ff ff 00");
     QTest::newRow("raffica lunga") << byteCasuali(20000);
 }
 
@@ -190,7 +190,7 @@ void TestComponente::lineaBloccataNonBloccaLaFinestra()
     comm.setOutput(byteCasuali(200'000));
     QString descrizione;
     QCOMPARE(numeroErrore([&] { comm.setPortOpen(false); }, &descrizione),
-             int(CodiceErrore::TrasmissioneBloccata));
+        int(CodiceErrore::TrasmissioneBloccata));
     QVERIFY2(descrizione.contains(peer.percorso()), qPrintable(descrizione));
     QVERIFY(!comm.PortOpen());
 }
@@ -208,8 +208,8 @@ void TestComponente::portaCadutaSiChiudeEPoiRiapre()
     QTRY_VERIFY(!comm.PortOpen());
 
     QString descrizione;
-    QCOMPARE(numeroErrore([&] { comm.setOutput("\x01"); }, &descrizione),
-             int(CodiceErrore::PortaPersa));
+    QCOMPARE(
+        numeroErrore([&] { comm.setOutput("\x01"); }, &descrizione), int(CodiceErrore::PortaPersa));
     QVERIFY2(descrizione.contains(collegamento), qPrintable(descrizione));
 
     // The adapter is plugged in again and answers under the same name.
@@ -229,8 +229,8 @@ void TestComponente::portaGiaInUso()
     ComponenteSeriale secondo;
     QString descrizione;
     QCOMPARE(numeroErrore([&] { collega(secondo, peer.percorso(), QStringLiteral("9600,E,8,1")); },
-                          &descrizione),
-             int(CodiceErrore::PortaOccupata));
+                 &descrizione),
+        int(CodiceErrore::PortaOccupata));
     QVERIFY2(descrizione.contains(peer.percorso()), qPrintable(descrizione));
 }
 

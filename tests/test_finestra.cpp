@@ -76,13 +76,14 @@ void TestFinestra::erroreMostratoEFinestraPronta()
     finestra.show();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
     finestra.findChild<QComboBox *>(QStringLiteral("Combo2"))->setCurrentText(QStringLiteral("x"));
-    QTest::mouseClick(finestra.findChild<QPushButton *>(QStringLiteral("Command1")),
-                      Qt::LeftButton);
+    QTest::mouseClick(
+        finestra.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
 
     QMessageBox *messaggio = nullptr;
     QTRY_VERIFY((messaggio = finestra.findChild<QMessageBox *>()) && messaggio->isVisible());
     QCOMPARE(messaggio->text(), QStringLiteral("Errore 2"));
-    QVERIFY2(messaggio->informativeText().contains(u"Baud"), qPrintable(messaggio->informativeText()));
+    QVERIFY2(
+        messaggio->informativeText().contains(u"Baud"), qPrintable(messaggio->informativeText()));
     QVERIFY(finestra.isVisible());
     QVERIFY(!finestra.sequenziatore().richiestaInCorso());
     messaggio->accept();
@@ -108,8 +109,8 @@ void TestFinestra::rafficaLungaMostrataPerIntero()
     finestra.show();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
     quandoRicevuti(&finestra, peer, 3, [&] { peer.scrivi(raffica); });
-    QTest::mouseClick(finestra.findChild<QPushButton *>(QStringLiteral("Command1")),
-                      Qt::LeftButton);
+    QTest::mouseClick(
+        finestra.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QTRY_VERIFY(!finestra.sequenziatore().richiestaInCorso());
 
     auto *text1 = finestra.findChild<QLineEdit *>(QStringLiteral("Text1"));
@@ -117,7 +118,7 @@ void TestFinestra::rafficaLungaMostrataPerIntero()
     QVERIFY(text1->text().size() > 32767);
     QVERIFY2(attesi.endsWith(text1->text()), "the box does not end with the newest bytes");
     QCOMPARE(finestra.findChild<QLineEdit *>(QStringLiteral("Text3"))->text(),
-             QString::number((quint8(raffica.at(raffica.size() - 2)) << 8) | quint8(raffica.back())));
+        QString::number((quint8(raffica.at(raffica.size() - 2)) << 8) | quint8(raffica.back())));
 }
 
 QTEST_MAIN(TestFinestra)

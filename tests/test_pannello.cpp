@@ -12,8 +12,7 @@
 
 namespace {
 
-template<typename T = QWidget>
-T *controllo(Form3 &finestra, const char *nome)
+template<typename T = QWidget> T *controllo(Form3 &finestra, const char *nome)
 {
     T *trovato = finestra.findChild<T *>(QLatin1String(nome));
     if (!trovato)
@@ -49,9 +48,8 @@ bool clicVero(QWidget *bersaglio)
 {
     const QPoint centro = bersaglio->mapToGlobal(bersaglio->rect().center());
     return QProcess::startDetached(QStringLiteral("xdotool"),
-                                   {QStringLiteral("mousemove"), QString::number(centro.x()),
-                                    QString::number(centro.y()), QStringLiteral("click"),
-                                    QStringLiteral("1")});
+        {QStringLiteral("mousemove"), QString::number(centro.x()), QString::number(centro.y()),
+            QStringLiteral("click"), QStringLiteral("1")});
 }
 
 } // namespace
@@ -91,25 +89,29 @@ void TestPannello::testiEdElenchiIniziali_data()
     QTest::addColumn<QString>("testo");
     QTest::addColumn<QStringList>("elenco");
 
-    QTest::newRow("porta") << "Combo1" << "1"
-                           << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"};
+    QTest::newRow("porta") << "Combo1"
+                           << "1" << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"};
     QTest::newRow("baud da 110 a 56000, non ordinati a parte")
-            << "Combo2" << "9600"
-            << QStringList{"110",   "300",   "600",   "1200",  "2400",  "4800",
-                           "9600",  "14400", "19200", "28800", "38400", "56000"};
-    QTest::newRow("indirizzo strumento")
-            << "Combo5" << "0"
-            << QStringList{"0", "1", "2",  "3",  "4",  "5",  "6",  "7",
-                           "8", "9", "10", "11", "12", "13", "14", "15"};
+        << "Combo2"
+        << "9600"
+        << QStringList{"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
+               "28800", "38400", "56000"};
+    QTest::newRow("indirizzo strumento") << "Combo5"
+                                         << "0"
+                                         << QStringList{"0", "1", "2", "3", "4", "5", "6", "7", "8",
+                                                "9", "10", "11", "12", "13", "14", "15"};
     QTest::newRow("tipo di comando")
-            << "ComboComando" << "Lettura"
-            << QStringList{"Lettura", "Ripetizione ult. lettura", "Scrittura"};
+        << "ComboComando"
+        << "Lettura" << QStringList{"Lettura", "Ripetizione ult. lettura", "Scrittura"};
     QTest::newRow("indirizzo memoria non equispaziato")
-            << "ComboIndirizzo" << "0008"
-            << QStringList{"0008", "000B", "000C", "000D", "000E", "0010", "0012",
-                           "0014", "0016", "0018", "001A", "001C", "0034"};
-    QTest::newRow("stringa ricevuta vuota") << "Text1" << "" << QStringList{};
-    QTest::newRow("dato ricevuto vuoto") << "Text3" << "" << QStringList{};
+        << "ComboIndirizzo"
+        << "0008"
+        << QStringList{"0008", "000B", "000C", "000D", "000E", "0010", "0012", "0014", "0016",
+               "0018", "001A", "001C", "0034"};
+    QTest::newRow("stringa ricevuta vuota") << "Text1"
+                                            << "" << QStringList{};
+    QTest::newRow("dato ricevuto vuoto") << "Text3"
+                                         << "" << QStringList{};
 }
 
 void TestPannello::testiEdElenchiIniziali()
@@ -149,8 +151,9 @@ void TestPannello::cicloDelleSchede()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visitati.append(nomeDelFuoco());
     }
-    QCOMPARE(visitati, (QStringList{"Combo1", "Combo5", "Command1", "Text1", "ComboComando",
-                                    "ComboIndirizzo", "Text3", "Combo2"}));
+    QCOMPARE(visitati,
+        (QStringList{"Combo1", "Combo5", "Command1", "Text1", "ComboComando", "ComboIndirizzo",
+            "Text3", "Combo2"}));
 }
 
 void TestPannello::testoScrittoUsatoComeScritto_data()
@@ -159,8 +162,12 @@ void TestPannello::testoScrittoUsatoComeScritto_data()
     QTest::addColumn<QString>("testo");
     QTest::addColumn<QString>("impostazioni");
 
-    QTest::newRow("porta fuori elenco") << "Combo1" << "9" << "9600,O,8,1";
-    QTest::newRow("baud fuori elenco") << "Combo2" << "57600" << "57600,O,8,1";
+    QTest::newRow("porta fuori elenco") << "Combo1"
+                                        << "9"
+                                        << "9600,O,8,1";
+    QTest::newRow("baud fuori elenco") << "Combo2"
+                                       << "57600"
+                                       << "57600,O,8,1";
 }
 
 void TestPannello::testoScrittoUsatoComeScritto()
@@ -180,7 +187,7 @@ void TestPannello::testoScrittoUsatoComeScritto()
 
     QTest::mouseClick(controllo(finestra, "Command1"), Qt::LeftButton);
     QCOMPARE(comeTesto(peer.gruppi(std::chrono::milliseconds(50))),
-             QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08"));
+        QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08"));
     QCOMPARE(finestra.comm1().Settings(), impostazioni);
     QCOMPARE(finestra.comm1().CommPort(), qint16(testo.toInt() > 100 ? 1 : testo.toInt()));
 }
@@ -192,8 +199,8 @@ void TestPannello::ridimensionareNonSpostaNulla()
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
     QMap<QWidget *, QRect> posti;
     for (const char *nome : {"Label1", "Frame1", "Label2", "Label3", "Combo1", "Combo2", "Label4",
-                             "Combo5", "Label5", "Label10", "Text3", "Label9", "Label6", "Text1",
-                             "Label7", "ComboComando", "Label8", "ComboIndirizzo", "Command1"}) {
+             "Combo5", "Label5", "Label10", "Text3", "Label9", "Label6", "Text1", "Label7",
+             "ComboComando", "Label8", "ComboIndirizzo", "Command1"}) {
         QWidget *widget = controllo(finestra, nome);
         posti.insert(widget, widget->geometry());
     }
