@@ -4,9 +4,18 @@
 
 #include <QStringList>
 
+#include <array>
+
 QString voceRicevuta(quint8 byte)
 {
-    return u' ' + QString::number(byte, 16).toUpper();
+    // Made once: the entry of every received byte is then a shared copy, not a new string.
+    static const auto voci = [] {
+        std::array<QString, 256> tabella;
+        for (int valore = 0; valore < 256; ++valore)
+            tabella[size_t(valore)] = u' ' + QString::number(valore, 16).toUpper();
+        return tabella;
+    }();
+    return voci[byte];
 }
 
 namespace {

@@ -14,11 +14,13 @@ quint16 decodificaRisposta(const QString &testoRicevuto);
 
 // The received text as the window keeps it: appended to at the end, and, past a size that no
 // screen can show, trimmed at the front, whole entries at a time, so that appending costs the
-// same however many bytes have arrived and the newest bytes are never the ones dropped.
+// same however many bytes have arrived and the newest bytes are never the ones dropped. The size
+// kept also bounds what the window lays out each time it shows the text: a line edit laying out
+// tens of thousands of characters is what slowed a long burst down.
 class TestoRicevuto
 {
 public:
-    static constexpr qsizetype kCaratteriTenuti = 24 * 1024;
+    static constexpr qsizetype kCaratteriTenuti = 3 * 1024;
 
     const QString &testo() const { return m_testo; }
     void imposta(const QString &testo) { m_testo = testo; }

@@ -6,6 +6,7 @@
 #include "ricezione.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 
 Sequenziatore::Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObject *parent)
@@ -90,10 +91,13 @@ void Sequenziatore::annulla()
 // received byte or the operator's input arrives.
 bool Sequenziatore::pausa()
 {
+    QElapsedTimer durata;
+    durata.start();
     PausaFinita = false;
     TimerPausa.start();
     do {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     } while (!PausaFinita && !m_annullata);
+    emit pausaTerminata(std::chrono::nanoseconds(durata.nsecsElapsed()));
     return !m_annullata;
 }

@@ -35,6 +35,8 @@ public:
 signals:
     // A request stopped on an error; the window shows it and stays ready for the next one.
     void errore(int numero, const QString &descrizione);
+    // Each pause as it ends, with how long it lasted.
+    void pausaTerminata(std::chrono::nanoseconds durata);
 
 private:
     void eseguiRichiesta();

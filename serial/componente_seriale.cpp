@@ -24,7 +24,7 @@ namespace {
 
 // Receive events handed to the window in one pass of the event loop; the rest follow in the next
 // pass, so a flood of bytes never keeps the window from answering the operator.
-constexpr qsizetype kEventiPerPassata = 2048;
+constexpr qsizetype kEventiPerPassata = 4096;
 
 // What a drain may take beyond twice the time the queued bytes need on the line.
 constexpr milliseconds kMargineDrenaggio{200};

@@ -1,0 +1,379 @@
+// Figures an operator and a maintainer need to trust the bench: how long a request takes and
+// what it costs the processor, how fast received bytes reach the window, how fast the program
+// starts, and how long the request's bytes take on the wire. Run by scripts/bench on an X server.
+
+#include "form3.h"
+#include "module2.h"
+#include "peer_pty.h"
+#include "ricezione.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace std::chrono;
+
+namespace {
+
+constexpr int kRichieste = 25;
+constexpr int kAvvii = 15;
+constexpr int kBitPerByte = 11;
+
+double processoreMs()
+{
+    rusage uso{};
+    getrusage(RUSAGE_SELF, &uso);
+    return (uso.ru_utime.tv_sec + uso.ru_stime.tv_sec) * 1e3
+        + (uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) / 1e3;
+}
+
+long memoriaDiPiccoKb()
+{
+    QFile stato(QStringLiteral("/proc/self/status"));
+    stato.open(QIODevice::ReadOnly);
+    for (const QByteArray &riga : stato.readAll().split('\n')) {
+        if (riga.startsWith("VmHWM:"))
+            return riga.mid(6).trimmed().split(' ').at(0).toLong();
+    }
+    return 0;
+}
+
+qint64 monotonoNs()
+{
+    timespec ora{};
+    clock_gettime(CLOCK_MONOTONIC, &ora);
+    return qint64(ora.tv_sec) * 1'000'000'000 + ora.tv_nsec;
+}
+
+// Median with the spread of the runs, "512.3 (508.1–520.9)".
+QString mediana(std::vector<double> valori, int decimali = 1)
+{
+    std::sort(valori.begin(), valori.end());
+    const double m = valori.size() % 2 ? valori[valori.size() / 2]
+                                       : (valori[valori.size() / 2 - 1] + valori[valori.size() / 2]) / 2;
+    return QStringLiteral("%1 (%2–%3)")
+        .arg(m, 0, 'f', decimali)
+        .arg(valori.front(), 0, 'f', decimali)
+        .arg(valori.back(), 0, 'f', decimali);
+}
+
+double valoreMediano(std::vector<double> valori)
+{
+    std::sort(valori.begin(), valori.end());
+    return valori[valori.size() / 2];
+}
+
+struct Tabella
+{
+    QStringList righe;
+    void titolo(const QString &testo) { righe << QString() << QStringLiteral("### %1").arg(testo) << QString(); }
+    void intestazione(const QStringList &colonne)
+    {
+        righe << QStringLiteral("| ") + colonne.join(QStringLiteral(" | ")) + QStringLiteral(" |");
+        righe << QStringLiteral("|") + QStringList(colonne.size(), QStringLiteral("---")).join(u'|') + QStringLiteral("|");
+    }
+    void riga(const QStringList &celle) { righe << QStringLiteral("| ") + celle.join(QStringLiteral(" | ")) + QStringLiteral(" |"); }
+    void nota(const QString &testo) { righe << QString() << testo; }
+};
+
+QString esito(bool raggiunto)
+{
+    return raggiunto ? QStringLiteral("sì") : QStringLiteral("**no**");
+}
+
+// Waits for events, as a pause does, until the condition holds or the time runs out.
+template<typename F>
+bool attendi(F condizione, milliseconds limite = 20s)
+{
+    QElapsedTimer orologio;
+    orologio.start();
+    while (!condizione() && orologio.elapsed() < limite.count())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return condizione();
+}
+
+// 1. One request through the window, against the virtual instrument.
+void misuraRichiesta(Tabella &tabella, const QString &strumento)
+{
+    QTemporaryDir cartella;
+    const QString porta = cartella.filePath(QStringLiteral("porta1"));
+    QProcess istrumento;
+    istrumento.start(strumento, {QStringLiteral("--collegamento"), porta});
+    istrumento.waitForReadyRead(10'000);
+    qputenv("BANCO_PORTA1", porta.toLocal8Bit());
+
+    Form3 finestra;
+    finestra.show();
+    QTest::qWaitForWindowExposed(&finestra);
+    auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
+    std::vector<double> pause;
+    QObject::connect(&finestra.sequenziatore(), &Sequenziatore::pausaTerminata,
+                     [&](nanoseconds durata) { pause.push_back(durata.count() / 1e6); });
+
+    std::vector<double> parete, processore;
+    pulsante->click(); // the first opens the port; not counted
+    pause.clear();
+    for (int i = 0; i < kRichieste; ++i) {
+        QElapsedTimer orologio;
+        const double inizio = processoreMs();
+        orologio.start();
+        pulsante->click();
+        parete.push_back(orologio.nsecsElapsed() / 1e6);
+        processore.push_back(processoreMs() - inizio);
+    }
+    const bool risposte = finestra.testo(Campo::Text3) == u"1000";
+
+    // The same phases paced by a pause that polls the event queue without waiting.
+    Module2 fasi(finestra, finestra.comm1());
+    const auto pausaCheInterroga = [] {
+        QElapsedTimer orologio;
+        orologio.start();
+        while (orologio.elapsed() < 100)
+            QCoreApplication::processEvents();
+    };
+    std::vector<double> processoreInterrogando;
+    for (int i = 0; i < kRichieste; ++i) {
+        const double inizio = processoreMs();
+        for (void (Module2::*fase)() : {&Module2::InviaByte55, &Module2::InviaIndirizzoStrumento,
+                 &Module2::InviaTipoComando, &Module2::InviaByte0002, &Module2::InviaIndirizzoMemoria}) {
+            (fasi.*fase)();
+            pausaCheInterroga();
+        }
+        processoreInterrogando.push_back(processoreMs() - inizio);
+    }
+
+    double peggiorePausa = 0;
+    for (double p : pause)
+        peggiorePausa = std::max(peggiorePausa, std::abs(p - 100.0));
+    const double rapporto = valoreMediano(processoreInterrogando) / valoreMediano(processore);
+
+    tabella.titolo(QStringLiteral("Una richiesta dalla finestra allo strumento virtuale (%1 volte)").arg(kRichieste));
+    tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
+    tabella.riga({"Tempo reale per richiesta, ms", mediana(parete),
+                  "entro il 3 % di 500 ms", esito(std::abs(valoreMediano(parete) - 500) <= 15)});
+    tabella.riga({"Processore per richiesta, ms", mediana(processore, 2), "sotto 5 ms",
+                  esito(valoreMediano(processore) < 5)});
+    tabella.riga({"Processore con pause che interrogano la coda, ms", mediana(processoreInterrogando),
+                  "confronto", "—"});
+    tabella.riga({"Rapporto fra le due", QStringLiteral("%1 volte").arg(rapporto, 0, 'f', 0),
+                  "almeno 100 volte", esito(rapporto >= 100)});
+    tabella.riga({QStringLiteral("Durata di ciascuna pausa (%1), ms").arg(pause.size()), mediana(pause, 2),
+                  "ognuna entro 5 ms da 100", esito(peggiorePausa <= 5)});
+    tabella.nota(QStringLiteral("Risposta dello strumento decodificata a ogni richiesta: %1.")
+                     .arg(risposte ? QStringLiteral("sì (1000)") : QStringLiteral("**no**")));
+    istrumento.terminate();
+    istrumento.waitForFinished();
+}
+
+// 2. Bursts of received bytes, with the window idle and while a request runs.
+void misuraRicezione(Tabella &tabella)
+{
+    PeerPty linea;
+    qputenv("BANCO_PORTA1", linea.percorso().toLocal8Bit());
+    Form3 finestra;
+    finestra.show();
+    QTest::qWaitForWindowExposed(&finestra);
+    auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
+    auto *text1 = finestra.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    pulsante->click(); // opens the port
+    const long memoriaIniziale = memoriaDiPiccoKb();
+
+    tabella.titolo(QStringLiteral("Byte ricevuti a raffica"));
+    tabella.intestazione({"Raffica", "Durante", "Fino all'ultimo byte mostrato, ms", "Byte/s",
+                          "× 56000 baud", "× 921600 baud", "µs/byte all'inizio", "µs/byte alla fine",
+                          "Risposta della finestra, ritardo massimo ms"});
+    bool piatto = true, veloce = true, reattivo = true;
+    const double byteAlSecondo921600 = 921600.0 / kBitPerByte;
+    for (const qsizetype quanti : {qsizetype(1'000), qsizetype(10'000), qsizetype(100'000)}) {
+        for (const bool inRichiesta : {false, true}) {
+            QByteArray raffica(quanti, Qt::Uninitialized);
+            for (char &c : raffica)
+                c = char(QRandomGenerator::global()->bounded(256));
+            const QString ultima = voceRicevuta(quint8(raffica.back()));
+
+            std::vector<qint64> istanti;
+            istanti.reserve(size_t(quanti));
+            QElapsedTimer orologio;
+            auto conta = QObject::connect(&finestra.comm1(), &ComponenteSeriale::OnComm,
+                                          [&] { istanti.push_back(orologio.nsecsElapsed()); });
+            // The window's answer to the operator: how late a 10 ms tick comes.
+            qint64 ritardoMassimo = 0, attesoProssimo = 0;
+            QTimer sonda;
+            sonda.setTimerType(Qt::PreciseTimer);
+            sonda.setInterval(10ms);
+            QObject::connect(&sonda, &QTimer::timeout, [&] {
+                const qint64 adesso = orologio.nsecsElapsed();
+                ritardoMassimo = std::max(ritardoMassimo, adesso - attesoProssimo);
+                attesoProssimo = adesso + 10'000'000;
+            });
+
+            // The moment the box first shows every byte of the burst.
+            qint64 mostrato = 0;
+            auto mostra = QObject::connect(text1, &QLineEdit::textChanged, [&](const QString &testo) {
+                if (!mostrato && qsizetype(istanti.size()) >= quanti && testo.endsWith(ultima))
+                    mostrato = orologio.nsecsElapsed();
+            });
+            finestra.impostaTesto(Campo::Text1, QString());
+            const auto avvia = [&] {
+                orologio.start();
+                attesoProssimo = 10'000'000;
+                sonda.start();
+                linea.scrivi(raffica);
+            };
+            if (inRichiesta) {
+                QTimer::singleShot(20ms, avvia); // inside the first pause
+                pulsante->click();
+            } else {
+                avvia();
+            }
+            attendi([&] { return mostrato > 0; });
+            const double totaleMs = mostrato / 1e6;
+            sonda.stop();
+            QObject::disconnect(conta);
+            QObject::disconnect(mostra);
+            attendi([&] { return !finestra.sequenziatore().richiestaInCorso(); });
+
+            const qsizetype decimo = quanti / 10;
+            const double inizio = (istanti[size_t(decimo)] - istanti[0]) / 1e3 / double(decimo);
+            const double fine = (istanti.back() - istanti[size_t(quanti - decimo - 1)]) / 1e3 / double(decimo);
+            const double alSecondo = quanti / (totaleMs / 1e3);
+            piatto = piatto && (quanti < 10'000 || fine <= 2 * inizio);
+            veloce = veloce && (quanti < 10'000 || alSecondo >= 10 * byteAlSecondo921600);
+            reattivo = reattivo && ritardoMassimo / 1e6 <= 50;
+            tabella.riga({QString::number(quanti),
+                          inRichiesta ? QStringLiteral("una richiesta") : QStringLiteral("finestra ferma"),
+                          QString::number(totaleMs, 'f', 1), QString::number(alSecondo, 'f', 0),
+                          QString::number(alSecondo / (56000.0 / kBitPerByte), 'f', 0),
+                          QString::number(alSecondo / byteAlSecondo921600, 'f', 1),
+                          QString::number(inizio, 'f', 2), QString::number(fine, 'f', 2),
+                          QString::number(ritardoMassimo / 1e6, 'f', 1)});
+        }
+    }
+    tabella.nota(QStringLiteral("Obiettivi: costo per byte piatto, alla fine non oltre il doppio dell'inizio "
+                                "(raffiche da 10.000 byte in su): %1. Almeno 10 volte la velocità di una "
+                                "linea a 921600 baud, %2 byte/s: %3. Finestra che risponde entro 50 ms: %4. "
+                                "Memoria di picco prima delle raffiche %5 KiB, dopo %6 KiB.")
+                     .arg(esito(piatto))
+                     .arg(10 * byteAlSecondo921600, 0, 'f', 0)
+                     .arg(esito(veloce))
+                     .arg(esito(reattivo))
+                     .arg(memoriaIniziale)
+                     .arg(memoriaDiPiccoKb()));
+}
+
+// 3. From process start to the window shown, in processes of their own.
+void misuraAvvio(Tabella &tabella, const QString &sestesso)
+{
+    std::vector<double> avvii, memoria;
+    for (int i = 0; i < kAvvii; ++i) {
+        QProcess avvio;
+        const qint64 inizio = monotonoNs();
+        avvio.start(sestesso, {QStringLiteral("--avvio")});
+        avvio.waitForFinished(20'000);
+        const QList<QByteArray> uscita = avvio.readAllStandardOutput().trimmed().split(' ');
+        if (uscita.size() != 2)
+            continue;
+        avvii.push_back((uscita[0].toLongLong() - inizio) / 1e6);
+        memoria.push_back(uscita[1].toDouble() / 1024);
+    }
+    tabella.titolo(QStringLiteral("Avvio (%1 volte)").arg(avvii.size()));
+    tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
+    tabella.riga({"Dall'avvio del processo alla finestra mostrata, ms", mediana(avvii), "sotto 300 ms",
+                  esito(valoreMediano(avvii) < 300)});
+    tabella.riga({"Memoria residente di picco a finestra ferma, MiB", mediana(memoria), "—", "—"});
+}
+
+int avvio(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Form3 finestra;
+    finestra.show();
+    QTest::qWaitForWindowExposed(&finestra);
+    std::printf("%lld %ld\n", static_cast<long long>(monotonoNs()), memoriaDiPiccoKb());
+    return 0;
+}
+
+// 4. How long the request's bytes take on the wire: 11 bits a byte.
+void calcolaTempiSulFilo(Tabella &tabella)
+{
+    tabella.titolo(QStringLiteral("Tempo sul filo dei byte della richiesta (calcolato, 11 bit per byte)"));
+    tabella.intestazione({"Baud", "Fase 1 (1 byte), ms", "Fasi 2, 4, 5 (2 byte), ms", "Fase 3 (1 byte), ms",
+                          "Byte di una fase oltre la pausa di 100 ms"});
+    for (const int baud : {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 56000}) {
+        const double unByte = 1000.0 * kBitPerByte / baud;
+        tabella.riga({QString::number(baud), QString::number(unByte, 'f', 2),
+                      QString::number(2 * unByte, 'f', 2), QString::number(unByte, 'f', 2),
+                      2 * unByte > 100 ? QStringLiteral("**sì**") : QStringLiteral("no")});
+    }
+    tabella.nota(QStringLiteral("A 110 baud i due byte di una fase restano sulla linea 200 ms: la pausa non "
+                                "aspetta che escano, ma il programma non chiude né riconfigura la porta "
+                                "prima che siano usciti."));
+}
+
+QString macchina()
+{
+    QFile cpu(QStringLiteral("/proc/cpuinfo"));
+    cpu.open(QIODevice::ReadOnly);
+    QString modello;
+    for (const QByteArray &riga : cpu.readAll().split('\n')) {
+        if (riga.startsWith("model name")) {
+            modello = QString::fromLatin1(riga.mid(riga.indexOf(':') + 1).trimmed());
+            break;
+        }
+    }
+    return QStringLiteral("%1, %2 processori, %3 %4, Qt %5, piattaforma %6")
+        .arg(modello)
+        .arg(QThread::idealThreadCount())
+        .arg(QSysInfo::prettyProductName(), QSysInfo::kernelVersion(), QString::fromLatin1(qVersion()),
+             QGuiApplication::platformName());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && qstrcmp(argv[1], "--avvio") == 0)
+        return avvio(argc, argv);
+    QApplication app(argc, argv);
+    const QStringList argomenti = app.arguments();
+    if (argomenti.size() < 2) {
+        std::fprintf(stderr, "Uso: bench_banco STRUMENTO_VIRTUALE [FILE.md]\n");
+        return 2;
+    }
+
+    Tabella tabella;
+    tabella.righe << QStringLiteral("# Misure di Banco Seriale") << QString()
+                  << QStringLiteral("Macchina: %1.").arg(macchina())
+                  << QStringLiteral("Misurato il %1 con `scripts/bench`.").arg(QDate::currentDate().toString(Qt::ISODate));
+    misuraRichiesta(tabella, argomenti.at(1));
+    misuraRicezione(tabella);
+    misuraAvvio(tabella, argomenti.at(0));
+    calcolaTempiSulFilo(tabella);
+
+    const QString testo = tabella.righe.join(u'\n') + u'\n';
+    std::fputs(qPrintable(testo), stdout);
+    if (argomenti.size() > 2) {
+        QFile file(argomenti.at(2));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return 1;
+        file.write(testo.toUtf8());
+    }
+    return 0;
+}
