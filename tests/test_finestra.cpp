@@ -1,10 +1,9 @@
 #include "form3.h"
 #include "peer_pty.h"
+#include "ricezione.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -20,7 +19,6 @@ private slots:
     void cleanup();
     void chiusuraDuranteLaRichiesta_data();
     void chiusuraDuranteLaRichiesta();
-    void erroreMostratoEFinestraPronta();
     void rafficaLungaMostrataPerIntero();
 };
 
@@ -70,24 +68,6 @@ void TestFinestra::chiusuraDuranteLaRichiesta()
     QCOMPARE(peer.ricevuti().size(), ricevutiAllaChiusura);
 }
 
-void TestFinestra::erroreMostratoEFinestraPronta()
-{
-    Form3 finestra;
-    finestra.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&finestra));
-    finestra.findChild<QComboBox *>(QStringLiteral("Combo2"))->setCurrentText(QStringLiteral("x"));
-    QTest::mouseClick(
-        finestra.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
-
-    QMessageBox *messaggio = nullptr;
-    QTRY_VERIFY((messaggio = finestra.findChild<QMessageBox *>()) && messaggio->isVisible());
-    QCOMPARE(messaggio->text(), QStringLiteral("Errore 2"));
-    QVERIFY2(
-        messaggio->informativeText().contains(u"Baud"), qPrintable(messaggio->informativeText()));
-    QVERIFY(finestra.isVisible());
-    QVERIFY(!finestra.sequenziatore().richiestaInCorso());
-    messaggio->accept();
-}
 
 // After a long burst the box shows what the window holds, ending with the newest bytes in order,
 // and the value decoded is that of the last two.

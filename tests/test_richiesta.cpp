@@ -3,7 +3,6 @@
 #include "pannello_finto.h"
 #include "peer_pty.h"
 #include "registro_sistema.h"
-#include "ricezione.h"
 #include "sequenziatore.h"
 
 #include <QSignalSpy>
@@ -81,7 +80,6 @@ private slots:
     void testoNonValidoNonScriveNulla_data();
     void testoNonValidoNonScriveNulla();
     void byteFuoriDallaRichiesta();
-    void rafficaLungaDuranteLaRichiesta();
 };
 
 void TestRichiesta::cleanup()
@@ -280,24 +278,6 @@ void TestRichiesta::byteFuoriDallaRichiesta()
     QCOMPARE(banco.pannello.testo(Campo::Text1), QStringLiteral(" 6 A 0"));
 }
 
-void TestRichiesta::rafficaLungaDuranteLaRichiesta()
-{
-    QByteArray raffica(20'000, Qt::Uninitialized);
-    QString attesi;
-    for (qsizetype i = 0; i < raffica.size(); ++i) {
-        raffica[i] = char((i * 31 + i / 256) & 0xFF);
-        attesi += voceRicevuta(quint8(raffica[i]));
-    }
-    Banco banco;
-    quandoRicevuti(this, banco.peer, 3, [&banco, &raffica] { banco.peer.scrivi(raffica); });
-    banco.sequenziatore.Command1_Click();
-
-    const QString ricevuto = banco.pannello.testo(Campo::Text1);
-    QVERIFY(ricevuto.size() >= TestoRicevuto::kCaratteriTenuti);
-    QVERIFY2(attesi.endsWith(ricevuto), "the received text is not the newest bytes in order");
-    QCOMPARE(banco.pannello.testo(Campo::Text3),
-        QString::number((quint8(raffica.at(raffica.size() - 2)) << 8) | quint8(raffica.back())));
-}
 
 QTEST_GUILESS_MAIN(TestRichiesta)
 #include "test_richiesta.moc"
