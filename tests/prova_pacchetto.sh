@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The Debian package: it builds, apt accepts it, it holds the programs, the menu entry and the
+# icon where the entry expects them, its metadata validate, and its program starts on X.
+# Usage: prova_pacchetto.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1
+versione=$2
+lavoro=$(mktemp -d)
+pid=
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$lavoro"' EXIT
+
+controlla() { # description, command...
+    local cosa=$1
+    shift
+    if "$@" >"$lavoro/uscita" 2>&1; then
+        echo "PASS   : $cosa"
+    else
+        echo "FAIL!  : $cosa"
+        sed 's/^/         /' "$lavoro/uscita"
+        falliti=$((falliti + 1))
+    fi
+    eseguiti=$((eseguiti + 1))
+}
+falliti=0
+eseguiti=0
+
+cpack --config "$build/CPackConfig.cmake" -B "$lavoro" >/dev/null
+deb=$(ls "$lavoro"/banco-seriale_"$versione"_*.deb)
+radice="$lavoro/radice"
+dpkg-deb -x "$deb" "$radice"
+voce="$radice/usr/share/applications/it.bancoseriale.BancoSeriale.desktop"
+
+controlla "le dipendenze vengono dalle librerie collegate" \
+    bash -c "dpkg-deb -f '$deb' Depends | grep -q libqt6serialport6 && dpkg-deb -f '$deb' Depends | grep -q libqt6widgets6 && dpkg-deb -f '$deb' Depends | grep -q qt6-qpa-plugins"
+controlla "apt installerebbe il pacchetto" apt-get install -s "$deb"
+controlla "i due programmi" test -x "$radice/usr/bin/banco-seriale" -a -x "$radice/usr/bin/strumento-virtuale"
+controlla "voce del menu valida" desktop-file-validate "$voce"
+controlla "dati AppStream validi" appstreamcli validate --no-net --pedantic \
+    "$radice/usr/share/metainfo/it.bancoseriale.BancoSeriale.metainfo.xml"
+icona=$(sed -n 's/^Icon=//p' "$voce")
+controlla "l'icona che la voce nomina" test -s "$radice/usr/share/icons/hicolor/scalable/apps/$icona.svg"
+comando=$(sed -n 's/^Exec=//p' "$voce")
+controlla "il programma che la voce avvia" test -x "$radice/usr/bin/$comando"
+controlla "--version" bash -c "'$radice/usr/bin/banco-seriale' --version | grep -qx 'banco-seriale $versione'"
+controlla "nient'altro sulla riga di comando" bash -c "! '$radice/usr/bin/banco-seriale' --porta 1"
+
+"$radice/usr/bin/banco-seriale" &
+pid=$!
+controlla "il programma installato mostra la sua finestra" \
+    timeout 20 xdotool search --sync --onlyvisible --pid "$pid" --name '^Banco Seriale$'
+
+echo "Totals: $((eseguiti - falliti)) passed, $falliti failed"
+[ "$falliti" -eq 0 ]
