@@ -15,12 +15,17 @@ public:
     }
     void impostaTesto(Campo campo, const QString &testo) override
     {
+        if (campo == Campo::Text3)
+            testo1AllaDecodifica = m_testo1.testo();
         if (campo == Campo::Text1)
             m_testo1.imposta(testo);
         else
             m_testi[campo] = testo;
     }
     void aggiungiRicevuto(QStringView voce) override { m_testo1.aggiungi(voce); }
+
+    // The received text as it stood when the value was decoded from it.
+    QString testo1AllaDecodifica;
 
 private:
     TestoRicevuto m_testo1;

@@ -2,12 +2,15 @@
 #include "peer_pty.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -60,6 +63,7 @@ private slots:
     void lineaBloccataNonBloccaLaFinestra();
     void portaCadutaSiChiudeEPoiRiapre();
     void portaGiaInUso();
+    void permessoNegato();
 };
 
 void TestComponente::cleanup()
@@ -232,6 +236,32 @@ void TestComponente::portaGiaInUso()
                  &descrizione),
         int(CodiceErrore::PortaOccupata));
     QVERIFY2(descrizione.contains(peer.percorso()), qPrintable(descrizione));
+}
+
+// A device the user may not open: the message says what to do about it. Root opens everything,
+// so as root the case runs again in a process that has given up root's rights.
+void TestComponente::permessoNegato()
+{
+    if (::geteuid() == 0) {
+        QProcess utente;
+        utente.start(QStringLiteral("setpriv"),
+            {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                QCoreApplication::applicationFilePath(), "permessoNegato"});
+        if (!utente.waitForFinished(60000) || utente.exitStatus() != QProcess::NormalExit
+            || utente.exitCode() == 127 || utente.error() == QProcess::FailedToStart)
+            QSKIP("root's rights cannot be dropped here (setpriv)");
+        QVERIFY2(utente.exitCode() == 0, utente.readAllStandardOutput().constData());
+        return;
+    }
+    PeerPty peer;
+    QVERIFY(QFile::setPermissions(peer.percorso(), {}));
+    ComponenteSeriale comm;
+    QString descrizione;
+    QCOMPARE(numeroErrore([&] { collega(comm, peer.percorso(), QStringLiteral("9600,E,8,1")); },
+                 &descrizione),
+        int(CodiceErrore::PermessoNegato));
+    QVERIFY2(descrizione.contains(peer.percorso()) && descrizione.contains(u"dialout"),
+        qPrintable(descrizione));
 }
 
 QTEST_GUILESS_MAIN(TestComponente)

@@ -68,7 +68,6 @@ void TestFinestra::chiusuraDuranteLaRichiesta()
     QCOMPARE(peer.ricevuti().size(), ricevutiAllaChiusura);
 }
 
-
 // After a long burst the box shows what the window holds, ending with the newest bytes in order,
 // and the value decoded is that of the last two.
 void TestFinestra::rafficaLungaMostrataPerIntero()
@@ -86,14 +85,16 @@ void TestFinestra::rafficaLungaMostrataPerIntero()
     finestra.show();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
     quandoRicevuti(&finestra, peer, 3, [&] { peer.scrivi(raffica); });
-    QTest::mouseClick(finestra.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QTest::mouseClick(
+        finestra.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QTRY_VERIFY(!finestra.sequenziatore().richiestaInCorso());
 
     auto *text1 = finestra.findChild<QLineEdit *>(QStringLiteral("Text1"));
     QTRY_COMPARE(text1->text(), finestra.testo(Campo::Text1));
     QVERIFY(text1->text().size() >= TestoRicevuto::kCaratteriTenuti);
     QVERIFY2(attesi.endsWith(text1->text()), "the box does not end with the newest bytes");
-    QCOMPARE(finestra.findChild<QLineEdit *>(QStringLiteral("Text3"))->text(), QString::number(0xFEFF));
+    QCOMPARE(
+        finestra.findChild<QLineEdit *>(QStringLiteral("Text3"))->text(), QString::number(0xFEFF));
 }
 
 QTEST_MAIN(TestFinestra)

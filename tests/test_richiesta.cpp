@@ -1,11 +1,7 @@
-#include "componente_seriale.h"
+#include "banco_prova.h"
 #include "errore.h"
-#include "pannello_finto.h"
-#include "peer_pty.h"
 #include "registro_sistema.h"
-#include "sequenziatore.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 #include <termios.h>
@@ -16,43 +12,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-const QString kRichiestaIniziale = QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08");
-
-const std::map<QString, Campo> kCampi = {
-    {"Combo1", Campo::Combo1},
-    {"Combo2", Campo::Combo2},
-    {"Combo5", Campo::Combo5},
-    {"ComboComando", Campo::ComboComando},
-    {"ComboIndirizzo", Campo::ComboIndirizzo},
-    {"Text1", Campo::Text1},
-};
-
-// A request, its peer and its panel, with the panel's port 1 reaching the peer.
-struct Banco
-{
-    PeerPty peer;
-    PannelloFinto pannello;
-    ComponenteSeriale comm;
-    Sequenziatore sequenziatore{pannello, comm};
-    QSignalSpy errori{&sequenziatore, &Sequenziatore::errore};
-
-    Banco() { qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit()); }
-
-    QString sullaLinea() const { return comeTesto(peer.gruppi(50ms)); }
-    int ultimoErrore() const { return errori.isEmpty() ? 0 : errori.last().at(0).toInt(); }
-
-    // "Campo=testo" sets a panel text; "scrivi HEX" has the peer write; "clic" presses again.
-    void esegui(const QString &azione)
-    {
-        if (azione == u"clic")
-            sequenziatore.Command1_Click();
-        else if (azione.startsWith(u"scrivi "))
-            peer.scrivi(QByteArray::fromHex(azione.mid(7).toLatin1()));
-        else
-            pannello.impostaTesto(kCampi.at(azione.section(u'=', 0, 0)), azione.section(u'=', 1));
-    }
-};
 
 std::vector<EventoSistema> eventiRegistrati()
 {
@@ -85,7 +44,6 @@ private slots:
 void TestRichiesta::cleanup()
 {
     registro_ferma();
-    qunsetenv("BANCO_PORTA1");
     qunsetenv("BANCO_PORTA2");
 }
 
@@ -170,7 +128,7 @@ void TestRichiesta::richieste()
     for (const QString &azione : prima)
         banco.esegui(azione);
     for (const QString &azione : durante) {
-        quandoRicevuti(this, banco.peer, azione.section(u':', 0, 0).toInt(),
+        quandoRicevuti(this, *banco.peer, azione.section(u':', 0, 0).toInt(),
             [&banco, azione] { banco.esegui(azione.section(u':', 1).trimmed()); });
     }
     banco.sequenziatore.Command1_Click();
@@ -268,7 +226,7 @@ void TestRichiesta::testoNonValidoNonScriveNulla()
 void TestRichiesta::byteFuoriDallaRichiesta()
 {
     Banco banco;
-    quandoRicevuti(this, banco.peer, 8, [&banco] { banco.esegui(QStringLiteral("scrivi 06")); });
+    quandoRicevuti(this, *banco.peer, 8, [&banco] { banco.esegui(QStringLiteral("scrivi 06")); });
     banco.sequenziatore.Command1_Click();
     banco.esegui(QStringLiteral("scrivi 0a00"));
     QTRY_COMPARE(banco.pannello.testo(Campo::Text1), QStringLiteral(" 6 A 0"));
@@ -277,7 +235,6 @@ void TestRichiesta::byteFuoriDallaRichiesta()
     emit banco.comm.OnComm(); // a receive event with nothing to read changes nothing
     QCOMPARE(banco.pannello.testo(Campo::Text1), QStringLiteral(" 6 A 0"));
 }
-
 
 QTEST_GUILESS_MAIN(TestRichiesta)
 #include "test_richiesta.moc"
