@@ -121,7 +121,8 @@ void misuraRichiesta(Tabella &tabella, const QString &strumento)
 
     Form3 finestra;
     finestra.show();
-    QTest::qWaitForWindowExposed(&finestra);
+    if (!QTest::qWaitForWindowExposed(&finestra))
+        qFatal("the window was never shown");
     auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
     std::vector<double> pause;
     QObject::connect(&finestra.sequenziatore(), &Sequenziatore::pausaTerminata,
@@ -189,7 +190,8 @@ void misuraRicezione(Tabella &tabella)
     qputenv("BANCO_PORTA1", linea.percorso().toLocal8Bit());
     Form3 finestra;
     finestra.show();
-    QTest::qWaitForWindowExposed(&finestra);
+    if (!QTest::qWaitForWindowExposed(&finestra))
+        qFatal("the window was never shown");
     auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
     auto *text1 = finestra.findChild<QLineEdit *>(QStringLiteral("Text1"));
     pulsante->click(); // opens the port
@@ -305,7 +307,8 @@ int avvio(int argc, char *argv[])
     QApplication app(argc, argv);
     Form3 finestra;
     finestra.show();
-    QTest::qWaitForWindowExposed(&finestra);
+    if (!QTest::qWaitForWindowExposed(&finestra))
+        qFatal("the window was never shown");
     std::printf("%lld %ld\n", static_cast<long long>(monotonoNs()), memoriaDiPiccoKb());
     return 0;
 }

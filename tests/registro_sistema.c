@@ -62,7 +62,7 @@ int tcsetattr(int fd, int azione, const struct termios *tio)
 {
     static int (*reale)(int, int, const struct termios *);
     if (!reale)
-        reale = (int (*)(int, int, const struct termios *))dlsym(RTLD_NEXT, "tcsetattr");
+        *(void **)&reale = dlsym(RTLD_NEXT, "tcsetattr");
     pthread_mutex_lock(&blocco);
     if (attivo && fd >= 0 && fd < MASSIMO_FD) {
         terminale[fd] = 1;
@@ -76,7 +76,7 @@ ssize_t write(int fd, const void *dati, size_t quanti)
 {
     static ssize_t (*reale)(int, const void *, size_t);
     if (!reale)
-        reale = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+        *(void **)&reale = dlsym(RTLD_NEXT, "write");
     ssize_t scritti = reale(fd, dati, quanti);
     if (scritti > 0) {
         pthread_mutex_lock(&blocco);
@@ -93,7 +93,7 @@ int tcdrain(int fd)
 {
     static int (*reale)(int);
     if (!reale)
-        reale = (int (*)(int))dlsym(RTLD_NEXT, "tcdrain");
+        *(void **)&reale = dlsym(RTLD_NEXT, "tcdrain");
     int esito = reale(fd);
     pthread_mutex_lock(&blocco);
     if (osservato(fd))
@@ -106,7 +106,7 @@ int close(int fd)
 {
     static int (*reale)(int);
     if (!reale)
-        reale = (int (*)(int))dlsym(RTLD_NEXT, "close");
+        *(void **)&reale = dlsym(RTLD_NEXT, "close");
     pthread_mutex_lock(&blocco);
     if (osservato(fd)) {
         aggiungi(EVENTO_CHIUSURA, fd, 0, 0);

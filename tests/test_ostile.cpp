@@ -228,7 +228,11 @@ void TestOstile::inondazione()
     QTRY_COMPARE_WITH_TIMEOUT(consegnati, rumore.size(), 60000);
 
     QVERIFY(consegnatiAllaRisposta >= 0 && consegnatiAllaRisposta < rumore.size());
+#ifndef __SANITIZE_ADDRESS__ // which keeps freed memory aside for a while
     QVERIFY(memoriaDiPiccoKb() - memoriaPrima < 64 * 1024);
+#else
+    Q_UNUSED(memoriaPrima);
+#endif
     const QString tenuto = banco.pannello.testo(Campo::Text1);
     QVERIFY(tenuto.size() <= 2 * TestoRicevuto::kCaratteriTenuti + 3);
     QVERIFY2(atteso.endsWith(tenuto), "the received text is not the newest bytes in order");

@@ -17,12 +17,6 @@ Linea richiesta(
         {inizio + 3 * pausa, "0002"}, {inizio + 4 * pausa, memoria}};
 }
 
-Linea operator+(Linea a, const Linea &b)
-{
-    a.append(b);
-    return a;
-}
-
 } // namespace
 
 class TestStrumento : public QObject
