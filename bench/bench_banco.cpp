@@ -5,6 +5,7 @@
 #include "form3.h"
 #include "module2.h"
 #include "peer_pty.h"
+#include "processo.h"
 #include "ricezione.h"
 
 #include <QApplication>
@@ -44,16 +45,6 @@ double processoreMs()
         + (uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) / 1e3;
 }
 
-long memoriaDiPiccoKb()
-{
-    QFile stato(QStringLiteral("/proc/self/status"));
-    stato.open(QIODevice::ReadOnly);
-    for (const QByteArray &riga : stato.readAll().split('\n')) {
-        if (riga.startsWith("VmHWM:"))
-            return riga.mid(6).trimmed().split(' ').at(0).toLong();
-    }
-    return 0;
-}
 
 qint64 monotonoNs()
 {

@@ -4,6 +4,7 @@
 
 #include "banco_prova.h"
 #include "errore.h"
+#include "processo.h"
 #include "ricezione.h"
 
 #include <QFile>
@@ -37,16 +38,6 @@ int eventiInUnMomentoDiQuiete()
     return conta.eventi;
 }
 
-long memoriaDiPiccoKb()
-{
-    QFile stato(QStringLiteral("/proc/self/status"));
-    stato.open(QIODevice::ReadOnly);
-    for (const QByteArray &riga : stato.readAll().split('\n')) {
-        if (riga.startsWith("VmHWM:"))
-            return riga.mid(6).trimmed().split(' ').at(0).toLong();
-    }
-    return 0;
-}
 
 } // namespace
 
