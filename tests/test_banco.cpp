@@ -232,8 +232,6 @@ private slots:
     void richiestaSceltaNellaFinestra();
     void strumentoCheNonRisponde();
     void strumentoCheSiScollega();
-    void strumentoOpzioniSbagliate_data();
-    void strumentoOpzioniSbagliate();
     void strumentoSiFermaPulito();
 
 private:
@@ -337,32 +335,7 @@ void TestBanco::strumentoCheSiScollega()
     QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
 }
 
-void TestBanco::strumentoOpzioniSbagliate_data()
-{
-    QTest::addColumn<QStringList>("opzioni");
-    QTest::addColumn<QString>("messaggio");
-    QTest::newRow("opzione sconosciuta")
-        << QStringList{"--velocita", "9600"} << "opzione sconosciuta";
-    QTest::newRow("indirizzo oltre 65535")
-        << QStringList{"--indirizzo", "65536"} << "indirizzo non valido";
-    QTest::newRow("memoria senza valore")
-        << QStringList{"--memoria", "0008"} << "memoria non valida";
-    QTest::newRow("ritardo senza durata")
-        << QStringList{"--guasto", "ritardo"} << "guasto non valido";
-    QTest::newRow("opzione senza valore") << QStringList{"--indirizzo"} << "senza valore";
-}
 
-void TestBanco::strumentoOpzioniSbagliate()
-{
-    QFETCH(QStringList, opzioni);
-    QFETCH(QString, messaggio);
-    QProcess strumento;
-    strumento.start(QStringLiteral(BANCO_STRUMENTO), opzioni);
-    QVERIFY(strumento.waitForFinished(10000));
-    QCOMPARE(strumento.exitCode(), 2);
-    const QString errore = QString::fromUtf8(strumento.readAllStandardError());
-    QVERIFY2(errore.contains(messaggio), qPrintable(errore));
-}
 
 void TestBanco::strumentoSiFermaPulito()
 {

@@ -5,10 +5,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
 
 #include <unistd.h>
 
@@ -61,7 +59,6 @@ private slots:
     void ricezioneUnEventoPerByte();
     void chiusuraDopoLaScritturaNonPerdeByte();
     void lineaBloccataNonBloccaLaFinestra();
-    void portaCadutaSiChiudeEPoiRiapre();
     void portaGiaInUso();
     void permessoNegato();
 };
@@ -199,31 +196,6 @@ void TestComponente::lineaBloccataNonBloccaLaFinestra()
     QVERIFY(!comm.PortOpen());
 }
 
-void TestComponente::portaCadutaSiChiudeEPoiRiapre()
-{
-    QTemporaryDir cartella;
-    const QString collegamento = cartella.filePath(QStringLiteral("strumento"));
-    auto peer = std::make_unique<PeerPty>();
-    QVERIFY(QFile::link(peer->percorso(), collegamento));
-
-    ComponenteSeriale comm;
-    collega(comm, collegamento, QStringLiteral("9600,O,8,1"));
-    peer->riaggancia();
-    QTRY_VERIFY(!comm.PortOpen());
-
-    QString descrizione;
-    QCOMPARE(
-        numeroErrore([&] { comm.setOutput("\x01"); }, &descrizione), int(CodiceErrore::PortaPersa));
-    QVERIFY2(descrizione.contains(collegamento), qPrintable(descrizione));
-
-    // The adapter is plugged in again and answers under the same name.
-    peer = std::make_unique<PeerPty>();
-    QVERIFY(QFile::remove(collegamento));
-    QVERIFY(QFile::link(peer->percorso(), collegamento));
-    comm.setPortOpen(true);
-    comm.setOutput("\x55");
-    QTRY_COMPARE(peer->ricevuti(), QByteArray("\x55"));
-}
 
 void TestComponente::portaGiaInUso()
 {

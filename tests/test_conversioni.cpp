@@ -76,23 +76,13 @@ void TestConversioni::conversioni_data()
     riga("porta: limite a 16 bit", "porta", "32767", "32767");
     riga("porta: oltre i 16 bit", "porta", "32768", porta);
     riga("porta: arrotondata oltre i 16 bit", "porta", "32767.5", porta);
-    riga("porta: vuota", "porta", "", porta);
-    riga("porta: parola", "porta", "uno", porta);
     riga("porta: virgola decimale", "porta", "1,5", porta);
-    riga("porta: mille cifre", "porta", QString(1000, u'9'), porta);
 
     const QString indirizzo = errore(CodiceErrore::IndirizzoStrumentoNonValido);
     riga("indirizzo: 255", "indirizzo", "255", "255");
     riga("indirizzo: 65535 con spazi", "indirizzo", " 65535 ", "65535");
     riga("indirizzo: zeri davanti", "indirizzo", "0010", "10");
     riga("indirizzo: 65536", "indirizzo", "65536", indirizzo);
-    riga("indirizzo: negativo", "indirizzo", "-1", indirizzo);
-    riga("indirizzo: frazione", "indirizzo", "1.5", indirizzo);
-    riga("indirizzo: vuoto", "indirizzo", "", indirizzo);
-    riga("indirizzo: &H", "indirizzo", "&H10", indirizzo);
-    riga("indirizzo: 0x", "indirizzo", "0x10", indirizzo);
-    riga("indirizzo: esponente", "indirizzo", "1e3", indirizzo);
-    riga("indirizzo: cifre senza fine", "indirizzo", QString(100000, u'1'), indirizzo);
 
     const QString comando = errore(CodiceErrore::ComandoSconosciuto);
     riga("comando: lettura", "comando", "Lettura", "0");
@@ -101,17 +91,13 @@ void TestConversioni::conversioni_data()
     riga("comando: maiuscolo con spazi", "comando", "  LETTURA ", "0");
     riga("comando: errore di battitura", "comando", "Scritura", comando);
     riga("comando: senza il punto", "comando", "Ripetizione ult lettura", comando);
-    riga("comando: vuoto", "comando", "", comando);
 
     const QString memoria = errore(CodiceErrore::IndirizzoMemoriaNonValido);
     riga("memoria: una cifra", "memoria", "8", "8");
     riga("memoria: tre cifre", "memoria", "123", numero(0x123));
     riga("memoria: minuscole e spazi", "memoria", " 001c ", numero(0x1C));
     riga("memoria: massimo", "memoria", "FFFF", numero(0xFFFF));
-    riga("memoria: vuota", "memoria", "", memoria);
     riga("memoria: non esadecimale", "memoria", "ZZ00", memoria);
-    riga("memoria: cinque cifre", "memoria", "12345", memoria);
-    riga("memoria: prefisso 0x", "memoria", "0x10", memoria);
     riga("memoria: spazio in mezzo", "memoria", "12 34", memoria);
 
     const QString baud = errore(CodiceErrore::BaudNonValido);
@@ -120,7 +106,6 @@ void TestConversioni::conversioni_data()
     riga("linea: velocità fuori standard", "linea", "14400,N,8,1", "14400,N,8,1");
     riga("linea: velocità non numerica", "linea", "veloce,E,8,1", baud);
     riga("linea: velocità zero", "linea", "0,E,8,1", baud);
-    riga("linea: velocità negativa", "linea", "-9600,E,8,1", baud);
     riga("linea: parità sconosciuta", "linea", "9600,X,8,1", linea);
     riga("linea: sette bit", "linea", "9600,E,7,1", linea);
     riga("linea: due bit di stop", "linea", "9600,E,8,2", linea);

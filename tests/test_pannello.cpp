@@ -89,17 +89,11 @@ void TestPannello::testiEdElenchiIniziali_data()
     QTest::addColumn<QString>("testo");
     QTest::addColumn<QStringList>("elenco");
 
-    QTest::newRow("porta") << "Combo1"
-                           << "1" << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"};
     QTest::newRow("baud da 110 a 56000, non ordinati a parte")
         << "Combo2"
         << "9600"
         << QStringList{"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
                "28800", "38400", "56000"};
-    QTest::newRow("indirizzo strumento") << "Combo5"
-                                         << "0"
-                                         << QStringList{"0", "1", "2", "3", "4", "5", "6", "7", "8",
-                                                "9", "10", "11", "12", "13", "14", "15"};
     QTest::newRow("tipo di comando")
         << "ComboComando"
         << "Lettura" << QStringList{"Lettura", "Ripetizione ult. lettura", "Scrittura"};

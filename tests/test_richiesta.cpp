@@ -36,15 +36,12 @@ private slots:
     void richieste_data();
     void richieste();
     void paritaChiestaAlSistema();
-    void testoNonValidoNonScriveNulla_data();
-    void testoNonValidoNonScriveNulla();
     void byteFuoriDallaRichiesta();
 };
 
 void TestRichiesta::cleanup()
 {
     registro_ferma();
-    qunsetenv("BANCO_PORTA2");
 }
 
 void TestRichiesta::richieste_data()
@@ -178,49 +175,7 @@ void TestRichiesta::paritaChiestaAlSistema()
     // The first byte under odd parity comes after that close, on a port opened anew.
 }
 
-void TestRichiesta::testoNonValidoNonScriveNulla_data()
-{
-    QTest::addColumn<QString>("azione");
-    QTest::addColumn<CodiceErrore>("errore");
 
-    QTest::newRow("porta non numerica") << "Combo1=uno" << CodiceErrore::PortaNonValida;
-    QTest::newRow("porta senza dispositivo") << "Combo1=9999" << CodiceErrore::NessunDispositivo;
-    QTest::newRow("porta verso un dispositivo assente")
-        << "Combo1=2" << CodiceErrore::DispositivoInesistente;
-    QTest::newRow("baud non numerico") << "Combo2=96OO" << CodiceErrore::BaudNonValido;
-    QTest::newRow("baud con altre impostazioni") << "Combo2=9600,N" << CodiceErrore::BaudNonValido;
-    QTest::newRow("indirizzo oltre 65535")
-        << "Combo5=65536" << CodiceErrore::IndirizzoStrumentoNonValido;
-    QTest::newRow("comando sbagliato")
-        << "ComboComando=Scritura" << CodiceErrore::ComandoSconosciuto;
-    QTest::newRow("memoria vuota") << "ComboIndirizzo=" << CodiceErrore::IndirizzoMemoriaNonValido;
-}
-
-// An unusable text is reported before anything reaches the line, and the next request goes out
-// whole: an error ends the request, not the program.
-void TestRichiesta::testoNonValidoNonScriveNulla()
-{
-    QFETCH(QString, azione);
-    QFETCH(CodiceErrore, errore);
-
-    Banco banco;
-    qputenv("BANCO_PORTA2", "/dev/banco-nessun-dispositivo");
-    const Campo campo = kCampi.at(azione.section(u'=', 0, 0));
-    const QString valido = banco.pannello.testo(campo);
-    banco.esegui(azione);
-    registro_avvia();
-    banco.sequenziatore.Command1_Click();
-    registro_ferma();
-
-    QCOMPARE(banco.ultimoErrore(), int(errore));
-    for (const EventoSistema &e : eventiRegistrati())
-        QVERIFY(e.tipo != EVENTO_SCRITTURA);
-
-    banco.pannello.impostaTesto(campo, valido);
-    banco.sequenziatore.Command1_Click();
-    QCOMPARE(banco.errori.size(), 1);
-    QCOMPARE(banco.sullaLinea(), kRichiestaIniziale);
-}
 
 // Bytes that come when no request runs are shown as well; the decoded value stays as it was.
 void TestRichiesta::byteFuoriDallaRichiesta()
