@@ -19,7 +19,8 @@
 //   changing its settings first waits until every queued byte has left it, for no longer than
 //   the bytes need at the line's rate;
 // - OnComm is emitted only from the event loop, never inside a call to this class, once per
-//   received byte and in order of arrival, however the bytes were grouped on arrival;
+//   received byte and in order of arrival, however the bytes were grouped on arrival, and Input
+//   reads one character; received bytes wait, however many, until they are read;
 // - a port that fails while open is closed at once, and the next operation names the device.
 class ComponenteSeriale : public QObject
 {
@@ -28,11 +29,7 @@ class ComponenteSeriale : public QObject
 public:
     static constexpr qint16 kEventoRicezione = 2;
 
-    // Stored configuration.
-    static constexpr int InBufferSize = 1024;
-    static constexpr int OutBufferSize = 512;
-    static constexpr int RThreshold = 1;
-    static constexpr int InputLen = 1;
+    // A byte received with a parity or framing error reads as this character.
     static constexpr char ParityReplace = '?';
 
     explicit ComponenteSeriale(QObject *parent = nullptr);
@@ -56,9 +53,6 @@ public:
     QByteArray Input();
 
     qint16 CommEvent() const { return m_evento; }
-
-    // The device of the port last opened (or tried), for messages.
-    QString dispositivo() const { return m_dispositivo; }
 
 signals:
     void OnComm();
