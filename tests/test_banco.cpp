@@ -259,8 +259,9 @@ void TestBanco::richiestaInizialeSullaLinea()
     QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 00 00 | 00 | 00 02 | 00 08;"),
         qPrintable(richiesta));
     QVERIFY2(richiesta.endsWith(u"risposta: 06 00 03 E8"), qPrintable(richiesta));
-    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
-    QCOMPARE(programma.leggi(kStringaRicevuta), QStringLiteral(" 6 0 3 E8"));
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("1000"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        programma.leggi(kStringaRicevuta), QStringLiteral(" 6 0 3 E8"), 10000);
 
     QVERIFY(programma.ferma());
     const Linea linea = leggiTraccia(traccia(), porta());
@@ -282,7 +283,7 @@ void TestBanco::richiestaSceltaNellaFinestra()
     QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 00 | 00 02 | 00 1C;"),
         qPrintable(richiesta));
     QVERIFY2(richiesta.endsWith(u"risposta: 06 00 02 01"), qPrintable(richiesta));
-    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("513"));
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("513"), 10000);
 
     QVERIFY(programma.scrivi(kTipoDiComando, "Scrittura"));
     QVERIFY(programma.clic(kInviaComando));
@@ -290,8 +291,8 @@ void TestBanco::richiestaSceltaNellaFinestra()
     QVERIFY2(richiesta.startsWith(u"richiesta: 55 | 01 2C | 02 | 00 02 | 00 1C;"),
         qPrintable(richiesta));
     QVERIFY2(richiesta.endsWith(u"risposta: 06"), qPrintable(richiesta));
-    QCOMPARE(programma.leggi(kStringaRicevuta), QStringLiteral(" 6"));
-    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("6"));
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kStringaRicevuta), QStringLiteral(" 6"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("6"), 10000);
 }
 
 void TestBanco::strumentoCheNonRisponde()
@@ -303,8 +304,8 @@ void TestBanco::strumentoCheNonRisponde()
 
     QVERIFY(programma.clic(kInviaComando));
     QVERIFY(strumento.attendiRiga("richiesta").endsWith(u"nessuna risposta"));
-    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("0"));
-    QCOMPARE(programma.leggi(kStringaRicevuta), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("0"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kStringaRicevuta), QString(), 10000);
 }
 
 // The instrument answers once and hangs up, as an adapter pulled out: the next request is
@@ -319,7 +320,7 @@ void TestBanco::strumentoCheSiScollega()
     QVERIFY(programma.clic(kInviaComando));
     QVERIFY(!strumento->attendiRiga("linea chiusa").isEmpty());
     QVERIFY(strumento->attendiFine());
-    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("1000"), 10000);
 
     QVERIFY(programma.clic(kInviaComando));
     QString messaggi;
@@ -329,13 +330,11 @@ void TestBanco::strumentoCheSiScollega()
     QVERIFY(xdotool({"key", "Return"}));
 
     strumento = std::make_unique<StrumentoInProva>();
-    QVERIFY(strumento->avvia(porta(), {}));
+    QVERIFY(strumento->avvia(porta(), {"--memoria", "0008=4321"}));
     QVERIFY(programma.clic(kInviaComando));
-    QVERIFY(strumento->attendiRiga("richiesta").endsWith(u"risposta: 06 00 03 E8"));
-    QCOMPARE(programma.leggi(kDatoRicevuto), QStringLiteral("1000"));
+    QVERIFY(strumento->attendiRiga("richiesta").endsWith(u"risposta: 06 00 10 E1"));
+    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("4321"), 10000);
 }
-
-
 
 void TestBanco::strumentoSiFermaPulito()
 {
