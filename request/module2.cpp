@@ -9,13 +9,42 @@ Module2::Module2(const Pannello &pannello, ComponenteSeriale &comm1)
     , Comm1(comm1)
 { }
 
-void Module2::verificaPannello() const
+namespace {
+
+Campo campoDi(TestoUsato testo)
 {
-    Conversioni::numeroPorta(m_pannello.testo(Campo::Combo1));
-    ImpostazioniLinea::baudDaTesto(m_pannello.testo(Campo::Combo2));
-    Conversioni::indirizzoStrumento(m_pannello.testo(Campo::Combo5));
-    Conversioni::codiceComando(m_pannello.testo(Campo::ComboComando));
-    Conversioni::indirizzoMemoria(m_pannello.testo(Campo::ComboIndirizzo));
+    switch (testo) {
+    case TestoUsato::Porta:
+        return Campo::Combo1;
+    case TestoUsato::Baud:
+        return Campo::Combo2;
+    case TestoUsato::IndirizzoStrumento:
+        return Campo::Combo5;
+    case TestoUsato::Comando:
+        return Campo::ComboComando;
+    case TestoUsato::IndirizzoMemoria:
+        break;
+    }
+    return Campo::ComboIndirizzo;
+}
+
+} // namespace
+
+QString Module2::leggi(TestoUsato testo)
+{
+    QString &usato = m_testi[size_t(testo)];
+    usato = m_pannello.testo(campoDi(testo));
+    return usato;
+}
+
+void Module2::verificaPannello()
+{
+    m_testi = {};
+    Conversioni::numeroPorta(leggi(TestoUsato::Porta));
+    ImpostazioniLinea::baudDaTesto(leggi(TestoUsato::Baud));
+    Conversioni::indirizzoStrumento(leggi(TestoUsato::IndirizzoStrumento));
+    Conversioni::codiceComando(leggi(TestoUsato::Comando));
+    Conversioni::indirizzoMemoria(leggi(TestoUsato::IndirizzoMemoria));
 }
 
 // Closes the port if it is open and opens it again with the panel's port and baud. Closing waits
@@ -24,8 +53,8 @@ void Module2::apriPorta(char parita)
 {
     if (Comm1.PortOpen())
         Comm1.setPortOpen(false);
-    Comm1.setCommPort(Conversioni::numeroPorta(m_pannello.testo(Campo::Combo1)));
-    const QString baud = m_pannello.testo(Campo::Combo2);
+    Comm1.setCommPort(Conversioni::numeroPorta(leggi(TestoUsato::Porta)));
+    const QString baud = leggi(TestoUsato::Baud);
     ImpostazioniLinea::baudDaTesto(baud);
     Comm1.setSettings(QStringLiteral("%1,%2,8,1").arg(baud.trimmed()).arg(QLatin1Char(parita)));
     Comm1.setPortOpen(true);
@@ -51,12 +80,12 @@ void Module2::InviaByte55()
 void Module2::InviaIndirizzoStrumento()
 {
     apriPorta('O');
-    inviaParola(Conversioni::indirizzoStrumento(m_pannello.testo(Campo::Combo5)));
+    inviaParola(Conversioni::indirizzoStrumento(leggi(TestoUsato::IndirizzoStrumento)));
 }
 
 void Module2::InviaTipoComando()
 {
-    inviaByte(Conversioni::codiceComando(m_pannello.testo(Campo::ComboComando)));
+    inviaByte(Conversioni::codiceComando(leggi(TestoUsato::Comando)));
 }
 
 void Module2::InviaByte0002()
@@ -67,5 +96,5 @@ void Module2::InviaByte0002()
 
 void Module2::InviaIndirizzoMemoria()
 {
-    inviaParola(Conversioni::indirizzoMemoria(m_pannello.testo(Campo::ComboIndirizzo)));
+    inviaParola(Conversioni::indirizzoMemoria(leggi(TestoUsato::IndirizzoMemoria)));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "registro_traffico.h"
+
 #include <QtGlobal>
 
 class ComponenteSeriale;
@@ -19,7 +21,7 @@ public:
 
     // Checks the five selector texts with the rules of the phases, so that a request with a text
     // that cannot be used puts nothing on the line. Throws Errore.
-    void verificaPannello() const;
+    void verificaPannello();
 
     void InviaByte55();
     void InviaIndirizzoStrumento();
@@ -27,11 +29,17 @@ public:
     void InviaByte0002();
     void InviaIndirizzoMemoria();
 
+    // The panel's texts as the phases last read them.
+    const TestiUsati &testiUsati() const { return m_testi; }
+
 private:
+    QString leggi(TestoUsato testo);
+
     void apriPorta(char parita);
     void inviaByte(quint8 valore);
     void inviaParola(quint16 valore);
 
     const Pannello &m_pannello;
     ComponenteSeriale &Comm1;
+    TestiUsati m_testi;
 };

@@ -3,6 +3,7 @@
 #include "errore.h"
 #include "componente_seriale.h"
 #include "pannello.h"
+#include "registro_traffico.h"
 #include "ricezione.h"
 
 #include <QCoreApplication>
@@ -30,39 +31,61 @@ void Sequenziatore::Command1_Click()
         return;
     m_inCorso = true;
     m_annullata = false;
+    if (m_registro)
+        m_registro->iniziaRichiesta();
+    std::optional<quint16> valore;
+    std::optional<Errore> fermata;
     try {
-        eseguiRichiesta();
+        valore = eseguiRichiesta();
     } catch (const Errore &errore) {
-        m_inCorso = false;
-        emit this->errore(errore.numero(), errore.descrizione());
-        return;
+        fermata = errore;
     }
     m_inCorso = false;
+    if (m_registro) {
+        if (fermata)
+            m_registro->errore(fermata->numero(), fermata->descrizione());
+        m_registro->terminaRichiesta(
+            m_modulo.testiUsati(), valore, fermata ? fermata->numero() : 0, m_annullata);
+    }
+    if (fermata)
+        emit errore(fermata->numero(), fermata->descrizione());
 }
 
-void Sequenziatore::eseguiRichiesta()
+std::optional<quint16> Sequenziatore::eseguiRichiesta()
 {
     m_pannello.impostaTesto(Campo::Text1, QString());
     m_modulo.verificaPannello();
 
+    fase(1);
     m_modulo.InviaByte55();
-    if (!pausa())
-        return;
+    if (!pausa(1))
+        return {};
+    fase(2);
     m_modulo.InviaIndirizzoStrumento();
-    if (!pausa())
-        return;
+    if (!pausa(2))
+        return {};
+    fase(3);
     m_modulo.InviaTipoComando();
-    if (!pausa())
-        return;
+    if (!pausa(3))
+        return {};
+    fase(4);
     m_modulo.InviaByte0002();
-    if (!pausa())
-        return;
+    if (!pausa(4))
+        return {};
+    fase(5);
     m_modulo.InviaIndirizzoMemoria();
-    if (!pausa())
-        return;
+    if (!pausa(5))
+        return {};
 
     const quint16 valore = decodificaRisposta(m_pannello.testo(Campo::Text1));
     m_pannello.impostaTesto(Campo::Text3, QString::number(valore));
+    return valore;
+}
+
+void Sequenziatore::fase(int numero)
+{
+    if (m_registro)
+        m_registro->fase(numero);
 }
 
 void Sequenziatore::TimerPausa_Timer()
@@ -89,8 +112,10 @@ void Sequenziatore::annulla()
 
 // Waits for events rather than polling for them: the processor stays idle until the tick, a
 // received byte or the operator's input arrives.
-bool Sequenziatore::pausa()
+bool Sequenziatore::pausa(int fase)
 {
+    if (m_registro)
+        m_registro->pausa(fase);
     QElapsedTimer durata;
     durata.start();
     PausaFinita = false;

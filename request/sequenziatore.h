@@ -6,9 +6,11 @@
 #include <QTimer>
 
 #include <chrono>
+#include <optional>
 
 class ComponenteSeriale;
 class Pannello;
+class RegistroTraffico;
 
 // One press of "Invia comando": the five phases of Module2, each followed by a pause of one tick
 // of TimerPausa during which the window's events keep flowing, so that the instrument's bytes are
@@ -32,6 +34,9 @@ public:
 
     bool richiestaInCorso() const { return m_inCorso; }
 
+    // Each request's phases, pauses, error and result go to the record from now on.
+    void setRegistro(RegistroTraffico *registro) { m_registro = registro; }
+
 signals:
     // A request stopped on an error; the window shows it and stays ready for the next one.
     void errore(int numero, const QString &descrizione);
@@ -39,12 +44,15 @@ signals:
     void pausaTerminata(std::chrono::nanoseconds durata);
 
 private:
-    void eseguiRichiesta();
-    [[nodiscard]] bool pausa();
+    // The decoded value; none if the window closed during the request.
+    std::optional<quint16> eseguiRichiesta();
+    void fase(int numero);
+    [[nodiscard]] bool pausa(int fase);
 
     Pannello &m_pannello;
     ComponenteSeriale &Comm1;
     Module2 m_modulo;
+    RegistroTraffico *m_registro = nullptr;
     QTimer TimerPausa;
     bool PausaFinita = false;
     bool m_inCorso = false;

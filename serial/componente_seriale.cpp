@@ -1,6 +1,7 @@
 #include "componente_seriale.h"
 
 #include "porte.h"
+#include "registro_traffico.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -80,6 +81,8 @@ void ComponenteSeriale::setSettings(const QString &testo)
         drena();
         m_impostazioni = nuove;
         configura();
+        if (m_registro)
+            m_registro->impostazioniCambiate(m_impostazioni.baud, m_impostazioni.letteraParita());
     } else {
         m_impostazioni = nuove;
     }
@@ -103,6 +106,10 @@ void ComponenteSeriale::setOutput(const QByteArray &dati)
     m_porta.flush();
     if (m_guasto)
         throw *m_guasto;
+    if (m_registro) {
+        for (const char byte : dati)
+            m_registro->trasmesso(quint8(byte));
+    }
 }
 
 QByteArray ComponenteSeriale::Input()
@@ -123,7 +130,7 @@ QByteArray ComponenteSeriale::Input()
 void ComponenteSeriale::apri()
 {
     if (m_porta.isOpen())
-        m_porta.close(); // a port that failed and is waiting for its close
+        chiudiERegistra(); // a port that failed and is waiting for its close
     m_guasto.reset();
     m_marcatori.azzera();
 
@@ -132,6 +139,10 @@ void ComponenteSeriale::apri()
     if (!m_porta.open(QIODevice::ReadWrite))
         erroreApertura();
     configura();
+    if (m_registro) {
+        m_registro->portaAperta(
+            m_commPort, m_dispositivo, m_impostazioni.baud, m_impostazioni.letteraParita());
+    }
 }
 
 void ComponenteSeriale::erroreApertura()
@@ -224,17 +235,24 @@ void ComponenteSeriale::chiudi()
     if (!m_porta.isOpen())
         return;
     if (m_guasto) {
-        m_porta.close();
+        chiudiERegistra();
         return;
     }
     try {
         drena();
     } catch (const Errore &) {
-        m_porta.close();
+        chiudiERegistra();
         throw;
     }
     raccogliPrimaDellaChiusura();
+    chiudiERegistra();
+}
+
+void ComponenteSeriale::chiudiERegistra()
+{
     m_porta.close();
+    if (m_registro)
+        m_registro->portaChiusa();
 }
 
 milliseconds ComponenteSeriale::tempoDiTrasmissione(qint64 byte) const
@@ -248,6 +266,14 @@ milliseconds ComponenteSeriale::tempoDiTrasmissione(qint64 byte) const
 // that would throw bytes away or send them with the new settings.
 void ComponenteSeriale::drena()
 {
+    const auto inizio = steady_clock::now();
+    attendiUscita();
+    if (m_registro)
+        m_registro->drenaggio(duration_cast<microseconds>(steady_clock::now() - inizio));
+}
+
+void ComponenteSeriale::attendiUscita()
+{
     qint64 inCoda = m_porta.bytesToWrite();
 #ifndef Q_OS_WIN
     const int fd = int(m_porta.handle());
@@ -260,7 +286,7 @@ void ComponenteSeriale::drena()
     while (m_porta.bytesToWrite() > 0) {
         m_porta.flush();
         if (m_guasto) {
-            m_porta.close();
+            chiudiERegistra();
             throw *m_guasto;
         }
         if (m_porta.bytesToWrite() == 0)
@@ -332,7 +358,14 @@ void ComponenteSeriale::accogli(const QByteArray &grezzi)
 {
     if (grezzi.isEmpty())
         return;
-    m_daConsegnare += m_marcatori.decodifica(grezzi, m_ricevuti);
+    if (!m_registro) {
+        m_daConsegnare += m_marcatori.decodifica(grezzi, m_ricevuti);
+    } else {
+        m_dallaLinea.clear();
+        m_daConsegnare += m_marcatori.decodifica(grezzi, m_ricevuti, &m_dallaLinea);
+        for (const MarcatoriParita::ByteDellaLinea &byte : m_dallaLinea)
+            m_registro->ricevuto(byte.valore, byte.errore);
+    }
     pianificaConsegna();
 }
 
@@ -389,6 +422,8 @@ void ComponenteSeriale::segnalaErrorePorta(QSerialPort::SerialPortError errore)
     if (!erroreDiLinea || !lineaCaduta())
         return;
     m_guasto = errorePortaPersa();
+    if (m_registro)
+        m_registro->portaPersa(m_guasto->descrizione());
     if (m_chiusuraPianificata)
         return;
     m_chiusuraPianificata = true;
@@ -399,5 +434,5 @@ void ComponenteSeriale::chiudiPerGuasto()
 {
     m_chiusuraPianificata = false;
     if (m_guasto && m_porta.isOpen())
-        m_porta.close();
+        chiudiERegistra();
 }

@@ -10,6 +10,9 @@
 
 #include <chrono>
 #include <optional>
+#include <vector>
+
+class RegistroTraffico;
 
 // The serial communications component of the window: one port, opened by number with a settings
 // text, written one text at a time, read one character per receive event.
@@ -54,6 +57,12 @@ public:
 
     qint16 CommEvent() const { return m_evento; }
 
+    // The device of the port last opened.
+    const QString &dispositivo() const { return m_dispositivo; }
+
+    // Every byte written and received, and the port's events, go to the record from now on.
+    void setRegistro(RegistroTraffico *registro) { m_registro = registro; }
+
 signals:
     void OnComm();
 
@@ -62,6 +71,8 @@ private:
     void chiudi();
     void configura();
     void drena();
+    void attendiUscita();
+    void chiudiERegistra();
     void attendiCodaDelSistema(std::chrono::steady_clock::time_point limite);
     void raccogliRicevuti();
     void raccogliPrimaDellaChiusura();
@@ -82,6 +93,8 @@ private:
     std::optional<Errore> m_guasto;
 
     MarcatoriParita m_marcatori{ParityReplace};
+    RegistroTraffico *m_registro = nullptr;
+    std::vector<MarcatoriParita::ByteDellaLinea> m_dallaLinea;
     QByteArray m_ricevuti;
     qsizetype m_inizioRicevuti = 0;
     qsizetype m_daConsegnare = 0;

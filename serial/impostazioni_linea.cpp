@@ -69,10 +69,12 @@ ImpostazioniLinea ImpostazioniLinea::daTesto(const QString &testo)
     return impostazioni;
 }
 
+char ImpostazioniLinea::letteraParita() const
+{
+    return parita == QSerialPort::EvenParity ? 'E' : parita == QSerialPort::OddParity ? 'O' : 'N';
+}
+
 QString ImpostazioniLinea::testo() const
 {
-    const char lettera = parita == QSerialPort::EvenParity ? 'E'
-        : parita == QSerialPort::OddParity                 ? 'O'
-                                                           : 'N';
-    return QStringLiteral("%1,%2,8,1").arg(baud).arg(QLatin1Char(lettera));
+    return QStringLiteral("%1,%2,8,1").arg(baud).arg(QLatin1Char(letteraParita()));
 }

@@ -17,4 +17,6 @@ struct ImpostazioniLinea
     static qint32 baudDaTesto(const QString &testo);
 
     QString testo() const;
+    // 'E', 'O' or 'N'.
+    char letteraParita() const;
 };

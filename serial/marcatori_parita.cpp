@@ -1,8 +1,14 @@
 #include "marcatori_parita.h"
 
-qsizetype MarcatoriParita::decodifica(const QByteArray &grezzi, QByteArray &uscita)
+qsizetype MarcatoriParita::decodifica(
+    const QByteArray &grezzi, QByteArray &uscita, std::vector<ByteDellaLinea> *linea)
 {
     const qsizetype prima = uscita.size();
+    const auto consegna = [&](char c, bool errore) {
+        uscita.append(errore ? m_sostituto : c);
+        if (linea)
+            linea->push_back({quint8(c), errore});
+    };
     for (const char c : grezzi) {
         const auto byte = static_cast<unsigned char>(c);
         switch (m_stato) {
@@ -10,23 +16,23 @@ qsizetype MarcatoriParita::decodifica(const QByteArray &grezzi, QByteArray &usci
             if (byte == 0xFF)
                 m_stato = Stato::DopoFF;
             else
-                uscita.append(c);
+                consegna(c, false);
             break;
         case Stato::DopoFF:
             if (byte == 0x00) {
                 m_stato = Stato::DopoFF00;
             } else if (byte == 0xFF) {
-                uscita.append(c);
+                consegna(c, false);
                 m_stato = Stato::Normale;
             } else {
                 // Not a marker the kernel writes: keep both bytes as they came.
-                uscita.append(char(0xFF));
-                uscita.append(c);
+                consegna(char(0xFF), false);
+                consegna(c, false);
                 m_stato = Stato::Normale;
             }
             break;
         case Stato::DopoFF00:
-            uscita.append(m_sostituto);
+            consegna(c, true);
             m_stato = Stato::Normale;
             break;
         }
