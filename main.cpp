@@ -1,3 +1,4 @@
+#include "finestra_principale.h"
 #include "form3.h"
 
 #include <QApplication>
@@ -49,7 +50,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("banco-seriale"));
     QApplication::setApplicationVersion(QStringLiteral(BANCO_VERSIONE));
     QGuiApplication::setDesktopFileName(QStringLiteral("it.bancoseriale.BancoSeriale"));
-    Form3 finestra;
+    FinestraPrincipale finestra;
     finestra.show();
     return app.exec();
 }

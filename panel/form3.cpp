@@ -22,6 +22,8 @@ Form3::Form3(QWidget *parent)
         {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
             QStringLiteral("DejaVu Sans")});
     ui->setupUi(this);
+    Comm1.setRegistro(&m_registro);
+    m_sequenziatore.setRegistro(&m_registro);
     ui->Combo2->setFocus();
     ui->Combo1->installEventFilter(this);
     ui->Combo1->lineEdit()->installEventFilter(this);

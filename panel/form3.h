@@ -2,6 +2,7 @@
 
 #include "componente_seriale.h"
 #include "pannello.h"
+#include "registro_traffico.h"
 #include "ricezione.h"
 #include "sequenziatore.h"
 
@@ -28,6 +29,7 @@ public:
     void aggiungiRicevuto(QStringView voce) override;
 
     ComponenteSeriale &comm1() { return Comm1; }
+    RegistroTraffico &registro() { return m_registro; }
     Sequenziatore &sequenziatore() { return m_sequenziatore; }
 
 protected:
@@ -44,6 +46,7 @@ private:
     // arrived in that pass.
     TestoRicevuto m_testo1;
     bool m_testo1DaMostrare = false;
+    RegistroTraffico m_registro;
     ComponenteSeriale Comm1;
     Sequenziatore m_sequenziatore;
 };

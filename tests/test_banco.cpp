@@ -15,7 +15,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Positions in the window: the centres of the controls' edit fields.
+// Positions in the panel: the centres of the controls' edit fields. The menu bar stands above the
+// panel, which is 300 pixels high.
+constexpr int kAltezzaPannello = 300;
 const QPoint kInviaComando(64, 260);
 const QPoint kIndirizzoStrumento(312, 66);
 const QPoint kTipoDiComando(40, 218);
@@ -102,15 +104,20 @@ public:
         m_processo.start("strace",
             {"-qq", "-xx", "-o", traccia, "-e", "trace=openat,ioctl,write,close",
                 QStringLiteral(BANCO_PROGRAMMA)});
-        return m_processo.waitForStarted()
+        QString geometria;
+        const bool ok = m_processo.waitForStarted()
             && xdotool({"search", "--sync", "--name", "^Banco Seriale$"}, &m_finestra)
-            && !m_finestra.isEmpty();
+            && !m_finestra.isEmpty()
+            && xdotool({"getwindowgeometry", "--shell", finestra()}, &geometria);
+        static const QRegularExpression altezza(QStringLiteral("HEIGHT=(\\d+)"));
+        m_sopraIlPannello = altezza.match(geometria).captured(1).toInt() - kAltezzaPannello;
+        return ok && m_sopraIlPannello >= 0;
     }
 
     bool clic(QPoint dove)
     {
         return xdotool({"mousemove", "--window", finestra(), QString::number(dove.x()),
-            QString::number(dove.y()), "click", "1"});
+            QString::number(dove.y() + m_sopraIlPannello), "click", "1"});
     }
 
     bool scrivi(QPoint campo, const QString &testo)
@@ -158,6 +165,7 @@ public:
 private:
     QProcess m_processo;
     QString m_finestra;
+    int m_sopraIlPannello = 0;
 };
 
 // From strace's record: the bytes written to the port, each with the parity last asked for on

@@ -1,0 +1,92 @@
+#include "finestra_principale.h"
+
+#include "finestra_traffico.h"
+#include "form3.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+
+FinestraPrincipale::FinestraPrincipale(QWidget *parent)
+    : QMainWindow(parent)
+    , m_pannello(new Form3(this))
+{
+    setWindowTitle(m_pannello->windowTitle());
+    setCentralWidget(m_pannello);
+    creaMenu();
+    // The panel keeps its own size; the menu bar stands above it.
+    resize(m_pannello->width(), m_pannello->height() + menuBar()->sizeHint().height());
+}
+
+void FinestraPrincipale::creaMenu()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction *salva = file->addAction(QStringLiteral("&Salva traffico…"));
+    salva->setShortcut(QKeySequence::Save);
+    connect(salva, &QAction::triggered, this, [this] { traffico().salva(); });
+    file->addSeparator();
+    QAction *esci = file->addAction(QStringLiteral("&Esci"));
+    esci->setShortcut(QKeySequence::Quit);
+    connect(esci, &QAction::triggered, this, &QWidget::close);
+
+    QMenu *visualizza = menuBar()->addMenu(QStringLiteral("&Visualizza"));
+    QAction *traffico = visualizza->addAction(QStringLiteral("&Traffico"));
+    traffico->setObjectName(QStringLiteral("azioneTraffico"));
+    traffico->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(traffico, &QAction::triggered, this, &FinestraPrincipale::mostraTraffico);
+
+    QMenu *richiesta = menuBar()->addMenu(QStringLiteral("&Richiesta"));
+    QAction *invia = richiesta->addAction(QStringLiteral("&Invia comando"));
+    invia->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    // Queued, so that the request's pauses do not run inside the menu's own handling.
+    connect(invia, &QAction::triggered, &m_pannello->sequenziatore(),
+        &Sequenziatore::Command1_Click, Qt::QueuedConnection);
+
+    QMenu *aiuto = menuBar()->addMenu(QStringLiteral("A&iuto"));
+    QAction *informazioni = aiuto->addAction(QStringLiteral("&Informazioni su Banco Seriale"));
+    connect(informazioni, &QAction::triggered, this, &FinestraPrincipale::informazioni);
+}
+
+FinestraTraffico &FinestraPrincipale::traffico()
+{
+    if (!m_traffico)
+        m_traffico = new FinestraTraffico(m_pannello->registro(), this);
+    return *m_traffico;
+}
+
+void FinestraPrincipale::mostraTraffico()
+{
+    FinestraTraffico &finestra = traffico();
+    if (!finestra.isVisible())
+        finestra.move(frameGeometry().topRight() + QPoint(8, 0));
+    finestra.show();
+    finestra.raise();
+    finestra.activateWindow();
+}
+
+// Closing the window ends a running request at once, as closing the panel does.
+void FinestraPrincipale::closeEvent(QCloseEvent *evento)
+{
+    m_pannello->close();
+    if (m_traffico)
+        m_traffico->close();
+    QMainWindow::closeEvent(evento);
+}
+
+// Not waited for: a request running behind it keeps its pace.
+void FinestraPrincipale::informazioni()
+{
+    auto *messaggio
+        = new QMessageBox(QMessageBox::Information, QStringLiteral("Informazioni su Banco Seriale"),
+            QStringLiteral("Banco Seriale %1").arg(QCoreApplication::applicationVersion()),
+            QMessageBox::Ok, this);
+    messaggio->setInformativeText(QStringLiteral(
+        "Banco di prova per strumenti su linea seriale.\n\n"
+        "Banco Seriale è software libero: si può ridistribuire e modificare secondo i termini "
+        "della GNU General Public License, versione 3 o (a scelta) successiva "
+        "(GPL-3.0-or-later). È distribuito senza alcuna garanzia; i dettagli sono nel file "
+        "COPYING."));
+    messaggio->setAttribute(Qt::WA_DeleteOnClose);
+    messaggio->open();
+}

@@ -1,0 +1,153 @@
+#include "finestra_traffico.h"
+
+#include "registro_traffico.h"
+#include "testi_traffico.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The view takes in new rows a few times a second: often enough to look live, seldom enough
+// that a flood of bytes costs it nothing.
+constexpr auto kAggiornamento = 100ms;
+
+} // namespace
+
+FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_registro(registro)
+    , m_modello(registro)
+    , m_tabella(new QTableView(this))
+    , m_stato(new QLabel(this))
+{
+    setObjectName(QStringLiteral("finestraTraffico"));
+    setWindowTitle(QStringLiteral("Traffico"));
+    resize(760, 420);
+
+    m_tabella->setObjectName(QStringLiteral("tabellaTraffico"));
+    m_tabella->setModel(&m_modello);
+    m_tabella->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tabella->setWordWrap(false);
+    m_tabella->setAlternatingRowColors(false);
+    m_tabella->verticalHeader()->hide();
+    m_tabella->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_tabella->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    QHeaderView *colonne = m_tabella->horizontalHeader();
+    colonne->setStretchLastSection(true);
+    const int cifra = fontMetrics().horizontalAdvance(u'0');
+    for (const auto &[colonna, larghezza] :
+        {std::pair{ModelloTraffico::Tempo, 12}, {ModelloTraffico::Direzione, 11},
+            {ModelloTraffico::Fase, 15}, {ModelloTraffico::Linea, 11}, {ModelloTraffico::Byte, 8}})
+        colonne->resizeSection(colonna, larghezza * cifra + 12);
+
+    auto *pulisci = new QPushButton(QStringLiteral("&Pulisci"), this);
+    pulisci->setObjectName(QStringLiteral("pulisci"));
+    auto *salva = new QPushButton(QStringLiteral("&Salva…"), this);
+    salva->setObjectName(QStringLiteral("salva"));
+    salva->setToolTip(QStringLiteral("Salva il traffico in un file CSV (Ctrl+S)"));
+    connect(pulisci, &QPushButton::clicked, this, &FinestraTraffico::pulisci);
+    connect(salva, &QPushButton::clicked, this, &FinestraTraffico::salva);
+
+    auto *azioneSalva = new QAction(this);
+    azioneSalva->setShortcut(QKeySequence::Save);
+    connect(azioneSalva, &QAction::triggered, this, &FinestraTraffico::salva);
+    addAction(azioneSalva);
+
+    auto *pulsanti = new QHBoxLayout;
+    pulsanti->addWidget(m_stato, 1);
+    pulsanti->addWidget(pulisci);
+    pulsanti->addWidget(salva);
+    auto *colonna = new QVBoxLayout(this);
+    colonna->addWidget(m_tabella, 1);
+    colonna->addLayout(pulsanti);
+
+    m_aggiornamento.setInterval(kAggiornamento);
+    connect(&m_aggiornamento, &QTimer::timeout, this, &FinestraTraffico::aggiorna);
+    aggiorna();
+}
+
+void FinestraTraffico::showEvent(QShowEvent *evento)
+{
+    aggiorna();
+    m_tabella->scrollToBottom();
+    m_aggiornamento.start();
+    QWidget::showEvent(evento);
+}
+
+void FinestraTraffico::hideEvent(QHideEvent *evento)
+{
+    m_aggiornamento.stop();
+    QWidget::hideEvent(evento);
+}
+
+void FinestraTraffico::aggiorna()
+{
+    QScrollBar *barra = m_tabella->verticalScrollBar();
+    const bool inFondo = barra->value() >= barra->maximum();
+    if (m_modello.sincronizza() && inFondo)
+        m_tabella->scrollToBottom();
+    QString stato = QStringLiteral("%L1 eventi").arg(m_registro.size());
+    if (m_registro.scartati() > 0)
+        stato += QStringLiteral(", %L1 più vecchi scartati").arg(m_registro.scartati());
+    m_stato->setText(stato);
+}
+
+void FinestraTraffico::pulisci()
+{
+    m_registro.svuota();
+    aggiorna();
+}
+
+// The dialog is not waited for in a loop of its own: a request running behind it keeps its pace.
+void FinestraTraffico::salva()
+{
+    const QString proposto = QDir::home().filePath(
+        QStringLiteral("traffico-%1.csv")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    QWidget *sopra = isVisible() || !parentWidget() ? this : parentWidget();
+    auto *dialogo = new QFileDialog(
+        sopra, QStringLiteral("Salva il traffico"), proposto, QStringLiteral("CSV (*.csv)"));
+    dialogo->setObjectName(QStringLiteral("dialogoSalva"));
+    dialogo->setAcceptMode(QFileDialog::AcceptSave);
+    dialogo->setDefaultSuffix(QStringLiteral("csv"));
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QFileDialog::fileSelected, this, &FinestraTraffico::salvaIn);
+    dialogo->open();
+}
+
+bool FinestraTraffico::salvaIn(const QString &percorso)
+{
+    // Written beside the file and renamed over it at the end: an old file is never left
+    // half overwritten.
+    QSaveFile file(percorso);
+    QString errore;
+    bool ok = file.open(QIODevice::WriteOnly);
+    if (ok)
+        ok = TestiTraffico::scriviCsv(m_registro, file, &errore) && file.commit();
+    if (ok)
+        return true;
+    if (errore.isEmpty())
+        errore = file.errorString();
+    auto *messaggio = new QMessageBox(QMessageBox::Warning, QStringLiteral("Traffico: errore"),
+        QStringLiteral("Impossibile salvare il traffico in %1: %2. Scegliere un'altra "
+                       "cartella o un altro nome.")
+            .arg(QDir::toNativeSeparators(percorso), errore),
+        QMessageBox::Ok, this);
+    messaggio->setAttribute(Qt::WA_DeleteOnClose);
+    messaggio->open();
+    return false;
+}
