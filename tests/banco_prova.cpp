@@ -1,5 +1,7 @@
 #include "banco_prova.h"
 
+#include "testi_traffico.h"
+
 #include <QFile>
 
 using namespace std::chrono_literals;
@@ -17,6 +19,8 @@ const std::map<QString, Campo> kCampi = {
 
 Banco::Banco()
 {
+    comm.setRegistro(&registro);
+    sequenziatore.setRegistro(&registro);
     qputenv("BANCO_PORTA1", QFile::encodeName(porta));
     ricollega();
 }
@@ -50,4 +54,69 @@ void Banco::esegui(const QString &azione)
     } else {
         pannello.impostaTesto(kCampi.at(azione.section(u'=', 0, 0)), azione.section(u'=', 1));
     }
+}
+
+QStringList Banco::registrati(TipoEvento tipo) const
+{
+    QStringList eventi;
+    for (qsizetype i = 0; i < registro.size(); ++i) {
+        const RegistroTraffico::Evento &e = registro.evento(i);
+        if (e.tipo != tipo)
+            continue;
+        const QString byte = QStringLiteral("%1").arg(e.byte, 2, 16, QChar(u'0')).toUpper();
+        if (tipo == TipoEvento::Trasmesso)
+            eventi << QStringLiteral("%1:%2:%3").arg(byte).arg(QLatin1Char(e.parita)).arg(e.fase);
+        else if (tipo == TipoEvento::Ricevuto)
+            eventi << byte + u':' + TestiTraffico::fase(e);
+        else
+            eventi << registro.nota(e);
+    }
+    return eventi;
+}
+
+const RisultatoRichiesta *Banco::ultimoRisultato() const
+{
+    for (qsizetype i = registro.size() - 1; i >= 0; --i) {
+        if (const RisultatoRichiesta *r = registro.risultato(registro.evento(i)))
+            return r;
+    }
+    return nullptr;
+}
+
+QList<QStringList> leggiCsv(const QByteArray &csv)
+{
+    QList<QStringList> righe{{}};
+    QString campo;
+    bool virgolette = false;
+    const auto chiudiCampo = [&] {
+        if (campo.size() > 1 && campo.front() == u'\''
+            && QStringLiteral("=+-@\t\r").contains(campo[1]))
+            campo.remove(0, 1);
+        righe.last() << campo;
+        campo.clear();
+    };
+    const QString testo = QString::fromUtf8(csv);
+    for (qsizetype i = 0; i < testo.size(); ++i) {
+        const QChar c = testo[i];
+        if (virgolette) {
+            if (c == u'"' && i + 1 < testo.size() && testo[i + 1] == u'"')
+                campo += testo[++i];
+            else if (c == u'"')
+                virgolette = false;
+            else
+                campo += c;
+        } else if (c == u'"') {
+            virgolette = true;
+        } else if (c == u',') {
+            chiudiCampo();
+        } else if (c == u'\r' && i + 1 < testo.size() && testo[i + 1] == u'\n') {
+            chiudiCampo();
+            righe << QStringList();
+            ++i;
+        } else {
+            campo += c;
+        }
+    }
+    righe.removeLast(); // after the last line's end
+    return righe;
 }

@@ -3,6 +3,7 @@
 #include "componente_seriale.h"
 #include "pannello_finto.h"
 #include "peer_pty.h"
+#include "registro_traffico.h"
 #include "sequenziatore.h"
 
 #include <QSignalSpy>
@@ -23,6 +24,7 @@ struct Banco
     QString porta = cartella.filePath(QStringLiteral("porta1"));
     std::unique_ptr<PeerPty> peer;
     PannelloFinto pannello;
+    RegistroTraffico registro;
     ComponenteSeriale comm;
     Sequenziatore sequenziatore{pannello, comm};
     QSignalSpy errori{&sequenziatore, &Sequenziatore::errore};
@@ -33,6 +35,10 @@ struct Banco
     // A new peer answers under the port's name, as an adapter plugged back in.
     void ricollega();
     QString sullaLinea() const;
+    // The record's events of one kind, as "55:E:1" (byte, parity, phase) for bytes written,
+    // "06:pausa 5" for bytes received, the note otherwise.
+    QStringList registrati(TipoEvento tipo) const;
+    const RisultatoRichiesta *ultimoRisultato() const;
     int ultimoErrore() const { return errori.isEmpty() ? 0 : errori.last().at(0).toInt(); }
     QString ultimaDescrizione() const
     {
@@ -43,3 +49,7 @@ struct Banco
     // "riaggancia" unplugs the peer.
     void esegui(const QString &azione);
 };
+
+// The rows of a CSV text as RFC 4180 has them, with the mark that keeps a text from being read as
+// a formula taken off again.
+QList<QStringList> leggiCsv(const QByteArray &csv);

@@ -38,6 +38,20 @@ QString decodificaMarcatori(const QString &letture)
     return QString::fromLatin1(uscita.toHex(' '));
 }
 
+// What the record keeps of the same reads: the byte the line delivered, "!" where it was marked.
+QString marcatoriDellaLinea(const QString &letture)
+{
+    MarcatoriParita marcatori('?');
+    QByteArray uscita;
+    std::vector<MarcatoriParita::ByteDellaLinea> linea;
+    for (const QString &lettura : letture.split(u'|'))
+        marcatori.decodifica(QByteArray::fromHex(lettura.toLatin1()), uscita, &linea);
+    QStringList byte;
+    for (const auto &b : linea)
+        byte << QStringLiteral("%1").arg(b.valore, 2, 16, QChar(u'0')) + (b.errore ? "!" : "");
+    return byte.join(u' ');
+}
+
 const std::map<QString, std::function<QString(const QString &)>> kConversioni = {
     {"porta", [](const QString &t) { return numero(Conversioni::numeroPorta(t)); }},
     {"indirizzo", [](const QString &t) { return numero(Conversioni::indirizzoStrumento(t)); }},
@@ -47,6 +61,7 @@ const std::map<QString, std::function<QString(const QString &)>> kConversioni = 
     {"voce", [](const QString &t) { return voceRicevuta(quint8(t.toUInt())); }},
     {"risposta", [](const QString &t) { return numero(decodificaRisposta(t)); }},
     {"marcatori", decodificaMarcatori},
+    {"marcatori-linea", marcatoriDellaLinea},
     {"citazione", citaTesto},
 };
 
@@ -134,6 +149,8 @@ void TestConversioni::conversioni_data()
     riga("marcatori: marcatore in tre letture", "marcatori", "ff|00|55", "3f");
     riga("marcatori: interruzione di linea", "marcatori", "ff 00 00 07", "3f 07");
     riga("marcatori: 0xFF seguito da altro", "marcatori", "ff 41", "ff 41");
+    riga("marcatori: il registro tiene il byte con l'errore", "marcatori-linea",
+        "41 ff 00 55 ff ff|ff 00|00 07", "41 55! ff 00! 07");
 
     riga("citazione: controlli resi visibili", "citazione", "a\nb", "«a\uFFFDb»");
     riga("citazione: testo lungo accorciato", "citazione", QString(100000, u'x'),

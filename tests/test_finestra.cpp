@@ -1,9 +1,17 @@
+#include "banco_prova.h"
+#include "finestra_principale.h"
+#include "finestra_traffico.h"
 #include "form3.h"
 #include "peer_pty.h"
 #include "ricezione.h"
+#include "testi_traffico.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +28,7 @@ private slots:
     void chiusuraDuranteLaRichiesta_data();
     void chiusuraDuranteLaRichiesta();
     void rafficaLungaMostrataPerIntero();
+    void trafficoApertoESalvatoDallaTastiera();
 };
 
 void TestFinestra::init()
@@ -51,7 +60,7 @@ void TestFinestra::chiusuraDuranteLaRichiesta()
     PeerPty peer;
     qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
 
-    Form3 finestra;
+    FinestraPrincipale finestra;
     finestra.show();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
     auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
@@ -64,7 +73,7 @@ void TestFinestra::chiusuraDuranteLaRichiesta()
     scaduto.start(10s);
     QCOMPARE(QApplication::exec(), 0);
 
-    QVERIFY(!finestra.sequenziatore().richiestaInCorso());
+    QVERIFY(!finestra.pannello().sequenziatore().richiestaInCorso());
     QCOMPARE(peer.ricevuti().size(), ricevutiAllaChiusura);
 }
 
@@ -95,6 +104,57 @@ void TestFinestra::rafficaLungaMostrataPerIntero()
     QVERIFY2(attesi.endsWith(text1->text()), "the box does not end with the newest bytes");
     QCOMPARE(
         finestra.findChild<QLineEdit *>(QStringLiteral("Text3"))->text(), QString::number(0xFEFF));
+}
+
+// The operator's keys through the X server: Ctrl+T opens the traffic window, Ctrl+S there opens
+// the file dialog, and the file written holds the record, ending with the request's result. The
+// panel stands whole under the menu bar.
+void TestFinestra::trafficoApertoESalvatoDallaTastiera()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    QTemporaryDir cartella;
+    const QString file = cartella.filePath(QStringLiteral("traffico.csv"));
+
+    FinestraPrincipale finestra;
+    finestra.show();
+    finestra.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&finestra));
+    QCOMPARE(finestra.pannello().geometry(),
+        QRect(0, finestra.menuBar()->geometry().bottom() + 1, 397, 300));
+    quandoRicevuti(&finestra, peer, 8, [&peer] { peer.scrivi(QByteArray::fromHex("060003e8")); });
+    QTest::mouseClick(
+        finestra.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QTRY_VERIFY(!finestra.pannello().sequenziatore().richiestaInCorso());
+
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {"key", "ctrl+t"}), 0);
+    QTRY_VERIFY(finestra.traffico().isActiveWindow());
+    QCOMPARE(finestra.traffico().windowTitle(), QStringLiteral("Traffico"));
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {"key", "ctrl+s"}), 0);
+    QFileDialog *dialogo = nullptr;
+    QTRY_VERIFY((dialogo = finestra.traffico().findChild<QFileDialog *>()) && dialogo->isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(dialogo));
+    auto *nome = dialogo->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    auto *pulsanti = dialogo->findChild<QDialogButtonBox *>();
+    QVERIFY(nome && pulsanti);
+    nome->selectAll();
+    QTest::keyClicks(nome, file);
+    QTest::mouseClick(pulsanti->button(QDialogButtonBox::Save), Qt::LeftButton);
+
+    QTRY_VERIFY(QFile::exists(file));
+    QFile letto(file);
+    QVERIFY(letto.open(QIODevice::ReadOnly));
+    const QList<QStringList> righe = leggiCsv(letto.readAll());
+    const RegistroTraffico &registro = finestra.pannello().registro();
+    QCOMPARE(righe.size(), registro.size() + 1);
+    const QStringList intestazione = TestiTraffico::intestazioneCsv();
+    const auto campo
+        = [&](const char *nome) { return righe.last().value(intestazione.indexOf(nome)); };
+    QCOMPARE(campo("tipo"), QStringLiteral("risultato"));
+    QCOMPARE(campo("esito"), QStringLiteral("risposta"));
+    QCOMPARE(campo("valore"), QStringLiteral("1000"));
+    QCOMPARE(campo("ricevuti"), QStringLiteral("06 00 03 E8"));
 }
 
 QTEST_MAIN(TestFinestra)

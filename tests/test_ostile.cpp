@@ -6,6 +6,9 @@
 #include "errore.h"
 #include "processo.h"
 #include "ricezione.h"
+#include "testi_traffico.h"
+
+#include <QBuffer>
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -37,7 +40,6 @@ int eventiInUnMomentoDiQuiete()
     QTest::qWait(300);
     return conta.eventi;
 }
-
 
 } // namespace
 
@@ -135,6 +137,18 @@ void TestOstile::testiOstili()
     banco.sequenziatore.Command1_Click();
     QVERIFY(banco.sullaLinea().endsWith(kRichiestaIniziale));
     QCOMPARE(banco.errori.size(), nomeNelMessaggio.isEmpty() ? 0 : 1);
+
+    // The record, with the text in its result row and in the error's note, read back from CSV.
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    QVERIFY(TestiTraffico::scriviCsv(banco.registro, csv, nullptr));
+    const QList<QStringList> righe = leggiCsv(csv.data());
+    QCOMPARE(righe.size(), banco.registro.size() + 1);
+    QCOMPARE(righe.front(), TestiTraffico::intestazioneCsv());
+    for (qsizetype i = 0; i < banco.registro.size(); ++i)
+        QCOMPARE(righe[i + 1], TestiTraffico::rigaCsv(banco.registro, i));
+    for (const char formula : {'=', '+', '@'})
+        QVERIFY(!csv.data().contains(QByteArray(",") + formula));
 }
 
 void TestOstile::portaCheSparisce_data()
@@ -171,6 +185,10 @@ void TestOstile::portaCheSparisce()
     QTRY_VERIFY(!banco.comm.PortOpen());
     QVERIFY2(eventiInUnMomentoDiQuiete() < 500, "the program keeps polling a dead line");
     QCOMPARE(banco.errori.size(), errori);
+    QCOMPARE(banco.registrati(TipoEvento::PortaPersa).size(), dopoByte < 0 ? 0 : 1);
+    QCOMPARE(banco.ultimoRisultato()->testoEsito(),
+        errori ? QStringLiteral("errore %1").arg(banco.ultimoErrore())
+               : QStringLiteral("nessuna risposta"));
 
     banco.sequenziatore.Command1_Click(); // still unplugged
     QCOMPARE(banco.errori.size(), errori + 1);
@@ -192,7 +210,7 @@ void TestOstile::inondazione_data()
 void TestOstile::inondazione()
 {
     QFETCH(bool, inRichiesta);
-    QByteArray rumore(1 << 20, Qt::Uninitialized);
+    QByteArray rumore(1'000'000, Qt::Uninitialized);
     QString atteso;
     for (char &c : rumore) {
         c = char(QRandomGenerator::global()->bounded(256));
@@ -224,6 +242,12 @@ void TestOstile::inondazione()
 #else
     Q_UNUSED(memoriaPrima);
 #endif
+    QByteArray registrati;
+    for (qsizetype i = 0; i < banco.registro.size(); ++i) {
+        if (banco.registro.evento(i).tipo == TipoEvento::Ricevuto)
+            registrati += char(banco.registro.evento(i).byte);
+    }
+    QVERIFY2(registrati == rumore, "the record lost, added or reordered a received byte");
     const QString tenuto = banco.pannello.testo(Campo::Text1);
     QVERIFY(tenuto.size() <= 2 * TestoRicevuto::kCaratteriTenuti + 3);
     QVERIFY2(atteso.endsWith(tenuto), "the received text is not the newest bytes in order");

@@ -52,61 +52,63 @@ void TestRichiesta::richieste_data()
     QTest::addColumn<QString>("ricevuto");
     QTest::addColumn<QString>("valore"); // "-" is the value left from before
     QTest::addColumn<int>("errore");
+    QTest::addColumn<QString>("registrato"); // the result's outcome; the bytes received
 
     const int nessuno = 0;
     QTest::newRow("valori iniziali, nessuna risposta, testo ricevuto svuotato")
         << QStringList{"Text1= 6 0 3 E8"} << QStringList{} << kRichiestaIniziale << ""
-        << "0" << nessuno;
+        << "0" << nessuno << "nessuna risposta";
     QTest::newRow("indirizzo 256, byte alto prima")
         << QStringList{"Combo5=256"} << QStringList{} << "55 | 01 00 | 00 | 00 02 | 00 08"
         << ""
-        << "0" << nessuno;
+        << "0" << nessuno << "nessuna risposta";
     QTest::newRow("indirizzo 9999, ripetizione")
         << QStringList{"Combo5=9999", "ComboComando=Ripetizione ult. lettura"} << QStringList{}
         << "55 | 27 0F | 01 | 00 02 | 00 08"
         << ""
-        << "0" << nessuno;
+        << "0" << nessuno << "nessuna risposta";
     QTest::newRow("scrittura in minuscolo, memoria di tre cifre")
         << QStringList{"ComboComando=scrittura", "ComboIndirizzo=123"} << QStringList{}
         << "55 | 00 00 | 02 | 00 02 | 01 23"
         << ""
-        << "0" << nessuno;
+        << "0" << nessuno << "nessuna risposta";
     QTest::newRow("lettura in una raffica")
         << QStringList{} << QStringList{"8: scrivi 060003e8"} << kRichiestaIniziale << " 6 0 3 E8"
-        << "1000" << nessuno;
+        << "1000" << nessuno << "risposta; 06:pausa 5 00:pausa 5 03:pausa 5 E8:pausa 5";
     QTest::newRow("lettura sparsa su più pause")
         << QStringList{} << QStringList{"1: scrivi 06", "4: scrivi 00", "8: scrivi 03e8"}
         << kRichiestaIniziale << " 6 0 3 E8"
-        << "1000" << nessuno;
+        << "1000" << nessuno << "risposta; 06:pausa 1 00:pausa 3 03:pausa 5 E8:pausa 5";
     QTest::newRow("byte alto di una cifra")
         << QStringList{} << QStringList{"8: scrivi 0105"} << kRichiestaIniziale << " 1 5"
-        << "261" << nessuno;
+        << "261" << nessuno << "risposta; 01:pausa 5 05:pausa 5";
     QTest::newRow("0xFF e 0x00") << QStringList{} << QStringList{"8: scrivi ff00ff"}
                                  << kRichiestaIniziale << " FF 0 FF"
-                                 << "255" << nessuno;
+                                 << "255" << nessuno
+                                 << "risposta; FF:pausa 5 00:pausa 5 FF:pausa 5";
     QTest::newRow("memoria cambiata prima della fase 5")
         << QStringList{} << QStringList{"6: ComboIndirizzo=0034"}
         << "55 | 00 00 | 00 | 00 02 | 00 34"
         << ""
-        << "0" << nessuno;
+        << "0" << nessuno << "nessuna risposta";
     QTest::newRow("indirizzo cambiato prima della fase 2")
         << QStringList{} << QStringList{"1: Combo5=300"} << "55 | 01 2C | 00 | 00 02 | 00 08"
         << ""
-        << "0" << nessuno;
+        << "0" << nessuno << "nessuna risposta";
     QTest::newRow("secondo clic durante la richiesta ignorato")
         << QStringList{} << QStringList{"3: clic"} << kRichiestaIniziale << ""
-        << "0" << nessuno;
+        << "0" << nessuno << "nessuna risposta";
     QTest::newRow("comando sbagliato prima della fase 3")
         << QStringList{} << QStringList{"3: ComboComando=Scritura"} << "55 | 00 00"
         << ""
-        << "-" << int(CodiceErrore::ComandoSconosciuto);
+        << "-" << int(CodiceErrore::ComandoSconosciuto) << "errore 5";
     QTest::newRow("porta non valida prima della fase 2")
         << QStringList{} << QStringList{"1: Combo1=x"} << "55"
         << ""
-        << "-" << int(CodiceErrore::PortaNonValida);
+        << "-" << int(CodiceErrore::PortaNonValida) << "errore 1";
     QTest::newRow("testo ricevuto modificato a mano")
         << QStringList{} << QStringList{"8: Text1= 6 zz"} << kRichiestaIniziale << " 6 zz"
-        << "-" << int(CodiceErrore::RispostaNonDecodificabile);
+        << "-" << int(CodiceErrore::RispostaNonDecodificabile) << "errore 7";
 }
 
 // Every phase reads the panel as it is when it runs; every byte received in the pauses is shown;
@@ -119,6 +121,7 @@ void TestRichiesta::richieste()
     QFETCH(QString, ricevuto);
     QFETCH(QString, valore);
     QFETCH(int, errore);
+    QFETCH(QString, registrato);
 
     Banco banco;
     banco.pannello.impostaTesto(Campo::Text3, QStringLiteral("-"));
@@ -136,6 +139,22 @@ void TestRichiesta::richieste()
     QCOMPARE(banco.pannello.testo(Campo::Text1), ricevuto);
     QCOMPARE(banco.pannello.testo(Campo::Text3), valore);
     QVERIFY(!banco.sequenziatore.richiestaInCorso());
+
+    // The record: every byte that reached the line, one result, and when an answer came, its
+    // latency.
+    QStringList trasmessi;
+    for (const QString &byte : banco.registrati(TipoEvento::Trasmesso))
+        trasmessi << byte.left(2);
+    QCOMPARE(trasmessi.join(u' '), QString(linea).remove(u'|').simplified());
+    QCOMPARE(banco.registrati(TipoEvento::Risultato).size(), 1);
+    const RisultatoRichiesta *risultato = banco.ultimoRisultato();
+    const QStringList ricevuti = banco.registrati(TipoEvento::Ricevuto);
+    QCOMPARE(risultato->testoEsito()
+            + (ricevuti.isEmpty() ? QString() : QStringLiteral("; ") + ricevuti.join(u' ')),
+        registrato);
+    QCOMPARE(risultato->latenzaUs.has_value(), registrato.startsWith(u"risposta"));
+    QVERIFY(risultato->latenzaUs.value_or(0) >= 0
+        && risultato->latenzaUs.value_or(0) < risultato->durataUs);
 }
 
 // 0x55 goes out under even parity and has left the port before the port is reopened with odd
@@ -173,9 +192,23 @@ void TestRichiesta::paritaChiestaAlSistema()
     QCOMPARE(scritture.join(u' '), QStringLiteral("55:E 00:O 00:O 00:O 00:O 02:O 00:O 08:O"));
     QVERIFY2(dopo55.startsWith(u'D') && dopo55.endsWith(u'C'), qPrintable(dopo55));
     // The first byte under odd parity comes after that close, on a port opened anew.
+
+    // The record tells the same, with each byte's phase; a phase's first byte leaves a whole
+    // pause after the previous phase's last.
+    QCOMPARE(banco.registrati(TipoEvento::Trasmesso).join(u' '),
+        QStringLiteral("55:E:1 00:O:2 00:O:2 00:O:3 00:O:4 02:O:4 00:O:5 08:O:5"));
+    qint64 finePrecedente = -1;
+    quint8 fasePrecedente = 0;
+    for (qsizetype i = 0; i < banco.registro.size(); ++i) {
+        const RegistroTraffico::Evento &e = banco.registro.evento(i);
+        if (e.tipo != TipoEvento::Trasmesso)
+            continue;
+        if (e.fase != fasePrecedente && finePrecedente >= 0)
+            QVERIFY(e.tempoRichiestaUs - finePrecedente >= 100'000);
+        finePrecedente = e.tempoRichiestaUs;
+        fasePrecedente = e.fase;
+    }
 }
-
-
 
 // Bytes that come when no request runs are shown as well; the decoded value stays as it was.
 void TestRichiesta::byteFuoriDallaRichiesta()
