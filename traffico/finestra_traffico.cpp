@@ -15,7 +15,10 @@
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QTableView>
+#include <QThread>
 #include <QVBoxLayout>
+
+#include <memory>
 
 using namespace std::chrono_literals;
 
@@ -23,7 +26,7 @@ namespace {
 
 // The view takes in new rows a few times a second: often enough to look live, seldom enough
 // that a flood of bytes costs it nothing.
-constexpr auto kAggiornamento = 100ms;
+constexpr auto kAggiornamento = 250ms;
 
 } // namespace
 
@@ -80,6 +83,12 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     aggiorna();
 }
 
+FinestraTraffico::~FinestraTraffico()
+{
+    if (m_salvataggio)
+        m_salvataggio->wait();
+}
+
 void FinestraTraffico::showEvent(QShowEvent *evento)
 {
     aggiorna();
@@ -103,6 +112,8 @@ void FinestraTraffico::aggiorna()
     QString stato = QStringLiteral("%L1 eventi").arg(m_registro.size());
     if (m_registro.scartati() > 0)
         stato += QStringLiteral(", %L1 più vecchi scartati").arg(m_registro.scartati());
+    if (m_salvataggio)
+        stato += QStringLiteral(" · salvataggio in corso…");
     m_stato->setText(stato);
 }
 
@@ -129,25 +140,46 @@ void FinestraTraffico::salva()
     dialogo->open();
 }
 
-bool FinestraTraffico::salvaIn(const QString &percorso)
+// A full record takes seconds to write: it is copied as it is now (a few tens of milliseconds)
+// and written by a thread of its own, so that the window keeps taking in the line's bytes.
+void FinestraTraffico::salvaIn(const QString &percorso)
 {
-    // Written beside the file and renamed over it at the end: an old file is never left
-    // half overwritten.
-    QSaveFile file(percorso);
-    QString errore;
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok)
-        ok = TestiTraffico::scriviCsv(m_registro, file, &errore) && file.commit();
-    if (ok)
-        return true;
+    if (m_salvataggio) {
+        finisciSalvataggio(percorso, QStringLiteral("un altro salvataggio è ancora in corso"));
+        return;
+    }
+    auto copia = std::make_shared<const RegistroTraffico>(m_registro);
+    auto errore = std::make_shared<QString>();
+    m_salvataggio = QThread::create([copia, errore, percorso] {
+        // Written beside the file and renamed over it at the end: an old file is never left
+        // half overwritten.
+        QSaveFile file(percorso);
+        bool ok = file.open(QIODevice::WriteOnly);
+        if (ok)
+            ok = TestiTraffico::scriviCsv(*copia, file, errore.get()) && file.commit();
+        if (!ok && errore->isEmpty())
+            *errore = file.errorString();
+    });
+    connect(m_salvataggio, &QThread::finished, this, [this, errore, percorso] {
+        m_salvataggio->deleteLater();
+        m_salvataggio = nullptr;
+        finisciSalvataggio(percorso, *errore);
+    });
+    m_salvataggio->start();
+    aggiorna();
+}
+
+void FinestraTraffico::finisciSalvataggio(const QString &percorso, const QString &errore)
+{
+    emit salvataggioFinito(errore.isEmpty());
     if (errore.isEmpty())
-        errore = file.errorString();
+        return;
     auto *messaggio = new QMessageBox(QMessageBox::Warning, QStringLiteral("Traffico: errore"),
         QStringLiteral("Impossibile salvare il traffico in %1: %2. Scegliere un'altra "
                        "cartella o un altro nome.")
             .arg(QDir::toNativeSeparators(percorso), errore),
         QMessageBox::Ok, this);
+    messaggio->setObjectName(QStringLiteral("erroreSalvataggio"));
     messaggio->setAttribute(Qt::WA_DeleteOnClose);
     messaggio->open();
-    return false;
 }

@@ -2,9 +2,11 @@
 
 #include "modello_traffico.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
+class QThread;
 class QLabel;
 class QTableView;
 class RegistroTraffico;
@@ -17,12 +19,17 @@ class FinestraTraffico : public QWidget
 
 public:
     explicit FinestraTraffico(RegistroTraffico &registro, QWidget *parent = nullptr);
+    ~FinestraTraffico() override;
 
     // Asks for a file through the file dialog and writes the record to it.
     void salva();
-    // Writes the record to percorso; false, after telling the operator why, if it cannot.
-    bool salvaIn(const QString &percorso);
+    // Writes the record as it is now to percorso, in the background; tells the operator if it
+    // cannot.
+    void salvaIn(const QString &percorso);
     void pulisci();
+
+signals:
+    void salvataggioFinito(bool riuscito);
 
 protected:
     void showEvent(QShowEvent *evento) override;
@@ -30,10 +37,12 @@ protected:
 
 private:
     void aggiorna();
+    void finisciSalvataggio(const QString &percorso, const QString &errore);
 
     RegistroTraffico &m_registro;
     ModelloTraffico m_modello;
     QTableView *m_tabella;
     QLabel *m_stato;
     QTimer m_aggiornamento;
+    QPointer<QThread> m_salvataggio;
 };
