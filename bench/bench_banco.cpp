@@ -2,13 +2,17 @@
 // what it costs the processor, how fast received bytes reach the window, how fast the program
 // starts, and how long the request's bytes take on the wire. Run by scripts/bench on an X server.
 
+#include "finestra_principale.h"
+#include "finestra_traffico.h"
 #include "form3.h"
 #include "module2.h"
+#include "testi_traffico.h"
 #include "peer_pty.h"
 #include "processo.h"
 #include "ricezione.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,11 +21,13 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSysInfo>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -116,10 +122,11 @@ void misuraRichiesta(Tabella &tabella, const QString &strumento)
     istrumento.waitForReadyRead(10'000);
     qputenv("BANCO_PORTA1", porta.toLocal8Bit());
 
-    Form3 finestra;
-    finestra.show();
-    if (!QTest::qWaitForWindowExposed(&finestra))
+    FinestraPrincipale principale;
+    principale.show();
+    if (!QTest::qWaitForWindowExposed(&principale))
         qFatal("the window was never shown");
+    Form3 &finestra = principale.pannello();
     auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
     std::vector<double> pause;
     QObject::connect(&finestra.sequenziatore(), &Sequenziatore::pausaTerminata,
@@ -137,6 +144,18 @@ void misuraRichiesta(Tabella &tabella, const QString &strumento)
         processore.push_back(processoreMs() - inizio);
     }
     const bool risposte = finestra.testo(Campo::Text3) == u"1000";
+
+    // The same with the traffic window open, following the newest row.
+    principale.mostraTraffico();
+    if (!QTest::qWaitForWindowExposed(&principale.traffico()))
+        qFatal("the traffic window was never shown");
+    std::vector<double> processoreConTraffico;
+    for (int i = 0; i < kRichieste; ++i) {
+        const double inizio = processoreMs();
+        pulsante->click();
+        processoreConTraffico.push_back(processoreMs() - inizio);
+    }
+    principale.traffico().hide();
 
     // The same phases paced by a pause that polls the event queue without waiting.
     Module2 fasi(finestra, finestra.comm1());
@@ -163,13 +182,16 @@ void misuraRichiesta(Tabella &tabella, const QString &strumento)
         peggiorePausa = std::max(peggiorePausa, std::abs(p - 100.0));
     const double rapporto = valoreMediano(processoreInterrogando) / valoreMediano(processore);
 
-    tabella.titolo(QStringLiteral("Una richiesta dalla finestra allo strumento virtuale (%1 volte)")
+    tabella.titolo(QStringLiteral("Una richiesta dalla finestra allo strumento virtuale, con il "
+                                  "registro del traffico (%1 volte)")
                        .arg(kRichieste));
     tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
     tabella.riga({"Tempo reale per richiesta, ms", mediana(parete), "entro il 3 % di 500 ms",
         esito(std::abs(valoreMediano(parete) - 500) <= 15)});
     tabella.riga({"Processore per richiesta, ms", mediana(processore, 2), "sotto 5 ms",
         esito(valoreMediano(processore) < 5)});
+    tabella.riga({"Processore per richiesta con la finestra del traffico aperta, ms",
+        mediana(processoreConTraffico, 2), "—", "—"});
     tabella.riga({"Processore con pause che interrogano la coda, ms",
         mediana(processoreInterrogando), "confronto", "—"});
     tabella.riga({"Rapporto fra le due", QStringLiteral("%1 volte").arg(rapporto, 0, 'f', 0),
@@ -252,14 +274,18 @@ void misuraRicezione(Tabella &tabella)
     constexpr int kRipetizioni = 5;
     PeerPty linea;
     qputenv("BANCO_PORTA1", linea.percorso().toLocal8Bit());
-    Form3 finestra;
-    finestra.show();
-    if (!QTest::qWaitForWindowExposed(&finestra))
+    FinestraPrincipale principale;
+    principale.show();
+    principale.mostraTraffico();
+    if (!QTest::qWaitForWindowExposed(&principale))
         qFatal("the window was never shown");
+    Form3 &finestra = principale.pannello();
     finestra.findChild<QPushButton *>(QStringLiteral("Command1"))->click(); // opens the port
     const long memoriaIniziale = memoriaDiPiccoKb();
 
-    tabella.titolo(QStringLiteral("Byte ricevuti a raffica (%1 volte ciascuna)").arg(kRipetizioni));
+    tabella.titolo(QStringLiteral("Byte ricevuti a raffica, con la finestra del traffico aperta "
+                                  "(%1 volte ciascuna)")
+                       .arg(kRipetizioni));
     tabella.intestazione({"Raffica", "Durante", "Fino all'ultimo byte mostrato, ms", "Byte/s",
         "× 56000 baud", "× 921600 baud", "µs/byte all'inizio", "µs/byte alla fine",
         "Ritardo massimo della finestra, ms"});
@@ -301,9 +327,80 @@ void misuraRicezione(Tabella &tabella)
                      .arg(esito(reattivo))
                      .arg(memoriaIniziale)
                      .arg(memoriaDiPiccoKb()));
+    tabella.nota(QStringLiteral("Eventi nel registro alla fine: %L1; righe nella tabella del "
+                                "traffico: %L2.")
+                     .arg(finestra.registro().size())
+                     .arg(principale.traffico().findChild<QTableView *>()->model()->rowCount()));
 }
 
-// 3. From process start to the window shown, in processes of their own.
+// 3. The record alone: memory and cost of appending, however long the program runs, and the time
+// to write it as CSV.
+void misuraRegistro(Tabella &tabella)
+{
+    constexpr qsizetype kMilione = 1'000'000;
+    // What the allocator has handed out, so that memory freed by the measures before does not
+    // hide what the record takes.
+    const auto allocati = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return long((info.uordblks + info.hblkhd) / 1024);
+    };
+    const long prima = allocati();
+    auto registro = std::make_unique<RegistroTraffico>();
+    registro->portaAperta(1, QStringLiteral("/dev/ttyUSB0"), 9600, 'O');
+    std::vector<double> nsPerEvento;
+    std::vector<long> memoria;
+    std::vector<quint64> scartati;
+    quint8 byte = 0;
+    for (int milione = 1; milione <= 3; ++milione) {
+        QElapsedTimer orologio;
+        orologio.start();
+        for (qsizetype i = 0; i < kMilione; i += 20) {
+            // A request's worth: its start, eight bytes out, ten in, its result.
+            registro->iniziaRichiesta();
+            for (int fase = 1; fase <= 5; ++fase) {
+                registro->fase(fase);
+                registro->trasmesso(byte++);
+                registro->pausa(fase);
+            }
+            registro->trasmesso(byte++);
+            registro->trasmesso(byte++);
+            registro->trasmesso(byte++);
+            for (int j = 0; j < 10; ++j)
+                registro->ricevuto(byte++, false);
+            registro->terminaRichiesta({}, quint16(byte), 0);
+        }
+        nsPerEvento.push_back(double(orologio.nsecsElapsed()) / double(kMilione));
+        memoria.push_back(allocati() - prima);
+        scartati.push_back(registro->scartati());
+    }
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    QElapsedTimer scrittura;
+    scrittura.start();
+    TestiTraffico::scriviCsv(*registro, csv, nullptr);
+    const double scritturaMs = scrittura.nsecsElapsed() / 1e6;
+
+    tabella.titolo(QStringLiteral("Il registro del traffico da solo"));
+    tabella.intestazione({"Eventi aggiunti", "Eventi tenuti", "Scartati", "Memoria, MiB",
+        "ns per evento in questo milione", "Obiettivo", "Raggiunto"});
+    for (int i = 0; i < 3; ++i) {
+        tabella.riga({QStringLiteral("%L1").arg((i + 1) * kMilione),
+            QStringLiteral("%L1").arg(std::min<qsizetype>((i + 1) * kMilione, registro->size())),
+            QStringLiteral("%L1").arg(scartati[size_t(i)]),
+            QString::number(memoria[size_t(i)] / 1024.0, 'f', 1),
+            QString::number(nsPerEvento[size_t(i)], 'f', 0), "memoria sotto 64 MiB",
+            esito(memoria[size_t(i)] < 64 * 1024)});
+    }
+    tabella.nota(QStringLiteral("Costo di un evento piatto (l'ultimo milione non oltre il doppio "
+                                "del primo): %1. Il registro pieno (%L2 eventi) scritto in CSV: "
+                                "%3 ms, %4 MiB.")
+                     .arg(esito(nsPerEvento[2] <= 2 * nsPerEvento[0]))
+                     .arg(registro->size())
+                     .arg(scritturaMs, 0, 'f', 0)
+                     .arg(csv.size() / 1048576.0, 0, 'f', 1));
+}
+
+// 4. From process start to the window shown, in processes of their own.
 void misuraAvvio(Tabella &tabella, const QString &sestesso)
 {
     std::vector<double> avvii, memoria;
@@ -328,7 +425,7 @@ void misuraAvvio(Tabella &tabella, const QString &sestesso)
 int avvio(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    Form3 finestra;
+    FinestraPrincipale finestra;
     finestra.show();
     if (!QTest::qWaitForWindowExposed(&finestra))
         qFatal("the window was never shown");
@@ -336,7 +433,7 @@ int avvio(int argc, char *argv[])
     return 0;
 }
 
-// 4. How long the request's bytes take on the wire: 11 bits a byte.
+// 5. How long the request's bytes take on the wire: 11 bits a byte.
 void calcolaTempiSulFilo(Tabella &tabella)
 {
     tabella.titolo(
@@ -392,10 +489,21 @@ int main(int argc, char *argv[])
                   << QStringLiteral("Macchina: %1.").arg(macchina())
                   << QStringLiteral("Misurato il %1 con `scripts/bench`.")
                          .arg(QDate::currentDate().toString(Qt::ISODate));
-    misuraRichiesta(tabella, argomenti.at(1));
-    misuraRicezione(tabella);
-    misuraAvvio(tabella, argomenti.at(0));
-    calcolaTempiSulFilo(tabella);
+    // BANCO_MISURE=richiesta,ricezione runs only the measures it names.
+    const QStringList scelte = qEnvironmentVariable("BANCO_MISURE").split(u',', Qt::SkipEmptyParts);
+    const auto scelta = [&](const char *nome) {
+        return scelte.isEmpty() || scelte.contains(QLatin1String(nome));
+    };
+    if (scelta("richiesta"))
+        misuraRichiesta(tabella, argomenti.at(1));
+    if (scelta("ricezione"))
+        misuraRicezione(tabella);
+    if (scelta("registro"))
+        misuraRegistro(tabella);
+    if (scelta("avvio"))
+        misuraAvvio(tabella, argomenti.at(0));
+    if (scelta("filo"))
+        calcolaTempiSulFilo(tabella);
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);
