@@ -37,6 +37,7 @@ controlla "i due programmi" test -x "$radice/usr/bin/banco-seriale" -a -x "$radi
 controlla "voce del menu valida" desktop-file-validate "$voce"
 controlla "dati AppStream validi" appstreamcli validate --no-net --pedantic \
     "$radice/usr/share/metainfo/it.bancoseriale.BancoSeriale.metainfo.xml"
+controlla "la licenza, GPL-3.0-or-later" bash -c "grep -q 'GPL-3.0+' '$radice/usr/share/doc/banco-seriale/copyright' && grep -q '<project_license>GPL-3.0-or-later<' '$radice/usr/share/metainfo/it.bancoseriale.BancoSeriale.metainfo.xml'"
 icona=$(sed -n 's/^Icon=//p' "$voce")
 controlla "l'icona che la voce nomina" test -s "$radice/usr/share/icons/hicolor/scalable/apps/$icona.svg"
 comando=$(sed -n 's/^Exec=//p' "$voce")
