@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
 
 FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     : QMainWindow(parent)
@@ -59,10 +62,24 @@ void FinestraPrincipale::mostraTraffico()
 {
     FinestraTraffico &finestra = traffico();
     if (!finestra.isVisible())
-        finestra.move(frameGeometry().topRight() + QPoint(8, 0));
+        finestra.move(postoPerIlTraffico(finestra.frameGeometry().size()));
     finestra.show();
     finestra.raise();
     finestra.activateWindow();
+}
+
+// Beside the panel if the screen has room there, else below it, else wherever it fits whole.
+QPoint FinestraPrincipale::postoPerIlTraffico(QSize dimensione) const
+{
+    const QRect schermo = screen()->availableGeometry();
+    const QRect qui = frameGeometry();
+    for (const QPoint posto : {qui.topRight() + QPoint(8, 0), qui.bottomLeft() + QPoint(0, 8)}) {
+        if (schermo.contains(QRect(posto, dimensione)))
+            return posto;
+    }
+    return QPoint(
+        std::max(schermo.left(), std::min(qui.left(), schermo.right() - dimensione.width())),
+        std::max(schermo.top(), std::min(qui.top(), schermo.bottom() - dimensione.height())));
 }
 
 // Closing the window ends a running request at once, as closing the panel does.

@@ -25,6 +25,7 @@ protected:
 private:
     void creaMenu();
     void informazioni();
+    QPoint postoPerIlTraffico(QSize dimensione) const;
 
     Form3 *m_pannello;
     FinestraTraffico *m_traffico = nullptr;
