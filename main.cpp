@@ -1,19 +1,18 @@
 #include "finestra_principale.h"
-#include "form3.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 
 #include <cstdio>
-#include <cstring>
+#include <optional>
 
 namespace {
 
-const char kAiuto[] = R"(Uso: banco-seriale [--help | --version]
-
-Banco Seriale apre una finestra da cui si invia una richiesta a uno strumento sulla linea
+const char kDescrizione[]
+    = R"(Banco Seriale apre una finestra da cui si invia una richiesta a uno strumento sulla linea
 seriale: si scelgono porta, velocità (baud), indirizzo dello strumento, tipo di comando e
 indirizzo di memoria e si preme «Invia comando». Ogni byte ricevuto compare in esadecimale e
-la risposta viene decodificata in decimale.
+la risposta viene decodificata in decimale; Visualizza → Traffico mostra ogni byte scambiato.
 
 Porte: su Linux la porta N è il dispositivo indicato dalla variabile d'ambiente BANCO_PORTAN
 (per esempio BANCO_PORTA1=/dev/ttyUSB0), altrimenti la N-esima porta seriale del sistema in
@@ -21,30 +20,47 @@ ordine di nome. Se la porta non si apre per mancanza di permessi, aggiungere l'u
 gruppo dialout: sudo usermod -aG dialout $USER, poi uscire e rientrare nella sessione.
 
 Senza hardware: strumento-virtuale --collegamento /tmp/porta1 in un terminale, poi
-BANCO_PORTA1=/tmp/porta1 banco-seriale.
+BANCO_PORTA1=/tmp/porta1 banco-seriale. Senza finestra: banco-richiesta.)";
 
-Opzioni:
-  --help      mostra questo aiuto
-  --version   mostra la versione
-)";
+// Read before the window system is reached, so that --help and --version work without a display.
+// Returns the exit status when the program should end here.
+std::optional<int> leggiOpzioni(int argc, char *argv[])
+{
+    QCoreApplication applicazione(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescrizione));
+    const QCommandLineOption aiuto({"h", "help"}, QStringLiteral("Mostra questo aiuto."));
+    const QCommandLineOption versione(
+        QStringLiteral("version"), QStringLiteral("Mostra la versione."));
+    parser.addOptions({aiuto, versione});
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        const QStringList sconosciute = parser.unknownOptionNames() + parser.positionalArguments();
+        std::fprintf(stderr,
+            "banco-seriale: opzione non riconosciuta: %s\nVedere banco-seriale --help.\n",
+            qPrintable(sconosciute.join(u' ')));
+        return 2;
+    }
+    if (parser.isSet(versione)) {
+        std::printf("banco-seriale %s\n", BANCO_VERSIONE);
+        return 0;
+    }
+    if (parser.isSet(aiuto)) {
+        std::fputs(qPrintable(parser.helpText()
+                                  .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))
+                                  .replace(QStringLiteral("[options]"), QStringLiteral("[opzioni]"))
+                                  .replace(QStringLiteral("Options:"), QStringLiteral("Opzioni:"))),
+            stdout);
+        return 0;
+    }
+    return {};
+}
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc > 1) {
-        if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-            std::printf("banco-seriale %s\n", BANCO_VERSIONE);
-            return 0;
-        }
-        if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-            std::fputs(kAiuto, stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "banco-seriale: opzione non riconosciuta: %s\nVedere banco-seriale --help.\n",
-                     argv[1]);
-        return 2;
-    }
+    if (const std::optional<int> esito = leggiOpzioni(argc, argv))
+        return *esito;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("banco-seriale"));

@@ -36,7 +36,7 @@ void Sequenziatore::Command1_Click()
     std::optional<quint16> valore;
     std::optional<Errore> fermata;
     try {
-        valore = eseguiRichiesta();
+        eseguiRichiesta(valore);
     } catch (const Errore &errore) {
         fermata = errore;
     }
@@ -51,7 +51,9 @@ void Sequenziatore::Command1_Click()
         emit errore(fermata->numero(), fermata->descrizione());
 }
 
-std::optional<quint16> Sequenziatore::eseguiRichiesta()
+// The value is set only when the request runs to its end. It is an argument rather than the
+// result: GCC 12 at -O2 left an optional assigned from a call that throws engaged with garbage.
+void Sequenziatore::eseguiRichiesta(std::optional<quint16> &valore)
 {
     m_pannello.impostaTesto(Campo::Text1, QString());
     m_modulo.verificaPannello();
@@ -59,27 +61,27 @@ std::optional<quint16> Sequenziatore::eseguiRichiesta()
     fase(1);
     m_modulo.InviaByte55();
     if (!pausa(1))
-        return {};
+        return;
     fase(2);
     m_modulo.InviaIndirizzoStrumento();
     if (!pausa(2))
-        return {};
+        return;
     fase(3);
     m_modulo.InviaTipoComando();
     if (!pausa(3))
-        return {};
+        return;
     fase(4);
     m_modulo.InviaByte0002();
     if (!pausa(4))
-        return {};
+        return;
     fase(5);
     m_modulo.InviaIndirizzoMemoria();
     if (!pausa(5))
-        return {};
+        return;
 
-    const quint16 valore = decodificaRisposta(m_pannello.testo(Campo::Text1));
-    m_pannello.impostaTesto(Campo::Text3, QString::number(valore));
-    return valore;
+    const quint16 decodificato = decodificaRisposta(m_pannello.testo(Campo::Text1));
+    m_pannello.impostaTesto(Campo::Text3, QString::number(decodificato));
+    valore = decodificato;
 }
 
 void Sequenziatore::fase(int numero)

@@ -44,8 +44,8 @@ signals:
     void pausaTerminata(std::chrono::nanoseconds durata);
 
 private:
-    // The decoded value; none if the window closed during the request.
-    std::optional<quint16> eseguiRichiesta();
+    // Sets the decoded value when the request ends; not if the window closed during it.
+    void eseguiRichiesta(std::optional<quint16> &valore);
     void fase(int numero);
     [[nodiscard]] bool pausa(int fase);
 

@@ -3,6 +3,7 @@
 
 #include "strumento.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,23 +22,10 @@ using namespace std::chrono;
 
 namespace {
 
-const char kAiuto[] = R"(Uso: strumento-virtuale [opzioni]
-
-Apre un terminale virtuale, ne stampa il percorso e risponde alle richieste di Banco Seriale
+const char kDescrizione[]
+    = R"(Apre un terminale virtuale, ne stampa il percorso e risponde alle richieste di Banco Seriale
 come uno strumento sulla linea seriale. Ogni richiesta e ogni risposta vanno su una riga
-dell'uscita standard. Si ferma con Ctrl+C.
-
-Opzioni:
-  --collegamento PERCORSO   crea anche un collegamento simbolico al terminale (tolto all'uscita),
-                            per esempio per BANCO_PORTA1=PERCORSO
-  --indirizzo N             indirizzo dello strumento, da 0 a 65535 (predefinito 0)
-  --memoria IND=VALORE      parola a 16 bit in memoria: IND esadecimale, VALORE decimale da 0 a
-                            65535 (per esempio 0008=1000); ripetibile
-  --guasto MODO             nessuna-risposta | ritardo=MS | parziale | rumore | riaggancio=N
-                            (riaggancio: chiude la linea dopo N richieste, come un adattatore
-                            scollegato)
-  --help                    mostra questo aiuto
-)";
+dell'uscita standard. Si ferma con Ctrl+C.)";
 
 int pipeSegnali[2] = {-1, -1};
 
@@ -67,63 +55,91 @@ struct Opzioni
     QString collegamento;
 };
 
+Strumento::Guasto guasto(const QString &valore, Strumento::Configurazione &c)
+{
+    const QStringList parti = valore.split(u'=');
+    const QString modo = parti.at(0);
+    uint numero = 0;
+    const bool conNumero = parti.size() == 2 && numeroIntero(parti[1], 10, 600'000, numero);
+    if (modo == u"nessuna-risposta" && parti.size() == 1)
+        return Strumento::Guasto::NessunaRisposta;
+    if (modo == u"ritardo" && conNumero) {
+        c.ritardo = milliseconds(numero);
+        return Strumento::Guasto::Ritardo;
+    }
+    if (modo == u"parziale" && parti.size() == 1)
+        return Strumento::Guasto::Parziale;
+    if (modo == u"rumore" && parti.size() == 1)
+        return Strumento::Guasto::Rumore;
+    if (modo == u"riaggancio" && conNumero && numero >= 1) {
+        c.richiestePrimaDelRiaggancio = int(numero);
+        return Strumento::Guasto::Riaggancio;
+    }
+    opzioneNonValida(QStringLiteral("guasto non valido: %1").arg(valore));
+}
+
 Opzioni leggiOpzioni(const QStringList &argomenti)
 {
-    Opzioni opzioni;
-    bool memoriaPropria = false;
-    for (qsizetype i = 1; i < argomenti.size(); ++i) {
-        const QString &nome = argomenti.at(i);
-        if (nome == u"--help" || nome == u"-h") {
-            std::fputs(kAiuto, stdout);
-            std::exit(0);
-        }
-        if (i + 1 >= argomenti.size())
-            opzioneNonValida(QStringLiteral("opzione sconosciuta o senza valore: %1").arg(nome));
-        const QString valore = argomenti.at(++i);
-        uint numero = 0;
-        if (nome == u"--collegamento") {
-            opzioni.collegamento = valore;
-        } else if (nome == u"--indirizzo") {
-            if (!numeroIntero(valore, 10, 0xFFFF, numero))
-                opzioneNonValida(
-                    QStringLiteral("indirizzo non valido: %1 (da 0 a 65535)").arg(valore));
-            opzioni.configurazione.indirizzo = quint16(numero);
-        } else if (nome == u"--memoria") {
-            const QStringList parti = valore.split(u'=');
-            uint indirizzo = 0;
-            if (parti.size() != 2 || !numeroIntero(parti[0], 16, 0xFFFF, indirizzo)
-                || !numeroIntero(parti[1], 10, 0xFFFF, numero)) {
-                opzioneNonValida(
-                    QStringLiteral("memoria non valida: %1 (per esempio 0008=1000)").arg(valore));
-            }
-            if (!memoriaPropria)
-                opzioni.configurazione.memoria.clear();
-            memoriaPropria = true;
-            opzioni.configurazione.memoria.insert(quint16(indirizzo), quint16(numero));
-        } else if (nome == u"--guasto") {
-            const QStringList parti = valore.split(u'=');
-            const QString modo = parti.at(0);
-            auto &c = opzioni.configurazione;
-            const bool conNumero = parti.size() == 2 && numeroIntero(parti[1], 10, 600'000, numero);
-            if (modo == u"nessuna-risposta" && parti.size() == 1) {
-                c.guasto = Strumento::Guasto::NessunaRisposta;
-            } else if (modo == u"ritardo" && conNumero) {
-                c.guasto = Strumento::Guasto::Ritardo;
-                c.ritardo = milliseconds(numero);
-            } else if (modo == u"parziale" && parti.size() == 1) {
-                c.guasto = Strumento::Guasto::Parziale;
-            } else if (modo == u"rumore" && parti.size() == 1) {
-                c.guasto = Strumento::Guasto::Rumore;
-            } else if (modo == u"riaggancio" && conNumero && numero >= 1) {
-                c.guasto = Strumento::Guasto::Riaggancio;
-                c.richiestePrimaDelRiaggancio = int(numero);
-            } else {
-                opzioneNonValida(QStringLiteral("guasto non valido: %1").arg(valore));
-            }
-        } else {
-            opzioneNonValida(QStringLiteral("opzione sconosciuta: %1").arg(nome));
-        }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescrizione));
+    const QCommandLineOption aiuto({"h", "help"}, QStringLiteral("Mostra questo aiuto."));
+    const QCommandLineOption collegamento(QStringLiteral("collegamento"),
+        QStringLiteral("Crea anche un collegamento simbolico al terminale (tolto all'uscita), "
+                       "per esempio per BANCO_PORTA1=PERCORSO."),
+        QStringLiteral("PERCORSO"));
+    const QCommandLineOption indirizzo(QStringLiteral("indirizzo"),
+        QStringLiteral("Indirizzo dello strumento, da 0 a 65535 (predefinito 0)."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption memoria(QStringLiteral("memoria"),
+        QStringLiteral("Parola a 16 bit in memoria: IND esadecimale, VALORE decimale da 0 a "
+                       "65535 (per esempio 0008=1000); ripetibile."),
+        QStringLiteral("IND=VALORE"));
+    const QCommandLineOption modoGuasto(QStringLiteral("guasto"),
+        QStringLiteral("nessuna-risposta | ritardo=MS | parziale | rumore | riaggancio=N "
+                       "(riaggancio: chiude la linea dopo N richieste, come un adattatore "
+                       "scollegato)."),
+        QStringLiteral("MODO"));
+    parser.addOptions({aiuto, collegamento, indirizzo, memoria, modoGuasto});
+    if (!parser.parse(argomenti)) {
+        opzioneNonValida(parser.unknownOptionNames().isEmpty()
+                ? QStringLiteral("opzione senza valore (%1)").arg(parser.errorText())
+                : QStringLiteral("opzione sconosciuta: %1")
+                      .arg(parser.unknownOptionNames().join(u' ')));
     }
+    if (parser.isSet(aiuto)) {
+        std::fputs(qPrintable(parser.helpText()
+                                  .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))
+                                  .replace(QStringLiteral("[options]"), QStringLiteral("[opzioni]"))
+                                  .replace(QStringLiteral("Options:"), QStringLiteral("Opzioni:"))),
+            stdout);
+        std::exit(0);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        opzioneNonValida(
+            QStringLiteral("argomento inatteso: %1").arg(parser.positionalArguments().join(u' ')));
+
+    Opzioni opzioni;
+    opzioni.collegamento = parser.value(collegamento);
+    uint numero = 0;
+    if (!numeroIntero(parser.value(indirizzo), 10, 0xFFFF, numero))
+        opzioneNonValida(
+            QStringLiteral("indirizzo non valido: %1 (da 0 a 65535)").arg(parser.value(indirizzo)));
+    opzioni.configurazione.indirizzo = quint16(numero);
+    const QStringList parole = parser.values(memoria);
+    if (!parole.isEmpty())
+        opzioni.configurazione.memoria.clear();
+    for (const QString &valore : parole) {
+        const QStringList parti = valore.split(u'=');
+        uint indirizzoMemoria = 0;
+        if (parti.size() != 2 || !numeroIntero(parti[0], 16, 0xFFFF, indirizzoMemoria)
+            || !numeroIntero(parti[1], 10, 0xFFFF, numero)) {
+            opzioneNonValida(
+                QStringLiteral("memoria non valida: %1 (per esempio 0008=1000)").arg(valore));
+        }
+        opzioni.configurazione.memoria.insert(quint16(indirizzoMemoria), quint16(numero));
+    }
+    if (parser.isSet(modoGuasto))
+        opzioni.configurazione.guasto = guasto(parser.value(modoGuasto), opzioni.configurazione);
     return opzioni;
 }
 

@@ -1,8 +1,13 @@
 // The whole bench: the program and the virtual instrument, each as its own process, on an X
 // server, driven by mouse clicks and keys through the X server as an operator would.
 
+#include "banco_prova.h"
+#include "testi_traffico.h"
+
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -241,6 +246,9 @@ private slots:
     void strumentoCheNonRisponde();
     void strumentoCheSiScollega();
     void strumentoSiFermaPulito();
+    void rigaDiComando_data();
+    void rigaDiComando();
+    void rigaDiComandoFermataDaCtrlC();
 
 private:
     QTemporaryDir m_cartella;
@@ -355,6 +363,133 @@ void TestBanco::strumentoSiFermaPulito()
     QCOMPARE(strumento.exitStatus(), QProcess::NormalExit);
     QCOMPARE(strumento.exitCode(), 0);
     QVERIFY(!QFileInfo(porta()).isSymLink());
+}
+
+// The result on standard output as "esito | valore | ricevuti", whatever the format.
+QString risultatoStampato(const QString &formato, const QByteArray &uscita)
+{
+    if (formato == u"csv") {
+        const QList<QStringList> righe = leggiCsv(uscita.left(uscita.size()).replace("\n", "\r\n"));
+        if (righe.size() != 2 || righe[0] != TestiTraffico::intestazioneCsvRisultati())
+            return QString::fromUtf8(uscita);
+        const auto campo = [&](const char *nome) { return righe[1].value(righe[0].indexOf(nome)); };
+        return campo("esito") + " | " + campo("valore") + " | " + campo("ricevuti");
+    }
+    if (formato == u"json") {
+        const QJsonObject r = QJsonDocument::fromJson(uscita).object();
+        return r["esito"].toString() + " | "
+            + (r["valore"].isNull() ? QString() : QString::number(r["valore"].toInt())) + " | "
+            + r["ricevuti"].toString();
+    }
+    static const QRegularExpression testo(
+        QStringLiteral("^ricevuti: ([0-9A-F ]+|-); valore: (\\d+|-); esito: ([a-z0-9 ]+); latenza: "
+                       "([0-9.]+ ms|-)\n$"));
+    const QRegularExpressionMatch m = testo.match(QString::fromUtf8(uscita));
+    if (!m.hasMatch())
+        return QString::fromUtf8(uscita);
+    return m.captured(3) + " | " + m.captured(2).remove(u'-') + " | " + m.captured(1).remove(u'-');
+}
+
+void TestBanco::rigaDiComando_data()
+{
+    QTest::addColumn<QStringList>("opzioni");
+    QTest::addColumn<QStringList>("strumento");
+    QTest::addColumn<int>("stato");
+    QTest::addColumn<QString>("risultato");
+    QTest::addColumn<QString>("messaggio"); // on standard error
+    QTest::addColumn<QString>("linea");
+
+    const QString richiesta = "55:E 00:O 00:O 00:O 00:O 02:O 00:O 08:O";
+    QTest::newRow("testo, risposta: 0")
+        << QStringList{} << QStringList{} << 0 << "risposta | 1000 | 06 00 03 E8"
+        << "" << richiesta;
+    QTest::newRow("csv") << QStringList{"--formato", "csv"} << QStringList{} << 0
+                         << "risposta | 1000 | 06 00 03 E8"
+                         << "" << richiesta;
+    QTest::newRow("json, comando in maiuscolo")
+        << QStringList{"--formato", "JSON", "--comando", "SCRITTURA"} << QStringList{} << 0
+        << "risposta | 6 | 06"
+        << ""
+        << "55:E 00:O 00:O 02:O 00:O 02:O 00:O 08:O";
+    QTest::newRow("nessuna risposta: 1")
+        << QStringList{} << QStringList{"--guasto", "nessuna-risposta"} << 1
+        << "nessuna risposta | 0 | "
+        << "" << richiesta;
+    QTest::newRow("valore non valido: 2, nulla sulla linea")
+        << QStringList{"--memoria", "12345"} << QStringList{} << 2 << "errore 6 |  | "
+        << "Indirizzo memoria"
+        << "";
+    QTest::newRow("opzione sconosciuta: 2")
+        << QStringList{"--velocita", "9600"} << QStringList{} << 2 << ""
+        << "opzione sconosciuta"
+        << "";
+    QTest::newRow("dispositivo mancante: 3")
+        << QStringList{"--porta", "/dev/banco-nessun-dispositivo", "--formato", "json"}
+        << QStringList{} << 3 << "errore 11 |  | "
+        << "/dev/banco-nessun-dispositivo"
+        << "";
+}
+
+// banco-richiesta against the virtual instrument, with no display: its line for each format,
+// its exit status, and on the line the panel's bytes and parity, seen by strace. It loads no Gui
+// library and never reaches for an X server.
+void TestBanco::rigaDiComando()
+{
+    QFETCH(QStringList, opzioni);
+    QFETCH(QStringList, strumento);
+    QFETCH(int, stato);
+    QFETCH(QString, risultato);
+    QFETCH(QString, messaggio);
+    QFETCH(QString, linea);
+
+    StrumentoInProva istrumento;
+    QVERIFY(istrumento.avvia(porta(), strumento));
+    QProcess comando;
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    ambiente.remove("DISPLAY");
+    comando.setProcessEnvironment(ambiente);
+    if (!opzioni.contains("--porta"))
+        opzioni << "--porta" << porta();
+    comando.start("strace",
+        QStringList{"-qq", "-xx", "-o", traccia(), "-e", "trace=openat,ioctl,write,close,connect",
+            BANCO_RICHIESTA}
+            + opzioni);
+    QVERIFY(comando.waitForFinished(20000));
+    QCOMPARE(comando.exitCode(), stato);
+
+    const qsizetype formato = opzioni.indexOf("--formato");
+    const QByteArray uscita = comando.readAllStandardOutput();
+    if (!risultato.isEmpty())
+        QCOMPARE(risultatoStampato(formato < 0 ? "testo" : opzioni[formato + 1].toLower(), uscita),
+            risultato);
+    const QString errori = QString::fromUtf8(comando.readAllStandardError());
+    QVERIFY2(errori.contains(messaggio), qPrintable(errori));
+    QCOMPARE(leggiTraccia(traccia(), porta()).scritture.join(u' '), linea);
+    QFile file(traccia());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray sistema = file.readAll();
+    QVERIFY(!sistema.contains("Qt6Gui") && !sistema.contains("X11-unix"));
+}
+
+// Ctrl+C ends a repetition after the request in flight, with the summary, the port drained.
+void TestBanco::rigaDiComandoFermataDaCtrlC()
+{
+    StrumentoInProva istrumento;
+    QVERIFY(istrumento.avvia(porta(), {}));
+    QProcess comando;
+    comando.start(BANCO_RICHIESTA, {"--porta", porta(), "--ripeti", "0", "--intervallo", "50"});
+    QVERIFY(comando.waitForReadyRead(10000));
+    QVERIFY(!istrumento.attendiRiga("richiesta").isEmpty());
+    ::kill(pid_t(comando.processId()), SIGINT);
+    QVERIFY(comando.waitForFinished(10000));
+    QCOMPARE(comando.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(comando.exitCode(), 0);
+    const QStringList righe
+        = QString::fromUtf8(comando.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QVERIFY(!righe.isEmpty());
+    const QString riassunto = QString::fromUtf8(comando.readAllStandardError());
+    QVERIFY2(riassunto.contains(QStringLiteral("%1 richieste: %1 con risposta").arg(righe.size())),
+        qPrintable(riassunto));
 }
 
 QTEST_GUILESS_MAIN(TestBanco)

@@ -153,6 +153,7 @@ void TestRichiesta::richieste()
             + (ricevuti.isEmpty() ? QString() : QStringLiteral("; ") + ricevuti.join(u' ')),
         registrato);
     QCOMPARE(risultato->latenzaUs.has_value(), registrato.startsWith(u"risposta"));
+    QCOMPARE(risultato->valore.has_value(), errore == 0);
     QVERIFY(risultato->latenzaUs.value_or(0) >= 0
         && risultato->latenzaUs.value_or(0) < risultato->durataUs);
 }

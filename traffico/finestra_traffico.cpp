@@ -53,8 +53,8 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     colonne->setStretchLastSection(true);
     const int cifra = fontMetrics().horizontalAdvance(u'0');
     for (const auto &[colonna, larghezza] :
-        {std::pair{ModelloTraffico::Tempo, 12}, {ModelloTraffico::Direzione, 11},
-            {ModelloTraffico::Fase, 15}, {ModelloTraffico::Linea, 11}, {ModelloTraffico::Byte, 8}})
+        {std::pair{TestiTraffico::Tempo, 12}, {TestiTraffico::Direzione, 11},
+            {TestiTraffico::Fase, 15}, {TestiTraffico::Linea, 11}, {TestiTraffico::Byte, 8}})
         colonne->resizeSection(colonna, larghezza * cifra + 12);
 
     auto *pulisci = new QPushButton(QStringLiteral("&Pulisci"), this);
@@ -160,6 +160,7 @@ void FinestraTraffico::salvaIn(const QString &percorso)
         if (!ok && errore->isEmpty())
             *errore = file.errorString();
     });
+    m_salvataggio->setParent(this);
     connect(m_salvataggio, &QThread::finished, this, [this, errore, percorso] {
         m_salvataggio->deleteLater();
         m_salvataggio = nullptr;

@@ -25,7 +25,7 @@ int ModelloTraffico::rowCount(const QModelIndex &parent) const
 
 int ModelloTraffico::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : NumeroColonne;
+    return parent.isValid() ? 0 : TestiTraffico::NumeroColonne;
 }
 
 bool ModelloTraffico::sincronizza()
@@ -70,31 +70,7 @@ QVariant ModelloTraffico::data(const QModelIndex &indice, int ruolo) const
 
     switch (ruolo) {
     case Qt::DisplayRole:
-        switch (indice.column()) {
-        case Tempo:
-            return e.tempoRichiestaUs >= 0
-                ? QStringLiteral("%1").arg(e.tempoRichiestaUs / 1000.0, 0, 'f', 3)
-                : QStringLiteral("t %1 s").arg(e.tempoUs / 1e6, 0, 'f', 6);
-        case Direzione:
-            return TestiTraffico::tipo(e.tipo);
-        case Fase:
-            return TestiTraffico::fase(e);
-        case Linea:
-            return RegistroTraffico::linea(e);
-        case Byte:
-            if (e.tipo != TipoEvento::Trasmesso && e.tipo != TipoEvento::Ricevuto)
-                return {};
-            return TestiTraffico::byte(e.byte);
-        case Nota:
-            if (risultato)
-                return TestiTraffico::riassunto(*risultato);
-            if (e.erroreLinea)
-                return QStringLiteral("errore di parità o di trama: mostrato come ?");
-            if (e.tipo == TipoEvento::Inizio)
-                return QStringLiteral("richiesta %1").arg(e.richiesta);
-            return m_registro.nota(e);
-        }
-        return {};
+        return TestiTraffico::colonna(m_registro, e, indice.column());
     case Qt::ToolTipRole:
         return risultato ? TestiTraffico::riassunto(*risultato) : m_registro.dispositivo(e);
     case Qt::ForegroundRole:
@@ -133,19 +109,5 @@ QVariant ModelloTraffico::headerData(int sezione, Qt::Orientation orientamento, 
 {
     if (orientamento != Qt::Horizontal || ruolo != Qt::DisplayRole)
         return {};
-    switch (sezione) {
-    case Tempo:
-        return QStringLiteral("Tempo (ms)");
-    case Direzione:
-        return QStringLiteral("Direzione");
-    case Fase:
-        return QStringLiteral("Fase");
-    case Linea:
-        return QStringLiteral("Linea");
-    case Byte:
-        return QStringLiteral("Byte");
-    case Nota:
-        return QStringLiteral("Nota");
-    }
-    return {};
+    return TestiTraffico::titoloColonna(sezione);
 }

@@ -12,8 +12,6 @@ class ModelloTraffico : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Colonna { Tempo, Direzione, Fase, Linea, Byte, Nota, NumeroColonne };
-
     explicit ModelloTraffico(const RegistroTraffico &registro, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;

@@ -100,6 +100,8 @@ public:
     const RisultatoRichiesta &terminaRichiesta(const TestiUsati &testi,
         std::optional<quint16> valore, int errore, bool interrotta = false);
     bool richiestaInCorso() const { return m_inCorso; }
+    // The result of the last request ended; kept whatever the record drops.
+    const RisultatoRichiesta &ultimoRisultato() const { return m_corrente; }
 
     // Reading. Rows count from the oldest event kept; absolute numbers from the first event ever
     // appended, so that a reader can tell what was dropped in between.

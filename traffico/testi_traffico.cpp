@@ -75,12 +75,80 @@ QString riassunto(const RisultatoRichiesta &r)
     return parti.join(QStringLiteral(" · "));
 }
 
+namespace {
+
+const QStringList kColonneRisultato = {"inizio", "porta", "testo_porta", "testo_baud",
+    "testo_indirizzo", "testo_comando", "testo_memoria", "inviati", "ricevuti", "numero_ricevuti",
+    "valore", "esito", "latenza_us", "durata_us"};
+
+QStringList campiRisultato(const RisultatoRichiesta &r)
+{
+    QStringList campi{
+        r.inizio.toString(Qt::ISODateWithMs), r.porta ? QString::number(r.porta) : QString()};
+    for (const QString &testo : r.testi)
+        campi << testo;
+    campi << esadecimale(r.inviati) << esadecimale(r.ricevuti) << QString::number(r.numeroRicevuti)
+          << (r.valore ? QString::number(*r.valore) : QString()) << r.testoEsito()
+          << (r.latenzaUs ? QString::number(*r.latenzaUs) : QString())
+          << QString::number(r.durataUs);
+    return campi;
+}
+
+} // namespace
+
+QString titoloColonna(int colonna)
+{
+    switch (colonna) {
+    case Tempo:
+        return QStringLiteral("Tempo (ms)");
+    case Direzione:
+        return QStringLiteral("Direzione");
+    case Fase:
+        return QStringLiteral("Fase");
+    case Linea:
+        return QStringLiteral("Linea");
+    case Byte:
+        return QStringLiteral("Byte");
+    case Nota:
+        return QStringLiteral("Nota");
+    }
+    return {};
+}
+
+QString colonna(const RegistroTraffico &registro, const RegistroTraffico::Evento &e, int colonna)
+{
+    switch (colonna) {
+    case Tempo:
+        return e.tempoRichiestaUs >= 0
+            ? QString::number(e.tempoRichiestaUs / 1000.0, 'f', 3)
+            : QStringLiteral("t %1 s").arg(e.tempoUs / 1e6, 0, 'f', 6);
+    case Direzione:
+        return tipo(e.tipo);
+    case Fase:
+        return fase(e);
+    case Linea:
+        return RegistroTraffico::linea(e);
+    case Byte:
+        if (e.tipo != TipoEvento::Trasmesso && e.tipo != TipoEvento::Ricevuto)
+            return {};
+        return byte(e.byte);
+    case Nota:
+        if (const RisultatoRichiesta *risultato = registro.risultato(e))
+            return riassunto(*risultato);
+        if (e.erroreLinea)
+            return QStringLiteral("errore di parità o di trama: mostrato come ?");
+        if (e.tipo == TipoEvento::Inizio)
+            return QStringLiteral("richiesta %1").arg(e.richiesta);
+        return registro.nota(e);
+    }
+    return {};
+}
+
 QStringList intestazioneCsv()
 {
-    return {"evento", "richiesta", "tempo_us", "tempo_richiesta_us", "tipo", "fase", "linea",
-        "dispositivo", "byte", "errore_linea", "nota", "inizio", "porta", "testo_porta",
-        "testo_baud", "testo_indirizzo", "testo_comando", "testo_memoria", "inviati", "ricevuti",
-        "numero_ricevuti", "valore", "esito", "latenza_us", "durata_us"};
+    return QStringList{"evento", "richiesta", "tempo_us", "tempo_richiesta_us", "tipo", "fase",
+               "linea", "dispositivo", "byte", "errore_linea", "nota"}
+    + kColonneRisultato;
 }
 
 QStringList rigaCsv(const RegistroTraffico &registro, qsizetype riga)
@@ -93,21 +161,22 @@ QStringList rigaCsv(const RegistroTraffico &registro, qsizetype riga)
         fase(e), RegistroTraffico::linea(e), registro.dispositivo(e),
         conByte ? QStringLiteral("%1").arg(e.byte, 2, 16, QChar(u'0')).toUpper() : QString(),
         e.erroreLinea ? QStringLiteral("1") : QString(), registro.nota(e)};
-    const RisultatoRichiesta *r = registro.risultato(e);
-    if (!r) {
+    if (const RisultatoRichiesta *r = registro.risultato(e))
+        campi << campiRisultato(*r);
+    else
         campi.resize(intestazioneCsv().size());
-        return campi;
-    }
-    campi << r->inizio.toString(Qt::ISODateWithMs)
-          << (r->porta ? QString::number(r->porta) : QString());
-    for (const QString &testo : r->testi)
-        campi << testo;
-    campi << esadecimale(r->inviati) << esadecimale(r->ricevuti)
-          << QString::number(r->numeroRicevuti)
-          << (r->valore ? QString::number(*r->valore) : QString()) << r->testoEsito()
-          << (r->latenzaUs ? QString::number(*r->latenzaUs) : QString())
-          << QString::number(r->durataUs);
     return campi;
+}
+
+QStringList intestazioneCsvRisultati()
+{
+    return QStringList{"richiesta", "dispositivo"} + kColonneRisultato;
+}
+
+QStringList rigaCsvRisultato(const RisultatoRichiesta &risultato)
+{
+    return QStringList{QString::number(risultato.numero), risultato.dispositivo}
+    + campiRisultato(risultato);
 }
 
 namespace {

@@ -1,0 +1,75 @@
+// banco-richiesta: the panel's request from the command line, for scripts and production lines.
+
+#include "richiesta_da_riga.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <csignal>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+RigaDiComando::Ripetizione *g_ripetizione = nullptr;
+
+#ifdef Q_OS_WIN
+// Called on a thread of its own: the repetition is told through its event queue.
+BOOL WINAPI controlloConsole(DWORD evento)
+{
+    if (evento != CTRL_C_EVENT && evento != CTRL_BREAK_EVENT && evento != CTRL_CLOSE_EVENT)
+        return FALSE;
+    QMetaObject::invokeMethod(g_ripetizione, &RigaDiComando::Ripetizione::fermati,
+        Qt::QueuedConnection);
+    return TRUE;
+}
+#else
+int g_segnali[2] = {-1, -1};
+
+// Only what a signal handler may do: one byte into a socket the event loop watches. A second
+// Ctrl+C ends the program at once.
+void segnale(int numero)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto scritti = ::write(g_segnali[1], &c, 1);
+    std::signal(numero, SIG_DFL);
+}
+#endif
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("banco-richiesta"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BANCO_VERSIONE));
+    const std::optional<RigaDiComando::Opzioni> opzioni
+        = RigaDiComando::leggiOpzioni(QCoreApplication::arguments());
+    if (!opzioni)
+        return RigaDiComando::OpzioneNonValida;
+
+    RigaDiComando::Ripetizione ripetizione(*opzioni);
+    g_ripetizione = &ripetizione;
+#ifdef Q_OS_WIN
+    ::SetConsoleCtrlHandler(controlloConsole, TRUE);
+#else
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_segnali) == 0) {
+        auto *avviso = new QSocketNotifier(g_segnali[0], QSocketNotifier::Read, &app);
+        QObject::connect(avviso, &QSocketNotifier::activated, &ripetizione, [&ripetizione] {
+            char c = 0;
+            [[maybe_unused]] const auto letti = ::read(g_segnali[0], &c, 1);
+            ripetizione.fermati();
+        });
+        std::signal(SIGINT, segnale);
+        std::signal(SIGTERM, segnale);
+    }
+#endif
+    return ripetizione.esegui();
+}

@@ -1,0 +1,353 @@
+#include "richiesta_da_riga.h"
+
+#include "errore.h"
+#include "testi_traffico.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace RigaDiComando {
+namespace {
+
+const char kDescrizione[] = R"(Invia a uno strumento sulla linea seriale la richiesta del pannello di Banco Seriale,
+con le stesse cinque fasi, le stesse pause e la stessa parità (pari per 0x55, dispari
+per il resto), e stampa una riga per richiesta sull'uscita standard. Messaggi e
+riassunto vanno sull'errore standard.
+
+Porte: su Linux la porta N è il dispositivo della variabile BANCO_PORTAN (per esempio
+BANCO_PORTA1=/dev/ttyUSB0), altrimenti la N-esima porta seriale del sistema; su Windows
+è COMN. --porta accetta anche il percorso del dispositivo.)";
+
+const char kStatiDiUscita[] = R"(
+Stato di uscita:
+  0  ogni richiesta ha avuto risposta
+  1  almeno una richiesta è rimasta senza risposta
+  2  opzione o valore non valido: nulla è stato inviato
+  3  la porta non si apre o si è persa
+)";
+
+void errore(const QString &messaggio)
+{
+    std::fprintf(stderr, "banco-richiesta: %s\n", qPrintable(messaggio));
+}
+
+void stampa(const QString &riga)
+{
+    std::fputs(qPrintable(riga + u'\n'), stdout);
+    std::fflush(stdout);
+}
+
+bool numeroIntero(const QString &testo, int massimo, int &valore)
+{
+    bool ok = !testo.isEmpty() && testo.front().isDigit();
+    valore = ok ? testo.toInt(&ok) : 0;
+    return ok && valore <= massimo;
+}
+
+bool erroreDiPorta(int numero)
+{
+    return numero >= int(CodiceErrore::NessunDispositivo);
+}
+
+} // namespace
+
+std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescrizione));
+    const QCommandLineOption aiuto({"h", "help"}, QStringLiteral("Mostra questo aiuto."));
+    const QCommandLineOption versione(
+        QStringLiteral("version"), QStringLiteral("Mostra la versione."));
+    const QCommandLineOption porta(QStringLiteral("porta"),
+        QStringLiteral("Porta seriale: un numero o il percorso del dispositivo."),
+        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+        QStringLiteral("Velocità, da 50 a 4000000."), QStringLiteral("BAUD"),
+        QStringLiteral("9600"));
+    const QCommandLineOption indirizzo(QStringLiteral("indirizzo"),
+        QStringLiteral("Indirizzo dello strumento, da 0 a 65535."), QStringLiteral("N"),
+        QStringLiteral("0"));
+    const QCommandLineOption comando(QStringLiteral("comando"),
+        QStringLiteral("Lettura, \"Ripetizione ult. lettura\" o Scrittura, maiuscole e "
+                       "minuscole indifferenti."),
+        QStringLiteral("NOME"), QStringLiteral("Lettura"));
+    const QCommandLineOption memoria(QStringLiteral("memoria"),
+        QStringLiteral("Indirizzo di memoria, da 1 a 4 cifre esadecimali."),
+        QStringLiteral("HEX"), QStringLiteral("0008"));
+    const QCommandLineOption ripeti(QStringLiteral("ripeti"),
+        QStringLiteral("Quante richieste; 0 finché non si preme Ctrl+C."), QStringLiteral("N"),
+        QStringLiteral("1"));
+    const QCommandLineOption intervallo(QStringLiteral("intervallo"),
+        QStringLiteral("Millisecondi fra la fine di una richiesta e l'inizio della "
+                       "successiva."),
+        QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption formato(QStringLiteral("formato"),
+        QStringLiteral("testo, csv (con intestazione) o json (un oggetto per riga)."),
+        QStringLiteral("FORMATO"), QStringLiteral("testo"));
+    const QCommandLineOption traffico(QStringLiteral("traffico"),
+        QStringLiteral("Stampa sull'errore standard il traffico di ogni richiesta: ogni byte "
+                       "con istante, fase e impostazioni di linea."));
+    parser.addOptions({aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti,
+        intervallo, formato, traffico});
+
+    if (!parser.parse(argomenti)) {
+        const QStringList sconosciute = parser.unknownOptionNames();
+        errore(sconosciute.isEmpty()
+                ? QStringLiteral("opzione senza valore o non valida (%1)").arg(parser.errorText())
+                : QStringLiteral("opzione sconosciuta: %1").arg(sconosciute.join(u' ')));
+        errore(QStringLiteral("vedere banco-richiesta --help."));
+        return {};
+    }
+    if (parser.isSet(aiuto)) {
+        // Qt's own help is in English: the option lines are taken from it, the rest is ours.
+        const QString inglese = parser.helpText();
+        const qsizetype inizioOpzioni = inglese.indexOf(u'\n', inglese.indexOf(u"Options:"));
+        std::fputs(qPrintable(QStringLiteral("Uso: banco-richiesta [opzioni]\n\n%1\n\nOpzioni:%2%3")
+                                  .arg(QString::fromUtf8(kDescrizione),
+                                      inglese.mid(inizioOpzioni),
+                                      QString::fromUtf8(kStatiDiUscita))),
+            stdout);
+        std::exit(0);
+    }
+    if (parser.isSet(versione)) {
+        std::printf("banco-richiesta %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        std::exit(0);
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        errore(QStringLiteral("argomento inatteso: %1; i valori vanno dopo le opzioni, per "
+                              "esempio --porta 2.")
+                   .arg(citaTesto(parser.positionalArguments().join(u' '))));
+        return {};
+    }
+
+    Opzioni opzioni;
+    QString testoPorta = parser.value(porta);
+    if (testoPorta.contains(u'/') || testoPorta.contains(u'\\')) {
+        opzioni.dispositivo = testoPorta;
+        testoPorta = QStringLiteral("1");
+    }
+#ifdef Q_OS_WIN
+    if (testoPorta.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive))
+        testoPorta = testoPorta.mid(3);
+#endif
+    opzioni.testi = {
+        {Campo::Combo1, testoPorta},
+        {Campo::Combo2, parser.value(baud)},
+        {Campo::Combo5, parser.value(indirizzo)},
+        {Campo::ComboComando, parser.value(comando)},
+        {Campo::ComboIndirizzo, parser.value(memoria)},
+        {Campo::Text3, QString()},
+    };
+    if (!numeroIntero(parser.value(ripeti), 1'000'000'000, opzioni.ripetizioni)) {
+        errore(QStringLiteral("--ripeti: %1 non è un numero di richieste (0 per continuare "
+                              "fino a Ctrl+C).")
+                   .arg(citaTesto(parser.value(ripeti))));
+        return {};
+    }
+    if (!numeroIntero(parser.value(intervallo), 86'400'000, opzioni.intervalloMs)) {
+        errore(QStringLiteral("--intervallo: %1 non è un numero di millisecondi da 0 a "
+                              "86400000.")
+                   .arg(citaTesto(parser.value(intervallo))));
+        return {};
+    }
+    const QString nomeFormato = parser.value(formato).toLower();
+    if (nomeFormato == u"testo") {
+        opzioni.formato = Formato::Testo;
+    } else if (nomeFormato == u"csv") {
+        opzioni.formato = Formato::Csv;
+    } else if (nomeFormato == u"json") {
+        opzioni.formato = Formato::Json;
+    } else {
+        errore(QStringLiteral("--formato: %1 non è un formato; scegliere testo, csv o json.")
+                   .arg(citaTesto(parser.value(formato))));
+        return {};
+    }
+    opzioni.traffico = parser.isSet(traffico);
+    return opzioni;
+}
+
+QString intestazione(Formato formato)
+{
+    if (formato != Formato::Csv)
+        return {};
+    return QString::fromUtf8(
+        TestiTraffico::lineaCsv(TestiTraffico::intestazioneCsvRisultati()).chopped(2));
+}
+
+QString riga(Formato formato, const RisultatoRichiesta &r)
+{
+    switch (formato) {
+    case Formato::Testo:
+        return QStringLiteral("ricevuti: %1; valore: %2; esito: %3; latenza: %4")
+            .arg(r.numeroRicevuti ? TestiTraffico::esadecimale(r.ricevuti) : QStringLiteral("-"),
+                r.valore ? QString::number(*r.valore) : QStringLiteral("-"), r.testoEsito(),
+                r.latenzaUs ? QStringLiteral("%1 ms").arg(*r.latenzaUs / 1000.0, 0, 'f', 3)
+                            : QStringLiteral("-"));
+    case Formato::Csv:
+        return QString::fromUtf8(
+            TestiTraffico::lineaCsv(TestiTraffico::rigaCsvRisultato(r)).chopped(2));
+    case Formato::Json:
+        break;
+    }
+    QJsonObject testi;
+    const char *nomi[] = {"porta", "baud", "indirizzo", "comando", "memoria"};
+    for (size_t i = 0; i < r.testi.size(); ++i)
+        testi.insert(QLatin1String(nomi[i]), r.testi[i]);
+    const auto oNulla = [](const auto &valore) {
+        return valore ? QJsonValue(double(*valore)) : QJsonValue();
+    };
+    const QJsonObject oggetto{
+        {"richiesta", double(r.numero)},
+        {"inizio", r.inizio.toString(Qt::ISODateWithMs)},
+        {"porta", r.porta ? QJsonValue(r.porta) : QJsonValue()},
+        {"dispositivo", r.dispositivo},
+        {"testi", testi},
+        {"inviati", TestiTraffico::esadecimale(r.inviati)},
+        {"ricevuti", TestiTraffico::esadecimale(r.ricevuti)},
+        {"numero_ricevuti", double(r.numeroRicevuti)},
+        {"valore", oNulla(r.valore)},
+        {"esito", r.testoEsito()},
+        {"errore", r.errore ? QJsonValue(r.errore) : QJsonValue()},
+        {"latenza_us", oNulla(r.latenzaUs)},
+        {"durata_us", double(r.durataUs)},
+    };
+    return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
+}
+
+QString PannelloDaOpzioni::testo(Campo campo) const
+{
+    if (campo == Campo::Text1)
+        return m_testo1.testo();
+    const auto trovato = m_testi.find(campo);
+    return trovato == m_testi.end() ? QString() : trovato->second;
+}
+
+void PannelloDaOpzioni::impostaTesto(Campo campo, const QString &testo)
+{
+    if (campo == Campo::Text1)
+        m_testo1.imposta(testo);
+    else
+        m_testi[campo] = testo;
+}
+
+Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
+    : QObject(parent)
+    , m_opzioni(opzioni)
+    , m_pannello(opzioni.testi)
+    , m_sequenziatore(m_pannello, m_comm)
+{
+    m_comm.setRegistro(&m_registro);
+    m_sequenziatore.setRegistro(&m_registro);
+    connect(&m_sequenziatore, &Sequenziatore::errore, this,
+        [this](int numero, const QString &descrizione) {
+            m_errore = numero;
+            errore(QStringLiteral("errore %1: %2").arg(numero).arg(descrizione));
+        });
+    if (!opzioni.dispositivo.isEmpty())
+        qputenv("BANCO_PORTA1", QFile::encodeName(opzioni.dispositivo));
+}
+
+void Ripetizione::fermati()
+{
+    m_fermata = true;
+    emit fermata();
+}
+
+int Ripetizione::esegui()
+{
+    if (m_opzioni.formato == Formato::Csv)
+        stampa(intestazione(Formato::Csv));
+    bool portaPersa = false;
+    bool opzioneNonValida = false;
+    while (!m_fermata && (m_opzioni.ripetizioni == 0 || m_richieste < m_opzioni.ripetizioni)) {
+        if (m_richieste > 0)
+            attendiIntervallo();
+        if (m_fermata)
+            break;
+        const quint64 primoEvento = m_registro.fineAssoluta();
+        m_errore = 0;
+        m_sequenziatore.Command1_Click();
+        const RisultatoRichiesta &risultato = m_registro.ultimoRisultato();
+        ++m_richieste;
+        if (risultato.esito == RisultatoRichiesta::Esito::Risposta) {
+            const qint64 latenza = *risultato.latenzaUs;
+            m_latenzaMinima = m_risposte ? std::min(m_latenzaMinima, latenza) : latenza;
+            m_latenzaMassima = std::max(m_latenzaMassima, latenza);
+            m_latenzaTotale += latenza;
+            ++m_risposte;
+        } else if (risultato.esito == RisultatoRichiesta::Esito::NessunaRisposta) {
+            ++m_senzaRisposta;
+        } else {
+            ++m_errori;
+        }
+        stampa(riga(m_opzioni.formato, risultato));
+        if (m_opzioni.traffico)
+            stampaTraffico(primoEvento);
+        portaPersa = m_errore && erroreDiPorta(m_errore);
+        opzioneNonValida = m_errore && !portaPersa;
+        if (m_errore)
+            break;
+    }
+    try {
+        m_comm.setPortOpen(false);
+    } catch (const Errore &chiusura) {
+        errore(QStringLiteral("errore %1: %2").arg(chiusura.numero()).arg(chiusura.descrizione()));
+        portaPersa = true;
+    }
+    if (m_opzioni.ripetizioni != 1 || m_fermata)
+        stampaRiassunto();
+    if (portaPersa)
+        return PortaNonDisponibile;
+    if (opzioneNonValida)
+        return OpzioneNonValida;
+    return m_senzaRisposta > 0 ? SenzaRisposta : TutteRisposte;
+}
+
+// Waits for events, not for the clock alone: Ctrl+C ends the wait at once.
+void Ripetizione::attendiIntervallo()
+{
+    QEventLoop ciclo;
+    QTimer::singleShot(m_opzioni.intervalloMs, &ciclo, &QEventLoop::quit);
+    connect(this, &Ripetizione::fermata, &ciclo, &QEventLoop::quit);
+    ciclo.exec();
+}
+
+void Ripetizione::stampaTraffico(quint64 daEvento)
+{
+    const quint64 primo = std::max(daEvento, m_registro.primoAssoluto());
+    for (quint64 assoluto = primo; assoluto < m_registro.fineAssoluta(); ++assoluto) {
+        const RegistroTraffico::Evento &e
+            = m_registro.evento(qsizetype(assoluto - m_registro.primoAssoluto()));
+        QStringList colonne;
+        for (int c = 0; c < TestiTraffico::NumeroColonne; ++c)
+            colonne << TestiTraffico::colonna(m_registro, e, c);
+        std::fprintf(stderr, "%s\n", qPrintable(colonne.join(u'\t')));
+    }
+}
+
+void Ripetizione::stampaRiassunto()
+{
+    QString riassunto = QStringLiteral("%1 richieste: %2 con risposta, %3 senza risposta, %4 "
+                                       "con errore")
+                            .arg(m_richieste)
+                            .arg(m_risposte)
+                            .arg(m_senzaRisposta)
+                            .arg(m_errori);
+    if (m_risposte > 0) {
+        riassunto += QStringLiteral("; latenza minima %1, media %2, massima %3 ms")
+                         .arg(m_latenzaMinima / 1000.0, 0, 'f', 3)
+                         .arg(m_latenzaTotale / 1000.0 / m_risposte, 0, 'f', 3)
+                         .arg(m_latenzaMassima / 1000.0, 0, 'f', 3);
+    }
+    errore(riassunto + u'.');
+}
+
+} // namespace RigaDiComando

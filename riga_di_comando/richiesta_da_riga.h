@@ -1,0 +1,102 @@
+#pragma once
+
+#include "componente_seriale.h"
+#include "pannello.h"
+#include "registro_traffico.h"
+#include "ricezione.h"
+#include "sequenziatore.h"
+
+#include <QObject>
+#include <QString>
+
+#include <map>
+#include <optional>
+
+// The panel's request from the command line: the options stand for the panel's texts, the
+// request is the window's own, and each result becomes one line on standard output.
+namespace RigaDiComando {
+
+enum class Formato { Testo, Csv, Json };
+
+// Exit statuses, as --help documents them.
+enum Uscita : int {
+    TutteRisposte = 0,
+    SenzaRisposta = 1,
+    OpzioneNonValida = 2,
+    PortaNonDisponibile = 3,
+};
+
+struct Opzioni
+{
+    std::map<Campo, QString> testi; // the panel's texts the request reads
+    QString dispositivo; // a device named by path rather than by number
+    int ripetizioni = 1; // 0: until stopped
+    int intervalloMs = 0;
+    Formato formato = Formato::Testo;
+    bool traffico = false;
+};
+
+// Reads the options; on --help or --version prints and exits, on a bad option prints why to
+// standard error and returns nothing.
+std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti);
+
+QString intestazione(Formato formato);
+QString riga(Formato formato, const RisultatoRichiesta &risultato);
+
+// The panel's texts without a window.
+class PannelloDaOpzioni : public Pannello
+{
+public:
+    explicit PannelloDaOpzioni(std::map<Campo, QString> testi)
+        : m_testi(std::move(testi))
+    { }
+
+    QString testo(Campo campo) const override;
+    void impostaTesto(Campo campo, const QString &testo) override;
+    void aggiungiRicevuto(QStringView voce) override { m_testo1.aggiungi(voce); }
+
+private:
+    std::map<Campo, QString> m_testi;
+    TestoRicevuto m_testo1;
+};
+
+// Sends the request as many times as asked, one line of output for each, until the count is
+// reached, an option or the port fails, or fermati() is called (Ctrl+C): the request in flight
+// ends first. The port is drained and closed at the end.
+class Ripetizione : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Ripetizione(const Opzioni &opzioni, QObject *parent = nullptr);
+
+    // Runs the whole repetition; the exit status.
+    int esegui();
+    void fermati();
+
+signals:
+    void fermata();
+
+private:
+    void stampaTraffico(quint64 daEvento);
+    void stampaRiassunto();
+    void attendiIntervallo();
+
+    Opzioni m_opzioni;
+    PannelloDaOpzioni m_pannello;
+    RegistroTraffico m_registro;
+    ComponenteSeriale m_comm;
+    Sequenziatore m_sequenziatore;
+    bool m_fermata = false;
+    int m_errore = 0;
+
+    int m_richieste = 0;
+    int m_risposte = 0;
+    int m_senzaRisposta = 0;
+    int m_errori = 0;
+    qint64 m_latenzaMinima = 0;
+    qint64 m_latenzaMassima = 0;
+    qint64 m_latenzaTotale = 0;
+};
+
+} // namespace RigaDiComando
