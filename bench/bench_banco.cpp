@@ -400,7 +400,56 @@ void misuraRegistro(Tabella &tabella)
                      .arg(csv.size() / 1048576.0, 0, 'f', 1));
 }
 
-// 4. From process start to the window shown, in processes of their own.
+// 4. banco-richiesta: one request from process start to exit, as a script calls it, with no
+// display.
+void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QString &comando)
+{
+    QTemporaryDir cartella;
+    const QString porta = cartella.filePath(QStringLiteral("porta1"));
+    QProcess istrumento;
+    istrumento.start(strumento, {QStringLiteral("--collegamento"), porta});
+    istrumento.waitForReadyRead(10'000);
+
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    ambiente.remove(QStringLiteral("DISPLAY"));
+    ambiente.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    std::vector<double> parete, processore;
+    bool risposte = true;
+    for (int i = 0; i < kAvvii; ++i) {
+        rusage prima{};
+        getrusage(RUSAGE_CHILDREN, &prima);
+        QProcess richiesta;
+        richiesta.setProcessEnvironment(ambiente);
+        const qint64 inizio = monotonoNs();
+        richiesta.start(comando, {QStringLiteral("--porta"), porta});
+        richiesta.waitForFinished(20'000);
+        parete.push_back((monotonoNs() - inizio) / 1e6);
+        rusage dopo{};
+        getrusage(RUSAGE_CHILDREN, &dopo);
+        processore.push_back((dopo.ru_utime.tv_sec - prima.ru_utime.tv_sec
+                                 + dopo.ru_stime.tv_sec - prima.ru_stime.tv_sec)
+                * 1e3
+            + (dopo.ru_utime.tv_usec - prima.ru_utime.tv_usec + dopo.ru_stime.tv_usec
+                  - prima.ru_stime.tv_usec)
+                / 1e3);
+        risposte = risposte && richiesta.exitCode() == 0
+            && richiesta.readAllStandardOutput().contains("valore: 1000;");
+    }
+    tabella.titolo(QStringLiteral("banco-richiesta: una richiesta dall'avvio all'uscita, senza "
+                                  "schermo (%1 volte)")
+                       .arg(kAvvii));
+    tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
+    tabella.riga({"Tempo reale del processo, ms", mediana(parete), "entro il 3 % di 500 ms",
+        esito(std::abs(valoreMediano(parete) - 500) <= 15)});
+    tabella.riga({"Processore del processo, avvio compreso, ms", mediana(processore, 2),
+        "sotto 15 ms", esito(valoreMediano(processore) < 15)});
+    tabella.nota(QStringLiteral("Senza DISPLAY, risposta 1000 e stato 0 a ogni richiesta: %1.")
+                     .arg(esito(risposte)));
+    istrumento.terminate();
+    istrumento.waitForFinished();
+}
+
+// 5. From process start to the window shown, in processes of their own.
 void misuraAvvio(Tabella &tabella, const QString &sestesso)
 {
     std::vector<double> avvii, memoria;
@@ -433,7 +482,7 @@ int avvio(int argc, char *argv[])
     return 0;
 }
 
-// 5. How long the request's bytes take on the wire: 11 bits a byte.
+// 6. How long the request's bytes take on the wire: 11 bits a byte.
 void calcolaTempiSulFilo(Tabella &tabella)
 {
     tabella.titolo(
@@ -479,8 +528,8 @@ int main(int argc, char *argv[])
         return avvio(argc, argv);
     QApplication app(argc, argv);
     const QStringList argomenti = app.arguments();
-    if (argomenti.size() < 2) {
-        std::fprintf(stderr, "Uso: bench_banco STRUMENTO_VIRTUALE [FILE.md]\n");
+    if (argomenti.size() < 3) {
+        std::fprintf(stderr, "Uso: bench_banco STRUMENTO_VIRTUALE BANCO_RICHIESTA [FILE.md]\n");
         return 2;
     }
 
@@ -500,6 +549,8 @@ int main(int argc, char *argv[])
         misuraRicezione(tabella);
     if (scelta("registro"))
         misuraRegistro(tabella);
+    if (scelta("riga"))
+        misuraRigaDiComando(tabella, argomenti.at(1), argomenti.at(2));
     if (scelta("avvio"))
         misuraAvvio(tabella, argomenti.at(0));
     if (scelta("filo"))
@@ -507,8 +558,8 @@ int main(int argc, char *argv[])
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);
-    if (argomenti.size() > 2) {
-        QFile file(argomenti.at(2));
+    if (argomenti.size() > 3) {
+        QFile file(argomenti.at(3));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return 1;
         file.write(testo.toUtf8());

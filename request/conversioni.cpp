@@ -2,8 +2,7 @@
 
 #include "errore.h"
 
-#include <QRegularExpression>
-
+#include <algorithm>
 #include <cmath>
 
 namespace Conversioni {
@@ -22,13 +21,28 @@ bool soloCifre(QStringView testo, int base)
     return true;
 }
 
+// Digits with at most one decimal point and at least one digit, after an optional sign: what
+// toDouble would also take in other notations ("1e3", "0x10", "inf") is not a port number.
+bool numeroDecimale(QStringView testo)
+{
+    if (!testo.isEmpty() && (testo.front() == u'+' || testo.front() == u'-'))
+        testo = testo.mid(1);
+    const qsizetype punto = testo.indexOf(u'.');
+    const QStringView intera = punto < 0 ? testo : testo.left(punto);
+    const QStringView frazione = punto < 0 ? QStringView() : testo.mid(punto + 1);
+    const auto cifre = [](QStringView parte) {
+        return std::all_of(
+            parte.begin(), parte.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+    return cifre(intera) && cifre(frazione) && intera.size() + frazione.size() > 0;
+}
+
 } // namespace
 
 qint16 numeroPorta(const QString &testo)
 {
-    static const QRegularExpression numero(QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)$)"));
     const QString pulito = testo.trimmed();
-    bool ok = numero.match(pulito).hasMatch();
+    bool ok = numeroDecimale(pulito);
     const double valore = ok ? std::nearbyint(pulito.toDouble(&ok)) : 0.0;
     if (!ok || !(valore >= -32768.0 && valore <= 32767.0)) {
         throw Errore(CodiceErrore::PortaNonValida,
