@@ -25,6 +25,12 @@ Sequenziatore::Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObje
 
 void Sequenziatore::Command1_Click()
 {
+    if (!m_riservato)
+        richiesta();
+}
+
+void Sequenziatore::richiesta()
+{
     // A click during a pause would otherwise start a second request inside the first one and
     // interleave two frames on the line.
     if (m_inCorso)

@@ -25,7 +25,15 @@ public:
 
     Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObject *parent = nullptr);
 
+    // The operator's click, or the menu: ignored while a request runs or a repetition owns the
+    // sequencer.
     void Command1_Click();
+    // One request, for the repetition that owns the sequencer; ignored while one runs.
+    void richiesta();
+    // A repetition owns the sequencer: the operator's clicks are ignored and its errors are its
+    // own to report.
+    void riserva(bool riservato) { m_riservato = riservato; }
+    bool riservato() const { return m_riservato; }
     void TimerPausa_Timer();
     void Comm1_OnComm();
 
@@ -57,4 +65,5 @@ private:
     bool PausaFinita = false;
     bool m_inCorso = false;
     bool m_annullata = false;
+    bool m_riservato = false;
 };

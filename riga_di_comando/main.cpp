@@ -26,8 +26,8 @@ BOOL WINAPI controlloConsole(DWORD evento)
 {
     if (evento != CTRL_C_EVENT && evento != CTRL_BREAK_EVENT && evento != CTRL_CLOSE_EVENT)
         return FALSE;
-    QMetaObject::invokeMethod(g_ripetizione, &RigaDiComando::Ripetizione::fermati,
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        g_ripetizione, &RigaDiComando::Ripetizione::fermati, Qt::QueuedConnection);
     return TRUE;
 }
 #else

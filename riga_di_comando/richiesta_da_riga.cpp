@@ -17,7 +17,8 @@
 namespace RigaDiComando {
 namespace {
 
-const char kDescrizione[] = R"(Invia a uno strumento sulla linea seriale la richiesta del pannello di Banco Seriale,
+const char kDescrizione[]
+    = R"(Invia a uno strumento sulla linea seriale la richiesta del pannello di Banco Seriale,
 con le stesse cinque fasi, le stesse pause e la stessa parità (pari per 0x55, dispari
 per il resto), e stampa una riga per richiesta sull'uscita standard. Messaggi e
 riassunto vanno sull'errore standard.
@@ -80,8 +81,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
                        "minuscole indifferenti."),
         QStringLiteral("NOME"), QStringLiteral("Lettura"));
     const QCommandLineOption memoria(QStringLiteral("memoria"),
-        QStringLiteral("Indirizzo di memoria, da 1 a 4 cifre esadecimali."),
-        QStringLiteral("HEX"), QStringLiteral("0008"));
+        QStringLiteral("Indirizzo di memoria, da 1 a 4 cifre esadecimali."), QStringLiteral("HEX"),
+        QStringLiteral("0008"));
     const QCommandLineOption ripeti(QStringLiteral("ripeti"),
         QStringLiteral("Quante richieste; 0 finché non si preme Ctrl+C."), QStringLiteral("N"),
         QStringLiteral("1"));
@@ -111,8 +112,7 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         const QString inglese = parser.helpText();
         const qsizetype inizioOpzioni = inglese.indexOf(u'\n', inglese.indexOf(u"Options:"));
         std::fputs(qPrintable(QStringLiteral("Uso: banco-richiesta [opzioni]\n\n%1\n\nOpzioni:%2%3")
-                                  .arg(QString::fromUtf8(kDescrizione),
-                                      inglese.mid(inizioOpzioni),
+                                  .arg(QString::fromUtf8(kDescrizione), inglese.mid(inizioOpzioni),
                                       QString::fromUtf8(kStatiDiUscita))),
             stdout);
         std::exit(0);
@@ -201,9 +201,8 @@ QString riga(Formato formato, const RisultatoRichiesta &r)
     const char *nomi[] = {"porta", "baud", "indirizzo", "comando", "memoria"};
     for (size_t i = 0; i < r.testi.size(); ++i)
         testi.insert(QLatin1String(nomi[i]), r.testi[i]);
-    const auto oNulla = [](const auto &valore) {
-        return valore ? QJsonValue(double(*valore)) : QJsonValue();
-    };
+    const auto oNulla
+        = [](const auto &valore) { return valore ? QJsonValue(double(*valore)) : QJsonValue(); };
     const QJsonObject oggetto{
         {"richiesta", double(r.numero)},
         {"inizio", r.inizio.toString(Qt::ISODateWithMs)},
@@ -243,86 +242,53 @@ Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
     , m_opzioni(opzioni)
     , m_pannello(opzioni.testi)
     , m_sequenziatore(m_pannello, m_comm)
+    , m_ripetizione(m_sequenziatore, m_registro)
 {
     m_comm.setRegistro(&m_registro);
     m_sequenziatore.setRegistro(&m_registro);
-    connect(&m_sequenziatore, &Sequenziatore::errore, this,
-        [this](int numero, const QString &descrizione) {
-            m_errore = numero;
-            errore(QStringLiteral("errore %1: %2").arg(numero).arg(descrizione));
-        });
+    connect(&m_ripetizione, &RipetizioneRichieste::risultato, this, &Ripetizione::stampaRisultato);
     if (!opzioni.dispositivo.isEmpty())
         qputenv("BANCO_PORTA1", QFile::encodeName(opzioni.dispositivo));
-}
-
-void Ripetizione::fermati()
-{
-    m_fermata = true;
-    emit fermata();
 }
 
 int Ripetizione::esegui()
 {
     if (m_opzioni.formato == Formato::Csv)
         stampa(intestazione(Formato::Csv));
-    bool portaPersa = false;
-    bool opzioneNonValida = false;
-    while (!m_fermata && (m_opzioni.ripetizioni == 0 || m_richieste < m_opzioni.ripetizioni)) {
-        if (m_richieste > 0)
-            attendiIntervallo();
-        if (m_fermata)
-            break;
-        const quint64 primoEvento = m_registro.fineAssoluta();
-        m_errore = 0;
-        m_sequenziatore.Command1_Click();
-        const RisultatoRichiesta &risultato = m_registro.ultimoRisultato();
-        ++m_richieste;
-        if (risultato.esito == RisultatoRichiesta::Esito::Risposta) {
-            const qint64 latenza = *risultato.latenzaUs;
-            m_latenzaMinima = m_risposte ? std::min(m_latenzaMinima, latenza) : latenza;
-            m_latenzaMassima = std::max(m_latenzaMassima, latenza);
-            m_latenzaTotale += latenza;
-            ++m_risposte;
-        } else if (risultato.esito == RisultatoRichiesta::Esito::NessunaRisposta) {
-            ++m_senzaRisposta;
-        } else {
-            ++m_errori;
-        }
-        stampa(riga(m_opzioni.formato, risultato));
-        if (m_opzioni.traffico)
-            stampaTraffico(primoEvento);
-        portaPersa = m_errore && erroreDiPorta(m_errore);
-        opzioneNonValida = m_errore && !portaPersa;
-        if (m_errore)
-            break;
-    }
+    int errore = 0;
+    QEventLoop ciclo;
+    connect(&m_ripetizione, &RipetizioneRichieste::terminata, &ciclo,
+        [&](int numero, const QString &descrizione) {
+            errore = numero;
+            if (numero)
+                RigaDiComando::errore(QStringLiteral("errore %1: %2").arg(numero).arg(descrizione));
+            ciclo.quit();
+        });
+    m_primoEvento = m_registro.fineAssoluta();
+    m_ripetizione.avvia({m_opzioni.intervalloMs, m_opzioni.ripetizioni, true});
+    ciclo.exec();
+
     try {
         m_comm.setPortOpen(false);
     } catch (const Errore &chiusura) {
-        errore(QStringLiteral("errore %1: %2").arg(chiusura.numero()).arg(chiusura.descrizione()));
-        portaPersa = true;
+        RigaDiComando::errore(
+            QStringLiteral("errore %1: %2").arg(chiusura.numero()).arg(chiusura.descrizione()));
+        errore = chiusura.numero();
     }
-    if (m_opzioni.ripetizioni != 1 || m_fermata)
+    const StatisticheRipetizione &s = m_ripetizione.statistiche();
+    if (m_opzioni.ripetizioni != 1 || s.inviate() != 1)
         stampaRiassunto();
-    if (portaPersa)
-        return PortaNonDisponibile;
-    if (opzioneNonValida)
-        return OpzioneNonValida;
-    return m_senzaRisposta > 0 ? SenzaRisposta : TutteRisposte;
+    if (errore)
+        return erroreDiPorta(errore) ? PortaNonDisponibile : OpzioneNonValida;
+    return s.senzaRisposta() > 0 ? SenzaRisposta : TutteRisposte;
 }
 
-// Waits for events, not for the clock alone: Ctrl+C ends the wait at once.
-void Ripetizione::attendiIntervallo()
+void Ripetizione::stampaRisultato(const RisultatoRichiesta &risultato)
 {
-    QEventLoop ciclo;
-    QTimer::singleShot(m_opzioni.intervalloMs, &ciclo, &QEventLoop::quit);
-    connect(this, &Ripetizione::fermata, &ciclo, &QEventLoop::quit);
-    ciclo.exec();
-}
-
-void Ripetizione::stampaTraffico(quint64 daEvento)
-{
-    const quint64 primo = std::max(daEvento, m_registro.primoAssoluto());
+    stampa(riga(m_opzioni.formato, risultato));
+    if (!m_opzioni.traffico)
+        return;
+    const quint64 primo = std::max(m_primoEvento, m_registro.primoAssoluto());
     for (quint64 assoluto = primo; assoluto < m_registro.fineAssoluta(); ++assoluto) {
         const RegistroTraffico::Evento &e
             = m_registro.evento(qsizetype(assoluto - m_registro.primoAssoluto()));
@@ -331,21 +297,23 @@ void Ripetizione::stampaTraffico(quint64 daEvento)
             colonne << TestiTraffico::colonna(m_registro, e, c);
         std::fprintf(stderr, "%s\n", qPrintable(colonne.join(u'\t')));
     }
+    m_primoEvento = m_registro.fineAssoluta();
 }
 
 void Ripetizione::stampaRiassunto()
 {
+    const StatisticheRipetizione &s = m_ripetizione.statistiche();
     QString riassunto = QStringLiteral("%1 richieste: %2 con risposta, %3 senza risposta, %4 "
                                        "con errore")
-                            .arg(m_richieste)
-                            .arg(m_risposte)
-                            .arg(m_senzaRisposta)
-                            .arg(m_errori);
-    if (m_risposte > 0) {
+                            .arg(s.inviate())
+                            .arg(s.risposte())
+                            .arg(s.senzaRisposta())
+                            .arg(s.errori());
+    if (s.risposte() > 0) {
         riassunto += QStringLiteral("; latenza minima %1, media %2, massima %3 ms")
-                         .arg(m_latenzaMinima / 1000.0, 0, 'f', 3)
-                         .arg(m_latenzaTotale / 1000.0 / m_risposte, 0, 'f', 3)
-                         .arg(m_latenzaMassima / 1000.0, 0, 'f', 3);
+                         .arg(*s.latenzaMinimaUs() / 1000.0, 0, 'f', 3)
+                         .arg(*s.latenzaMediaUs() / 1000.0, 0, 'f', 3)
+                         .arg(*s.latenzaMassimaUs() / 1000.0, 0, 'f', 3);
     }
     errore(riassunto + u'.');
 }

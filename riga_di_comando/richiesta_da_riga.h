@@ -4,6 +4,7 @@
 #include "pannello.h"
 #include "registro_traffico.h"
 #include "ricezione.h"
+#include "ripetizione_richieste.h"
 #include "sequenziatore.h"
 
 #include <QObject>
@@ -72,31 +73,19 @@ public:
 
     // Runs the whole repetition; the exit status.
     int esegui();
-    void fermati();
-
-signals:
-    void fermata();
+    void fermati() { m_ripetizione.fermaDopoLaRichiesta(); }
 
 private:
-    void stampaTraffico(quint64 daEvento);
+    void stampaRisultato(const RisultatoRichiesta &risultato);
     void stampaRiassunto();
-    void attendiIntervallo();
 
     Opzioni m_opzioni;
     PannelloDaOpzioni m_pannello;
     RegistroTraffico m_registro;
     ComponenteSeriale m_comm;
     Sequenziatore m_sequenziatore;
-    bool m_fermata = false;
-    int m_errore = 0;
-
-    int m_richieste = 0;
-    int m_risposte = 0;
-    int m_senzaRisposta = 0;
-    int m_errori = 0;
-    qint64 m_latenzaMinima = 0;
-    qint64 m_latenzaMassima = 0;
-    qint64 m_latenzaTotale = 0;
+    RipetizioneRichieste m_ripetizione;
+    quint64 m_primoEvento = 0;
 };
 
 } // namespace RigaDiComando

@@ -1,0 +1,118 @@
+#include "ripetizione_richieste.h"
+
+#include "sequenziatore.h"
+#include "testi_traffico.h"
+
+RipetizioneRichieste::RipetizioneRichieste(
+    Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent)
+    : QObject(parent)
+    , m_sequenziatore(sequenziatore)
+    , m_registro(registro)
+{
+    m_pausa.setSingleShot(true);
+    m_pausa.setTimerType(Qt::PreciseTimer);
+    connect(&m_pausa, &QTimer::timeout, this, &RipetizioneRichieste::prossima);
+    connect(&m_sequenziatore, &Sequenziatore::errore, this,
+        [this](int numero, const QString &descrizione) {
+            m_ultimoErrore = numero;
+            m_descrizioneErrore = descrizione;
+        });
+}
+
+RipetizioneRichieste::~RipetizioneRichieste()
+{
+    if (m_inCorso)
+        m_sequenziatore.riserva(false);
+}
+
+bool RipetizioneRichieste::impostaFileRegistro(const QString &percorso, QString *errore)
+{
+    m_file.close();
+    m_file.setFileName(percorso);
+    if (percorso.isEmpty())
+        return true;
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        if (errore)
+            *errore = m_file.errorString();
+        m_file.setFileName(QString());
+        return false;
+    }
+    if (m_file.size() == 0) {
+        m_file.write(TestiTraffico::lineaCsv(TestiTraffico::intestazioneCsvRisultati()));
+        m_file.flush();
+    }
+    return true;
+}
+
+void RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
+{
+    if (m_inCorso || m_sequenziatore.richiestaInCorso())
+        return;
+    m_impostazioni = impostazioni;
+    m_inCorso = true;
+    m_fermaDopo = false;
+    m_fatte = 0;
+    m_sequenziatore.riserva(true);
+    m_pausa.start(0);
+}
+
+void RipetizioneRichieste::ferma()
+{
+    if (!m_inCorso)
+        return;
+    if (m_sequenziatore.richiestaInCorso()) {
+        m_fermaDopo = true;
+        m_sequenziatore.annulla();
+        return;
+    }
+    finisci(0, QString());
+}
+
+void RipetizioneRichieste::fermaDopoLaRichiesta()
+{
+    if (!m_inCorso)
+        return;
+    if (m_sequenziatore.richiestaInCorso())
+        m_fermaDopo = true;
+    else
+        finisci(0, QString());
+}
+
+// Runs from the event loop, never inside a request: each request's pauses are the only nested
+// loops.
+void RipetizioneRichieste::prossima()
+{
+    if (!m_inCorso)
+        return;
+    m_ultimoErrore = 0;
+    m_sequenziatore.richiesta();
+    const RisultatoRichiesta &ultimo = m_registro.ultimoRisultato();
+    ++m_fatte;
+    m_statistiche.aggiungi(ultimo);
+    registraNelFile(ultimo);
+    emit risultato(ultimo);
+
+    if (m_ultimoErrore != 0 && m_impostazioni.fermatiAlPrimoErrore)
+        finisci(m_ultimoErrore, m_descrizioneErrore);
+    else if (m_fermaDopo || (m_impostazioni.quante > 0 && m_fatte >= m_impostazioni.quante))
+        finisci(0, QString());
+    else if (m_inCorso)
+        m_pausa.start(m_impostazioni.pausaMs);
+}
+
+void RipetizioneRichieste::finisci(int errore, const QString &descrizione)
+{
+    m_pausa.stop();
+    m_inCorso = false;
+    m_sequenziatore.riserva(false);
+    emit terminata(errore, descrizione);
+}
+
+// Flushed row by row: a crash or a pulled plug loses at most the request in flight.
+void RipetizioneRichieste::registraNelFile(const RisultatoRichiesta &risultato)
+{
+    if (!m_file.isOpen())
+        return;
+    m_file.write(TestiTraffico::lineaCsv(TestiTraffico::rigaCsvRisultato(risultato)));
+    m_file.flush();
+}
