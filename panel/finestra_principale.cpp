@@ -1,7 +1,9 @@
 #include "finestra_principale.h"
 
+#include "finestra_ripetizione.h"
 #include "finestra_traffico.h"
 #include "form3.h"
+#include "ripetizione_richieste.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -14,6 +16,8 @@
 FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     : QMainWindow(parent)
     , m_pannello(new Form3(this))
+    , m_ripetizione(
+          new RipetizioneRichieste(m_pannello->sequenziatore(), m_pannello->registro(), this))
 {
     setWindowTitle(m_pannello->windowTitle());
     setCentralWidget(m_pannello);
@@ -45,6 +49,9 @@ void FinestraPrincipale::creaMenu()
     // Queued, so that the request's pauses do not run inside the menu's own handling.
     connect(invia, &QAction::triggered, &m_pannello->sequenziatore(),
         &Sequenziatore::Command1_Click, Qt::QueuedConnection);
+    QAction *ripeti = richiesta->addAction(QStringLiteral("&Ripeti…"));
+    ripeti->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(ripeti, &QAction::triggered, this, &FinestraPrincipale::mostraRipetizione);
 
     QMenu *aiuto = menuBar()->addMenu(QStringLiteral("A&iuto"));
     QAction *informazioni = aiuto->addAction(QStringLiteral("&Informazioni su Banco Seriale"));
@@ -60,16 +67,32 @@ FinestraTraffico &FinestraPrincipale::traffico()
 
 void FinestraPrincipale::mostraTraffico()
 {
-    FinestraTraffico &finestra = traffico();
+    mostraAccanto(traffico());
+}
+
+FinestraRipetizione &FinestraPrincipale::finestraRipetizione()
+{
+    if (!m_finestraRipetizione)
+        m_finestraRipetizione = new FinestraRipetizione(*m_ripetizione, this);
+    return *m_finestraRipetizione;
+}
+
+void FinestraPrincipale::mostraRipetizione()
+{
+    mostraAccanto(finestraRipetizione());
+}
+
+void FinestraPrincipale::mostraAccanto(QWidget &finestra)
+{
     if (!finestra.isVisible())
-        finestra.move(postoPerIlTraffico(finestra.frameGeometry().size()));
+        finestra.move(postoAccanto(finestra.frameGeometry().size()));
     finestra.show();
     finestra.raise();
     finestra.activateWindow();
 }
 
 // Beside the panel if the screen has room there, else below it, else wherever it fits whole.
-QPoint FinestraPrincipale::postoPerIlTraffico(QSize dimensione) const
+QPoint FinestraPrincipale::postoAccanto(QSize dimensione) const
 {
     const QRect schermo = screen()->availableGeometry();
     const QRect qui = frameGeometry();
@@ -85,6 +108,9 @@ QPoint FinestraPrincipale::postoPerIlTraffico(QSize dimensione) const
 // Closing the window ends a running request at once, as closing the panel does.
 void FinestraPrincipale::closeEvent(QCloseEvent *evento)
 {
+    m_ripetizione->ferma();
+    if (m_finestraRipetizione)
+        m_finestraRipetizione->close();
     m_pannello->close();
     if (m_traffico)
         m_traffico->close();

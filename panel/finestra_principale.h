@@ -2,8 +2,10 @@
 
 #include <QMainWindow>
 
-class Form3;
+class FinestraRipetizione;
 class FinestraTraffico;
+class Form3;
+class RipetizioneRichieste;
 
 // The program's window: the operator's panel, untouched, under a menu bar that opens what goes
 // beyond it (the traffic window, the About box).
@@ -18,6 +20,9 @@ public:
     // Made the first time it is asked for.
     FinestraTraffico &traffico();
     void mostraTraffico();
+    RipetizioneRichieste &ripetizione() { return *m_ripetizione; }
+    FinestraRipetizione &finestraRipetizione();
+    void mostraRipetizione();
 
 protected:
     void closeEvent(QCloseEvent *evento) override;
@@ -25,8 +30,11 @@ protected:
 private:
     void creaMenu();
     void informazioni();
-    QPoint postoPerIlTraffico(QSize dimensione) const;
+    QPoint postoAccanto(QSize dimensione) const;
+    void mostraAccanto(QWidget &finestra);
 
     Form3 *m_pannello;
     FinestraTraffico *m_traffico = nullptr;
+    RipetizioneRichieste *m_ripetizione;
+    FinestraRipetizione *m_finestraRipetizione = nullptr;
 };

@@ -146,8 +146,11 @@ void Form3::closeEvent(QCloseEvent *evento)
 }
 
 // Window-modal and not waited for: the request has already ended and the window stays usable.
+// While a repetition owns the request, its errors are counted there, not shown one by one.
 void Form3::mostraErrore(int numero, const QString &descrizione)
 {
+    if (m_sequenziatore.riservato())
+        return;
     auto *messaggio
         = new QMessageBox(QMessageBox::Critical, windowTitle() + QStringLiteral(": errore"),
             QStringLiteral("Errore %1").arg(numero), QMessageBox::Ok, this);

@@ -3,6 +3,8 @@
 #include "sequenziatore.h"
 #include "testi_traffico.h"
 
+#include <algorithm>
+
 RipetizioneRichieste::RipetizioneRichieste(
     Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent)
     : QObject(parent)
@@ -52,6 +54,8 @@ void RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
     m_inCorso = true;
     m_fermaDopo = false;
     m_fatte = 0;
+    if (m_statistiche.inviate() == 0)
+        m_statistiche.azzera(); // the clock of the figures starts with the first request
     m_sequenziatore.riserva(true);
     m_pausa.start(0);
 }
@@ -97,7 +101,8 @@ void RipetizioneRichieste::prossima()
     else if (m_fermaDopo || (m_impostazioni.quante > 0 && m_fatte >= m_impostazioni.quante))
         finisci(0, QString());
     else if (m_inCorso)
-        m_pausa.start(m_impostazioni.pausaMs);
+        m_pausa.start(m_ultimoErrore ? std::max<int>(m_impostazioni.pausaMs, kRiprovaMs)
+                                     : m_impostazioni.pausaMs);
 }
 
 void RipetizioneRichieste::finisci(int errore, const QString &descrizione)

@@ -19,6 +19,10 @@ class RipetizioneRichieste : public QObject
     Q_OBJECT
 
 public:
+    // After a failed request the next waits at least this long: a port that is missing fails
+    // at once, and a pause of 0 would otherwise try it in a busy loop.
+    static constexpr int kRiprovaMs = 100;
+
     struct Impostazioni
     {
         int pausaMs = 0;

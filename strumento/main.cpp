@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <fcntl.h>
 #include <termios.h>
@@ -71,6 +72,8 @@ Strumento::Guasto guasto(const QString &valore, Strumento::Configurazione &c)
         return Strumento::Guasto::Parziale;
     if (modo == u"rumore" && parti.size() == 1)
         return Strumento::Guasto::Rumore;
+    if (modo == u"misto" && parti.size() == 1)
+        return Strumento::Guasto::Misto;
     if (modo == u"riaggancio" && conNumero && numero >= 1) {
         c.richiestePrimaDelRiaggancio = int(numero);
         return Strumento::Guasto::Riaggancio;
@@ -95,9 +98,11 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                        "65535 (per esempio 0008=1000); ripetibile."),
         QStringLiteral("IND=VALORE"));
     const QCommandLineOption modoGuasto(QStringLiteral("guasto"),
-        QStringLiteral("nessuna-risposta | ritardo=MS | parziale | rumore | riaggancio=N "
-                       "(riaggancio: chiude la linea dopo N richieste, come un adattatore "
-                       "scollegato)."),
+        QStringLiteral("nessuna-risposta | ritardo=MS | parziale | rumore | riaggancio=N | "
+                       "misto (riaggancio: chiude la linea dopo N richieste, come un "
+                       "adattatore scollegato; misto: ogni risposta a caso giusta, mancante, "
+                       "parziale, rumore o seguita da una caduta della linea che torna con lo "
+                       "stesso nome)."),
         QStringLiteral("MODO"));
     parser.addOptions({aiuto, collegamento, indirizzo, memoria, modoGuasto});
     if (!parser.parse(argomenti)) {
@@ -143,6 +148,59 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
     return opzioni;
 }
 
+// The instrument's end of a pseudo-terminal, with the link that names it.
+struct Linea : QObject
+{
+    int master = -1;
+    int slave = -1;
+    QString dispositivo;
+
+    bool apri(const QString &collegamento)
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+            std::perror("strumento-virtuale: impossibile aprire un terminale virtuale");
+            return false;
+        }
+        dispositivo = QString::fromLocal8Bit(::ptsname(master));
+        // The instrument keeps its own end of the terminal open, so that the panel closing and
+        // reopening the port between the phases of a request does not hang the line up.
+        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+        termios crudo{};
+        ::tcgetattr(slave, &crudo);
+        ::cfmakeraw(&crudo);
+        ::tcsetattr(slave, TCSANOW, &crudo);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        if (collegamento.isEmpty())
+            return true;
+        const QFileInfo esistente(collegamento);
+        if (esistente.exists() && !esistente.isSymLink()) {
+            std::fprintf(stderr, "strumento-virtuale: %s esiste già e non è un collegamento\n",
+                qPrintable(collegamento));
+            return false;
+        }
+        QFile::remove(collegamento);
+        if (!QFile::link(dispositivo, collegamento)) {
+            std::fprintf(
+                stderr, "strumento-virtuale: impossibile creare %s\n", qPrintable(collegamento));
+            return false;
+        }
+        return true;
+    }
+
+    void chiudi(const QString &collegamento)
+    {
+        if (master < 0)
+            return;
+        qDeleteAll(findChildren<QSocketNotifier *>());
+        if (!collegamento.isEmpty())
+            QFile::remove(collegamento);
+        ::close(slave);
+        ::close(master);
+        master = slave = -1;
+    }
+};
+
 void registra(const QString &riga)
 {
     std::printf("%s\n", qPrintable(riga));
@@ -168,44 +226,11 @@ int main(int argc, char *argv[])
         QCoreApplication::quit();
     });
 
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-        std::perror("strumento-virtuale: impossibile aprire un terminale virtuale");
-        return 1;
-    }
-    const QString dispositivo = QString::fromLocal8Bit(::ptsname(master));
-    // The instrument keeps its own end of the terminal open, so that the panel closing and
-    // reopening the port between the phases of a request does not hang the line up.
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    termios crudo{};
-    ::tcgetattr(slave, &crudo);
-    ::cfmakeraw(&crudo);
-    ::tcsetattr(slave, TCSANOW, &crudo);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-
-    if (!opzioni.collegamento.isEmpty()) {
-        const QFileInfo esistente(opzioni.collegamento);
-        if (esistente.exists() && !esistente.isSymLink()) {
-            std::fprintf(stderr, "strumento-virtuale: %s esiste già e non è un collegamento\n",
-                qPrintable(opzioni.collegamento));
-            return 2;
-        }
-        QFile::remove(opzioni.collegamento);
-        if (!QFile::link(dispositivo, opzioni.collegamento)) {
-            std::fprintf(stderr, "strumento-virtuale: impossibile creare %s\n",
-                qPrintable(opzioni.collegamento));
-            return 2;
-        }
-    }
-    const auto finisci = [&] {
-        if (!opzioni.collegamento.isEmpty())
-            QFile::remove(opzioni.collegamento);
-        ::close(slave);
-        ::close(master);
-    };
-
+    Linea linea;
+    if (!linea.apri(opzioni.collegamento))
+        return 2;
     registra(QStringLiteral("strumento virtuale su %1%2, indirizzo %3")
-                 .arg(dispositivo,
+                 .arg(linea.dispositivo,
                      opzioni.collegamento.isEmpty()
                          ? QString()
                          : QStringLiteral(" (collegamento %1)").arg(opzioni.collegamento))
@@ -215,50 +240,62 @@ int main(int argc, char *argv[])
     QElapsedTimer orologio;
     orologio.start();
     const auto adesso = [&] { return milliseconds(orologio.elapsed()); };
-    QSocketNotifier lettura(master, QSocketNotifier::Read);
-
-    const auto esegui = [&](const Strumento::Esito &esito) {
-        registra(esito.registro);
-        if (esito.risposta) {
-            QTimer::singleShot(esito.ritardo, &app, [master, risposta = *esito.risposta] {
-                [[maybe_unused]] auto n
-                    = ::write(master, risposta.constData(), size_t(risposta.size()));
-            });
-        }
-        if (esito.riaggancia) {
-            // Long enough for the panel to read the answer, as a cable pulled just after it.
-            QTimer::singleShot(esito.ritardo + milliseconds(200), &app, [&] {
-                lettura.setEnabled(false);
-                finisci();
-                registra(QStringLiteral("linea chiusa: lo strumento si è scollegato"));
-                QCoreApplication::exit(0);
-            });
-        }
-    };
-
     QTimer silenzio;
     silenzio.setSingleShot(true);
     silenzio.setInterval(Strumento::kPausaMassima + milliseconds(50));
+
+    std::function<void(const Strumento::Esito &)> esegui;
+    const auto ascolta = [&] {
+        auto *lettura = new QSocketNotifier(linea.master, QSocketNotifier::Read, &linea);
+        QObject::connect(lettura, &QSocketNotifier::activated, &app, [&] {
+            char blocco[4096];
+            ssize_t letti = 0;
+            while ((letti = ::read(linea.master, blocco, sizeof blocco)) > 0) {
+                const milliseconds istante = adesso();
+                for (ssize_t i = 0; i < letti; ++i) {
+                    if (auto esito = strumento.ricevi(blocco[i], istante))
+                        esegui(*esito);
+                }
+            }
+            silenzio.start();
+        });
+    };
+    esegui = [&](const Strumento::Esito &esito) {
+        registra(esito.registro);
+        if (esito.risposta) {
+            QTimer::singleShot(esito.ritardo, &app, [&linea, risposta = *esito.risposta] {
+                [[maybe_unused]] auto n
+                    = ::write(linea.master, risposta.constData(), size_t(risposta.size()));
+            });
+        }
+        if (!esito.riaggancia)
+            return;
+        // Long enough for the panel to read the answer, as a cable pulled just after it.
+        QTimer::singleShot(esito.ritardo + milliseconds(200), &app, [&, ritorna = esito.ritorna] {
+            linea.chiudi(opzioni.collegamento);
+            registra(QStringLiteral("linea chiusa: lo strumento si è scollegato"));
+            if (!ritorna) {
+                QCoreApplication::exit(0);
+                return;
+            }
+            // Plugged back in a moment later, under the same name.
+            QTimer::singleShot(milliseconds(300), &app, [&] {
+                if (!linea.apri(opzioni.collegamento)) {
+                    QCoreApplication::exit(1);
+                    return;
+                }
+                registra(QStringLiteral("linea riaperta su %1").arg(linea.dispositivo));
+                ascolta();
+            });
+        });
+    };
     QObject::connect(&silenzio, &QTimer::timeout, &app, [&] {
         if (auto esito = strumento.silenzio(adesso()))
             esegui(*esito);
     });
-
-    QObject::connect(&lettura, &QSocketNotifier::activated, &app, [&] {
-        char blocco[4096];
-        ssize_t letti = 0;
-        while ((letti = ::read(master, blocco, sizeof blocco)) > 0) {
-            const milliseconds istante = adesso();
-            for (ssize_t i = 0; i < letti; ++i) {
-                if (auto esito = strumento.ricevi(blocco[i], istante))
-                    esegui(*esito);
-            }
-        }
-        silenzio.start();
-    });
+    ascolta();
 
     const int esito = QCoreApplication::exec();
-    if (::fcntl(master, F_GETFD) != -1)
-        finisci();
+    linea.chiudi(opzioni.collegamento);
     return esito;
 }

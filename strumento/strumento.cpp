@@ -48,11 +48,34 @@ std::optional<Strumento::Esito> Strumento::ricevi(char byte, milliseconds istant
 {
     // After a silence longer than any pause, whatever came before is over.
     std::optional<Esito> incompleta = silenzio(istante);
+    const bool nuovoGruppo
+        = m_gruppi.isEmpty() || istante - m_gruppi.last().fine >= kSilenzioTraGruppi;
+    const bool inizio55 = nuovoGruppo && !m_gruppi.isEmpty() && quint8(byte) == 0x55
+        && istante - m_gruppi.last().fine >= kPausaMinima;
     if (m_scarta) {
-        m_gruppi.last().fine = istante;
-        return incompleta;
+        // A broken request is let go by until a 55 comes after a pause: the next one starting.
+        if (!inizio55) {
+            m_gruppi.last().fine = istante;
+            return incompleta;
+        }
+        m_gruppi.clear();
+        m_scarta = false;
+    } else if (nuovoGruppo && !m_gruppi.isEmpty()
+        && m_gruppi.last().byte.size() < kByteDelGruppo[m_gruppi.size() - 1]) {
+        // The group before ended short. A 55 alone there is a request starting again (one that
+        // broke off, as when the line dropped); anything else breaks this one.
+        if (m_gruppi.last().byte != QByteArray("\x55"))
+            return nonValida(QStringLiteral("il gruppo %1 ha %2 byte invece di %3")
+                                 .arg(m_gruppi.size())
+                                 .arg(m_gruppi.last().byte.size())
+                                 .arg(kByteDelGruppo[m_gruppi.size() - 1]));
+        const Gruppo ripartenza = m_gruppi.takeLast();
+        incompleta = Esito{
+            QStringLiteral("richiesta incompleta: %1; nessuna risposta").arg(gruppiComeTesto()),
+            std::nullopt, milliseconds(0), false};
+        m_gruppi = {ripartenza};
     }
-    if (m_gruppi.isEmpty() || istante - m_gruppi.last().fine >= kSilenzioTraGruppi)
+    if (nuovoGruppo)
         m_gruppi.append({QByteArray(), istante, istante});
     m_gruppi.last().byte.append(byte);
     m_gruppi.last().fine = istante;
@@ -148,7 +171,16 @@ Strumento::Esito Strumento::rispondi()
 
     if (esito.risposta) {
         ++m_richiesteRisposte;
-        switch (m_configurazione.guasto) {
+        Guasto guasto = m_configurazione.guasto;
+        if (guasto == Guasto::Misto) {
+            // Six right answers in ten; the rest spread over the faults.
+            static constexpr Guasto kScelte[] = {Guasto::Nessuno, Guasto::Nessuno, Guasto::Nessuno,
+                Guasto::Nessuno, Guasto::Nessuno, Guasto::Nessuno, Guasto::NessunaRisposta,
+                Guasto::Parziale, Guasto::Rumore, Guasto::Riaggancio};
+            guasto = kScelte[std::uniform_int_distribution<int>(0, 9)(m_caso)];
+            esito.ritorna = guasto == Guasto::Riaggancio;
+        }
+        switch (guasto) {
         case Guasto::Nessuno:
             break;
         case Guasto::NessunaRisposta:
@@ -171,10 +203,14 @@ Strumento::Esito Strumento::rispondi()
             cosa += QStringLiteral(" (guasto: rumore)");
             break;
         }
+        case Guasto::Misto:
+            break;
         case Guasto::Riaggancio:
-            if (m_richiesteRisposte >= m_configurazione.richiestePrimaDelRiaggancio) {
+            if (esito.ritorna
+                || m_richiesteRisposte >= m_configurazione.richiestePrimaDelRiaggancio) {
                 esito.riaggancia = true;
-                cosa += QStringLiteral(" (guasto: poi la linea cade)");
+                cosa += esito.ritorna ? QStringLiteral(" (guasto: poi la linea cade e torna)")
+                                      : QStringLiteral(" (guasto: poi la linea cade)");
             }
             break;
         }

@@ -26,6 +26,7 @@ public:
         Parziale, // answers only the first two bytes
         Rumore, // answers random bytes instead
         Riaggancio, // hangs up the line after a number of requests
+        Misto, // each answer at random: right, none, partial, noise, or a hang-up that comes back
     };
 
     struct Configurazione
@@ -46,6 +47,7 @@ public:
         std::optional<QByteArray> risposta;
         std::chrono::milliseconds ritardo{0};
         bool riaggancia = false;
+        bool ritorna = false; // after hanging up, the line comes back under the same name
     };
 
     // Bytes within a group come closer together than this; groups are further apart.

@@ -2,6 +2,7 @@
 // server, driven by mouse clicks and keys through the X server as an operator would.
 
 #include "banco_prova.h"
+#include "ripetizione_richieste.h"
 #include "testi_traffico.h"
 
 #include <QElapsedTimer>
@@ -68,12 +69,12 @@ public:
         return !attendiRiga("strumento virtuale su").isEmpty();
     }
 
-    // The next line of the log that starts with inizio, or an empty text after 10 s.
-    QString attendiRiga(const QString &inizio)
+    // The next line of the log that starts with inizio, or an empty text after limite ms.
+    QString attendiRiga(const QString &inizio, int limite = 10000)
     {
         QElapsedTimer orologio;
         orologio.start();
-        while (orologio.elapsed() < 10000) {
+        while (orologio.elapsed() < limite) {
             while (m_processo.canReadLine()) {
                 const QString riga = QString::fromUtf8(m_processo.readLine()).trimmed();
                 if (riga.startsWith(inizio))
@@ -249,6 +250,7 @@ private slots:
     void rigaDiComando_data();
     void rigaDiComando();
     void rigaDiComandoFermataDaCtrlC();
+    void ripetizioneConGuasti();
 
 private:
     QTemporaryDir m_cartella;
@@ -490,6 +492,50 @@ void TestBanco::rigaDiComandoFermataDaCtrlC()
     const QString riassunto = QString::fromUtf8(comando.readAllStandardError());
     QVERIFY2(riassunto.contains(QStringLiteral("%1 richieste: %1 con risposta").arg(righe.size())),
         qPrintable(riassunto));
+}
+
+// Twenty requests against an instrument whose answers are right, missing, partial, noise, or
+// followed by a hang-up that comes back: what the repetition counts is what the instrument logged,
+// the log file has a row per request, and after a hang-up the repetition goes on by itself.
+void TestBanco::ripetizioneConGuasti()
+{
+    StrumentoInProva istrumento;
+    QVERIFY(istrumento.avvia(porta(), {"--guasto", "misto"}));
+    Banco banco; // its own peer stays unused: port 1 goes to the instrument
+    qputenv("BANCO_PORTA1", QFile::encodeName(porta()));
+    RipetizioneRichieste ripetizione(banco.sequenziatore, banco.registro);
+    const QString file = m_cartella.filePath("ripetizione.csv");
+    QVERIFY(ripetizione.impostaFileRegistro(file, nullptr));
+    QSignalSpy fine(&ripetizione, &RipetizioneRichieste::terminata);
+    ripetizione.avvia({0, 20, false});
+    QVERIFY(fine.wait(60000));
+    QCOMPARE(fine.first().at(0).toInt(), 0);
+
+    QStringList registro;
+    QString riga;
+    while (!(riga = istrumento.attendiRiga("", 500)).isEmpty())
+        registro << riga;
+    const auto righe = [&](const QString &inizio, const QString &fine) {
+        return std::count_if(registro.begin(), registro.end(),
+            [&](const QString &r) { return r.startsWith(inizio) && r.endsWith(fine); });
+    };
+    const StatisticheRipetizione &s = ripetizione.statistiche();
+    QCOMPARE(s.inviate(), 20);
+    QCOMPARE(s.risposte(), righe("richiesta:", "") - righe("richiesta:", "nessuna risposta"));
+    QCOMPARE(s.senzaRisposta(), righe("richiesta:", "nessuna risposta"));
+    QCOMPARE(s.risposte() + s.senzaRisposta() + s.errori(), 20);
+    QVERIFY(righe("linea riaperta", "") > 0 && s.errori() > 0);
+
+    QFile letto(file);
+    QVERIFY(letto.open(QIODevice::ReadOnly));
+    const QList<QStringList> csv = leggiCsv(letto.readAll());
+    QCOMPARE(csv.size(), 21);
+    QStringList esiti;
+    for (const QStringList &riga : csv.mid(1))
+        esiti << riga[csv[0].indexOf("esito")];
+    const qsizetype primoErrore = esiti.indexOf(QRegularExpression("errore \\d+"));
+    QVERIFY2(primoErrore >= 0 && esiti.indexOf("risposta", primoErrore) > primoErrore,
+        qPrintable(esiti.join(", ")));
 }
 
 QTEST_GUILESS_MAIN(TestBanco)

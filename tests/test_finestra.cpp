@@ -1,5 +1,7 @@
 #include "banco_prova.h"
 #include "finestra_principale.h"
+#include "finestra_ripetizione.h"
+#include "ripetizione_richieste.h"
 #include "finestra_traffico.h"
 #include "form3.h"
 #include "peer_pty.h"
@@ -29,6 +31,8 @@ private slots:
     void chiusuraDuranteLaRichiesta();
     void rafficaLungaMostrataPerIntero();
     void trafficoApertoESalvatoDallaTastiera();
+    void ripetizioneFermata_data();
+    void ripetizioneFermata();
 };
 
 void TestFinestra::init()
@@ -155,6 +159,46 @@ void TestFinestra::trafficoApertoESalvatoDallaTastiera()
     QCOMPARE(campo("esito"), QStringLiteral("risposta"));
     QCOMPARE(campo("valore"), QStringLiteral("1000"));
     QCOMPARE(campo("ricevuti"), QStringLiteral("06 00 03 E8"));
+}
+
+void TestFinestra::ripetizioneFermata_data()
+{
+    QTest::addColumn<QString>("come");
+    QTest::newRow("Esc") << "Esc";
+    QTest::newRow("Ferma") << "Ferma";
+    QTest::newRow("chiudendo la finestra") << "chiusura";
+}
+
+// A repetition stopped in the pause after the second request's address: nothing more goes on
+// the line, the request in flight is recorded as interrupted, and clicks work again.
+void TestFinestra::ripetizioneFermata()
+{
+    QFETCH(QString, come);
+    QApplication::setQuitOnLastWindowClosed(false);
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    FinestraPrincipale finestra;
+    finestra.show();
+    finestra.mostraRipetizione();
+    FinestraRipetizione &ripeti = finestra.finestraRipetizione();
+    QVERIFY(QTest::qWaitForWindowExposed(&ripeti));
+    quandoRicevuti(&finestra, peer, 11, [&] {
+        if (come == u"Esc")
+            QTest::keyClick(&ripeti, Qt::Key_Escape);
+        else if (come == u"Ferma")
+            ripeti.findChild<QPushButton *>("ferma")->click();
+        else
+            finestra.close();
+    });
+    ripeti.findChild<QPushButton *>("avvia")->click();
+    QTRY_VERIFY(!finestra.ripetizione().inCorso());
+
+    QTest::qWait(300);
+    QCOMPARE(peer.ricevuti().size(), 11);
+    QCOMPARE(finestra.pannello().registro().ultimoRisultato().testoEsito(),
+        QStringLiteral("interrotta"));
+    QCOMPARE(finestra.ripetizione().statistiche().inviate(), 1);
+    QVERIFY(!finestra.pannello().sequenziatore().riservato());
 }
 
 QTEST_MAIN(TestFinestra)
