@@ -4,6 +4,7 @@
 
 #include "finestra_principale.h"
 #include "finestra_traffico.h"
+#include "ripetizione_richieste.h"
 #include "form3.h"
 #include "module2.h"
 #include "testi_traffico.h"
@@ -400,7 +401,100 @@ void misuraRegistro(Tabella &tabella)
                      .arg(csv.size() / 1048576.0, 0, 'f', 1));
 }
 
-// 4. banco-richiesta: one request from process start to exit, as a script calls it, with no
+// 4. The repetition from the window: a thousand requests with no pause between them, then a
+// repetition against an instrument with every fault mixed in, counted against its own log.
+void misuraRipetizione(Tabella &tabella, const QString &strumento)
+{
+    const int richieste = qEnvironmentVariableIntValue("BANCO_RIPETIZIONI") > 0
+        ? qEnvironmentVariableIntValue("BANCO_RIPETIZIONI")
+        : 1000;
+    QTemporaryDir cartella;
+    const QString porta = cartella.filePath(QStringLiteral("porta1"));
+    qputenv("BANCO_PORTA1", porta.toLocal8Bit());
+    FinestraPrincipale principale;
+    principale.show();
+    if (!QTest::qWaitForWindowExposed(&principale))
+        qFatal("the window was never shown");
+    RipetizioneRichieste &ripetizione = principale.ripetizione();
+
+    QProcess istrumento;
+    istrumento.start(strumento, {QStringLiteral("--collegamento"), porta});
+    istrumento.waitForReadyRead(10'000);
+    std::vector<double> durate, processore;
+    long memoriaDopo100 = 0;
+    double ultimoProcessore = processoreMs();
+    auto conta = QObject::connect(
+        &ripetizione, &RipetizioneRichieste::risultato, [&](const RisultatoRichiesta &r) {
+            durate.push_back(r.durataUs / 1000.0);
+            const double adesso = processoreMs();
+            processore.push_back(adesso - ultimoProcessore);
+            ultimoProcessore = adesso;
+            if (durate.size() == 100)
+                memoriaDopo100 = memoriaResidenteKb();
+        });
+    bool finita = false;
+    auto fine
+        = QObject::connect(&ripetizione, &RipetizioneRichieste::terminata, [&] { finita = true; });
+    ripetizione.avvia({0, richieste, false});
+    attendi([&] { return finita; }, milliseconds(richieste * 1000 + 60'000));
+    const long memoriaAllaFine = memoriaResidenteKb();
+    const StatisticheRipetizione normale = ripetizione.statistiche();
+    istrumento.terminate();
+    istrumento.waitForFinished();
+    QObject::disconnect(conta);
+
+    // The same against every fault: what the window counts against what the instrument logged.
+    const int conGuasti = std::max(50, richieste / 5);
+    ripetizione.azzeraStatistiche();
+    istrumento.start(
+        strumento, {QStringLiteral("--collegamento"), porta, QStringLiteral("--guasto"), "misto"});
+    istrumento.waitForReadyRead(10'000);
+    finita = false;
+    ripetizione.avvia({0, conGuasti, false});
+    attendi([&] { return finita; }, milliseconds(conGuasti * 1000 + 60'000));
+    QObject::disconnect(fine);
+    istrumento.terminate();
+    istrumento.waitForFinished();
+    const QStringList registro = QString::fromUtf8(istrumento.readAllStandardOutput()).split(u'\n');
+    int risposte = 0, senzaRisposta = 0, cadute = 0;
+    for (const QString &riga : registro) {
+        if (riga.startsWith(u"richiesta:"))
+            ++(riga.endsWith(u"nessuna risposta") ? senzaRisposta : risposte);
+        cadute += riga.startsWith(u"linea riaperta");
+    }
+    const StatisticheRipetizione &guasti = ripetizione.statistiche();
+
+    tabella.titolo(QStringLiteral("Ripetizione dalla finestra, senza pausa fra le richieste "
+                                  "(%1 richieste)")
+                       .arg(richieste));
+    tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
+    tabella.riga({"Durata di una richiesta, ms", mediana(durate), "entro l'1 % di 500 ms",
+        esito(std::abs(valoreMediano(durate) - 500) <= 5)});
+    tabella.riga({"Processore per richiesta, ms", mediana(processore, 2), "sotto 5 ms",
+        esito(valoreMediano(processore) < 5)});
+    tabella.riga({"Memoria residente alla fine rispetto a dopo 100 richieste, KiB",
+        QString::number(memoriaAllaFine - memoriaDopo100), "non oltre 2048",
+        esito(memoriaAllaFine - memoriaDopo100 <= 2048)});
+    tabella.nota(
+        QStringLiteral("Risposte %1 su %2. Con ogni guasto dello strumento mescolato "
+                       "(%3 richieste, %4 cadute della linea tornate con lo stesso "
+                       "nome): risposte contate %5, nel registro dello strumento %6; "
+                       "senza risposta %7 e %8; errori %9 (mentre la linea era caduta). "
+                       "Conti uguali: %10.")
+            .arg(normale.risposte())
+            .arg(normale.inviate())
+            .arg(guasti.inviate())
+            .arg(cadute)
+            .arg(guasti.risposte())
+            .arg(risposte)
+            .arg(guasti.senzaRisposta())
+            .arg(senzaRisposta)
+            .arg(guasti.errori())
+            .arg(esito(guasti.risposte() == risposte && guasti.senzaRisposta() == senzaRisposta
+                && guasti.inviate() == conGuasti)));
+}
+
+// 5. banco-richiesta: one request from process start to exit, as a script calls it, with no
 // display.
 void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QString &comando)
 {
@@ -426,8 +520,8 @@ void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QStri
         parete.push_back((monotonoNs() - inizio) / 1e6);
         rusage dopo{};
         getrusage(RUSAGE_CHILDREN, &dopo);
-        processore.push_back((dopo.ru_utime.tv_sec - prima.ru_utime.tv_sec
-                                 + dopo.ru_stime.tv_sec - prima.ru_stime.tv_sec)
+        processore.push_back((dopo.ru_utime.tv_sec - prima.ru_utime.tv_sec + dopo.ru_stime.tv_sec
+                                 - prima.ru_stime.tv_sec)
                 * 1e3
             + (dopo.ru_utime.tv_usec - prima.ru_utime.tv_usec + dopo.ru_stime.tv_usec
                   - prima.ru_stime.tv_usec)
@@ -449,7 +543,7 @@ void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QStri
     istrumento.waitForFinished();
 }
 
-// 5. From process start to the window shown, in processes of their own.
+// 6. From process start to the window shown, in processes of their own.
 void misuraAvvio(Tabella &tabella, const QString &sestesso)
 {
     std::vector<double> avvii, memoria;
@@ -482,7 +576,7 @@ int avvio(int argc, char *argv[])
     return 0;
 }
 
-// 6. How long the request's bytes take on the wire: 11 bits a byte.
+// 7. How long the request's bytes take on the wire: 11 bits a byte.
 void calcolaTempiSulFilo(Tabella &tabella)
 {
     tabella.titolo(
@@ -549,6 +643,8 @@ int main(int argc, char *argv[])
         misuraRicezione(tabella);
     if (scelta("registro"))
         misuraRegistro(tabella);
+    if (scelta("ripetizione"))
+        misuraRipetizione(tabella, argomenti.at(1));
     if (scelta("riga"))
         misuraRigaDiComando(tabella, argomenti.at(1), argomenti.at(2));
     if (scelta("avvio"))
