@@ -1,3 +1,4 @@
+#include "aiuto_italiano.h"
 #include "finestra_principale.h"
 
 #include <QApplication>
@@ -45,11 +46,7 @@ std::optional<int> leggiOpzioni(int argc, char *argv[])
         return 0;
     }
     if (parser.isSet(aiuto)) {
-        std::fputs(qPrintable(parser.helpText()
-                                  .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))
-                                  .replace(QStringLiteral("[options]"), QStringLiteral("[opzioni]"))
-                                  .replace(QStringLiteral("Options:"), QStringLiteral("Opzioni:"))),
-            stdout);
+        std::fputs(qPrintable(aiutoInItaliano(parser)), stdout);
         return 0;
     }
     return {};

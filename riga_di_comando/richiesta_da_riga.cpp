@@ -1,5 +1,6 @@
 #include "richiesta_da_riga.h"
 
+#include "aiuto_italiano.h"
 #include "errore.h"
 #include "testi_traffico.h"
 
@@ -108,13 +109,7 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return {};
     }
     if (parser.isSet(aiuto)) {
-        // Qt's own help is in English: the option lines are taken from it, the rest is ours.
-        const QString inglese = parser.helpText();
-        const qsizetype inizioOpzioni = inglese.indexOf(u'\n', inglese.indexOf(u"Options:"));
-        std::fputs(qPrintable(QStringLiteral("Uso: banco-richiesta [opzioni]\n\n%1\n\nOpzioni:%2%3")
-                                  .arg(QString::fromUtf8(kDescrizione), inglese.mid(inizioOpzioni),
-                                      QString::fromUtf8(kStatiDiUscita))),
-            stdout);
+        std::fputs(qPrintable(aiutoInItaliano(parser) + QString::fromUtf8(kStatiDiUscita)), stdout);
         std::exit(0);
     }
     if (parser.isSet(versione)) {

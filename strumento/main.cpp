@@ -1,6 +1,7 @@
 // The virtual instrument: a pseudo-terminal that answers the panel's requests as an instrument
 // on a serial line would, with fault modes for trying the panel out.
 
+#include "aiuto_italiano.h"
 #include "strumento.h"
 
 #include <QCommandLineParser>
@@ -112,11 +113,7 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                       .arg(parser.unknownOptionNames().join(u' ')));
     }
     if (parser.isSet(aiuto)) {
-        std::fputs(qPrintable(parser.helpText()
-                                  .replace(QStringLiteral("Usage:"), QStringLiteral("Uso:"))
-                                  .replace(QStringLiteral("[options]"), QStringLiteral("[opzioni]"))
-                                  .replace(QStringLiteral("Options:"), QStringLiteral("Opzioni:"))),
-            stdout);
+        std::fputs(qPrintable(aiutoInItaliano(parser)), stdout);
         std::exit(0);
     }
     if (!parser.positionalArguments().isEmpty())
