@@ -74,15 +74,6 @@ QStringList Banco::registrati(TipoEvento tipo) const
     return eventi;
 }
 
-const RisultatoRichiesta *Banco::ultimoRisultato() const
-{
-    for (qsizetype i = registro.size() - 1; i >= 0; --i) {
-        if (const RisultatoRichiesta *r = registro.risultato(registro.evento(i)))
-            return r;
-    }
-    return nullptr;
-}
-
 QList<QStringList> leggiCsv(const QByteArray &csv)
 {
     QList<QStringList> righe{{}};

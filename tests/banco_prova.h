@@ -38,7 +38,6 @@ struct Banco
     // The record's events of one kind, as "55:E:1" (byte, parity, phase) for bytes written,
     // "06:pausa 5" for bytes received, the note otherwise.
     QStringList registrati(TipoEvento tipo) const;
-    const RisultatoRichiesta *ultimoRisultato() const;
     int ultimoErrore() const { return errori.isEmpty() ? 0 : errori.last().at(0).toInt(); }
     QString ultimaDescrizione() const
     {

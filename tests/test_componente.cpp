@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -55,8 +54,6 @@ private slots:
     void numeriDiPorta();
     void velocita_data();
     void velocita();
-    void ricezioneUnEventoPerByte_data();
-    void ricezioneUnEventoPerByte();
     void chiusuraDopoLaScritturaNonPerdeByte();
     void lineaBloccataNonBloccaLaFinestra();
     void portaGiaInUso();
@@ -129,41 +126,6 @@ void TestComponente::velocita()
     comm.setOutput("\x55");
     comm.setPortOpen(false);
     QTRY_COMPARE(peer.ricevuti(), QByteArray("\x55"));
-}
-
-void TestComponente::ricezioneUnEventoPerByte_data()
-{
-    QTest::addColumn<QByteArray>("dati");
-    QTest::newRow("un byte") << QByteArray("\x06", 1);
-    QTest::newRow("risposta con zeri e 0xFF in una raffica")
-        << QByteArray::fromHex("06 00 ff 03 e8 ff ff 00");
-    QTest::newRow("raffica lunga") << byteCasuali(20000);
-}
-
-void TestComponente::ricezioneUnEventoPerByte()
-{
-    QFETCH(QByteArray, dati);
-    PeerPty peer;
-    ComponenteSeriale comm;
-    collega(comm, peer.percorso(), QStringLiteral("9600,O,8,1"));
-
-    QByteArray letti;
-    int eventiSenzaByte = 0;
-    connect(&comm, &ComponenteSeriale::OnComm, this, [&] {
-        QCOMPARE(comm.CommEvent(), ComponenteSeriale::kEventoRicezione);
-        const QByteArray carattere = comm.Input();
-        if (carattere.size() == 1)
-            letti.append(carattere);
-        else
-            ++eventiSenzaByte;
-    });
-    QSignalSpy eventi(&comm, &ComponenteSeriale::OnComm);
-
-    peer.scrivi(dati);
-    QTRY_COMPARE(letti.size(), dati.size());
-    QCOMPARE(letti, dati);
-    QCOMPARE(eventi.size(), dati.size());
-    QCOMPARE(eventiSenzaByte, 0);
 }
 
 // Closing the port right after a write: Qt alone would throw away what it still holds. Here the

@@ -186,7 +186,7 @@ void TestOstile::portaCheSparisce()
     QVERIFY2(eventiInUnMomentoDiQuiete() < 500, "the program keeps polling a dead line");
     QCOMPARE(banco.errori.size(), errori);
     QCOMPARE(banco.registrati(TipoEvento::PortaPersa).size(), dopoByte < 0 ? 0 : 1);
-    QCOMPARE(banco.ultimoRisultato()->testoEsito(),
+    QCOMPARE(banco.registro.ultimoRisultato().testoEsito(),
         errori ? QStringLiteral("errore %1").arg(banco.ultimoErrore())
                : QStringLiteral("nessuna risposta"));
 

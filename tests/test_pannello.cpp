@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QHelpEvent>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QToolTip>
@@ -43,15 +42,6 @@ void scrivi(QComboBox *combo, const QString &testo)
     QTest::keyClicks(combo->lineEdit(), testo);
 }
 
-// A click through the X server, as the operator's mouse gives it.
-bool clicVero(QWidget *bersaglio)
-{
-    const QPoint centro = bersaglio->mapToGlobal(bersaglio->rect().center());
-    return QProcess::startDetached(QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QString::number(centro.x()), QString::number(centro.y()),
-            QStringLiteral("click"), QStringLiteral("1")});
-}
-
 } // namespace
 
 class TestPannello : public QObject
@@ -69,7 +59,6 @@ private slots:
     void ridimensionareNonSpostaNulla();
     void selettoriNonScrivonoSullaLinea();
     void suggerimentoDellaPorta();
-    void richiestaConUnVeroClic();
 };
 
 void TestPannello::initTestCase()
@@ -250,22 +239,6 @@ void TestPannello::suggerimentoDellaPorta()
     scrivi(combo, QStringLiteral("uno"));
     QVERIFY2(suggerimento().startsWith(u"Porta: «uno»"), qPrintable(QToolTip::text()));
     QCOMPARE(peer.ricevuti().size(), 0);
-}
-
-void TestPannello::richiestaConUnVeroClic()
-{
-    PeerPty peer;
-    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
-    Form3 finestra;
-    mostra(finestra);
-    QVERIFY(QTest::qWaitForWindowActive(&finestra));
-    quandoRicevuti(&finestra, peer, 8, [&peer] { peer.scrivi(QByteArray::fromHex("060003e8")); });
-
-    QVERIFY(clicVero(controllo(finestra, "Command1")));
-    QTRY_COMPARE(peer.ricevuti().size(), 8);
-    QTRY_COMPARE(finestra.testo(Campo::Text3), QStringLiteral("1000"));
-    QCOMPARE(controllo<QLineEdit>(finestra, "Text1")->text(), QStringLiteral(" 6 0 3 E8"));
-    QCOMPARE(controllo<QLineEdit>(finestra, "Text3")->text(), QStringLiteral("1000"));
 }
 
 QTEST_MAIN(TestPannello)
