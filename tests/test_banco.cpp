@@ -494,7 +494,7 @@ void TestBanco::rigaDiComandoFermataDaCtrlC()
         qPrintable(riassunto));
 }
 
-// Twenty requests against an instrument whose answers are right, missing, partial, noise, or
+// Fourteen requests against an instrument whose answers are right, missing, partial, noise, or
 // followed by a hang-up that comes back: what the repetition counts is what the instrument logged,
 // the log file has a row per request, and after a hang-up the repetition goes on by itself.
 void TestBanco::ripetizioneConGuasti()
@@ -507,7 +507,7 @@ void TestBanco::ripetizioneConGuasti()
     const QString file = m_cartella.filePath("ripetizione.csv");
     QVERIFY(ripetizione.impostaFileRegistro(file, nullptr));
     QSignalSpy fine(&ripetizione, &RipetizioneRichieste::terminata);
-    ripetizione.avvia({0, 20, false});
+    ripetizione.avvia({0, 14, false});
     QVERIFY(fine.wait(60000));
     QCOMPARE(fine.first().at(0).toInt(), 0);
 
@@ -520,16 +520,16 @@ void TestBanco::ripetizioneConGuasti()
             [&](const QString &r) { return r.startsWith(inizio) && r.endsWith(fine); });
     };
     const StatisticheRipetizione &s = ripetizione.statistiche();
-    QCOMPARE(s.inviate(), 20);
+    QCOMPARE(s.inviate(), 14);
     QCOMPARE(s.risposte(), righe("richiesta:", "") - righe("richiesta:", "nessuna risposta"));
     QCOMPARE(s.senzaRisposta(), righe("richiesta:", "nessuna risposta"));
-    QCOMPARE(s.risposte() + s.senzaRisposta() + s.errori(), 20);
+    QCOMPARE(s.risposte() + s.senzaRisposta() + s.errori(), 14);
     QVERIFY(righe("linea riaperta", "") > 0 && s.errori() > 0);
 
     QFile letto(file);
     QVERIFY(letto.open(QIODevice::ReadOnly));
     const QList<QStringList> csv = leggiCsv(letto.readAll());
-    QCOMPARE(csv.size(), 21);
+    QCOMPARE(csv.size(), 15);
     QStringList esiti;
     for (const QStringList &riga : csv.mid(1))
         esiti << riga[csv[0].indexOf("esito")];
