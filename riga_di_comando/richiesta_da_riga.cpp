@@ -63,6 +63,7 @@ bool erroreDiPorta(int numero)
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
 {
+    const std::map<Campo, QString> iniziali = PannelloDiTesti::valoriIniziali();
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescrizione));
     const QCommandLineOption aiuto({"h", "help"}, QStringLiteral("Mostra questo aiuto."));
@@ -70,20 +71,20 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         QStringLiteral("version"), QStringLiteral("Mostra la versione."));
     const QCommandLineOption porta(QStringLiteral("porta"),
         QStringLiteral("Porta seriale: un numero o il percorso del dispositivo."),
-        QStringLiteral("N"), QStringLiteral("1"));
+        QStringLiteral("N"), iniziali.at(Campo::Combo1));
     const QCommandLineOption baud(QStringLiteral("baud"),
         QStringLiteral("Velocità, da 50 a 4000000."), QStringLiteral("BAUD"),
-        QStringLiteral("9600"));
+        iniziali.at(Campo::Combo2));
     const QCommandLineOption indirizzo(QStringLiteral("indirizzo"),
         QStringLiteral("Indirizzo dello strumento, da 0 a 65535."), QStringLiteral("N"),
-        QStringLiteral("0"));
+        iniziali.at(Campo::Combo5));
     const QCommandLineOption comando(QStringLiteral("comando"),
         QStringLiteral("Lettura, \"Ripetizione ult. lettura\" o Scrittura, maiuscole e "
                        "minuscole indifferenti."),
-        QStringLiteral("NOME"), QStringLiteral("Lettura"));
+        QStringLiteral("NOME"), iniziali.at(Campo::ComboComando));
     const QCommandLineOption memoria(QStringLiteral("memoria"),
         QStringLiteral("Indirizzo di memoria, da 1 a 4 cifre esadecimali."), QStringLiteral("HEX"),
-        QStringLiteral("0008"));
+        iniziali.at(Campo::ComboIndirizzo));
     const QCommandLineOption ripeti(QStringLiteral("ripeti"),
         QStringLiteral("Quante richieste; 0 finché non si preme Ctrl+C."), QStringLiteral("N"),
         QStringLiteral("1"));
@@ -133,14 +134,12 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     if (testoPorta.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive))
         testoPorta = testoPorta.mid(3);
 #endif
-    opzioni.testi = {
-        {Campo::Combo1, testoPorta},
-        {Campo::Combo2, parser.value(baud)},
-        {Campo::Combo5, parser.value(indirizzo)},
-        {Campo::ComboComando, parser.value(comando)},
-        {Campo::ComboIndirizzo, parser.value(memoria)},
-        {Campo::Text3, QString()},
-    };
+    opzioni.testi = iniziali;
+    opzioni.testi[Campo::Combo1] = testoPorta;
+    opzioni.testi[Campo::Combo2] = parser.value(baud);
+    opzioni.testi[Campo::Combo5] = parser.value(indirizzo);
+    opzioni.testi[Campo::ComboComando] = parser.value(comando);
+    opzioni.testi[Campo::ComboIndirizzo] = parser.value(memoria);
     if (!numeroIntero(parser.value(ripeti), 1'000'000'000, opzioni.ripetizioni)) {
         errore(QStringLiteral("--ripeti: %1 non è un numero di richieste (0 per continuare "
                               "fino a Ctrl+C).")
@@ -214,22 +213,6 @@ QString riga(Formato formato, const RisultatoRichiesta &r)
         {"durata_us", double(r.durataUs)},
     };
     return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
-}
-
-QString PannelloDaOpzioni::testo(Campo campo) const
-{
-    if (campo == Campo::Text1)
-        return m_testo1.testo();
-    const auto trovato = m_testi.find(campo);
-    return trovato == m_testi.end() ? QString() : trovato->second;
-}
-
-void PannelloDaOpzioni::impostaTesto(Campo campo, const QString &testo)
-{
-    if (campo == Campo::Text1)
-        m_testo1.imposta(testo);
-    else
-        m_testi[campo] = testo;
 }
 
 Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)

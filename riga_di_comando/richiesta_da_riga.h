@@ -1,9 +1,8 @@
 #pragma once
 
 #include "componente_seriale.h"
-#include "pannello.h"
+#include "pannello_testi.h"
 #include "registro_traffico.h"
-#include "ricezione.h"
 #include "ripetizione_richieste.h"
 #include "sequenziatore.h"
 
@@ -44,23 +43,6 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti);
 QString intestazione(Formato formato);
 QString riga(Formato formato, const RisultatoRichiesta &risultato);
 
-// The panel's texts without a window.
-class PannelloDaOpzioni : public Pannello
-{
-public:
-    explicit PannelloDaOpzioni(std::map<Campo, QString> testi)
-        : m_testi(std::move(testi))
-    { }
-
-    QString testo(Campo campo) const override;
-    void impostaTesto(Campo campo, const QString &testo) override;
-    void aggiungiRicevuto(QStringView voce) override { m_testo1.aggiungi(voce); }
-
-private:
-    std::map<Campo, QString> m_testi;
-    TestoRicevuto m_testo1;
-};
-
 // Sends the request as many times as asked, one line of output for each, until the count is
 // reached, an option or the port fails, or fermati() is called (Ctrl+C): the request in flight
 // ends first. The port is drained and closed at the end.
@@ -80,7 +62,7 @@ private:
     void stampaRiassunto();
 
     Opzioni m_opzioni;
-    PannelloDaOpzioni m_pannello;
+    PannelloDiTesti m_pannello;
     RegistroTraffico m_registro;
     ComponenteSeriale m_comm;
     Sequenziatore m_sequenziatore;
