@@ -1,9 +1,8 @@
 #include "finestra_ripetizione.h"
 
+#include "grafico_ripetizione.h"
 #include "ripetizione_richieste.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
@@ -11,17 +10,13 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineSeries>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScatterSeries>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTime>
-#include <QValueAxis>
 #include <QVBoxLayout>
 
-#include <algorithm>
 
 using namespace std::chrono_literals;
 
@@ -45,18 +40,6 @@ template<typename T> std::optional<double> comeReale(const std::optional<T> &val
     return valore ? std::optional<double>(double(*valore)) : std::nullopt;
 }
 
-void aggiungiPunto(std::deque<QPointF> &punti, QPointF punto)
-{
-    punti.push_back(punto);
-    if (punti.size() > FinestraRipetizione::kPuntiNelGrafico)
-        punti.pop_front();
-}
-
-QList<QPointF> comeLista(const std::deque<QPointF> &punti)
-{
-    return QList<QPointF>(punti.begin(), punti.end());
-}
-
 } // namespace
 
 FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWidget *parent)
@@ -69,13 +52,7 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     , m_avvia(new QPushButton(QStringLiteral("&Avvia"), this))
     , m_ferma(new QPushButton(QStringLiteral("&Ferma"), this))
     , m_cifre(new QLabel(this))
-    , m_grafico(new QChart)
-    , m_valori(new QLineSeries(this))
-    , m_latenze(new QLineSeries(this))
-    , m_mancate(new QScatterSeries(this))
-    , m_tempo(new QValueAxis(this))
-    , m_assiValori(new QValueAxis(this))
-    , m_assiLatenze(new QValueAxis(this))
+    , m_grafico(new GraficoRipetizione(ripetizione.statistiche(), this))
 {
     setObjectName(QStringLiteral("finestraRipetizione"));
     setWindowTitle(QStringLiteral("Ripeti"));
@@ -113,38 +90,12 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     pulsanti->addStretch(1);
     pulsanti->addWidget(azzera);
 
-    m_valori->setName(QStringLiteral("valore"));
-    m_latenze->setName(QStringLiteral("latenza (ms)"));
-    m_mancate->setName(QStringLiteral("senza risposta o errore"));
-    m_mancate->setColor(Qt::red);
-    m_mancate->setMarkerSize(7);
-    m_grafico->addSeries(m_valori);
-    m_grafico->addSeries(m_latenze);
-    m_grafico->addSeries(m_mancate);
-    m_tempo->setTitleText(QStringLiteral("s"));
-    m_tempo->setLabelFormat(QStringLiteral("%.0f"));
-    m_assiValori->setLabelFormat(QStringLiteral("%g"));
-    m_assiLatenze->setLabelFormat(QStringLiteral("%.2f"));
-    m_grafico->addAxis(m_tempo, Qt::AlignBottom);
-    m_grafico->addAxis(m_assiValori, Qt::AlignLeft);
-    m_grafico->addAxis(m_assiLatenze, Qt::AlignRight);
-    for (QAbstractSeries *serie :
-        {static_cast<QAbstractSeries *>(m_valori), static_cast<QAbstractSeries *>(m_mancate)}) {
-        serie->attachAxis(m_tempo);
-        serie->attachAxis(m_assiValori);
-    }
-    m_latenze->attachAxis(m_tempo);
-    m_latenze->attachAxis(m_assiLatenze);
-    m_grafico->legend()->setAlignment(Qt::AlignBottom);
-    auto *vista = new QChartView(m_grafico, this);
-    vista->setObjectName(QStringLiteral("grafico"));
-    vista->setRenderHint(QPainter::Antialiasing);
 
     auto *colonna = new QVBoxLayout(this);
     colonna->addLayout(modulo);
     colonna->addLayout(pulsanti);
     colonna->addWidget(m_cifre);
-    colonna->addWidget(vista, 1);
+    colonna->addWidget(m_grafico, 1);
 
     connect(m_avvia, &QPushButton::clicked, this, &FinestraRipetizione::avvia);
     connect(m_ferma, &QPushButton::clicked, this, &FinestraRipetizione::ferma);
@@ -156,9 +107,8 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     connect(
         &m_ripetizione, &RipetizioneRichieste::terminata, this, &FinestraRipetizione::terminata);
     m_aggiornamento.setInterval(kAggiornamento);
-    connect(&m_aggiornamento, &QTimer::timeout, this, &FinestraRipetizione::aggiornaGrafico);
+    connect(&m_aggiornamento, &QTimer::timeout, m_grafico, &GraficoRipetizione::aggiorna);
     aggiornaCifre();
-    aggiornaGrafico();
     aggiornaPulsanti();
 }
 
@@ -212,15 +162,7 @@ void FinestraRipetizione::scegliFile()
 
 void FinestraRipetizione::aggiungi(const RisultatoRichiesta &risultato)
 {
-    const double secondi = m_ripetizione.statistiche().trascorsoMs() / 1000.0;
-    if (risultato.esito == RisultatoRichiesta::Esito::Risposta) {
-        if (risultato.valore)
-            aggiungiPunto(m_puntiValori, QPointF(secondi, *risultato.valore));
-        aggiungiPunto(m_puntiLatenze, QPointF(secondi, *risultato.latenzaUs / 1000.0));
-    } else if (risultato.esito != RisultatoRichiesta::Esito::Interrotta) {
-        aggiungiPunto(m_puntiMancate, QPointF(secondi, 0));
-    }
-    m_graficoDaAggiornare = true;
+    m_grafico->aggiungi(risultato, m_ripetizione.statistiche().trascorsoMs() / 1000.0);
     aggiornaCifre();
 }
 
@@ -228,7 +170,7 @@ void FinestraRipetizione::aggiungi(const RisultatoRichiesta &risultato)
 void FinestraRipetizione::terminata(int errore, const QString &descrizione)
 {
     m_aggiornamento.stop();
-    aggiornaGrafico();
+    m_grafico->aggiorna();
     aggiornaPulsanti();
     if (errore == 0)
         return;
@@ -244,12 +186,8 @@ void FinestraRipetizione::terminata(int errore, const QString &descrizione)
 void FinestraRipetizione::azzera()
 {
     m_ripetizione.azzeraStatistiche();
-    m_puntiValori.clear();
-    m_puntiLatenze.clear();
-    m_puntiMancate.clear();
-    m_graficoDaAggiornare = true;
+    m_grafico->azzera();
     aggiornaCifre();
-    aggiornaGrafico();
 }
 
 void FinestraRipetizione::aggiornaCifre()
@@ -280,39 +218,6 @@ void FinestraRipetizione::aggiornaCifre()
                      .arg(secondi / 3600, 2, 10, QChar(u'0'))
                      .arg(secondi / 60 % 60, 2, 10, QChar(u'0'))
                      .arg(secondi % 60, 2, 10, QChar(u'0'))));
-}
-
-// One replace per series, not one update per point; the axes move rather than being rebuilt.
-void FinestraRipetizione::aggiornaGrafico()
-{
-    if (!m_graficoDaAggiornare && !m_puntiValori.empty())
-        return;
-    m_graficoDaAggiornare = false;
-    const StatisticheRipetizione &s = m_ripetizione.statistiche();
-    const double minimo = s.valoreMinimo().value_or(0);
-    const double massimo = s.valoreMassimo().value_or(1);
-    const double margine = std::max(1.0, (massimo - minimo) * 0.1);
-    m_assiValori->setRange(minimo - margine, massimo + margine);
-    m_assiLatenze->setRange(0, std::max(0.1, s.latenzaMassimaUs().value_or(0) / 1000.0 * 1.1));
-
-    double primo = 0, ultimo = 1;
-    bool vuoto = true;
-    for (const std::deque<QPointF> *punti : {&m_puntiValori, &m_puntiLatenze, &m_puntiMancate}) {
-        if (punti->empty())
-            continue;
-        primo = vuoto ? punti->front().x() : std::min(primo, punti->front().x());
-        ultimo = vuoto ? punti->back().x() : std::max(ultimo, punti->back().x());
-        vuoto = false;
-    }
-    m_tempo->setRange(primo, std::max(ultimo, primo + 1));
-
-    m_valori->replace(comeLista(m_puntiValori));
-    m_latenze->replace(comeLista(m_puntiLatenze));
-    // Requests without a value are marked along the bottom of the chart, on the time axis.
-    QList<QPointF> mancate = comeLista(m_puntiMancate);
-    for (QPointF &punto : mancate)
-        punto.setY(m_assiValori->min());
-    m_mancate->replace(mancate);
 }
 
 void FinestraRipetizione::aggiornaPulsanti()

@@ -1,19 +1,13 @@
 #pragma once
 
-#include <QPointF>
 #include <QTimer>
 #include <QWidget>
 
-#include <deque>
-
+class GraficoRipetizione;
 class QCheckBox;
-class QChart;
 class QLabel;
-class QLineSeries;
 class QPushButton;
-class QScatterSeries;
 class QSpinBox;
-class QValueAxis;
 class RipetizioneRichieste;
 struct RisultatoRichiesta;
 
@@ -24,9 +18,6 @@ class FinestraRipetizione : public QWidget
     Q_OBJECT
 
 public:
-    // Points the chart keeps; the whole history is in the CSV file.
-    static constexpr size_t kPuntiNelGrafico = 10'000;
-
     FinestraRipetizione(RipetizioneRichieste &ripetizione, QWidget *parent = nullptr);
 
     void avvia();
@@ -41,7 +32,6 @@ private:
     void terminata(int errore, const QString &descrizione);
     void azzera();
     void aggiornaCifre();
-    void aggiornaGrafico();
     void aggiornaPulsanti();
 
     RipetizioneRichieste &m_ripetizione;
@@ -52,18 +42,6 @@ private:
     QPushButton *m_avvia;
     QPushButton *m_ferma;
     QLabel *m_cifre;
-
-    QChart *m_grafico;
-    QLineSeries *m_valori;
-    QLineSeries *m_latenze;
-    QScatterSeries *m_mancate;
-    QValueAxis *m_tempo;
-    QValueAxis *m_assiValori;
-    QValueAxis *m_assiLatenze;
-    std::deque<QPointF> m_puntiValori;
-    std::deque<QPointF> m_puntiLatenze;
-    std::deque<QPointF> m_puntiMancate;
-    qint64 m_inizioMs = -1;
-    bool m_graficoDaAggiornare = false;
+    GraficoRipetizione *m_grafico;
     QTimer m_aggiornamento;
 };
