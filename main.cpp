@@ -17,8 +17,9 @@ la risposta viene decodificata in decimale; Visualizza → Traffico mostra ogni 
 
 Porte: su Linux la porta N è il dispositivo indicato dalla variabile d'ambiente BANCO_PORTAN
 (per esempio BANCO_PORTA1=/dev/ttyUSB0), altrimenti la N-esima porta seriale del sistema in
-ordine di nome. Se la porta non si apre per mancanza di permessi, aggiungere l'utente al
-gruppo dialout: sudo usermod -aG dialout $USER, poi uscire e rientrare nella sessione.
+ordine di nome; su Windows è COMN. Se su Linux la porta non si apre per mancanza di
+permessi, aggiungere l'utente al gruppo dialout: sudo usermod -aG dialout $USER, poi uscire e
+rientrare nella sessione.
 
 Senza hardware: strumento-virtuale --collegamento /tmp/porta1 in un terminale, poi
 BANCO_PORTA1=/tmp/porta1 banco-seriale. Senza finestra: banco-richiesta.)";

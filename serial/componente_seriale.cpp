@@ -151,7 +151,14 @@ void ComponenteSeriale::erroreApertura()
     const QString motivo = m_porta.errorString();
     m_porta.clearError();
 
-    if (errore == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(m_dispositivo)) {
+#ifdef Q_OS_WIN
+    // A COM port is a name in the system's namespace, not a file.
+    const bool inesistente = errore == QSerialPort::DeviceNotFoundError;
+#else
+    const bool inesistente
+        = errore == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(m_dispositivo);
+#endif
+    if (inesistente) {
         throw Errore(CodiceErrore::DispositivoInesistente,
             QStringLiteral("Porta %1: il dispositivo %2 non esiste. Controllare che "
                            "l'adattatore sia collegato. %3")

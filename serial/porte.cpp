@@ -10,12 +10,12 @@
 namespace Porte {
 namespace {
 
-#ifndef Q_OS_WIN
 QString variabile(int numero)
 {
     return QStringLiteral("BANCO_PORTA%1").arg(numero);
 }
 
+#ifndef Q_OS_WIN
 QStringList porteDelSistema()
 {
     QStringList percorsi;
@@ -28,21 +28,22 @@ QStringList porteDelSistema()
 
 } // namespace
 
+// The variable BANCO_PORTA<N> names port N's device on every system; banco-richiesta --porta
+// with a device's path sets it for port 1.
 QString dispositivo(int numero)
 {
-#ifdef Q_OS_WIN
-    if (numero >= 1)
-        return QStringLiteral("COM%1").arg(numero);
-#else
     if (numero >= 1) {
         const QString daVariabile = qEnvironmentVariable(qPrintable(variabile(numero))).trimmed();
         if (!daVariabile.isEmpty())
             return daVariabile;
+#ifdef Q_OS_WIN
+        return QStringLiteral("COM%1").arg(numero);
+#else
         const QStringList porte = porteDelSistema();
         if (numero <= porte.size())
             return porte.at(numero - 1);
-    }
 #endif
+    }
     throw Errore(CodiceErrore::NessunDispositivo,
         QStringLiteral("Porta %1: nessun dispositivo seriale corrisponde a questo "
                        "numero. %2")
