@@ -310,7 +310,7 @@ void ComponenteSeriale::attendiUscita()
     attendiCodaDelSistema(limite);
 }
 
-void ComponenteSeriale::attendiCodaDelSistema(steady_clock::time_point limite)
+void ComponenteSeriale::attendiCodaDelSistema([[maybe_unused]] steady_clock::time_point limite)
 {
     qint64 rimasti = m_porta.bytesToWrite();
 #ifdef Q_OS_WIN
