@@ -6,6 +6,7 @@
 #include "registro_traffico.h"
 #include "ricezione.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -100,6 +101,7 @@ void Sequenziatore::TimerPausa_Timer()
 {
     PausaFinita = true;
     TimerPausa.stop();
+    svegliaPausa();
 }
 
 void Sequenziatore::Comm1_OnComm()
@@ -116,6 +118,17 @@ void Sequenziatore::annulla()
 {
     m_annullata = true;
     TimerPausa.stop();
+    svegliaPausa();
+}
+
+// The loop in pausa() must look at its flags as soon as they change. On Windows the tick of a
+// precise timer arrives as a posted event, and the event dispatcher, having delivered it, goes
+// on waiting for a window message: without this wake-up the pause lasted until the next mouse
+// move or repaint (hundreds of milliseconds), or for ever where no message comes.
+void Sequenziatore::svegliaPausa()
+{
+    if (auto *dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->wakeUp();
 }
 
 // Waits for events rather than polling for them: the processor stays idle until the tick, a

@@ -56,6 +56,7 @@ private:
     void eseguiRichiesta(std::optional<quint16> &valore);
     void fase(int numero);
     [[nodiscard]] bool pausa(int fase);
+    static void svegliaPausa();
 
     Pannello &m_pannello;
     ComponenteSeriale &Comm1;
