@@ -21,6 +21,28 @@ namespace {
 RigaDiComando::Ripetizione *g_ripetizione = nullptr;
 
 #ifdef Q_OS_WIN
+// The program writes UTF-8, as on Linux; the console is told so for as long as the program
+// runs, so that accents and guillemets come out right in any Windows console.
+class ConsoleUtf8
+{
+public:
+    ConsoleUtf8() : m_prima(::GetConsoleOutputCP())
+    {
+        if (m_prima != 0)
+            ::SetConsoleOutputCP(CP_UTF8);
+    }
+    ~ConsoleUtf8()
+    {
+        if (m_prima != 0)
+            ::SetConsoleOutputCP(m_prima);
+    }
+    ConsoleUtf8(const ConsoleUtf8 &) = delete;
+    ConsoleUtf8 &operator=(const ConsoleUtf8 &) = delete;
+
+private:
+    const UINT m_prima;
+};
+
 // Called on a thread of its own: the repetition is told through its event queue.
 BOOL WINAPI controlloConsole(DWORD evento)
 {
@@ -47,6 +69,9 @@ void segnale(int numero)
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    const ConsoleUtf8 console;
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("banco-richiesta"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BANCO_VERSIONE));

@@ -38,12 +38,12 @@ Stato di uscita:
 
 void errore(const QString &messaggio)
 {
-    std::fprintf(stderr, "banco-richiesta: %s\n", qPrintable(messaggio));
+    std::fprintf(stderr, "banco-richiesta: %s\n", qUtf8Printable(messaggio));
 }
 
 void stampa(const QString &riga)
 {
-    std::fputs(qPrintable(riga + u'\n'), stdout);
+    std::fputs(qUtf8Printable(riga + u'\n'), stdout);
     std::fflush(stdout);
 }
 
@@ -110,11 +110,11 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return {};
     }
     if (parser.isSet(aiuto)) {
-        std::fputs(qPrintable(aiutoInItaliano(parser) + QString::fromUtf8(kStatiDiUscita)), stdout);
+        std::fputs(qUtf8Printable(aiutoInItaliano(parser) + QString::fromUtf8(kStatiDiUscita)), stdout);
         std::exit(0);
     }
     if (parser.isSet(versione)) {
-        std::printf("banco-richiesta %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        std::printf("banco-richiesta %s\n", qUtf8Printable(QCoreApplication::applicationVersion()));
         std::exit(0);
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -273,7 +273,7 @@ void Ripetizione::stampaRisultato(const RisultatoRichiesta &risultato)
         QStringList colonne;
         for (int c = 0; c < TestiTraffico::NumeroColonne; ++c)
             colonne << TestiTraffico::colonna(m_registro, e, c);
-        std::fprintf(stderr, "%s\n", qPrintable(colonne.join(u'\t')));
+        std::fprintf(stderr, "%s\n", qUtf8Printable(colonne.join(u'\t')));
     }
     m_primoEvento = m_registro.fineAssoluta();
 }

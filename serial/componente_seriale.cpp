@@ -183,10 +183,15 @@ void ComponenteSeriale::erroreApertura()
                 .arg(m_commPort)
                 .arg(m_dispositivo));
     }
+    // The system's own text usually ends with a full stop already.
+    QString perche = motivo.trimmed();
+    while (perche.endsWith(QLatin1Char('.')))
+        perche.chop(1);
     throw Errore(CodiceErrore::AperturaNonRiuscita,
-        QStringLiteral("Porta %1: impossibile aprire %2: %3.")
+        QStringLiteral("Porta %1: impossibile aprire %2 (%3). Controllare che l'adattatore "
+                       "sia collegato e che la porta scelta sia la sua.")
             .arg(m_commPort)
-            .arg(m_dispositivo, motivo));
+            .arg(m_dispositivo, perche));
 }
 
 void ComponenteSeriale::configura()
