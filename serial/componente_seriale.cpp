@@ -104,6 +104,15 @@ void ComponenteSeriale::setOutput(const QByteArray &dati)
     // Hand the bytes to the system now, so that they leave when the request writes them and not
     // whenever the event loop next runs.
     m_porta.flush();
+#ifdef Q_OS_WIN
+    // Windows takes one write at a time: bytes written while the write before them is still
+    // under way stay in Qt's buffer until the event loop sees that write end, and would leave
+    // late, into the pause. So each write is seen to its end here.
+    const auto limite = steady_clock::now() + 2 * tempoDiTrasmissione(m_porta.bytesToWrite())
+        + kMargineDrenaggio;
+    while (m_porta.bytesToWrite() > 0 && !m_guasto && steady_clock::now() < limite)
+        m_porta.waitForBytesWritten(millisecondiRestanti(limite));
+#endif
     if (m_guasto)
         throw *m_guasto;
     if (m_registro) {
