@@ -108,10 +108,7 @@ void ComponenteSeriale::setOutput(const QByteArray &dati)
     // Windows takes one write at a time: bytes written while the write before them is still
     // under way stay in Qt's buffer until the event loop sees that write end, and would leave
     // late, into the pause. So each write is seen to its end here.
-    const auto limite = steady_clock::now() + 2 * tempoDiTrasmissione(m_porta.bytesToWrite())
-        + kMargineDrenaggio;
-    while (m_porta.bytesToWrite() > 0 && !m_guasto && steady_clock::now() < limite)
-        m_porta.waitForBytesWritten(millisecondiRestanti(limite));
+    consegnaAlSistema(limiteDiUscita(m_porta.bytesToWrite()));
 #endif
     if (m_guasto)
         throw *m_guasto;
@@ -302,26 +299,39 @@ void ComponenteSeriale::attendiUscita()
     if (::ioctl(fd, TIOCOUTQ, &nelSistema) == 0)
         inCoda += nelSistema;
 #endif
-    const auto limite = steady_clock::now() + 2 * tempoDiTrasmissione(inCoda) + kMargineDrenaggio;
+    const auto limite = limiteDiUscita(inCoda);
+    if (!consegnaAlSistema(limite)) {
+        chiudiERegistra();
+        throw *m_guasto;
+    }
+    attendiCodaDelSistema(limite);
+}
 
+// The latest time by which that many bytes should have left: twice their time on the wire, and
+// a margin for the system.
+steady_clock::time_point ComponenteSeriale::limiteDiUscita(qint64 byte) const
+{
+    return steady_clock::now() + 2 * tempoDiTrasmissione(byte) + kMargineDrenaggio;
+}
+
+// Hands what Qt still holds to the system, waiting for room until the limit. False when the
+// port fails meanwhile: the caller reports it.
+bool ComponenteSeriale::consegnaAlSistema(steady_clock::time_point limite)
+{
     while (m_porta.bytesToWrite() > 0) {
         m_porta.flush();
-        if (m_guasto) {
-            chiudiERegistra();
-            throw *m_guasto;
-        }
-        if (m_porta.bytesToWrite() == 0)
-            break;
-        if (steady_clock::now() >= limite)
+        if (m_guasto)
+            return false;
+        if (m_porta.bytesToWrite() == 0 || steady_clock::now() >= limite)
             break;
 #ifdef Q_OS_WIN
         m_porta.waitForBytesWritten(millisecondiRestanti(limite));
 #else
-        pollfd attesa{fd, POLLOUT, 0};
+        pollfd attesa{int(m_porta.handle()), POLLOUT, 0};
         ::poll(&attesa, 1, millisecondiRestanti(limite));
 #endif
     }
-    attendiCodaDelSistema(limite);
+    return true;
 }
 
 void ComponenteSeriale::attendiCodaDelSistema([[maybe_unused]] steady_clock::time_point limite)

@@ -74,6 +74,8 @@ private:
     void attendiUscita();
     void chiudiERegistra();
     void attendiCodaDelSistema(std::chrono::steady_clock::time_point limite);
+    std::chrono::steady_clock::time_point limiteDiUscita(qint64 byte) const;
+    bool consegnaAlSistema(std::chrono::steady_clock::time_point limite);
     void raccogliRicevuti();
     void raccogliPrimaDellaChiusura();
     void accogli(const QByteArray &grezzi);
