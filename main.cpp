@@ -1,3 +1,4 @@
+#include "accessibilita.h"
 #include "aiuto_italiano.h"
 #include "finestra_principale.h"
 
@@ -64,6 +65,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("banco-seriale"));
     QApplication::setApplicationVersion(QStringLiteral(BANCO_VERSIONE));
     QGuiApplication::setDesktopFileName(QStringLiteral("it.bancoseriale.BancoSeriale"));
+    installaAccessibilita();
     FinestraPrincipale finestra;
     finestra.show();
     return app.exec();

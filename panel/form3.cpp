@@ -5,6 +5,7 @@
 #include "conversioni.h"
 #include "porte.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QFont>
 #include <QHelpEvent>
@@ -22,6 +23,12 @@ Form3::Form3(QWidget *parent)
         {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
             QStringLiteral("DejaVu Sans")});
     ui->setupUi(this);
+    // A selector's list and its text are announced with the selector's own name.
+    for (QComboBox *selettore :
+        {ui->Combo1, ui->Combo2, ui->Combo5, ui->ComboComando, ui->ComboIndirizzo}) {
+        selettore->lineEdit()->setAccessibleName(selettore->accessibleName());
+        selettore->view()->setAccessibleName(selettore->accessibleName());
+    }
     Comm1.setRegistro(&m_registro);
     m_sequenziatore.setRegistro(&m_registro);
     ui->Combo2->setFocus();

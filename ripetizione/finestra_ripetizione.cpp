@@ -68,10 +68,12 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     m_fermatiAlPrimoErrore->setObjectName(QStringLiteral("fermatiAlPrimoErrore"));
     m_file->setObjectName(QStringLiteral("fileRegistro"));
     m_file->setText(QStringLiteral("nessuno"));
+    m_file->setAccessibleName(QStringLiteral("File di registro (CSV)"));
     m_file->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_avvia->setObjectName(QStringLiteral("avvia"));
     m_ferma->setObjectName(QStringLiteral("ferma"));
     m_cifre->setObjectName(QStringLiteral("cifre"));
+    m_cifre->setAccessibleName(QStringLiteral("Cifre della ripetizione"));
     m_cifre->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto *scegli = new QPushButton(QStringLiteral("File di &registro…"), this);
@@ -90,12 +92,16 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     pulsanti->addStretch(1);
     pulsanti->addWidget(azzera);
 
-
     auto *colonna = new QVBoxLayout(this);
     colonna->addLayout(modulo);
     colonna->addLayout(pulsanti);
     colonna->addWidget(m_cifre);
     colonna->addWidget(m_grafico, 1);
+    // Tab goes as the window reads: the settings, then the buttons left to right.
+    QWidget *const ordine[]
+        = {m_pausa, m_quante, m_fermatiAlPrimoErrore, scegli, m_avvia, m_ferma, azzera};
+    for (size_t i = 1; i < std::size(ordine); ++i)
+        QWidget::setTabOrder(ordine[i - 1], ordine[i]);
 
     connect(m_avvia, &QPushButton::clicked, this, &FinestraRipetizione::avvia);
     connect(m_ferma, &QPushButton::clicked, this, &FinestraRipetizione::ferma);

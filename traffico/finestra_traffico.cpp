@@ -42,6 +42,10 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     resize(760, 420);
 
     m_tabella->setObjectName(QStringLiteral("tabellaTraffico"));
+    m_tabella->setAccessibleName(QStringLiteral("Traffico della linea"));
+    m_tabella->setAccessibleDescription(QStringLiteral(
+        "Ogni byte trasmesso e ricevuto, con istante, fase e impostazioni di linea, e il "
+        "risultato di ogni richiesta; la riga più recente è in fondo"));
     m_tabella->setModel(&m_modello);
     m_tabella->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tabella->setWordWrap(false);
@@ -71,6 +75,7 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     addAction(azioneSalva);
 
     auto *pulsanti = new QHBoxLayout;
+    m_stato->setAccessibleName(QStringLiteral("Eventi nel registro"));
     pulsanti->addWidget(m_stato, 1);
     pulsanti->addWidget(pulisci);
     pulsanti->addWidget(salva);

@@ -1,0 +1,146 @@
+#!/usr/bin/python3
+# The program as a screen reader meets it: through the accessibility tree (AT-SPI), on a private
+# session bus, with the windows opened through their menu items as a reader's user would. Every
+# window is announced as a window with its title, every object that takes focus has a name that
+# says what it is (not merely what it holds), tables name their columns, and the panel's eight
+# controls carry their captions.
+#
+# Run inside its own bus: dbus-run-session -- prova_accessibilita.py BANCO_SERIALE
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+PANNELLO = [
+    ("combo box", "Porta"),
+    ("combo box", "Baud"),
+    ("combo box", "Indirizzo Strumento"),
+    ("text", "Dato ricevuto"),
+    ("text", "Stringa ricevuta (hex)"),
+    ("combo box", "Tipo di comando"),
+    ("combo box", "Indirizzo memoria(Hex)"),
+    ("push button", "Invia comando"),
+]
+# Each secondary window and the menu item that opens it.
+VOCI = {"Traffico": "Traffico", "Ripeti": "Ripeti…"}
+# A list's items and a table's cells are named by what they show: that is what they are.
+NOMINATI_DAL_CONTENUTO = {"list item", "table cell"}
+
+fallite = []
+
+
+def verifica(condizione, messaggio):
+    if not condizione:
+        fallite.append(messaggio)
+
+
+def attendi_finche_vive(programma, cosa, condizione, secondi=60):
+    limite = time.monotonic() + secondi
+    while time.monotonic() < limite and programma.poll() is None:
+        trovato = condizione()
+        if trovato:
+            return trovato
+        time.sleep(0.05)
+    sys.exit(f"FALLITA: {cosa} non è comparso"
+             + (f" in {secondi} s" if programma.poll() is None else
+                f": il programma è uscito con {programma.returncode}"))
+
+
+def discendenti(oggetto):
+    for figlio in oggetto:
+        if figlio is None:
+            continue
+        yield figlio
+        yield from discendenti(figlio)
+
+
+def testo(oggetto):
+    try:
+        t = oggetto.queryText()
+        return t.getText(0, t.characterCount)
+    except NotImplementedError:
+        return None
+
+
+def valori(oggetto):
+    """What the object holds, in every form a reader may speak it."""
+    tenuti = {testo(oggetto)}
+    if oggetto.getRoleName() == "combo box":
+        tenuti |= {testo(f) for f in oggetto if f is not None}
+    try:
+        tenuti.add(str(int(oggetto.queryValue().currentValue)))
+    except NotImplementedError:
+        pass
+    return {v for v in tenuti if v}
+
+
+def finestre(applicazione):
+    return {f.name: f for f in applicazione if f is not None}
+
+
+def main():
+    cartella = tempfile.TemporaryDirectory()
+    ambiente = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
+                    BANCO_PORTA1=os.path.join(cartella.name, "nessuna"))
+    programma = subprocess.Popen([sys.argv[1]], env=ambiente)
+
+    def attendi(cosa, condizione):
+        return attendi_finche_vive(programma, cosa, condizione)
+
+    try:
+        applicazione = attendi("banco-seriale sul bus di accessibilità", lambda: next(
+            (a for a in pyatspi.Registry.getDesktop(0)
+             if a is not None and a.name == "banco-seriale"), None))
+        attendi("la finestra principale", lambda: "Banco Seriale" in finestre(applicazione))
+        principale = finestre(applicazione)["Banco Seriale"]
+        for titolo, nome in VOCI.items():
+            voce = attendi(f"la voce di menu {nome}", lambda: next(
+                (o for o in discendenti(principale)
+                 if o.getRoleName() == "menu item" and o.name == nome), None))
+            voce.queryAction().doAction(0)
+            attendi(f"la finestra {titolo}", lambda: titolo in finestre(applicazione))
+
+        aperte = finestre(applicazione)
+        for titolo, finestra in aperte.items():
+            verifica(finestra.getRoleName() in ("frame", "dialog"),
+                     f"{titolo}: annunciata come {finestra.getRoleName()}")
+            for o in discendenti(finestra):
+                ruolo = o.getRoleName()
+                if ruolo == "table":
+                    tabella = o.queryTable()
+                    colonne = [tabella.getColumnDescription(c) for c in range(tabella.nColumns)]
+                    verifica(o.name and all(colonne),
+                             f"{titolo}: tabella {o.name!r} con colonne {colonne}")
+                if (not o.getState().contains(pyatspi.STATE_FOCUSABLE)
+                        or ruolo in NOMINATI_DAL_CONTENUTO):
+                    continue
+                verifica(o.name and o.name not in valori(o),
+                         f"{titolo}: {ruolo} senza un nome che dica cos'è (nome {o.name!r})")
+
+        pannello = next(o for o in principale if o.getRoleName() == "filler")
+        messi_a_fuoco = [(o.getRoleName(), o.name) for o in discendenti(pannello)
+                         if o.getState().contains(pyatspi.STATE_FOCUSABLE)
+                         and o.parent.getRoleName() != "combo box"
+                         and o.getRoleName() not in NOMINATI_DAL_CONTENUTO]
+        verifica(sorted(messi_a_fuoco) == sorted(PANNELLO),
+                 f"i controlli del pannello: {messi_a_fuoco}")
+        descrizioni = [o.description for o in discendenti(pannello)
+                       if o.getRoleName() == "text" and o.name == "Dato ricevuto"]
+        verifica(any("decimale" in d for d in descrizioni),
+                 f"la descrizione di Dato ricevuto: {descrizioni}")
+    finally:
+        programma.terminate()
+        programma.wait(30)
+
+    for messaggio in fallite:
+        print(f"FALLITA: {messaggio}")
+    print(f"{0 if fallite else 1} passed, {1 if fallite else 0} failed")
+    return 1 if fallite else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
