@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -29,6 +30,7 @@ private slots:
     void chiusuraDuranteLaRichiesta_data();
     void chiusuraDuranteLaRichiesta();
     void rafficaLungaMostrataPerIntero();
+    void trafficoApertoESalvatoDallaTastiera_data();
     void trafficoApertoESalvatoDallaTastiera();
     void ripetizioneFermata_data();
     void ripetizioneFermata();
@@ -109,16 +111,27 @@ void TestFinestra::rafficaLungaMostrataPerIntero()
         finestra.findChild<QLineEdit *>(QStringLiteral("Text3"))->text(), QString::number(0xFEFF));
 }
 
+void TestFinestra::trafficoApertoESalvatoDallaTastiera_data()
+{
+    QTest::addColumn<QString>("nome");
+    QTest::addColumn<bool>("scritto");
+    QTest::newRow("file nuovo") << "traffico.csv" << true;
+    QTest::newRow("cartella che non c'è") << "manca/traffico.csv" << false;
+}
+
 // The operator's keys through the X server: Ctrl+T opens the traffic window, Ctrl+S there opens
-// the file dialog, and the file written holds the record, ending with the request's result. The
-// panel stands whole under the menu bar.
+// the file dialog, a whole path typed and Enter at once; the file written holds the record,
+// ending with the request's result, or a message says why there is none. The panel stands whole
+// under the menu bar.
 void TestFinestra::trafficoApertoESalvatoDallaTastiera()
 {
+    QFETCH(QString, nome);
+    QFETCH(bool, scritto);
     QApplication::setQuitOnLastWindowClosed(false);
     PeerPty peer;
     qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
     QTemporaryDir cartella;
-    const QString file = cartella.filePath(QStringLiteral("traffico.csv"));
+    const QString file = cartella.filePath(nome);
 
     FinestraPrincipale finestra;
     finestra.show();
@@ -135,16 +148,26 @@ void TestFinestra::trafficoApertoESalvatoDallaTastiera()
     QTRY_VERIFY(finestra.traffico().isActiveWindow());
     QCOMPARE(finestra.traffico().windowTitle(), QStringLiteral("Traffico"));
     QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {"key", "ctrl+s"}), 0);
+    // The keys go where the operator's would: to the name field of the dialog once it has the
+    // focus. Typed into a dialog that is not yet active, they leave the folders of the path
+    // selected in its list, and the dialog opens the last of them instead of saving.
     QFileDialog *dialogo = nullptr;
-    QTRY_VERIFY((dialogo = finestra.traffico().findChild<QFileDialog *>()) && dialogo->isVisible());
-    QVERIFY(QTest::qWaitForWindowExposed(dialogo));
-    auto *nome = dialogo->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    QVERIFY(nome);
-    nome->selectAll();
-    QTest::keyClicks(nome, file);
-    // The dialog's own acceptance: its button may still read "Open" while it lists the folder.
-    static_cast<QDialog *>(dialogo)->accept();
+    QTRY_VERIFY((dialogo = finestra.traffico().findChild<QFileDialog *>())
+        && dialogo->isActiveWindow()
+        && dialogo->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->hasFocus());
+    for (const QStringList &tasti : {QStringList{"key", "ctrl+a"},
+             QStringList{"type", file}, QStringList{"key", "Return"}})
+        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), tasti), 0);
 
+    if (!scritto) {
+        QMessageBox *messaggio = nullptr;
+        QTRY_VERIFY((messaggio = finestra.traffico().findChild<QMessageBox *>(
+                         QStringLiteral("erroreSalvataggio")))
+            && messaggio->isVisible());
+        QVERIFY(messaggio->text().contains(QDir::toNativeSeparators(file)));
+        QVERIFY(!QFile::exists(file));
+        return;
+    }
     QTRY_VERIFY(QFile::exists(file));
     QFile letto(file);
     QVERIFY(letto.open(QIODevice::ReadOnly));
