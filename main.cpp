@@ -30,6 +30,7 @@ BANCO_PORTA1=/tmp/porta1 banco-seriale. Senza finestra: banco-richiesta.)";
 std::optional<int> leggiOpzioni(int argc, char *argv[])
 {
     QCoreApplication applicazione(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("banco-seriale"));
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescrizione));
     const QCommandLineOption aiuto({"h", "help"}, QStringLiteral("Mostra questo aiuto."));

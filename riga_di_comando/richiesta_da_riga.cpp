@@ -1,7 +1,9 @@
 #include "richiesta_da_riga.h"
 
 #include "aiuto_italiano.h"
+#include "componente_seriale.h"
 #include "errore.h"
+#include "module2.h"
 #include "testi_traffico.h"
 
 #include <QCommandLineParser>
@@ -32,7 +34,7 @@ const char kStatiDiUscita[] = R"(
 Stato di uscita:
   0  ogni richiesta ha avuto risposta
   1  almeno una richiesta è rimasta senza risposta
-  2  opzione o valore non valido: nulla è stato inviato
+  2  opzione o valore non valido: nulla è stato inviato né stampato
   3  la porta non si apre o si è persa
 )";
 
@@ -165,6 +167,17 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return {};
     }
     opzioni.traffico = parser.isSet(traffico);
+
+    // A text the request could not use is an option like any other: refused before anything
+    // is sent or printed, so that standard output holds readings only.
+    try {
+        const PannelloDiTesti pannello(opzioni.testi);
+        ComponenteSeriale chiusa;
+        Module2(pannello, chiusa).verificaPannello();
+    } catch (const Errore &rifiutato) {
+        errore(QStringLiteral("errore %1: %2").arg(rifiutato.numero()).arg(rifiutato.descrizione()));
+        return {};
+    }
     return opzioni;
 }
 

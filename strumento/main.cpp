@@ -209,6 +209,7 @@ void registra(const QString &riga)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("strumento-virtuale"));
     const Opzioni opzioni = leggiOpzioni(app.arguments());
 
     // Ready for Ctrl+C and SIGTERM before anything is announced, so that a stop that follows the

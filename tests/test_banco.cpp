@@ -250,6 +250,8 @@ private slots:
     void rigaDiComando_data();
     void rigaDiComando();
     void rigaDiComandoFermataDaCtrlC();
+    void usoNominaIlProgramma_data();
+    void usoNominaIlProgramma();
     void ripetizioneConGuasti();
 
 private:
@@ -417,9 +419,13 @@ void TestBanco::rigaDiComando_data()
         << QStringList{} << QStringList{"--guasto", "nessuna-risposta"} << 1
         << "nessuna risposta | 0 | "
         << "" << richiesta;
-    QTest::newRow("valore non valido: 2, nulla sulla linea")
-        << QStringList{"--memoria", "12345"} << QStringList{} << 2 << "errore 6 |  | "
-        << "Indirizzo memoria"
+    QTest::newRow("valore non valido: 2, nulla sulla linea né sull'uscita")
+        << QStringList{"--memoria", "12345", "--formato", "csv"} << QStringList{} << 2 << ""
+        << "errore 6: Indirizzo memoria"
+        << "";
+    QTest::newRow("velocità non valida: 2")
+        << QStringList{"--baud", "veloce"} << QStringList{} << 2 << ""
+        << "errore 2"
         << "";
     QTest::newRow("opzione sconosciuta: 2")
         << QStringList{"--velocita", "9600"} << QStringList{} << 2 << ""
@@ -461,7 +467,9 @@ void TestBanco::rigaDiComando()
 
     const qsizetype formato = opzioni.indexOf("--formato");
     const QByteArray uscita = comando.readAllStandardOutput();
-    if (!risultato.isEmpty())
+    if (risultato.isEmpty())
+        QCOMPARE(uscita, QByteArray()); // a script reads no reading
+    else
         QCOMPARE(risultatoStampato(formato < 0 ? "testo" : opzioni[formato + 1].toLower(), uscita),
             risultato);
     const QString errori = QString::fromUtf8(comando.readAllStandardError());
@@ -471,6 +479,28 @@ void TestBanco::rigaDiComando()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray sistema = file.readAll();
     QVERIFY(!sistema.contains("Qt6Gui") && !sistema.contains("X11-unix"));
+}
+
+void TestBanco::usoNominaIlProgramma_data()
+{
+    QTest::addColumn<QString>("programma");
+    QTest::addColumn<QString>("nome");
+    QTest::newRow("banco-seriale") << BANCO_PROGRAMMA << "banco-seriale";
+    QTest::newRow("banco-richiesta") << BANCO_RICHIESTA << "banco-richiesta";
+    QTest::newRow("strumento-virtuale") << BANCO_STRUMENTO << "strumento-virtuale";
+}
+
+// Started by its full path, each program's help names it as one types it.
+void TestBanco::usoNominaIlProgramma()
+{
+    QFETCH(QString, programma);
+    QFETCH(QString, nome);
+    QProcess aiuto;
+    aiuto.start(programma, {"--help"});
+    QVERIFY(aiuto.waitForFinished(20000));
+    QCOMPARE(aiuto.exitCode(), 0);
+    QCOMPARE(aiuto.readAllStandardOutput().split('\n').first(),
+        QStringLiteral("Uso: %1 [opzioni]").arg(nome).toUtf8());
 }
 
 // Ctrl+C ends a repetition after the request in flight, with the summary, the port drained.
