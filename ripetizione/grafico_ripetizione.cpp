@@ -69,10 +69,11 @@ GraficoRipetizione::GraficoRipetizione(const StatisticheRipetizione &statistiche
     d->grafico->addSeries(d->valori);
     d->grafico->addSeries(d->latenze);
     d->grafico->addSeries(d->mancate);
-    d->tempo->setTitleText(QStringLiteral("s"));
-    d->tempo->setLabelFormat(QStringLiteral("%.0f"));
-    d->assiValori->setLabelFormat(QStringLiteral("%g"));
-    d->assiLatenze->setLabelFormat(QStringLiteral("%.2f"));
+    d->tempo->setTitleText(QStringLiteral("tempo (s)"));
+    d->assiValori->setTitleText(QStringLiteral("valore (decimale)"));
+    d->assiLatenze->setTitleText(QStringLiteral("latenza (ms)"));
+    for (QValueAxis *asse : {d->tempo, d->assiValori, d->assiLatenze})
+        asse->setLabelFormat(QStringLiteral("%g"));
     d->grafico->addAxis(d->tempo, Qt::AlignBottom);
     d->grafico->addAxis(d->assiValori, Qt::AlignLeft);
     d->grafico->addAxis(d->assiLatenze, Qt::AlignRight);
@@ -136,8 +137,12 @@ void GraficoRipetizione::aggiorna()
     const double minimo = s.valoreMinimo().value_or(0);
     const double massimo = s.valoreMassimo().value_or(1);
     const double margine = std::max(1.0, (massimo - minimo) * 0.1);
-    d->assiValori->setRange(minimo - margine, massimo + margine);
+    // The words are unsigned: the axis starts at 0 at the lowest, and its ticks fall on round
+    // numbers.
+    d->assiValori->setRange(std::max(0.0, minimo - margine), massimo + margine);
+    d->assiValori->applyNiceNumbers();
     d->assiLatenze->setRange(0, std::max(0.1, s.latenzaMassimaUs().value_or(0) / 1000.0 * 1.1));
+    d->assiLatenze->applyNiceNumbers();
 
     double primo = 0, ultimo = 1;
     bool vuoto = true;
@@ -149,6 +154,7 @@ void GraficoRipetizione::aggiorna()
         vuoto = false;
     }
     d->tempo->setRange(primo, std::max(ultimo, primo + 1));
+    d->tempo->applyNiceNumbers();
 
     d->valori->replace(comeLista(d->puntiValori));
     d->latenze->replace(comeLista(d->puntiLatenze));
