@@ -40,27 +40,34 @@ void Sequenziatore::richiesta()
     m_annullata = false;
     if (m_registro)
         m_registro->iniziaRichiesta();
-    std::optional<quint16> valore;
-    std::optional<Errore> fermata;
-    try {
-        eseguiRichiesta(valore);
-    } catch (const Errore &errore) {
-        fermata = errore;
-    }
+    const Esito esito = eseguiRichiesta();
     m_inCorso = false;
+    const std::optional<Errore> &fermata = esito.fermata;
     if (m_registro) {
         if (fermata)
             m_registro->errore(fermata->numero(), fermata->descrizione());
         m_registro->terminaRichiesta(
-            m_modulo.testiUsati(), valore, fermata ? fermata->numero() : 0, m_annullata);
+            m_modulo.testiUsati(), esito.valore, fermata ? fermata->numero() : 0, m_annullata);
     }
     if (fermata)
         emit errore(fermata->numero(), fermata->descrizione());
 }
 
-// The value is set only when the request runs to its end. It is an argument rather than the
-// result: GCC 12 at -O2 left an optional assigned from a call that throws engaged with garbage.
-void Sequenziatore::eseguiRichiesta(std::optional<quint16> &valore)
+// Each way out builds the whole outcome where the request ends: no variable assigned from a
+// call that may throw is read after the throw. GCC 12 at -O1 and above drops the initialisation
+// of such a variable when the assignment is a call that throws (its dead-store elimination
+// misses the path through the handler), so an optional assigned from the phases read as
+// engaged with whatever the stack held: the garbage value once recorded for failed requests.
+Sequenziatore::Esito Sequenziatore::eseguiRichiesta()
+{
+    try {
+        return {eseguiFasi(), std::nullopt};
+    } catch (const Errore &errore) {
+        return {std::nullopt, errore};
+    }
+}
+
+std::optional<quint16> Sequenziatore::eseguiFasi()
 {
     m_pannello.impostaTesto(Campo::Text1, QString());
     m_modulo.verificaPannello();
@@ -68,27 +75,27 @@ void Sequenziatore::eseguiRichiesta(std::optional<quint16> &valore)
     fase(1);
     m_modulo.InviaByte55();
     if (!pausa(1))
-        return;
+        return std::nullopt;
     fase(2);
     m_modulo.InviaIndirizzoStrumento();
     if (!pausa(2))
-        return;
+        return std::nullopt;
     fase(3);
     m_modulo.InviaTipoComando();
     if (!pausa(3))
-        return;
+        return std::nullopt;
     fase(4);
     m_modulo.InviaByte0002();
     if (!pausa(4))
-        return;
+        return std::nullopt;
     fase(5);
     m_modulo.InviaIndirizzoMemoria();
     if (!pausa(5))
-        return;
+        return std::nullopt;
 
     const quint16 decodificato = decodificaRisposta(m_pannello.testo(Campo::Text1));
     m_pannello.impostaTesto(Campo::Text3, QString::number(decodificato));
-    valore = decodificato;
+    return decodificato;
 }
 
 void Sequenziatore::fase(int numero)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "errore.h"
 #include "module2.h"
 
 #include <QObject>
@@ -52,8 +53,16 @@ signals:
     void pausaTerminata(std::chrono::nanoseconds durata);
 
 private:
-    // Sets the decoded value when the request ends; not if the window closed during it.
-    void eseguiRichiesta(std::optional<quint16> &valore);
+    // How a request ended: with the value decoded, with the error that stopped it, or with
+    // neither when the window closed during it.
+    struct Esito
+    {
+        std::optional<quint16> valore;
+        std::optional<Errore> fermata;
+    };
+    Esito eseguiRichiesta();
+    // The five phases and the decoding. Throws Errore.
+    std::optional<quint16> eseguiFasi();
     void fase(int numero);
     [[nodiscard]] bool pausa(int fase);
     static void svegliaPausa();

@@ -3,6 +3,19 @@
 
 #include <QTest>
 
+namespace {
+
+// Leaves the stack below the caller full of a pattern that no fresh variable holds, so that a
+// variable the request reads without having set shows as a value rather than as a lucky zero.
+Q_NEVER_INLINE void sporcaLoStack()
+{
+    volatile unsigned char sporco[16384];
+    for (volatile unsigned char &byte : sporco)
+        byte = 0xAB;
+}
+
+} // namespace
+
 class TestRichiesta : public QObject
 {
     Q_OBJECT
@@ -100,6 +113,7 @@ void TestRichiesta::richieste()
         quandoRicevuti(this, *banco.peer, azione.section(u':', 0, 0).toInt(),
             [&banco, azione] { banco.esegui(azione.section(u':', 1).trimmed()); });
     }
+    sporcaLoStack();
     banco.sequenziatore.Command1_Click();
 
     QCOMPARE(banco.ultimoErrore(), errore);
