@@ -54,10 +54,10 @@ void Sequenziatore::richiesta()
 }
 
 // Each way out builds the whole outcome where the request ends: no variable assigned from a
-// call that may throw is read after the throw. GCC 12 at -O1 and above drops the initialisation
-// of such a variable when the assignment is a call that throws (its dead-store elimination
-// misses the path through the handler), so an optional assigned from the phases read as
-// engaged with whatever the stack held: the garbage value once recorded for failed requests.
+// call that may throw is read after the throw. GCC 12 at -O1 and above can drop the
+// initialisation of such a variable (its dead-store elimination misses the path through the
+// handler): an optional assigned from the phases then read as engaged with whatever the stack
+// held, the garbage value once recorded for failed requests.
 Sequenziatore::Esito Sequenziatore::eseguiRichiesta()
 {
     try {

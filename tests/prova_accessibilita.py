@@ -2,8 +2,9 @@
 # The program as a screen reader meets it: through the accessibility tree (AT-SPI), on a private
 # session bus, with the windows opened through their menu items as a reader's user would. Every
 # window is announced as a window with its title, every object that takes focus has a name that
-# says what it is (not merely what it holds), tables name their columns, and the panel's eight
-# controls carry their captions.
+# says what it is (not merely what it holds), tables name their columns, and Tab, pressed
+# through the X server, goes round each window's controls in reading order: the panel's eight
+# by their captions.
 #
 # Run inside its own bus: dbus-run-session -- prova_accessibilita.py BANCO_SERIALE
 
@@ -15,16 +16,15 @@ import time
 
 import pyatspi
 
-PANNELLO = [
-    ("combo box", "Porta"),
-    ("combo box", "Baud"),
-    ("combo box", "Indirizzo Strumento"),
-    ("text", "Dato ricevuto"),
-    ("text", "Stringa ricevuta (hex)"),
-    ("combo box", "Tipo di comando"),
-    ("combo box", "Indirizzo memoria(Hex)"),
-    ("push button", "Invia comando"),
-]
+# Each window, and what Tab visits in it, in order, by name.
+GIRI_DI_TAB = {
+    "Banco Seriale": ["Baud", "Porta", "Indirizzo Strumento", "Invia comando",
+                      "Stringa ricevuta (hex)", "Tipo di comando", "Indirizzo memoria(Hex)",
+                      "Dato ricevuto"],
+    "Traffico": ["Traffico della linea", "Pulisci", "Salva…"],
+    "Ripeti": ["Pausa fra le richieste:", "Quante richieste:", "fermati al primo errore",
+               "File di registro…", "Avvia", "Azzera"],
+}
 # Each secondary window and the menu item that opens it.
 VOCI = {"Traffico": "Traffico", "Ripeti": "Ripeti…"}
 # A list's items and a table's cells are named by what they show: that is what they are.
@@ -78,6 +78,25 @@ def valori(oggetto):
     return {v for v in tenuti if v}
 
 
+def a_fuoco(finestra):
+    return next((o.name for o in discendenti(finestra)
+                 if o.getState().contains(pyatspi.STATE_FOCUSED)), None)
+
+
+def giro_di_tab(titolo, finestra, quanti, attendi):
+    """The names that take the focus, one Tab after another, from where the focus is."""
+    identita = subprocess.check_output(
+        ["xdotool", "search", "--sync", "--name", f"^{titolo}$"], text=True).split()[0]
+    subprocess.check_call(["xdotool", "windowfocus", "--sync", identita])
+    visti = [attendi(f"il fuoco in {titolo}", lambda: a_fuoco(finestra))]
+    for _ in range(quanti):
+        subprocess.check_call(["xdotool", "key", "Tab"])
+        visti.append(attendi(f"il fuoco dopo {visti[-1]}",
+                             lambda: (a_fuoco(finestra) or visti[-1]) != visti[-1]
+                             and a_fuoco(finestra)))
+    return visti
+
+
 def finestre(applicazione):
     return {f.name: f for f in applicazione if f is not None}
 
@@ -121,13 +140,13 @@ def main():
                 verifica(o.name and o.name not in valori(o),
                          f"{titolo}: {ruolo} senza un nome che dica cos'è (nome {o.name!r})")
 
+        for titolo, giro in GIRI_DI_TAB.items():
+            visti = giro_di_tab(titolo, aperte[titolo], len(giro), attendi)
+            inizio = giro.index(visti[0]) if visti[0] in giro else 0
+            verifica(visti == (giro[inizio:] + giro[:inizio + 1]),
+                     f"{titolo}: Tab visita {visti} invece di {giro}")
+
         pannello = next(o for o in principale if o.getRoleName() == "filler")
-        messi_a_fuoco = [(o.getRoleName(), o.name) for o in discendenti(pannello)
-                         if o.getState().contains(pyatspi.STATE_FOCUSABLE)
-                         and o.parent.getRoleName() != "combo box"
-                         and o.getRoleName() not in NOMINATI_DAL_CONTENUTO]
-        verifica(sorted(messi_a_fuoco) == sorted(PANNELLO),
-                 f"i controlli del pannello: {messi_a_fuoco}")
         descrizioni = [o.description for o in discendenti(pannello)
                        if o.getRoleName() == "text" and o.name == "Dato ricevuto"]
         verifica(any("decimale" in d for d in descrizioni),

@@ -49,6 +49,8 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     m_tabella->setModel(&m_modello);
     m_tabella->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tabella->setWordWrap(false);
+    // Tab leaves the table for the buttons; the arrows move within it.
+    m_tabella->setTabKeyNavigation(false);
     m_tabella->setAlternatingRowColors(false);
     m_tabella->verticalHeader()->hide();
     m_tabella->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
