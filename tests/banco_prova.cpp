@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <vector>
+
 using namespace std::chrono_literals;
 
 const QString kRichiestaIniziale = QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08");
@@ -39,7 +41,33 @@ void Banco::ricollega()
 
 QString Banco::sullaLinea() const
 {
-    return comeTesto(peer->gruppi(50ms));
+    return ::sullaLinea(*peer, registro);
+}
+
+// The peer's own clock does not say where a phase ends: it stamps a byte when its thread reads
+// it, and on a busy machine that lags the line by whatever the scheduler makes it wait, so that
+// 0x55 and the address once read less than 50 ms apart although they left 100 ms apart. The bytes are the
+// line's; where each phase ends is what the program recorded as it wrote them. The newest
+// bytes of the record are the ones the peer has, since a peer plugged in later saw only those.
+QString sullaLinea(const PeerPty &peer, const RegistroTraffico &registro)
+{
+    const QByteArray linea = peer.ricevuti();
+    std::vector<const RegistroTraffico::Evento *> scritti;
+    for (qsizetype i = registro.size() - 1; i >= 0 && qsizetype(scritti.size()) < linea.size(); --i) {
+        if (registro.evento(i).tipo == TipoEvento::Trasmesso)
+            scritti.insert(scritti.begin(), &registro.evento(i));
+    }
+    const qsizetype daSolo = linea.size() - qsizetype(scritti.size()); // bytes with no record
+    QList<QByteArray> gruppi;
+    for (qsizetype i = 0; i < linea.size(); ++i) {
+        const RegistroTraffico::Evento *e = i < daSolo ? nullptr : scritti[size_t(i - daSolo)];
+        const RegistroTraffico::Evento *prima
+            = i <= daSolo ? nullptr : scritti[size_t(i - daSolo - 1)];
+        if (i == 0 || (e && (!prima || e->richiesta != prima->richiesta || e->fase != prima->fase)))
+            gruppi.append(QByteArray());
+        gruppi.last().append(linea[i]);
+    }
+    return comeTesto(gruppi);
 }
 
 void Banco::esegui(const QString &azione)

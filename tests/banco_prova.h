@@ -49,6 +49,9 @@ struct Banco
     void esegui(const QString &azione);
 };
 
+// What reached the peer, split into the phases the program wrote it in: "55 | 00 00 | 00 ...".
+QString sullaLinea(const PeerPty &peer, const RegistroTraffico &registro);
+
 // The rows of a CSV text as RFC 4180 has them, with the mark that keeps a text from being read as
 // a formula taken off again.
 QList<QStringList> leggiCsv(const QByteArray &csv);

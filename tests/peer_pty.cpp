@@ -62,10 +62,8 @@ void PeerPty::leggi()
             const ssize_t letti = ::read(m_master, blocco, sizeof blocco);
             if (letti <= 0)
                 continue;
-            const auto adesso = std::chrono::steady_clock::now();
             std::lock_guard blocca(m_mutex);
-            for (ssize_t i = 0; i < letti; ++i)
-                m_ricevuti.emplace_back(adesso, blocco[i]);
+            m_ricevuti.append(blocco, letti);
         } else if (attese[0].revents != 0) {
             // No opener on the terminal's side for a moment: wait for the program to reopen it.
             ::poll(nullptr, 0, 1);
@@ -92,22 +90,7 @@ void PeerPty::scrivi(const QByteArray &dati)
 QByteArray PeerPty::ricevuti() const
 {
     std::lock_guard blocca(m_mutex);
-    QByteArray dati;
-    for (const auto &[quando, byte] : m_ricevuti)
-        dati.append(byte);
-    return dati;
-}
-
-QList<QByteArray> PeerPty::gruppi(std::chrono::milliseconds pausaMinima) const
-{
-    std::lock_guard blocca(m_mutex);
-    QList<QByteArray> gruppi;
-    for (std::size_t i = 0; i < m_ricevuti.size(); ++i) {
-        if (i == 0 || m_ricevuti[i].first - m_ricevuti[i - 1].first >= pausaMinima)
-            gruppi.append(QByteArray());
-        gruppi.last().append(m_ricevuti[i].second);
-    }
-    return gruppi;
+    return m_ricevuti;
 }
 
 QString comeTesto(const QList<QByteArray> &gruppi)

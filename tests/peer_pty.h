@@ -6,14 +6,12 @@
 
 #include <atomic>
 #include <functional>
-#include <chrono>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // The far end of a pseudo-terminal, standing in for an instrument: the program opens the
-// terminal's device, the peer sees every byte the program writes and when it arrived, and writes
-// bytes back. Closing the peer hangs the line up, as unplugging an adapter does.
+// terminal's device, the peer sees every byte the program writes, in order, and writes bytes
+// back. Closing the peer hangs the line up, as unplugging an adapter does.
 class QObject;
 
 class PeerPty
@@ -30,9 +28,6 @@ public:
     // when its event loop runs.
     void scrivi(const QByteArray &dati);
     QByteArray ricevuti() const;
-
-    // The bytes received, split wherever the line stayed silent for at least pausaMinima.
-    QList<QByteArray> gruppi(std::chrono::milliseconds pausaMinima) const;
 
     // A peer that stops reading: what the program writes piles up in the line.
     void sospendiLettura() { m_sospeso = true; }
@@ -51,7 +46,7 @@ private:
     std::thread m_lettore;
     std::thread m_scrittore;
     mutable std::mutex m_mutex;
-    std::vector<std::pair<std::chrono::steady_clock::time_point, char>> m_ricevuti;
+    QByteArray m_ricevuti;
 };
 
 // "55 | 00 00 | 00" for a list of groups: easy to compare and to read in a failure.

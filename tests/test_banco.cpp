@@ -244,7 +244,6 @@ private slots:
     void initTestCase();
     void richiestaInizialeSullaLinea();
     void richiestaSceltaNellaFinestra();
-    void strumentoCheNonRisponde();
     void strumentoCheSiScollega();
     void strumentoSiFermaPulito();
     void rigaDiComando_data();
@@ -313,19 +312,6 @@ void TestBanco::richiestaSceltaNellaFinestra()
     QVERIFY2(richiesta.endsWith(u"risposta: 06"), qPrintable(richiesta));
     QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kStringaRicevuta), QStringLiteral(" 6"), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("6"), 10000);
-}
-
-void TestBanco::strumentoCheNonRisponde()
-{
-    StrumentoInProva strumento;
-    QVERIFY(strumento.avvia(porta(), {"--guasto", "nessuna-risposta"}));
-    ProgrammaInProva programma;
-    QVERIFY(programma.avvia(porta(), traccia()));
-
-    QVERIFY(programma.clic(kInviaComando));
-    QVERIFY(strumento.attendiRiga("richiesta").endsWith(u"nessuna risposta"));
-    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kDatoRicevuto), QStringLiteral("0"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(programma.leggi(kStringaRicevuta), QString(), 10000);
 }
 
 // The instrument answers once and hangs up, as an adapter pulled out: the next request is

@@ -1,3 +1,4 @@
+#include "banco_prova.h"
 #include "form3.h"
 #include "peer_pty.h"
 
@@ -17,16 +18,6 @@ template<typename T = QWidget> T *controllo(Form3 &finestra, const char *nome)
     if (!trovato)
         qFatal("the window has no control %s", nome);
     return trovato;
-}
-
-// The control that holds the focus, named as the panel names it (an editable combo's focus is on
-// its edit field).
-QString nomeDelFuoco()
-{
-    QWidget *fuoco = QApplication::focusWidget();
-    if (fuoco && qobject_cast<QComboBox *>(fuoco->parentWidget()))
-        fuoco = fuoco->parentWidget();
-    return fuoco ? fuoco->objectName() : QString();
 }
 
 // With no window manager on the X server, the window becomes active only when it asks to.
@@ -53,7 +44,6 @@ private slots:
     void cleanup();
     void testiEdElenchiIniziali_data();
     void testiEdElenchiIniziali();
-    void cicloDelleSchede();
     void testoScrittoUsatoComeScritto_data();
     void testoScrittoUsatoComeScritto();
     void ridimensionareNonSpostaNulla();
@@ -121,24 +111,6 @@ void TestPannello::testiEdElenchiIniziali()
     }
 }
 
-// The baud rate comes before the port number, and the focus starts on it.
-void TestPannello::cicloDelleSchede()
-{
-    Form3 finestra;
-    mostra(finestra);
-    QVERIFY(QTest::qWaitForWindowActive(&finestra));
-    QTRY_COMPARE(nomeDelFuoco(), QStringLiteral("Combo2"));
-
-    QStringList visitati;
-    for (int i = 0; i < 8; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visitati.append(nomeDelFuoco());
-    }
-    QCOMPARE(visitati,
-        (QStringList{"Combo1", "Combo5", "Command1", "Text1", "ComboComando", "ComboIndirizzo",
-            "Text3", "Combo2"}));
-}
-
 void TestPannello::testoScrittoUsatoComeScritto_data()
 {
     QTest::addColumn<QString>("nome");
@@ -169,8 +141,7 @@ void TestPannello::testoScrittoUsatoComeScritto()
     QCOMPARE(finestra.testo(nome == u"Combo1" ? Campo::Combo1 : Campo::Combo2), testo);
 
     QTest::mouseClick(controllo(finestra, "Command1"), Qt::LeftButton);
-    QCOMPARE(comeTesto(peer.gruppi(std::chrono::milliseconds(50))),
-        QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08"));
+    QCOMPARE(sullaLinea(peer, finestra.registro()), QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08"));
     QCOMPARE(finestra.comm1().Settings(), impostazioni);
     QCOMPARE(finestra.comm1().CommPort(), qint16(testo.toInt() > 100 ? 1 : testo.toInt()));
 }
