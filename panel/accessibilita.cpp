@@ -12,8 +12,7 @@ class SelettoreAccessibile : public QAccessibleWidget
 public:
     explicit SelettoreAccessibile(QComboBox *selettore)
         : QAccessibleWidget(selettore, QAccessible::ComboBox)
-    {
-    }
+    { }
 
     QString text(QAccessible::Text tipo) const override
     {
@@ -91,9 +90,8 @@ public:
 
     QAccessible::Role role() const override
     {
-        return widget()->isWindow() && widget()->windowType() == Qt::Window
-            ? QAccessible::Window
-            : QAccessible::Client;
+        return widget()->isWindow() && widget()->windowType() == Qt::Window ? QAccessible::Window
+                                                                            : QAccessible::Client;
     }
 };
 

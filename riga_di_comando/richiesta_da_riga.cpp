@@ -175,7 +175,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         ComponenteSeriale chiusa;
         Module2(pannello, chiusa).verificaPannello();
     } catch (const Errore &rifiutato) {
-        errore(QStringLiteral("errore %1: %2").arg(rifiutato.numero()).arg(rifiutato.descrizione()));
+        errore(
+            QStringLiteral("errore %1: %2").arg(rifiutato.numero()).arg(rifiutato.descrizione()));
         return {};
     }
     return opzioni;

@@ -44,16 +44,18 @@ QString Banco::sullaLinea() const
     return ::sullaLinea(*peer, registro);
 }
 
-// The peer's own clock does not say where a phase ends: it stamps a byte when its thread reads
-// it, and on a busy machine that lags the line by whatever the scheduler makes it wait, so that
-// 0x55 and the address once read less than 50 ms apart although they left 100 ms apart. The bytes are the
-// line's; where each phase ends is what the program recorded as it wrote them. The newest
-// bytes of the record are the ones the peer has, since a peer plugged in later saw only those.
+// The peer's own clock does not say where a phase ends: it could only stamp a byte when its
+// thread reads it, and on a busy machine that lags the line by whatever the scheduler makes it
+// wait (0x55 and the address once read less than 50 ms apart although they left 100 ms apart).
+// The bytes are the line's; where each phase ends is what the program recorded as it wrote
+// them. The newest bytes of the record are the ones the peer has, since a peer plugged in later
+// saw only those.
 QString sullaLinea(const PeerPty &peer, const RegistroTraffico &registro)
 {
     const QByteArray linea = peer.ricevuti();
     std::vector<const RegistroTraffico::Evento *> scritti;
-    for (qsizetype i = registro.size() - 1; i >= 0 && qsizetype(scritti.size()) < linea.size(); --i) {
+    for (qsizetype i = registro.size() - 1; i >= 0 && qsizetype(scritti.size()) < linea.size();
+         --i) {
         if (registro.evento(i).tipo == TipoEvento::Trasmesso)
             scritti.insert(scritti.begin(), &registro.evento(i));
     }

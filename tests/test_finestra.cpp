@@ -155,8 +155,8 @@ void TestFinestra::trafficoApertoESalvatoDallaTastiera()
     QTRY_VERIFY((dialogo = finestra.traffico().findChild<QFileDialog *>())
         && dialogo->isActiveWindow()
         && dialogo->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->hasFocus());
-    for (const QStringList &tasti : {QStringList{"key", "ctrl+a"},
-             QStringList{"type", file}, QStringList{"key", "Return"}})
+    for (const QStringList &tasti :
+        {QStringList{"key", "ctrl+a"}, QStringList{"type", file}, QStringList{"key", "Return"}})
         QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), tasti), 0);
 
     if (!scritto) {

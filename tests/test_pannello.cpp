@@ -141,7 +141,8 @@ void TestPannello::testoScrittoUsatoComeScritto()
     QCOMPARE(finestra.testo(nome == u"Combo1" ? Campo::Combo1 : Campo::Combo2), testo);
 
     QTest::mouseClick(controllo(finestra, "Command1"), Qt::LeftButton);
-    QCOMPARE(sullaLinea(peer, finestra.registro()), QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08"));
+    QCOMPARE(
+        sullaLinea(peer, finestra.registro()), QStringLiteral("55 | 00 00 | 00 | 00 02 | 00 08"));
     QCOMPARE(finestra.comm1().Settings(), impostazioni);
     QCOMPARE(finestra.comm1().CommPort(), qint16(testo.toInt() > 100 ? 1 : testo.toInt()));
 }
