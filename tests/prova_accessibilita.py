@@ -86,7 +86,7 @@ def a_fuoco(finestra):
 def giro_di_tab(titolo, finestra, quanti, attendi):
     """The names that take the focus, one Tab after another, from where the focus is."""
     identita = subprocess.check_output(
-        ["xdotool", "search", "--sync", "--name", f"^{titolo}$"], text=True).split()[0]
+        ["xdotool", "search", "--sync", "--onlyvisible", "--name", f"^{titolo}$"], text=True).split()[0]
     subprocess.check_call(["xdotool", "windowfocus", "--sync", identita])
     visti = [attendi(f"il fuoco in {titolo}", lambda: a_fuoco(finestra))]
     for _ in range(quanti):
