@@ -35,7 +35,8 @@ Stato di uscita:
   0  ogni richiesta ha avuto risposta
   1  almeno una richiesta è rimasta senza risposta
   2  opzione o valore non valido: nulla è stato inviato né stampato
-  3  la porta non si apre o si è persa
+  3  la porta non si apre o si è persa, anche per una sola delle richieste
+     (senza --fermati-al-primo-errore la ripetizione la riprova a ogni richiesta)
 )";
 
 void errore(const QString &messaggio)
@@ -100,8 +101,11 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     const QCommandLineOption traffico(QStringLiteral("traffico"),
         QStringLiteral("Stampa sull'errore standard il traffico di ogni richiesta: ogni byte "
                        "con istante, fase e impostazioni di linea."));
+    const QCommandLineOption fermatiAlPrimoErrore(QStringLiteral("fermati-al-primo-errore"),
+        QStringLiteral("Si ferma al primo errore. Senza, un errore viene contato e la "
+                       "richiesta successiva riprova la porta, non prima di 100 ms."));
     parser.addOptions({aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti,
-        intervallo, formato, traffico});
+        intervallo, formato, traffico, fermatiAlPrimoErrore});
 
     if (!parser.parse(argomenti)) {
         const QStringList sconosciute = parser.unknownOptionNames();
@@ -167,6 +171,7 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return {};
     }
     opzioni.traffico = parser.isSet(traffico);
+    opzioni.fermatiAlPrimoErrore = parser.isSet(fermatiAlPrimoErrore);
 
     // A text the request could not use is an option like any other: refused before anything
     // is sent or printed, so that standard output holds readings only.
@@ -239,6 +244,7 @@ Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
     m_comm.setRegistro(&m_registro);
     m_sequenziatore.setRegistro(&m_registro);
     connect(&m_ripetizione, &RipetizioneRichieste::risultato, this, &Ripetizione::stampaRisultato);
+    connect(&m_sequenziatore, &Sequenziatore::errore, this, &Ripetizione::segnalaErrore);
     if (!opzioni.dispositivo.isEmpty())
         qputenv("BANCO_PORTA1", QFile::encodeName(opzioni.dispositivo));
 }
@@ -250,14 +256,13 @@ int Ripetizione::esegui()
     int errore = 0;
     QEventLoop ciclo;
     connect(&m_ripetizione, &RipetizioneRichieste::terminata, &ciclo,
-        [&](int numero, const QString &descrizione) {
+        [&](int numero) {
             errore = numero;
-            if (numero)
-                RigaDiComando::errore(QStringLiteral("errore %1: %2").arg(numero).arg(descrizione));
             ciclo.quit();
         });
     m_primoEvento = m_registro.fineAssoluta();
-    m_ripetizione.avvia({m_opzioni.intervalloMs, m_opzioni.ripetizioni, true});
+    m_ripetizione.avvia(
+        {m_opzioni.intervalloMs, m_opzioni.ripetizioni, m_opzioni.fermatiAlPrimoErrore});
     ciclo.exec();
 
     try {
@@ -270,13 +275,30 @@ int Ripetizione::esegui()
     const StatisticheRipetizione &s = m_ripetizione.statistiche();
     if (m_opzioni.ripetizioni != 1 || s.inviate() != 1)
         stampaRiassunto();
+    const auto &errori = s.erroriPerNumero();
+    if (erroreDiPorta(errore)
+        || std::any_of(errori.begin(), errori.end(),
+            [](const auto &numeroEQuante) { return erroreDiPorta(numeroEQuante.first); }))
+        return PortaNonDisponibile;
     if (errore)
-        return erroreDiPorta(errore) ? PortaNonDisponibile : OpzioneNonValida;
+        return OpzioneNonValida;
     return s.senzaRisposta() > 0 ? SenzaRisposta : TutteRisposte;
+}
+
+// Each error on standard error as it happens; the same one again only once another result came
+// between, so that an unplugged adapter tried again and again does not flood the terminal.
+void Ripetizione::segnalaErrore(int numero, const QString &descrizione)
+{
+    const QString messaggio = QStringLiteral("errore %1: %2").arg(numero).arg(descrizione);
+    if (messaggio != m_ultimoErrore)
+        RigaDiComando::errore(messaggio);
+    m_ultimoErrore = messaggio;
 }
 
 void Ripetizione::stampaRisultato(const RisultatoRichiesta &risultato)
 {
+    if (risultato.errore == 0)
+        m_ultimoErrore.clear();
     stampa(riga(m_opzioni.formato, risultato));
     if (!m_opzioni.traffico)
         return;

@@ -32,6 +32,7 @@ struct Opzioni
     QString dispositivo; // a device named by path rather than by number
     int ripetizioni = 1; // 0: until stopped
     int intervalloMs = 0;
+    bool fermatiAlPrimoErrore = false; // otherwise a lost port is tried again at each request
     Formato formato = Formato::Testo;
     bool traffico = false;
 };
@@ -60,6 +61,7 @@ public:
 private:
     void stampaRisultato(const RisultatoRichiesta &risultato);
     void stampaRiassunto();
+    void segnalaErrore(int numero, const QString &descrizione);
 
     Opzioni m_opzioni;
     PannelloDiTesti m_pannello;
@@ -68,6 +70,7 @@ private:
     Sequenziatore m_sequenziatore;
     RipetizioneRichieste m_ripetizione;
     quint64 m_primoEvento = 0;
+    QString m_ultimoErrore; // told once while it repeats, request after request
 };
 
 } // namespace RigaDiComando

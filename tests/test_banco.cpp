@@ -252,6 +252,8 @@ private slots:
     void rigaDiComando_data();
     void rigaDiComando();
     void rigaDiComandoFermataDaCtrlC();
+    void rigaDiComandoConLaLineaCheCade_data();
+    void rigaDiComandoConLaLineaCheCade();
     void usoNominaIlProgramma_data();
     void usoNominaIlProgramma();
     void ripetizioneConGuasti();
@@ -490,6 +492,44 @@ void TestBanco::usoNominaIlProgramma()
     QCOMPARE(aiuto.exitCode(), 0);
     QCOMPARE(aiuto.readAllStandardOutput().split('\n').first(),
         QStringLiteral("Uso: %1 [opzioni]").arg(nome).toUtf8());
+}
+
+void TestBanco::rigaDiComandoConLaLineaCheCade_data()
+{
+    QTest::addColumn<bool>("fermati");
+    QTest::newRow("la porta riprovata a ogni richiesta") << false;
+    QTest::newRow("--fermati-al-primo-errore") << true;
+}
+
+// banco-richiesta against an instrument whose line drops and comes back under the same name:
+// the lost port is counted and tried again, and the requests after it are answered; or the
+// repetition stops there when asked to. Either way the exit status says a port was lost.
+void TestBanco::rigaDiComandoConLaLineaCheCade()
+{
+    QFETCH(bool, fermati);
+    StrumentoInProva istrumento;
+    QVERIFY(istrumento.avvia(porta(), {"--guasto", "misto"}));
+    QProcess comando;
+    comando.start(BANCO_RICHIESTA,
+        QStringList{"--porta", porta(), "--ripeti", "14", "--formato", "csv"}
+            + (fermati ? QStringList{"--fermati-al-primo-errore"} : QStringList{}));
+    QVERIFY(comando.waitForFinished(60000));
+    QCOMPARE(comando.exitCode(), 3);
+    QList<QStringList> righe; // one a line, as a script reads them
+    for (const QByteArray &linea : comando.readAllStandardOutput().split('\n'))
+        righe << leggiCsv(linea + "\r\n").value(0);
+    righe.removeLast(); // after the last line's end
+    QStringList esiti;
+    for (const QStringList &riga : righe.mid(1))
+        esiti << riga.value(righe.value(0).indexOf("esito"));
+    const qsizetype primoErrore = esiti.indexOf(QRegularExpression("errore 1\\d"));
+    QVERIFY2(primoErrore >= 0, qPrintable(esiti.join(", ")));
+    if (fermati)
+        QCOMPARE(esiti.size(), primoErrore + 1);
+    else
+        QVERIFY2(esiti.size() == 14 && esiti.indexOf("risposta", primoErrore) > primoErrore,
+            qPrintable(esiti.join(", ")));
+    QVERIFY(comando.readAllStandardError().contains("errore 1"));
 }
 
 // Ctrl+C ends a repetition after the request in flight, with the summary, the port drained.
