@@ -52,20 +52,16 @@ QString Banco::sullaLinea() const
 // saw only those.
 QString sullaLinea(const PeerPty &peer, const RegistroTraffico &registro)
 {
-    const QByteArray linea = peer.ricevuti();
-    std::vector<const RegistroTraffico::Evento *> scritti;
-    for (qsizetype i = registro.size() - 1; i >= 0 && qsizetype(scritti.size()) < linea.size();
-         --i) {
-        if (registro.evento(i).tipo == TipoEvento::Trasmesso)
-            scritti.insert(scritti.begin(), &registro.evento(i));
+    std::vector<std::pair<quint32, quint8>> fasi; // of each byte written: its request and phase
+    for (qsizetype i = 0; i < registro.size(); ++i) {
+        if (const RegistroTraffico::Evento &e = registro.evento(i); e.tipo == TipoEvento::Trasmesso)
+            fasi.emplace_back(e.richiesta, e.fase);
     }
-    const qsizetype daSolo = linea.size() - qsizetype(scritti.size()); // bytes with no record
+    const QByteArray linea = peer.ricevuti();
+    const qsizetype primo = qsizetype(fasi.size()) - linea.size(); // of the record, for linea[0]
     QList<QByteArray> gruppi;
-    for (qsizetype i = 0; i < linea.size(); ++i) {
-        const RegistroTraffico::Evento *e = i < daSolo ? nullptr : scritti[size_t(i - daSolo)];
-        const RegistroTraffico::Evento *prima
-            = i <= daSolo ? nullptr : scritti[size_t(i - daSolo - 1)];
-        if (i == 0 || (e && (!prima || e->richiesta != prima->richiesta || e->fase != prima->fase)))
+    for (qsizetype i = 0, j = primo; i < linea.size(); ++i, ++j) {
+        if (i == 0 || j == 0 || (j > 0 && fasi[size_t(j)] != fasi[size_t(j - 1)]))
             gruppi.append(QByteArray());
         gruppi.last().append(linea[i]);
     }

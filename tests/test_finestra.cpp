@@ -148,9 +148,8 @@ void TestFinestra::trafficoApertoESalvatoDallaTastiera()
     QTRY_VERIFY(finestra.traffico().isActiveWindow());
     QCOMPARE(finestra.traffico().windowTitle(), QStringLiteral("Traffico"));
     QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {"key", "ctrl+s"}), 0);
-    // The keys go where the operator's would: to the name field of the dialog once it has the
-    // focus. Typed into a dialog that is not yet active, they leave the folders of the path
-    // selected in its list, and the dialog opens the last of them instead of saving.
+    // Keys typed before the dialog is active leave the path's folders selected in its list, and
+    // it opens the last of them instead of saving: the operator's go to it once it has the focus.
     QFileDialog *dialogo = nullptr;
     QTRY_VERIFY((dialogo = finestra.traffico().findChild<QFileDialog *>())
         && dialogo->isActiveWindow()
@@ -158,11 +157,9 @@ void TestFinestra::trafficoApertoESalvatoDallaTastiera()
     for (const QStringList &tasti :
         {QStringList{"key", "ctrl+a"}, QStringList{"type", file}, QStringList{"key", "Return"}})
         QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), tasti), 0);
-
     if (!scritto) {
         QMessageBox *messaggio = nullptr;
-        QTRY_VERIFY((messaggio = finestra.traffico().findChild<QMessageBox *>(
-                         QStringLiteral("erroreSalvataggio")))
+        QTRY_VERIFY((messaggio = finestra.traffico().findChild<QMessageBox *>("erroreSalvataggio"))
             && messaggio->isVisible());
         QVERIFY(messaggio->text().contains(QDir::toNativeSeparators(file)));
         QVERIFY(!QFile::exists(file));

@@ -3,18 +3,14 @@
 
 #include <QTest>
 
-namespace {
-
 // Leaves the stack below the caller full of a pattern that no fresh variable holds, so that a
 // variable the request reads without having set shows as a value rather than as a lucky zero.
-Q_NEVER_INLINE void sporcaLoStack()
+static Q_NEVER_INLINE void sporcaLoStack()
 {
     volatile unsigned char sporco[16384];
     for (volatile unsigned char &byte : sporco)
         byte = 0xAB;
 }
-
-} // namespace
 
 class TestRichiesta : public QObject
 {
