@@ -424,7 +424,7 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
     long memoriaDopo100 = 0;
     double ultimoProcessore = processoreMs();
     auto conta = QObject::connect(
-        &ripetizione, &RipetizioneRichieste::risultato, [&](const RisultatoRichiesta &r) {
+        &ripetizione, &RipetizioneRichieste::risultato, [&](qint64, const RisultatoRichiesta &r) {
             durate.push_back(r.durataUs / 1000.0);
             const double adesso = processoreMs();
             processore.push_back(adesso - ultimoProcessore);
@@ -435,7 +435,7 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
     bool finita = false;
     auto fine
         = QObject::connect(&ripetizione, &RipetizioneRichieste::terminata, [&] { finita = true; });
-    ripetizione.avvia({0, richieste, false});
+    ripetizione.avvia({0, richieste, false, 1, {}});
     attendi([&] { return finita; }, milliseconds(richieste * 1000 + 60'000));
     const long memoriaAllaFine = memoriaResidenteKb();
     const StatisticheRipetizione normale = ripetizione.statistiche();
@@ -450,7 +450,7 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
         strumento, {QStringLiteral("--collegamento"), porta, QStringLiteral("--guasto"), "misto"});
     istrumento.waitForReadyRead(10'000);
     finita = false;
-    ripetizione.avvia({0, conGuasti, false});
+    ripetizione.avvia({0, conGuasti, false, 1, {}});
     attendi([&] { return finita; }, milliseconds(conGuasti * 1000 + 60'000));
     QObject::disconnect(fine);
     istrumento.terminate();

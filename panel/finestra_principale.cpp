@@ -17,11 +17,14 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     : QMainWindow(parent)
     , m_pannello(new Form3(this))
     , m_ripetizione(
-          new RipetizioneRichieste(m_pannello->sequenziatore(), m_pannello->registro(), this))
+          new RipetizioneRichieste(m_pannello->sequenziatore(), m_pannello->registro(),
+              QStringLiteral("la ripetizione"), this))
 {
     setWindowTitle(m_pannello->windowTitle());
     setCentralWidget(m_pannello);
     creaMenu();
+    connect(&m_pannello->sequenziatore(), &Sequenziatore::occupata, this,
+        &FinestraPrincipale::lineaOccupata);
     // The panel keeps its own size; the menu bar stands above it.
     resize(m_pannello->width(), m_pannello->height() + menuBar()->sizeHint().height());
 }
@@ -115,6 +118,19 @@ void FinestraPrincipale::closeEvent(QCloseEvent *evento)
     if (m_traffico)
         m_traffico->close();
     QMainWindow::closeEvent(evento);
+}
+
+// The operator's click is refused while a sequence holds the line: told once, however many
+// clicks come while the message shows.
+void FinestraPrincipale::lineaOccupata(const QString &chi)
+{
+    if (m_messaggioOccupata)
+        return;
+    m_messaggioOccupata = new QMessageBox(QMessageBox::Information, windowTitle(),
+        RipetizioneRichieste::testoOccupata(chi), QMessageBox::Ok, this);
+    m_messaggioOccupata->setObjectName(QStringLiteral("messaggioOccupata"));
+    m_messaggioOccupata->setAttribute(Qt::WA_DeleteOnClose);
+    m_messaggioOccupata->open();
 }
 
 // Not waited for: a request running behind it keeps its pace.

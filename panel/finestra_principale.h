@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 class FinestraRipetizione;
 class FinestraTraffico;
 class Form3;
+class QMessageBox;
 class RipetizioneRichieste;
 
 // The program's window: the operator's panel, untouched, under a menu bar that opens what goes
@@ -30,6 +32,7 @@ protected:
 private:
     void creaMenu();
     void informazioni();
+    void lineaOccupata(const QString &chi);
     QPoint postoAccanto(QSize dimensione) const;
     void mostraAccanto(QWidget &finestra);
 
@@ -37,4 +40,5 @@ private:
     FinestraTraffico *m_traffico = nullptr;
     RipetizioneRichieste *m_ripetizione;
     FinestraRipetizione *m_finestraRipetizione = nullptr;
+    QPointer<QMessageBox> m_messaggioOccupata;
 };

@@ -5,7 +5,7 @@
 #include "pannello.h"
 
 Module2::Module2(const Pannello &pannello, ComponenteSeriale &comm1)
-    : m_pannello(pannello)
+    : m_pannello(&pannello)
     , Comm1(comm1)
 { }
 
@@ -33,7 +33,7 @@ Campo campoDi(TestoUsato testo)
 QString Module2::leggi(TestoUsato testo)
 {
     QString &usato = m_testi[size_t(testo)];
-    usato = m_pannello.testo(campoDi(testo));
+    usato = m_pannello->testo(campoDi(testo));
     return usato;
 }
 

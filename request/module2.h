@@ -19,6 +19,9 @@ class Module2
 public:
     Module2(const Pannello &pannello, ComponenteSeriale &comm1);
 
+    // The texts the phases read from now on.
+    void usa(const Pannello &pannello) { m_pannello = &pannello; }
+
     // Checks the five selector texts with the rules of the phases, so that a request with a text
     // that cannot be used puts nothing on the line. Throws Errore.
     void verificaPannello();
@@ -39,7 +42,7 @@ private:
     void inviaByte(quint8 valore);
     void inviaParola(quint16 valore);
 
-    const Pannello &m_pannello;
+    const Pannello *m_pannello;
     ComponenteSeriale &Comm1;
     TestiUsati m_testi;
 };

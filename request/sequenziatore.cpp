@@ -14,6 +14,7 @@
 Sequenziatore::Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObject *parent)
     : QObject(parent)
     , m_pannello(pannello)
+    , m_testi(&pannello)
     , Comm1(comm1)
     , m_modulo(pannello, comm1)
 {
@@ -26,11 +27,21 @@ Sequenziatore::Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObje
 
 void Sequenziatore::Command1_Click()
 {
-    if (!m_riservato)
+    if (riservato())
+        emit occupata(m_occupante);
+    else
         richiesta();
 }
 
-void Sequenziatore::richiesta()
+bool Sequenziatore::riserva(const QString &chi)
+{
+    if (!chi.isEmpty() && riservato() && chi != m_occupante)
+        return false;
+    m_occupante = chi;
+    return true;
+}
+
+void Sequenziatore::richiesta(Pannello *testi)
 {
     // A click during a pause would otherwise start a second request inside the first one and
     // interleave two frames on the line.
@@ -38,10 +49,14 @@ void Sequenziatore::richiesta()
         return;
     m_inCorso = true;
     m_annullata = false;
+    m_testi = testi ? testi : &m_pannello;
+    m_modulo.usa(*m_testi);
     if (m_registro)
         m_registro->iniziaRichiesta();
     const Esito esito = eseguiRichiesta();
     m_inCorso = false;
+    m_testi = &m_pannello;
+    m_modulo.usa(m_pannello);
     const std::optional<Errore> &fermata = esito.fermata;
     if (m_registro) {
         if (fermata)
@@ -69,7 +84,7 @@ Sequenziatore::Esito Sequenziatore::eseguiRichiesta()
 
 std::optional<quint16> Sequenziatore::eseguiFasi()
 {
-    m_pannello.impostaTesto(Campo::Text1, QString());
+    m_testi->impostaTesto(Campo::Text1, QString());
     m_modulo.verificaPannello();
 
     fase(1);
@@ -93,8 +108,8 @@ std::optional<quint16> Sequenziatore::eseguiFasi()
     if (!pausa(5))
         return std::nullopt;
 
-    const quint16 decodificato = decodificaRisposta(m_pannello.testo(Campo::Text1));
-    m_pannello.impostaTesto(Campo::Text3, QString::number(decodificato));
+    const quint16 decodificato = decodificaRisposta(m_testi->testo(Campo::Text1));
+    m_testi->impostaTesto(Campo::Text3, QString::number(decodificato));
     return decodificato;
 }
 
@@ -118,7 +133,8 @@ void Sequenziatore::Comm1_OnComm()
     const QByteArray carattere = Comm1.Input();
     if (carattere.isEmpty())
         return;
-    m_pannello.aggiungiRicevuto(voceRicevuta(quint8(carattere.front())));
+    // Received bytes belong to the request in flight; between requests, to the panel.
+    m_testi->aggiungiRicevuto(voceRicevuta(quint8(carattere.front())));
 }
 
 void Sequenziatore::annulla()

@@ -26,15 +26,19 @@ public:
 
     Sequenziatore(Pannello &pannello, ComponenteSeriale &comm1, QObject *parent = nullptr);
 
-    // The operator's click, or the menu: ignored while a request runs or a repetition owns the
-    // sequencer.
+    // The operator's click, or the menu: ignored while a request runs; refused, with the signal
+    // occupata, while a sequence of requests owns the sequencer.
     void Command1_Click();
-    // One request, for the repetition that owns the sequencer; ignored while one runs.
-    void richiesta();
-    // A repetition owns the sequencer: the operator's clicks are ignored and its errors are its
-    // own to report.
-    void riserva(bool riservato) { m_riservato = riservato; }
-    bool riservato() const { return m_riservato; }
+    // One request, for the sequence that owns the sequencer; ignored while one runs. Its five
+    // texts are read from testi, and its received bytes and value written there; without testi,
+    // from and to the panel.
+    void richiesta(Pannello *testi = nullptr);
+    // A sequence of requests owns the sequencer (chi names it, as the operator is told: "la
+    // ripetizione"), or no longer does with an empty name. The operator's clicks are refused
+    // and its errors are its own to report. False if another owns it already.
+    bool riserva(const QString &chi);
+    bool riservato() const { return !m_occupante.isEmpty(); }
+    const QString &occupante() const { return m_occupante; }
     void TimerPausa_Timer();
     void Comm1_OnComm();
 
@@ -51,6 +55,8 @@ signals:
     void errore(int numero, const QString &descrizione);
     // Each pause as it ends, with how long it lasted.
     void pausaTerminata(std::chrono::nanoseconds durata);
+    // The operator asked for a request while chi owns the line.
+    void occupata(const QString &chi);
 
 private:
     // How a request ended: with the value decoded, with the error that stopped it, or with
@@ -68,6 +74,7 @@ private:
     static void svegliaPausa();
 
     Pannello &m_pannello;
+    Pannello *m_testi; // the texts of the request in flight, or the panel
     ComponenteSeriale &Comm1;
     Module2 m_modulo;
     RegistroTraffico *m_registro = nullptr;
@@ -75,5 +82,5 @@ private:
     bool PausaFinita = false;
     bool m_inCorso = false;
     bool m_annullata = false;
-    bool m_riservato = false;
+    QString m_occupante;
 };

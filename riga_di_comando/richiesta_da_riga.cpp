@@ -239,11 +239,12 @@ Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
     , m_opzioni(opzioni)
     , m_pannello(opzioni.testi)
     , m_sequenziatore(m_pannello, m_comm)
-    , m_ripetizione(m_sequenziatore, m_registro)
+    , m_ripetizione(m_sequenziatore, m_registro, QStringLiteral("banco-richiesta"))
 {
     m_comm.setRegistro(&m_registro);
     m_sequenziatore.setRegistro(&m_registro);
-    connect(&m_ripetizione, &RipetizioneRichieste::risultato, this, &Ripetizione::stampaRisultato);
+    connect(&m_ripetizione, &RipetizioneRichieste::risultato, this,
+        [this](qint64, const RisultatoRichiesta &risultato) { stampaRisultato(risultato); });
     connect(&m_sequenziatore, &Sequenziatore::errore, this, &Ripetizione::segnalaErrore);
     if (!opzioni.dispositivo.isEmpty())
         qputenv("BANCO_PORTA1", QFile::encodeName(opzioni.dispositivo));

@@ -109,7 +109,8 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     connect(azzera, &QPushButton::clicked, this, &FinestraRipetizione::azzera);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
         &FinestraRipetizione::ferma);
-    connect(&m_ripetizione, &RipetizioneRichieste::risultato, this, &FinestraRipetizione::aggiungi);
+    connect(&m_ripetizione, &RipetizioneRichieste::risultato, this,
+        [this](qint64, const RisultatoRichiesta &risultato) { aggiungi(risultato); });
     connect(
         &m_ripetizione, &RipetizioneRichieste::terminata, this, &FinestraRipetizione::terminata);
     m_aggiornamento.setInterval(kAggiornamento);
@@ -122,7 +123,14 @@ void FinestraRipetizione::avvia()
 {
     if (m_ripetizione.inCorso())
         return;
-    m_ripetizione.avvia({m_pausa->value(), m_quante->value(), m_fermatiAlPrimoErrore->isChecked()});
+    if (!m_ripetizione.avvia(
+            {m_pausa->value(), m_quante->value(), m_fermatiAlPrimoErrore->isChecked(), 1, {}})) {
+        auto *messaggio = new QMessageBox(QMessageBox::Information, QStringLiteral("Ripeti"),
+            RipetizioneRichieste::testoOccupata(m_ripetizione.occupante()), QMessageBox::Ok, this);
+        messaggio->setAttribute(Qt::WA_DeleteOnClose);
+        messaggio->open();
+        return;
+    }
     m_aggiornamento.start();
     aggiornaPulsanti();
 }

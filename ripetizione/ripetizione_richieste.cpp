@@ -5,17 +5,20 @@
 
 #include <algorithm>
 
-RipetizioneRichieste::RipetizioneRichieste(
-    Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent)
+RipetizioneRichieste::RipetizioneRichieste(Sequenziatore &sequenziatore,
+    RegistroTraffico &registro, const QString &nome, QObject *parent)
     : QObject(parent)
     , m_sequenziatore(sequenziatore)
     , m_registro(registro)
+    , m_nome(nome)
 {
     m_pausa.setSingleShot(true);
     m_pausa.setTimerType(Qt::PreciseTimer);
     connect(&m_pausa, &QTimer::timeout, this, &RipetizioneRichieste::prossima);
     connect(&m_sequenziatore, &Sequenziatore::errore, this,
         [this](int numero, const QString &descrizione) {
+            if (!m_inCorso)
+                return;
             m_ultimoErrore = numero;
             m_descrizioneErrore = descrizione;
         });
@@ -24,7 +27,7 @@ RipetizioneRichieste::RipetizioneRichieste(
 RipetizioneRichieste::~RipetizioneRichieste()
 {
     if (m_inCorso)
-        m_sequenziatore.riserva(false);
+        m_sequenziatore.riserva(QString());
 }
 
 bool RipetizioneRichieste::impostaFileRegistro(const QString &percorso, QString *errore)
@@ -46,18 +49,33 @@ bool RipetizioneRichieste::impostaFileRegistro(const QString &percorso, QString 
     return true;
 }
 
-void RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
+bool RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
 {
-    if (m_inCorso || m_sequenziatore.richiestaInCorso())
-        return;
+    if (m_inCorso || m_sequenziatore.richiestaInCorso() || !m_sequenziatore.riserva(m_nome))
+        return false;
     m_impostazioni = impostazioni;
+    m_impostazioni.richiestePerGiro = std::max<qint64>(1, impostazioni.richiestePerGiro);
     m_inCorso = true;
     m_fermaDopo = false;
     m_fatte = 0;
     if (m_statistiche.inviate() == 0)
         m_statistiche.azzera(); // the clock of the figures starts with the first request
-    m_sequenziatore.riserva(true);
     m_pausa.start(0);
+    return true;
+}
+
+QString RipetizioneRichieste::testoOccupata(const QString &chi)
+{
+    return QStringLiteral("La linea è occupata da %1: fermarla prima di inviare altre "
+                          "richieste.")
+        .arg(chi);
+}
+
+QString RipetizioneRichieste::occupante() const
+{
+    if (m_sequenziatore.riservato())
+        return m_sequenziatore.occupante();
+    return m_sequenziatore.richiestaInCorso() ? QStringLiteral("una richiesta") : QString();
 }
 
 void RipetizioneRichieste::ferma()
@@ -89,27 +107,30 @@ void RipetizioneRichieste::prossima()
     if (!m_inCorso)
         return;
     m_ultimoErrore = 0;
-    m_sequenziatore.richiesta();
+    const qint64 n = m_fatte;
+    m_sequenziatore.richiesta(m_impostazioni.testi ? m_impostazioni.testi(n) : nullptr);
     const RisultatoRichiesta &ultimo = m_registro.ultimoRisultato();
     ++m_fatte;
     m_statistiche.aggiungi(ultimo);
     registraNelFile(ultimo);
-    emit risultato(ultimo);
+    emit risultato(n, ultimo);
 
     if (m_ultimoErrore != 0 && m_impostazioni.fermatiAlPrimoErrore)
         finisci(m_ultimoErrore, m_descrizioneErrore);
     else if (m_fermaDopo || (m_impostazioni.quante > 0 && m_fatte >= m_impostazioni.quante))
         finisci(0, QString());
-    else if (m_inCorso)
-        m_pausa.start(m_ultimoErrore ? std::max<int>(m_impostazioni.pausaMs, kRiprovaMs)
-                                     : m_impostazioni.pausaMs);
+    else if (m_inCorso) {
+        const int pausa = m_fatte % m_impostazioni.richiestePerGiro == 0 ? m_impostazioni.pausaMs
+                                                                         : 0;
+        m_pausa.start(m_ultimoErrore ? std::max<int>(pausa, kRiprovaMs) : pausa);
+    }
 }
 
 void RipetizioneRichieste::finisci(int errore, const QString &descrizione)
 {
     m_pausa.stop();
     m_inCorso = false;
-    m_sequenziatore.riserva(false);
+    m_sequenziatore.riserva(QString());
     emit terminata(errore, descrizione);
 }
 

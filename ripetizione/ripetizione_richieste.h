@@ -7,13 +7,16 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
+class Pannello;
 class Sequenziatore;
 
-// The panel's request sent again and again: the same five phases, reading the panel's texts as
-// each phase runs, a pause between one request and the next. While it runs it owns the
-// sequencer: the operator's clicks are ignored and errors come here instead of a message box
-// each. A lost port is tried again at every request, so the repetition goes on by itself when
-// the adapter comes back under the same name.
+// A sequence of requests through the one sequencer: the panel's request again and again, or
+// each request with texts of its own (the rows of a table, one after another), a pause after
+// each round. While it runs it owns the sequencer: the operator's clicks are refused and errors
+// come here instead of a message box each. A lost port is tried again at every request, so the
+// sequence goes on by itself when the adapter comes back under the same name.
 class RipetizioneRichieste : public QObject
 {
     Q_OBJECT
@@ -25,13 +28,19 @@ public:
 
     struct Impostazioni
     {
-        int pausaMs = 0;
-        int quante = 0; // 0: until stopped
+        int pausaMs = 0; // after each round
+        qint64 quante = 0; // requests; 0: until stopped
         bool fermatiAlPrimoErrore = false;
+        qint64 richiestePerGiro = 1;
+        // The texts of request n, counting from 0, read as each phase runs; without it, or
+        // where it gives none, the panel's.
+        std::function<Pannello *(qint64 n)> testi;
     };
 
-    RipetizioneRichieste(
-        Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent = nullptr);
+    // nome says who holds the line while the sequence runs, as the operator is told ("la
+    // ripetizione").
+    RipetizioneRichieste(Sequenziatore &sequenziatore, RegistroTraffico &registro,
+        const QString &nome, QObject *parent = nullptr);
     ~RipetizioneRichieste() override;
 
     // A CSV file of one row per request, written as each request ends. Without one, nothing is
@@ -39,7 +48,12 @@ public:
     bool impostaFileRegistro(const QString &percorso, QString *errore);
     QString fileRegistro() const { return m_file.fileName(); }
 
-    void avvia(const Impostazioni &impostazioni);
+    // False, with nothing started, while a request runs or another sequence holds the line.
+    bool avvia(const Impostazioni &impostazioni);
+    // Who holds the line now, if anyone: "la ripetizione".
+    QString occupante() const;
+    // What the operator is told when a request is refused because chi holds the line.
+    static QString testoOccupata(const QString &chi);
     // Stops at once: a request in flight ends at the end of its current pause.
     void ferma();
     // Stops once the request in flight has ended.
@@ -50,7 +64,8 @@ public:
     void azzeraStatistiche() { m_statistiche.azzera(); }
 
 signals:
-    void risultato(const RisultatoRichiesta &risultato);
+    // n counts the sequence's requests from 0.
+    void risultato(qint64 n, const RisultatoRichiesta &risultato);
     // errore is 0 when the count was reached or the repetition was stopped.
     void terminata(int errore, const QString &descrizione);
 
@@ -62,12 +77,13 @@ private:
     Sequenziatore &m_sequenziatore;
     RegistroTraffico &m_registro;
     StatisticheRipetizione m_statistiche;
+    QString m_nome;
     Impostazioni m_impostazioni;
     QTimer m_pausa;
     QFile m_file;
     bool m_inCorso = false;
     bool m_fermaDopo = false;
-    int m_fatte = 0;
+    qint64 m_fatte = 0;
     int m_ultimoErrore = 0;
     QString m_descrizioneErrore;
 };

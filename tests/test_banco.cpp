@@ -544,11 +544,11 @@ void TestBanco::ripetizioneConGuasti()
     } else {
         Banco banco; // its own peer stays unused: port 1 goes to the instrument
         qputenv("BANCO_PORTA1", QFile::encodeName(porta()));
-        RipetizioneRichieste ripetizione(banco.sequenziatore, banco.registro);
+        RipetizioneRichieste ripetizione(banco.sequenziatore, banco.registro, "la prova");
         const QString file = m_cartella.filePath("ripetizione.csv");
         QVERIFY(ripetizione.impostaFileRegistro(file, nullptr));
         QSignalSpy fine(&ripetizione, &RipetizioneRichieste::terminata);
-        ripetizione.avvia({0, 14, false});
+        ripetizione.avvia({0, 14, false, 1, {}});
         QVERIFY(fine.wait(60000));
         QCOMPARE(fine.first().at(0).toInt(), 0);
 
