@@ -51,6 +51,20 @@ QString dispositivo(int numero)
             .arg(elenco()));
 }
 
+int numeroPerDispositivo(const QString &percorso)
+{
+    for (int numero = kPrimoPerDispositivo;; ++numero) {
+        const QString nome = variabile(numero);
+        const QString attuale = qEnvironmentVariable(qPrintable(nome));
+        if (attuale == percorso)
+            return numero;
+        if (attuale.isEmpty()) {
+            qputenv(qPrintable(nome), percorso.toLocal8Bit());
+            return numero;
+        }
+    }
+}
+
 QString elenco()
 {
 #ifdef Q_OS_WIN

@@ -10,6 +10,11 @@ namespace Porte {
 // Throws Errore(NessunDispositivo) when no device answers to the number.
 QString dispositivo(int numero);
 
+// The number under which a device named by its path is opened: the first from
+// kPrimoPerDispositivo whose BANCO_PORTA<N> names it, or that is set to it now.
+constexpr int kPrimoPerDispositivo = 1000;
+int numeroPerDispositivo(const QString &percorso);
+
 // "1 = /dev/ttyS0, 2 = /dev/ttyUSB0", or a sentence saying there are none.
 QString elenco();
 

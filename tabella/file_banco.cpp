@@ -1,0 +1,369 @@
+#include "file_banco.h"
+
+#include "conversioni.h"
+#include "errore.h"
+#include "impostazioni_linea.h"
+#include "porte.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace FileBanco {
+namespace {
+
+QString nomeFile(const QString &file)
+{
+    return QStringLiteral("«%1»").arg(QFileInfo(file).fileName().isEmpty()
+            ? file
+            : QFileInfo(file).fileName());
+}
+
+QString messaggio(const QString &file, qsizetype riga, const QString &campo, const QString &testo)
+{
+    QString dove = nomeFile(file);
+    if (riga > 0)
+        dove += QStringLiteral(", riga %1").arg(riga);
+    if (!campo.isEmpty())
+        dove += QStringLiteral(", campo «%1»").arg(campo);
+    return QStringLiteral("%1: %2").arg(dove, testo);
+}
+
+bool rifiuta(QString *errore, const QString &testo)
+{
+    if (errore)
+        *errore = testo;
+    return false;
+}
+
+// The text of the file, if it is UTF-8; a byte-order mark is dropped.
+std::optional<QString> testoUtf8(const QByteArray &dati)
+{
+    QStringDecoder decodificatore(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString testo = decodificatore(dati);
+    if (decodificatore.hasError())
+        return std::nullopt;
+    if (testo.startsWith(QChar(0xFEFF)))
+        testo.remove(0, 1);
+    return testo;
+}
+
+std::optional<QString> verificaPorta(const QString &porta)
+{
+    if (porta.contains(u'/') || porta.contains(u'\\'))
+        return std::nullopt;
+    try {
+        if (Conversioni::numeroPorta(porta) >= 1)
+            return std::nullopt;
+    } catch (const Errore &) {
+    }
+    return QStringLiteral("%1 non è una porta: scrivere fra virgolette il numero della porta, "
+                          "per esempio \"1\", o il percorso del dispositivo, per esempio "
+                          "\"/dev/ttyUSB0\".")
+        .arg(citaTesto(porta));
+}
+
+bool leggiLinea(const QJsonObject &linea, const QString &file, Banco &banco, QString *errore)
+{
+    for (auto i = linea.begin(); i != linea.end(); ++i) {
+        if (i.key() == u"porta") {
+            const QString porta = i.value().isDouble() ? QString::number(i.value().toDouble())
+                                                       : i.value().toString().trimmed();
+            if (auto motivo = verificaPorta(porta); motivo || !(i.value().isString() || i.value().isDouble()))
+                return rifiuta(errore, messaggio(file, 0, QStringLiteral("linea.porta"),
+                                           motivo.value_or(QStringLiteral("serve un testo."))));
+            banco.porta = porta;
+        } else if (i.key() == u"baud") {
+            const double baud = i.value().toDouble(-1);
+            if (!i.value().isDouble() || baud != std::floor(baud)
+                || baud < ImpostazioniLinea::kBaudMinimo || baud > ImpostazioniLinea::kBaudMassimo)
+                return rifiuta(errore,
+                    messaggio(file, 0, QStringLiteral("linea.baud"),
+                        QStringLiteral("%1 non è una velocità: scrivere un numero intero da %2 a "
+                                       "%3, per esempio 9600.")
+                            .arg(citaTesto(i.value().toVariant().toString()))
+                            .arg(ImpostazioniLinea::kBaudMinimo)
+                            .arg(ImpostazioniLinea::kBaudMassimo)));
+            banco.baud = qint32(baud);
+        } else {
+            banco.altreLinea.insert(i.key(), i.value());
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<Banco> leggi(const QByteArray &dati, const QString &file, QString *errore)
+{
+    const std::optional<QString> testo = testoUtf8(dati);
+    if (!testo) {
+        rifiuta(errore, messaggio(file, 0, {}, QStringLiteral(
+            "il file non è testo UTF-8: salvarlo di nuovo in UTF-8 da Banco Seriale o da un "
+            "editor di testo.")));
+        return std::nullopt;
+    }
+    QJsonParseError analisi{};
+    const QJsonDocument documento = QJsonDocument::fromJson(testo->toUtf8(), &analisi);
+    if (analisi.error != QJsonParseError::NoError || !documento.isObject()) {
+        rifiuta(errore,
+            messaggio(file, 0, {},
+                QStringLiteral("non è un file di banco (JSON non valido%1): aprire un file .banco "
+                               "salvato da Banco Seriale.")
+                    .arg(analisi.error != QJsonParseError::NoError
+                            ? QStringLiteral(" al carattere %1: %2")
+                                  .arg(analisi.offset)
+                                  .arg(analisi.errorString())
+                            : QString())));
+        return std::nullopt;
+    }
+    const QJsonObject radice = documento.object();
+    if (radice.value(QLatin1String("formato")).toString() != u"banco-seriale") {
+        rifiuta(errore, messaggio(file, 0, QStringLiteral("formato"),
+            QStringLiteral("non è un file di banco: il campo \"formato\" deve essere "
+                           "\"banco-seriale\".")));
+        return std::nullopt;
+    }
+    const QJsonValue versione = radice.value(QLatin1String("versione"));
+    if (!versione.isDouble() || versione.toDouble() != std::floor(versione.toDouble())
+        || versione.toDouble() < 1) {
+        rifiuta(errore, messaggio(file, 0, QStringLiteral("versione"),
+            QStringLiteral("serve un numero intero di versione, per esempio 1.")));
+        return std::nullopt;
+    }
+    if (versione.toDouble() > kVersione) {
+        rifiuta(errore, messaggio(file, 0, QStringLiteral("versione"),
+            QStringLiteral("il file è della versione %1, questo programma legge fino alla %2: "
+                           "aggiornare Banco Seriale.")
+                .arg(versione.toDouble())
+                .arg(kVersione)));
+        return std::nullopt;
+    }
+
+    Banco banco;
+    for (auto i = radice.begin(); i != radice.end(); ++i) {
+        const QString chiave = i.key();
+        if (chiave == u"formato" || chiave == u"versione" || chiave == u"righe")
+            continue;
+        if (chiave == u"linea") {
+            if (!i.value().isObject()) {
+                rifiuta(errore, messaggio(file, 0, chiave, QStringLiteral(
+                    "serve un oggetto, per esempio { \"porta\": \"1\", \"baud\": 9600 }.")));
+                return std::nullopt;
+            }
+            if (!leggiLinea(i.value().toObject(), file, banco, errore))
+                return std::nullopt;
+        } else {
+            banco.altre.insert(chiave, i.value());
+        }
+    }
+
+    const QJsonValue righe = radice.value(QLatin1String("righe"));
+    if (!righe.isArray() && !righe.isUndefined()) {
+        rifiuta(errore, messaggio(file, 0, QStringLiteral("righe"),
+            QStringLiteral("serve un elenco fra parentesi quadre, una riga per oggetto.")));
+        return std::nullopt;
+    }
+    const QJsonArray elenco = righe.toArray();
+    if (elenco.size() > kMassimoRighe) {
+        rifiuta(errore, messaggio(file, 0, QStringLiteral("righe"),
+            QStringLiteral("%1 righe sono troppe: al massimo %2; dividere il banco in più file.")
+                .arg(elenco.size())
+                .arg(kMassimoRighe)));
+        return std::nullopt;
+    }
+    banco.righe.resize(elenco.size());
+    for (qsizetype n = 0; n < elenco.size(); ++n) {
+        const QJsonValue riga = elenco.at(n);
+        if (!riga.isObject()) {
+            rifiuta(errore, messaggio(file, n + 1, {}, QStringLiteral(
+                "serve un oggetto fra parentesi graffe, per esempio { \"strumento\": 0, "
+                "\"memoria\": \"0008\" }.")));
+            return std::nullopt;
+        }
+        if (auto rifiutato = CampiRiga::daJson(riga.toObject(), banco.righe[n])) {
+            rifiuta(errore, messaggio(file, n + 1, rifiutato->first, rifiutato->second));
+            return std::nullopt;
+        }
+    }
+    return banco;
+}
+
+std::optional<Banco> carica(const QString &percorso, QString *errore)
+{
+    QFile file(percorso);
+    // The size is checked before reading: a file far larger than any bench is not read whole.
+    constexpr qint64 kMassimoByte = 256 << 20;
+    if (!file.open(QIODevice::ReadOnly)) {
+        rifiuta(errore, messaggio(percorso, 0, {},
+            QStringLiteral("impossibile aprirlo (%1): controllare il nome e i permessi.")
+                .arg(file.errorString())));
+        return std::nullopt;
+    }
+    if (file.size() > kMassimoByte) {
+        rifiuta(errore, messaggio(percorso, 0, {},
+            QStringLiteral("il file è troppo grande per un banco (più di 256 MiB).")));
+        return std::nullopt;
+    }
+    return leggi(file.readAll(), percorso, errore);
+}
+
+QByteArray comeJson(const Banco &banco)
+{
+    QJsonObject linea = banco.altreLinea;
+    linea.insert(QLatin1String("porta"), banco.porta);
+    linea.insert(QLatin1String("baud"), banco.baud);
+    QJsonArray righe;
+    for (const RigaBanco &riga : banco.righe)
+        righe.append(CampiRiga::comeJson(riga));
+    QJsonObject radice = banco.altre;
+    radice.insert(QLatin1String("formato"), QLatin1String("banco-seriale"));
+    radice.insert(QLatin1String("versione"), kVersione);
+    radice.insert(QLatin1String("linea"), linea);
+    radice.insert(QLatin1String("righe"), righe);
+    return QJsonDocument(radice).toJson(QJsonDocument::Indented);
+}
+
+bool salva(const QString &percorso, const Banco &banco, QString *errore)
+{
+    QSaveFile file(percorso);
+    if (!file.open(QIODevice::WriteOnly) || file.write(comeJson(banco)) < 0 || !file.commit())
+        return rifiuta(errore,
+            messaggio(percorso, 0, {},
+                QStringLiteral("impossibile salvarlo (%1): scegliere un'altra cartella o un "
+                               "altro nome.")
+                    .arg(file.errorString())));
+    return true;
+}
+
+namespace {
+
+// One record of a CSV file: RFC 4180 quoting, a line feed inside quotes kept.
+QStringList campiCsv(const QString &testo, qsizetype &posizione, QChar separatore)
+{
+    QStringList campi;
+    QString campo;
+    bool virgolette = false;
+    for (; posizione < testo.size(); ++posizione) {
+        const QChar c = testo.at(posizione);
+        if (virgolette) {
+            if (c == u'"' && posizione + 1 < testo.size() && testo.at(posizione + 1) == u'"') {
+                campo += u'"';
+                ++posizione;
+            } else if (c == u'"') {
+                virgolette = false;
+            } else {
+                campo += c;
+            }
+        } else if (c == u'"') {
+            virgolette = true;
+        } else if (c == separatore) {
+            campi << campo;
+            campo.clear();
+        } else if (c == u'\n' || c == u'\r') {
+            if (c == u'\r' && posizione + 1 < testo.size() && testo.at(posizione + 1) == u'\n')
+                ++posizione;
+            ++posizione;
+            break;
+        } else {
+            campo += c;
+        }
+    }
+    campi << campo;
+    return campi;
+}
+
+// A cell as the file's value: numbers for the numeric keys, with a decimal comma allowed.
+QJsonValue valoreCella(const QString &chiave, const QString &cella)
+{
+    const QString testo = cella.trimmed();
+    if (testo.isEmpty())
+        return QJsonValue(QJsonValue::Null);
+    if (chiave == u"strumento" || chiave == u"decimali" || chiave == u"minimo"
+        || chiave == u"massimo") {
+        bool ok = false;
+        const double v = QString(testo).replace(u',', u'.').toDouble(&ok);
+        if (ok)
+            return v;
+    }
+    return testo;
+}
+
+} // namespace
+
+std::optional<QList<RigaBanco>> importaCsv(const QByteArray &dati, const QString &file,
+    QString *errore)
+{
+    const std::optional<QString> testo = testoUtf8(dati);
+    if (!testo) {
+        rifiuta(errore, messaggio(file, 0, {}, QStringLiteral(
+            "il file non è testo UTF-8: esportarlo di nuovo scegliendo «CSV UTF-8».")));
+        return std::nullopt;
+    }
+    const qsizetype fineIntestazione = testo->indexOf(u'\n');
+    const QString primaRiga = testo->left(fineIntestazione < 0 ? testo->size() : fineIntestazione);
+    const QChar separatore = primaRiga.count(u';') > primaRiga.count(u',') ? u';' : u',';
+    qsizetype posizione = 0;
+    QStringList intestazione = campiCsv(*testo, posizione, separatore);
+    for (QString &chiave : intestazione)
+        chiave = chiave.trimmed().toLower();
+    if (!intestazione.contains(QLatin1String("strumento"))
+        || !intestazione.contains(QLatin1String("memoria"))) {
+        rifiuta(errore, messaggio(file, 1, {}, QStringLiteral(
+            "la prima riga deve nominare le colonne, almeno «strumento» e «memoria», per "
+            "esempio: nome;strumento;memoria;tipo;decimali;unita;minimo;massimo;atteso")));
+        return std::nullopt;
+    }
+    QList<RigaBanco> righe;
+    QStringList rifiutate;
+    qsizetype rifiutateInTutto = 0;
+    for (qsizetype numero = 2; posizione < testo->size(); ++numero) {
+        const QStringList celle = campiCsv(*testo, posizione, separatore);
+        if (celle.size() == 1 && celle.front().trimmed().isEmpty())
+            continue;
+        if (righe.size() + rifiutateInTutto >= kMassimoRighe) {
+            rifiuta(errore, messaggio(file, numero, {}, QStringLiteral(
+                "troppe righe: al massimo %1; dividere il file.").arg(kMassimoRighe)));
+            return std::nullopt;
+        }
+        QJsonObject oggetto;
+        for (qsizetype c = 0; c < intestazione.size() && c < celle.size(); ++c) {
+            // The export's reading columns and any other column are not the row's.
+            if (CampiRiga::chiavi().contains(intestazione[c]))
+                oggetto.insert(intestazione[c], valoreCella(intestazione[c], celle[c]));
+        }
+        if (oggetto.value(QLatin1String("strumento")).isNull())
+            oggetto.remove(QLatin1String("strumento"));
+        if (oggetto.value(QLatin1String("memoria")).isNull())
+            oggetto.remove(QLatin1String("memoria"));
+        RigaBanco riga;
+        if (auto rifiutato = CampiRiga::daJson(oggetto, riga)) {
+            if (++rifiutateInTutto <= 20)
+                rifiutate << messaggio(file, numero, rifiutato->first, rifiutato->second);
+            continue;
+        }
+        righe << riga;
+    }
+    if (rifiutateInTutto > 0) {
+        if (rifiutateInTutto > rifiutate.size())
+            rifiutate << QStringLiteral("… e altre %1 righe rifiutate.")
+                             .arg(rifiutateInTutto - rifiutate.size());
+        rifiuta(errore, QStringLiteral("Nessuna riga importata: correggere queste righe e "
+                                       "importare di nuovo.\n%1")
+                            .arg(rifiutate.join(u'\n')));
+        return std::nullopt;
+    }
+    return righe;
+}
+
+QString testoPorta(const QString &porta)
+{
+    if (!porta.contains(u'/') && !porta.contains(u'\\'))
+        return porta;
+    return QString::number(Porte::numeroPerDispositivo(porta));
+}
+
+} // namespace FileBanco

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "riga_banco.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// A bench: the line and the rows read on it, as a .banco file keeps them (JSON in UTF-8).
+struct Banco
+{
+    QString porta = QStringLiteral("1"); // a panel port number or a device path
+    qint32 baud = 9600;
+    QList<RigaBanco> righe;
+    QJsonObject altre; // keys the program does not know, at the top and in "linea"
+    QJsonObject altreLinea;
+};
+
+namespace FileBanco {
+
+constexpr int kVersione = 1;
+constexpr qsizetype kMassimoRighe = 99'999;
+
+// Each refuses what cannot be used with one message naming the file, the row (counting from 1)
+// and the field, and what to write instead; file is the name the message gives.
+std::optional<Banco> leggi(const QByteArray &dati, const QString &file, QString *errore);
+std::optional<Banco> carica(const QString &percorso, QString *errore);
+
+QByteArray comeJson(const Banco &banco);
+// Written whole or not at all: an old file stays as it was if the new one cannot be written.
+bool salva(const QString &percorso, const Banco &banco, QString *errore);
+
+// Rows from a CSV file whose header names the row's keys, with "," or ";" between fields and a
+// decimal comma allowed. If any row is refused none is taken, and every refused row is named.
+std::optional<QList<RigaBanco>> importaCsv(const QByteArray &dati, const QString &file,
+    QString *errore);
+
+// The port text a request of the bench uses: a device path becomes a port number of its own.
+QString testoPorta(const QString &porta);
+
+} // namespace FileBanco

@@ -1,0 +1,64 @@
+#include "lettura_tabella.h"
+
+#include "registro_traffico.h"
+
+LetturaTabella::LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenziatore,
+    RegistroTraffico &registro, QObject *parent)
+    : QObject(parent)
+    , m_modello(modello)
+    , m_motore(sequenziatore, registro, QStringLiteral("la tabella"))
+{
+    connect(&m_motore, &RipetizioneRichieste::risultato, this,
+        [this](qint64 n, const RisultatoRichiesta &risultato) {
+            if (risultato.esito != RisultatoRichiesta::Esito::Interrotta) {
+                ++m_durate;
+                m_durataMediaS += (risultato.durataUs / 1e6 - m_durataMediaS) / double(m_durate);
+            }
+            m_modello.registra(m_riga, risultato);
+            emit letta(n / m_righe, m_riga, risultato);
+        });
+    connect(&m_motore, &RipetizioneRichieste::terminata, this, [this](int errore, const QString &d) {
+        m_riga = -1;
+        emit terminata(errore, d);
+    });
+}
+
+bool LetturaTabella::avvia(int giri, int pausaMs, bool fermatiAlPrimoErrore)
+{
+    if (m_modello.rowCount() == 0 || m_motore.inCorso())
+        return false;
+    m_righe = m_modello.rowCount();
+    m_giro = 0;
+    m_durate = 0;
+    m_durataMediaS = 0;
+    RipetizioneRichieste::Impostazioni impostazioni;
+    impostazioni.pausaMs = pausaMs;
+    impostazioni.quante = qint64(giri) * m_righe;
+    impostazioni.fermatiAlPrimoErrore = fermatiAlPrimoErrore;
+    impostazioni.richiestePerGiro = m_righe;
+    impostazioni.testi = [this](qint64 n) { return testi(n); };
+    return m_motore.avvia(impostazioni);
+}
+
+// The row's request: the bench's line, the row's instrument and address, a reading.
+Pannello *LetturaTabella::testi(qint64 n)
+{
+    m_giro = n / m_righe;
+    m_riga = int(n % m_righe);
+    const Banco &banco = m_modello.banco();
+    const RigaBanco &riga = banco.righe.at(m_riga);
+    m_testi = PannelloDiTesti({{Campo::Combo1, FileBanco::testoPorta(banco.porta)},
+        {Campo::Combo2, QString::number(banco.baud)},
+        {Campo::Combo5, QString::number(riga.strumento)},
+        {Campo::ComboComando, QStringLiteral("Lettura")},
+        {Campo::ComboIndirizzo, riga.testoMemoria()}, {Campo::Text1, QString()},
+        {Campo::Text3, QString()}});
+    return &m_testi;
+}
+
+std::optional<double> LetturaTabella::secondiAllaFineDelGiro() const
+{
+    if (m_durate == 0 || m_riga < 0)
+        return std::nullopt;
+    return m_durataMediaS * (m_righe - m_riga);
+}
