@@ -92,12 +92,14 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                        "per esempio per BANCO_PORTA1=PERCORSO."),
         QStringLiteral("PERCORSO"));
     const QCommandLineOption indirizzo(QStringLiteral("indirizzo"),
-        QStringLiteral("Indirizzo dello strumento, da 0 a 65535 (predefinito 0)."),
-        QStringLiteral("N"), QStringLiteral("0"));
+        QStringLiteral("Indirizzi degli strumenti sulla linea, da 0 a 65535, separati da "
+                       "virgole (predefinito 0; per esempio 0,3,7)."),
+        QStringLiteral("N[,N…]"), QStringLiteral("0"));
     const QCommandLineOption memoria(QStringLiteral("memoria"),
         QStringLiteral("Parola a 16 bit in memoria: IND esadecimale, VALORE decimale da 0 a "
-                       "65535 (per esempio 0008=1000); ripetibile."),
-        QStringLiteral("IND=VALORE"));
+                       "65535 (per esempio 0008=1000, per ogni strumento), oppure "
+                       "STRUMENTO:IND=VALORE per uno solo (3:0034=9999); ripetibile."),
+        QStringLiteral("[S:]IND=VALORE"));
     const QCommandLineOption modoGuasto(QStringLiteral("guasto"),
         QStringLiteral("nessuna-risposta | ritardo=MS | parziale | rumore | riaggancio=N | "
                        "misto (riaggancio: chiude la linea dopo N richieste, come un "
@@ -123,21 +125,36 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
     Opzioni opzioni;
     opzioni.collegamento = parser.value(collegamento);
     uint numero = 0;
-    if (!numeroIntero(parser.value(indirizzo), 10, 0xFFFF, numero))
-        opzioneNonValida(
-            QStringLiteral("indirizzo non valido: %1 (da 0 a 65535)").arg(parser.value(indirizzo)));
-    opzioni.configurazione.indirizzo = quint16(numero);
-    const QStringList parole = parser.values(memoria);
-    if (!parole.isEmpty())
-        opzioni.configurazione.memoria.clear();
-    for (const QString &valore : parole) {
-        const QStringList parti = valore.split(u'=');
-        uint indirizzoMemoria = 0;
-        if (parti.size() != 2 || !numeroIntero(parti[0], 16, 0xFFFF, indirizzoMemoria)
+    opzioni.configurazione.indirizzi.clear();
+    for (const QString &testo : parser.value(indirizzo).split(u',')) {
+        if (!numeroIntero(testo.trimmed(), 10, 0xFFFF, numero))
+            opzioneNonValida(QStringLiteral("indirizzo non valido: %1 (da 0 a 65535, più "
+                                            "indirizzi separati da virgole)")
+                                 .arg(parser.value(indirizzo)));
+        opzioni.configurazione.indirizzi.append(quint16(numero));
+    }
+    bool memoriaComune = false;
+    for (const QString &valore : parser.values(memoria)) {
+        QStringList parti = valore.split(u'=');
+        QStringList dove = parti.value(0).split(u':');
+        uint indirizzoMemoria = 0, strumento = 0;
+        if (parti.size() != 2 || dove.size() > 2
+            || (dove.size() == 2 && !numeroIntero(dove[0], 10, 0xFFFF, strumento))
+            || !numeroIntero(dove.back(), 16, 0xFFFF, indirizzoMemoria)
             || !numeroIntero(parti[1], 10, 0xFFFF, numero)) {
-            opzioneNonValida(
-                QStringLiteral("memoria non valida: %1 (per esempio 0008=1000)").arg(valore));
+            opzioneNonValida(QStringLiteral("memoria non valida: %1 (per esempio 0008=1000, o "
+                                            "3:0034=9999 per lo strumento 3)")
+                                 .arg(valore));
         }
+        if (dove.size() == 2) {
+            opzioni.configurazione.memoriaDi[quint16(strumento)].insert(
+                quint16(indirizzoMemoria), quint16(numero));
+            continue;
+        }
+        // The first word given for every instrument replaces the memory they start with.
+        if (!memoriaComune)
+            opzioni.configurazione.memoria.clear();
+        memoriaComune = true;
         opzioni.configurazione.memoria.insert(quint16(indirizzoMemoria), quint16(numero));
     }
     if (parser.isSet(modoGuasto))
@@ -227,12 +244,16 @@ int main(int argc, char *argv[])
     Linea linea;
     if (!linea.apri(opzioni.collegamento))
         return 2;
-    registra(QStringLiteral("strumento virtuale su %1%2, indirizzo %3")
+    QStringList indirizzi;
+    for (const quint16 numero : opzioni.configurazione.indirizzi)
+        indirizzi << QString::number(numero);
+    registra(QStringLiteral("strumento virtuale su %1%2, %3 %4")
                  .arg(linea.dispositivo,
                      opzioni.collegamento.isEmpty()
                          ? QString()
                          : QStringLiteral(" (collegamento %1)").arg(opzioni.collegamento))
-                 .arg(opzioni.configurazione.indirizzo));
+                 .arg(indirizzi.size() > 1 ? QStringLiteral("indirizzi") : QStringLiteral("indirizzo"),
+                     indirizzi.join(u',')));
 
     Strumento strumento(opzioni.configurazione);
     QElapsedTimer orologio;

@@ -149,13 +149,17 @@ Strumento::Esito Strumento::rispondi()
 
     Esito esito;
     QString cosa;
-    if (indirizzo != m_configurazione.indirizzo) {
-        cosa = QStringLiteral("per lo strumento %1, non per questo (%2)")
-                   .arg(indirizzo)
-                   .arg(m_configurazione.indirizzo);
+    if (!m_configurazione.indirizzi.contains(indirizzo)) {
+        cosa = QStringLiteral("per lo strumento %1, che non è sulla linea").arg(indirizzo);
     } else if (comando == 0x00) {
-        const quint16 valore = m_configurazione.memoria.value(memoria, 0);
-        cosa = QStringLiteral("lettura di %1 = %2").arg(esadecimale4(memoria)).arg(valore);
+        const QMap<quint16, quint16> &propria = m_configurazione.memoriaDi[indirizzo];
+        const quint16 valore = propria.contains(memoria)
+            ? propria.value(memoria)
+            : m_configurazione.memoria.value(memoria, 0);
+        cosa = QStringLiteral("lettura di %1:%2 = %3")
+                   .arg(indirizzo)
+                   .arg(esadecimale4(memoria))
+                   .arg(valore);
         m_ultimaLettura = QByteArray(1, kAck) + QByteArray(1, 0) + byteDellaParola(valore);
         esito.risposta = m_ultimaLettura;
     } else if (comando == 0x01) {

@@ -31,8 +31,10 @@ public:
 
     struct Configurazione
     {
-        quint16 indirizzo = 0;
-        QMap<quint16, quint16> memoria = memoriaIniziale();
+        // The instruments answering on this line, as several on one RS-485 pair.
+        QList<quint16> indirizzi{0};
+        QMap<quint16, quint16> memoria = memoriaIniziale(); // every instrument's
+        QMap<quint16, QMap<quint16, quint16>> memoriaDi; // one instrument's, over the shared one
         Guasto guasto = Guasto::Nessuno;
         std::chrono::milliseconds ritardo{0};
         int richiestePrimaDelRiaggancio = 0;

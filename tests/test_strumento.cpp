@@ -37,10 +37,10 @@ void TestStrumento::risposte_data()
 
     using G = Strumento::Guasto;
     QTest::newRow("lettura") << G::Nessuno << richiesta(0, "0000", "00", "0008")
-                             << QStringList{"06 00 03 E8"} << "lettura di 0008 = 1000";
+                             << QStringList{"06 00 03 E8"} << "lettura di 0:0008 = 1000";
     QTest::newRow("indirizzo di memoria sconosciuto vale 0")
         << G::Nessuno << richiesta(0, "0000", "00", "0777") << QStringList{"06 00 00 00"}
-        << "lettura di 0777 = 0";
+        << "lettura di 0:0777 = 0";
     QTest::newRow("scrittura") << G::Nessuno << richiesta(0, "0000", "02", "001C")
                                << QStringList{"06"} << "scrittura in 001C";
     QTest::newRow("ripetizione senza lettura prima")
@@ -49,7 +49,16 @@ void TestStrumento::risposte_data()
         << G::Nessuno << richiesta(0, "0000", "00", "0034") + richiesta(600, "0000", "01", "0008")
         << QStringList{"06 00 27 0F", "06 00 27 0F"} << "ripetizione dell'ultima lettura";
     QTest::newRow("altro strumento") << G::Nessuno << richiesta(0, "0005", "00", "0008")
-                                     << QStringList{} << "per lo strumento 5, non per questo (0)";
+                                     << QStringList{} << "per lo strumento 5, che non è sulla linea";
+    QTest::newRow("secondo strumento, parola sua")
+        << G::Nessuno << richiesta(0, "0003", "00", "0034") << QStringList{"06 00 04 D2"}
+        << "lettura di 3:0034 = 1234";
+    QTest::newRow("secondo strumento, parola comune")
+        << G::Nessuno << richiesta(0, "0003", "00", "0008") << QStringList{"06 00 03 E8"}
+        << "lettura di 3:0008 = 1000";
+    QTest::newRow("primo strumento, non la parola del secondo")
+        << G::Nessuno << richiesta(0, "0000", "00", "0034") << QStringList{"06 00 27 0F"}
+        << "lettura di 0:0034 = 9999";
     QTest::newRow("0x55 non da solo")
         << G::Nessuno << Linea{{0, "5500"}, {100, "00"}} << QStringList{}
         << "richiesta non valida: 55 00; motivo: il gruppo 1 ha 2 byte";
@@ -63,7 +72,7 @@ void TestStrumento::risposte_data()
         << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55 | 00 00";
     QTest::newRow("dopo una richiesta rotta, la successiva")
         << G::Nessuno << Linea{{0, "5555"}, {100, "0000"}} + richiesta(900, "0000", "00", "0008")
-        << QStringList{"06 00 03 E8"} << "lettura di 0008";
+        << QStringList{"06 00 03 E8"} << "lettura di 0:0008";
     QTest::newRow("guasto: nessuna risposta")
         << G::NessunaRisposta << richiesta(0, "0000", "00", "0008") << QStringList{}
         << "nessuna risposta";
@@ -80,6 +89,8 @@ void TestStrumento::risposte()
 
     Strumento::Configurazione configurazione;
     configurazione.guasto = guasto;
+    configurazione.indirizzi = {0, 3}; // two instruments on one pair
+    configurazione.memoriaDi[3][0x0034] = 1234;
     Strumento strumento(configurazione);
     QStringList date;
     QString registro;
