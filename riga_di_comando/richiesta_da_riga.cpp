@@ -37,6 +37,8 @@ Stato di uscita:
   2  opzione o valore non valido: nulla è stato inviato né stampato
   3  la porta non si apre o si è persa, anche per una sola delle richieste
      (senza --fermati-al-primo-errore la ripetizione la riprova a ogni richiesta)
+  4  con --banco: ogni riga ha avuto risposta, ma almeno un valore è fuori dai
+     limiti o diverso da quello atteso (1 e 3 prevalgono su 4)
 )";
 
 void errore(const QString &messaggio)
@@ -104,8 +106,21 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     const QCommandLineOption fermatiAlPrimoErrore(QStringLiteral("fermati-al-primo-errore"),
         QStringLiteral("Si ferma al primo errore. Senza, un errore viene contato e la "
                        "richiesta successiva riprova la porta, non prima di 100 ms."));
+    const QCommandLineOption banco(QStringLiteral("banco"),
+        QStringLiteral("Legge le righe del file di banco, una volta per giro, invece di una sola "
+                       "richiesta; --porta e --baud prevalgono sulla linea del file, --ripeti "
+                       "conta i giri e --intervallo è la pausa fra un giro e l'altro."),
+        QStringLiteral("FILE.banco"));
+    const QCommandLineOption rapporto(QStringLiteral("rapporto"),
+        QStringLiteral("Con --banco, scrive un rapporto JUnit XML: un testsuite per giro, un "
+                       "testcase per riga."),
+        QStringLiteral("FILE.xml"));
+    const QCommandLineOption unita(QStringLiteral("unita"),
+        QStringLiteral("L'unità in prova (per esempio il numero di serie), riportata in ogni "
+                       "riga e nel rapporto."),
+        QStringLiteral("TESTO"));
     parser.addOptions({aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti,
-        intervallo, formato, traffico, fermatiAlPrimoErrore});
+        intervallo, formato, traffico, fermatiAlPrimoErrore, banco, rapporto, unita});
 
     if (!parser.parse(argomenti)) {
         const QStringList sconosciute = parser.unknownOptionNames();
@@ -172,6 +187,43 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     }
     opzioni.traffico = parser.isSet(traffico);
     opzioni.fermatiAlPrimoErrore = parser.isSet(fermatiAlPrimoErrore);
+    opzioni.unita = parser.value(unita);
+
+    if (parser.isSet(banco)) {
+        for (const QCommandLineOption *dellaRiga : {&indirizzo, &comando, &memoria}) {
+            if (parser.isSet(*dellaRiga)) {
+                errore(QStringLiteral("--%1: con --banco strumento e memoria vengono dalle righe "
+                                      "del file; togliere l'opzione.")
+                           .arg(dellaRiga->names().front()));
+                return {};
+            }
+        }
+        QString motivo;
+        opzioni.banco = FileBanco::carica(parser.value(banco), &motivo);
+        if (!opzioni.banco) {
+            errore(motivo);
+            return {};
+        }
+        if (opzioni.banco->righe.isEmpty()) {
+            errore(QStringLiteral("%1: il banco non ha righe da leggere.").arg(parser.value(banco)));
+            return {};
+        }
+        // The file's line, unless the options name another.
+        if (!parser.isSet(porta)) {
+            testoPorta = opzioni.banco->porta;
+            opzioni.testi[Campo::Combo1] = FileBanco::testoPorta(testoPorta);
+        }
+        if (!parser.isSet(baud))
+            opzioni.testi[Campo::Combo2] = QString::number(opzioni.banco->baud);
+        opzioni.banco->porta = parser.isSet(porta)
+            ? (opzioni.dispositivo.isEmpty() ? opzioni.testi[Campo::Combo1] : opzioni.dispositivo)
+            : testoPorta;
+        opzioni.banco->baud = opzioni.testi[Campo::Combo2].toInt();
+        opzioni.rapporto = parser.value(rapporto);
+    } else if (parser.isSet(rapporto)) {
+        errore(QStringLiteral("--rapporto vale solo con --banco FILE."));
+        return {};
+    }
 
     // A text the request could not use is an option like any other: refused before anything
     // is sent or printed, so that standard output holds readings only.
@@ -193,6 +245,65 @@ QString intestazione(Formato formato)
         return {};
     return QString::fromUtf8(
         TestiTraffico::lineaCsv(TestiTraffico::intestazioneCsvRisultati()).chopped(2));
+}
+
+QString intestazioneBanco(Formato formato)
+{
+    if (formato != Formato::Csv)
+        return {};
+    return QString::fromUtf8(TestiTraffico::lineaCsv({"unita_in_prova", "giro", "nome",
+                                                          "strumento", "memoria", "parola",
+                                                          "valore", "unita", "stato", "inizio",
+                                                          "latenza_ms"})
+                                 .chopped(2));
+}
+
+QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
+    const QString &stato, const RisultatoRichiesta &r)
+{
+    const bool letta = r.esito == RisultatoRichiesta::Esito::Risposta && r.valore;
+    const QString parola
+        = letta ? QStringLiteral("%1").arg(*r.valore, 4, 16, QChar(u'0')).toUpper() : QString();
+    const QString valore = letta ? riga.valore(*r.valore) : QString();
+    const QString latenza
+        = r.latenzaUs ? QString::number(*r.latenzaUs / 1000.0, 'f', 3) : QString();
+    switch (formato) {
+    case Formato::Testo: {
+        QString testo = unita.isEmpty() ? QString() : QStringLiteral("unità %1; ").arg(unita);
+        return testo
+            + QStringLiteral("giro %1; %2; strumento %3; memoria %4; parola %5; valore %6; %7")
+                  .arg(giro + 1)
+                  .arg(riga.nomeMostrato())
+                  .arg(riga.strumento)
+                  .arg(riga.testoMemoria(), letta ? parola : QStringLiteral("-"),
+                      letta ? riga.valoreConUnita(*r.valore) : QStringLiteral("-"), stato);
+    }
+    case Formato::Csv:
+        return QString::fromUtf8(TestiTraffico::lineaCsv({unita, QString::number(giro + 1),
+                                                              riga.nomeMostrato(),
+                                                              QString::number(riga.strumento),
+                                                              riga.testoMemoria(), parola, valore,
+                                                              riga.unita, stato,
+                                                              r.inizio.toString(Qt::ISODateWithMs),
+                                                              latenza})
+                                     .chopped(2));
+    case Formato::Json:
+        break;
+    }
+    const QJsonObject oggetto{
+        {"unita_in_prova", unita.isEmpty() ? QJsonValue() : QJsonValue(unita)},
+        {"giro", double(giro + 1)},
+        {"nome", riga.nomeMostrato()},
+        {"strumento", double(riga.strumento)},
+        {"memoria", riga.testoMemoria()},
+        {"parola", letta ? QJsonValue(parola) : QJsonValue()},
+        {"valore", letta ? QJsonValue(valore) : QJsonValue()},
+        {"unita", riga.unita},
+        {"stato", stato},
+        {"inizio", r.inizio.toString(Qt::ISODateWithMs)},
+        {"latenza_ms", r.latenzaUs ? QJsonValue(*r.latenzaUs / 1000.0) : QJsonValue()},
+    };
+    return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
 }
 
 QString riga(Formato formato, const RisultatoRichiesta &r)
@@ -248,22 +359,45 @@ Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
     connect(&m_sequenziatore, &Sequenziatore::errore, this, &Ripetizione::segnalaErrore);
     if (!opzioni.dispositivo.isEmpty())
         qputenv("BANCO_PORTA1", QFile::encodeName(opzioni.dispositivo));
+    if (!opzioni.banco)
+        return;
+    m_modello.imposta(*opzioni.banco);
+    m_lettura = std::make_unique<LetturaTabella>(m_modello, m_sequenziatore, m_registro);
+    connect(m_lettura.get(), &LetturaTabella::letta, this, &Ripetizione::stampaLettura);
+    QList<std::pair<QString, QString>> proprieta{
+        {QStringLiteral("porta"), opzioni.banco->porta},
+        {QStringLiteral("baud"), QString::number(opzioni.banco->baud)},
+        {QStringLiteral("impostazioni"), QStringLiteral("%1 8E1 per 0x55, %1 8O1 per il resto")
+                                             .arg(opzioni.banco->baud)}};
+    if (!opzioni.unita.isEmpty())
+        proprieta.append({QStringLiteral("unita"), opzioni.unita});
+    m_rapporto = std::make_unique<RapportoJUnit>(m_modello, proprieta);
+}
+
+void Ripetizione::fermati()
+{
+    m_interrotta = true;
+    motore().fermaDopoLaRichiesta();
 }
 
 int Ripetizione::esegui()
 {
     if (m_opzioni.formato == Formato::Csv)
-        stampa(intestazione(Formato::Csv));
+        stampa(m_lettura ? intestazioneBanco(Formato::Csv) : intestazione(Formato::Csv));
     int errore = 0;
     QEventLoop ciclo;
-    connect(&m_ripetizione, &RipetizioneRichieste::terminata, &ciclo,
+    connect(&motore(), &RipetizioneRichieste::terminata, &ciclo,
         [&](int numero) {
             errore = numero;
             ciclo.quit();
         });
     m_primoEvento = m_registro.fineAssoluta();
-    m_ripetizione.avvia(
-        {m_opzioni.intervalloMs, m_opzioni.ripetizioni, m_opzioni.fermatiAlPrimoErrore});
+    if (m_lettura)
+        m_lettura->avvia(m_opzioni.ripetizioni, m_opzioni.intervalloMs,
+            m_opzioni.fermatiAlPrimoErrore);
+    else
+        m_ripetizione.avvia({m_opzioni.intervalloMs, m_opzioni.ripetizioni,
+            m_opzioni.fermatiAlPrimoErrore, 1, {}});
     ciclo.exec();
 
     try {
@@ -273,9 +407,11 @@ int Ripetizione::esegui()
             QStringLiteral("errore %1: %2").arg(chiusura.numero()).arg(chiusura.descrizione()));
         errore = chiusura.numero();
     }
-    const StatisticheRipetizione &s = m_ripetizione.statistiche();
+    const StatisticheRipetizione &s = motore().statistiche();
     if (m_opzioni.ripetizioni != 1 || s.inviate() != 1)
         stampaRiassunto();
+    if (m_lettura)
+        return uscitaDelBanco(errore);
     const auto &errori = s.erroriPerNumero();
     if (erroreDiPorta(errore)
         || std::any_of(errori.begin(), errori.end(),
@@ -288,8 +424,36 @@ int Ripetizione::esegui()
 
 // Each error on standard error as it happens; the same one again only once another result came
 // between, so that an unplugged adapter tried again and again does not flood the terminal.
+// Port errors first, then a row without a good answer, then a value out of its limits.
+int Ripetizione::uscitaDelBanco(int errore)
+{
+    if (!m_opzioni.rapporto.isEmpty()) {
+        QString motivo;
+        if (!m_rapporto->scrivi(m_opzioni.rapporto, m_interrotta, &motivo)) {
+            RigaDiComando::errore(motivo);
+            errore = errore ? errore : int(CodiceErrore::ScritturaNonRiuscita);
+        }
+    }
+    const StatisticheRipetizione &s = motore().statistiche();
+    const auto &errori = s.erroriPerNumero();
+    if (erroreDiPorta(errore)
+        || std::any_of(errori.begin(), errori.end(),
+            [](const auto &numeroEQuante) { return erroreDiPorta(numeroEQuante.first); }))
+        return PortaNonDisponibile;
+    if (errore || s.senzaRisposta() > 0 || s.errori() > 0)
+        return SenzaRisposta;
+    if (m_rapporto->fuoriDaiLimiti() > 0) {
+        RigaDiComando::errore(QStringLiteral("%1 letture fuori dai limiti o diverse dal valore "
+                                             "atteso.")
+                                  .arg(m_rapporto->fuoriDaiLimiti()));
+        return FuoriDaiLimiti;
+    }
+    return TutteRisposte;
+}
+
 void Ripetizione::segnalaErrore(int numero, const QString &descrizione)
 {
+    m_descrizioneErrore = descrizione;
     const QString messaggio = QStringLiteral("errore %1: %2").arg(numero).arg(descrizione);
     if (messaggio != m_ultimoErrore)
         RigaDiComando::errore(messaggio);
@@ -301,6 +465,24 @@ void Ripetizione::stampaRisultato(const RisultatoRichiesta &risultato)
     if (risultato.errore == 0)
         m_ultimoErrore.clear();
     stampa(riga(m_opzioni.formato, risultato));
+    stampaTraffico();
+}
+
+void Ripetizione::stampaLettura(qint64 giro, int n, const RisultatoRichiesta &risultato)
+{
+    if (risultato.esito == RisultatoRichiesta::Esito::Interrotta)
+        return;
+    if (risultato.errore == 0)
+        m_ultimoErrore.clear();
+    m_rapporto->aggiungi(giro, n, risultato,
+        risultato.errore ? m_descrizioneErrore : QString());
+    stampa(rigaBanco(m_opzioni.formato, m_opzioni.unita, giro, m_modello.riga(n),
+        m_modello.testoStato(n), risultato));
+    stampaTraffico();
+}
+
+void Ripetizione::stampaTraffico()
+{
     if (!m_opzioni.traffico)
         return;
     const quint64 primo = std::max(m_primoEvento, m_registro.primoAssoluto());
@@ -317,7 +499,7 @@ void Ripetizione::stampaRisultato(const RisultatoRichiesta &risultato)
 
 void Ripetizione::stampaRiassunto()
 {
-    const StatisticheRipetizione &s = m_ripetizione.statistiche();
+    const StatisticheRipetizione &s = motore().statistiche();
     QString riassunto = QStringLiteral("%1 richieste: %2 con risposta, %3 senza risposta, %4 "
                                        "con errore")
                             .arg(s.inviate())

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "componente_seriale.h"
+#include "file_banco.h"
+#include "lettura_tabella.h"
+#include "modello_tabella.h"
+#include "rapporto_junit.h"
 #include "pannello_testi.h"
 #include "registro_traffico.h"
 #include "ripetizione_richieste.h"
@@ -10,6 +14,7 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 #include <optional>
 
 // The panel's request from the command line: the options stand for the panel's texts, the
@@ -24,6 +29,7 @@ enum Uscita : int {
     SenzaRisposta = 1,
     OpzioneNonValida = 2,
     PortaNonDisponibile = 3,
+    FuoriDaiLimiti = 4,
 };
 
 struct Opzioni
@@ -35,6 +41,10 @@ struct Opzioni
     bool fermatiAlPrimoErrore = false; // otherwise a lost port is tried again at each request
     Formato formato = Formato::Testo;
     bool traffico = false;
+    // A bench read instead of one request: each round reads its rows once, in order.
+    std::optional<Banco> banco;
+    QString rapporto; // a JUnit XML report of the bench's readings
+    QString unita; // the unit under test, carried in every line and in the report
 };
 
 // Reads the options; on --help or --version prints and exits, on a bad option prints why to
@@ -43,6 +53,10 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti);
 
 QString intestazione(Formato formato);
 QString riga(Formato formato, const RisultatoRichiesta &risultato);
+// A reading of a bench's row, with the unit under test if any.
+QString intestazioneBanco(Formato formato);
+QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
+    const QString &stato, const RisultatoRichiesta &risultato);
 
 // Sends the request as many times as asked, one line of output for each, until the count is
 // reached, an option or the port fails, or fermati() is called (Ctrl+C): the request in flight
@@ -56,9 +70,13 @@ public:
 
     // Runs the whole repetition; the exit status.
     int esegui();
-    void fermati() { m_ripetizione.fermaDopoLaRichiesta(); }
+    void fermati();
 
 private:
+    RipetizioneRichieste &motore() { return m_lettura ? m_lettura->motore() : m_ripetizione; }
+    void stampaLettura(qint64 giro, int riga, const RisultatoRichiesta &risultato);
+    void stampaTraffico();
+    int uscitaDelBanco(int errore);
     void stampaRisultato(const RisultatoRichiesta &risultato);
     void stampaRiassunto();
     void segnalaErrore(int numero, const QString &descrizione);
@@ -69,6 +87,11 @@ private:
     ComponenteSeriale m_comm;
     Sequenziatore m_sequenziatore;
     RipetizioneRichieste m_ripetizione;
+    ModelloTabella m_modello;
+    std::unique_ptr<LetturaTabella> m_lettura;
+    std::unique_ptr<RapportoJUnit> m_rapporto;
+    bool m_interrotta = false;
+    QString m_descrizioneErrore; // of the last error, for the report
     quint64 m_primoEvento = 0;
     QString m_ultimoErrore; // told once while it repeats, request after request
 };

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "registro_traffico.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <utility>
+
+class ModelloTabella;
+
+// The readings of a bench as a JUnit XML report, which CI servers and test-rig software read: one
+// testsuite per round, one testcase per row, a failure for a value out of its limits or for no
+// answer, an error for a request stopped by an error.
+class RapportoJUnit
+{
+public:
+    // proprieta: the line settings and the unit under test, carried in every round.
+    RapportoJUnit(const ModelloTabella &modello, QList<std::pair<QString, QString>> proprieta);
+
+    // descrizione: the error's text, for a request stopped by one.
+    void aggiungi(qint64 giro, int riga, const RisultatoRichiesta &risultato,
+        const QString &descrizione = {});
+    bool vuoto() const { return m_esami.isEmpty(); }
+    // Values out of limits, answers missing or failed, and errors, over every round.
+    int fuoriDaiLimiti() const { return m_fuori; }
+
+    // interrotto: the run was stopped before its end, and the report says so.
+    QByteArray comeXml(bool interrotto) const;
+    bool scrivi(const QString &percorso, bool interrotto, QString *errore) const;
+
+private:
+    struct Esame
+    {
+        qint64 giro;
+        int riga;
+        RisultatoRichiesta::Esito esito;
+        quint16 errore;
+        quint16 parola;
+        qint64 durataUs;
+        QString descrizione;
+    };
+
+    const ModelloTabella &m_modello;
+    QList<std::pair<QString, QString>> m_proprieta;
+    QList<Esame> m_esami;
+    int m_fuori = 0;
+};
