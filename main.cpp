@@ -26,8 +26,8 @@ Senza hardware: strumento-virtuale --collegamento /tmp/porta1 in un terminale, p
 BANCO_PORTA1=/tmp/porta1 banco-seriale. Senza finestra: banco-richiesta.)";
 
 // Read before the window system is reached, so that --help and --version work without a display.
-// Returns the exit status when the program should end here.
-std::optional<int> leggiOpzioni(int argc, char *argv[])
+// Returns the exit status when the program should end here; banco is the bench file to open.
+std::optional<int> leggiOpzioni(int argc, char *argv[], QString &banco)
 {
     QCoreApplication applicazione(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("banco-seriale"));
@@ -37,7 +37,9 @@ std::optional<int> leggiOpzioni(int argc, char *argv[])
     const QCommandLineOption versione(
         QStringLiteral("version"), QStringLiteral("Mostra la versione."));
     parser.addOptions({aiuto, versione});
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+    parser.addPositionalArgument(QStringLiteral("FILE.banco"),
+        QStringLiteral("Un file di banco da aprire nella tabella."), QStringLiteral("[FILE.banco]"));
+    if (!parser.parse(QCoreApplication::arguments()) || parser.positionalArguments().size() > 1) {
         const QStringList sconosciute = parser.unknownOptionNames() + parser.positionalArguments();
         std::fprintf(stderr,
             "banco-seriale: opzione non riconosciuta: %s\nVedere banco-seriale --help.\n",
@@ -52,6 +54,7 @@ std::optional<int> leggiOpzioni(int argc, char *argv[])
         std::fputs(qPrintable(aiutoInItaliano(parser)), stdout);
         return 0;
     }
+    banco = parser.positionalArguments().value(0);
     return {};
 }
 
@@ -59,7 +62,8 @@ std::optional<int> leggiOpzioni(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> esito = leggiOpzioni(argc, argv))
+    QString banco;
+    if (const std::optional<int> esito = leggiOpzioni(argc, argv, banco))
         return *esito;
 
     QApplication app(argc, argv);
@@ -69,5 +73,7 @@ int main(int argc, char *argv[])
     installaAccessibilita();
     FinestraPrincipale finestra;
     finestra.show();
+    if (!banco.isEmpty())
+        finestra.apriBanco(banco);
     return app.exec();
 }

@@ -1,12 +1,18 @@
 #include "finestra_principale.h"
 
+#include "file_banco.h"
 #include "finestra_ripetizione.h"
+#include "finestra_tabella.h"
+#include "lettura_tabella.h"
+#include "modello_colorato.h"
 #include "finestra_traffico.h"
 #include "form3.h"
 #include "ripetizione_richieste.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -19,6 +25,9 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     , m_ripetizione(
           new RipetizioneRichieste(m_pannello->sequenziatore(), m_pannello->registro(),
               QStringLiteral("la ripetizione"), this))
+    , m_tabella(new ModelloColorato(this))
+    , m_lettura(new LetturaTabella(
+          *m_tabella, m_pannello->sequenziatore(), m_pannello->registro(), this))
 {
     setWindowTitle(m_pannello->windowTitle());
     setCentralWidget(m_pannello);
@@ -32,8 +41,24 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
 void FinestraPrincipale::creaMenu()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    // The document is the bench: Ctrl+O and Ctrl+S are its own.
+    QAction *apri = file->addAction(QStringLiteral("&Apri banco…"));
+    apri->setShortcut(QKeySequence::Open);
+    connect(apri, &QAction::triggered, this, &FinestraPrincipale::scegliBancoDaAprire);
+    QAction *salvaBanco = file->addAction(QStringLiteral("Salva &banco"));
+    salvaBanco->setShortcut(QKeySequence::Save);
+    connect(salvaBanco, &QAction::triggered, this, [this] {
+        if (m_fileBanco.isEmpty())
+            salvaBancoConNome();
+        else
+            this->salvaBanco(m_fileBanco);
+    });
+    QAction *salvaConNome = file->addAction(QStringLiteral("Salva banco &con nome…"));
+    salvaConNome->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(salvaConNome, &QAction::triggered, this, &FinestraPrincipale::salvaBancoConNome);
+    file->addSeparator();
     QAction *salva = file->addAction(QStringLiteral("&Salva traffico…"));
-    salva->setShortcut(QKeySequence::Save);
+    salva->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
     connect(salva, &QAction::triggered, this, [this] { traffico().salva(); });
     file->addSeparator();
     QAction *esci = file->addAction(QStringLiteral("&Esci"));
@@ -45,6 +70,10 @@ void FinestraPrincipale::creaMenu()
     traffico->setObjectName(QStringLiteral("azioneTraffico"));
     traffico->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(traffico, &QAction::triggered, this, &FinestraPrincipale::mostraTraffico);
+    QAction *tabella = visualizza->addAction(QStringLiteral("T&abella"));
+    tabella->setObjectName(QStringLiteral("azioneTabella"));
+    tabella->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    connect(tabella, &QAction::triggered, this, &FinestraPrincipale::mostraTabella);
 
     QMenu *richiesta = menuBar()->addMenu(QStringLiteral("&Richiesta"));
     QAction *invia = richiesta->addAction(QStringLiteral("&Invia comando"));
@@ -85,6 +114,111 @@ void FinestraPrincipale::mostraRipetizione()
     mostraAccanto(finestraRipetizione());
 }
 
+FinestraTabella &FinestraPrincipale::finestraTabella()
+{
+    if (!m_finestraTabella) {
+        m_finestraTabella = new FinestraTabella(*m_tabella, *m_lettura, this);
+        m_finestraTabella->impostaFile(m_fileBanco);
+    }
+    return *m_finestraTabella;
+}
+
+void FinestraPrincipale::mostraTabella()
+{
+    mostraAccanto(finestraTabella());
+}
+
+void FinestraPrincipale::mostraErroreBanco(const QString &testo)
+{
+    auto *messaggio = new QMessageBox(QMessageBox::Warning,
+        QStringLiteral("Banco Seriale: banco"), testo, QMessageBox::Ok, this);
+    messaggio->setObjectName(QStringLiteral("messaggioBanco"));
+    messaggio->setAttribute(Qt::WA_DeleteOnClose);
+    messaggio->open();
+}
+
+bool FinestraPrincipale::apriBanco(const QString &percorso)
+{
+    if (m_lettura->inCorso()) {
+        mostraErroreBanco(QStringLiteral("La tabella si sta leggendo: fermarla prima di aprire "
+                                         "un altro banco."));
+        return false;
+    }
+    QString errore;
+    std::optional<Banco> banco = FileBanco::carica(percorso, &errore);
+    if (!banco) {
+        mostraErroreBanco(errore);
+        return false;
+    }
+    m_tabella->imposta(std::move(*banco));
+    m_fileBanco = percorso;
+    finestraTabella().impostaFile(percorso);
+    mostraTabella();
+    return true;
+}
+
+bool FinestraPrincipale::salvaBanco(const QString &percorso)
+{
+    QString errore;
+    if (!FileBanco::salva(percorso, m_tabella->banco(), &errore)) {
+        mostraErroreBanco(errore);
+        return false;
+    }
+    m_tabella->segnaSalvato();
+    m_fileBanco = percorso;
+    if (m_finestraTabella)
+        m_finestraTabella->impostaFile(percorso);
+    return true;
+}
+
+void FinestraPrincipale::scegliBancoDaAprire()
+{
+    if (!lasciaBanco())
+        return;
+    auto *dialogo = new QFileDialog(this, QStringLiteral("Apri banco"),
+        m_fileBanco.isEmpty() ? QDir::homePath() : m_fileBanco,
+        QStringLiteral("Banco (*.banco);;Tutti i file (*)"));
+    dialogo->setObjectName(QStringLiteral("dialogoApriBanco"));
+    dialogo->setFileMode(QFileDialog::ExistingFile);
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QFileDialog::fileSelected, this, &FinestraPrincipale::apriBanco);
+    dialogo->open();
+}
+
+void FinestraPrincipale::salvaBancoConNome()
+{
+    auto *dialogo = new QFileDialog(this, QStringLiteral("Salva banco"),
+        m_fileBanco.isEmpty() ? QDir::home().filePath(QStringLiteral("banco.banco")) : m_fileBanco,
+        QStringLiteral("Banco (*.banco)"));
+    dialogo->setObjectName(QStringLiteral("dialogoSalvaBanco"));
+    dialogo->setAcceptMode(QFileDialog::AcceptSave);
+    dialogo->setDefaultSuffix(QStringLiteral("banco"));
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QFileDialog::fileSelected, this,
+        [this](const QString &percorso) { salvaBanco(percorso); });
+    dialogo->open();
+}
+
+// Asked and waited for: nothing else should happen to the bench while the operator decides.
+bool FinestraPrincipale::lasciaBanco()
+{
+    if (!m_tabella->modificato())
+        return true;
+    const auto scelta = QMessageBox::question(this, QStringLiteral("Banco Seriale"),
+        QStringLiteral("Il banco è stato modificato. Salvare le modifiche?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (scelta == QMessageBox::Cancel)
+        return false;
+    if (scelta == QMessageBox::Discard)
+        return true;
+    if (m_fileBanco.isEmpty()) {
+        const QString percorso = QFileDialog::getSaveFileName(this, QStringLiteral("Salva banco"),
+            QDir::home().filePath(QStringLiteral("banco.banco")), QStringLiteral("Banco (*.banco)"));
+        return !percorso.isEmpty() && salvaBanco(percorso);
+    }
+    return salvaBanco(m_fileBanco);
+}
+
 void FinestraPrincipale::mostraAccanto(QWidget &finestra)
 {
     if (!finestra.isVisible())
@@ -112,6 +246,13 @@ QPoint FinestraPrincipale::postoAccanto(QSize dimensione) const
 void FinestraPrincipale::closeEvent(QCloseEvent *evento)
 {
     m_ripetizione->ferma();
+    m_lettura->ferma();
+    if (!lasciaBanco()) {
+        evento->ignore();
+        return;
+    }
+    if (m_finestraTabella)
+        m_finestraTabella->close();
     if (m_finestraRipetizione)
         m_finestraRipetizione->close();
     m_pannello->close();

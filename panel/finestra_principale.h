@@ -4,7 +4,10 @@
 #include <QPointer>
 
 class FinestraRipetizione;
+class FinestraTabella;
 class FinestraTraffico;
+class LetturaTabella;
+class ModelloTabella;
 class Form3;
 class QMessageBox;
 class RipetizioneRichieste;
@@ -25,6 +28,15 @@ public:
     RipetizioneRichieste &ripetizione() { return *m_ripetizione; }
     FinestraRipetizione &finestraRipetizione();
     void mostraRipetizione();
+    ModelloTabella &tabella() { return *m_tabella; }
+    LetturaTabella &letturaTabella() { return *m_lettura; }
+    FinestraTabella &finestraTabella();
+    void mostraTabella();
+
+    // The bench: opened into the table, which it then shows; false, with the reason shown, if
+    // the file cannot be used, and the table open stays as it was.
+    bool apriBanco(const QString &percorso);
+    bool salvaBanco(const QString &percorso);
 
 protected:
     void closeEvent(QCloseEvent *evento) override;
@@ -33,6 +45,11 @@ private:
     void creaMenu();
     void informazioni();
     void lineaOccupata(const QString &chi);
+    void scegliBancoDaAprire();
+    void salvaBancoConNome();
+    // A bench changed and not saved: true once saved or let go, false to keep it.
+    bool lasciaBanco();
+    void mostraErroreBanco(const QString &testo);
     QPoint postoAccanto(QSize dimensione) const;
     void mostraAccanto(QWidget &finestra);
 
@@ -41,4 +58,8 @@ private:
     RipetizioneRichieste *m_ripetizione;
     FinestraRipetizione *m_finestraRipetizione = nullptr;
     QPointer<QMessageBox> m_messaggioOccupata;
+    ModelloTabella *m_tabella;
+    LetturaTabella *m_lettura;
+    FinestraTabella *m_finestraTabella = nullptr;
+    QString m_fileBanco;
 };

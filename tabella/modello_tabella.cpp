@@ -9,13 +9,22 @@
 
 namespace {
 
-// The file's key of each editable column, in the order of the columns.
-const char *const kChiaviColonne[] = {
-    "nome", "strumento", "memoria", "tipo", "decimali", "unita", "minimo", "massimo", "atteso"};
+struct DatiColonna
+{
+    const char *titolo;
+    const char *chiave;
+};
+
+constexpr DatiColonna kColonne[] = {{"Nome", "nome"}, {"Strumento", "strumento"},
+    {"Memoria", "memoria"}, {"Valore", nullptr}, {"Parola (hex)", nullptr},
+    {"Minimo", "minimo"}, {"Massimo", "massimo"}, {"Atteso", "atteso"}, {"Stato", nullptr},
+    {"Ultima lettura", nullptr}, {"Risposte", nullptr}, {"Senza risposta", nullptr},
+    {"Fallite", nullptr}, {"Tipo", "tipo"}, {"Decimali", "decimali"}, {"Unità", "unita"}};
+static_assert(std::size(kColonne) == ModelloTabella::NumeroColonne);
 
 bool modificabile(int colonna)
 {
-    return colonna >= ModelloTabella::Nome && colonna <= ModelloTabella::Atteso;
+    return ModelloTabella::chiave(colonna) != nullptr;
 }
 
 QString limite(const std::optional<double> &valore)
@@ -24,6 +33,11 @@ QString limite(const std::optional<double> &valore)
 }
 
 } // namespace
+
+const char *ModelloTabella::chiave(int colonna)
+{
+    return colonna >= 0 && colonna < NumeroColonne ? kColonne[colonna].chiave : nullptr;
+}
 
 ModelloTabella::ModelloTabella(QObject *parent)
     : QAbstractTableModel(parent)
@@ -147,7 +161,7 @@ void ModelloTabella::azzeraLetture()
 {
     std::fill(m_letture.begin(), m_letture.end(), Lettura());
     if (rowCount() > 0)
-        emit dataChanged(index(0, Valore), index(rowCount() - 1, Fallite));
+        emit dataChanged(index(0, 0), index(rowCount() - 1, NumeroColonne - 1));
 }
 
 ModelloTabella::StatoRiga ModelloTabella::stato(int n) const
@@ -269,10 +283,7 @@ QVariant ModelloTabella::headerData(int sezione, Qt::Orientation verso, int ruol
         return {};
     if (verso == Qt::Vertical)
         return sezione + 1;
-    static const char *const titoli[] = {"Nome", "Strumento", "Memoria", "Tipo", "Decimali",
-        "Unità", "Minimo", "Massimo", "Atteso", "Valore", "Parola (hex)", "Stato",
-        "Ultima lettura", "Risposte", "Senza risposta", "Fallite"};
-    return sezione >= 0 && sezione < NumeroColonne ? QString::fromUtf8(titoli[sezione])
+    return sezione >= 0 && sezione < NumeroColonne ? QString::fromUtf8(kColonne[sezione].titolo)
                                                    : QVariant();
 }
 
@@ -288,7 +299,7 @@ bool ModelloTabella::setData(const QModelIndex &indice, const QVariant &valore, 
 {
     if (ruolo != Qt::EditRole || !indice.isValid() || !modificabile(indice.column()))
         return false;
-    const QString chiave = QString::fromLatin1(kChiaviColonne[indice.column()]);
+    const QString chiave = QString::fromLatin1(this->chiave(indice.column()));
     const QString testo = valore.toString().trimmed();
     QJsonValue comeNelFile = testo;
     if (testo.isEmpty()) {

@@ -15,25 +15,28 @@ class ModelloTabella : public QAbstractTableModel
     Q_OBJECT
 
 public:
+    // Where and what first, then the limits and the state, then how the word is shown.
     enum Colonna {
         Nome,
         Strumento,
         Memoria,
-        Tipo,
-        Decimali,
-        Unita,
+        Valore,
+        Parola,
         Minimo,
         Massimo,
         Atteso,
-        Valore,
-        Parola,
         Stato,
         Ora,
         Risposte,
         SenzaRisposta,
         Fallite,
+        Tipo,
+        Decimali,
+        Unita,
         NumeroColonne
     };
+    // The file's key of a column the operator edits; null for a column of the reading.
+    static const char *chiave(int colonna);
 
     // What a row's last reading says, against its limits.
     enum class StatoRiga : quint8 { NonLetta, EntroILimiti, FuoriDaiLimiti, NessunaRisposta, Errore };

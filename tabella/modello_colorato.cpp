@@ -1,0 +1,24 @@
+#include "modello_colorato.h"
+
+#include <QBrush>
+#include <QColor>
+
+QVariant ModelloColorato::data(const QModelIndex &indice, int ruolo) const
+{
+    if ((ruolo != Qt::BackgroundRole && ruolo != Qt::ForegroundRole) || !indice.isValid()
+        || indice.row() >= rowCount())
+        return ModelloTabella::data(indice, ruolo);
+    switch (stato(indice.row())) {
+    case StatoRiga::FuoriDaiLimiti:
+        return ruolo == Qt::BackgroundRole ? QBrush(QColor(0xF8, 0xD0, 0xD0))
+                                           : QBrush(QColor(0x80, 0x00, 0x00));
+    case StatoRiga::NessunaRisposta:
+    case StatoRiga::Errore:
+        return ruolo == Qt::ForegroundRole ? QVariant(QBrush(QColor(0x70, 0x70, 0x70)))
+                                           : QVariant(QBrush(QColor(0xE8, 0xE8, 0xE8)));
+    case StatoRiga::NonLetta:
+    case StatoRiga::EntroILimiti:
+        break;
+    }
+    return ModelloTabella::data(indice, ruolo);
+}
