@@ -42,15 +42,31 @@ controlla "dati AppStream validi" appstreamcli validate --no-net --pedantic \
 controlla "la licenza, GPL-3.0-or-later" bash -c "grep -q 'GPL-3.0+' '$radice/usr/share/doc/banco-seriale/copyright' && grep -q '<project_license>GPL-3.0-or-later<' '$radice/usr/share/metainfo/it.bancoseriale.BancoSeriale.metainfo.xml'"
 icona=$(sed -n 's/^Icon=//p' "$voce")
 controlla "l'icona che la voce nomina" test -s "$radice/usr/share/icons/hicolor/scalable/apps/$icona.svg"
-comando=$(sed -n 's/^Exec=//p' "$voce")
+tipo="$radice/usr/share/mime/packages/it.bancoseriale.BancoSeriale.xml"
+controlla "il tipo dei file .banco, letto da shared-mime-info" bash -c "
+    mkdir -p '$lavoro/mime/packages' && cp '$tipo' '$lavoro/mime/packages/' &&
+    update-mime-database '$lavoro/mime' &&
+    grep -q ':application/x-banco-seriale:\*\.banco' '$lavoro/mime/globs2'"
+controlla "la voce del menu apre i file .banco" bash -c "
+    grep -qx 'MimeType=application/x-banco-seriale;' '$voce' && grep -q '^Exec=banco-seriale %f$' '$voce'"
+comando=$(sed -n 's/^Exec=//p' "$voce" | cut -d' ' -f1)
 controlla "il programma che la voce avvia" test -x "$radice/usr/bin/$comando"
 controlla "--version" bash -c "'$radice/usr/bin/banco-seriale' --version | grep -qx 'banco-seriale $versione'"
-controlla "nient'altro sulla riga di comando" bash -c "! '$radice/usr/bin/banco-seriale' --porta 1"
+controlla "nient'altro sulla riga di comando" bash -c "! '$radice/usr/bin/banco-seriale' --porta 1 && ! '$radice/usr/bin/banco-seriale' a.banco b.banco"
 
 "$radice/usr/bin/banco-seriale" &
 pid=$!
 controlla "il programma installato mostra la sua finestra" \
     timeout 20 xdotool search --sync --onlyvisible --pid "$pid" --name '^Banco Seriale$'
+kill "$pid"
+
+# As a file manager starts it, with the file the entry takes.
+echo '{"formato": "banco-seriale", "versione": 1, "righe": [{"strumento": 0, "memoria": "8"}]}' \
+    >"$lavoro/prova.banco"
+"$radice/usr/bin/banco-seriale" "$lavoro/prova.banco" &
+pid=$!
+controlla "il programma apre il banco che gli si passa" \
+    timeout 20 xdotool search --sync --onlyvisible --pid "$pid" --name '^Tabella — prova.banco$'
 
 echo "Totals: $((eseguiti - falliti)) passed, $falliti failed"
 [ "$falliti" -eq 0 ]
