@@ -39,15 +39,13 @@ bool rifiuta(QString *errore, const QString &testo)
     return false;
 }
 
-// The text of the file, if it is UTF-8; a byte-order mark is dropped.
+// The text of the file, if it is UTF-8; the decoder drops a byte-order mark.
 std::optional<QString> testoUtf8(const QByteArray &dati)
 {
     QStringDecoder decodificatore(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString testo = decodificatore(dati);
     if (decodificatore.hasError())
         return std::nullopt;
-    if (testo.startsWith(QChar(0xFEFF)))
-        testo.remove(0, 1);
     return testo;
 }
 

@@ -1,0 +1,192 @@
+// The bench without a line: how a row shows and judges a word, the file read and written again,
+// and the CSV import.
+
+#include "file_banco.h"
+#include "modello_tabella.h"
+#include "registro_traffico.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestTabella : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void valori_data();
+    void valori();
+    void salvatoERiletto();
+    void importaCsv_data();
+    void importaCsv();
+    void modificaRifiutata();
+};
+
+namespace {
+
+RigaBanco rigaDa(const QByteArray &json)
+{
+    RigaBanco riga;
+    const auto rifiutato = CampiRiga::daJson(QJsonDocument::fromJson(json).object(), riga);
+    if (rifiutato)
+        qFatal("row refused: %s", qPrintable(rifiutato->second));
+    return riga;
+}
+
+} // namespace
+
+void TestTabella::valori_data()
+{
+    QTest::addColumn<QByteArray>("riga");
+    QTest::addColumn<int>("parola");
+    QTest::addColumn<QString>("mostrato");
+    QTest::addColumn<bool>("entro");
+
+    const QByteArray temperatura
+        = R"({"strumento":0,"memoria":"8","decimali":1,"unita":"°C","minimo":20,"massimo":120})";
+    QTest::newRow("un decimale, con l'unità") << temperatura << 1000 << "100.0 °C" << true;
+    QTest::newRow("sul minimo è entro") << temperatura << 200 << "20.0 °C" << true;
+    QTest::newRow("un passo sotto il minimo") << temperatura << 199 << "19.9 °C" << false;
+    QTest::newRow("un passo sopra il massimo") << temperatura << 1201 << "120.1 °C" << false;
+    QTest::newRow("con segno, negativo")
+        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"con segno","minimo":-20})")
+        << 0xFFF4 << "-12" << true;
+    QTest::newRow("con segno, il più piccolo, due decimali")
+        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"con segno","decimali":2})")
+        << 0x8000 << "-327.68" << true;
+    QTest::newRow("senza segno, tre decimali, la parola più grande")
+        << QByteArray(R"({"strumento":0,"memoria":"8","decimali":3,"massimo":65.535})")
+        << 0xFFFF << "65.535" << true;
+    QTest::newRow("decimali che un double non rappresenta esatti")
+        << QByteArray(R"({"strumento":0,"memoria":"8","decimali":2,"minimo":0.07,"massimo":0.07})")
+        << 7 << "0.07" << true;
+    QTest::newRow("esadecimale atteso, in minuscolo")
+        << QByteArray(R"({"strumento":3,"memoria":"34","tipo":"esadecimale","atteso":"270f"})")
+        << 0x270F << "270F" << true;
+    QTest::newRow("esadecimale diverso dall'atteso")
+        << QByteArray(R"({"strumento":3,"memoria":"34","tipo":"esadecimale","atteso":"270F"})")
+        << 0x2710 << "2710" << false;
+    QTest::newRow("binario")
+        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"binario","atteso":"101"})") << 5
+        << "0000000000000101" << true;
+    QTest::newRow("atteso numerico con la virgola")
+        << QByteArray(R"({"strumento":0,"memoria":"8","decimali":1,"atteso":"25,0"})") << 250
+        << "25.0" << true;
+}
+
+void TestTabella::valori()
+{
+    QFETCH(QByteArray, riga);
+    QFETCH(int, parola);
+    QFETCH(QString, mostrato);
+    QFETCH(bool, entro);
+    const RigaBanco r = rigaDa(riga);
+    QCOMPARE(r.valoreConUnita(quint16(parola)), mostrato);
+    QCOMPARE(r.giudica(quint16(parola)) == RigaBanco::Giudizio::EntroILimiti, entro);
+}
+
+// What the program does not know survives a save; what it knows comes back the same.
+void TestTabella::salvatoERiletto()
+{
+    const QByteArray originale = R"({
+        "formato": "banco-seriale", "versione": 1, "postazione": {"linea": "B"},
+        "linea": {"porta": "/dev/ttyUSB0", "baud": 19200, "rs485": true},
+        "righe": [
+            {"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1,
+             "unita": "°C", "minimo": 20.0, "massimo": 120.5, "taratura": [1, 2]},
+            {"strumento": 65535, "memoria": "fFfF", "tipo": "esadecimale", "atteso": "270F"}
+        ]})";
+    QString errore;
+    const std::optional<Banco> letto = FileBanco::leggi(originale, "a.banco", &errore);
+    QVERIFY2(letto, qPrintable(errore));
+    QTemporaryDir cartella;
+    const QString percorso = cartella.filePath("b.banco");
+    QVERIFY2(FileBanco::salva(percorso, *letto, &errore), qPrintable(errore));
+    const std::optional<Banco> riletto = FileBanco::carica(percorso, &errore);
+    QVERIFY2(riletto, qPrintable(errore));
+
+    QCOMPARE(FileBanco::comeJson(*riletto), FileBanco::comeJson(*letto));
+    QCOMPARE(riletto->porta, "/dev/ttyUSB0");
+    QCOMPARE(riletto->baud, 19200);
+    QCOMPARE(riletto->altre.value("postazione").toObject().value("linea").toString(), "B");
+    QCOMPARE(riletto->altreLinea.value("rs485").toBool(), true);
+    QCOMPARE(riletto->righe.size(), 2);
+    QCOMPARE(riletto->righe[0].altre.value("taratura").toArray().size(), 2);
+    QCOMPARE(riletto->righe[0].limiti(), "20 … 120.5");
+    QCOMPARE(riletto->righe[1].testoMemoria(), "FFFF");
+    QCOMPARE(riletto->righe[1].nomeMostrato(), "65535:FFFF");
+}
+
+void TestTabella::importaCsv_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QStringList>("righe"); // "nome strumento:memoria limiti", or nothing
+    QTest::addColumn<QString>("messaggio");
+
+    QTest::newRow("punto e virgola, virgola decimale, come in un foglio italiano")
+        << QByteArray("\xEF\xBB\xBFnome;strumento;memoria;decimali;minimo;massimo\r\n"
+                      "Pressione;3;1C;1;0,5;10,25\r\n")
+        << QStringList{"Pressione 3:001C 0.5 … 10.25"} << "";
+    QTest::newRow("virgola, un nome fra virgolette, colonne dell'esportazione ignorate")
+        << QByteArray("nome,strumento,memoria,valore,stato\n\"Codice, firmware\",0,34,12,entro\n")
+        << QStringList{"Codice, firmware 0:0034 "} << "";
+    QTest::newRow("una riga rifiutata: nessuna importata, la riga nominata")
+        << QByteArray("strumento;memoria\n0;8\n0;12345\n1;9\n") << QStringList{}
+        << "«righe.csv», riga 3, campo «memoria»";
+    QTest::newRow("senza intestazione")
+        << QByteArray("0;8\n") << QStringList{} << "«righe.csv», riga 1";
+    QTest::newRow("non UTF-8") << QByteArray("strumento;memoria;nome\n0;8;\xE8\n") << QStringList{}
+                               << "non è testo UTF-8";
+}
+
+void TestTabella::importaCsv()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(QStringList, righe);
+    QFETCH(QString, messaggio);
+    QString errore;
+    const auto importate = FileBanco::importaCsv(csv, "/tmp/righe.csv", &errore);
+    QStringList viste;
+    for (const RigaBanco &r : importate.value_or(QList<RigaBanco>()))
+        viste << r.nomeMostrato() + u' ' + QString::number(r.strumento) + u':' + r.testoMemoria()
+                + u' ' + r.limiti();
+    QCOMPARE(viste, righe);
+    QVERIFY2(errore.contains(messaggio), qPrintable(errore));
+    QCOMPARE(errore.isEmpty(), messaggio.isEmpty());
+}
+
+// A text refused in the table leaves the row as it was and says why; a new address forgets the
+// old address's reading.
+void TestTabella::modificaRifiutata()
+{
+    ModelloTabella modello;
+    Banco banco;
+    banco.righe = {rigaDa(R"({"strumento":0,"memoria":"8","tipo":"esadecimale"})")};
+    modello.imposta(banco);
+    RisultatoRichiesta letto;
+    letto.esito = RisultatoRichiesta::Esito::Risposta;
+    letto.valore = 0x00FF;
+    modello.registra(0, letto);
+    QSignalSpy rifiuti(&modello, &ModelloTabella::rifiutato);
+
+    QVERIFY(!modello.setData(modello.index(0, ModelloTabella::Minimo), "10", Qt::EditRole));
+    QCOMPARE(rifiuti.size(), 1);
+    QVERIFY(rifiuti.first().at(0).toString().startsWith("Riga 1, campo «minimo»"));
+    QVERIFY(!modello.setData(modello.index(0, ModelloTabella::Memoria), "12345", Qt::EditRole));
+    QCOMPARE(modello.riga(0).testoMemoria(), "0008");
+    QVERIFY(!modello.modificato());
+
+    QVERIFY(modello.setData(modello.index(0, ModelloTabella::Atteso), "ff", Qt::EditRole));
+    QCOMPARE(modello.testoStato(0), "entro i limiti");
+    QVERIFY(modello.setData(modello.index(0, ModelloTabella::Atteso), "FE", Qt::EditRole));
+    QCOMPARE(modello.testoStato(0), "fuori dai limiti");
+    QVERIFY(modello.setData(modello.index(0, ModelloTabella::Memoria), "9", Qt::EditRole));
+    QCOMPARE(modello.testoStato(0), "non letta");
+    QVERIFY(modello.modificato());
+}
+
+QTEST_APPLESS_MAIN(TestTabella)
+#include "test_tabella.moc"
