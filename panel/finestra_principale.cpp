@@ -145,7 +145,7 @@ bool FinestraPrincipale::apriBanco(const QString &percorso)
         return false;
     }
     QString errore;
-    std::optional<Banco> banco = FileBanco::carica(percorso, &errore);
+    std::optional<DatiBanco> banco = FileBanco::carica(percorso, &errore);
     if (!banco) {
         mostraErroreBanco(errore);
         return false;

@@ -42,7 +42,7 @@ struct Opzioni
     Formato formato = Formato::Testo;
     bool traffico = false;
     // A bench read instead of one request: each round reads its rows once, in order.
-    std::optional<Banco> banco;
+    std::optional<DatiBanco> banco;
     QString rapporto; // a JUnit XML report of the bench's readings
     QString unita; // the unit under test, carried in every line and in the report
 };

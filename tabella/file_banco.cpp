@@ -64,7 +64,7 @@ std::optional<QString> verificaPorta(const QString &porta)
         .arg(citaTesto(porta));
 }
 
-bool leggiLinea(const QJsonObject &linea, const QString &file, Banco &banco, QString *errore)
+bool leggiLinea(const QJsonObject &linea, const QString &file, DatiBanco &banco, QString *errore)
 {
     for (auto i = linea.begin(); i != linea.end(); ++i) {
         if (i.key() == u"porta") {
@@ -95,7 +95,7 @@ bool leggiLinea(const QJsonObject &linea, const QString &file, Banco &banco, QSt
 
 } // namespace
 
-std::optional<Banco> leggi(const QByteArray &dati, const QString &file, QString *errore)
+std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QString *errore)
 {
     const std::optional<QString> testo = testoUtf8(dati);
     if (!testo) {
@@ -141,7 +141,7 @@ std::optional<Banco> leggi(const QByteArray &dati, const QString &file, QString 
         return std::nullopt;
     }
 
-    Banco banco;
+    DatiBanco banco;
     for (auto i = radice.begin(); i != radice.end(); ++i) {
         const QString chiave = i.key();
         if (chiave == u"formato" || chiave == u"versione" || chiave == u"righe")
@@ -190,7 +190,7 @@ std::optional<Banco> leggi(const QByteArray &dati, const QString &file, QString 
     return banco;
 }
 
-std::optional<Banco> carica(const QString &percorso, QString *errore)
+std::optional<DatiBanco> carica(const QString &percorso, QString *errore)
 {
     QFile file(percorso);
     // The size is checked before reading: a file far larger than any bench is not read whole.
@@ -209,7 +209,7 @@ std::optional<Banco> carica(const QString &percorso, QString *errore)
     return leggi(file.readAll(), percorso, errore);
 }
 
-QByteArray comeJson(const Banco &banco)
+QByteArray comeJson(const DatiBanco &banco)
 {
     QJsonObject linea = banco.altreLinea;
     linea.insert(QLatin1String("porta"), banco.porta);
@@ -225,7 +225,7 @@ QByteArray comeJson(const Banco &banco)
     return QJsonDocument(radice).toJson(QJsonDocument::Indented);
 }
 
-bool salva(const QString &percorso, const Banco &banco, QString *errore)
+bool salva(const QString &percorso, const DatiBanco &banco, QString *errore)
 {
     QSaveFile file(percorso);
     if (!file.open(QIODevice::WriteOnly) || file.write(comeJson(banco)) < 0 || !file.commit())

@@ -9,7 +9,7 @@
 #include <optional>
 
 // A bench: the line and the rows read on it, as a .banco file keeps them (JSON in UTF-8).
-struct Banco
+struct DatiBanco
 {
     QString porta = QStringLiteral("1"); // a panel port number or a device path
     qint32 baud = 9600;
@@ -25,12 +25,12 @@ constexpr qsizetype kMassimoRighe = 99'999;
 
 // Each refuses what cannot be used with one message naming the file, the row (counting from 1)
 // and the field, and what to write instead; file is the name the message gives.
-std::optional<Banco> leggi(const QByteArray &dati, const QString &file, QString *errore);
-std::optional<Banco> carica(const QString &percorso, QString *errore);
+std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QString *errore);
+std::optional<DatiBanco> carica(const QString &percorso, QString *errore);
 
-QByteArray comeJson(const Banco &banco);
+QByteArray comeJson(const DatiBanco &banco);
 // Written whole or not at all: an old file stays as it was if the new one cannot be written.
-bool salva(const QString &percorso, const Banco &banco, QString *errore);
+bool salva(const QString &percorso, const DatiBanco &banco, QString *errore);
 
 // Rows from a CSV file whose header names the row's keys, with "," or ";" between fields and a
 // decimal comma allowed. If any row is refused none is taken, and every refused row is named.

@@ -69,6 +69,9 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     resize(980, 520);
 
     // The line the rows are read on.
+    m_leggiTutto->setObjectName(QStringLiteral("leggiTutto"));
+    m_leggiDiContinuo->setObjectName(QStringLiteral("leggiDiContinuo"));
+    m_ferma->setObjectName(QStringLiteral("ferma"));
     m_porta->setEditable(true);
     m_porta->setObjectName(QStringLiteral("portaTabella"));
     for (int n = 1; n <= 8; ++n)
@@ -262,7 +265,7 @@ void FinestraTabella::lineaDalModello()
 // The port and baud typed are checked as the file checks them; a text refused is put back.
 void FinestraTabella::lineaDaiCampi()
 {
-    Banco prova;
+    DatiBanco prova;
     prova.porta = m_porta->currentText().trimmed();
     QJsonObject linea{{"porta", prova.porta}};
     bool ok = false;
@@ -272,7 +275,7 @@ void FinestraTabella::lineaDaiCampi()
                                                    {"versione", 1}, {"linea", linea}})
                                      .toJson();
     QString errore;
-    const std::optional<Banco> letto = FileBanco::leggi(documento, QStringLiteral("tabella"), &errore);
+    const std::optional<DatiBanco> letto = FileBanco::leggi(documento, QStringLiteral("tabella"), &errore);
     if (!letto) {
         lineaDalModello();
         avvisa(QStringLiteral("linea rifiutata"),

@@ -45,7 +45,7 @@ Pannello *LetturaTabella::testi(qint64 n)
 {
     m_giro = n / m_righe;
     m_riga = int(n % m_righe);
-    const Banco &banco = m_modello.banco();
+    const DatiBanco &banco = m_modello.banco();
     const RigaBanco &riga = banco.righe.at(m_riga);
     m_testi = PannelloDiTesti({{Campo::Combo1, FileBanco::testoPorta(banco.porta)},
         {Campo::Combo2, QString::number(banco.baud)},

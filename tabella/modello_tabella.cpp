@@ -43,7 +43,7 @@ ModelloTabella::ModelloTabella(QObject *parent)
     : QAbstractTableModel(parent)
 { }
 
-void ModelloTabella::imposta(Banco banco)
+void ModelloTabella::imposta(DatiBanco banco)
 {
     beginResetModel();
     m_banco = std::move(banco);

@@ -57,8 +57,8 @@ public:
     explicit ModelloTabella(QObject *parent = nullptr);
 
     // Replaces the bench; every reading is forgotten.
-    void imposta(Banco banco);
-    const Banco &banco() const { return m_banco; }
+    void imposta(DatiBanco banco);
+    const DatiBanco &banco() const { return m_banco; }
     const RigaBanco &riga(int n) const { return m_banco.righe.at(n); }
     const Lettura &lettura(int n) const { return m_letture.at(n); }
     StatoRiga stato(int n) const;
@@ -103,7 +103,7 @@ private:
     QString testo(int riga, int colonna) const;
     void cambiato();
 
-    Banco m_banco;
+    DatiBanco m_banco;
     QList<Lettura> m_letture;
     bool m_modificato = false;
 };

@@ -2,6 +2,7 @@
 // server, driven by mouse clicks and keys through the X server as an operator would.
 
 #include "banco_prova.h"
+#include "processo.h"
 #include "ripetizione_richieste.h"
 #include "testi_traffico.h"
 
@@ -58,44 +59,6 @@ void scriviAppunti(const QString &testo)
     xclip.closeWriteChannel();
     xclip.waitForFinished(5000);
 }
-
-class StrumentoInProva
-{
-public:
-    bool avvia(const QString &collegamento, const QStringList &opzioni)
-    {
-        m_processo.start(
-            QStringLiteral(BANCO_STRUMENTO), QStringList{"--collegamento", collegamento} + opzioni);
-        return !attendiRiga("strumento virtuale su").isEmpty();
-    }
-
-    // The next line of the log that starts with inizio, or an empty text after limite ms.
-    QString attendiRiga(const QString &inizio, int limite = 10000)
-    {
-        QElapsedTimer orologio;
-        orologio.start();
-        while (orologio.elapsed() < limite) {
-            while (m_processo.canReadLine()) {
-                const QString riga = QString::fromUtf8(m_processo.readLine()).trimmed();
-                if (riga.startsWith(inizio))
-                    return riga;
-            }
-            m_processo.waitForReadyRead(100);
-        }
-        return {};
-    }
-
-    bool attendiFine() { return m_processo.waitForFinished(10000); }
-
-    ~StrumentoInProva()
-    {
-        m_processo.terminate();
-        m_processo.waitForFinished(5000);
-    }
-
-private:
-    QProcess m_processo;
-};
 
 // The program, with its main thread's calls to the system recorded by strace.
 class ProgrammaInProva

@@ -1,5 +1,9 @@
 #include "banco_prova.h"
 #include "finestra_principale.h"
+#include "finestra_tabella.h"
+#include "lettura_tabella.h"
+#include "modello_tabella.h"
+#include "processo.h"
 #include "finestra_ripetizione.h"
 #include "ripetizione_richieste.h"
 #include "finestra_traffico.h"
@@ -9,12 +13,15 @@
 #include "testi_traffico.h"
 
 #include <QApplication>
+#include <QBrush>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -34,7 +41,27 @@ private slots:
     void trafficoApertoESalvatoDallaTastiera();
     void ripetizioneFermata_data();
     void ripetizioneFermata();
+    void bancoRifiutato_data();
+    void bancoRifiutato();
+    void tabellaLetta();
+    void scollegamentoDuranteLaLetturaContinua();
 };
+
+namespace {
+
+QByteArray bancoSu(const QString &porta, const QByteArray &righe)
+{
+    return R"({"formato": "banco-seriale", "versione": 1, "linea": {"porta": ")"
+        + porta.toUtf8() + R"(", "baud": 9600}, "righe": [)" + righe + "]}";
+}
+
+bool scrivi(const QString &percorso, const QByteArray &dati)
+{
+    QFile file(percorso);
+    return file.open(QIODevice::WriteOnly) && file.write(dati) == dati.size();
+}
+
+} // namespace
 
 void TestFinestra::init()
 {
@@ -217,6 +244,143 @@ void TestFinestra::ripetizioneFermata()
     QCOMPARE(finestra.pannello().registro().ultimoRisultato().testoEsito(),
         QStringLiteral("interrotta"));
     QCOMPARE(finestra.ripetizione().statistiche().inviate(), 1);
+    QVERIFY(!finestra.pannello().sequenziatore().riservato());
+}
+
+void TestFinestra::bancoRifiutato_data()
+{
+    QTest::addColumn<QByteArray>("contenuto");
+    QTest::addColumn<QString>("messaggio");
+
+    const auto riga = [](const QByteArray &r) { return bancoSu("1", r); };
+    QTest::newRow("non JSON") << QByteArray("{\"formato\": ") << "«rotto.banco»: non è un file di banco";
+    QTest::newRow("un altro formato")
+        << QByteArray(R"({"formato": "altro", "versione": 1})") << "«rotto.banco», campo «formato»";
+    QTest::newRow("una versione più nuova")
+        << QByteArray(R"({"formato": "banco-seriale", "versione": 2})")
+        << "«rotto.banco», campo «versione»: il file è della versione 2";
+    QTest::newRow("non UTF-8") << riga("{\"strumento\": 0, \"memoria\": \"8\", \"nome\": \"\xE8\"}")
+                               << "«rotto.banco»: il file non è testo UTF-8";
+    QTest::newRow("baud non intero")
+        << QByteArray(R"({"formato": "banco-seriale", "versione": 1, "linea": {"baud": 9600.5}})")
+        << "«rotto.banco», campo «linea.baud»";
+    QTest::newRow("strumento fuori intervallo, seconda riga")
+        << riga(R"({"strumento": 0, "memoria": "8"}, {"strumento": 70000, "memoria": "8"})")
+        << "«rotto.banco», riga 2, campo «strumento»: «70000» non va bene";
+    QTest::newRow("strumento fra virgolette")
+        << riga(R"({"strumento": "3", "memoria": "8"})") << "riga 1, campo «strumento»";
+    QTest::newRow("memoria di cinque cifre")
+        << riga(R"({"strumento": 0, "memoria": "12345"})") << "riga 1, campo «memoria»";
+    QTest::newRow("memoria mancante")
+        << riga(R"({"strumento": 0})") << "riga 1, campo «memoria»: manca";
+    QTest::newRow("limiti su un codice")
+        << riga(R"({"strumento": 0, "memoria": "8", "tipo": "esadecimale", "minimo": 1})")
+        << "riga 1, campo «minimo»: i limiti valgono solo per i tipi numerici";
+    QTest::newRow("minimo oltre il massimo")
+        << riga(R"({"strumento": 0, "memoria": "8", "minimo": 5, "massimo": 1})")
+        << "riga 1, campo «massimo»";
+    QTest::newRow("atteso che il tipo non mostra")
+        << riga(R"({"strumento": 0, "memoria": "8", "tipo": "con segno", "atteso": "40000"})")
+        << "riga 1, campo «atteso»";
+    QByteArray troppe;
+    for (int n = 0; n < 100'000; ++n)
+        troppe += n ? ",{}" : "{}";
+    QTest::newRow("100000 righe") << riga(troppe) << "campo «righe»: 100000 righe sono troppe";
+    QTest::newRow("file mancante") << QByteArray() << "«rotto.banco»: impossibile aprirlo";
+}
+
+// A bench that cannot be used is refused with one message naming the file, the row and the
+// field; the table keeps the bench it had.
+void TestFinestra::bancoRifiutato()
+{
+    QFETCH(QByteArray, contenuto);
+    QFETCH(QString, messaggio);
+    QTemporaryDir cartella;
+    const QString buono = cartella.filePath("buono.banco");
+    const QString rotto = cartella.filePath("rotto.banco");
+    QVERIFY(scrivi(buono, bancoSu("1", R"({"strumento": 3, "memoria": "34"})")));
+    if (!contenuto.isEmpty())
+        QVERIFY(scrivi(rotto, contenuto));
+    FinestraPrincipale finestra;
+    finestra.show();
+    QVERIFY(finestra.apriBanco(buono));
+
+    QVERIFY(!finestra.apriBanco(rotto));
+    auto *avviso = finestra.findChild<QMessageBox *>("messaggioBanco");
+    QVERIFY(avviso);
+    QVERIFY2(avviso->text().contains(messaggio), qPrintable(avviso->text()));
+    QCOMPARE(finestra.tabella().rowCount(), 1);
+    QCOMPARE(finestra.tabella().riga(0).nomeMostrato(), "3:0034");
+    QCOMPARE(finestra.finestraTabella().windowTitle(), "Tabella — buono.banco");
+}
+
+// One round of a bench in the table window against the virtual instrument: the row out of its
+// limits says so and stands out; the others do not.
+void TestFinestra::tabellaLetta()
+{
+    QTemporaryDir cartella;
+    const QString porta = cartella.filePath("porta");
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(porta, {"--indirizzo", "0,3", "--memoria", "0008=1000"}));
+    const QString banco = cartella.filePath("prova.banco");
+    QVERIFY(scrivi(banco,
+        bancoSu(porta,
+            R"({"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1,
+                "unita": "°C", "minimo": 20, "massimo": 120},
+               {"nome": "Soglia", "strumento": 3, "memoria": "0008", "massimo": 100},
+               {"nome": "Assente", "strumento": 7, "memoria": "0008"})")));
+    FinestraPrincipale finestra;
+    finestra.show();
+    QVERIFY(finestra.apriBanco(banco));
+    FinestraTabella &tabella = finestra.finestraTabella();
+    QVERIFY(QTest::qWaitForWindowExposed(&tabella));
+    tabella.findChild<QPushButton *>("leggiTutto")->click();
+    QVERIFY(finestra.letturaTabella().inCorso());
+    QTRY_VERIFY_WITH_TIMEOUT(!finestra.letturaTabella().inCorso(), 30000);
+
+    const ModelloTabella &m = finestra.tabella();
+    QCOMPARE(m.data(m.index(0, ModelloTabella::Valore), Qt::DisplayRole).toString(), "100.0 °C");
+    QCOMPARE(m.testoStato(0), "entro i limiti");
+    QCOMPARE(m.testoStato(1), "fuori dai limiti");
+    QCOMPARE(m.testoStato(2), "nessuna risposta");
+    const auto sfondo = [&](int riga) {
+        return m.data(m.index(riga, ModelloTabella::Stato), Qt::BackgroundRole).value<QBrush>();
+    };
+    QCOMPARE(sfondo(0).style(), Qt::NoBrush);
+    QVERIFY(sfondo(1).color().red() > sfondo(1).color().green() + 0x20);
+    QVERIFY(sfondo(2).color().red() == sfondo(2).color().green());
+}
+
+// The adapter pulled out during a continuous reading: the failed requests are counted in their
+// rows, and the reading goes on by itself once the line is back under the same name.
+void TestFinestra::scollegamentoDuranteLaLetturaContinua()
+{
+    QTemporaryDir cartella;
+    const QString porta = cartella.filePath("porta");
+    auto strumento = std::make_unique<StrumentoInProva>();
+    QVERIFY(strumento->avvia(porta, {}));
+    const QString banco = cartella.filePath("prova.banco");
+    QVERIFY(scrivi(banco, bancoSu(porta, R"({"strumento": 0, "memoria": "0008"})")));
+    FinestraPrincipale finestra;
+    finestra.show();
+    QVERIFY(finestra.apriBanco(banco));
+    FinestraTabella &tabella = finestra.finestraTabella();
+    tabella.findChild<QSpinBox *>("pausaTabella")->setValue(0);
+    tabella.findChild<QPushButton *>("leggiDiContinuo")->click();
+    const ModelloTabella &m = finestra.tabella();
+    QTRY_VERIFY_WITH_TIMEOUT(m.lettura(0).risposte >= 2, 20000);
+
+    strumento.reset(); // the link goes with it
+    QTRY_VERIFY_WITH_TIMEOUT(m.lettura(0).fallite >= 2, 20000);
+    const quint32 risposte = m.lettura(0).risposte;
+    strumento = std::make_unique<StrumentoInProva>();
+    QVERIFY(strumento->avvia(porta, {}));
+    QTRY_VERIFY_WITH_TIMEOUT(m.lettura(0).risposte >= risposte + 2, 20000);
+    QVERIFY(finestra.letturaTabella().inCorso());
+    QCOMPARE(m.testoStato(0), "entro i limiti");
+
+    QTest::keyClick(&tabella, Qt::Key_Escape);
+    QTRY_VERIFY(!finestra.letturaTabella().inCorso());
     QVERIFY(!finestra.pannello().sequenziatore().riservato());
 }
 

@@ -100,12 +100,12 @@ void TestTabella::salvatoERiletto()
             {"strumento": 65535, "memoria": "fFfF", "tipo": "esadecimale", "atteso": "270F"}
         ]})";
     QString errore;
-    const std::optional<Banco> letto = FileBanco::leggi(originale, "a.banco", &errore);
+    const std::optional<DatiBanco> letto = FileBanco::leggi(originale, "a.banco", &errore);
     QVERIFY2(letto, qPrintable(errore));
     QTemporaryDir cartella;
     const QString percorso = cartella.filePath("b.banco");
     QVERIFY2(FileBanco::salva(percorso, *letto, &errore), qPrintable(errore));
-    const std::optional<Banco> riletto = FileBanco::carica(percorso, &errore);
+    const std::optional<DatiBanco> riletto = FileBanco::carica(percorso, &errore);
     QVERIFY2(riletto, qPrintable(errore));
 
     QCOMPARE(FileBanco::comeJson(*riletto), FileBanco::comeJson(*letto));
@@ -163,7 +163,7 @@ void TestTabella::importaCsv()
 void TestTabella::modificaRifiutata()
 {
     ModelloTabella modello;
-    Banco banco;
+    DatiBanco banco;
     banco.righe = {rigaDa(R"({"strumento":0,"memoria":"8","tipo":"esadecimale"})")};
     modello.imposta(banco);
     RisultatoRichiesta letto;
