@@ -215,6 +215,8 @@ private slots:
     void rigaDiComando_data();
     void rigaDiComando();
     void rigaDiComandoFermataDaCtrlC();
+    void bancoDaRigaDiComando_data();
+    void bancoDaRigaDiComando();
     void usoNominaIlProgramma_data();
     void usoNominaIlProgramma();
     void ripetizioneConGuasti_data();
@@ -475,6 +477,83 @@ void TestBanco::rigaDiComandoFermataDaCtrlC()
     const QString riassunto = QString::fromUtf8(comando.readAllStandardError());
     QVERIFY2(riassunto.contains(QStringLiteral("%1 richieste: %1 con risposta").arg(righe.size())),
         qPrintable(riassunto));
+}
+
+void TestBanco::bancoDaRigaDiComando_data()
+{
+    QTest::addColumn<QByteArray>("righe");
+    QTest::addColumn<bool>("ctrlC");
+    QTest::addColumn<int>("stato");
+    QTest::addColumn<QString>("rapporto"); // failures and errors, as a JUnit reader counts them
+
+    const QByteArray entro = R"({"nome": "Temperatura", "strumento": 0, "memoria": "0008",
+        "decimali": 1, "unita": "°C", "minimo": 20, "massimo": 120},
+        {"nome": "Codice firmware", "strumento": 3, "memoria": "0034", "tipo": "esadecimale",
+         "atteso": "270F"})";
+    const QByteArray fuori = R"(, {"nome": "Soglia", "strumento": 3, "memoria": "0008",
+        "massimo": 100})";
+    const QByteArray assente = R"(, {"nome": "Assente", "strumento": 7, "memoria": "0008"})";
+    QTest::newRow("tutto entro i limiti: 0") << entro << false << 0 << "0 0";
+    QTest::newRow("un valore fuori dai limiti: 4, un fallimento")
+        << entro + fuori << false << 4 << "1 0";
+    QTest::newRow("uno strumento che non risponde prevale: 1")
+        << entro + fuori + assente << false << 1 << "2 0";
+    QTest::newRow("Ctrl+C: il rapporto dei giri fatti, segnato interrotto")
+        << entro << true << 0 << "0 0 interrotto";
+}
+
+// banco-richiesta reads a bench from its file against two instruments on one line: a line per
+// reading with the unit under test, the exit status, and a JUnit report that Debian's
+// python3-junitparser reads.
+void TestBanco::bancoDaRigaDiComando()
+{
+    QFETCH(QByteArray, righe);
+    QFETCH(bool, ctrlC);
+    QFETCH(int, stato);
+    QFETCH(QString, rapporto);
+
+    StrumentoInProva istrumento;
+    QVERIFY(istrumento.avvia(porta(),
+        {"--indirizzo", "0,3", "--memoria", "0008=1000", "--memoria", "3:0034=9999"}));
+    const QString banco = m_cartella.filePath("prova.banco");
+    const QString xml = m_cartella.filePath("rapporto.xml");
+    QFile::remove(xml);
+    QFile file(banco);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"formato": "banco-seriale", "versione": 1, "linea": {"porta": ")"
+        + porta().toUtf8() + R"("}, "righe": [)" + righe + "]}");
+    file.close();
+    QProcess comando;
+    comando.start(BANCO_RICHIESTA,
+        {"--banco", banco, "--rapporto", xml, "--unita", "SN-1", "--ripeti", ctrlC ? "0" : "1"});
+    if (ctrlC) {
+        QVERIFY(comando.waitForReadyRead(10000));
+        ::kill(pid_t(comando.processId()), SIGINT);
+    }
+    QVERIFY(comando.waitForFinished(30000));
+    QCOMPARE(comando.exitCode(), stato);
+    const QStringList letture
+        = QString::fromUtf8(comando.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QVERIFY(!letture.isEmpty());
+    for (const QString &lettura : letture)
+        QVERIFY2(lettura.startsWith("unità SN-1; giro "), qPrintable(lettura));
+
+    QProcess lettore;
+    lettore.start("/usr/bin/python3", {"-c", R"(import sys, junitparser
+casi = fallimenti = errori = 0
+interrotto = False
+for giro in junitparser.JUnitXml.fromfile(sys.argv[1]):
+    casi += giro.tests
+    fallimenti += giro.failures
+    errori += giro.errors
+    interrotto |= any(p.name == "interrotto" for p in giro.properties())
+print(casi, fallimenti, errori, "interrotto" if interrotto else "")
+)", xml});
+    QVERIFY(lettore.waitForFinished(20000));
+    const QStringList letto = QString::fromUtf8(lettore.readAll()).split(u' ');
+    QCOMPARE(lettore.exitCode(), 0);
+    QCOMPARE(letto.value(0).toInt(), letture.size()); // a test case for each reading printed
+    QCOMPARE(letto.mid(1).join(u' ').trimmed(), rapporto);
 }
 
 void TestBanco::ripetizioneConGuasti_data()
