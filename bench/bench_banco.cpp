@@ -2,6 +2,7 @@
 // what it costs the processor, how fast received bytes reach the window, how fast the program
 // starts, and how long the request's bytes take on the wire. Run by scripts/bench on an X server.
 
+#include "bench_tabella.h"
 #include "finestra_principale.h"
 #include "finestra_traffico.h"
 #include "ripetizione_richieste.h"
@@ -11,6 +12,7 @@
 #include "peer_pty.h"
 #include "processo.h"
 #include "ricezione.h"
+#include "misure.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -40,78 +42,11 @@ using namespace std::chrono;
 
 namespace {
 
+using namespace Misure;
+
 constexpr int kRichieste = 25;
 constexpr int kAvvii = 15;
 constexpr int kBitPerByte = 11;
-
-double processoreMs()
-{
-    rusage uso{};
-    getrusage(RUSAGE_SELF, &uso);
-    return (uso.ru_utime.tv_sec + uso.ru_stime.tv_sec) * 1e3
-        + (uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) / 1e3;
-}
-
-qint64 monotonoNs()
-{
-    timespec ora{};
-    clock_gettime(CLOCK_MONOTONIC, &ora);
-    return qint64(ora.tv_sec) * 1'000'000'000 + ora.tv_nsec;
-}
-
-// Median with the spread of the runs, "512.3 (508.1–520.9)".
-QString mediana(std::vector<double> valori, int decimali = 1)
-{
-    std::sort(valori.begin(), valori.end());
-    const double m = valori.size() % 2
-        ? valori[valori.size() / 2]
-        : (valori[valori.size() / 2 - 1] + valori[valori.size() / 2]) / 2;
-    return QStringLiteral("%1 (%2–%3)")
-        .arg(m, 0, 'f', decimali)
-        .arg(valori.front(), 0, 'f', decimali)
-        .arg(valori.back(), 0, 'f', decimali);
-}
-
-double valoreMediano(std::vector<double> valori)
-{
-    std::sort(valori.begin(), valori.end());
-    return valori[valori.size() / 2];
-}
-
-struct Tabella
-{
-    QStringList righe;
-    void titolo(const QString &testo)
-    {
-        righe << QString() << QStringLiteral("### %1").arg(testo) << QString();
-    }
-    void intestazione(const QStringList &colonne)
-    {
-        righe << QStringLiteral("| ") + colonne.join(QStringLiteral(" | ")) + QStringLiteral(" |");
-        righe << QStringLiteral("|") + QStringList(colonne.size(), QStringLiteral("---")).join(u'|')
-                + QStringLiteral("|");
-    }
-    void riga(const QStringList &celle)
-    {
-        righe << QStringLiteral("| ") + celle.join(QStringLiteral(" | ")) + QStringLiteral(" |");
-    }
-    void nota(const QString &testo) { righe << QString() << testo; }
-};
-
-QString esito(bool raggiunto)
-{
-    return raggiunto ? QStringLiteral("sì") : QStringLiteral("**no**");
-}
-
-// Waits for events, as a pause does, until the condition holds or the time runs out.
-template<typename F> bool attendi(F condizione, milliseconds limite = 20s)
-{
-    QElapsedTimer orologio;
-    orologio.start();
-    while (!condizione() && orologio.elapsed() < limite.count())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return condizione();
-}
 
 // 1. One request through the window, against the virtual instrument.
 void misuraRichiesta(Tabella &tabella, const QString &strumento)
@@ -662,6 +597,12 @@ int main(int argc, char *argv[])
         misuraAvvio(tabella, argomenti.at(0));
     if (scelta("filo"))
         calcolaTempiSulFilo(tabella);
+    if (scelta("tabella"))
+        misuraGiroDellaTabella(tabella, argomenti.at(1));
+    if (scelta("memoria"))
+        misuraMemoriaNelTempo(tabella, argomenti.at(1));
+    if (scelta("grande"))
+        misuraBancoGrande(tabella);
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

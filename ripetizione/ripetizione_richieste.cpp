@@ -60,6 +60,7 @@ bool RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
     m_fatte = 0;
     if (m_statistiche.inviate() == 0)
         m_statistiche.azzera(); // the clock of the figures starts with the first request
+    ++m_generazione;
     m_pausa.start(0);
     return true;
 }
@@ -120,15 +121,29 @@ void RipetizioneRichieste::prossima()
     else if (m_fermaDopo || (m_impostazioni.quante > 0 && m_fatte >= m_impostazioni.quante))
         finisci(0, QString());
     else if (m_inCorso) {
-        const int pausa = m_fatte % m_impostazioni.richiestePerGiro == 0 ? m_impostazioni.pausaMs
-                                                                         : 0;
-        m_pausa.start(m_ultimoErrore ? std::max<int>(pausa, kRiprovaMs) : pausa);
+        int pausa = m_fatte % m_impostazioni.richiestePerGiro == 0 ? m_impostazioni.pausaMs : 0;
+        if (m_ultimoErrore)
+            pausa = std::max<int>(pausa, kRiprovaMs);
+        // Without a pause the next request is a call queued ahead of the repaints this result
+        // asked for: they are done in its first pause, not in a gap between two requests.
+        if (pausa == 0) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, generazione = m_generazione] {
+                    if (generazione == m_generazione)
+                        prossima();
+                },
+                Qt::QueuedConnection);
+        } else {
+            m_pausa.start(pausa);
+        }
     }
 }
 
 void RipetizioneRichieste::finisci(int errore, const QString &descrizione)
 {
     m_pausa.stop();
+    ++m_generazione; // a next request already queued does nothing
     m_inCorso = false;
     m_sequenziatore.riserva(QString());
     emit terminata(errore, descrizione);

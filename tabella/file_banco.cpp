@@ -97,15 +97,17 @@ bool leggiLinea(const QJsonObject &linea, const QString &file, DatiBanco &banco,
 
 std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QString *errore)
 {
-    const std::optional<QString> testo = testoUtf8(dati);
-    if (!testo) {
+    // Checked in place and parsed from the bytes themselves: a bench of 65,535 rows is 14 MiB,
+    // and a copy of it as UTF-16 text took twice that again while it was read.
+    if (!QUtf8StringView(dati).isValidUtf8()) {
         rifiuta(errore, messaggio(file, 0, {}, QStringLiteral(
             "il file non è testo UTF-8: salvarlo di nuovo in UTF-8 da Banco Seriale o da un "
             "editor di testo.")));
         return std::nullopt;
     }
     QJsonParseError analisi{};
-    const QJsonDocument documento = QJsonDocument::fromJson(testo->toUtf8(), &analisi);
+    const QByteArray senzaMarca = dati.startsWith("\xEF\xBB\xBF") ? dati.sliced(3) : dati;
+    const QJsonDocument documento = QJsonDocument::fromJson(senzaMarca, &analisi);
     if (analisi.error != QJsonParseError::NoError || !documento.isObject()) {
         rifiuta(errore,
             messaggio(file, 0, {},

@@ -1,5 +1,6 @@
 #include "finestra_tabella.h"
 
+#include "delegato_veloce.h"
 #include "file_banco.h"
 #include "grafici_tabella.h"
 #include "impostazioni_linea.h"
@@ -106,6 +107,7 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
         "Una riga per parametro: nome, strumento, memoria, formato e limiti, modificabili con "
         "F2; poi valore, parola, stato, ora e conteggi dell'ultima lettura"));
     m_tabella->setModel(&m_modello);
+    m_tabella->setItemDelegate(new DelegatoVeloce(m_tabella));
     m_tabella->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tabella->setTabKeyNavigation(false);
     m_tabella->setWordWrap(false);
@@ -158,9 +160,13 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     m_stato->setObjectName(QStringLiteral("statoTabella"));
     m_stato->setAccessibleName(QStringLiteral("Stato della lettura"));
     m_stato->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A size of its own, so that the text of each row read repaints the label and lays out
+    // nothing else.
+    m_stato->setFixedSize(m_stato->fontMetrics().horizontalAdvance(u'0') * 60,
+        m_stato->fontMetrics().height() + 4);
     auto *fondo = new QHBoxLayout;
     fondo->addWidget(m_avanzamento, 1);
-    fondo->addWidget(m_stato, 2);
+    fondo->addWidget(m_stato);
 
     auto *colonna = new QVBoxLayout(this);
     colonna->addLayout(linea);
@@ -501,7 +507,11 @@ void FinestraTabella::letta(qint64 giro, int riga, const RisultatoRichiesta &ris
     if (m_grafici)
         m_grafici->aggiungi(m_modello.riga(riga), risultato);
     const int righe = m_lettura.righeDelGiro();
+    // A progress bar repaints itself at once, and flushes to the screen on its own, whenever its
+    // value moves a pixel; with updates held back it is painted with the row's other changes.
+    m_avanzamento->setUpdatesEnabled(false);
     m_avanzamento->setValue(riga + 1);
+    m_avanzamento->setUpdatesEnabled(true);
     QString testo = QStringLiteral("Riga %1 di %2 · giro %3").arg(riga + 1).arg(righe).arg(giro + 1);
     if (const auto secondi = m_lettura.secondiAllaFineDelGiro(); secondi && riga + 1 < righe) {
         const qint64 resto = std::llround(*secondi * double(righe - riga - 1) / double(righe - riga));

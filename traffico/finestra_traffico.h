@@ -2,6 +2,7 @@
 
 #include "modello_traffico.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -37,6 +38,7 @@ protected:
 
 private:
     void aggiorna();
+    void aggiornaSeServe();
     void finisciSalvataggio(const QString &percorso, const QString &errore);
 
     RegistroTraffico &m_registro;
@@ -44,5 +46,7 @@ private:
     QTableView *m_tabella;
     QLabel *m_stato;
     QTimer m_aggiornamento;
+    QElapsedTimer m_dallUltimoAggiornamento;
+    quint32 m_ultimaRichiestaMostrata = 0;
     QPointer<QThread> m_salvataggio;
 };

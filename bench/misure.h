@@ -1,0 +1,90 @@
+#pragma once
+
+// What the benchmarks share: the clocks, the medians and the Markdown table they write.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace Misure {
+
+using namespace std::chrono;
+
+inline double processoreMs()
+{
+    rusage uso{};
+    getrusage(RUSAGE_SELF, &uso);
+    return (uso.ru_utime.tv_sec + uso.ru_stime.tv_sec) * 1e3
+        + (uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) / 1e3;
+}
+
+inline qint64 monotonoNs()
+{
+    timespec ora{};
+    clock_gettime(CLOCK_MONOTONIC, &ora);
+    return qint64(ora.tv_sec) * 1'000'000'000 + ora.tv_nsec;
+}
+
+// Median with the spread of the runs, "512.3 (508.1–520.9)".
+inline QString mediana(std::vector<double> valori, int decimali = 1)
+{
+    std::sort(valori.begin(), valori.end());
+    const double m = valori.size() % 2
+        ? valori[valori.size() / 2]
+        : (valori[valori.size() / 2 - 1] + valori[valori.size() / 2]) / 2;
+    return QStringLiteral("%1 (%2–%3)")
+        .arg(m, 0, 'f', decimali)
+        .arg(valori.front(), 0, 'f', decimali)
+        .arg(valori.back(), 0, 'f', decimali);
+}
+
+inline double valoreMediano(std::vector<double> valori)
+{
+    std::sort(valori.begin(), valori.end());
+    return valori[valori.size() / 2];
+}
+
+struct Tabella
+{
+    QStringList righe;
+    void titolo(const QString &testo)
+    {
+        righe << QString() << QStringLiteral("### %1").arg(testo) << QString();
+    }
+    void intestazione(const QStringList &colonne)
+    {
+        righe << QStringLiteral("| ") + colonne.join(QStringLiteral(" | ")) + QStringLiteral(" |");
+        righe << QStringLiteral("|") + QStringList(colonne.size(), QStringLiteral("---")).join(u'|')
+                + QStringLiteral("|");
+    }
+    void riga(const QStringList &celle)
+    {
+        righe << QStringLiteral("| ") + celle.join(QStringLiteral(" | ")) + QStringLiteral(" |");
+    }
+    void nota(const QString &testo) { righe << QString() << testo; }
+};
+
+inline QString esito(bool raggiunto)
+{
+    return raggiunto ? QStringLiteral("sì") : QStringLiteral("**no**");
+}
+
+// Waits for events, as a pause does, until the condition holds or the time runs out.
+template<typename F> bool attendi(F condizione, milliseconds limite = 20s)
+{
+    QElapsedTimer orologio;
+    orologio.start();
+    while (!condizione() && orologio.elapsed() < limite.count())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return condizione();
+}
+
+
+} // namespace Misure

@@ -1,0 +1,64 @@
+#include "delegato_veloce.h"
+
+#include <QApplication>
+#include <QPainter>
+
+void DelegatoVeloce::paint(
+    QPainter *pittore, const QStyleOptionViewItem &opzione, const QModelIndex &indice) const
+{
+    const bool scelta = opzione.state & QStyle::State_Selected;
+    const QPalette &tavolozza = opzione.palette;
+    const QVariant sfondo = indice.data(Qt::BackgroundRole);
+    if (scelta)
+        pittore->fillRect(opzione.rect, tavolozza.brush(QPalette::Highlight));
+    else if (sfondo.canConvert<QBrush>())
+        pittore->fillRect(opzione.rect, sfondo.value<QBrush>());
+
+    const QString testo = indice.data(Qt::DisplayRole).toString();
+    if (!testo.isEmpty()) {
+        const QVariant carattereDelModello = indice.data(Qt::FontRole);
+        QFont carattere = carattereDelModello.isValid()
+            ? carattereDelModello.value<QFont>().resolve(opzione.font)
+            : opzione.font;
+        const QVariant colore = indice.data(Qt::ForegroundRole);
+        pittore->save();
+        pittore->setFont(carattere);
+        pittore->setPen(scelta ? tavolozza.color(QPalette::HighlightedText)
+                : colore.canConvert<QBrush>() ? colore.value<QBrush>().color()
+                                              : tavolozza.color(QPalette::Text));
+        const int margine = QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
+        const QRect area = opzione.rect.adjusted(margine, 0, -margine, 0);
+        QHash<QString, QStaticText> &testi = m_testi[carattere.bold() ? 1 : 0];
+        auto trovato = testi.find(testo);
+        if (trovato == testi.end()) {
+            if (testi.size() >= kMassimoTesti)
+                testi.clear();
+            QStaticText nuovo(testo);
+            nuovo.setTextFormat(Qt::PlainText);
+            nuovo.setPerformanceHint(QStaticText::AggressiveCaching);
+            nuovo.prepare(QTransform(), carattere);
+            trovato = testi.insert(testo, nuovo);
+        }
+        const QSizeF dimensione = trovato->size();
+        const QVariant allineamento = indice.data(Qt::TextAlignmentRole);
+        const bool aDestra = allineamento.isValid()
+            && (Qt::Alignment(allineamento.toInt()) & Qt::AlignRight);
+        if (dimensione.width() <= area.width()) {
+            pittore->setClipRect(opzione.rect);
+            pittore->drawStaticText(
+                QPointF(aDestra ? area.right() + 1 - dimensione.width() : area.left(),
+                    area.top() + (area.height() - dimensione.height()) / 2),
+                *trovato);
+        } else { // too long for its column: cut short with an ellipsis, as Qt's own delegate
+            pittore->drawText(area, (aDestra ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
+                QFontMetrics(carattere).elidedText(testo, Qt::ElideRight, area.width()));
+        }
+        pittore->restore();
+    }
+    if (opzione.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect fuoco;
+        fuoco.QStyleOption::operator=(opzione);
+        fuoco.backgroundColor = tavolozza.color(scelta ? QPalette::Highlight : QPalette::Base);
+        QApplication::style()->drawPrimitive(QStyle::PE_FrameFocusRect, &fuoco, pittore, opzione.widget);
+    }
+}
