@@ -24,13 +24,25 @@ RegistroTraffico::RegistroTraffico(qsizetype capacita)
     m_dispositivi.append(QString());
 }
 
+namespace {
+
+// The events whose dettaglio is the index of a note or result.
+bool conDettaglio(TipoEvento tipo)
+{
+    return tipo == TipoEvento::Errore || tipo == TipoEvento::PortaPersa
+        || tipo == TipoEvento::Risultato;
+}
+
+} // namespace
+
 RegistroTraffico::Evento &RegistroTraffico::aggiungi(TipoEvento tipo)
 {
     if (qsizetype(m_eventi.size()) >= m_capacita) {
         const quint32 dettaglio = m_eventi.front().dettaglio;
+        const bool conIndice = conDettaglio(m_eventi.front().tipo);
         m_eventi.pop_front();
         ++m_scartati;
-        if (dettaglio != kSenzaDettaglio) {
+        if (conIndice && dettaglio != kSenzaDettaglio) {
             while (!m_dettagli.empty() && m_primoDettaglio <= dettaglio) {
                 m_dettagli.pop_front();
                 ++m_primoDettaglio;
@@ -76,7 +88,7 @@ void RegistroTraffico::portaAperta(int porta, const QString &dispositivo, qint32
         m_corrente.porta = porta;
         m_corrente.dispositivo = dispositivo;
     }
-    aggiungiDettaglio(TipoEvento::Aperta, {QStringLiteral("porta %1 aperta").arg(porta), {}});
+    aggiungi(TipoEvento::Aperta).dettaglio = quint32(porta);
 }
 
 void RegistroTraffico::impostazioniCambiate(qint32 baud, char parita)
@@ -93,8 +105,8 @@ void RegistroTraffico::portaChiusa()
 
 void RegistroTraffico::drenaggio(std::chrono::microseconds attesa)
 {
-    aggiungiDettaglio(TipoEvento::Drenaggio,
-        {QStringLiteral("attesa dell'uscita dei byte: %1 µs").arg(attesa.count()), {}});
+    aggiungi(TipoEvento::Drenaggio).dettaglio
+        = quint32(std::clamp<qint64>(attesa.count(), 0, kSenzaDettaglio - 1));
 }
 
 void RegistroTraffico::portaPersa(const QString &descrizione)
@@ -177,7 +189,7 @@ const RisultatoRichiesta &RegistroTraffico::terminaRichiesta(
         : r.latenzaUs    ? RisultatoRichiesta::Esito::Risposta
                          : RisultatoRichiesta::Esito::NessunaRisposta;
     r.durataUs = adessoUs() - m_inizioUs;
-    aggiungiDettaglio(TipoEvento::Risultato, {QString(), r});
+    aggiungiDettaglio(TipoEvento::Risultato, {QString(), std::make_shared<const RisultatoRichiesta>(r)});
     m_inCorso = false;
     m_fase = kFuoriRichiesta;
     m_inPausa = false;
@@ -186,7 +198,8 @@ const RisultatoRichiesta &RegistroTraffico::terminaRichiesta(
 
 const RegistroTraffico::Dettaglio *RegistroTraffico::dettaglio(const Evento &evento) const
 {
-    if (evento.dettaglio == kSenzaDettaglio || evento.dettaglio < m_primoDettaglio)
+    if (!conDettaglio(evento.tipo) || evento.dettaglio == kSenzaDettaglio
+        || evento.dettaglio < m_primoDettaglio)
         return nullptr;
     const quint32 posizione = evento.dettaglio - m_primoDettaglio;
     return posizione < m_dettagli.size() ? &m_dettagli[posizione] : nullptr;
@@ -194,6 +207,10 @@ const RegistroTraffico::Dettaglio *RegistroTraffico::dettaglio(const Evento &eve
 
 QString RegistroTraffico::nota(const Evento &evento) const
 {
+    if (evento.tipo == TipoEvento::Aperta)
+        return QStringLiteral("porta %1 aperta").arg(qint32(evento.dettaglio));
+    if (evento.tipo == TipoEvento::Drenaggio)
+        return QStringLiteral("attesa dell'uscita dei byte: %1 µs").arg(evento.dettaglio);
     const Dettaglio *d = dettaglio(evento);
     return d ? d->nota : QString();
 }
@@ -201,7 +218,7 @@ QString RegistroTraffico::nota(const Evento &evento) const
 const RisultatoRichiesta *RegistroTraffico::risultato(const Evento &evento) const
 {
     const Dettaglio *d = dettaglio(evento);
-    return d && d->risultato ? &*d->risultato : nullptr;
+    return d ? d->risultato.get() : nullptr;
 }
 
 QString RegistroTraffico::dispositivo(const Evento &evento) const

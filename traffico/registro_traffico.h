@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <optional>
 
 // What happened on the line, in order: every byte written and received, the port's own events
@@ -69,7 +70,9 @@ public:
         qint32 tempoRichiestaUs; // since the request started; -1 outside a request
         quint32 richiesta; // 0 outside a request
         qint32 baud;
-        quint32 dettaglio; // index of the note or result; kSenzaDettaglio if none
+        // The port's number for Aperta, the microseconds waited for Drenaggio; otherwise the
+        // index of the note or result, kSenzaDettaglio if none.
+        quint32 dettaglio;
         quint16 dispositivo; // index in the record's device names
         TipoEvento tipo;
         quint8 fase; // 1 to 5, or kFuoriRichiesta
@@ -120,10 +123,14 @@ public:
     void svuota();
 
 private:
+    // An error's text or a request's result: 40 bytes, the result apart and shared by copies of
+    // the record. A request's port events keep their number in the event itself: with a note
+    // each, and the result inline in every note, the four of them took more than the request's
+    // twenty events together.
     struct Dettaglio
     {
         QString nota;
-        std::optional<RisultatoRichiesta> risultato;
+        std::shared_ptr<const RisultatoRichiesta> risultato;
     };
 
     Evento &aggiungi(TipoEvento tipo);
