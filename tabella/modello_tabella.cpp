@@ -154,7 +154,8 @@ void ModelloTabella::registra(int n, const RisultatoRichiesta &risultato)
         break;
     }
     l.oraMs = risultato.inizio.toMSecsSinceEpoch();
-    emit dataChanged(index(n, Valore), index(n, Fallite));
+    // The whole row: its colour follows the state.
+    emit dataChanged(index(n, 0), index(n, NumeroColonne - 1));
 }
 
 void ModelloTabella::azzeraLetture()

@@ -3,6 +3,24 @@
 #include <QApplication>
 #include <QPainter>
 
+const QStaticText &DelegatoVeloce::testoPronto(const QString &testo, const QFont &carattere) const
+{
+    Testi &testi = m_testi[carattere.bold() ? 1 : 0];
+    if (auto trovato = testi.recenti.constFind(testo); trovato != testi.recenti.constEnd())
+        return *trovato;
+    if (testi.recenti.size() >= kTestiRecenti) {
+        testi.precedenti = std::move(testi.recenti);
+        testi.recenti = {};
+    }
+    if (auto trovato = testi.precedenti.constFind(testo); trovato != testi.precedenti.constEnd())
+        return *testi.recenti.insert(testo, *trovato);
+    QStaticText nuovo(testo);
+    nuovo.setTextFormat(Qt::PlainText);
+    nuovo.setPerformanceHint(QStaticText::AggressiveCaching);
+    nuovo.prepare(QTransform(), carattere);
+    return *testi.recenti.insert(testo, nuovo);
+}
+
 void DelegatoVeloce::paint(
     QPainter *pittore, const QStyleOptionViewItem &opzione, const QModelIndex &indice) const
 {
@@ -28,18 +46,8 @@ void DelegatoVeloce::paint(
                                               : tavolozza.color(QPalette::Text));
         const int margine = QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
         const QRect area = opzione.rect.adjusted(margine, 0, -margine, 0);
-        QHash<QString, QStaticText> &testi = m_testi[carattere.bold() ? 1 : 0];
-        auto trovato = testi.find(testo);
-        if (trovato == testi.end()) {
-            if (testi.size() >= kMassimoTesti)
-                testi.clear();
-            QStaticText nuovo(testo);
-            nuovo.setTextFormat(Qt::PlainText);
-            nuovo.setPerformanceHint(QStaticText::AggressiveCaching);
-            nuovo.prepare(QTransform(), carattere);
-            trovato = testi.insert(testo, nuovo);
-        }
-        const QSizeF dimensione = trovato->size();
+        const QStaticText &pronto = testoPronto(testo, carattere);
+        const QSizeF dimensione = pronto.size();
         const QVariant allineamento = indice.data(Qt::TextAlignmentRole);
         const bool aDestra = allineamento.isValid()
             && (Qt::Alignment(allineamento.toInt()) & Qt::AlignRight);
@@ -48,7 +56,7 @@ void DelegatoVeloce::paint(
             pittore->drawStaticText(
                 QPointF(aDestra ? area.right() + 1 - dimensione.width() : area.left(),
                     area.top() + (area.height() - dimensione.height()) / 2),
-                *trovato);
+                pronto);
         } else { // too long for its column: cut short with an ellipsis, as Qt's own delegate
             pittore->drawText(area, (aDestra ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
                 QFontMetrics(carattere).elidedText(testo, Qt::ElideRight, area.width()));

@@ -18,7 +18,15 @@ public:
         const QModelIndex &indice) const override;
 
 private:
-    // Texts laid out, by text and weight; emptied when it grows past a screenful many times.
-    static constexpr qsizetype kMassimoTesti = 4096;
-    mutable QHash<QString, QStaticText> m_testi[2];
+    struct Testi
+    {
+        QHash<QString, QStaticText> recenti, precedenti;
+    };
+    const QStaticText &testoPronto(const QString &testo, const QFont &carattere) const;
+
+    // Texts laid out, by weight. A view shows a few hundred texts at once, and a long run shows
+    // new ones without end (times, counts): once the recent ones fill up they become the
+    // previous ones, and a text not painted since is let go.
+    static constexpr qsizetype kTestiRecenti = 1024;
+    mutable Testi m_testi[2];
 };
