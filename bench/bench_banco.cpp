@@ -290,21 +290,8 @@ void misuraRegistro(Tabella &tabella)
     for (int milione = 1; milione <= 3; ++milione) {
         QElapsedTimer orologio;
         orologio.start();
-        for (qsizetype i = 0; i < kMilione; i += 20) {
-            // A request's worth: its start, eight bytes out, ten in, its result.
-            registro->iniziaRichiesta();
-            for (int fase = 1; fase <= 5; ++fase) {
-                registro->fase(fase);
-                registro->trasmesso(byte++);
-                registro->pausa(fase);
-            }
-            registro->trasmesso(byte++);
-            registro->trasmesso(byte++);
-            registro->trasmesso(byte++);
-            for (int j = 0; j < 10; ++j)
-                registro->ricevuto(byte++, false);
-            registro->terminaRichiesta({}, quint16(byte), 0);
-        }
+        for (qsizetype i = 0; i < kMilione; i += 20)
+            richiestaNelRegistro(*registro, byte);
         nsPerEvento.push_back(double(orologio.nsecsElapsed()) / double(kMilione));
         memoria.push_back(allocati() - prima);
         scartati.push_back(registro->scartati());
@@ -340,9 +327,7 @@ void misuraRegistro(Tabella &tabella)
 // repetition against an instrument with every fault mixed in, counted against its own log.
 void misuraRipetizione(Tabella &tabella, const QString &strumento)
 {
-    const int richieste = qEnvironmentVariableIntValue("BANCO_RIPETIZIONI") > 0
-        ? qEnvironmentVariableIntValue("BANCO_RIPETIZIONI")
-        : 1000;
+    const int richieste = numeroDaAmbiente("BANCO_RIPETIZIONI", 1000);
     QTemporaryDir cartella;
     const QString porta = cartella.filePath(QStringLiteral("porta1"));
     qputenv("BANCO_PORTA1", porta.toLocal8Bit());

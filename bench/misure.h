@@ -2,6 +2,8 @@
 
 // What the benchmarks share: the clocks, the medians and the Markdown table they write.
 
+#include "registro_traffico.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
@@ -86,5 +88,38 @@ template<typename F> bool attendi(F condizione, milliseconds limite = 20s)
     return condizione();
 }
 
+
+// A count from the environment, where one is set.
+inline int numeroDaAmbiente(const char *variabile, int predefinito)
+{
+    const int numero = qEnvironmentVariableIntValue(variabile);
+    return numero > 0 ? numero : predefinito;
+}
+
+// What one request leaves in the record, as the sequencer and the port record it: its start,
+// the port reopened twice (closed, drained, opened), the eight bytes of its five phases, four
+// bytes back and its result; twenty events, four notes, one result.
+inline void richiestaNelRegistro(RegistroTraffico &registro, quint8 &byte)
+{
+    static const QString dispositivo = QStringLiteral("/dev/ttyUSB0");
+    static const TestiUsati testi{QStringLiteral("1"), QStringLiteral("9600"), QStringLiteral("0"),
+        QStringLiteral("Lettura"), QStringLiteral("0008")};
+    registro.iniziaRichiesta();
+    for (int fase = 1; fase <= 5; ++fase) {
+        registro.fase(fase);
+        if (fase <= 2) {
+            registro.portaChiusa();
+            registro.drenaggio(microseconds(180));
+            registro.portaAperta(1, dispositivo, 9600, fase == 1 ? 'E' : 'O');
+        }
+        registro.trasmesso(byte++);
+        if (fase != 1 && fase != 3)
+            registro.trasmesso(byte++);
+        registro.pausa(fase);
+    }
+    for (int j = 0; j < 4; ++j)
+        registro.ricevuto(byte++, false);
+    registro.terminaRichiesta(testi, quint16(byte), 0);
+}
 
 } // namespace Misure
