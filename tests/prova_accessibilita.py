@@ -24,9 +24,14 @@ GIRI_DI_TAB = {
     "Traffico": ["Traffico della linea", "Pulisci", "Salva…"],
     "Ripeti": ["Pausa fra le richieste:", "Quante richieste:", "fermati al primo errore",
                "File di registro…", "Avvia", "Azzera"],
+    # With no rows, reading and stopping are disabled and Tab passes them by.
+    "Tabella — banco senza nome": ["Porta della tabella", "Baud della tabella", "Aggiungi",
+                                   "Duplica", "Elimina", "Su", "Giù", "Aggiungi intervallo…",
+                                   "Importa CSV…", "Righe del banco", "Pausa fra i giri",
+                                   "Grafico", "Esporta…"],
 }
 # Each secondary window and the menu item that opens it.
-VOCI = {"Traffico": "Traffico", "Ripeti": "Ripeti…"}
+VOCI = {"Traffico": "Traffico", "Ripeti": "Ripeti…", "Tabella — banco senza nome": "Tabella"}
 # A list's items and a table's cells are named by what they show: that is what they are.
 NOMINATI_DAL_CONTENUTO = {"list item", "table cell"}
 
