@@ -240,27 +240,27 @@ void misuraBancoGrande(Tabella &tabella)
     const QString file = cartella.filePath(QStringLiteral("grande.banco"));
     FileBanco::salva(file, bancoDiProva(QStringLiteral("1"), kRighe), nullptr);
 
-    malloc_trim(0);
-    const long residentePrima = memoriaResidenteKb();
-    const qint64 heapPrima = heapInUso();
     std::vector<double> carica;
-    std::optional<DatiBanco> banco;
     for (int i = 0; i < 5; ++i) {
-        banco.reset();
         QElapsedTimer orologio;
         orologio.start();
-        banco = FileBanco::carica(file, nullptr);
+        const std::optional<DatiBanco> banco = FileBanco::carica(file, nullptr);
         carica.push_back(orologio.nsecsElapsed() / 1e6);
     }
+
+    // The memory the bench takes from here: its rows, their readings and the table that shows
+    // them, in a window already open.
     FinestraPrincipale principale;
     principale.show();
-    QElapsedTimer orologio;
-    orologio.start();
-    principale.tabella().imposta(std::move(*banco));
-    banco.reset();
     principale.mostraTabella();
     if (!QTest::qWaitForWindowExposed(&principale.finestraTabella()))
         qFatal("the table window was never shown");
+    malloc_trim(0);
+    const long residentePrima = memoriaResidenteKb();
+    const qint64 heapPrima = heapInUso();
+    QElapsedTimer orologio;
+    orologio.start();
+    principale.tabella().imposta(*FileBanco::carica(file, nullptr));
     QCoreApplication::processEvents();
     const double mostra = orologio.nsecsElapsed() / 1e6;
     auto *vista = principale.finestraTabella().findChild<QTableView *>(QStringLiteral("tabellaBanco"));
@@ -304,8 +304,8 @@ void misuraBancoGrande(Tabella &tabella)
     tabella.riga({"File letto (%1 MiB), ms", mediana(carica), "sotto 200 ms",
         esito(valoreMediano(carica) < 200)});
     tabella.righe.last().replace(QStringLiteral("%1"), QString::number(QFileInfo(file).size() / 1048576.0, 'f', 1));
-    tabella.riga({"Dal modello riempito alla tabella mostrata, ms", QString::number(mostra, 'f', 1),
-        "subito (sotto 100 ms)", esito(mostra < 100)});
+    tabella.riga({"Dal file alla tabella mostrata, ms", QString::number(mostra, 'f', 1),
+        "subito (sotto 300 ms)", esito(mostra < 300)});
     tabella.riga({"Un salto della barra con la tabella ridisegnata, ms", mediana(scorri, 2),
         "senza ritardo (sotto 16 ms)", esito(valoreMediano(scorri) < 16)});
     tabella.riga({"Heap del banco e della sua tabella, MiB", QString::number(memoriaMiB, 'f', 1),
