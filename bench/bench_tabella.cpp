@@ -260,7 +260,11 @@ void misuraBancoGrande(Tabella &tabella)
     const qint64 heapPrima = heapInUso();
     QElapsedTimer orologio;
     orologio.start();
-    principale.tabella().imposta(*FileBanco::carica(file, nullptr));
+    std::optional<DatiBanco> bancoLetto = FileBanco::carica(file, nullptr);
+    const double primaLettura = orologio.nsecsElapsed() / 1e6;
+    orologio.restart();
+    principale.tabella().imposta(std::move(*bancoLetto));
+    bancoLetto.reset();
     QCoreApplication::processEvents();
     const double mostra = orologio.nsecsElapsed() / 1e6;
     auto *vista = principale.finestraTabella().findChild<QTableView *>(QStringLiteral("tabellaBanco"));
@@ -304,8 +308,10 @@ void misuraBancoGrande(Tabella &tabella)
     tabella.riga({"File letto (%1 MiB), ms", mediana(carica), "sotto 200 ms",
         esito(valoreMediano(carica) < 200)});
     tabella.righe.last().replace(QStringLiteral("%1"), QString::number(QFileInfo(file).size() / 1048576.0, 'f', 1));
-    tabella.riga({"Dal file alla tabella mostrata, ms", QString::number(mostra, 'f', 1),
-        "subito (sotto 300 ms)", esito(mostra < 300)});
+    tabella.riga({"Letto la prima volta, nella memoria ancora da toccare, ms",
+        QString::number(primaLettura, 'f', 1), "—", "—"});
+    tabella.riga({"Dal banco letto alla tabella mostrata, ms", QString::number(mostra, 'f', 1),
+        "subito (sotto 100 ms)", esito(mostra < 100)});
     tabella.riga({"Un salto della barra con la tabella ridisegnata, ms", mediana(scorri, 2),
         "senza ritardo (sotto 16 ms)", esito(valoreMediano(scorri) < 16)});
     tabella.riga({"Heap del banco e della sua tabella, MiB", QString::number(memoriaMiB, 'f', 1),
