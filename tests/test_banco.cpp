@@ -454,8 +454,8 @@ void TestBanco::usoNominaIlProgramma()
     aiuto.start(programma, {"--help"});
     QVERIFY(aiuto.waitForFinished(20000));
     QCOMPARE(aiuto.exitCode(), 0);
-    QCOMPARE(aiuto.readAllStandardOutput().split('\n').first(),
-        QStringLiteral("Uso: %1 [opzioni]").arg(nome).toUtf8());
+    const QByteArray uso = aiuto.readAllStandardOutput().split('\n').first();
+    QVERIFY2(uso.startsWith(QStringLiteral("Uso: %1 [opzioni]").arg(nome).toUtf8()), uso);
 }
 
 // Ctrl+C ends a repetition after the request in flight, with the summary, the port drained.
