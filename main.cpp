@@ -38,7 +38,8 @@ std::optional<int> leggiOpzioni(int argc, char *argv[], QString &banco)
         QStringLiteral("version"), QStringLiteral("Mostra la versione."));
     parser.addOptions({aiuto, versione});
     parser.addPositionalArgument(QStringLiteral("FILE.banco"),
-        QStringLiteral("Un file di banco da aprire nella tabella."), QStringLiteral("[FILE.banco]"));
+        QStringLiteral("Un file di banco da aprire nella tabella."),
+        QStringLiteral("[FILE.banco]"));
     if (!parser.parse(QCoreApplication::arguments()) || parser.positionalArguments().size() > 1) {
         const QStringList sconosciute = parser.unknownOptionNames() + parser.positionalArguments();
         std::fprintf(stderr,

@@ -66,14 +66,14 @@ Giro leggiUnGiro(FinestraPrincipale &principale)
     Sequenziatore &sequenziatore = principale.pannello().sequenziatore();
     Giro giro;
     double pause = 0;
-    auto perPausa = QObject::connect(&sequenziatore, &Sequenziatore::pausaTerminata,
-        [&](nanoseconds d) {
-            pause += d.count() / 1e6;
-            giro.pauseMs += d.count() / 1e6;
-        });
+    auto perPausa
+        = QObject::connect(&sequenziatore, &Sequenziatore::pausaTerminata, [&](nanoseconds d) {
+              pause += d.count() / 1e6;
+              giro.pauseMs += d.count() / 1e6;
+          });
     double ultimo = processoreMs();
-    auto perRiga = QObject::connect(&lettura, &LetturaTabella::letta,
-        [&](qint64, int, const RisultatoRichiesta &r) {
+    auto perRiga = QObject::connect(
+        &lettura, &LetturaTabella::letta, [&](qint64, int, const RisultatoRichiesta &r) {
             const double adesso = processoreMs();
             giro.processore.push_back(adesso - ultimo);
             ultimo = adesso;
@@ -142,8 +142,8 @@ void misuraGiroDellaTabella(Tabella &tabella, const QString &strumento)
     const Giro conTraffico = leggiUnGiro(principale);
 
     const double limite = 1.01 * righe * 500 + somma(soloTabella.fuoriDallePause);
-    tabella.titolo(QStringLiteral("Un giro della tabella allo strumento virtuale (%1 righe)")
-                       .arg(righe));
+    tabella.titolo(
+        QStringLiteral("Un giro della tabella allo strumento virtuale (%1 righe)").arg(righe));
     tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
     tabella.riga({"Durata del giro, ms", QString::number(soloTabella.pareteMs, 'f', 0),
         QStringLiteral("al più 1,01 × %1 × 500 ms più le riaperture: %2")
@@ -153,10 +153,14 @@ void misuraGiroDellaTabella(Tabella &tabella, const QString &strumento)
     tabella.riga({"Fuori dalle cinque pause (due riaperture della porta, scritture), ms per "
                   "richiesta",
         mediana(soloTabella.fuoriDallePause, 2), "misurato", "—"});
-    tabella.riga({"Le cinque pause, ms per richiesta",
-        QString::number(soloTabella.pauseMs / righe, 'f', 2), "al più 505", esito(soloTabella.pauseMs / righe <= 505)});
+    tabella.riga(
+        {"Le cinque pause, ms per richiesta", QString::number(soloTabella.pauseMs / righe, 'f', 2),
+            "al più 505", esito(soloTabella.pauseMs / righe <= 505)});
     tabella.riga({"Fra una richiesta e la successiva, ms",
-        QString::number((soloTabella.pareteMs - soloTabella.pauseMs - somma(soloTabella.fuoriDallePause)) / righe, 'f', 2),
+        QString::number(
+            (soloTabella.pareteMs - soloTabella.pauseMs - somma(soloTabella.fuoriDallePause))
+                / righe,
+            'f', 2),
         "misurato", "—"});
     tabella.riga({"Processore per riga, finestra della tabella aperta, ms",
         mediana(soloTabella.processore, 2), "sotto 5 ms",
@@ -227,8 +231,8 @@ void misuraMemoriaNelTempo(Tabella &tabella, const QString &strumento)
         QString::number(quotaDelRegistro, 'f', 0), "non oltre la quota del registro",
         esito(double(heapLibero) / richieste <= quotaDelRegistro * 1.05)});
     tabella.riga({"al suo limite", QString::number(double(eventiPieno) / richieste, 'f', 1),
-        QString::number(double(heapPieno) / richieste, 'f', 0), "0", "nessuna crescita (sotto 64 byte)",
-        esito(double(heapPieno) / richieste < 64)});
+        QString::number(double(heapPieno) / richieste, 'f', 0), "0",
+        "nessuna crescita (sotto 64 byte)", esito(double(heapPieno) / richieste < 64)});
 }
 
 // 10. A bench of 65,535 rows: the file loaded, the table shown and scrolled, the memory it
@@ -267,13 +271,15 @@ void misuraBancoGrande(Tabella &tabella)
     bancoLetto.reset();
     QCoreApplication::processEvents();
     const double mostra = orologio.nsecsElapsed() / 1e6;
-    auto *vista = principale.finestraTabella().findChild<QTableView *>(QStringLiteral("tabellaBanco"));
+    auto *vista
+        = principale.finestraTabella().findChild<QTableView *>(QStringLiteral("tabellaBanco"));
     std::vector<double> scorri;
     for (int i = 0; i < 20; ++i) {
         QElapsedTimer passo;
         passo.start();
         QScrollBar *barra = vista->verticalScrollBar();
-        barra->setValue(i % 2 ? barra->maximum() * (i + 1) / 20 : barra->maximum() - barra->maximum() * i / 20);
+        barra->setValue(
+            i % 2 ? barra->maximum() * (i + 1) / 20 : barra->maximum() - barra->maximum() * i / 20);
         vista->viewport()->repaint();
         scorri.push_back(passo.nsecsElapsed() / 1e6);
     }
@@ -307,7 +313,8 @@ void misuraBancoGrande(Tabella &tabella)
     tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
     tabella.riga({"File letto (%1 MiB), ms", mediana(carica), "sotto 200 ms",
         esito(valoreMediano(carica) < 200)});
-    tabella.righe.last().replace(QStringLiteral("%1"), QString::number(QFileInfo(file).size() / 1048576.0, 'f', 1));
+    tabella.righe.last().replace(
+        QStringLiteral("%1"), QString::number(QFileInfo(file).size() / 1048576.0, 'f', 1));
     tabella.riga({"Letto la prima volta, nella memoria ancora da toccare, ms",
         QString::number(primaLettura, 'f', 1), "—", "—"});
     tabella.riga({"Dal banco letto alla tabella mostrata, ms", QString::number(mostra, 'f', 1),
@@ -316,9 +323,10 @@ void misuraBancoGrande(Tabella &tabella)
         "senza ritardo (sotto 16 ms)", esito(valoreMediano(scorri) < 16)});
     tabella.riga({"Heap del banco e della sua tabella, MiB", QString::number(memoriaMiB, 'f', 1),
         "sotto 32 MiB", esito(memoriaMiB < 32)});
-    tabella.riga({"Memoria residente in più, MiB", QString::number(residenteMiB, 'f', 1), "—", "—"});
-    tabella.riga({"Rapporto JUnit scritto, ms", QString::number(rapportoMs, 'f', 0), "sotto 1000 ms",
-        esito(rapportoMs < 1000)});
+    tabella.riga(
+        {"Memoria residente in più, MiB", QString::number(residenteMiB, 'f', 1), "—", "—"});
+    tabella.riga({"Rapporto JUnit scritto, ms", QString::number(rapportoMs, 'f', 0),
+        "sotto 1000 ms", esito(rapportoMs < 1000)});
     tabella.riga({"Tabella esportata in CSV, ms", QString::number(csvMs, 'f', 0), "sotto 1000 ms",
         esito(csvMs < 1000)});
 }

@@ -88,7 +88,6 @@ template<typename F> bool attendi(F condizione, milliseconds limite = 20s)
     return condizione();
 }
 
-
 // A count from the environment, where one is set.
 inline int numeroDaAmbiente(const char *variabile, int predefinito)
 {

@@ -22,12 +22,11 @@
 FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     : QMainWindow(parent)
     , m_pannello(new Form3(this))
-    , m_ripetizione(
-          new RipetizioneRichieste(m_pannello->sequenziatore(), m_pannello->registro(),
-              QStringLiteral("la ripetizione"), this))
+    , m_ripetizione(new RipetizioneRichieste(m_pannello->sequenziatore(), m_pannello->registro(),
+          QStringLiteral("la ripetizione"), this))
     , m_tabella(new ModelloColorato(this))
-    , m_lettura(new LetturaTabella(
-          *m_tabella, m_pannello->sequenziatore(), m_pannello->registro(), this))
+    , m_lettura(
+          new LetturaTabella(*m_tabella, m_pannello->sequenziatore(), m_pannello->registro(), this))
 {
     setWindowTitle(m_pannello->windowTitle());
     setCentralWidget(m_pannello);
@@ -130,8 +129,8 @@ void FinestraPrincipale::mostraTabella()
 
 void FinestraPrincipale::mostraErroreBanco(const QString &testo)
 {
-    auto *messaggio = new QMessageBox(QMessageBox::Warning,
-        QStringLiteral("Banco Seriale: banco"), testo, QMessageBox::Ok, this);
+    auto *messaggio = new QMessageBox(
+        QMessageBox::Warning, QStringLiteral("Banco Seriale: banco"), testo, QMessageBox::Ok, this);
     messaggio->setObjectName(QStringLiteral("messaggioBanco"));
     messaggio->setAttribute(Qt::WA_DeleteOnClose);
     messaggio->open();
@@ -213,7 +212,8 @@ bool FinestraPrincipale::lasciaBanco()
         return true;
     if (m_fileBanco.isEmpty()) {
         const QString percorso = QFileDialog::getSaveFileName(this, QStringLiteral("Salva banco"),
-            QDir::home().filePath(QStringLiteral("banco.banco")), QStringLiteral("Banco (*.banco)"));
+            QDir::home().filePath(QStringLiteral("banco.banco")),
+            QStringLiteral("Banco (*.banco)"));
         return !percorso.isEmpty() && salvaBanco(percorso);
     }
     return salvaBanco(m_fileBanco);

@@ -205,7 +205,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
             return {};
         }
         if (opzioni.banco->righe.isEmpty()) {
-            errore(QStringLiteral("%1: il banco non ha righe da leggere.").arg(parser.value(banco)));
+            errore(
+                QStringLiteral("%1: il banco non ha righe da leggere.").arg(parser.value(banco)));
             return {};
         }
         // The file's line, unless the options name another.
@@ -251,11 +252,10 @@ QString intestazioneBanco(Formato formato)
 {
     if (formato != Formato::Csv)
         return {};
-    return QString::fromUtf8(TestiTraffico::lineaCsv({"unita_in_prova", "giro", "nome",
-                                                          "strumento", "memoria", "parola",
-                                                          "valore", "unita", "stato", "inizio",
-                                                          "latenza_ms"})
-                                 .chopped(2));
+    return QString::fromUtf8(
+        TestiTraffico::lineaCsv({"unita_in_prova", "giro", "nome", "strumento", "memoria", "parola",
+                                    "valore", "unita", "stato", "inizio", "latenza_ms"})
+            .chopped(2));
 }
 
 QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
@@ -279,13 +279,10 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
                       letta ? riga.valoreConUnita(*r.valore) : QStringLiteral("-"), stato);
     }
     case Formato::Csv:
-        return QString::fromUtf8(TestiTraffico::lineaCsv({unita, QString::number(giro + 1),
-                                                              riga.nomeMostrato(),
-                                                              QString::number(riga.strumento),
-                                                              riga.testoMemoria(), parola, valore,
-                                                              riga.unita, stato,
-                                                              r.inizio.toString(Qt::ISODateWithMs),
-                                                              latenza})
+        return QString::fromUtf8(TestiTraffico::lineaCsv(
+            {unita, QString::number(giro + 1), riga.nomeMostrato(), QString::number(riga.strumento),
+                riga.testoMemoria(), parola, valore, riga.unita, stato,
+                r.inizio.toString(Qt::ISODateWithMs), latenza})
                                      .chopped(2));
     case Formato::Json:
         break;
@@ -364,11 +361,10 @@ Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
     m_modello.imposta(*opzioni.banco);
     m_lettura = std::make_unique<LetturaTabella>(m_modello, m_sequenziatore, m_registro);
     connect(m_lettura.get(), &LetturaTabella::letta, this, &Ripetizione::stampaLettura);
-    QList<std::pair<QString, QString>> proprieta{
-        {QStringLiteral("porta"), opzioni.banco->porta},
+    QList<std::pair<QString, QString>> proprieta{{QStringLiteral("porta"), opzioni.banco->porta},
         {QStringLiteral("baud"), QString::number(opzioni.banco->baud)},
-        {QStringLiteral("impostazioni"), QStringLiteral("%1 8E1 per 0x55, %1 8O1 per il resto")
-                                             .arg(opzioni.banco->baud)}};
+        {QStringLiteral("impostazioni"),
+            QStringLiteral("%1 8E1 per 0x55, %1 8O1 per il resto").arg(opzioni.banco->baud)}};
     if (!opzioni.unita.isEmpty())
         proprieta.append({QStringLiteral("unita"), opzioni.unita});
     m_rapporto = std::make_unique<RapportoJUnit>(m_modello, proprieta);
@@ -386,18 +382,17 @@ int Ripetizione::esegui()
         stampa(m_lettura ? intestazioneBanco(Formato::Csv) : intestazione(Formato::Csv));
     int errore = 0;
     QEventLoop ciclo;
-    connect(&motore(), &RipetizioneRichieste::terminata, &ciclo,
-        [&](int numero) {
-            errore = numero;
-            ciclo.quit();
-        });
+    connect(&motore(), &RipetizioneRichieste::terminata, &ciclo, [&](int numero) {
+        errore = numero;
+        ciclo.quit();
+    });
     m_primoEvento = m_registro.fineAssoluta();
     if (m_lettura)
-        m_lettura->avvia(m_opzioni.ripetizioni, m_opzioni.intervalloMs,
-            m_opzioni.fermatiAlPrimoErrore);
+        m_lettura->avvia(
+            m_opzioni.ripetizioni, m_opzioni.intervalloMs, m_opzioni.fermatiAlPrimoErrore);
     else
-        m_ripetizione.avvia({m_opzioni.intervalloMs, m_opzioni.ripetizioni,
-            m_opzioni.fermatiAlPrimoErrore, 1, {}});
+        m_ripetizione.avvia(
+            {m_opzioni.intervalloMs, m_opzioni.ripetizioni, m_opzioni.fermatiAlPrimoErrore, 1, {}});
     ciclo.exec();
 
     try {
@@ -474,8 +469,7 @@ void Ripetizione::stampaLettura(qint64 giro, int n, const RisultatoRichiesta &ri
         return;
     if (risultato.errore == 0)
         m_ultimoErrore.clear();
-    m_rapporto->aggiungi(giro, n, risultato,
-        risultato.errore ? m_descrizioneErrore : QString());
+    m_rapporto->aggiungi(giro, n, risultato, risultato.errore ? m_descrizioneErrore : QString());
     stampa(rigaBanco(m_opzioni.formato, m_opzioni.unita, giro, m_modello.riga(n),
         m_modello.testoStato(n), risultato));
     stampaTraffico();

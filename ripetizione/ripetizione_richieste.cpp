@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-RipetizioneRichieste::RipetizioneRichieste(Sequenziatore &sequenziatore,
-    RegistroTraffico &registro, const QString &nome, QObject *parent)
+RipetizioneRichieste::RipetizioneRichieste(
+    Sequenziatore &sequenziatore, RegistroTraffico &registro, const QString &nome, QObject *parent)
     : QObject(parent)
     , m_sequenziatore(sequenziatore)
     , m_registro(registro)

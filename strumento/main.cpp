@@ -247,13 +247,14 @@ int main(int argc, char *argv[])
     QStringList indirizzi;
     for (const quint16 numero : opzioni.configurazione.indirizzi)
         indirizzi << QString::number(numero);
-    registra(QStringLiteral("strumento virtuale su %1%2, %3 %4")
-                 .arg(linea.dispositivo,
-                     opzioni.collegamento.isEmpty()
-                         ? QString()
-                         : QStringLiteral(" (collegamento %1)").arg(opzioni.collegamento))
-                 .arg(indirizzi.size() > 1 ? QStringLiteral("indirizzi") : QStringLiteral("indirizzo"),
-                     indirizzi.join(u',')));
+    registra(
+        QStringLiteral("strumento virtuale su %1%2, %3 %4")
+            .arg(linea.dispositivo,
+                opzioni.collegamento.isEmpty()
+                    ? QString()
+                    : QStringLiteral(" (collegamento %1)").arg(opzioni.collegamento))
+            .arg(indirizzi.size() > 1 ? QStringLiteral("indirizzi") : QStringLiteral("indirizzo"),
+                indirizzi.join(u',')));
 
     Strumento strumento(opzioni.configurazione);
     QElapsedTimer orologio;

@@ -17,9 +17,8 @@ namespace {
 
 QString nomeFile(const QString &file)
 {
-    return QStringLiteral("«%1»").arg(QFileInfo(file).fileName().isEmpty()
-            ? file
-            : QFileInfo(file).fileName());
+    return QStringLiteral("«%1»").arg(
+        QFileInfo(file).fileName().isEmpty() ? file : QFileInfo(file).fileName());
 }
 
 QString messaggio(const QString &file, qsizetype riga, const QString &campo, const QString &testo)
@@ -56,8 +55,7 @@ std::optional<QString> verificaPorta(const QString &porta)
     try {
         if (Conversioni::numeroPorta(porta) >= 1)
             return std::nullopt;
-    } catch (const Errore &) {
-    }
+    } catch (const Errore &) { }
     return QStringLiteral("%1 non è una porta: scrivere fra virgolette il numero della porta, "
                           "per esempio \"1\", o il percorso del dispositivo, per esempio "
                           "\"/dev/ttyUSB0\".")
@@ -70,9 +68,11 @@ bool leggiLinea(const QJsonObject &linea, const QString &file, DatiBanco &banco,
         if (i.key() == u"porta") {
             const QString porta = i.value().isDouble() ? QString::number(i.value().toDouble())
                                                        : i.value().toString().trimmed();
-            if (auto motivo = verificaPorta(porta); motivo || !(i.value().isString() || i.value().isDouble()))
-                return rifiuta(errore, messaggio(file, 0, QStringLiteral("linea.porta"),
-                                           motivo.value_or(QStringLiteral("serve un testo."))));
+            if (auto motivo = verificaPorta(porta);
+                motivo || !(i.value().isString() || i.value().isDouble()))
+                return rifiuta(errore,
+                    messaggio(file, 0, QStringLiteral("linea.porta"),
+                        motivo.value_or(QStringLiteral("serve un testo."))));
             banco.porta = porta;
         } else if (i.key() == u"baud") {
             const double baud = i.value().toDouble(-1);
@@ -100,9 +100,11 @@ std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QStr
     // Checked in place and parsed from the bytes themselves: a bench of 65,535 rows is 14 MiB,
     // and a copy of it as UTF-16 text took twice that again while it was read.
     if (!QUtf8StringView(dati).isValidUtf8()) {
-        rifiuta(errore, messaggio(file, 0, {}, QStringLiteral(
-            "il file non è testo UTF-8: salvarlo di nuovo in UTF-8 da Banco Seriale o da un "
-            "editor di testo.")));
+        rifiuta(errore,
+            messaggio(file, 0, {},
+                QStringLiteral("il file non è testo UTF-8: salvarlo di nuovo in UTF-8 da Banco "
+                               "Seriale o da un "
+                               "editor di testo.")));
         return std::nullopt;
     }
     QJsonParseError analisi{};
@@ -122,24 +124,27 @@ std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QStr
     }
     const QJsonObject radice = documento.object();
     if (radice.value(QLatin1String("formato")).toString() != u"banco-seriale") {
-        rifiuta(errore, messaggio(file, 0, QStringLiteral("formato"),
-            QStringLiteral("non è un file di banco: il campo \"formato\" deve essere "
-                           "\"banco-seriale\".")));
+        rifiuta(errore,
+            messaggio(file, 0, QStringLiteral("formato"),
+                QStringLiteral("non è un file di banco: il campo \"formato\" deve essere "
+                               "\"banco-seriale\".")));
         return std::nullopt;
     }
     const QJsonValue versione = radice.value(QLatin1String("versione"));
     if (!versione.isDouble() || versione.toDouble() != std::floor(versione.toDouble())
         || versione.toDouble() < 1) {
-        rifiuta(errore, messaggio(file, 0, QStringLiteral("versione"),
-            QStringLiteral("serve un numero intero di versione, per esempio 1.")));
+        rifiuta(errore,
+            messaggio(file, 0, QStringLiteral("versione"),
+                QStringLiteral("serve un numero intero di versione, per esempio 1.")));
         return std::nullopt;
     }
     if (versione.toDouble() > kVersione) {
-        rifiuta(errore, messaggio(file, 0, QStringLiteral("versione"),
-            QStringLiteral("il file è della versione %1, questo programma legge fino alla %2: "
-                           "aggiornare Banco Seriale.")
-                .arg(versione.toDouble())
-                .arg(kVersione)));
+        rifiuta(errore,
+            messaggio(file, 0, QStringLiteral("versione"),
+                QStringLiteral("il file è della versione %1, questo programma legge fino alla %2: "
+                               "aggiornare Banco Seriale.")
+                    .arg(versione.toDouble())
+                    .arg(kVersione)));
         return std::nullopt;
     }
 
@@ -150,8 +155,10 @@ std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QStr
             continue;
         if (chiave == u"linea") {
             if (!i.value().isObject()) {
-                rifiuta(errore, messaggio(file, 0, chiave, QStringLiteral(
-                    "serve un oggetto, per esempio { \"porta\": \"1\", \"baud\": 9600 }.")));
+                rifiuta(errore,
+                    messaggio(file, 0, chiave,
+                        QStringLiteral("serve un oggetto, per esempio { \"porta\": \"1\", "
+                                       "\"baud\": 9600 }.")));
                 return std::nullopt;
             }
             if (!leggiLinea(i.value().toObject(), file, banco, errore))
@@ -163,25 +170,30 @@ std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QStr
 
     const QJsonValue righe = radice.value(QLatin1String("righe"));
     if (!righe.isArray() && !righe.isUndefined()) {
-        rifiuta(errore, messaggio(file, 0, QStringLiteral("righe"),
-            QStringLiteral("serve un elenco fra parentesi quadre, una riga per oggetto.")));
+        rifiuta(errore,
+            messaggio(file, 0, QStringLiteral("righe"),
+                QStringLiteral("serve un elenco fra parentesi quadre, una riga per oggetto.")));
         return std::nullopt;
     }
     const QJsonArray elenco = righe.toArray();
     if (elenco.size() > kMassimoRighe) {
-        rifiuta(errore, messaggio(file, 0, QStringLiteral("righe"),
-            QStringLiteral("%1 righe sono troppe: al massimo %2; dividere il banco in più file.")
-                .arg(elenco.size())
-                .arg(kMassimoRighe)));
+        rifiuta(errore,
+            messaggio(file, 0, QStringLiteral("righe"),
+                QStringLiteral(
+                    "%1 righe sono troppe: al massimo %2; dividere il banco in più file.")
+                    .arg(elenco.size())
+                    .arg(kMassimoRighe)));
         return std::nullopt;
     }
     banco.righe.resize(elenco.size());
     for (qsizetype n = 0; n < elenco.size(); ++n) {
         const QJsonValue riga = elenco.at(n);
         if (!riga.isObject()) {
-            rifiuta(errore, messaggio(file, n + 1, {}, QStringLiteral(
-                "serve un oggetto fra parentesi graffe, per esempio { \"strumento\": 0, "
-                "\"memoria\": \"0008\" }.")));
+            rifiuta(errore,
+                messaggio(file, n + 1, {},
+                    QStringLiteral(
+                        "serve un oggetto fra parentesi graffe, per esempio { \"strumento\": 0, "
+                        "\"memoria\": \"0008\" }.")));
             return std::nullopt;
         }
         if (auto rifiutato = CampiRiga::daJson(riga.toObject(), banco.righe[n])) {
@@ -198,14 +210,16 @@ std::optional<DatiBanco> carica(const QString &percorso, QString *errore)
     // The size is checked before reading: a file far larger than any bench is not read whole.
     constexpr qint64 kMassimoByte = 256 << 20;
     if (!file.open(QIODevice::ReadOnly)) {
-        rifiuta(errore, messaggio(percorso, 0, {},
-            QStringLiteral("impossibile aprirlo (%1): controllare il nome e i permessi.")
-                .arg(file.errorString())));
+        rifiuta(errore,
+            messaggio(percorso, 0, {},
+                QStringLiteral("impossibile aprirlo (%1): controllare il nome e i permessi.")
+                    .arg(file.errorString())));
         return std::nullopt;
     }
     if (file.size() > kMassimoByte) {
-        rifiuta(errore, messaggio(percorso, 0, {},
-            QStringLiteral("il file è troppo grande per un banco (più di 256 MiB).")));
+        rifiuta(errore,
+            messaggio(percorso, 0, {},
+                QStringLiteral("il file è troppo grande per un banco (più di 256 MiB).")));
         return std::nullopt;
     }
     return leggi(file.readAll(), percorso, errore);
@@ -294,13 +308,15 @@ QJsonValue valoreCella(const QString &chiave, const QString &cella)
 
 } // namespace
 
-std::optional<QList<RigaBanco>> importaCsv(const QByteArray &dati, const QString &file,
-    QString *errore)
+std::optional<QList<RigaBanco>> importaCsv(
+    const QByteArray &dati, const QString &file, QString *errore)
 {
     const std::optional<QString> testo = testoUtf8(dati);
     if (!testo) {
-        rifiuta(errore, messaggio(file, 0, {}, QStringLiteral(
-            "il file non è testo UTF-8: esportarlo di nuovo scegliendo «CSV UTF-8».")));
+        rifiuta(errore,
+            messaggio(file, 0, {},
+                QStringLiteral(
+                    "il file non è testo UTF-8: esportarlo di nuovo scegliendo «CSV UTF-8».")));
         return std::nullopt;
     }
     const qsizetype fineIntestazione = testo->indexOf(u'\n');
@@ -312,9 +328,11 @@ std::optional<QList<RigaBanco>> importaCsv(const QByteArray &dati, const QString
         chiave = chiave.trimmed().toLower();
     if (!intestazione.contains(QLatin1String("strumento"))
         || !intestazione.contains(QLatin1String("memoria"))) {
-        rifiuta(errore, messaggio(file, 1, {}, QStringLiteral(
-            "la prima riga deve nominare le colonne, almeno «strumento» e «memoria», per "
-            "esempio: nome;strumento;memoria;tipo;decimali;unita;minimo;massimo;atteso")));
+        rifiuta(errore,
+            messaggio(file, 1, {},
+                QStringLiteral(
+                    "la prima riga deve nominare le colonne, almeno «strumento» e «memoria», per "
+                    "esempio: nome;strumento;memoria;tipo;decimali;unita;minimo;massimo;atteso")));
         return std::nullopt;
     }
     QList<RigaBanco> righe;
@@ -325,8 +343,10 @@ std::optional<QList<RigaBanco>> importaCsv(const QByteArray &dati, const QString
         if (celle.size() == 1 && celle.front().trimmed().isEmpty())
             continue;
         if (righe.size() + rifiutateInTutto >= kMassimoRighe) {
-            rifiuta(errore, messaggio(file, numero, {}, QStringLiteral(
-                "troppe righe: al massimo %1; dividere il file.").arg(kMassimoRighe)));
+            rifiuta(errore,
+                messaggio(file, numero, {},
+                    QStringLiteral("troppe righe: al massimo %1; dividere il file.")
+                        .arg(kMassimoRighe)));
             return std::nullopt;
         }
         QJsonObject oggetto;
@@ -351,9 +371,10 @@ std::optional<QList<RigaBanco>> importaCsv(const QByteArray &dati, const QString
         if (rifiutateInTutto > rifiutate.size())
             rifiutate << QStringLiteral("… e altre %1 righe rifiutate.")
                              .arg(rifiutateInTutto - rifiutate.size());
-        rifiuta(errore, QStringLiteral("Nessuna riga importata: correggere queste righe e "
-                                       "importare di nuovo.\n%1")
-                            .arg(rifiutate.join(u'\n')));
+        rifiuta(errore,
+            QStringLiteral("Nessuna riga importata: correggere queste righe e "
+                           "importare di nuovo.\n%1")
+                .arg(rifiutate.join(u'\n')));
         return std::nullopt;
     }
     return righe;

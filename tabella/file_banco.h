@@ -34,8 +34,8 @@ bool salva(const QString &percorso, const DatiBanco &banco, QString *errore);
 
 // Rows from a CSV file whose header names the row's keys, with "," or ";" between fields and a
 // decimal comma allowed. If any row is refused none is taken, and every refused row is named.
-std::optional<QList<RigaBanco>> importaCsv(const QByteArray &dati, const QString &file,
-    QString *errore);
+std::optional<QList<RigaBanco>> importaCsv(
+    const QByteArray &dati, const QString &file, QString *errore);
 
 // The port text a request of the bench uses: a device path becomes a port number of its own.
 QString testoPorta(const QString &porta);

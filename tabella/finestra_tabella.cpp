@@ -120,11 +120,16 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     for (int c = 0; c < ModelloTabella::NumeroColonne; ++c)
         m_tabella->setColumnWidth(c, larghezze[c] * cifra + 12);
 
-    auto *aggiungi = pulsante(QStringLiteral("&Aggiungi"), this, QStringLiteral("Aggiunge una riga (Ins)"));
-    auto *duplica = pulsante(QStringLiteral("&Duplica"), this, QStringLiteral("Duplica le righe scelte (Ctrl+D)"));
-    auto *elimina = pulsante(QStringLiteral("&Elimina"), this, QStringLiteral("Elimina le righe scelte (Canc)"));
-    auto *su = pulsante(QStringLiteral("S&u"), this, QStringLiteral("Sposta la riga in su (Alt+Su)"));
-    auto *giu = pulsante(QStringLiteral("&Giù"), this, QStringLiteral("Sposta la riga in giù (Alt+Giù)"));
+    auto *aggiungi
+        = pulsante(QStringLiteral("&Aggiungi"), this, QStringLiteral("Aggiunge una riga (Ins)"));
+    auto *duplica = pulsante(
+        QStringLiteral("&Duplica"), this, QStringLiteral("Duplica le righe scelte (Ctrl+D)"));
+    auto *elimina = pulsante(
+        QStringLiteral("&Elimina"), this, QStringLiteral("Elimina le righe scelte (Canc)"));
+    auto *su
+        = pulsante(QStringLiteral("S&u"), this, QStringLiteral("Sposta la riga in su (Alt+Su)"));
+    auto *giu
+        = pulsante(QStringLiteral("&Giù"), this, QStringLiteral("Sposta la riga in giù (Alt+Giù)"));
     auto *intervallo = pulsante(QStringLiteral("Aggiungi &intervallo…"), this,
         QStringLiteral("Una riga per ogni indirizzo di un intervallo, per uno strumento"));
     auto *importa = pulsante(QStringLiteral("I&mporta CSV…"), this,
@@ -144,13 +149,13 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     auto *etichettaPausa = new QLabel(QStringLiteral("Pa&usa fra i giri:"), this);
     etichettaPausa->setBuddy(m_pausa);
     m_pausa->setAccessibleName(QStringLiteral("Pausa fra i giri"));
-    auto *grafico = pulsante(QStringLiteral("G&rafico"), this,
-        QStringLiteral("Il valore delle righe scelte nel tempo"));
+    auto *grafico = pulsante(
+        QStringLiteral("G&rafico"), this, QStringLiteral("Il valore delle righe scelte nel tempo"));
     auto *esporta = pulsante(QStringLiteral("Es&porta…"), this,
         QStringLiteral("Scrive la tabella, con le letture, in un file CSV"));
     auto *comandi = new QHBoxLayout;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_leggiTutto, m_leggiDiContinuo,
-             etichettaPausa, m_pausa, m_ferma, grafico, esporta})
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             m_leggiTutto, m_leggiDiContinuo, etichettaPausa, m_pausa, m_ferma, grafico, esporta})
         comandi->addWidget(w);
     comandi->addStretch(1);
 
@@ -162,8 +167,8 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     m_stato->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A size of its own, so that the text of each row read repaints the label and lays out
     // nothing else.
-    m_stato->setFixedSize(m_stato->fontMetrics().horizontalAdvance(u'0') * 60,
-        m_stato->fontMetrics().height() + 4);
+    m_stato->setFixedSize(
+        m_stato->fontMetrics().horizontalAdvance(u'0') * 60, m_stato->fontMetrics().height() + 4);
     auto *fondo = new QHBoxLayout;
     fondo->addWidget(m_avanzamento, 1);
     fondo->addWidget(m_stato);
@@ -206,14 +211,17 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     scorciatoia(QKeySequence(Qt::ALT | Qt::Key_Up), m_tabella, [this] { sposta(-1); });
     scorciatoia(QKeySequence(Qt::ALT | Qt::Key_Down), m_tabella, [this] { sposta(+1); });
 
-    connect(&m_modello, &ModelloTabella::rifiutato, this,
-        [this](const QString &messaggio) { avvisa(QStringLiteral("Valore rifiutato"), messaggio); });
+    connect(&m_modello, &ModelloTabella::rifiutato, this, [this](const QString &messaggio) {
+        avvisa(QStringLiteral("Valore rifiutato"), messaggio);
+    });
     connect(&m_modello, &ModelloTabella::lineaCambiata, this, &FinestraTabella::lineaDalModello);
     connect(&m_modello, &QAbstractItemModel::modelReset, this, &FinestraTabella::aggiornaPulsanti);
-    connect(&m_modello, &QAbstractItemModel::rowsInserted, this, &FinestraTabella::aggiornaPulsanti);
+    connect(
+        &m_modello, &QAbstractItemModel::rowsInserted, this, &FinestraTabella::aggiornaPulsanti);
     connect(&m_modello, &QAbstractItemModel::rowsRemoved, this, &FinestraTabella::aggiornaPulsanti);
     connect(&m_modello, &QAbstractItemModel::dataChanged, this, &FinestraTabella::aggiornaTitolo);
-    connect(m_porta->lineEdit(), &QLineEdit::editingFinished, this, &FinestraTabella::lineaDaiCampi);
+    connect(
+        m_porta->lineEdit(), &QLineEdit::editingFinished, this, &FinestraTabella::lineaDaiCampi);
     connect(m_porta, &QComboBox::activated, this, &FinestraTabella::lineaDaiCampi);
     connect(m_baud->lineEdit(), &QLineEdit::editingFinished, this, &FinestraTabella::lineaDaiCampi);
     connect(m_baud, &QComboBox::activated, this, &FinestraTabella::lineaDaiCampi);
@@ -233,8 +241,8 @@ void FinestraTabella::impostaFile(const QString &percorso)
 
 void FinestraTabella::aggiornaTitolo()
 {
-    const QString nome = m_file.isEmpty() ? QStringLiteral("banco senza nome")
-                                          : QFileInfo(m_file).fileName();
+    const QString nome
+        = m_file.isEmpty() ? QStringLiteral("banco senza nome") : QFileInfo(m_file).fileName();
     setWindowTitle(QStringLiteral("Tabella — %1%2").arg(nome, m_modello.modificato() ? u"*" : u""));
 }
 
@@ -254,8 +262,8 @@ void FinestraTabella::aggiornaPulsanti()
 
 void FinestraTabella::avvisa(const QString &titolo, const QString &testo)
 {
-    auto *messaggio = new QMessageBox(
-        QMessageBox::Warning, QStringLiteral("Tabella: %1").arg(titolo), testo, QMessageBox::Ok, this);
+    auto *messaggio = new QMessageBox(QMessageBox::Warning,
+        QStringLiteral("Tabella: %1").arg(titolo), testo, QMessageBox::Ok, this);
     messaggio->setObjectName(QStringLiteral("messaggioTabella"));
     messaggio->setAttribute(Qt::WA_DeleteOnClose);
     messaggio->open();
@@ -277,11 +285,12 @@ void FinestraTabella::lineaDaiCampi()
     bool ok = false;
     const int baud = m_baud->currentText().trimmed().toInt(&ok);
     linea.insert(QLatin1String("baud"), ok ? QJsonValue(baud) : QJsonValue(m_baud->currentText()));
-    const QByteArray documento = QJsonDocument(QJsonObject{{"formato", "banco-seriale"},
-                                                   {"versione", 1}, {"linea", linea}})
-                                     .toJson();
+    const QByteArray documento = QJsonDocument(
+        QJsonObject{{"formato", "banco-seriale"}, {"versione", 1},
+            {"linea", linea}}).toJson();
     QString errore;
-    const std::optional<DatiBanco> letto = FileBanco::leggi(documento, QStringLiteral("tabella"), &errore);
+    const std::optional<DatiBanco> letto
+        = FileBanco::leggi(documento, QStringLiteral("tabella"), &errore);
     if (!letto) {
         lineaDalModello();
         avvisa(QStringLiteral("linea rifiutata"),
@@ -315,7 +324,8 @@ void FinestraTabella::aggiungi()
         riga.memoria = quint16(m_modello.riga(dopo - 1).memoria + 1);
     }
     if (m_modello.rowCount() >= FileBanco::kMassimoRighe)
-        return avvisa(QStringLiteral("troppe righe"), QStringLiteral("Il banco ha già il massimo di righe."));
+        return avvisa(
+            QStringLiteral("troppe righe"), QStringLiteral("Il banco ha già il massimo di righe."));
     m_modello.inserisci(dopo, {riga});
     m_tabella->setCurrentIndex(m_modello.index(dopo, ModelloTabella::Nome));
     m_tabella->setFocus();
@@ -327,7 +337,8 @@ void FinestraTabella::duplica()
     if (m_lettura.inCorso() || scelte.isEmpty())
         return;
     if (m_modello.rowCount() + scelte.size() > FileBanco::kMassimoRighe)
-        return avvisa(QStringLiteral("troppe righe"), QStringLiteral("Il banco ha già il massimo di righe."));
+        return avvisa(
+            QStringLiteral("troppe righe"), QStringLiteral("Il banco ha già il massimo di righe."));
     QList<RigaBanco> copie;
     for (int n : scelte)
         copie << m_modello.riga(n);
@@ -341,8 +352,9 @@ void FinestraTabella::elimina()
         return;
     m_modello.rimuovi(scelte);
     if (m_modello.rowCount() > 0)
-        m_tabella->setCurrentIndex(m_modello.index(std::min(scelte.front(), m_modello.rowCount() - 1),
-            std::max(0, m_tabella->currentIndex().column())));
+        m_tabella->setCurrentIndex(
+            m_modello.index(std::min(scelte.front(), m_modello.rowCount() - 1),
+                std::max(0, m_tabella->currentIndex().column())));
 }
 
 void FinestraTabella::sposta(int verso)
@@ -442,8 +454,10 @@ void FinestraTabella::esporta()
     dialogo->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialogo, &QFileDialog::fileSelected, this, [this](const QString &percorso) {
         QSaveFile file(percorso);
-        if (file.open(QIODevice::WriteOnly) && file.write(m_modello.comeCsv()) >= 0 && file.commit()) {
-            m_stato->setText(QStringLiteral("Tabella esportata in %1.").arg(QDir::toNativeSeparators(percorso)));
+        if (file.open(QIODevice::WriteOnly) && file.write(m_modello.comeCsv()) >= 0
+            && file.commit()) {
+            m_stato->setText(
+                QStringLiteral("Tabella esportata in %1.").arg(QDir::toNativeSeparators(percorso)));
             return;
         }
         avvisa(QStringLiteral("esportazione"),
@@ -486,7 +500,8 @@ void FinestraTabella::avvia(int giri)
     lineaDaiCampi();
     if (!m_lettura.avvia(giri, m_pausa->value())) {
         auto *messaggio = new QMessageBox(QMessageBox::Information, QStringLiteral("Tabella"),
-            RipetizioneRichieste::testoOccupata(m_lettura.motore().occupante()), QMessageBox::Ok, this);
+            RipetizioneRichieste::testoOccupata(m_lettura.motore().occupante()), QMessageBox::Ok,
+            this);
         messaggio->setAttribute(Qt::WA_DeleteOnClose);
         messaggio->open();
         return;
@@ -512,9 +527,11 @@ void FinestraTabella::letta(qint64 giro, int riga, const RisultatoRichiesta &ris
     m_avanzamento->setUpdatesEnabled(false);
     m_avanzamento->setValue(riga + 1);
     m_avanzamento->setUpdatesEnabled(true);
-    QString testo = QStringLiteral("Riga %1 di %2 · giro %3").arg(riga + 1).arg(righe).arg(giro + 1);
+    QString testo
+        = QStringLiteral("Riga %1 di %2 · giro %3").arg(riga + 1).arg(righe).arg(giro + 1);
     if (const auto secondi = m_lettura.secondiAllaFineDelGiro(); secondi && riga + 1 < righe) {
-        const qint64 resto = std::llround(*secondi * double(righe - riga - 1) / double(righe - riga));
+        const qint64 resto
+            = std::llround(*secondi * double(righe - riga - 1) / double(righe - riga));
         testo += QStringLiteral(" · mancano circa %1:%2")
                      .arg(resto / 60)
                      .arg(resto % 60, 2, 10, QChar(u'0'));
@@ -528,7 +545,9 @@ void FinestraTabella::terminata(int errore, const QString &descrizione)
     m_stato->setText(QStringLiteral("Lettura finita."));
     if (errore != 0)
         avvisa(QStringLiteral("errore"),
-            QStringLiteral("La lettura si è fermata all'errore %1.\n%2").arg(errore).arg(descrizione));
+            QStringLiteral("La lettura si è fermata all'errore %1.\n%2")
+                .arg(errore)
+                .arg(descrizione));
 }
 
 // Closing the window stops the reading, as closing the panel ends a request.

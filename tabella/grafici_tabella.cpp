@@ -27,12 +27,14 @@ GraficiTabella::GraficiTabella(const QList<RigaBanco> &righe, QWidget *parent)
         grafico->strumento = riga.strumento;
         grafico->memoria = riga.memoria;
         grafico->disegno = new GraficoRipetizione(grafico->statistiche, this);
-        grafico->disegno->setAccessibleName(QStringLiteral("Grafico di %1").arg(riga.nomeMostrato()));
-        auto *titolo = new QLabel(QStringLiteral("%1 (strumento %2, memoria %3), parola in decimale")
-                                      .arg(riga.nomeMostrato())
-                                      .arg(riga.strumento)
-                                      .arg(riga.testoMemoria()),
-            this);
+        grafico->disegno->setAccessibleName(
+            QStringLiteral("Grafico di %1").arg(riga.nomeMostrato()));
+        auto *titolo
+            = new QLabel(QStringLiteral("%1 (strumento %2, memoria %3), parola in decimale")
+                             .arg(riga.nomeMostrato())
+                             .arg(riga.strumento)
+                             .arg(riga.testoMemoria()),
+                this);
         colonna->addWidget(titolo);
         colonna->addWidget(grafico->disegno, 1);
         nomi << riga.nomeMostrato();

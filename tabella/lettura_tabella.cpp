@@ -17,10 +17,11 @@ LetturaTabella::LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenzia
             m_modello.registra(m_riga, risultato);
             emit letta(n / m_righe, m_riga, risultato);
         });
-    connect(&m_motore, &RipetizioneRichieste::terminata, this, [this](int errore, const QString &d) {
-        m_riga = -1;
-        emit terminata(errore, d);
-    });
+    connect(
+        &m_motore, &RipetizioneRichieste::terminata, this, [this](int errore, const QString &d) {
+            m_riga = -1;
+            emit terminata(errore, d);
+        });
 }
 
 bool LetturaTabella::avvia(int giri, int pausaMs, bool fermatiAlPrimoErrore)

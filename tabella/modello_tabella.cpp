@@ -16,10 +16,10 @@ struct DatiColonna
 };
 
 constexpr DatiColonna kColonne[] = {{"Nome", "nome"}, {"Strumento", "strumento"},
-    {"Memoria", "memoria"}, {"Valore", nullptr}, {"Parola (hex)", nullptr},
-    {"Minimo", "minimo"}, {"Massimo", "massimo"}, {"Atteso", "atteso"}, {"Stato", nullptr},
-    {"Ultima lettura", nullptr}, {"Risposte", nullptr}, {"Senza risposta", nullptr},
-    {"Fallite", nullptr}, {"Tipo", "tipo"}, {"Decimali", "decimali"}, {"Unità", "unita"}};
+    {"Memoria", "memoria"}, {"Valore", nullptr}, {"Parola (hex)", nullptr}, {"Minimo", "minimo"},
+    {"Massimo", "massimo"}, {"Atteso", "atteso"}, {"Stato", nullptr}, {"Ultima lettura", nullptr},
+    {"Risposte", nullptr}, {"Senza risposta", nullptr}, {"Fallite", nullptr}, {"Tipo", "tipo"},
+    {"Decimali", "decimali"}, {"Unità", "unita"}};
 static_assert(std::size(kColonne) == ModelloTabella::NumeroColonne);
 
 bool modificabile(int colonna)
@@ -231,8 +231,9 @@ QString ModelloTabella::testo(int n, int colonna) const
     case Stato:
         return testoStato(n);
     case Ora:
-        return l.oraMs ? QDateTime::fromMSecsSinceEpoch(l.oraMs).toString(QStringLiteral("HH:mm:ss"))
-                       : QString();
+        return l.oraMs
+            ? QDateTime::fromMSecsSinceEpoch(l.oraMs).toString(QStringLiteral("HH:mm:ss"))
+            : QString();
     case Risposte:
         return QString::number(l.risposte);
     case SenzaRisposta:
@@ -325,8 +326,7 @@ bool ModelloTabella::setData(const QModelIndex &indice, const QVariant &valore, 
         return false;
     }
     RigaBanco &riga = m_banco.righe[indice.row()];
-    const bool altroIndirizzo
-        = nuova.strumento != riga.strumento || nuova.memoria != riga.memoria;
+    const bool altroIndirizzo = nuova.strumento != riga.strumento || nuova.memoria != riga.memoria;
     riga = std::move(nuova);
     if (altroIndirizzo)
         m_letture[indice.row()] = Lettura();

@@ -39,7 +39,13 @@ public:
     static const char *chiave(int colonna);
 
     // What a row's last reading says, against its limits.
-    enum class StatoRiga : quint8 { NonLetta, EntroILimiti, FuoriDaiLimiti, NessunaRisposta, Errore };
+    enum class StatoRiga : quint8 {
+        NonLetta,
+        EntroILimiti,
+        FuoriDaiLimiti,
+        NessunaRisposta,
+        Errore
+    };
     // data() gives the StatoRiga as an int under this role, for whoever colours the rows.
     static constexpr int kRuoloStato = Qt::UserRole + 1;
 

@@ -59,7 +59,8 @@ QByteArray RapportoJUnit::comeXml(bool interrotto) const
         }
         const bool ultimo = fine == m_esami.size();
         w.writeStartElement(QStringLiteral("testsuite"));
-        w.writeAttribute(QStringLiteral("name"), QStringLiteral("giro %1").arg(m_esami[inizio].giro + 1));
+        w.writeAttribute(
+            QStringLiteral("name"), QStringLiteral("giro %1").arg(m_esami[inizio].giro + 1));
         w.writeAttribute(QStringLiteral("tests"), QString::number(fine - inizio));
         w.writeAttribute(QStringLiteral("failures"), QString::number(fallimenti));
         w.writeAttribute(QStringLiteral("errors"), QString::number(errori));
@@ -81,7 +82,9 @@ QByteArray RapportoJUnit::comeXml(bool interrotto) const
             w.writeStartElement(QStringLiteral("testcase"));
             w.writeAttribute(QStringLiteral("name"), riga.nomeMostrato());
             w.writeAttribute(QStringLiteral("classname"),
-                QStringLiteral("strumento %1.memoria %2").arg(riga.strumento).arg(riga.testoMemoria()));
+                QStringLiteral("strumento %1.memoria %2")
+                    .arg(riga.strumento)
+                    .arg(riga.testoMemoria()));
             w.writeAttribute(QStringLiteral("time"), QString::number(e.durataUs / 1e6, 'f', 3));
             switch (e.esito) {
             case RisultatoRichiesta::Esito::Risposta:
@@ -109,7 +112,8 @@ QByteArray RapportoJUnit::comeXml(bool interrotto) const
             case RisultatoRichiesta::Esito::Errore:
                 w.writeStartElement(QStringLiteral("error"));
                 w.writeAttribute(QStringLiteral("type"), QString::number(e.errore));
-                w.writeAttribute(QStringLiteral("message"), QStringLiteral("errore %1").arg(e.errore));
+                w.writeAttribute(
+                    QStringLiteral("message"), QStringLiteral("errore %1").arg(e.errore));
                 w.writeCharacters(e.descrizione);
                 w.writeEndElement();
                 break;

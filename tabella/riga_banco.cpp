@@ -46,9 +46,8 @@ std::optional<qint64> passi(const RigaBanco &riga, QString testo)
         break;
     }
     testo.replace(u',', u'.');
-    const double v = testo.isEmpty() || testo.contains(u'e', Qt::CaseInsensitive)
-        ? 0.0
-        : testo.toDouble(&ok);
+    const double v
+        = testo.isEmpty() || testo.contains(u'e', Qt::CaseInsensitive) ? 0.0 : testo.toDouble(&ok);
     if (!ok || !std::isfinite(v))
         return std::nullopt;
     const double scalato = v * double(kScala[riga.decimali]);
@@ -135,8 +134,8 @@ QString RigaBanco::limiti() const
 namespace CampiRiga {
 namespace {
 
-std::optional<QString> interoDa(const QJsonValue &valore, double minimo, double massimo,
-    const QString &esempio, int &risultato)
+std::optional<QString> interoDa(
+    const QJsonValue &valore, double minimo, double massimo, const QString &esempio, int &risultato)
 {
     const double v = valore.toDouble(-1e300);
     if (!valore.isDouble() || v != std::floor(v) || v < minimo || v > massimo) {
@@ -162,8 +161,8 @@ QString comeTesto(const QJsonValue &valore)
 
 const QStringList &chiavi()
 {
-    static const QStringList k{"nome", "strumento", "memoria", "tipo", "decimali", "unita",
-        "minimo", "massimo", "atteso"};
+    static const QStringList k{
+        "nome", "strumento", "memoria", "tipo", "decimali", "unita", "minimo", "massimo", "atteso"};
     return k;
 }
 
@@ -256,9 +255,8 @@ QJsonValue valore(const RigaBanco &riga, const QString &chiave)
     if (chiave == u"memoria")
         return riga.testoMemoria();
     if (chiave == u"tipo")
-        return riga.tipo == RigaBanco::Tipo::SenzaSegno
-            ? QJsonValue(QJsonValue::Undefined)
-            : QJsonValue(nomiTipi().at(int(riga.tipo)));
+        return riga.tipo == RigaBanco::Tipo::SenzaSegno ? QJsonValue(QJsonValue::Undefined)
+                                                        : QJsonValue(nomiTipi().at(int(riga.tipo)));
     if (chiave == u"decimali")
         return riga.decimali ? QJsonValue(riga.decimali) : QJsonValue(QJsonValue::Undefined);
     if (chiave == u"unita")

@@ -513,8 +513,8 @@ void TestBanco::bancoDaRigaDiComando()
     QFETCH(QString, rapporto);
 
     StrumentoInProva istrumento;
-    QVERIFY(istrumento.avvia(porta(),
-        {"--indirizzo", "0,3", "--memoria", "0008=1000", "--memoria", "3:0034=9999"}));
+    QVERIFY(istrumento.avvia(
+        porta(), {"--indirizzo", "0,3", "--memoria", "0008=1000", "--memoria", "3:0034=9999"}));
     const QString banco = m_cartella.filePath("prova.banco");
     const QString xml = m_cartella.filePath("rapporto.xml");
     QFile::remove(xml);
@@ -539,7 +539,8 @@ void TestBanco::bancoDaRigaDiComando()
         QVERIFY2(lettura.startsWith("unità SN-1; giro "), qPrintable(lettura));
 
     QProcess lettore;
-    lettore.start("/usr/bin/python3", {"-c", R"(import sys, junitparser
+    lettore.start("/usr/bin/python3",
+        {"-c", R"(import sys, junitparser
 casi = fallimenti = errori = 0
 interrotto = False
 for giro in junitparser.JUnitXml.fromfile(sys.argv[1]):
@@ -548,7 +549,8 @@ for giro in junitparser.JUnitXml.fromfile(sys.argv[1]):
     errori += giro.errors
     interrotto |= any(p.name == "interrotto" for p in giro.properties())
 print(casi, fallimenti, errori, "interrotto" if interrotto else "")
-)", xml});
+)",
+            xml});
     QVERIFY(lettore.waitForFinished(20000));
     const QStringList letto = QString::fromUtf8(lettore.readAll()).split(u' ');
     QCOMPARE(lettore.exitCode(), 0);

@@ -51,8 +51,8 @@ namespace {
 
 QByteArray bancoSu(const QString &porta, const QByteArray &righe)
 {
-    return R"({"formato": "banco-seriale", "versione": 1, "linea": {"porta": ")"
-        + porta.toUtf8() + R"(", "baud": 9600}, "righe": [)" + righe + "]}";
+    return R"({"formato": "banco-seriale", "versione": 1, "linea": {"porta": ")" + porta.toUtf8()
+        + R"(", "baud": 9600}, "righe": [)" + righe + "]}";
 }
 
 bool scrivi(const QString &percorso, const QByteArray &dati)
@@ -253,7 +253,8 @@ void TestFinestra::bancoRifiutato_data()
     QTest::addColumn<QString>("messaggio");
 
     const auto riga = [](const QByteArray &r) { return bancoSu("1", r); };
-    QTest::newRow("non JSON") << QByteArray("{\"formato\": ") << "«rotto.banco»: non è un file di banco";
+    QTest::newRow("non JSON") << QByteArray("{\"formato\": ")
+                              << "«rotto.banco»: non è un file di banco";
     QTest::newRow("un altro formato")
         << QByteArray(R"({"formato": "altro", "versione": 1})") << "«rotto.banco», campo «formato»";
     QTest::newRow("una versione più nuova")

@@ -48,8 +48,9 @@ void TestStrumento::risposte_data()
     QTest::newRow("ripetizione dopo una lettura")
         << G::Nessuno << richiesta(0, "0000", "00", "0034") + richiesta(600, "0000", "01", "0008")
         << QStringList{"06 00 27 0F", "06 00 27 0F"} << "ripetizione dell'ultima lettura";
-    QTest::newRow("altro strumento") << G::Nessuno << richiesta(0, "0005", "00", "0008")
-                                     << QStringList{} << "per lo strumento 5, che non è sulla linea";
+    QTest::newRow("altro strumento")
+        << G::Nessuno << richiesta(0, "0005", "00", "0008") << QStringList{}
+        << "per lo strumento 5, che non è sulla linea";
     QTest::newRow("secondo strumento, parola sua")
         << G::Nessuno << richiesta(0, "0003", "00", "0034") << QStringList{"06 00 04 D2"}
         << "lettura di 3:0034 = 1234";

@@ -52,14 +52,14 @@ void TestTabella::valori_data()
     QTest::newRow("un passo sotto il minimo") << temperatura << 199 << "19.9 °C" << false;
     QTest::newRow("un passo sopra il massimo") << temperatura << 1201 << "120.1 °C" << false;
     QTest::newRow("con segno, negativo")
-        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"con segno","minimo":-20})")
-        << 0xFFF4 << "-12" << true;
+        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"con segno","minimo":-20})") << 0xFFF4
+        << "-12" << true;
     QTest::newRow("con segno, il più piccolo, due decimali")
-        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"con segno","decimali":2})")
-        << 0x8000 << "-327.68" << true;
+        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"con segno","decimali":2})") << 0x8000
+        << "-327.68" << true;
     QTest::newRow("senza segno, tre decimali, la parola più grande")
-        << QByteArray(R"({"strumento":0,"memoria":"8","decimali":3,"massimo":65.535})")
-        << 0xFFFF << "65.535" << true;
+        << QByteArray(R"({"strumento":0,"memoria":"8","decimali":3,"massimo":65.535})") << 0xFFFF
+        << "65.535" << true;
     QTest::newRow("decimali che un double non rappresenta esatti")
         << QByteArray(R"({"strumento":0,"memoria":"8","decimali":2,"minimo":0.07,"massimo":0.07})")
         << 7 << "0.07" << true;
@@ -69,9 +69,9 @@ void TestTabella::valori_data()
     QTest::newRow("esadecimale diverso dall'atteso")
         << QByteArray(R"({"strumento":3,"memoria":"34","tipo":"esadecimale","atteso":"270F"})")
         << 0x2710 << "2710" << false;
-    QTest::newRow("binario")
-        << QByteArray(R"({"strumento":0,"memoria":"8","tipo":"binario","atteso":"101"})") << 5
-        << "0000000000000101" << true;
+    QTest::newRow("binario") << QByteArray(
+        R"({"strumento":0,"memoria":"8","tipo":"binario","atteso":"101"})")
+                             << 5 << "0000000000000101" << true;
     QTest::newRow("atteso numerico con la virgola")
         << QByteArray(R"({"strumento":0,"memoria":"8","decimali":1,"atteso":"25,0"})") << 250
         << "25.0" << true;
@@ -92,7 +92,8 @@ void TestTabella::valori()
 // starts with the byte-order mark some editors write.
 void TestTabella::salvatoERiletto()
 {
-    const QByteArray originale = "\xEF\xBB\xBF" R"({
+    const QByteArray originale = "\xEF\xBB\xBF"
+                                 R"({
         "formato": "banco-seriale", "versione": 1, "postazione": {"linea": "B"},
         "linea": {"porta": "/dev/ttyUSB0", "baud": 19200, "rs485": true},
         "righe": [

@@ -41,7 +41,7 @@ void DelegatoVeloce::paint(
         const QVariant colore = indice.data(Qt::ForegroundRole);
         pittore->save();
         pittore->setFont(carattere);
-        pittore->setPen(scelta ? tavolozza.color(QPalette::HighlightedText)
+        pittore->setPen(scelta                ? tavolozza.color(QPalette::HighlightedText)
                 : colore.canConvert<QBrush>() ? colore.value<QBrush>().color()
                                               : tavolozza.color(QPalette::Text));
         const int margine = QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
@@ -49,8 +49,8 @@ void DelegatoVeloce::paint(
         const QStaticText &pronto = testoPronto(testo, carattere);
         const QSizeF dimensione = pronto.size();
         const QVariant allineamento = indice.data(Qt::TextAlignmentRole);
-        const bool aDestra = allineamento.isValid()
-            && (Qt::Alignment(allineamento.toInt()) & Qt::AlignRight);
+        const bool aDestra
+            = allineamento.isValid() && (Qt::Alignment(allineamento.toInt()) & Qt::AlignRight);
         if (dimensione.width() <= area.width()) {
             pittore->setClipRect(opzione.rect);
             pittore->drawStaticText(
@@ -67,6 +67,7 @@ void DelegatoVeloce::paint(
         QStyleOptionFocusRect fuoco;
         fuoco.QStyleOption::operator=(opzione);
         fuoco.backgroundColor = tavolozza.color(scelta ? QPalette::Highlight : QPalette::Base);
-        QApplication::style()->drawPrimitive(QStyle::PE_FrameFocusRect, &fuoco, pittore, opzione.widget);
+        QApplication::style()->drawPrimitive(
+            QStyle::PE_FrameFocusRect, &fuoco, pittore, opzione.widget);
     }
 }

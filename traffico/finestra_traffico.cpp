@@ -84,10 +84,9 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     auto *pulsanti = new QHBoxLayout;
     m_stato->setAccessibleName(QStringLiteral("Eventi nel registro"));
     // A size of its own, so that a new count repaints the label and lays out nothing else.
-    m_stato->setFixedSize(
-        m_stato->fontMetrics().horizontalAdvance(
-            QStringLiteral("1.048.576 eventi, 999.999.999 più vecchi scartati · salvataggio in "
-                           "corso…")),
+    m_stato->setFixedSize(m_stato->fontMetrics().horizontalAdvance(QStringLiteral(
+                              "1.048.576 eventi, 999.999.999 più vecchi scartati · salvataggio in "
+                              "corso…")),
         m_stato->fontMetrics().height() + 4);
     pulsanti->addWidget(m_stato, 1);
     pulsanti->addWidget(pulisci);

@@ -189,7 +189,8 @@ const RisultatoRichiesta &RegistroTraffico::terminaRichiesta(
         : r.latenzaUs    ? RisultatoRichiesta::Esito::Risposta
                          : RisultatoRichiesta::Esito::NessunaRisposta;
     r.durataUs = adessoUs() - m_inizioUs;
-    aggiungiDettaglio(TipoEvento::Risultato, {QString(), std::make_shared<const RisultatoRichiesta>(r)});
+    aggiungiDettaglio(
+        TipoEvento::Risultato, {QString(), std::make_shared<const RisultatoRichiesta>(r)});
     m_inCorso = false;
     m_fase = kFuoriRichiesta;
     m_inPausa = false;

@@ -10,9 +10,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *dati, size_t quanti)
 {
     const QByteArray byte(reinterpret_cast<const char *>(dati), qsizetype(quanti));
     QString errore;
-    if (const std::optional<DatiBanco> banco = FileBanco::leggi(byte, QStringLiteral("f.banco"), &errore)) {
+    if (const std::optional<DatiBanco> banco
+        = FileBanco::leggi(byte, QStringLiteral("f.banco"), &errore)) {
         const QByteArray scritto = FileBanco::comeJson(*banco);
-        const std::optional<DatiBanco> riletto = FileBanco::leggi(scritto, QStringLiteral("f.banco"), &errore);
+        const std::optional<DatiBanco> riletto
+            = FileBanco::leggi(scritto, QStringLiteral("f.banco"), &errore);
         if (!riletto || FileBanco::comeJson(*riletto) != scritto)
             __builtin_trap();
     } else if (errore.isEmpty()) {
