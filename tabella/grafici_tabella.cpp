@@ -5,6 +5,7 @@
 #include "statistiche.h"
 
 #include <QLabel>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 struct GraficiTabella::Grafico
@@ -42,6 +43,9 @@ GraficiTabella::GraficiTabella(const QList<RigaBanco> &righe, QWidget *parent)
     }
     setWindowTitle(QStringLiteral("Grafico: %1").arg(nomi.join(QStringLiteral(", "))));
     resize(640, std::min<int>(900, 260 * int(m_grafici.size())));
+    // Nothing in it takes the keys: Esc closes it, as it closes a dialog.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+        &QWidget::close);
     m_orologio.start();
     m_aggiornamento.setInterval(500);
     connect(&m_aggiornamento, &QTimer::timeout, this, [this] {
