@@ -26,7 +26,8 @@ private:
 
     // Texts laid out, by weight. A view shows a few hundred texts at once, and a long run shows
     // new ones without end (times, counts): once the recent ones fill up they become the
-    // previous ones, and a text not painted since is let go.
-    static constexpr qsizetype kTestiRecenti = 1024;
+    // previous ones, and a text not painted since is let go. The two together hold a screenful
+    // of the table; each text laid out takes about 350 bytes.
+    static constexpr qsizetype kTestiRecenti = 256;
     mutable Testi m_testi[2];
 };
