@@ -29,6 +29,9 @@ bool LetturaTabella::avvia(int giri, int pausaMs, bool fermatiAlPrimoErrore)
     if (m_modello.rowCount() == 0 || m_motore.inCorso())
         return false;
     m_righe = m_modello.rowCount();
+    m_porta = FileBanco::testoPorta(m_modello.banco().porta);
+    m_baud = QString::number(m_modello.banco().baud);
+    m_strumenti.clear();
     m_giro = 0;
     m_durate = 0;
     m_durataMediaS = 0;
@@ -46,11 +49,12 @@ Pannello *LetturaTabella::testi(qint64 n)
 {
     m_giro = n / m_righe;
     m_riga = int(n % m_righe);
-    const DatiBanco &banco = m_modello.banco();
-    const RigaBanco &riga = banco.righe.at(m_riga);
-    m_testi = PannelloDiTesti({{Campo::Combo1, FileBanco::testoPorta(banco.porta)},
-        {Campo::Combo2, QString::number(banco.baud)},
-        {Campo::Combo5, QString::number(riga.strumento)},
+    const RigaBanco &riga = m_modello.riga(m_riga);
+    QString &strumento = m_strumenti[riga.strumento];
+    if (strumento.isNull())
+        strumento = QString::number(riga.strumento);
+    m_testi = PannelloDiTesti({{Campo::Combo1, m_porta}, {Campo::Combo2, m_baud},
+        {Campo::Combo5, strumento},
         {Campo::ComboComando, QStringLiteral("Lettura")},
         {Campo::ComboIndirizzo, riga.testoMemoria()}, {Campo::Text1, QString()},
         {Campo::Text3, QString()}});

@@ -4,6 +4,7 @@
 #include "pannello_testi.h"
 #include "ripetizione_richieste.h"
 
+#include <QHash>
 #include <QObject>
 
 class RegistroTraffico;
@@ -47,6 +48,11 @@ private:
     ModelloTabella &m_modello;
     RipetizioneRichieste m_motore;
     PannelloDiTesti m_testi;
+    // The texts every request of a run shares, made once: each result in the record keeps its
+    // texts, and a text made anew for each request stayed there as one allocation more.
+    QString m_porta;
+    QString m_baud;
+    QHash<quint16, QString> m_strumenti;
     int m_righe = 0;
     int m_riga = -1;
     qint64 m_giro = 0;
