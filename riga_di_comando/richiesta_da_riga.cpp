@@ -263,7 +263,7 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
 {
     const bool letta = r.esito == RisultatoRichiesta::Esito::Risposta && r.valore;
     const QString parola
-        = letta ? QStringLiteral("%1").arg(*r.valore, 4, 16, QChar(u'0')).toUpper() : QString();
+        = letta ? parolaEsadecimale(*r.valore) : QString();
     const QString valore = letta ? riga.valore(*r.valore) : QString();
     const QString latenza
         = r.latenzaUs ? QString::number(*r.latenzaUs / 1000.0, 'f', 3) : QString();

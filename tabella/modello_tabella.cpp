@@ -227,7 +227,7 @@ QString ModelloTabella::testo(int n, int colonna) const
     case Valore:
         return letta ? r.valoreConUnita(l.parola) : QString();
     case Parola:
-        return letta ? QStringLiteral("%1").arg(l.parola, 4, 16, QChar(u'0')).toUpper() : QString();
+        return letta ? parolaEsadecimale(l.parola) : QString();
     case Stato:
         return testoStato(n);
     case Ora:

@@ -6,14 +6,6 @@
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 
-namespace {
-
-QString esadecimale(quint16 parola)
-{
-    return QStringLiteral("%1").arg(parola, 4, 16, QChar(u'0')).toUpper();
-}
-
-} // namespace
 
 RapportoJUnit::RapportoJUnit(
     const ModelloTabella &modello, QList<std::pair<QString, QString>> proprieta)
@@ -94,12 +86,12 @@ QByteArray RapportoJUnit::comeXml(bool interrotto) const
                     w.writeAttribute(QStringLiteral("message"),
                         QStringLiteral("%1 fuori dai limiti %2")
                             .arg(riga.valoreConUnita(e.parola), riga.limiti()));
-                    w.writeCharacters(QStringLiteral("parola %1").arg(esadecimale(e.parola)));
+                    w.writeCharacters(QStringLiteral("parola %1").arg(parolaEsadecimale(e.parola)));
                     w.writeEndElement();
                 } else {
                     w.writeTextElement(QStringLiteral("system-out"),
                         QStringLiteral("%1 (parola %2)")
-                            .arg(riga.valoreConUnita(e.parola), esadecimale(e.parola)));
+                            .arg(riga.valoreConUnita(e.parola), parolaEsadecimale(e.parola)));
                 }
                 break;
             case RisultatoRichiesta::Esito::NessunaRisposta:

@@ -10,11 +10,6 @@ namespace {
 
 constexpr qint64 kScala[] = {1, 10, 100, 1000};
 
-QString quattroCifre(quint16 parola)
-{
-    return QStringLiteral("%1").arg(parola, 4, 16, QChar(u'0')).toUpper();
-}
-
 QString numero(double valore)
 {
     return QString::number(valore, 'g', 15);
@@ -63,6 +58,11 @@ std::optional<qint64> passi(const RigaBanco &riga, QString testo)
 
 } // namespace
 
+QString parolaEsadecimale(quint16 parola)
+{
+    return QStringLiteral("%1").arg(parola, 4, 16, QChar(u'0')).toUpper();
+}
+
 QString RigaBanco::nomeMostrato() const
 {
     return nome.isEmpty() ? QStringLiteral("%1:%2").arg(strumento).arg(testoMemoria()) : nome;
@@ -70,14 +70,14 @@ QString RigaBanco::nomeMostrato() const
 
 QString RigaBanco::testoMemoria() const
 {
-    return quattroCifre(memoria);
+    return parolaEsadecimale(memoria);
 }
 
 QString RigaBanco::valore(quint16 parola) const
 {
     switch (tipo) {
     case Tipo::Esadecimale:
-        return quattroCifre(parola);
+        return parolaEsadecimale(parola);
     case Tipo::Binario:
         return QStringLiteral("%1").arg(parola, 16, 2, QChar(u'0'));
     case Tipo::SenzaSegno:

@@ -39,6 +39,9 @@ struct RigaBanco
     QString limiti() const;
 };
 
+// A word as four hexadecimal digits, "03E8".
+QString parolaEsadecimale(quint16 parola);
+
 // The fields of a row as the bench file writes them, each set with the checks of the file.
 namespace CampiRiga {
 
