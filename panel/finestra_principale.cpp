@@ -1,6 +1,7 @@
 #include "finestra_principale.h"
 
 #include "file_banco.h"
+#include "finestra_ricerca.h"
 #include "finestra_ripetizione.h"
 #include "finestra_tabella.h"
 #include "lettura_tabella.h"
@@ -27,6 +28,7 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     , m_tabella(new ModelloColorato(this))
     , m_lettura(
           new LetturaTabella(*m_tabella, m_pannello->sequenziatore(), m_pannello->registro(), this))
+    , m_ricerca(new RicercaStrumento(m_pannello->sequenziatore(), m_pannello->registro(), this))
 {
     setWindowTitle(m_pannello->windowTitle());
     setCentralWidget(m_pannello);
@@ -83,6 +85,10 @@ void FinestraPrincipale::creaMenu()
     QAction *ripeti = richiesta->addAction(QStringLiteral("&Ripeti…"));
     ripeti->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(ripeti, &QAction::triggered, this, &FinestraPrincipale::mostraRipetizione);
+    QAction *cerca = richiesta->addAction(QStringLiteral("&Cerca strumento…"));
+    cerca->setObjectName(QStringLiteral("azioneCerca"));
+    cerca->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(cerca, &QAction::triggered, this, &FinestraPrincipale::mostraRicerca);
 
     QMenu *aiuto = menuBar()->addMenu(QStringLiteral("A&iuto"));
     QAction *informazioni = aiuto->addAction(QStringLiteral("&Informazioni su Banco Seriale"));
@@ -125,6 +131,19 @@ FinestraTabella &FinestraPrincipale::finestraTabella()
 void FinestraPrincipale::mostraTabella()
 {
     mostraAccanto(finestraTabella());
+}
+
+FinestraRicerca &FinestraPrincipale::finestraRicerca()
+{
+    if (!m_finestraRicerca)
+        m_finestraRicerca
+            = new FinestraRicerca(*m_ricerca, *m_pannello, m_pannello->elencoBaud(), this);
+    return *m_finestraRicerca;
+}
+
+void FinestraPrincipale::mostraRicerca()
+{
+    mostraAccanto(finestraRicerca());
 }
 
 void FinestraPrincipale::mostraErroreBanco(const QString &testo)

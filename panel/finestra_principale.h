@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class FinestraRicerca;
 class FinestraRipetizione;
 class FinestraTabella;
 class FinestraTraffico;
@@ -10,6 +11,7 @@ class LetturaTabella;
 class ModelloTabella;
 class Form3;
 class QMessageBox;
+class RicercaStrumento;
 class RipetizioneRichieste;
 
 // The program's window: the operator's panel, untouched, under a menu bar that opens what goes
@@ -32,6 +34,9 @@ public:
     LetturaTabella &letturaTabella() { return *m_lettura; }
     FinestraTabella &finestraTabella();
     void mostraTabella();
+    RicercaStrumento &ricerca() { return *m_ricerca; }
+    FinestraRicerca &finestraRicerca();
+    void mostraRicerca();
 
     // The bench: opened into the table, which it then shows; false, with the reason shown, if
     // the file cannot be used, and the table open stays as it was.
@@ -61,5 +66,7 @@ private:
     ModelloTabella *m_tabella;
     LetturaTabella *m_lettura;
     FinestraTabella *m_finestraTabella = nullptr;
+    RicercaStrumento *m_ricerca;
+    FinestraRicerca *m_finestraRicerca = nullptr;
     QString m_fileBanco;
 };

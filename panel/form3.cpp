@@ -64,6 +64,14 @@ QString Form3::testo(Campo campo) const
     return {};
 }
 
+QStringList Form3::elencoBaud() const
+{
+    QStringList elenco;
+    for (int i = 0; i < ui->Combo2->count(); ++i)
+        elenco.append(ui->Combo2->itemText(i));
+    return elenco;
+}
+
 void Form3::impostaTesto(Campo campo, const QString &testo)
 {
     switch (campo) {

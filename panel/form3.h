@@ -27,6 +27,8 @@ public:
     QString testo(Campo campo) const override;
     void impostaTesto(Campo campo, const QString &testo) override;
     void aggiungiRicevuto(QStringView voce) override;
+    // The rates the baud selector offers, in its order.
+    QStringList elencoBaud() const;
 
     ComponenteSeriale &comm1() { return Comm1; }
     RegistroTraffico &registro() { return m_registro; }

@@ -12,6 +12,14 @@ std::map<Campo, QString> PannelloDiTesti::valoriIniziali()
     };
 }
 
+QStringList PannelloDiTesti::elencoBaud()
+{
+    return {QStringLiteral("110"), QStringLiteral("300"), QStringLiteral("600"),
+        QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+        QStringLiteral("9600"), QStringLiteral("14400"), QStringLiteral("19200"),
+        QStringLiteral("28800"), QStringLiteral("38400"), QStringLiteral("56000")};
+}
+
 QString PannelloDiTesti::testo(Campo campo) const
 {
     if (campo == Campo::Text1)

@@ -3,6 +3,8 @@
 #include "pannello.h"
 #include "ricezione.h"
 
+#include <QStringList>
+
 #include <map>
 
 // The panel's texts without a window, for a program that sends the request without one.
@@ -11,6 +13,8 @@ class PannelloDiTesti : public Pannello
 public:
     // The texts the window starts with.
     static std::map<Campo, QString> valoriIniziali();
+    // The rates the window's baud selector offers, in its order.
+    static QStringList elencoBaud();
 
     explicit PannelloDiTesti(std::map<Campo, QString> testi = valoriIniziali())
         : m_testi(std::move(testi))

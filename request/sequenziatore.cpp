@@ -131,7 +131,7 @@ void Sequenziatore::Comm1_OnComm()
     if (Comm1.CommEvent() != ComponenteSeriale::kEventoRicezione)
         return;
     const QByteArray carattere = Comm1.Input();
-    if (carattere.isEmpty())
+    if (carattere.isEmpty() || (!m_inCorso && m_scartaFuoriRichiesta))
         return;
     // Received bytes belong to the request in flight; between requests, to the panel.
     m_testi->aggiungiRicevuto(voceRicevuta(quint8(carattere.front())));

@@ -47,6 +47,10 @@ public:
 
     bool richiestaInCorso() const { return m_inCorso; }
 
+    // Bytes that arrive while no request runs go to the panel's received text, or, while a
+    // sequence that wants them nowhere runs, only to the record.
+    void setScartaFuoriRichiesta(bool scarta) { m_scartaFuoriRichiesta = scarta; }
+
     // Each request's phases, pauses, error and result go to the record from now on.
     void setRegistro(RegistroTraffico *registro) { m_registro = registro; }
 
@@ -82,5 +86,6 @@ private:
     bool PausaFinita = false;
     bool m_inCorso = false;
     bool m_annullata = false;
+    bool m_scartaFuoriRichiesta = false;
     QString m_occupante;
 };

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 namespace RigaDiComando {
 namespace {
@@ -39,6 +40,7 @@ Stato di uscita:
      (senza --fermati-al-primo-errore la ripetizione la riprova a ogni richiesta)
   4  con --banco: ogni riga ha avuto risposta, ma almeno un valore è fuori dai
      limiti o diverso da quello atteso (1 e 3 prevalgono su 4)
+Con --cerca: 0 se almeno una combinazione ha risposto, 1 se nessuna; 2 e 3 come sopra.
 )";
 
 void errore(const QString &messaggio)
@@ -119,8 +121,15 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         QStringLiteral("L'unità in prova (per esempio il numero di serie), riportata in ogni "
                        "riga e nel rapporto."),
         QStringLiteral("TESTO"));
+    const QCommandLineOption cerca(QStringLiteral("cerca"),
+        QStringLiteral("Cerca lo strumento: prova una lettura a ogni velocità di --baud (un "
+                       "elenco, per esempio 9600,19200; senza, tutte quelle del pannello, 9600 "
+                       "per prima) con ogni indirizzo di --indirizzo (un intervallo, per esempio "
+                       "0-31; senza, 0-15) e stampa una riga per combinazione che risponde."));
+    const QCommandLineOption prima(QStringLiteral("prima"),
+        QStringLiteral("Con --cerca, si ferma alla prima combinazione che risponde."));
     parser.addOptions({aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti,
-        intervallo, formato, traffico, fermatiAlPrimoErrore, banco, rapporto, unita});
+        intervallo, formato, traffico, fermatiAlPrimoErrore, banco, rapporto, unita, cerca, prima});
 
     if (!parser.parse(argomenti)) {
         const QStringList sconosciute = parser.unknownOptionNames();
@@ -188,6 +197,47 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     opzioni.traffico = parser.isSet(traffico);
     opzioni.fermatiAlPrimoErrore = parser.isSet(fermatiAlPrimoErrore);
     opzioni.unita = parser.value(unita);
+
+    if (parser.isSet(prima) && !parser.isSet(cerca)) {
+        errore(QStringLiteral("--prima vale solo con --cerca."));
+        return {};
+    }
+    if (parser.isSet(cerca)) {
+        for (const QCommandLineOption *altra : {&comando, &ripeti, &intervallo, &banco, &rapporto}) {
+            if (parser.isSet(*altra)) {
+                errore(QStringLiteral("--%1 non vale con --cerca: ogni prova è una lettura sola; "
+                                      "togliere l'opzione.")
+                           .arg(altra->names().front()));
+                return {};
+            }
+        }
+        QString motivo;
+        RicercaStrumento::Impostazioni ricerca;
+        const std::optional<QStringList> elenco = parser.isSet(baud)
+            ? RicercaStrumento::leggiBaud(parser.value(baud), &motivo)
+            : RicercaStrumento::ordineDeiBaud(
+                PannelloDiTesti::elencoBaud(), iniziali.at(Campo::Combo2));
+        const auto intervallo = RicercaStrumento::leggiIndirizzi(
+            parser.isSet(indirizzo) ? parser.value(indirizzo) : QStringLiteral("0-15"), &motivo);
+        if (elenco && elenco->isEmpty())
+            motivo = QStringLiteral("--baud: nessuna velocità da provare.");
+        if (!elenco || elenco->isEmpty() || !intervallo) {
+            errore(motivo);
+            return {};
+        }
+        ricerca.baud = *elenco;
+        std::tie(ricerca.primo, ricerca.ultimo) = *intervallo;
+        ricerca.porta = testoPorta;
+        ricerca.memoria = parser.value(memoria);
+        ricerca.fermatiAllaPrima = parser.isSet(prima);
+        motivo = RicercaStrumento::verifica(ricerca);
+        if (!motivo.isEmpty()) {
+            errore(motivo);
+            return {};
+        }
+        opzioni.ricerca = ricerca;
+        return opzioni;
+    }
 
     if (parser.isSet(banco)) {
         for (const QCommandLineOption *dellaRiga : {&indirizzo, &comando, &memoria}) {
@@ -303,6 +353,37 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
     return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
 }
 
+QString intestazioneRicerca(Formato formato)
+{
+    if (formato != Formato::Csv)
+        return {};
+    return QString::fromUtf8(
+        TestiTraffico::lineaCsv(RicercaStrumento::intestazioneCsv()).chopped(2));
+}
+
+QString rigaRicerca(Formato formato, const RicercaStrumento::Trovato &t)
+{
+    const QStringList colonne = RicercaStrumento::colonneCsv(t);
+    switch (formato) {
+    case Formato::Testo:
+        return QStringLiteral("baud %1; indirizzo %2; ricevuti: %3; valore: %4; latenza: %5 ms")
+            .arg(colonne[0], colonne[1], colonne[2],
+                colonne[3].isEmpty() ? QStringLiteral("-") : colonne[3], colonne[4]);
+    case Formato::Csv:
+        return QString::fromUtf8(TestiTraffico::lineaCsv(colonne).chopped(2));
+    case Formato::Json:
+        break;
+    }
+    const QJsonObject oggetto{
+        {"baud", t.baud.toInt()},
+        {"indirizzo", t.indirizzo},
+        {"ricevuti", colonne[2]},
+        {"valore", t.valore ? QJsonValue(*t.valore) : QJsonValue()},
+        {"latenza_ms", t.latenzaUs ? QJsonValue(*t.latenzaUs / 1000.0) : QJsonValue()},
+    };
+    return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
+}
+
 QString riga(Formato formato, const RisultatoRichiesta &r)
 {
     switch (formato) {
@@ -356,6 +437,14 @@ Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
     connect(&m_sequenziatore, &Sequenziatore::errore, this, &Ripetizione::segnalaErrore);
     if (!opzioni.dispositivo.isEmpty())
         qputenv("BANCO_PORTA1", QFile::encodeName(opzioni.dispositivo));
+    if (opzioni.ricerca) {
+        m_ricerca = std::make_unique<RicercaStrumento>(m_sequenziatore, m_registro);
+        connect(m_ricerca.get(), &RicercaStrumento::trovato, this,
+            [this](const RicercaStrumento::Trovato &trovato) {
+                stampa(rigaRicerca(m_opzioni.formato, trovato));
+            });
+        connect(m_ricerca.get(), &RicercaStrumento::provata, this, [this] { stampaTraffico(); });
+    }
     if (!opzioni.banco)
         return;
     m_modello.imposta(*opzioni.banco);
@@ -379,7 +468,9 @@ void Ripetizione::fermati()
 int Ripetizione::esegui()
 {
     if (m_opzioni.formato == Formato::Csv)
-        stampa(m_lettura ? intestazioneBanco(Formato::Csv) : intestazione(Formato::Csv));
+        stampa(m_ricerca ? intestazioneRicerca(Formato::Csv)
+                : m_lettura ? intestazioneBanco(Formato::Csv)
+                            : intestazione(Formato::Csv));
     int errore = 0;
     QEventLoop ciclo;
     connect(&motore(), &RipetizioneRichieste::terminata, &ciclo, [&](int numero) {
@@ -387,7 +478,9 @@ int Ripetizione::esegui()
         ciclo.quit();
     });
     m_primoEvento = m_registro.fineAssoluta();
-    if (m_lettura)
+    if (m_ricerca)
+        m_ricerca->avvia(*m_opzioni.ricerca);
+    else if (m_lettura)
         m_lettura->avvia(
             m_opzioni.ripetizioni, m_opzioni.intervalloMs, m_opzioni.fermatiAlPrimoErrore);
     else
@@ -402,6 +495,8 @@ int Ripetizione::esegui()
             QStringLiteral("errore %1: %2").arg(chiusura.numero()).arg(chiusura.descrizione()));
         errore = chiusura.numero();
     }
+    if (m_ricerca)
+        return uscitaDellaRicerca(errore);
     const StatisticheRipetizione &s = motore().statistiche();
     if (m_opzioni.ripetizioni != 1 || s.inviate() != 1)
         stampaRiassunto();
@@ -444,6 +539,24 @@ int Ripetizione::uscitaDelBanco(int errore)
         return FuoriDaiLimiti;
     }
     return TutteRisposte;
+}
+
+int Ripetizione::uscitaDellaRicerca(int errore)
+{
+    const StatisticheRipetizione &s = motore().statistiche();
+    RigaDiComando::errore(QStringLiteral("%1 prove di %2 in %3 s: %4 con risposta, %5 senza "
+                                         "risposta%6.")
+                              .arg(m_ricerca->fatte())
+                              .arg(m_ricerca->totale())
+                              .arg(s.trascorsoMs() / 1000.0, 0, 'f', 1)
+                              .arg(m_ricerca->trovati().size())
+                              .arg(m_ricerca->senzaRisposta())
+                              .arg(m_interrotta ? QStringLiteral("; interrotta") : QString()));
+    if (erroreDiPorta(errore))
+        return PortaNonDisponibile;
+    if (!m_ricerca->trovati().isEmpty())
+        return TutteRisposte;
+    return errore ? OpzioneNonValida : SenzaRisposta;
 }
 
 void Ripetizione::segnalaErrore(int numero, const QString &descrizione)

@@ -5,6 +5,7 @@
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
 #include "rapporto_junit.h"
+#include "ricerca_strumento.h"
 #include "pannello_testi.h"
 #include "registro_traffico.h"
 #include "ripetizione_richieste.h"
@@ -45,6 +46,8 @@ struct Opzioni
     std::optional<DatiBanco> banco;
     QString rapporto; // a JUnit XML report of the bench's readings
     QString unita; // the unit under test, carried in every line and in the report
+    // A search for the rate and address that answer instead of one request.
+    std::optional<RicercaStrumento::Impostazioni> ricerca;
 };
 
 // Reads the options; on --help or --version prints and exits, on a bad option prints why to
@@ -57,6 +60,9 @@ QString riga(Formato formato, const RisultatoRichiesta &risultato);
 QString intestazioneBanco(Formato formato);
 QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
     const QString &stato, const RisultatoRichiesta &risultato);
+// A combination that answered a search.
+QString intestazioneRicerca(Formato formato);
+QString rigaRicerca(Formato formato, const RicercaStrumento::Trovato &trovato);
 
 // Sends the request as many times as asked, one line of output for each, until the count is
 // reached, an option or the port fails, or fermati() is called (Ctrl+C): the request in flight
@@ -73,7 +79,11 @@ public:
     void fermati();
 
 private:
-    RipetizioneRichieste &motore() { return m_lettura ? m_lettura->motore() : m_ripetizione; }
+    RipetizioneRichieste &motore()
+    {
+        return m_ricerca ? m_ricerca->motore() : m_lettura ? m_lettura->motore() : m_ripetizione;
+    }
+    int uscitaDellaRicerca(int errore);
     void stampaLettura(qint64 giro, int riga, const RisultatoRichiesta &risultato);
     void stampaTraffico();
     int uscitaDelBanco(int errore);
@@ -90,6 +100,7 @@ private:
     ModelloTabella m_modello;
     std::unique_ptr<LetturaTabella> m_lettura;
     std::unique_ptr<RapportoJUnit> m_rapporto;
+    std::unique_ptr<RicercaStrumento> m_ricerca;
     bool m_interrotta = false;
     QString m_descrizioneErrore; // of the last error, for the report
     quint64 m_primoEvento = 0;

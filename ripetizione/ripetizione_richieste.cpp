@@ -57,6 +57,7 @@ bool RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
     m_impostazioni.richiestePerGiro = std::max<qint64>(1, impostazioni.richiestePerGiro);
     m_inCorso = true;
     m_fermaDopo = false;
+    m_sequenziatore.setScartaFuoriRichiesta(!impostazioni.fuoriRichiestaAlPannello);
     m_fatte = 0;
     if (m_statistiche.inviate() == 0)
         m_statistiche.azzera(); // the clock of the figures starts with the first request
@@ -116,11 +117,14 @@ void RipetizioneRichieste::prossima()
     registraNelFile(ultimo);
     emit risultato(n, ultimo);
 
+    // Whoever took the result may have stopped the sequence already.
+    if (!m_inCorso)
+        return;
     if (m_ultimoErrore != 0 && m_impostazioni.fermatiAlPrimoErrore)
         finisci(m_ultimoErrore, m_descrizioneErrore);
     else if (m_fermaDopo || (m_impostazioni.quante > 0 && m_fatte >= m_impostazioni.quante))
         finisci(0, QString());
-    else if (m_inCorso) {
+    else {
         int pausa = m_fatte % m_impostazioni.richiestePerGiro == 0 ? m_impostazioni.pausaMs : 0;
         if (m_ultimoErrore)
             pausa = std::max<int>(pausa, kRiprovaMs);
@@ -146,6 +150,7 @@ void RipetizioneRichieste::finisci(int errore, const QString &descrizione)
     ++m_generazione; // a next request already queued does nothing
     m_inCorso = false;
     m_sequenziatore.riserva(QString());
+    m_sequenziatore.setScartaFuoriRichiesta(false);
     emit terminata(errore, descrizione);
 }
 

@@ -35,6 +35,9 @@ public:
         // The texts of request n, counting from 0, read as each phase runs; without it, or
         // where it gives none, the panel's.
         std::function<Pannello *(qint64 n)> testi;
+        // Bytes that arrive between two requests: to the panel's received text, or to the
+        // record only.
+        bool fuoriRichiestaAlPannello = true;
     };
 
     // nome says who holds the line while the sequence runs, as the operator is told ("la

@@ -2,6 +2,7 @@
 // on a serial line would, with fault modes for trying the panel out.
 
 #include "aiuto_italiano.h"
+#include "linea_vista.h"
 #include "strumento.h"
 
 #include <QCommandLineParser>
@@ -107,7 +108,12 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                        "parziale, rumore o seguita da una caduta della linea che torna con lo "
                        "stesso nome)."),
         QStringLiteral("MODO"));
-    parser.addOptions({aiuto, collegamento, indirizzo, memoria, modoGuasto});
+    const QCommandLineOption baud(QStringLiteral("baud"),
+        QStringLiteral("Velocità a cui lo strumento ascolta (predefinita 9600): una richiesta a "
+                       "un'altra velocità, o con 0x55 non in parità pari o il resto non in "
+                       "parità dispari, non ha risposta."),
+        QStringLiteral("BAUD"), QStringLiteral("9600"));
+    parser.addOptions({aiuto, collegamento, indirizzo, memoria, modoGuasto, baud});
     if (!parser.parse(argomenti)) {
         opzioneNonValida(parser.unknownOptionNames().isEmpty()
                 ? QStringLiteral("opzione senza valore (%1)").arg(parser.errorText())
@@ -125,6 +131,10 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
     Opzioni opzioni;
     opzioni.collegamento = parser.value(collegamento);
     uint numero = 0;
+    if (!numeroIntero(parser.value(baud), 10, 4'000'000, numero) || numero < 50)
+        opzioneNonValida(QStringLiteral("velocità non valida: %1 (da 50 a 4000000 baud)")
+                             .arg(parser.value(baud)));
+    opzioni.configurazione.baud = qint32(numero);
     opzioni.configurazione.indirizzi.clear();
     for (const QString &testo : parser.value(indirizzo).split(u',')) {
         if (!numeroIntero(testo.trimmed(), 10, 0xFFFF, numero))
@@ -248,13 +258,14 @@ int main(int argc, char *argv[])
     for (const quint16 numero : opzioni.configurazione.indirizzi)
         indirizzi << QString::number(numero);
     registra(
-        QStringLiteral("strumento virtuale su %1%2, %3 %4")
+        QStringLiteral("strumento virtuale su %1%2, %3 %4, %5 baud")
             .arg(linea.dispositivo,
                 opzioni.collegamento.isEmpty()
                     ? QString()
                     : QStringLiteral(" (collegamento %1)").arg(opzioni.collegamento))
             .arg(indirizzi.size() > 1 ? QStringLiteral("indirizzi") : QStringLiteral("indirizzo"),
-                indirizzi.join(u',')));
+                indirizzi.join(u','))
+            .arg(opzioni.configurazione.baud));
 
     Strumento strumento(opzioni.configurazione);
     QElapsedTimer orologio;
@@ -272,8 +283,11 @@ int main(int argc, char *argv[])
             ssize_t letti = 0;
             while ((letti = ::read(linea.master, blocco, sizeof blocco)) > 0) {
                 const milliseconds istante = adesso();
+                // The settings now are those the bytes were written under: the program changes
+                // them only between the phases of a request, 100 ms apart.
+                const std::optional<Strumento::Linea> vista = lineaVista(linea.slave);
                 for (ssize_t i = 0; i < letti; ++i) {
-                    if (auto esito = strumento.ricevi(blocco[i], istante))
+                    if (auto esito = strumento.ricevi(blocco[i], istante, vista))
                         esegui(*esito);
                 }
             }

@@ -44,7 +44,8 @@ Strumento::Strumento(Configurazione configurazione)
     : m_configurazione(std::move(configurazione))
 { }
 
-std::optional<Strumento::Esito> Strumento::ricevi(char byte, milliseconds istante)
+std::optional<Strumento::Esito> Strumento::ricevi(
+    char byte, milliseconds istante, std::optional<Linea> linea)
 {
     // After a silence longer than any pause, whatever came before is over.
     std::optional<Esito> incompleta = silenzio(istante);
@@ -76,9 +77,12 @@ std::optional<Strumento::Esito> Strumento::ricevi(char byte, milliseconds istant
         m_gruppi = {ripartenza};
     }
     if (nuovoGruppo)
-        m_gruppi.append({QByteArray(), istante, istante});
-    m_gruppi.last().byte.append(byte);
-    m_gruppi.last().fine = istante;
+        m_gruppi.append({QByteArray(), istante, istante, QString()});
+    Gruppo &gruppo = m_gruppi.last();
+    gruppo.byte.append(byte);
+    gruppo.fine = istante;
+    if (linea && gruppo.lineaSbagliata.isEmpty())
+        gruppo.lineaSbagliata = lineaSbagliata(byte, *linea);
     std::optional<Esito> esito = valuta();
     return esito ? esito : incompleta;
 }
@@ -96,6 +100,21 @@ std::optional<Strumento::Esito> Strumento::silenzio(milliseconds istante)
     m_gruppi.clear();
     m_scarta = false;
     return esito;
+}
+
+// A byte at another rate reaches a real instrument as other bytes or as framing errors, and a
+// parity bit it does not expect as a parity error: either way it hears no request.
+QString Strumento::lineaSbagliata(char byte, const Linea &linea) const
+{
+    if (linea.baud != m_configurazione.baud)
+        return QStringLiteral("baud %1 invece di %2").arg(linea.baud).arg(m_configurazione.baud);
+    const QString testo = comeEsadecimale(QByteArray(1, byte));
+    const bool primo = m_gruppi.size() == 1;
+    if (primo && linea.dispari)
+        return QStringLiteral("%1 con parità dispari").arg(testo);
+    if (!primo && !linea.dispari)
+        return QStringLiteral("%1 con parità pari o senza parità").arg(testo);
+    return {};
 }
 
 std::optional<Strumento::Esito> Strumento::valuta()
@@ -126,9 +145,16 @@ std::optional<Strumento::Esito> Strumento::valuta()
     }
     if (indice < kGruppi - 1)
         return std::nullopt;
-    Esito esito = rispondi();
+    QString sbagliata;
+    for (const Gruppo &g : std::as_const(m_gruppi)) {
+        if (!g.lineaSbagliata.isEmpty()) {
+            sbagliata = g.lineaSbagliata;
+            break;
+        }
+    }
+    Esito fatto = sbagliata.isEmpty() ? rispondi() : esitoRegistrato(sbagliata, std::nullopt);
     m_gruppi.clear();
-    return esito;
+    return fatto;
 }
 
 Strumento::Esito Strumento::nonValida(const QString &motivo)
@@ -220,12 +246,19 @@ Strumento::Esito Strumento::rispondi()
         }
     }
 
+    esito.registro = esitoRegistrato(cosa, esito.risposta).registro;
+    return esito;
+}
+
+Strumento::Esito Strumento::esitoRegistrato(const QString &cosa, std::optional<QByteArray> risposta) const
+{
+    Esito esito;
     esito.registro
         = QStringLiteral("richiesta: %1; pause: %2 ms; %3; %4")
               .arg(gruppiComeTesto(), pauseComeTesto(), cosa,
-                  esito.risposta
-                      ? QStringLiteral("risposta: %1").arg(comeEsadecimale(*esito.risposta))
-                      : QStringLiteral("nessuna risposta"));
+                  risposta ? QStringLiteral("risposta: %1").arg(comeEsadecimale(*risposta))
+                           : QStringLiteral("nessuna risposta"));
+    esito.risposta = std::move(risposta);
     return esito;
 }
 

@@ -16,9 +16,21 @@
 //   55 | address high, low | command | 00 02 | memory address high, low
 // Commands: 00 read (answer 06 00 and the word, high byte first), 01 repeat the last read's
 // answer, 02 write (answer 06).
+//
+// As a real instrument, it hears a request only at its own rate, with the 55 under even parity
+// and the rest under odd: a request that came otherwise is logged with what was wrong and gets
+// no answer.
 class Strumento
 {
 public:
+    // The line as the instrument's end saw it when a byte arrived: its rate, and whether the
+    // sender asked for odd parity (even and none cannot be told apart at this end).
+    struct Linea
+    {
+        qint32 baud = 0;
+        bool dispari = false;
+    };
+
     enum class Guasto {
         Nessuno,
         NessunaRisposta, // never answers
@@ -38,6 +50,7 @@ public:
         Guasto guasto = Guasto::Nessuno;
         std::chrono::milliseconds ritardo{0};
         int richiestePrimaDelRiaggancio = 0;
+        qint32 baud = 9600;
 
         static QMap<quint16, quint16> memoriaIniziale();
     };
@@ -60,8 +73,10 @@ public:
 
     explicit Strumento(Configurazione configurazione);
 
-    // One byte arrived at istante. Returns what to do when it completes or breaks a request.
-    std::optional<Esito> ricevi(char byte, std::chrono::milliseconds istante);
+    // One byte arrived at istante, under linea if its line could be seen. Returns what to do
+    // when it completes or breaks a request.
+    std::optional<Esito> ricevi(
+        char byte, std::chrono::milliseconds istante, std::optional<Linea> linea = std::nullopt);
 
     // The line has been silent until istante: a request left unfinished is given up and logged.
     std::optional<Esito> silenzio(std::chrono::milliseconds istante);
@@ -72,11 +87,14 @@ private:
         QByteArray byte;
         std::chrono::milliseconds inizio;
         std::chrono::milliseconds fine;
+        QString lineaSbagliata; // the first thing wrong with the line of one of its bytes
     };
 
+    QString lineaSbagliata(char byte, const Linea &linea) const;
     std::optional<Esito> valuta();
     Esito nonValida(const QString &motivo);
     Esito rispondi();
+    Esito esitoRegistrato(const QString &cosa, std::optional<QByteArray> risposta) const;
     QString gruppiComeTesto() const;
     QString pauseComeTesto() const;
 
