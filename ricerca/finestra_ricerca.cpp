@@ -91,6 +91,8 @@ FinestraRicerca::FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello,
     auto *tutte = pulsante(QStringLiteral("&Tutte"), this, QStringLiteral("Sceglie ogni velocità"));
     auto *nessuna = pulsante(
         QStringLiteral("&Nessuna"), this, QStringLiteral("Toglie ogni velocità dell'elenco"));
+    tutte->setObjectName(QStringLiteral("tutte"));
+    nessuna->setObjectName(QStringLiteral("nessuna"));
     for (auto [p, scelta] : {std::pair{tutte, true}, std::pair{nessuna, false}}) {
         connect(p, &QPushButton::clicked, this, [this, scelta = scelta] {
             for (QCheckBox *casella : std::as_const(m_baud))

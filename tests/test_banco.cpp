@@ -217,6 +217,8 @@ private slots:
     void rigaDiComandoFermataDaCtrlC();
     void bancoDaRigaDiComando_data();
     void bancoDaRigaDiComando();
+    void ricercaDaRigaDiComando_data();
+    void ricercaDaRigaDiComando();
     void usoNominaIlProgramma_data();
     void usoNominaIlProgramma();
     void ripetizioneConGuasti_data();
@@ -477,6 +479,51 @@ void TestBanco::rigaDiComandoFermataDaCtrlC()
     const QString riassunto = QString::fromUtf8(comando.readAllStandardError());
     QVERIFY2(riassunto.contains(QStringLiteral("%1 richieste: %1 con risposta").arg(righe.size())),
         qPrintable(riassunto));
+}
+
+void TestBanco::ricercaDaRigaDiComando_data()
+{
+    QTest::addColumn<QStringList>("opzioni");
+    QTest::addColumn<int>("stato");
+    QTest::addColumn<QStringList>("trovati");
+    QTest::addColumn<QString>("riassunto");
+
+    QTest::newRow("tre velocità, otto indirizzi: solo 19200 e 7")
+        << QStringList{"--baud", "9600,19200,38400", "--indirizzo", "0-7"} << 0
+        << QStringList{"19200,7,06 00 03 E8,1000,"} << "24 prove di 24";
+    QTest::newRow("--prima: si ferma alla prova che risponde")
+        << QStringList{"--baud", "19200,9600", "--indirizzo", "6-9", "--prima"} << 0
+        << QStringList{"19200,7,06 00 03 E8,1000,"} << "2 prove di 8";
+    QTest::newRow("nessuno risponde: 1")
+        << QStringList{"--baud", "9600", "--indirizzo", "6-8"} << 1 << QStringList{}
+        << "0 con risposta, 3 senza risposta";
+}
+
+// banco-richiesta --cerca against an instrument at 19200 baud, address 7, which answers
+// nothing at another rate: one CSV line per combination that answered.
+void TestBanco::ricercaDaRigaDiComando()
+{
+    QFETCH(QStringList, opzioni);
+    QFETCH(int, stato);
+    QFETCH(QStringList, trovati);
+    QFETCH(QString, riassunto);
+
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(porta(), {"--baud", "19200", "--indirizzo", "7"}));
+    QProcess comando;
+    comando.start(BANCO_RICHIESTA,
+        QStringList{"--cerca", "--porta", porta(), "--formato", "csv"} + opzioni);
+    QVERIFY(comando.waitForFinished(60000));
+    QCOMPARE(comando.exitCode(), stato);
+    QStringList righe
+        = QString::fromUtf8(comando.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(righe.value(0).trimmed(), QStringLiteral("baud,indirizzo,ricevuti,valore,latenza_ms"));
+    righe.removeFirst();
+    for (QString &riga : righe)
+        riga = riga.trimmed().section(u',', 0, 3) + u','; // the latency varies
+    QCOMPARE(righe, trovati);
+    const QString errore = QString::fromUtf8(comando.readAllStandardError());
+    QVERIFY2(errore.contains(riassunto), qPrintable(errore));
 }
 
 void TestBanco::bancoDaRigaDiComando_data()

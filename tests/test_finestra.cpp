@@ -1,5 +1,6 @@
 #include "banco_prova.h"
 #include "finestra_principale.h"
+#include "finestra_ricerca.h"
 #include "finestra_tabella.h"
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
@@ -9,11 +10,13 @@
 #include "finestra_traffico.h"
 #include "form3.h"
 #include "peer_pty.h"
+#include "ricerca_strumento.h"
 #include "ricezione.h"
 #include "testi_traffico.h"
 
 #include <QApplication>
 #include <QBrush>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -21,6 +24,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -45,6 +49,8 @@ private slots:
     void bancoRifiutato();
     void tabellaLetta();
     void scollegamentoDuranteLaLetturaContinua();
+    void ricercaTrovaLoStrumento();
+    void ricercaFermataAMetaProva();
 };
 
 namespace {
@@ -62,6 +68,18 @@ bool scrivi(const QString &percorso, const QByteArray &dati)
 }
 
 } // namespace
+
+// Three rates and addresses 0 to 7 in the search window.
+FinestraRicerca &apriRicerca(FinestraPrincipale &finestra, const QString &baud)
+{
+    finestra.show();
+    finestra.mostraRicerca();
+    FinestraRicerca &ricerca = finestra.finestraRicerca();
+    ricerca.findChild<QPushButton *>("nessuna")->click();
+    ricerca.findChild<QLineEdit *>("altriBaud")->setText(baud);
+    ricerca.findChild<QSpinBox *>("ultimoIndirizzo")->setValue(7);
+    return ricerca;
+}
 
 void TestFinestra::init()
 {
@@ -386,4 +404,52 @@ void TestFinestra::scollegamentoDuranteLaLetturaContinua()
 }
 
 QTEST_MAIN(TestFinestra)
+// The search finds the instrument at 19200 baud, address 7, and nothing else; "Usa" puts both in
+// the panel, and no byte of the search went to the panel's received text.
+void TestFinestra::ricercaTrovaLoStrumento()
+{
+    QTemporaryDir cartella;
+    const QString porta = cartella.filePath("porta");
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(porta, {"--baud", "19200", "--indirizzo", "7"}));
+    qputenv("BANCO_PORTA1", QFile::encodeName(porta));
+    FinestraPrincipale finestra;
+    FinestraRicerca &ricerca = apriRicerca(finestra, "38400, 19200, 9600");
+    ricerca.findChild<QPushButton *>("avvia")->click();
+    QVERIFY(finestra.ricerca().inCorso());
+    QTRY_VERIFY_WITH_TIMEOUT(!finestra.ricerca().inCorso(), 60000);
+
+    QCOMPARE(finestra.ricerca().fatte(), qint64(24));
+    const QAbstractItemModel *risultati
+        = ricerca.findChild<QTableView *>("risultatiRicerca")->model();
+    QCOMPARE(risultati->rowCount(), 1);
+    QCOMPARE(risultati->index(0, 0).data().toString(), "19200");
+    QCOMPARE(risultati->index(0, 1).data().toString(), "7");
+    QCOMPARE(risultati->index(0, 3).data().toString(), "1000");
+    QCOMPARE(finestra.pannello().testo(Campo::Combo2), "9600");
+    ricerca.findChild<QPushButton *>("usa")->click();
+    QCOMPARE(finestra.pannello().testo(Campo::Combo2), "19200");
+    QCOMPARE(finestra.pannello().testo(Campo::Combo5), "7");
+    QCOMPARE(finestra.pannello().testo(Campo::Text1), QString());
+}
+
+// Ferma in the middle of the second probe: that probe ends whole, and nothing more is written.
+void TestFinestra::ricercaFermataAMetaProva()
+{
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", QFile::encodeName(peer.percorso()));
+    FinestraPrincipale finestra;
+    FinestraRicerca &ricerca = apriRicerca(finestra, "9600");
+    QPushButton *ferma = ricerca.findChild<QPushButton *>("ferma");
+    quandoRicevuti(&ricerca, peer, 8 + 3, [ferma] { ferma->click(); });
+    ricerca.findChild<QPushButton *>("avvia")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!finestra.ricerca().inCorso(), 20000);
+
+    QCOMPARE(finestra.ricerca().fatte(), qint64(2));
+    const QByteArray unaProva = QByteArray::fromHex("5500000000020008");
+    QTRY_COMPARE(peer.ricevuti().size(), 2 * unaProva.size());
+    QCOMPARE(peer.ricevuti().right(unaProva.size()).toHex(),
+        QByteArray::fromHex("5500010000020008").toHex());
+}
+
 #include "test_finestra.moc"

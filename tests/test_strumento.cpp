@@ -1,6 +1,14 @@
+#include "processo.h"
 #include "strumento.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
@@ -26,6 +34,8 @@ class TestStrumento : public QObject
 private slots:
     void risposte_data();
     void risposte();
+    void lineaVistaDalTerminale_data();
+    void lineaVistaDalTerminale();
 };
 
 void TestStrumento::risposte_data()
@@ -34,51 +44,63 @@ void TestStrumento::risposte_data()
     QTest::addColumn<Linea>("linea");
     QTest::addColumn<QStringList>("risposte");
     QTest::addColumn<QString>("nelRegistro");
+    // How the sender broke the line: the rate of every byte, or the parity of the 55 or of the
+    // rest; empty for a line as it should be.
+    QTest::addColumn<QString>("lineaRotta");
 
     using G = Strumento::Guasto;
     QTest::newRow("lettura") << G::Nessuno << richiesta(0, "0000", "00", "0008")
-                             << QStringList{"06 00 03 E8"} << "lettura di 0:0008 = 1000";
+                             << QStringList{"06 00 03 E8"} << "lettura di 0:0008 = 1000" << QString();
     QTest::newRow("indirizzo di memoria sconosciuto vale 0")
         << G::Nessuno << richiesta(0, "0000", "00", "0777") << QStringList{"06 00 00 00"}
-        << "lettura di 0:0777 = 0";
+        << "lettura di 0:0777 = 0" << QString();
     QTest::newRow("scrittura") << G::Nessuno << richiesta(0, "0000", "02", "001C")
-                               << QStringList{"06"} << "scrittura in 001C";
+                               << QStringList{"06"} << "scrittura in 001C" << QString();
     QTest::newRow("ripetizione senza lettura prima")
-        << G::Nessuno << richiesta(0, "0000", "01", "0008") << QStringList{"15"} << "ripetizione";
+        << G::Nessuno << richiesta(0, "0000", "01", "0008") << QStringList{"15"} << "ripetizione" << QString();
     QTest::newRow("ripetizione dopo una lettura")
         << G::Nessuno << richiesta(0, "0000", "00", "0034") + richiesta(600, "0000", "01", "0008")
-        << QStringList{"06 00 27 0F", "06 00 27 0F"} << "ripetizione dell'ultima lettura";
+        << QStringList{"06 00 27 0F", "06 00 27 0F"} << "ripetizione dell'ultima lettura" << QString();
     QTest::newRow("altro strumento")
         << G::Nessuno << richiesta(0, "0005", "00", "0008") << QStringList{}
-        << "per lo strumento 5, che non è sulla linea";
+        << "per lo strumento 5, che non è sulla linea" << QString();
     QTest::newRow("secondo strumento, parola sua")
         << G::Nessuno << richiesta(0, "0003", "00", "0034") << QStringList{"06 00 04 D2"}
-        << "lettura di 3:0034 = 1234";
+        << "lettura di 3:0034 = 1234" << QString();
     QTest::newRow("secondo strumento, parola comune")
         << G::Nessuno << richiesta(0, "0003", "00", "0008") << QStringList{"06 00 03 E8"}
-        << "lettura di 3:0008 = 1000";
+        << "lettura di 3:0008 = 1000" << QString();
     QTest::newRow("primo strumento, non la parola del secondo")
         << G::Nessuno << richiesta(0, "0000", "00", "0034") << QStringList{"06 00 27 0F"}
-        << "lettura di 0:0034 = 9999";
+        << "lettura di 0:0034 = 9999" << QString();
     QTest::newRow("0x55 non da solo")
         << G::Nessuno << Linea{{0, "5500"}, {100, "00"}} << QStringList{}
-        << "richiesta non valida: 55 00; motivo: il gruppo 1 ha 2 byte";
+        << "richiesta non valida: 55 00; motivo: il gruppo 1 ha 2 byte" << QString();
     QTest::newRow("quarto gruppo sbagliato")
         << G::Nessuno << Linea{{0, "55"}, {100, "0000"}, {200, "00"}, {300, "0003"}}
-        << QStringList{} << "il quarto gruppo non è 00 02";
+        << QStringList{} << "il quarto gruppo non è 00 02" << QString();
     QTest::newRow("pause troppo brevi") << G::Nessuno << richiesta(0, "0000", "00", "0008", 45)
-                                        << QStringList{} << "arrivato solo 45 ms dopo";
+                                        << QStringList{} << "arrivato solo 45 ms dopo" << QString();
     QTest::newRow("richiesta incompleta, poi una intera")
         << G::Nessuno << Linea{{0, "55"}, {100, "0000"}} + richiesta(1000, "0000", "00", "0008")
-        << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55 | 00 00";
+        << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55 | 00 00" << QString();
     QTest::newRow("dopo una richiesta rotta, la successiva")
         << G::Nessuno << Linea{{0, "5555"}, {100, "0000"}} + richiesta(900, "0000", "00", "0008")
-        << QStringList{"06 00 03 E8"} << "lettura di 0:0008";
+        << QStringList{"06 00 03 E8"} << "lettura di 0:0008" << QString();
     QTest::newRow("guasto: nessuna risposta")
         << G::NessunaRisposta << richiesta(0, "0000", "00", "0008") << QStringList{}
-        << "nessuna risposta";
+        << "nessuna risposta" << QString();
     QTest::newRow("guasto: risposta parziale") << G::Parziale << richiesta(0, "0000", "00", "0008")
-                                               << QStringList{"06 00"} << "risposta parziale";
+                                               << QStringList{"06 00"} << "risposta parziale" << QString();
+    QTest::newRow("0x55 con parità dispari")
+        << G::Nessuno << richiesta(0, "0000", "00", "0008") << QStringList{}
+        << "55 con parità dispari; nessuna risposta" << "55 dispari";
+    QTest::newRow("il resto senza parità dispari")
+        << G::Nessuno << richiesta(0, "0000", "00", "0008") << QStringList{}
+        << "00 con parità pari o senza parità; nessuna risposta" << "resto pari";
+    QTest::newRow("a un'altra velocità")
+        << G::Nessuno << richiesta(0, "0000", "00", "0008") << QStringList{}
+        << "baud 19200 invece di 9600; nessuna risposta" << "19200";
 }
 
 void TestStrumento::risposte()
@@ -87,6 +109,7 @@ void TestStrumento::risposte()
     QFETCH(Linea, linea);
     QFETCH(QStringList, risposte);
     QFETCH(QString, nelRegistro);
+    QFETCH(QString, lineaRotta);
 
     Strumento::Configurazione configurazione;
     configurazione.guasto = guasto;
@@ -96,8 +119,13 @@ void TestStrumento::risposte()
     QStringList date;
     QString registro;
     for (const auto &[istante, gruppo] : linea) {
+        // 0x55 is the only byte of the first group: the rest comes later.
+        const bool primo = gruppo == "55" || gruppo == "5500" || gruppo == "5555";
+        Strumento::Linea vista{lineaRotta == u"19200" ? 19200 : 9600, !primo};
+        if ((primo && lineaRotta == u"55 dispari") || (!primo && lineaRotta == u"resto pari"))
+            vista.dispari = !vista.dispari;
         for (const char byte : QByteArray::fromHex(gruppo)) {
-            if (auto esito = strumento.ricevi(byte, milliseconds(istante))) {
+            if (auto esito = strumento.ricevi(byte, milliseconds(istante), vista)) {
                 registro += esito->registro + u'\n';
                 if (esito->risposta)
                     date.append(comeEsadecimale(*esito->risposta));
@@ -110,5 +138,51 @@ void TestStrumento::risposte()
     QVERIFY2(registro.contains(nelRegistro), qPrintable(registro));
 }
 
-QTEST_APPLESS_MAIN(TestStrumento)
+void TestStrumento::lineaVistaDalTerminale_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<bool>("dispari55");
+    QTest::addColumn<QString>("nelRegistro");
+
+    QTest::newRow("come il programma: 55 pari, il resto dispari")
+        << 9600 << false << "risposta: 06 00 03 E8";
+    QTest::newRow("55 con parità dispari") << 9600 << true << "55 con parità dispari";
+    QTest::newRow("a 19200 invece di 9600") << 19200 << false << "baud 19200 invece di 9600";
+}
+
+// The virtual instrument reads the line's settings from its end of the terminal as the bytes
+// arrive: a peer here sets them as the program would, or breaks them on purpose.
+void TestStrumento::lineaVistaDalTerminale()
+{
+    QFETCH(int, baud);
+    QFETCH(bool, dispari55);
+    QFETCH(QString, nelRegistro);
+
+    QTemporaryDir cartella;
+    const QString collegamento = cartella.filePath("porta");
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(collegamento, {"--baud", "9600"}));
+    const int linea = ::open(QFile::encodeName(collegamento).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(linea >= 0);
+    const auto scrivi = [&](bool dispari, const QByteArray &gruppo) {
+        termios impostazioni{};
+        ::tcgetattr(linea, &impostazioni);
+        ::cfmakeraw(&impostazioni);
+        ::cfsetspeed(&impostazioni, baud == 19200 ? B19200 : B9600);
+        impostazioni.c_cflag |= PARENB;
+        if (dispari)
+            impostazioni.c_cflag |= PARODD;
+        ::tcsetattr(linea, TCSANOW, &impostazioni);
+        QCOMPARE(::write(linea, gruppo.constData(), size_t(gruppo.size())), gruppo.size());
+        QThread::msleep(100);
+    };
+    scrivi(dispari55, QByteArray::fromHex("55"));
+    for (const char *gruppo : {"0000", "00", "0002", "0008"})
+        scrivi(true, QByteArray::fromHex(gruppo));
+    const QString registro = strumento.attendiRiga("richiesta");
+    ::close(linea);
+    QVERIFY2(registro.contains(nelRegistro), qPrintable(registro));
+}
+
+QTEST_GUILESS_MAIN(TestStrumento)
 #include "test_strumento.moc"
