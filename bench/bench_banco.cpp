@@ -2,6 +2,7 @@
 // what it costs the processor, how fast received bytes reach the window, how fast the program
 // starts, and how long the request's bytes take on the wire. Run by scripts/bench on an X server.
 
+#include "bench_ricerca.h"
 #include "bench_tabella.h"
 #include "finestra_principale.h"
 #include "finestra_traffico.h"
@@ -588,6 +589,8 @@ int main(int argc, char *argv[])
         misuraMemoriaNelTempo(tabella, argomenti.at(1));
     if (scelta("grande"))
         misuraBancoGrande(tabella);
+    if (scelta("ricerca"))
+        misuraRicerca(tabella, argomenti.at(1), argomenti.at(2));
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

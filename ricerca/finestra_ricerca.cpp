@@ -153,6 +153,12 @@ FinestraRicerca::FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello,
     m_stato->setObjectName(QStringLiteral("statoRicerca"));
     m_stato->setAccessibleName(QStringLiteral("Prova in corso"));
     m_stato->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Sizes of their own, so that the texts of each probe repaint the labels and lay out nothing
+    // else.
+    for (QLabel *etichetta : {m_stato, m_senzaRisposta}) {
+        etichetta->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        etichetta->setFixedHeight(etichetta->fontMetrics().height() + 4);
+    }
 
     // What answered.
     m_risultati->setHorizontalHeaderLabels({QStringLiteral("Baud"), QStringLiteral("Indirizzo"),
@@ -187,6 +193,14 @@ FinestraRicerca::FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello,
     colonna->addWidget(m_tabella, 1);
     colonna->addLayout(sotto);
 
+    // Tab goes as the window reads: the rates, the other fields, then the buttons and results.
+    QList<QWidget *> ordine(m_baud.begin(), m_baud.end());
+    ordine << tutte << nessuna << m_altriBaud << m_primo << m_ultimo << m_memoria
+           << m_fermatiAllaPrima << m_avvia << m_ferma << m_tabella << m_usa << m_esporta;
+    for (qsizetype i = 1; i < ordine.size(); ++i)
+        QWidget::setTabOrder(ordine[i - 1], ordine[i]);
+    ordine.front()->setFocus();
+
     connect(m_avvia, &QPushButton::clicked, this, &FinestraRicerca::avvia);
     connect(m_ferma, &QPushButton::clicked, this, &FinestraRicerca::ferma);
     connect(m_usa, &QPushButton::clicked, this,
@@ -202,7 +216,7 @@ FinestraRicerca::FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello,
         m_provaInCorso = n;
         aggiornaStato();
     });
-    connect(&m_ricerca, &RicercaStrumento::provata, this, [this] { aggiornaStato(); });
+    connect(&m_ricerca, &RicercaStrumento::provata, this, &FinestraRicerca::aggiornaConti);
     connect(&m_ricerca, &RicercaStrumento::trovato, this, &FinestraRicerca::aggiungi);
     connect(&m_ricerca, &RicercaStrumento::terminata, this, &FinestraRicerca::terminata);
     aggiornaStima();
@@ -299,12 +313,21 @@ void FinestraRicerca::closeEvent(QCloseEvent *evento)
     QWidget::closeEvent(evento);
 }
 
+// A progress bar repaints itself at once, and flushes to the screen on its own, whenever its value
+// moves a pixel; with updates held back it is painted with the probe's other changes.
+void FinestraRicerca::aggiornaConti()
+{
+    m_avanzamento->setUpdatesEnabled(false);
+    m_avanzamento->setValue(int(std::min<qint64>(m_ricerca.fatte(), INT_MAX)));
+    m_avanzamento->setUpdatesEnabled(true);
+    m_senzaRisposta->setText(
+        QStringLiteral("Senza risposta: %1 prove").arg(m_ricerca.senzaRisposta()));
+}
+
 void FinestraRicerca::aggiornaStato()
 {
     const qint64 fatte = m_ricerca.fatte();
-    m_avanzamento->setValue(int(std::min<qint64>(fatte, INT_MAX)));
-    m_senzaRisposta->setText(
-        QStringLiteral("Senza risposta: %1 prove").arg(m_ricerca.senzaRisposta()));
+    aggiornaConti();
     if (!m_ricerca.inCorso()) {
         m_stato->setText(m_ricerca.totale() == 0
                 ? QStringLiteral("Pronta.")

@@ -41,6 +41,7 @@ private:
     std::optional<RicercaStrumento::Impostazioni> impostazioni(QString *errore) const;
     void aggiornaStima();
     void aggiornaStato();
+    void aggiornaConti();
     void aggiungi(const RicercaStrumento::Trovato &trovato);
     void terminata(int errore, const QString &descrizione);
     void aggiornaPulsanti();

@@ -18,12 +18,16 @@ RicercaStrumento::RicercaStrumento(
         [this](qint64 n, const RisultatoRichiesta &r) {
             ++m_fatte;
             m_secondiFatti += r.durataUs / 1e6;
-            emit provata(n, r);
-            if (r.esito == RisultatoRichiesta::Esito::Interrotta || !r.latenzaUs)
+            m_senzaRisposta += r.esito == RisultatoRichiesta::Esito::NessunaRisposta;
+            m_conErrore += r.esito == RisultatoRichiesta::Esito::Errore;
+            if (r.esito != RisultatoRichiesta::Esito::Risposta || !r.latenzaUs) {
+                emit provata(n, r);
                 return;
+            }
             const auto [baud, indirizzo] = prova(n);
             m_trovati.append({baud, indirizzo, r.ricevuti, r.valore, r.latenzaUs});
             emit trovato(m_trovati.last());
+            emit provata(n, r);
             if (m_impostazioni.fermatiAllaPrima)
                 m_motore.fermaDopoLaRichiesta();
         });
@@ -162,6 +166,8 @@ bool RicercaStrumento::avvia(const Impostazioni &impostazioni)
     }
     m_totale = prove;
     m_fatte = 0;
+    m_senzaRisposta = 0;
+    m_conErrore = 0;
     m_secondiFatti = 0;
     m_trovati.clear();
     m_motore.azzeraStatistiche();

@@ -78,7 +78,8 @@ public:
 
     qint64 fatte() const { return m_fatte; }
     qint64 totale() const { return m_totale; }
-    qint64 senzaRisposta() const { return m_fatte - m_trovati.size(); }
+    qint64 senzaRisposta() const { return m_senzaRisposta; }
+    qint64 conErrore() const { return m_conErrore; }
     const QList<Trovato> &trovati() const { return m_trovati; }
     // The rate and address of probe n.
     std::pair<QString, quint16> prova(qint64 n) const;
@@ -103,5 +104,7 @@ private:
     QList<Trovato> m_trovati;
     qint64 m_totale = 0;
     qint64 m_fatte = 0;
+    qint64 m_senzaRisposta = 0;
+    qint64 m_conErrore = 0;
     double m_secondiFatti = 0;
 };

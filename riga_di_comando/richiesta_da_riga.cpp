@@ -544,14 +544,15 @@ int Ripetizione::uscitaDelBanco(int errore)
 int Ripetizione::uscitaDellaRicerca(int errore)
 {
     const StatisticheRipetizione &s = motore().statistiche();
-    RigaDiComando::errore(QStringLiteral("%1 prove di %2 in %3 s: %4 con risposta, %5 senza "
-                                         "risposta%6.")
-                              .arg(m_ricerca->fatte())
-                              .arg(m_ricerca->totale())
-                              .arg(s.trascorsoMs() / 1000.0, 0, 'f', 1)
-                              .arg(m_ricerca->trovati().size())
-                              .arg(m_ricerca->senzaRisposta())
-                              .arg(m_interrotta ? QStringLiteral("; interrotta") : QString()));
+    QString riassunto = QStringLiteral("%1 prove di %2 in %3 s: %4 con risposta, %5 senza risposta")
+                            .arg(m_ricerca->fatte())
+                            .arg(m_ricerca->totale())
+                            .arg(s.trascorsoMs() / 1000.0, 0, 'f', 1)
+                            .arg(m_ricerca->trovati().size())
+                            .arg(m_ricerca->senzaRisposta());
+    if (m_ricerca->conErrore() > 0)
+        riassunto += QStringLiteral(", %1 con errore").arg(m_ricerca->conErrore());
+    RigaDiComando::errore(riassunto + (m_interrotta ? QStringLiteral("; interrotta.") : QStringLiteral(".")));
     if (erroreDiPorta(errore))
         return PortaNonDisponibile;
     if (!m_ricerca->trovati().isEmpty())

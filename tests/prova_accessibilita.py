@@ -29,9 +29,17 @@ GIRI_DI_TAB = {
                                    "Duplica", "Elimina", "Su", "Giù", "Aggiungi intervallo…",
                                    "Importa CSV…", "Righe del banco", "Pausa fra i giri",
                                    "Grafico", "Esporta…"],
+    # Before a search, stopping, using and exporting are disabled.
+    "Cerca strumento": [f"{b} baud" for b in ("110", "300", "600", "1200", "2400", "4800", "9600",
+                                              "14400", "19200", "28800", "38400", "56000")]
+                       + ["Tutte", "Nessuna", "Altre velocità", "Primo indirizzo dello strumento",
+                          "Ultimo indirizzo dello strumento", "Indirizzo di memoria da leggere",
+                          "fermati alla prima risposta", "Avvia",
+                          "Combinazioni che hanno risposto"],
 }
 # Each secondary window and the menu item that opens it.
-VOCI = {"Traffico": "Traffico", "Ripeti": "Ripeti…", "Tabella — banco senza nome": "Tabella"}
+VOCI = {"Traffico": "Traffico", "Ripeti": "Ripeti…", "Tabella — banco senza nome": "Tabella",
+        "Cerca strumento": "Cerca strumento…"}
 # A list's items and a table's cells are named by what they show: that is what they are.
 NOMINATI_DAL_CONTENUTO = {"list item", "table cell"}
 

@@ -1,5 +1,6 @@
 #include "banco_prova.h"
 #include "form3.h"
+#include "pannello_testi.h"
 #include "peer_pty.h"
 
 #include <QApplication>
@@ -104,6 +105,9 @@ void TestPannello::testiEdElenchiIniziali()
         for (int i = 0; i < combo->count(); ++i)
             voci.append(combo->itemText(i));
         QCOMPARE(voci, elenco);
+        // What banco-richiesta --cerca tries without a window.
+        if (nome == u"Combo2")
+            QCOMPARE(PannelloDiTesti::elencoBaud(), elenco);
     } else {
         auto *riga = qobject_cast<QLineEdit *>(widget);
         QVERIFY(riga && !riga->isReadOnly());
