@@ -123,7 +123,8 @@ void misuraRicerca(Tabella &tabella, const QString &strumento, const QString &ri
     istrumento.waitForFinished();
 
     // banco-richiesta without --baud tries the panel's list, 9600 first: 9600, 110, 300, 600,
-    // 1200. The instrument at 1200, address 7: the search ends with the 73rd probe.
+    // 1200. The instrument at 1200, address 7: the search ends with the 72nd probe, four rates
+    // of sixteen addresses and eight more.
     istrumento.start(strumento, {"--collegamento", porta, "--baud", "1200", "--indirizzo", "7"});
     istrumento.waitForReadyRead(10'000);
     QProcess comando;
@@ -136,7 +137,7 @@ void misuraRicerca(Tabella &tabella, const QString &strumento, const QString &ri
     const QString riassunto = QString::fromUtf8(comando.readAllStandardError()).trimmed();
     istrumento.terminate();
     istrumento.waitForFinished();
-    const bool fermataSubito = riassunto.startsWith(QStringLiteral("banco-richiesta: 73 prove di"))
+    const bool fermataSubito = riassunto.startsWith(QStringLiteral("banco-richiesta: 72 prove di"))
         && trovata.startsWith(QStringLiteral("baud 1200; indirizzo 7;"));
 
     const double limite = 1.02 * 192 * 500;
@@ -152,7 +153,7 @@ void misuraRicerca(Tabella &tabella, const QString &strumento, const QString &ri
         mediana(ritardi, 2), "entro 50 ms", esito(massimoIngresso <= 50)});
     tabella.riga({"`banco-richiesta --cerca --prima`, strumento alla quinta velocità, indirizzo "
                   "7, ms",
-        QString::number(primaMs, 'f', 0), "si ferma dopo la 73ª prova di 192",
+        QString::number(primaMs, 'f', 0), "si ferma dopo la 72ª prova di 192",
         esito(fermataSubito)});
     tabella.nota(QStringLiteral("Prove fatte dalla finestra: %1, con risposta %2. "
                                 "banco-richiesta: «%3» e «%4».")

@@ -266,6 +266,8 @@ void FinestraPrincipale::closeEvent(QCloseEvent *evento)
 {
     m_ripetizione->ferma();
     m_lettura->ferma();
+    // The program is closing: the probe in flight ends at its pause, as the panel's request does.
+    m_ricerca->motore().ferma();
     if (!lasciaBanco()) {
         evento->ignore();
         return;
@@ -274,6 +276,8 @@ void FinestraPrincipale::closeEvent(QCloseEvent *evento)
         m_finestraTabella->close();
     if (m_finestraRipetizione)
         m_finestraRipetizione->close();
+    if (m_finestraRicerca)
+        m_finestraRicerca->close();
     m_pannello->close();
     if (m_traffico)
         m_traffico->close();

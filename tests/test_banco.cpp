@@ -384,6 +384,18 @@ void TestBanco::rigaDiComando_data()
         << QStringList{"--baud", "veloce"} << QStringList{} << 2 << ""
         << "errore 2"
         << "";
+    QTest::newRow("ricerca: un elenco di velocità con una non valida: 2")
+        << QStringList{"--cerca", "--baud", "9600,veloce"} << QStringList{} << 2 << ""
+        << "«veloce» non è una velocità"
+        << "";
+    QTest::newRow("ricerca: intervallo di indirizzi rovesciato: 2")
+        << QStringList{"--cerca", "--indirizzo", "9-3"} << QStringList{} << 2 << ""
+        << "«9-3» non è un intervallo"
+        << "";
+    QTest::newRow("--prima senza --cerca: 2")
+        << QStringList{"--prima"} << QStringList{} << 2 << ""
+        << "--prima vale solo con --cerca"
+        << "";
     QTest::newRow("opzione sconosciuta: 2")
         << QStringList{"--velocita", "9600"} << QStringList{} << 2 << ""
         << "opzione sconosciuta"

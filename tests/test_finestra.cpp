@@ -67,9 +67,7 @@ bool scrivi(const QString &percorso, const QByteArray &dati)
     return file.open(QIODevice::WriteOnly) && file.write(dati) == dati.size();
 }
 
-} // namespace
-
-// Three rates and addresses 0 to 7 in the search window.
+// The search window, with the rates typed and addresses 0 to 7.
 FinestraRicerca &apriRicerca(FinestraPrincipale &finestra, const QString &baud)
 {
     finestra.show();
@@ -80,6 +78,8 @@ FinestraRicerca &apriRicerca(FinestraPrincipale &finestra, const QString &baud)
     ricerca.findChild<QSpinBox *>("ultimoIndirizzo")->setValue(7);
     return ricerca;
 }
+
+} // namespace
 
 void TestFinestra::init()
 {
@@ -95,11 +95,13 @@ void TestFinestra::cleanup()
 void TestFinestra::chiusuraDuranteLaRichiesta_data()
 {
     QTest::addColumn<qsizetype>("ricevutiAllaChiusura");
-    QTest::newRow("pausa 1") << qsizetype(1);
-    QTest::newRow("pausa 2") << qsizetype(3);
-    QTest::newRow("pausa 3") << qsizetype(4);
-    QTest::newRow("pausa 4") << qsizetype(6);
-    QTest::newRow("pausa 5") << qsizetype(8);
+    QTest::addColumn<bool>("ricerca");
+    QTest::newRow("pausa 1") << qsizetype(1) << false;
+    QTest::newRow("pausa 2") << qsizetype(3) << false;
+    QTest::newRow("pausa 3") << qsizetype(4) << false;
+    QTest::newRow("pausa 4") << qsizetype(6) << false;
+    QTest::newRow("pausa 5") << qsizetype(8) << false;
+    QTest::newRow("ricerca, seconda prova, pausa 2") << qsizetype(8 + 3) << true;
 }
 
 // Closing the window in a pause ends the request and the program: nothing more goes on the line
@@ -107,13 +109,16 @@ void TestFinestra::chiusuraDuranteLaRichiesta_data()
 void TestFinestra::chiusuraDuranteLaRichiesta()
 {
     QFETCH(qsizetype, ricevutiAllaChiusura);
+    QFETCH(bool, ricerca);
     PeerPty peer;
     qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
 
     FinestraPrincipale finestra;
     finestra.show();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
-    auto *pulsante = finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
+    auto *pulsante = ricerca
+        ? apriRicerca(finestra, "9600").findChild<QPushButton *>(QStringLiteral("avvia"))
+        : finestra.findChild<QPushButton *>(QStringLiteral("Command1"));
     QTimer::singleShot(0, pulsante, [pulsante] { QTest::mouseClick(pulsante, Qt::LeftButton); });
     quandoRicevuti(&finestra, peer, ricevutiAllaChiusura, [&finestra] { finestra.close(); });
 
