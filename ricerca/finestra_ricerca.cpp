@@ -48,8 +48,8 @@ QSpinBox *indirizzo(int valore, const QString &nome, QWidget *genitore)
 
 } // namespace
 
-FinestraRicerca::FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello,
-    const QStringList &elencoBaud, QWidget *parent)
+FinestraRicerca::FinestraRicerca(
+    RicercaStrumento &ricerca, Pannello &pannello, const QStringList &elencoBaud, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ricerca(ricerca)
     , m_pannello(pannello)
@@ -71,8 +71,8 @@ FinestraRicerca::FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello,
     , m_senzaRisposta(new QLabel(this))
     , m_usa(pulsante(QStringLiteral("&Usa"), this,
           QStringLiteral("Mette velocità e indirizzo del risultato scelto nel pannello")))
-    , m_esporta(pulsante(QStringLiteral("&Esporta…"), this,
-          QStringLiteral("Scrive i risultati in un file CSV")))
+    , m_esporta(pulsante(
+          QStringLiteral("&Esporta…"), this, QStringLiteral("Scrive i risultati in un file CSV")))
 {
     setObjectName(QStringLiteral("finestraRicerca"));
     setWindowTitle(QStringLiteral("Cerca strumento"));
@@ -224,8 +224,7 @@ FinestraRicerca::FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello,
     aggiornaPulsanti();
 }
 
-std::optional<RicercaStrumento::Impostazioni> FinestraRicerca::impostazioni(
-    QString *errore) const
+std::optional<RicercaStrumento::Impostazioni> FinestraRicerca::impostazioni(QString *errore) const
 {
     RicercaStrumento::Impostazioni impostazioni;
     QStringList scelti;
@@ -370,8 +369,8 @@ void FinestraRicerca::terminata(int errore, const QString &descrizione)
     aggiornaStato();
     aggiornaPulsanti();
     if (errore != 0)
-        messaggio(QStringLiteral("La ricerca si è fermata per l'errore %1.").arg(errore),
-            descrizione);
+        messaggio(
+            QStringLiteral("La ricerca si è fermata per l'errore %1.").arg(errore), descrizione);
 }
 
 void FinestraRicerca::usa(int riga)
@@ -413,7 +412,8 @@ void FinestraRicerca::esporta()
         if (file.open(QIODevice::WriteOnly) && file.write(m_ricerca.comeCsv()) >= 0
             && file.commit())
             return;
-        messaggio(QStringLiteral("Impossibile scrivere %1.").arg(QDir::toNativeSeparators(percorso)),
+        messaggio(
+            QStringLiteral("Impossibile scrivere %1.").arg(QDir::toNativeSeparators(percorso)),
             QStringLiteral("%1. Scegliere un'altra cartella o un altro nome.")
                 .arg(file.errorString()));
     });

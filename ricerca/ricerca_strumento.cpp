@@ -37,8 +37,8 @@ RicercaStrumento::RicercaStrumento(
 std::optional<QStringList> RicercaStrumento::leggiBaud(const QString &testo, QString *errore)
 {
     QStringList elenco;
-    for (const QString &parte : testo.split(QRegularExpression(QStringLiteral("[,;\\s]+")),
-             Qt::SkipEmptyParts)) {
+    for (const QString &parte :
+        testo.split(QRegularExpression(QStringLiteral("[,;\\s]+")), Qt::SkipEmptyParts)) {
         try {
             const QString baud = QString::number(ImpostazioniLinea::baudDaTesto(parte));
             if (!elenco.contains(baud))
@@ -76,8 +76,8 @@ QString RicercaStrumento::verifica(const Impostazioni &impostazioni)
 {
     try {
         for (const QString &baud : impostazioni.baud) {
-            const PannelloDiTesti testi({{Campo::Combo1, impostazioni.porta},
-                {Campo::Combo2, baud}, {Campo::Combo5, QString::number(impostazioni.primo)},
+            const PannelloDiTesti testi({{Campo::Combo1, impostazioni.porta}, {Campo::Combo2, baud},
+                {Campo::Combo5, QString::number(impostazioni.primo)},
                 {Campo::ComboComando, QStringLiteral("Lettura")},
                 {Campo::ComboIndirizzo, impostazioni.memoria}});
             ComponenteSeriale chiusa;

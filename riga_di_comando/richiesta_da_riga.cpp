@@ -203,7 +203,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return {};
     }
     if (parser.isSet(cerca)) {
-        for (const QCommandLineOption *altra : {&comando, &ripeti, &intervallo, &banco, &rapporto}) {
+        for (const QCommandLineOption *altra :
+            {&comando, &ripeti, &intervallo, &banco, &rapporto}) {
             if (parser.isSet(*altra)) {
                 errore(QStringLiteral("--%1 non vale con --cerca: ogni prova è una lettura sola; "
                                       "togliere l'opzione.")
@@ -468,7 +469,7 @@ void Ripetizione::fermati()
 int Ripetizione::esegui()
 {
     if (m_opzioni.formato == Formato::Csv)
-        stampa(m_ricerca ? intestazioneRicerca(Formato::Csv)
+        stampa(m_ricerca    ? intestazioneRicerca(Formato::Csv)
                 : m_lettura ? intestazioneBanco(Formato::Csv)
                             : intestazione(Formato::Csv));
     int errore = 0;
@@ -552,7 +553,8 @@ int Ripetizione::uscitaDellaRicerca(int errore)
                             .arg(m_ricerca->senzaRisposta());
     if (m_ricerca->conErrore() > 0)
         riassunto += QStringLiteral(", %1 con errore").arg(m_ricerca->conErrore());
-    RigaDiComando::errore(riassunto + (m_interrotta ? QStringLiteral("; interrotta.") : QStringLiteral(".")));
+    RigaDiComando::errore(
+        riassunto + (m_interrotta ? QStringLiteral("; interrotta.") : QStringLiteral(".")));
     if (erroreDiPorta(errore))
         return PortaNonDisponibile;
     if (!m_ricerca->trovati().isEmpty())

@@ -250,7 +250,8 @@ Strumento::Esito Strumento::rispondi()
     return esito;
 }
 
-Strumento::Esito Strumento::esitoRegistrato(const QString &cosa, std::optional<QByteArray> risposta) const
+Strumento::Esito Strumento::esitoRegistrato(
+    const QString &cosa, std::optional<QByteArray> risposta) const
 {
     Esito esito;
     esito.registro

@@ -392,10 +392,9 @@ void TestBanco::rigaDiComando_data()
         << QStringList{"--cerca", "--indirizzo", "9-3"} << QStringList{} << 2 << ""
         << "«9-3» non è un intervallo"
         << "";
-    QTest::newRow("--prima senza --cerca: 2")
-        << QStringList{"--prima"} << QStringList{} << 2 << ""
-        << "--prima vale solo con --cerca"
-        << "";
+    QTest::newRow("--prima senza --cerca: 2") << QStringList{"--prima"} << QStringList{} << 2 << ""
+                                              << "--prima vale solo con --cerca"
+                                              << "";
     QTest::newRow("opzione sconosciuta: 2")
         << QStringList{"--velocita", "9600"} << QStringList{} << 2 << ""
         << "opzione sconosciuta"
@@ -506,9 +505,8 @@ void TestBanco::ricercaDaRigaDiComando_data()
     QTest::newRow("--prima: si ferma alla prova che risponde")
         << QStringList{"--baud", "19200,9600", "--indirizzo", "6-9", "--prima"} << 0
         << QStringList{"19200,7,06 00 03 E8,1000,"} << "2 prove di 8";
-    QTest::newRow("nessuno risponde: 1")
-        << QStringList{"--baud", "9600", "--indirizzo", "6-8"} << 1 << QStringList{}
-        << "0 con risposta, 3 senza risposta";
+    QTest::newRow("nessuno risponde: 1") << QStringList{"--baud", "9600", "--indirizzo", "6-8"} << 1
+                                         << QStringList{} << "0 con risposta, 3 senza risposta";
 }
 
 // banco-richiesta --cerca against an instrument at 19200 baud, address 7, which answers
@@ -523,8 +521,8 @@ void TestBanco::ricercaDaRigaDiComando()
     StrumentoInProva strumento;
     QVERIFY(strumento.avvia(porta(), {"--baud", "19200", "--indirizzo", "7"}));
     QProcess comando;
-    comando.start(BANCO_RICHIESTA,
-        QStringList{"--cerca", "--porta", porta(), "--formato", "csv"} + opzioni);
+    comando.start(
+        BANCO_RICHIESTA, QStringList{"--cerca", "--porta", porta(), "--formato", "csv"} + opzioni);
     QVERIFY(comando.waitForFinished(60000));
     QCOMPARE(comando.exitCode(), stato);
     QStringList righe

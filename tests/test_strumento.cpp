@@ -50,17 +50,20 @@ void TestStrumento::risposte_data()
 
     using G = Strumento::Guasto;
     QTest::newRow("lettura") << G::Nessuno << richiesta(0, "0000", "00", "0008")
-                             << QStringList{"06 00 03 E8"} << "lettura di 0:0008 = 1000" << QString();
+                             << QStringList{"06 00 03 E8"} << "lettura di 0:0008 = 1000"
+                             << QString();
     QTest::newRow("indirizzo di memoria sconosciuto vale 0")
         << G::Nessuno << richiesta(0, "0000", "00", "0777") << QStringList{"06 00 00 00"}
         << "lettura di 0:0777 = 0" << QString();
     QTest::newRow("scrittura") << G::Nessuno << richiesta(0, "0000", "02", "001C")
                                << QStringList{"06"} << "scrittura in 001C" << QString();
     QTest::newRow("ripetizione senza lettura prima")
-        << G::Nessuno << richiesta(0, "0000", "01", "0008") << QStringList{"15"} << "ripetizione" << QString();
+        << G::Nessuno << richiesta(0, "0000", "01", "0008") << QStringList{"15"} << "ripetizione"
+        << QString();
     QTest::newRow("ripetizione dopo una lettura")
         << G::Nessuno << richiesta(0, "0000", "00", "0034") + richiesta(600, "0000", "01", "0008")
-        << QStringList{"06 00 27 0F", "06 00 27 0F"} << "ripetizione dell'ultima lettura" << QString();
+        << QStringList{"06 00 27 0F", "06 00 27 0F"} << "ripetizione dell'ultima lettura"
+        << QString();
     QTest::newRow("altro strumento")
         << G::Nessuno << richiesta(0, "0005", "00", "0008") << QStringList{}
         << "per lo strumento 5, che non è sulla linea" << QString();
@@ -90,17 +93,21 @@ void TestStrumento::risposte_data()
     QTest::newRow("guasto: nessuna risposta")
         << G::NessunaRisposta << richiesta(0, "0000", "00", "0008") << QStringList{}
         << "nessuna risposta" << QString();
-    QTest::newRow("guasto: risposta parziale") << G::Parziale << richiesta(0, "0000", "00", "0008")
-                                               << QStringList{"06 00"} << "risposta parziale" << QString();
+    QTest::newRow("guasto: risposta parziale")
+        << G::Parziale << richiesta(0, "0000", "00", "0008") << QStringList{"06 00"}
+        << "risposta parziale" << QString();
     QTest::newRow("0x55 con parità dispari")
         << G::Nessuno << richiesta(0, "0000", "00", "0008") << QStringList{}
-        << "55 con parità dispari; nessuna risposta" << "55 dispari";
+        << "55 con parità dispari; nessuna risposta"
+        << "55 dispari";
     QTest::newRow("il resto senza parità dispari")
         << G::Nessuno << richiesta(0, "0000", "00", "0008") << QStringList{}
-        << "00 con parità pari o senza parità; nessuna risposta" << "resto pari";
+        << "00 con parità pari o senza parità; nessuna risposta"
+        << "resto pari";
     QTest::newRow("a un'altra velocità")
         << G::Nessuno << richiesta(0, "0000", "00", "0008") << QStringList{}
-        << "baud 19200 invece di 9600; nessuna risposta" << "19200";
+        << "baud 19200 invece di 9600; nessuna risposta"
+        << "19200";
 }
 
 void TestStrumento::risposte()
