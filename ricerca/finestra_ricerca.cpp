@@ -1,5 +1,6 @@
 #include "finestra_ricerca.h"
 
+#include "dialogo_csv.h"
 #include "pannello.h"
 #include "registro_traffico.h"
 #include "testi_traffico.h"
@@ -7,7 +8,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,7 +19,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QSaveFile>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStandardItemModel>
@@ -401,21 +400,13 @@ void FinestraRicerca::aggiornaPulsanti()
 
 void FinestraRicerca::esporta()
 {
-    auto *dialogo = new QFileDialog(this, QStringLiteral("Esporta i risultati della ricerca"),
-        QDir::home().filePath(QStringLiteral("ricerca.csv")), QStringLiteral("CSV (*.csv)"));
-    dialogo->setObjectName(QStringLiteral("dialogoEsportaRicerca"));
-    dialogo->setAcceptMode(QFileDialog::AcceptSave);
-    dialogo->setDefaultSuffix(QStringLiteral("csv"));
-    dialogo->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialogo, &QFileDialog::fileSelected, this, [this](const QString &percorso) {
-        QSaveFile file(percorso);
-        if (file.open(QIODevice::WriteOnly) && file.write(m_ricerca.comeCsv()) >= 0
-            && file.commit())
-            return;
-        messaggio(
-            QStringLiteral("Impossibile scrivere %1.").arg(QDir::toNativeSeparators(percorso)),
-            QStringLiteral("%1. Scegliere un'altra cartella o un altro nome.")
-                .arg(file.errorString()));
-    });
-    dialogo->open();
+    DialogoCsv::esporta(this, QStringLiteral("Esporta i risultati della ricerca"),
+        QStringLiteral("ricerca.csv"), QStringLiteral("dialogoEsportaRicerca"),
+        [this] { return m_ricerca.comeCsv(); },
+        [this](const QString &percorso, const QString &errore) {
+            if (!errore.isEmpty())
+                messaggio(QStringLiteral("Impossibile scrivere %1.")
+                              .arg(QDir::toNativeSeparators(percorso)),
+                    QStringLiteral("%1. Scegliere un'altra cartella o un altro nome.").arg(errore));
+        });
 }

@@ -198,20 +198,25 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     opzioni.fermatiAlPrimoErrore = parser.isSet(fermatiAlPrimoErrore);
     opzioni.unita = parser.value(unita);
 
+    // The first of opzioni that is set, refused with perche (its name in place of %1).
+    const auto impostata = [&](std::initializer_list<const QCommandLineOption *> opzioni,
+                               const char *perche) {
+        for (const QCommandLineOption *opzione : opzioni) {
+            if (parser.isSet(*opzione)) {
+                errore(QString::fromUtf8(perche).arg(opzione->names().front()));
+                return true;
+            }
+        }
+        return false;
+    };
     if (parser.isSet(prima) && !parser.isSet(cerca)) {
         errore(QStringLiteral("--prima vale solo con --cerca."));
         return {};
     }
     if (parser.isSet(cerca)) {
-        for (const QCommandLineOption *altra :
-            {&comando, &ripeti, &intervallo, &banco, &rapporto}) {
-            if (parser.isSet(*altra)) {
-                errore(QStringLiteral("--%1 non vale con --cerca: ogni prova è una lettura sola; "
-                                      "togliere l'opzione.")
-                           .arg(altra->names().front()));
-                return {};
-            }
-        }
+        if (impostata({&comando, &ripeti, &intervallo, &banco, &rapporto},
+                "--%1 non vale con --cerca: ogni prova è una lettura sola; togliere l'opzione."))
+            return {};
         QString motivo;
         RicercaStrumento::Impostazioni ricerca;
         const std::optional<QStringList> elenco = parser.isSet(baud)
@@ -241,14 +246,10 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     }
 
     if (parser.isSet(banco)) {
-        for (const QCommandLineOption *dellaRiga : {&indirizzo, &comando, &memoria}) {
-            if (parser.isSet(*dellaRiga)) {
-                errore(QStringLiteral("--%1: con --banco strumento e memoria vengono dalle righe "
-                                      "del file; togliere l'opzione.")
-                           .arg(dellaRiga->names().front()));
-                return {};
-            }
-        }
+        if (impostata({&indirizzo, &comando, &memoria},
+                "--%1: con --banco strumento e memoria vengono dalle righe del file; togliere "
+                "l'opzione."))
+            return {};
         QString motivo;
         opzioni.banco = FileBanco::carica(parser.value(banco), &motivo);
         if (!opzioni.banco) {

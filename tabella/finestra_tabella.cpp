@@ -1,6 +1,7 @@
 #include "finestra_tabella.h"
 
 #include "delegato_veloce.h"
+#include "dialogo_csv.h"
 #include "file_banco.h"
 #include "grafici_tabella.h"
 #include "impostazioni_linea.h"
@@ -26,7 +27,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QSaveFile>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTableView>
@@ -446,26 +446,19 @@ void FinestraTabella::importaCsv()
 
 void FinestraTabella::esporta()
 {
-    auto *dialogo = new QFileDialog(this, QStringLiteral("Esporta la tabella"),
-        QDir::home().filePath(QStringLiteral("tabella.csv")), QStringLiteral("CSV (*.csv)"));
-    dialogo->setObjectName(QStringLiteral("dialogoEsporta"));
-    dialogo->setAcceptMode(QFileDialog::AcceptSave);
-    dialogo->setDefaultSuffix(QStringLiteral("csv"));
-    dialogo->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialogo, &QFileDialog::fileSelected, this, [this](const QString &percorso) {
-        QSaveFile file(percorso);
-        if (file.open(QIODevice::WriteOnly) && file.write(m_modello.comeCsv()) >= 0
-            && file.commit()) {
-            m_stato->setText(
-                QStringLiteral("Tabella esportata in %1.").arg(QDir::toNativeSeparators(percorso)));
-            return;
-        }
-        avvisa(QStringLiteral("esportazione"),
-            QStringLiteral("Impossibile scrivere %1 (%2): scegliere un'altra cartella o un altro "
-                           "nome.")
-                .arg(QDir::toNativeSeparators(percorso), file.errorString()));
-    });
-    dialogo->open();
+    DialogoCsv::esporta(this, QStringLiteral("Esporta la tabella"), QStringLiteral("tabella.csv"),
+        QStringLiteral("dialogoEsporta"), [this] { return m_modello.comeCsv(); },
+        [this](const QString &percorso, const QString &errore) {
+            if (errore.isEmpty()) {
+                m_stato->setText(QStringLiteral("Tabella esportata in %1.")
+                                     .arg(QDir::toNativeSeparators(percorso)));
+                return;
+            }
+            avvisa(QStringLiteral("esportazione"),
+                QStringLiteral("Impossibile scrivere %1 (%2): scegliere un'altra cartella o un "
+                               "altro nome.")
+                    .arg(QDir::toNativeSeparators(percorso), errore));
+        });
 }
 
 void FinestraTabella::mostraGrafico()
