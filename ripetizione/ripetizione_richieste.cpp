@@ -110,7 +110,11 @@ void RipetizioneRichieste::prossima()
         return;
     m_ultimoErrore = 0;
     const qint64 n = m_fatte;
-    m_sequenziatore.richiesta(m_impostazioni.testi ? m_impostazioni.testi(n) : nullptr);
+    Pannello *testi = m_impostazioni.testi ? m_impostazioni.testi(n) : nullptr;
+    // Whoever made the texts may have stopped the sequence: no request then goes unowned.
+    if (!m_inCorso)
+        return;
+    m_sequenziatore.richiesta(testi);
     const RisultatoRichiesta &ultimo = m_registro.ultimoRisultato();
     ++m_fatte;
     m_statistiche.aggiungi(ultimo);
