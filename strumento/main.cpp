@@ -110,8 +110,9 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
         QStringLiteral("MODO"));
     const QCommandLineOption baud(QStringLiteral("baud"),
         QStringLiteral("Velocità a cui lo strumento ascolta (predefinita 9600): una richiesta a "
-                       "un'altra velocità, o con 0x55 non in parità pari o il resto non in "
-                       "parità dispari, non ha risposta."),
+                       "un'altra velocità, o con 0x55 in parità dispari o il resto non in "
+                       "parità dispari, non ha risposta (pari e nessuna parità non si "
+                       "distinguono su un terminale virtuale)."),
         QStringLiteral("BAUD"), QStringLiteral("9600"));
     parser.addOptions({aiuto, collegamento, indirizzo, memoria, modoGuasto, baud});
     if (!parser.parse(argomenti)) {
