@@ -28,6 +28,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QStorageInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -539,11 +540,14 @@ QString macchina()
             break;
         }
     }
-    return QStringLiteral("%1, %2 processori, %3 %4, Qt %5, piattaforma %6")
+    // Where Qt Serial Port writes the lock file of each port it opens.
+    const QStorageInfo blocchi(QStringLiteral("/run/lock"));
+    return QStringLiteral("%1, %2 processori, %3 %4, Qt %5, piattaforma %6, /run/lock su %7")
         .arg(modello)
         .arg(QThread::idealThreadCount())
         .arg(QSysInfo::prettyProductName(), QSysInfo::kernelVersion(),
-            QString::fromLatin1(qVersion()), QGuiApplication::platformName());
+            QString::fromLatin1(qVersion()), QGuiApplication::platformName(),
+            QString::fromLatin1(blocchi.fileSystemType()));
 }
 
 } // namespace
