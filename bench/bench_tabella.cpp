@@ -194,11 +194,12 @@ void misuraMemoriaNelTempo(Tabella &tabella, const QString &strumento)
             if ((giro * 10 + riga + 1) % 100 == 0)
                 campioni.push_back(heapInUso());
         });
-    // Bytes a request over the second half of the samples.
-    const auto pendenza = [&] {
+    // Bytes a request over the second half of the samples; over the whole run where there are
+    // too few samples to halve.
+    const auto pendenza = [&](qint64 heap, int quante) {
         const size_t meta = campioni.size() / 2;
         return campioni.size() < 3
-            ? 0.0
+            ? double(heap) / quante
             : double(campioni.back() - campioni[meta]) / double((campioni.size() - 1 - meta) * 100);
     };
     const auto corri = [&](int quante, qint64 &heap, qint64 &eventi) {
@@ -218,7 +219,7 @@ void misuraMemoriaNelTempo(Tabella &tabella, const QString &strumento)
     };
     qint64 heapLibero = 0, eventiLibero = 0;
     corri(richieste, heapLibero, eventiLibero);
-    const double pendenzaLibero = pendenza();
+    const double pendenzaLibero = pendenza(heapLibero, richieste);
 
     // The record filled to its bound with requests like these: each new request drops an old
     // one, events, notes and result.
@@ -227,7 +228,7 @@ void misuraMemoriaNelTempo(Tabella &tabella, const QString &strumento)
         richiestaNelRegistro(registro, byte);
     qint64 heapPieno = 0, eventiPieno = 0;
     corri(richieste, heapPieno, eventiPieno);
-    const double pendenzaPieno = pendenza();
+    const double pendenzaPieno = pendenza(heapPieno, richieste);
     QObject::disconnect(campiona);
 
     // The record's share: what the same requests take in a record of their own.
