@@ -256,8 +256,8 @@ void misuraMemoriaNelTempo(Tabella &tabella, const QString &strumento)
         QString::number(pendenzaPieno, 'f', 0), "0", "nessuna crescita (sotto 64 byte)",
         esito(pendenzaPieno < 64)});
     tabella.nota(QStringLiteral(
-        "Giudicato sulla seconda metà della corsa: nella prima si riempiono una volta le cache "
-        "dei testi disposti e della pittura di Qt, che poi non crescono più."));
+        "Giudicato sulla seconda metà della corsa: nella prima si riempiono anche le cache dei "
+        "testi disposti e della pittura di Qt, che si riempiono una volta sola."));
 }
 
 // 10. A bench of 65,535 rows: the file loaded, the table shown and scrolled, the memory it
