@@ -47,6 +47,12 @@ void Module2::verificaPannello()
     Conversioni::indirizzoMemoria(leggi(TestoUsato::IndirizzoMemoria));
 }
 
+void Module2::verifica(const Pannello &testi)
+{
+    ComponenteSeriale chiusa;
+    Module2(testi, chiusa).verificaPannello();
+}
+
 // Closes the port if it is open and opens it again with the panel's port and baud. Closing waits
 // until every byte already written has left under the settings it was written with.
 void Module2::apriPorta(char parita)

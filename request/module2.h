@@ -25,6 +25,8 @@ public:
     // Checks the five selector texts with the rules of the phases, so that a request with a text
     // that cannot be used puts nothing on the line. Throws Errore.
     void verificaPannello();
+    // The same check of texts that no request is about to use. Throws Errore.
+    static void verifica(const Pannello &testi);
 
     void InviaByte55();
     void InviaIndirizzoStrumento();

@@ -1,6 +1,5 @@
 #include "ricerca_strumento.h"
 
-#include "componente_seriale.h"
 #include "errore.h"
 #include "impostazioni_linea.h"
 #include "module2.h"
@@ -75,14 +74,8 @@ std::optional<std::pair<quint16, quint16>> RicercaStrumento::leggiIndirizzi(
 QString RicercaStrumento::verifica(const Impostazioni &impostazioni)
 {
     try {
-        for (const QString &baud : impostazioni.baud) {
-            const PannelloDiTesti testi({{Campo::Combo1, impostazioni.porta}, {Campo::Combo2, baud},
-                {Campo::Combo5, QString::number(impostazioni.primo)},
-                {Campo::ComboComando, QStringLiteral("Lettura")},
-                {Campo::ComboIndirizzo, impostazioni.memoria}});
-            ComponenteSeriale chiusa;
-            Module2(testi, chiusa).verificaPannello();
-        }
+        for (const QString &baud : impostazioni.baud)
+            Module2::verifica(PannelloDiTesti(testiDellaProva(impostazioni, baud, impostazioni.primo)));
     } catch (const Errore &rifiutato) {
         return QStringLiteral("errore %1: %2").arg(rifiutato.numero()).arg(rifiutato.descrizione());
     }
@@ -188,14 +181,19 @@ double RicercaStrumento::secondiRimasti() const
 }
 
 // The probe's request: the panel's port, the probe's rate and address, a reading.
+std::map<Campo, QString> RicercaStrumento::testiDellaProva(
+    const Impostazioni &impostazioni, const QString &baud, quint16 indirizzo)
+{
+    return {{Campo::Combo1, impostazioni.porta}, {Campo::Combo2, baud},
+        {Campo::Combo5, QString::number(indirizzo)},
+        {Campo::ComboComando, QStringLiteral("Lettura")},
+        {Campo::ComboIndirizzo, impostazioni.memoria}};
+}
+
 Pannello *RicercaStrumento::testi(qint64 n)
 {
     const auto [baud, indirizzo] = prova(n);
-    m_testi = PannelloDiTesti({{Campo::Combo1, m_impostazioni.porta}, {Campo::Combo2, baud},
-        {Campo::Combo5, QString::number(indirizzo)},
-        {Campo::ComboComando, QStringLiteral("Lettura")},
-        {Campo::ComboIndirizzo, m_impostazioni.memoria}, {Campo::Text1, QString()},
-        {Campo::Text3, QString()}});
+    m_testi = PannelloDiTesti(testiDellaProva(m_impostazioni, baud, indirizzo));
     emit provaIniziata(n);
     return &m_testi;
 }

@@ -96,6 +96,8 @@ signals:
     void terminata(int errore, const QString &descrizione);
 
 private:
+    static std::map<Campo, QString> testiDellaProva(
+        const Impostazioni &impostazioni, const QString &baud, quint16 indirizzo);
     Pannello *testi(qint64 n);
 
     RipetizioneRichieste m_motore;

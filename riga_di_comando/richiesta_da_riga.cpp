@@ -281,9 +281,7 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     // A text the request could not use is an option like any other: refused before anything
     // is sent or printed, so that standard output holds readings only.
     try {
-        const PannelloDiTesti pannello(opzioni.testi);
-        ComponenteSeriale chiusa;
-        Module2(pannello, chiusa).verificaPannello();
+        Module2::verifica(PannelloDiTesti(opzioni.testi));
     } catch (const Errore &rifiutato) {
         errore(
             QStringLiteral("errore %1: %2").arg(rifiutato.numero()).arg(rifiutato.descrizione()));

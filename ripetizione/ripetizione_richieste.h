@@ -87,8 +87,8 @@ private:
     bool m_inCorso = false;
     bool m_fermaDopo = false;
     qint64 m_fatte = 0;
-    quint64 m_generazione
-        = 0; // of the sequence running, so that a call queued for another is dropped
+    // Of the sequence running, so that a call queued for another is dropped.
+    quint64 m_generazione = 0;
     int m_ultimoErrore = 0;
     QString m_descrizioneErrore;
 };
