@@ -32,6 +32,7 @@ bool LetturaTabella::avvia(int giri, int pausaMs, bool fermatiAlPrimoErrore)
     m_porta = FileBanco::testoPorta(m_modello.banco().porta);
     m_baud = QString::number(m_modello.banco().baud);
     m_strumenti.clear();
+    m_memorie.clear();
     m_giro = 0;
     m_durate = 0;
     m_durataMediaS = 0;
@@ -50,13 +51,17 @@ Pannello *LetturaTabella::testi(qint64 n)
     m_giro = n / m_righe;
     m_riga = int(n % m_righe);
     const RigaBanco &riga = m_modello.riga(m_riga);
+    // Each request's texts stay in the traffic record: one shared text per instrument and per
+    // address, not a new one per request.
     QString &strumento = m_strumenti[riga.strumento];
     if (strumento.isNull())
         strumento = QString::number(riga.strumento);
+    QString &memoria = m_memorie[riga.memoria];
+    if (memoria.isNull())
+        memoria = riga.testoMemoria();
     m_testi = PannelloDiTesti({{Campo::Combo1, m_porta}, {Campo::Combo2, m_baud},
-        {Campo::Combo5, strumento},
-        {Campo::ComboComando, QStringLiteral("Lettura")},
-        {Campo::ComboIndirizzo, riga.testoMemoria()}, {Campo::Text1, QString()},
+        {Campo::Combo5, strumento}, {Campo::ComboComando, QStringLiteral("Lettura")},
+        {Campo::ComboIndirizzo, memoria}, {Campo::Text1, QString()},
         {Campo::Text3, QString()}});
     return &m_testi;
 }

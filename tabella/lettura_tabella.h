@@ -53,6 +53,7 @@ private:
     QString m_porta;
     QString m_baud;
     QHash<quint16, QString> m_strumenti;
+    QHash<quint16, QString> m_memorie;
     int m_righe = 0;
     int m_riga = -1;
     qint64 m_giro = 0;

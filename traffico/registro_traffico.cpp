@@ -85,8 +85,9 @@ void RegistroTraffico::portaAperta(int porta, const QString &dispositivo, qint32
     m_baud = baud;
     m_parita = parita;
     if (m_inCorso) {
+        // The list's copy, shared by every request kept on this device rather than one each.
         m_corrente.porta = porta;
-        m_corrente.dispositivo = dispositivo;
+        m_corrente.dispositivo = m_dispositivi.at(indice);
     }
     aggiungi(TipoEvento::Aperta).dettaglio = quint32(porta);
 }
