@@ -56,8 +56,7 @@ void misuraRichiesta(Tabella &tabella, const QString &strumento)
     QTemporaryDir cartella;
     const QString porta = cartella.filePath(QStringLiteral("porta1"));
     QProcess istrumento;
-    istrumento.start(strumento, {QStringLiteral("--collegamento"), porta});
-    istrumento.waitForReadyRead(10'000);
+    avviaStrumento(istrumento, strumento, {QStringLiteral("--collegamento"), porta});
     qputenv("BANCO_PORTA1", porta.toLocal8Bit());
 
     FinestraPrincipale principale;
@@ -340,8 +339,7 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
     RipetizioneRichieste &ripetizione = principale.ripetizione();
 
     QProcess istrumento;
-    istrumento.start(strumento, {QStringLiteral("--collegamento"), porta});
-    istrumento.waitForReadyRead(10'000);
+    avviaStrumento(istrumento, strumento, {QStringLiteral("--collegamento"), porta});
     std::vector<double> durate, processore;
     long memoriaDopo100 = 0;
     double ultimoProcessore = processoreMs();
@@ -368,9 +366,8 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
     // The same against every fault: what the window counts against what the instrument logged.
     const int conGuasti = std::max(50, richieste / 5);
     ripetizione.azzeraStatistiche();
-    istrumento.start(
-        strumento, {QStringLiteral("--collegamento"), porta, QStringLiteral("--guasto"), "misto"});
-    istrumento.waitForReadyRead(10'000);
+    avviaStrumento(istrumento, strumento,
+        {QStringLiteral("--collegamento"), porta, QStringLiteral("--guasto"), "misto"}, true);
     finita = false;
     ripetizione.avvia({0, conGuasti, false, 1, {}});
     attendi([&] { return finita; }, milliseconds(conGuasti * 1000 + 60'000));
@@ -423,8 +420,7 @@ void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QStri
     QTemporaryDir cartella;
     const QString porta = cartella.filePath(QStringLiteral("porta1"));
     QProcess istrumento;
-    istrumento.start(strumento, {QStringLiteral("--collegamento"), porta});
-    istrumento.waitForReadyRead(10'000);
+    avviaStrumento(istrumento, strumento, {QStringLiteral("--collegamento"), porta});
 
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
     ambiente.remove(QStringLiteral("DISPLAY"));

@@ -75,8 +75,8 @@ void misuraRicerca(Tabella &tabella, const QString &strumento, const QString &ri
     const QString porta = cartella.filePath(QStringLiteral("porta1"));
     qputenv("BANCO_PORTA1", porta.toLocal8Bit());
     QProcess istrumento;
-    istrumento.start(strumento, {"--collegamento", porta, "--baud", "19200", "--indirizzo", "7"});
-    istrumento.waitForReadyRead(10'000);
+    avviaStrumento(
+        istrumento, strumento, {"--collegamento", porta, "--baud", "19200", "--indirizzo", "7"});
     // The window goes before banco-richiesta runs: its port stays open after the search. The
     // input probe costs the processor too: the figures per probe come from a search without it,
     // the wait for a key from a shorter one with it.
@@ -125,8 +125,8 @@ void misuraRicerca(Tabella &tabella, const QString &strumento, const QString &ri
     // banco-richiesta without --baud tries the panel's list, 9600 first: 9600, 110, 300, 600,
     // 1200. The instrument at 1200, address 7: the search ends with the 72nd probe, four rates
     // of sixteen addresses and eight more.
-    istrumento.start(strumento, {"--collegamento", porta, "--baud", "1200", "--indirizzo", "7"});
-    istrumento.waitForReadyRead(10'000);
+    avviaStrumento(
+        istrumento, strumento, {"--collegamento", porta, "--baud", "1200", "--indirizzo", "7"});
     QProcess comando;
     QElapsedTimer orologioPrima;
     orologioPrima.start();

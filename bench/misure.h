@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QStringList>
 
 #include <sys/resource.h>
@@ -98,6 +99,22 @@ inline int numeroDaAmbiente(const char *variabile, int predefinito)
 // What one request leaves in the record, as the sequencer and the port record it: its start,
 // the port reopened twice (closed, drained, opened), the eight bytes of its five phases, four
 // bytes back and its result; twenty events, four notes, one result.
+// The virtual instrument started and heard to be ready. What it logs afterwards is let go as it
+// comes, unless kept for reading at the end: over a long run the log, a line a request, would
+// otherwise pile up in this process and be counted as the program's memory.
+inline void avviaStrumento(QProcess &istrumento, const QString &programma,
+    const QStringList &argomenti, bool tieniIlRegistro = false)
+{
+    QObject::disconnect(&istrumento, &QProcess::readyReadStandardOutput, nullptr, nullptr);
+    istrumento.start(programma, argomenti);
+    istrumento.waitForReadyRead(10'000);
+    if (!tieniIlRegistro) {
+        istrumento.readAllStandardOutput();
+        QObject::connect(&istrumento, &QProcess::readyReadStandardOutput, &istrumento,
+            [&istrumento] { istrumento.readAllStandardOutput(); });
+    }
+}
+
 inline void richiestaNelRegistro(RegistroTraffico &registro, quint8 &byte)
 {
     static const QString dispositivo = QStringLiteral("/dev/ttyUSB0");

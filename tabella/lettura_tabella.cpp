@@ -61,8 +61,7 @@ Pannello *LetturaTabella::testi(qint64 n)
         memoria = riga.testoMemoria();
     m_testi = PannelloDiTesti({{Campo::Combo1, m_porta}, {Campo::Combo2, m_baud},
         {Campo::Combo5, strumento}, {Campo::ComboComando, QStringLiteral("Lettura")},
-        {Campo::ComboIndirizzo, memoria}, {Campo::Text1, QString()},
-        {Campo::Text3, QString()}});
+        {Campo::ComboIndirizzo, memoria}, {Campo::Text1, QString()}, {Campo::Text3, QString()}});
     return &m_testi;
 }
 
