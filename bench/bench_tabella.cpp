@@ -16,6 +16,7 @@
 
 #include <QDateTime>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -81,9 +82,13 @@ Giro leggiUnGiro(FinestraPrincipale &principale)
             pause = 0;
             giro.risposte += r.esito == RisultatoRichiesta::Esito::Risposta;
         });
+    // Started as the operator starts it, with a click on "Leggi tutto": the window then holds
+    // its line fields while the round runs, and the focus leaves them for "Ferma".
+    auto *leggiTutto
+        = principale.finestraTabella().findChild<QPushButton *>(QStringLiteral("leggiTutto"));
     QElapsedTimer orologio;
     orologio.start();
-    lettura.avvia(1, 0);
+    QTest::mouseClick(leggiTutto, Qt::LeftButton);
     attendi([&] { return !lettura.inCorso(); }, minutes(30));
     giro.pareteMs = orologio.nsecsElapsed() / 1e6;
     QObject::disconnect(perPausa);
