@@ -151,7 +151,6 @@ FinestraRicerca::FinestraRicerca(
     m_avanzamento->setValue(0);
     m_stato->setObjectName(QStringLiteral("statoRicerca"));
     m_stato->setAccessibleName(QStringLiteral("Prova in corso"));
-    m_stato->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Sizes of their own, so that the texts of each probe repaint the labels and lay out nothing
     // else.
     for (QLabel *etichetta : {m_stato, m_senzaRisposta}) {
@@ -396,6 +395,9 @@ void FinestraRicerca::aggiornaPulsanti()
         casella->setEnabled(!inCorso);
     m_usa->setEnabled(m_tabella->selectionModel()->hasSelection());
     m_esporta->setEnabled(!m_ricerca.trovati().isEmpty());
+    // Selectable when it stays; while the search runs it changes with every probe, and a
+    // selectable label lays its text out in a second paint each time.
+    m_stato->setTextInteractionFlags(inCorso ? Qt::NoTextInteraction : Qt::TextSelectableByMouse);
 }
 
 void FinestraRicerca::esporta()

@@ -164,7 +164,6 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     m_avanzamento->setTextVisible(true);
     m_stato->setObjectName(QStringLiteral("statoTabella"));
     m_stato->setAccessibleName(QStringLiteral("Stato della lettura"));
-    m_stato->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // A size of its own, so that the text of each row read repaints the label and lays out
     // nothing else.
     m_stato->setFixedSize(
@@ -257,6 +256,9 @@ void FinestraTabella::aggiornaPulsanti()
     m_leggiDiContinuo->setEnabled(!inCorso && m_modello.rowCount() > 0);
     m_ferma->setEnabled(inCorso);
     m_pausa->setEnabled(!inCorso);
+    // The status can be selected and copied when it stays. While a round runs it changes with
+    // every row, and a selectable label lays its text out in a second paint each time.
+    m_stato->setTextInteractionFlags(inCorso ? Qt::NoTextInteraction : Qt::TextSelectableByMouse);
     aggiornaTitolo();
 }
 
