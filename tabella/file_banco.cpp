@@ -62,6 +62,8 @@ std::optional<QString> verificaPorta(const QString &porta)
         .arg(citaTesto(porta));
 }
 
+} // namespace
+
 bool leggiLinea(const QJsonObject &linea, const QString &file, DatiBanco &banco, QString *errore)
 {
     for (auto i = linea.begin(); i != linea.end(); ++i) {
@@ -92,8 +94,6 @@ bool leggiLinea(const QJsonObject &linea, const QString &file, DatiBanco &banco,
     }
     return true;
 }
-
-} // namespace
 
 std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QString *errore)
 {

@@ -27,6 +27,8 @@ constexpr qsizetype kMassimoRighe = 99'999;
 // and the field, and what to write instead; file is the name the message gives.
 std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QString *errore);
 std::optional<DatiBanco> carica(const QString &percorso, QString *errore);
+// The keys of "linea" alone, into banco's line, checked as the file checks them.
+bool leggiLinea(const QJsonObject &linea, const QString &file, DatiBanco &banco, QString *errore);
 
 QByteArray comeJson(const DatiBanco &banco);
 // Written whole or not at all: an old file stays as it was if the new one cannot be written.

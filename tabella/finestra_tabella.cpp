@@ -20,7 +20,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -281,25 +280,20 @@ void FinestraTabella::lineaDalModello()
 // The port and baud typed are checked as the file checks them; a text refused is put back.
 void FinestraTabella::lineaDaiCampi()
 {
-    DatiBanco prova;
-    prova.porta = m_porta->currentText().trimmed();
-    QJsonObject linea{{"porta", prova.porta}};
+    // The fields as a file's "linea" would have them, checked by the file's own rules.
+    QJsonObject linea{{"porta", m_porta->currentText().trimmed()}};
     bool ok = false;
     const int baud = m_baud->currentText().trimmed().toInt(&ok);
     linea.insert(QLatin1String("baud"), ok ? QJsonValue(baud) : QJsonValue(m_baud->currentText()));
-    const QByteArray documento = QJsonDocument(
-        QJsonObject{{"formato", "banco-seriale"}, {"versione", 1},
-            {"linea", linea}}).toJson();
+    DatiBanco letto;
     QString errore;
-    const std::optional<DatiBanco> letto
-        = FileBanco::leggi(documento, QStringLiteral("tabella"), &errore);
-    if (!letto) {
+    if (!FileBanco::leggiLinea(linea, QStringLiteral("tabella"), letto, &errore)) {
         lineaDalModello();
         avvisa(QStringLiteral("linea rifiutata"),
             errore.mid(errore.indexOf(u':') + 2).prepend(QStringLiteral("Linea: ")));
         return;
     }
-    m_modello.impostaLinea(letto->porta, letto->baud);
+    m_modello.impostaLinea(letto.porta, letto.baud);
     aggiornaTitolo();
 }
 
