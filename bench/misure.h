@@ -96,15 +96,13 @@ inline int numeroDaAmbiente(const char *variabile, int predefinito)
     return numero > 0 ? numero : predefinito;
 }
 
-// What one request leaves in the record, as the sequencer and the port record it: its start,
-// the port reopened twice (closed, drained, opened), the eight bytes of its five phases, four
-// bytes back and its result; twenty events, four notes, one result.
 // The virtual instrument started and heard to be ready. What it logs afterwards is let go as it
 // comes, unless kept for reading at the end: over a long run the log, a line a request, would
 // otherwise pile up in this process and be counted as the program's memory.
 inline void avviaStrumento(QProcess &istrumento, const QString &programma,
     const QStringList &argomenti, bool tieniIlRegistro = false)
 {
+    // A process started again forgets how its last run was read.
     QObject::disconnect(&istrumento, &QProcess::readyReadStandardOutput, nullptr, nullptr);
     istrumento.start(programma, argomenti);
     istrumento.waitForReadyRead(10'000);
@@ -115,6 +113,9 @@ inline void avviaStrumento(QProcess &istrumento, const QString &programma,
     }
 }
 
+// What one request leaves in the record, as the sequencer and the port record it: its start,
+// the port reopened twice (closed, drained, opened), the eight bytes of its five phases, four
+// bytes back and its result; twenty events, four notes, one result.
 inline void richiestaNelRegistro(RegistroTraffico &registro, quint8 &byte)
 {
     static const QString dispositivo = QStringLiteral("/dev/ttyUSB0");
