@@ -14,10 +14,14 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
-#include <functional>
 #include <cstdio>
+#include <functional>
+#include <thread>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -217,13 +221,83 @@ struct Linea : QObject
     {
         if (master < 0)
             return;
-        qDeleteAll(findChildren<QSocketNotifier *>());
         if (!collegamento.isEmpty())
             QFile::remove(collegamento);
         ::close(slave);
         ::close(master);
         master = slave = -1;
     }
+};
+
+// The line read by a thread of its own, which does nothing else: the log, the answers and a
+// slow standard output never hold it back, and it knows how late it may be. It wakes at least
+// every few milliseconds, so a byte it finds arrived at some moment since it last woke: that
+// interval is the byte's uncertainty, a few milliseconds when the machine lets the thread run,
+// the whole stall when a busy machine did not. Silence is told from the same clock, so that a
+// stalled reader never takes a request it has not read yet for one that stopped.
+class Lettore
+{
+public:
+    using Blocco = std::function<void(QByteArray byte, milliseconds istante,
+        std::optional<Strumento::Linea> linea, milliseconds incertezza)>;
+    using Silenzio = std::function<void(milliseconds istante)>;
+
+    static constexpr milliseconds kVeglia{5};
+
+    Lettore(const Linea &linea, std::function<milliseconds()> adesso, Blocco blocco,
+        Silenzio silenzio)
+        : m_master(linea.master)
+        , m_slave(linea.slave)
+    {
+        if (::pipe(m_sveglia) != 0)
+            std::perror("strumento-virtuale: pipe");
+        m_filo = std::thread([=] { leggi(adesso, blocco, silenzio); });
+    }
+
+    ~Lettore()
+    {
+        m_fine = true;
+        const char c = 1;
+        [[maybe_unused]] auto n = ::write(m_sveglia[1], &c, 1);
+        m_filo.join();
+        ::close(m_sveglia[0]);
+        ::close(m_sveglia[1]);
+    }
+
+private:
+    void leggi(const std::function<milliseconds()> &adesso, const Blocco &blocco,
+        const Silenzio &silenzio)
+    {
+        milliseconds sveglio = adesso();
+        std::optional<milliseconds> ultimoByte;
+        while (!m_fine) {
+            pollfd attese[2] = {{m_master, POLLIN, 0}, {m_sveglia[0], POLLIN, 0}};
+            ::poll(attese, 2, int(kVeglia.count()));
+            const milliseconds ora = adesso();
+            const milliseconds incertezza = ora - sveglio;
+            sveglio = ora;
+            QByteArray letti;
+            char buffer[4096];
+            ssize_t n = 0;
+            while ((n = ::read(m_master, buffer, sizeof buffer)) > 0)
+                letti.append(buffer, n);
+            if (!letti.isEmpty()) {
+                // The settings now are those the bytes were written under, unless the thread
+                // read them late: the program changes them only between phases, 100 ms apart.
+                blocco(letti, ora, lineaVista(m_slave), incertezza);
+                ultimoByte = ora;
+            } else if (ultimoByte && ora - *ultimoByte > Strumento::kPausaMassima) {
+                silenzio(ora);
+                ultimoByte.reset();
+            }
+        }
+    }
+
+    int m_master;
+    int m_slave;
+    int m_sveglia[2] = {-1, -1};
+    std::atomic<bool> m_fine{false};
+    std::thread m_filo;
 };
 
 void registra(const QString &riga)
@@ -271,29 +345,29 @@ int main(int argc, char *argv[])
     Strumento strumento(opzioni.configurazione);
     QElapsedTimer orologio;
     orologio.start();
-    const auto adesso = [&] { return milliseconds(orologio.elapsed()); };
-    QTimer silenzio;
-    silenzio.setSingleShot(true);
-    silenzio.setInterval(Strumento::kPausaMassima + milliseconds(50));
+    const auto adesso = [&orologio] { return milliseconds(orologio.elapsed()); };
+    std::unique_ptr<Lettore> lettore;
 
     std::function<void(const Strumento::Esito &)> esegui;
+    // What the thread read, handed to the instrument in the order it was read.
     const auto ascolta = [&] {
-        auto *lettura = new QSocketNotifier(linea.master, QSocketNotifier::Read, &linea);
-        QObject::connect(lettura, &QSocketNotifier::activated, &app, [&] {
-            char blocco[4096];
-            ssize_t letti = 0;
-            while ((letti = ::read(linea.master, blocco, sizeof blocco)) > 0) {
-                const milliseconds istante = adesso();
-                // The settings now are those the bytes were written under: the program changes
-                // them only between the phases of a request, 100 ms apart.
-                const std::optional<Strumento::Linea> vista = lineaVista(linea.slave);
-                for (ssize_t i = 0; i < letti; ++i) {
-                    if (auto esito = strumento.ricevi(blocco[i], istante, vista))
+        lettore = std::make_unique<Lettore>(
+            linea, adesso,
+            [&app, &strumento, &esegui](QByteArray byte, milliseconds istante,
+                std::optional<Strumento::Linea> vista, milliseconds incertezza) {
+                QMetaObject::invokeMethod(&app, [&, byte, istante, vista, incertezza] {
+                    for (const char b : byte) {
+                        if (auto esito = strumento.ricevi(b, istante, vista, incertezza))
+                            esegui(*esito);
+                    }
+                });
+            },
+            [&app, &strumento, &esegui](milliseconds istante) {
+                QMetaObject::invokeMethod(&app, [&, istante] {
+                    if (auto esito = strumento.silenzio(istante))
                         esegui(*esito);
-                }
-            }
-            silenzio.start();
-        });
+                });
+            });
     };
     esegui = [&](const Strumento::Esito &esito) {
         registra(esito.registro);
@@ -307,6 +381,7 @@ int main(int argc, char *argv[])
             return;
         // Long enough for the panel to read the answer, as a cable pulled just after it.
         QTimer::singleShot(esito.ritardo + milliseconds(200), &app, [&, ritorna = esito.ritorna] {
+            lettore.reset();
             linea.chiudi(opzioni.collegamento);
             registra(QStringLiteral("linea chiusa: lo strumento si è scollegato"));
             if (!ritorna) {
@@ -324,13 +399,10 @@ int main(int argc, char *argv[])
             });
         });
     };
-    QObject::connect(&silenzio, &QTimer::timeout, &app, [&] {
-        if (auto esito = strumento.silenzio(adesso()))
-            esegui(*esito);
-    });
     ascolta();
 
     const int esito = QCoreApplication::exec();
+    lettore.reset();
     linea.chiudi(opzioni.collegamento);
     return esito;
 }

@@ -45,12 +45,19 @@ Strumento::Strumento(Configurazione configurazione)
 { }
 
 std::optional<Strumento::Esito> Strumento::ricevi(
-    char byte, milliseconds istante, std::optional<Linea> linea)
+    char byte, milliseconds istante, std::optional<Linea> linea, milliseconds incertezza)
 {
     // After a silence longer than any pause, whatever came before is over.
     std::optional<Esito> incompleta = silenzio(istante);
-    const bool nuovoGruppo
-        = m_gruppi.isEmpty() || istante - m_gruppi.last().fine >= kSilenzioTraGruppi;
+    const bool inRitardo = incertezza >= kSilenzioTraGruppi;
+    if (inRitardo)
+        linea.reset(); // the settings now may be those of a later phase
+    // Read late, a byte after a group already whole starts the next one.
+    const bool gruppoIntero = !m_gruppi.isEmpty() && m_gruppi.size() <= kGruppi
+        && m_gruppi.last().byte.size() >= kByteDelGruppo[m_gruppi.size() - 1];
+    const bool nuovoGruppo = m_gruppi.isEmpty()
+        || istante - m_gruppi.last().fine >= kSilenzioTraGruppi
+        || (inRitardo && gruppoIntero && !m_scarta);
     const bool inizio55 = nuovoGruppo && !m_gruppi.isEmpty() && quint8(byte) == 0x55
         && istante - m_gruppi.last().fine >= kPausaMinima;
     if (m_scarta) {
@@ -77,10 +84,11 @@ std::optional<Strumento::Esito> Strumento::ricevi(
         m_gruppi = {ripartenza};
     }
     if (nuovoGruppo)
-        m_gruppi.append({QByteArray(), istante, istante, QString()});
+        m_gruppi.append({QByteArray(), istante, istante, QString(), incertezza, incertezza});
     Gruppo &gruppo = m_gruppi.last();
     gruppo.byte.append(byte);
     gruppo.fine = istante;
+    gruppo.incertezzaFine = incertezza;
     if (linea && gruppo.lineaSbagliata.isEmpty())
         gruppo.lineaSbagliata = lineaSbagliata(byte, *linea);
     std::optional<Esito> esito = valuta();
@@ -136,7 +144,9 @@ std::optional<Strumento::Esito> Strumento::valuta()
     if (indice == 3 && gruppo.byte != QByteArray("\x00\x02", 2))
         return nonValida(QStringLiteral("il quarto gruppo non è 00 02"));
     if (indice > 0) {
-        const milliseconds pausa = gruppo.inizio - m_gruppi.at(indice - 1).fine;
+        // At its longest: the group before may have ended earlier than it was read.
+        const milliseconds pausa = gruppo.inizio - m_gruppi.at(indice - 1).fine
+            + m_gruppi.at(indice - 1).incertezzaFine;
         if (pausa < kPausaMinima) {
             return nonValida(QStringLiteral("il gruppo %1 è arrivato solo %2 ms dopo il precedente")
                                  .arg(indice + 1)
@@ -271,10 +281,17 @@ QString Strumento::gruppiComeTesto() const
     return gruppi.join(QStringLiteral(" | "));
 }
 
+// A pause read late is known only up to its longest: "≤150".
 QString Strumento::pauseComeTesto() const
 {
     QStringList pause;
-    for (qsizetype i = 1; i < m_gruppi.size(); ++i)
-        pause.append(QString::number((m_gruppi.at(i).inizio - m_gruppi.at(i - 1).fine).count()));
+    for (qsizetype i = 1; i < m_gruppi.size(); ++i) {
+        const Gruppo &prima = m_gruppi.at(i - 1);
+        const milliseconds pausa = m_gruppi.at(i).inizio - prima.fine;
+        pause.append(std::max(prima.incertezzaFine, m_gruppi.at(i).incertezzaInizio)
+                    >= kSilenzioTraGruppi
+                ? QStringLiteral("≤%1").arg((pausa + prima.incertezzaFine).count())
+                : QString::number(pausa.count()));
+    }
     return pause.join(u' ');
 }

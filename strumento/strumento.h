@@ -75,8 +75,15 @@ public:
 
     // One byte arrived at istante, under linea if its line could be seen. Returns what to do
     // when it completes or breaks a request.
-    std::optional<Esito> ricevi(
-        char byte, std::chrono::milliseconds istante, std::optional<Linea> linea = std::nullopt);
+    //
+    // incertezza says how late the instrument read it: the byte arrived at some moment in the
+    // incertezza before istante. A reader scheduled late on a busy machine finds the bytes of
+    // two phases at once; then the groups are told apart by the request's shape rather than by
+    // the silence between them, the line seen now is no longer the line they were written
+    // under, and a pause is too short only if it was so at its longest.
+    std::optional<Esito> ricevi(char byte, std::chrono::milliseconds istante,
+        std::optional<Linea> linea = std::nullopt,
+        std::chrono::milliseconds incertezza = std::chrono::milliseconds(0));
 
     // The line has been silent until istante: a request left unfinished is given up and logged.
     std::optional<Esito> silenzio(std::chrono::milliseconds istante);
@@ -88,6 +95,8 @@ private:
         std::chrono::milliseconds inizio;
         std::chrono::milliseconds fine;
         QString lineaSbagliata; // the first thing wrong with the line of one of its bytes
+        std::chrono::milliseconds incertezzaInizio{0}; // of its first byte's moment
+        std::chrono::milliseconds incertezzaFine{0}; // of its last byte's moment
     };
 
     QString lineaSbagliata(char byte, const Linea &linea) const;
