@@ -4,6 +4,7 @@
 #include "componente_seriale.h"
 #include "errore.h"
 #include "module2.h"
+#include "porte.h"
 #include "testi_traffico.h"
 
 #include <QCommandLineParser>
@@ -222,7 +223,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         const std::optional<QStringList> elenco = parser.isSet(baud)
             ? RicercaStrumento::leggiBaud(parser.value(baud), &motivo)
             : RicercaStrumento::ordineDeiBaud(
-                PannelloDiTesti::elencoBaud(), iniziali.at(Campo::Combo2));
+                RicercaStrumento::velocitaProposte(PannelloDiTesti::elencoBaud()),
+                iniziali.at(Campo::Combo2));
         const auto intervallo = RicercaStrumento::leggiIndirizzi(
             parser.isSet(indirizzo) ? parser.value(indirizzo) : QStringLiteral("0-15"), &motivo);
         if (elenco && elenco->isEmpty())
@@ -344,7 +346,8 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
         {"strumento", double(riga.strumento)},
         {"memoria", riga.testoMemoria()},
         {"parola", letta ? QJsonValue(parola) : QJsonValue()},
-        {"valore", letta ? QJsonValue(valore) : QJsonValue()},
+        {"valore", letta ? QJsonValue(riga.comeNumero(*r.valore)) : QJsonValue()},
+        {"valore_mostrato", letta ? QJsonValue(riga.valoreConUnita(*r.valore)) : QJsonValue()},
         {"unita", riga.unita},
         {"stato", stato},
         {"inizio", r.inizio.toString(Qt::ISODateWithMs)},
@@ -436,7 +439,7 @@ Ripetizione::Ripetizione(const Opzioni &opzioni, QObject *parent)
         [this](qint64, const RisultatoRichiesta &risultato) { stampaRisultato(risultato); });
     connect(&m_sequenziatore, &Sequenziatore::errore, this, &Ripetizione::segnalaErrore);
     if (!opzioni.dispositivo.isEmpty())
-        qputenv("BANCO_PORTA1", QFile::encodeName(opzioni.dispositivo));
+        Porte::assegna(1, opzioni.dispositivo);
     if (opzioni.ricerca) {
         m_ricerca = std::make_unique<RicercaStrumento>(m_sequenziatore, m_registro);
         connect(m_ricerca.get(), &RicercaStrumento::trovato, this,
@@ -564,16 +567,28 @@ int Ripetizione::uscitaDellaRicerca(int errore)
 void Ripetizione::segnalaErrore(int numero, const QString &descrizione)
 {
     m_descrizioneErrore = descrizione;
+    m_portaPersa = erroreDiPorta(numero);
     const QString messaggio = QStringLiteral("errore %1: %2").arg(numero).arg(descrizione);
     if (messaggio != m_ultimoErrore)
         RigaDiComando::errore(messaggio);
     m_ultimoErrore = messaggio;
 }
 
+void Ripetizione::dopoIlRisultato(const RisultatoRichiesta &risultato)
+{
+    if (risultato.errore != 0 || risultato.esito == RisultatoRichiesta::Esito::Interrotta)
+        return;
+    m_ultimoErrore.clear();
+    if (!m_portaPersa)
+        return;
+    m_portaPersa = false;
+    RigaDiComando::errore(QStringLiteral("il dispositivo %1 risponde di nuovo: si riprende.")
+                              .arg(risultato.dispositivo));
+}
+
 void Ripetizione::stampaRisultato(const RisultatoRichiesta &risultato)
 {
-    if (risultato.errore == 0)
-        m_ultimoErrore.clear();
+    dopoIlRisultato(risultato);
     stampa(riga(m_opzioni.formato, risultato));
     stampaTraffico();
 }
@@ -582,8 +597,7 @@ void Ripetizione::stampaLettura(qint64 giro, int n, const RisultatoRichiesta &ri
 {
     if (risultato.esito == RisultatoRichiesta::Esito::Interrotta)
         return;
-    if (risultato.errore == 0)
-        m_ultimoErrore.clear();
+    dopoIlRisultato(risultato);
     m_rapporto->aggiungi(giro, n, risultato, risultato.errore ? m_descrizioneErrore : QString());
     stampa(rigaBanco(m_opzioni.formato, m_opzioni.unita, giro, m_modello.riga(n),
         m_modello.testoStato(n), risultato));

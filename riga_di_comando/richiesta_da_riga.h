@@ -90,6 +90,9 @@ private:
     void stampaRisultato(const RisultatoRichiesta &risultato);
     void stampaRiassunto();
     void segnalaErrore(int numero, const QString &descrizione);
+    // A request ended: the errors told once are told again if they come back, and a port that
+    // was lost and answers again is said to be back, once.
+    void dopoIlRisultato(const RisultatoRichiesta &risultato);
 
     Opzioni m_opzioni;
     PannelloDiTesti m_pannello;
@@ -105,6 +108,7 @@ private:
     QString m_descrizioneErrore; // of the last error, for the report
     quint64 m_primoEvento = 0;
     QString m_ultimoErrore; // told once while it repeats, request after request
+    bool m_portaPersa = false; // the last error was the port's
 };
 
 } // namespace RigaDiComando

@@ -94,7 +94,7 @@ void ComponenteSeriale::setOutput(const QByteArray &dati)
         throw *m_guasto;
     if (!m_porta.isOpen()) {
         throw Errore(CodiceErrore::PortaChiusa,
-            QStringLiteral("La porta %1 non è aperta: impossibile inviare dati.").arg(m_commPort));
+            suQuestaPorta(QStringLiteral("la porta non è aperta: impossibile inviare dati.")));
     }
     if (m_porta.write(dati) != dati.size()) {
         throw Errore(CodiceErrore::ScritturaNonRiuscita,
@@ -133,6 +133,20 @@ QByteArray ComponenteSeriale::Input()
     return carattere;
 }
 
+QString ComponenteSeriale::suQuestaPorta(const QString &frase, bool conElenco) const
+{
+    switch (Porte::origine(m_commPort)) {
+    case Porte::Origine::Percorso:
+        return frase.left(1).toUpper() + frase.mid(1);
+    case Porte::Origine::Variabile:
+        return QStringLiteral("Porta %1 (BANCO_PORTA%1): %2").arg(m_commPort).arg(frase);
+    case Porte::Origine::Sistema:
+        break;
+    }
+    const QString testo = QStringLiteral("Porta %1: %2").arg(m_commPort).arg(frase);
+    return conElenco ? testo + u' ' + Porte::elenco() : testo;
+}
+
 void ComponenteSeriale::apri()
 {
     if (m_porta.isOpen())
@@ -166,38 +180,36 @@ void ComponenteSeriale::erroreApertura()
 #endif
     if (inesistente) {
         throw Errore(CodiceErrore::DispositivoInesistente,
-            QStringLiteral("Porta %1: il dispositivo %2 non esiste. Controllare che "
-                           "l'adattatore sia collegato. %3")
-                .arg(m_commPort)
-                .arg(m_dispositivo, Porte::elenco()));
+            suQuestaPorta(QStringLiteral("il dispositivo %1 non esiste. Controllare che "
+                                         "l'adattatore sia collegato.")
+                              .arg(m_dispositivo),
+                true));
     }
     if (errore == QSerialPort::PermissionError) {
 #ifndef Q_OS_WIN
         if (::access(QFile::encodeName(m_dispositivo).constData(), R_OK | W_OK) != 0
             && errno == EACCES) {
             throw Errore(CodiceErrore::PermessoNegato,
-                QStringLiteral("Porta %1: permesso negato sul dispositivo %2. Aggiungere "
-                               "l'utente al gruppo dialout (sudo usermod -aG dialout "
-                               "$USER), poi uscire e rientrare nella sessione.")
-                    .arg(m_commPort)
-                    .arg(m_dispositivo));
+                suQuestaPorta(QStringLiteral("permesso negato sul dispositivo %1. Aggiungere "
+                                             "l'utente al gruppo dialout (sudo usermod -aG "
+                                             "dialout $USER), poi uscire e rientrare nella "
+                                             "sessione.")
+                                  .arg(m_dispositivo)));
         }
 #endif
         throw Errore(CodiceErrore::PortaOccupata,
-            QStringLiteral("Porta %1: il dispositivo %2 è occupato da un altro "
-                           "programma. Chiudere l'altro programma e riprovare.")
-                .arg(m_commPort)
-                .arg(m_dispositivo));
+            suQuestaPorta(QStringLiteral("il dispositivo %1 è occupato da un altro programma. "
+                                         "Chiudere l'altro programma e riprovare.")
+                              .arg(m_dispositivo)));
     }
     // The system's own text usually ends with a full stop already.
     QString perche = motivo.trimmed();
     while (perche.endsWith(QLatin1Char('.')))
         perche.chop(1);
     throw Errore(CodiceErrore::AperturaNonRiuscita,
-        QStringLiteral("Porta %1: impossibile aprire %2 (%3). Controllare che l'adattatore "
-                       "sia collegato e che la porta scelta sia la sua.")
-            .arg(m_commPort)
-            .arg(m_dispositivo, perche));
+        suQuestaPorta(QStringLiteral("impossibile aprire %1 (%2). Controllare che l'adattatore "
+                                     "sia collegato e che la porta scelta sia la sua.")
+                          .arg(m_dispositivo, perche)));
 }
 
 void ComponenteSeriale::configura()
@@ -241,10 +253,9 @@ void ComponenteSeriale::configura()
         m_porta.close();
         m_porta.clearError();
         throw Errore(CodiceErrore::ImpostazioniRifiutate,
-            QStringLiteral("Porta %1: il dispositivo %2 non accetta le impostazioni %3: "
-                           "%4. Scegliere un'altra velocità.")
-                .arg(m_commPort)
-                .arg(m_dispositivo, m_impostazioni.testo(), motivo));
+            suQuestaPorta(QStringLiteral("il dispositivo %1 non accetta le impostazioni %2: %3. "
+                                         "Scegliere un'altra velocità.")
+                              .arg(m_dispositivo, m_impostazioni.testo(), motivo)));
     }
 }
 
@@ -358,12 +369,11 @@ void ComponenteSeriale::attendiCodaDelSistema([[maybe_unused]] steady_clock::tim
 #endif
     if (rimasti > 0) {
         throw Errore(CodiceErrore::TrasmissioneBloccata,
-            QStringLiteral("La porta %1 (%2) non ha trasmesso %3 byte nel tempo "
-                           "previsto: la linea è bloccata. Controllare il cavo e il "
-                           "controllo di flusso dello strumento.")
-                .arg(m_commPort)
-                .arg(m_dispositivo)
-                .arg(rimasti));
+            suQuestaPorta(QStringLiteral("il dispositivo %1 non ha trasmesso %2 byte nel tempo previsto: la "
+                                         "linea è bloccata. Controllare il cavo e il controllo "
+                                         "di flusso dello strumento.")
+                              .arg(m_dispositivo)
+                              .arg(rimasti)));
     }
 }
 
@@ -433,11 +443,10 @@ bool ComponenteSeriale::lineaCaduta() const
 Errore ComponenteSeriale::errorePortaPersa() const
 {
     return Errore(CodiceErrore::PortaPersa,
-        QStringLiteral("La porta %1 (%2) ha smesso di rispondere: l'adattatore è stato "
-                       "scollegato o il dispositivo è stato chiuso. Ricollegarlo e "
-                       "inviare di nuovo il comando.")
-            .arg(m_commPort)
-            .arg(m_dispositivo));
+        suQuestaPorta(QStringLiteral("il dispositivo %1 ha smesso di rispondere: l'adattatore è stato "
+                                     "scollegato o il dispositivo è stato chiuso. Ricollegarlo e "
+                                     "inviare di nuovo il comando.")
+                          .arg(m_dispositivo)));
 }
 
 // A hung-up tty stays readable for ever: left open, Qt would poll it in a busy loop. The port is

@@ -67,6 +67,11 @@ signals:
     void OnComm();
 
 private:
+    // A message about this port, opening with what the person gave: "Porta 1: …" for a number
+    // the system's ports count, "Porta 1 (BANCO_PORTA1): …" for one the environment maps, and
+    // the sentence alone for a device named by its path. The system's ports are listed only
+    // where a number counts them.
+    QString suQuestaPorta(const QString &frase, bool conElenco = false) const;
     void apri();
     void chiudi();
     void configura();

@@ -3,6 +3,7 @@
 #include "errore.h"
 
 #include <QSerialPortInfo>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -13,6 +14,14 @@ namespace {
 QString variabile(int numero)
 {
     return QStringLiteral("BANCO_PORTA%1").arg(numero);
+}
+
+// The numbers a person gave as a device's path, for as long as the program runs, like the
+// variables that map them.
+QSet<int> &daPercorso()
+{
+    static QSet<int> numeri;
+    return numeri;
 }
 
 #ifndef Q_OS_WIN
@@ -54,15 +63,27 @@ QString dispositivo(int numero)
 int numeroPerDispositivo(const QString &percorso)
 {
     for (int numero = kPrimoPerDispositivo;; ++numero) {
-        const QString nome = variabile(numero);
-        const QString attuale = qEnvironmentVariable(qPrintable(nome));
-        if (attuale == percorso)
-            return numero;
-        if (attuale.isEmpty()) {
-            qputenv(qPrintable(nome), percorso.toLocal8Bit());
+        const QString attuale = qEnvironmentVariable(qPrintable(variabile(numero)));
+        if (attuale == percorso || attuale.isEmpty()) {
+            assegna(numero, percorso);
             return numero;
         }
     }
+}
+
+void assegna(int numero, const QString &percorso)
+{
+    qputenv(qPrintable(variabile(numero)), percorso.toLocal8Bit());
+    daPercorso().insert(numero);
+}
+
+Origine origine(int numero)
+{
+    if (daPercorso().contains(numero))
+        return Origine::Percorso;
+    if (!qEnvironmentVariable(qPrintable(variabile(numero))).trimmed().isEmpty())
+        return Origine::Variabile;
+    return Origine::Sistema;
 }
 
 QString elenco()

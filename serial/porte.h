@@ -15,6 +15,14 @@ QString dispositivo(int numero);
 constexpr int kPrimoPerDispositivo = 1000;
 int numeroPerDispositivo(const QString &percorso);
 
+// Port number n opens percorso from now on, as when a person names the device by its path.
+void assegna(int numero, const QString &percorso);
+
+// How a port number came to its device, so that a message names what the person gave: a path,
+// a number mapped by BANCO_PORTA<N>, or the N-th port the system lists.
+enum class Origine { Percorso, Variabile, Sistema };
+Origine origine(int numero);
+
 // "1 = /dev/ttyS0, 2 = /dev/ttyUSB0", or a sentence saying there are none.
 QString elenco();
 

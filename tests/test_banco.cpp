@@ -399,10 +399,10 @@ void TestBanco::rigaDiComando_data()
         << QStringList{"--velocita", "9600"} << QStringList{} << 2 << ""
         << "opzione sconosciuta"
         << "";
-    QTest::newRow("dispositivo mancante: 3")
+    QTest::newRow("dispositivo mancante: 3, nominato come scritto")
         << QStringList{"--porta", "/dev/banco-nessun-dispositivo", "--formato", "json"}
         << QStringList{} << 3 << "errore 11 |  | "
-        << "/dev/banco-nessun-dispositivo"
+        << "errore 11: Il dispositivo /dev/banco-nessun-dispositivo non esiste."
         << "";
 }
 
@@ -442,6 +442,8 @@ void TestBanco::rigaDiComando()
             risultato);
     const QString errori = QString::fromUtf8(comando.readAllStandardError());
     QVERIFY2(errori.contains(messaggio), qPrintable(errori));
+    // A port named by its device is not pointed at the system's own.
+    QVERIFY2(!errori.contains("Porte disponibili"), qPrintable(errori));
     QCOMPARE(leggiTraccia(traccia(), porta()).scritture.join(u' '), linea);
     QFile file(traccia());
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -542,6 +544,7 @@ void TestBanco::bancoDaRigaDiComando_data()
     QTest::addColumn<bool>("ctrlC");
     QTest::addColumn<int>("stato");
     QTest::addColumn<QString>("rapporto"); // failures and errors, as a JUnit reader counts them
+    QTest::addColumn<QString>("formato");
 
     const QByteArray entro = R"({"nome": "Temperatura", "strumento": 0, "memoria": "0008",
         "decimali": 1, "unita": "°C", "minimo": 20, "massimo": 120},
@@ -550,13 +553,15 @@ void TestBanco::bancoDaRigaDiComando_data()
     const QByteArray fuori = R"(, {"nome": "Soglia", "strumento": 3, "memoria": "0008",
         "massimo": 100})";
     const QByteArray assente = R"(, {"nome": "Assente", "strumento": 7, "memoria": "0008"})";
-    QTest::newRow("tutto entro i limiti: 0") << entro << false << 0 << "0 0";
+    QTest::newRow("tutto entro i limiti: 0") << entro << false << 0 << "0 0" << "testo";
     QTest::newRow("un valore fuori dai limiti: 4, un fallimento")
-        << entro + fuori << false << 4 << "1 0";
+        << entro + fuori << false << 4 << "1 0" << "testo";
     QTest::newRow("uno strumento che non risponde prevale: 1")
-        << entro + fuori + assente << false << 1 << "2 0";
+        << entro + fuori + assente << false << 1 << "2 0" << "testo";
     QTest::newRow("Ctrl+C: il rapporto dei giri fatti, segnato interrotto")
-        << entro << true << 0 << "0 0 interrotto";
+        << entro << true << 0 << "0 0 interrotto" << "testo";
+    QTest::newRow("json: il valore è un numero, il testo mostrato accanto")
+        << entro << false << 0 << "0 0" << "json";
 }
 
 // banco-richiesta reads a bench from its file against two instruments on one line: a line per
@@ -568,6 +573,7 @@ void TestBanco::bancoDaRigaDiComando()
     QFETCH(bool, ctrlC);
     QFETCH(int, stato);
     QFETCH(QString, rapporto);
+    QFETCH(QString, formato);
 
     StrumentoInProva istrumento;
     QVERIFY(istrumento.avvia(
@@ -582,7 +588,8 @@ void TestBanco::bancoDaRigaDiComando()
     file.close();
     QProcess comando;
     comando.start(BANCO_RICHIESTA,
-        {"--banco", banco, "--rapporto", xml, "--unita", "SN-1", "--ripeti", ctrlC ? "0" : "1"});
+        {"--banco", banco, "--rapporto", xml, "--unita", "SN-1", "--ripeti", ctrlC ? "0" : "1",
+            "--formato", formato});
     if (ctrlC) {
         QVERIFY(comando.waitForReadyRead(10000));
         ::kill(pid_t(comando.processId()), SIGINT);
@@ -592,8 +599,17 @@ void TestBanco::bancoDaRigaDiComando()
     const QStringList letture
         = QString::fromUtf8(comando.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     QVERIFY(!letture.isEmpty());
-    for (const QString &lettura : letture)
-        QVERIFY2(lettura.startsWith("unità SN-1; giro "), qPrintable(lettura));
+    for (const QString &lettura : letture) {
+        if (formato == u"testo") {
+            QVERIFY2(lettura.startsWith("unità SN-1; giro "), qPrintable(lettura));
+            continue;
+        }
+        const QJsonObject oggetto = QJsonDocument::fromJson(lettura.toUtf8()).object();
+        if (oggetto.value("nome").toString() == u"Temperatura") {
+            QCOMPARE(oggetto.value("valore").toDouble(-1), 100.0);
+            QCOMPARE(oggetto.value("valore_mostrato").toString(), "100.0 °C");
+        }
+    }
 
     QProcess lettore;
     lettore.start("/usr/bin/python3",
@@ -640,7 +656,11 @@ void TestBanco::ripetizioneConGuasti()
         comando.start(BANCO_RICHIESTA, opzioni + QStringList{"--porta", porta(), "--formato", "csv"});
         QVERIFY(comando.waitForFinished(60000));
         QCOMPARE(comando.exitCode(), 3);
-        QVERIFY(comando.readAllStandardError().contains("errore 1"));
+        const QString errori = QString::fromUtf8(comando.readAllStandardError());
+        QVERIFY(errori.contains("errore 1"));
+        // A lost port that answers again is said to be back.
+        if (!opzioni.contains("--fermati-al-primo-errore"))
+            QVERIFY2(errori.contains("risponde di nuovo"), qPrintable(errori));
         csv = comando.readAllStandardOutput().replace("\n", "\r\n"); // a row a line, as the file
     } else {
         Banco banco; // its own peer stays unused: port 1 goes to the instrument
