@@ -591,6 +591,8 @@ int main(int argc, char *argv[])
         misuraBancoGrande(tabella);
     if (scelta("ricerca"))
         misuraRicerca(tabella, argomenti.at(1), argomenti.at(2));
+    if (scelta("carico"))
+        misuraSottoCarico(tabella, argomenti.at(1));
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

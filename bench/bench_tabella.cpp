@@ -8,6 +8,7 @@
 #include "finestra_principale.h"
 #include "finestra_tabella.h"
 #include "finestra_traffico.h"
+#include "grafici_tabella.h"
 #include "form3.h"
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
@@ -18,9 +19,11 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <malloc.h>
 
@@ -105,9 +108,10 @@ struct BancoInFinestra
     QProcess istrumento;
     FinestraPrincipale principale;
 
-    BancoInFinestra(const QString &strumento, int righe)
+    BancoInFinestra(const QString &strumento, int righe, bool tieniIlRegistro = false)
     {
-        avviaStrumento(istrumento, strumento, {QStringLiteral("--collegamento"), porta});
+        avviaStrumento(
+            istrumento, strumento, {QStringLiteral("--collegamento"), porta}, tieniIlRegistro);
         principale.show();
         principale.tabella().imposta(bancoDiProva(porta, righe));
         principale.mostraTabella();
@@ -344,7 +348,7 @@ void misuraBancoGrande(Tabella &tabella)
     orologio.restart();
     QFile csv(cartella.filePath(QStringLiteral("tabella.csv")));
     csv.open(QIODevice::WriteOnly);
-    csv.write(modello.comeCsv());
+    csv.write(modello.comeCsv(TestiTraffico::FormaCsv::Foglio));
     csv.close();
     const double csvMs = orologio.nsecsElapsed() / 1e6;
 
@@ -368,4 +372,60 @@ void misuraBancoGrande(Tabella &tabella)
         "sotto 1000 ms", esito(rapportoMs < 1000)});
     tabella.riga({"Tabella esportata in CSV, ms", QString::number(csvMs, 'f', 0), "sotto 1000 ms",
         esito(csvMs < 1000)});
+}
+
+// 13. The table read round and round with its chart and the traffic window open, on a machine
+// kept busy by a loop for each processor: how long each pause lasted in the program (the next
+// phase's bytes leave as it ends) and how many requests the virtual instrument refused.
+void misuraSottoCarico(Tabella &tabella, const QString &strumento)
+{
+    const int richieste = numeroDaAmbiente("BANCO_RICHIESTE_CARICO", 200);
+    BancoInFinestra banco(strumento, GraficiTabella::kMassimoRighe, true);
+    FinestraPrincipale &principale = banco.principale;
+    FinestraTabella &finestra = principale.finestraTabella();
+    auto *vista = finestra.findChild<QTableView *>(QStringLiteral("tabellaBanco"));
+    vista->selectAll();
+    finestra.findChild<QPushButton *>(QStringLiteral("grafico"))->click();
+    principale.mostraTraffico();
+    finestra.findChild<QSpinBox *>(QStringLiteral("pausaTabella"))->setValue(0);
+
+    std::vector<double> pause;
+    auto perPausa = QObject::connect(&principale.pannello().sequenziatore(),
+        &Sequenziatore::pausaTerminata, [&](nanoseconds d) { pause.push_back(d.count() / 1e6); });
+    int fatte = 0;
+    auto perRiga = QObject::connect(&principale.letturaTabella(), &LetturaTabella::letta,
+        [&](qint64, int, const RisultatoRichiesta &) { ++fatte; });
+    std::vector<std::unique_ptr<QProcess>> cicli;
+    for (int i = 0; i < QThread::idealThreadCount(); ++i) {
+        cicli.push_back(std::make_unique<QProcess>());
+        cicli.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+    }
+    finestra.leggiDiContinuo();
+    attendi([&] { return fatte >= richieste; }, minutes(30));
+    finestra.ferma();
+    attendi([&] { return !principale.letturaTabella().inCorso(); });
+    for (auto &ciclo : cicli) {
+        ciclo->kill();
+        ciclo->waitForFinished();
+    }
+    QObject::disconnect(perPausa);
+    QObject::disconnect(perRiga);
+
+    banco.istrumento.terminate();
+    banco.istrumento.waitForFinished();
+    const QString registro = QString::fromUtf8(banco.istrumento.readAllStandardOutput());
+    const qsizetype rifiutate
+        = registro.count(QStringLiteral("richiesta non valida")) + registro.count(QStringLiteral("richiesta incompleta"));
+    std::sort(pause.begin(), pause.end());
+    const double p99 = pause.empty() ? 0 : pause[pause.size() * 99 / 100];
+    tabella.titolo(QStringLiteral("La tabella letta di continuo, con il grafico e il traffico aperti, "
+                                  "sotto carico (%1 cicli del processore)")
+                       .arg(cicli.size()));
+    tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
+    tabella.riga({QStringLiteral("Durata di ciascuna pausa (%1), ms").arg(pause.size()),
+        mediana(pause, 1), "misurato", "—"});
+    tabella.riga({"99° percentile delle pause, ms", QString::number(p99, 'f', 1),
+        "al più 110", esito(p99 <= 110)});
+    tabella.riga({QStringLiteral("Richieste rifiutate dallo strumento, su %1").arg(fatte),
+        QString::number(rifiutate), "nessuna", esito(rifiutate == 0)});
 }

@@ -5,3 +5,4 @@
 void misuraGiroDellaTabella(Misure::Tabella &tabella, const QString &strumento);
 void misuraMemoriaNelTempo(Misure::Tabella &tabella, const QString &strumento);
 void misuraBancoGrande(Misure::Tabella &tabella);
+void misuraSottoCarico(Misure::Tabella &tabella, const QString &strumento);

@@ -66,6 +66,7 @@ void Sequenziatore::richiesta(Pannello *testi)
     }
     if (fermata)
         emit errore(fermata->numero(), fermata->descrizione());
+    emit richiestaFinita();
 }
 
 // Each way out builds the whole outcome where the request ends: no variable assigned from a
@@ -164,6 +165,7 @@ bool Sequenziatore::pausa(int fase)
     durata.start();
     PausaFinita = false;
     TimerPausa.start();
+    emit pausaIniziata();
     do {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     } while (!PausaFinita && !m_annullata);

@@ -57,8 +57,12 @@ public:
 signals:
     // A request stopped on an error; the window shows it and stays ready for the next one.
     void errore(int numero, const QString &descrizione);
-    // Each pause as it ends, with how long it lasted.
+    // Each pause as it starts, the phase's bytes written; and as it ends, with how long it
+    // lasted.
+    void pausaIniziata();
     void pausaTerminata(std::chrono::nanoseconds durata);
+    // A request ended, however it ended.
+    void richiestaFinita();
     // The operator asked for a request while chi owns the line.
     void occupata(const QString &chi);
 
