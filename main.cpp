@@ -1,6 +1,7 @@
 #include "accessibilita.h"
 #include "aiuto_italiano.h"
 #include "finestra_principale.h"
+#include "lingua.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -72,6 +73,10 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(BANCO_VERSIONE));
     QGuiApplication::setDesktopFileName(QStringLiteral("it.bancoseriale.BancoSeriale"));
     installaAccessibilita();
+    if (!installaLinguaItaliana())
+        std::fputs("banco-seriale: le traduzioni italiane di Qt non ci sono (pacchetto "
+                   "qt6-translations-l10n): le finestre dei file parleranno inglese.\n",
+            stderr);
     FinestraPrincipale finestra;
     finestra.show();
     if (!banco.isEmpty())
