@@ -369,11 +369,12 @@ void ComponenteSeriale::attendiCodaDelSistema([[maybe_unused]] steady_clock::tim
 #endif
     if (rimasti > 0) {
         throw Errore(CodiceErrore::TrasmissioneBloccata,
-            suQuestaPorta(QStringLiteral("il dispositivo %1 non ha trasmesso %2 byte nel tempo previsto: la "
-                                         "linea è bloccata. Controllare il cavo e il controllo "
-                                         "di flusso dello strumento.")
-                              .arg(m_dispositivo)
-                              .arg(rimasti)));
+            suQuestaPorta(
+                QStringLiteral("il dispositivo %1 non ha trasmesso %2 byte nel tempo previsto: la "
+                               "linea è bloccata. Controllare il cavo e il controllo "
+                               "di flusso dello strumento.")
+                    .arg(m_dispositivo)
+                    .arg(rimasti)));
     }
 }
 
@@ -443,10 +444,11 @@ bool ComponenteSeriale::lineaCaduta() const
 Errore ComponenteSeriale::errorePortaPersa() const
 {
     return Errore(CodiceErrore::PortaPersa,
-        suQuestaPorta(QStringLiteral("il dispositivo %1 ha smesso di rispondere: l'adattatore è stato "
-                                     "scollegato o il dispositivo è stato chiuso. Ricollegarlo e "
-                                     "inviare di nuovo il comando.")
-                          .arg(m_dispositivo)));
+        suQuestaPorta(
+            QStringLiteral("il dispositivo %1 ha smesso di rispondere: l'adattatore è stato "
+                           "scollegato o il dispositivo è stato chiuso. Ricollegarlo e "
+                           "inviare di nuovo il comando.")
+                .arg(m_dispositivo)));
 }
 
 // A hung-up tty stays readable for ever: left open, Qt would poll it in a busy loop. The port is

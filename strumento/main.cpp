@@ -244,8 +244,8 @@ public:
 
     static constexpr milliseconds kVeglia{5};
 
-    Lettore(const Linea &linea, std::function<milliseconds()> adesso, Blocco blocco,
-        Silenzio silenzio)
+    Lettore(
+        const Linea &linea, std::function<milliseconds()> adesso, Blocco blocco, Silenzio silenzio)
         : m_master(linea.master)
         , m_slave(linea.slave)
     {
@@ -265,8 +265,8 @@ public:
     }
 
 private:
-    void leggi(const std::function<milliseconds()> &adesso, const Blocco &blocco,
-        const Silenzio &silenzio)
+    void leggi(
+        const std::function<milliseconds()> &adesso, const Blocco &blocco, const Silenzio &silenzio)
     {
         milliseconds sveglio = adesso();
         std::optional<milliseconds> ultimoByte;

@@ -145,8 +145,8 @@ std::optional<Strumento::Esito> Strumento::valuta()
         return nonValida(QStringLiteral("il quarto gruppo non è 00 02"));
     if (indice > 0) {
         // At its longest: the group before may have ended earlier than it was read.
-        const milliseconds pausa = gruppo.inizio - m_gruppi.at(indice - 1).fine
-            + m_gruppi.at(indice - 1).incertezzaFine;
+        const milliseconds pausa
+            = gruppo.inizio - m_gruppi.at(indice - 1).fine + m_gruppi.at(indice - 1).incertezzaFine;
         if (pausa < kPausaMinima) {
             return nonValida(QStringLiteral("il gruppo %1 è arrivato solo %2 ms dopo il precedente")
                                  .arg(indice + 1)
@@ -288,8 +288,8 @@ QString Strumento::pauseComeTesto() const
     for (qsizetype i = 1; i < m_gruppi.size(); ++i) {
         const Gruppo &prima = m_gruppi.at(i - 1);
         const milliseconds pausa = m_gruppi.at(i).inizio - prima.fine;
-        pause.append(std::max(prima.incertezzaFine, m_gruppi.at(i).incertezzaInizio)
-                    >= kSilenzioTraGruppi
+        pause.append(
+            std::max(prima.incertezzaFine, m_gruppi.at(i).incertezzaInizio) >= kSilenzioTraGruppi
                 ? QStringLiteral("≤%1").arg((pausa + prima.incertezzaFine).count())
                 : QString::number(pausa.count()));
     }

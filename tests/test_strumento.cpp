@@ -159,8 +159,8 @@ void TestStrumento::letturaInRitardo_data()
 
     const QStringList risposta{"06 00 03 E8"};
     const Linea insieme{{0, "55"}, {100, "0000"}, {200, "00"}, {300, "00020008"}};
-    QTest::newRow("i gruppi 4 e 5 letti insieme dopo uno stallo")
-        << richiesta(0, "0000", "00", "0008") << 290 << 450 << risposta << "pause: 100 100 ≤255 ≤160";
+    QTest::newRow("i gruppi 4 e 5 letti insieme dopo uno stallo") << richiesta(
+        0, "0000", "00", "0008") << 290 << 450 << risposta << "pause: 100 100 ≤255 ≤160";
     QTest::newRow("la richiesta intera letta in una volta")
         << richiesta(0, "0000", "00", "0008") << 0 << 700 << risposta << "lettura di 0:0008";
     QTest::newRow("il 55 letto quando la linea era già dispari")
@@ -188,8 +188,8 @@ void TestStrumento::letturaInRitardo()
         // The line as it is when the byte is read: odd once the address has been written.
         const Strumento::Linea vista{9600, letto >= linea.at(1).first};
         for (const char byte : QByteArray::fromHex(gruppo)) {
-            if (auto esito = strumento.ricevi(
-                    byte, milliseconds(letto), vista, milliseconds(stallo ? stalloA - stalloDa : 5))) {
+            if (auto esito = strumento.ricevi(byte, milliseconds(letto), vista,
+                    milliseconds(stallo ? stalloA - stalloDa : 5))) {
                 registro += esito->registro + u'\n';
                 if (esito->risposta)
                     date.append(comeEsadecimale(*esito->risposta));
