@@ -112,7 +112,10 @@ QList<QStringList> leggiCsv(const QByteArray &csv)
         righe.last() << campo;
         campo.clear();
     };
-    const QString testo = QString::fromUtf8(csv);
+    // A file for a spreadsheet starts with a byte-order mark and puts ';' between fields.
+    const bool foglio = csv.startsWith("\xEF\xBB\xBF");
+    const QChar separatore = foglio ? u';' : u',';
+    const QString testo = QString::fromUtf8(foglio ? csv.mid(3) : csv);
     for (qsizetype i = 0; i < testo.size(); ++i) {
         const QChar c = testo[i];
         if (virgolette) {
@@ -124,7 +127,7 @@ QList<QStringList> leggiCsv(const QByteArray &csv)
                 campo += c;
         } else if (c == u'"') {
             virgolette = true;
-        } else if (c == u',') {
+        } else if (c == separatore) {
             chiudiCampo();
         } else if (c == u'\r' && i + 1 < testo.size() && testo[i + 1] == u'\n') {
             chiudiCampo();

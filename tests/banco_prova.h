@@ -53,5 +53,6 @@ struct Banco
 QString sullaLinea(const PeerPty &peer, const RegistroTraffico &registro);
 
 // The rows of a CSV text as RFC 4180 has them, with the mark that keeps a text from being read as
-// a formula taken off again.
+// a formula taken off again: scripts' CSV (","), or a spreadsheet's (";", starting with a
+// byte-order mark).
 QList<QStringList> leggiCsv(const QByteArray &csv);

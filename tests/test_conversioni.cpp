@@ -2,6 +2,7 @@
 #include "errore.h"
 #include "impostazioni_linea.h"
 #include "marcatori_parita.h"
+#include "numeri_italiani.h"
 #include "ricezione.h"
 
 #include <QTest>
@@ -63,6 +64,13 @@ const std::map<QString, std::function<QString(const QString &)>> kConversioni = 
     {"marcatori", decodificaMarcatori},
     {"marcatori-linea", marcatoriDellaLinea},
     {"citazione", citaTesto},
+    {"all'italiana", NumeriItaliani::daMacchina},
+    {"numero scritto",
+        [](const QString &t) {
+            const auto v = NumeriItaliani::leggi(t);
+            return v ? QString::number(*v, 'g', 15) : QStringLiteral("nessuno");
+        }},
+    {"durata", [](const QString &t) { return NumeriItaliani::durata(t.toDouble()); }},
 };
 
 void riga(const char *nome, const char *conversione, const QString &ingresso, const QString &atteso)
@@ -158,6 +166,17 @@ void TestConversioni::conversioni_data()
     riga("citazione: emoji al taglio non spezzata", "citazione",
         QString(39, u'x') + QStringLiteral("\U0001F600\U0001F600"),
         QStringLiteral("«%1… (43 caratteri)»").arg(QString(39, u'x')));
+
+    riga("all'italiana: decimali con la virgola", "all'italiana", "-123.4", "-123,4");
+    riga("all'italiana: migliaia col punto", "all'italiana", "2104", "2.104");
+    riga("all'italiana: migliaia e decimali", "all'italiana", "65535.000", "65.535,000");
+    riga("all'italiana: un codice resta com'è", "all'italiana", "270F", "270F");
+    riga("numero scritto: virgola", "numero scritto", " 20,5 ", "20.5");
+    riga("numero scritto: punto", "numero scritto", "20.5", "20.5");
+    riga("numero scritto: migliaia col punto, ambiguo", "numero scritto", "1.000,5", "nessuno");
+    riga("numero scritto: esponente", "numero scritto", "1e3", "nessuno");
+    riga("durata: sotto l'ora", "durata", "3599", "59:59");
+    riga("durata: sopra l'ora", "durata", "33589", "9:19:49");
 }
 
 void TestConversioni::conversioni()

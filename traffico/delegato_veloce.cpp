@@ -1,7 +1,37 @@
 #include "delegato_veloce.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
+
+namespace {
+
+QRect areaDelTesto(const QRect &cella)
+{
+    const int margine = QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
+    return cella.adjusted(margine, 0, -margine, 0);
+}
+
+} // namespace
+
+bool DelegatoVeloce::helpEvent(QHelpEvent *evento, QAbstractItemView *vista,
+    const QStyleOptionViewItem &opzione, const QModelIndex &indice)
+{
+    if (evento->type() != QEvent::ToolTip || !indice.isValid()
+        || indice.data(Qt::ToolTipRole).isValid())
+        return QStyledItemDelegate::helpEvent(evento, vista, opzione, indice);
+    const QString testo = indice.data(Qt::DisplayRole).toString();
+    const QVariant carattere = indice.data(Qt::FontRole);
+    const QFontMetrics misure(
+        carattere.isValid() ? carattere.value<QFont>().resolve(opzione.font) : opzione.font);
+    if (!testo.isEmpty() && misure.horizontalAdvance(testo) > areaDelTesto(opzione.rect).width())
+        QToolTip::showText(evento->globalPos(), testo, vista, opzione.rect);
+    else
+        QToolTip::hideText();
+    return true;
+}
 
 const QStaticText &DelegatoVeloce::testoPronto(const QString &testo, const QFont &carattere) const
 {
@@ -44,8 +74,7 @@ void DelegatoVeloce::paint(
         pittore->setPen(scelta                ? tavolozza.color(QPalette::HighlightedText)
                 : colore.canConvert<QBrush>() ? colore.value<QBrush>().color()
                                               : tavolozza.color(QPalette::Text));
-        const int margine = QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
-        const QRect area = opzione.rect.adjusted(margine, 0, -margine, 0);
+        const QRect area = areaDelTesto(opzione.rect);
         const QStaticText &pronto = testoPronto(testo, carattere);
         const QSizeF dimensione = pronto.size();
         const QVariant allineamento = indice.data(Qt::TextAlignmentRole);

@@ -16,6 +16,10 @@ public:
 
     void paint(QPainter *pittore, const QStyleOptionViewItem &opzione,
         const QModelIndex &indice) const override;
+    // A text cut short in its column shows whole in a tooltip, unless the model has one of its
+    // own.
+    bool helpEvent(QHelpEvent *evento, QAbstractItemView *vista,
+        const QStyleOptionViewItem &opzione, const QModelIndex &indice) override;
 
 private:
     struct Testi

@@ -1,6 +1,7 @@
 #include "finestra_traffico.h"
 
 #include "delegato_veloce.h"
+#include "numeri_italiani.h"
 #include "registro_traffico.h"
 #include "testi_traffico.h"
 
@@ -40,6 +41,8 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     , m_modello(registro)
     , m_tabella(new QTableView(this))
     , m_stato(new QLabel(this))
+    , m_aggiornamento(
+          kAggiornamento, [this] { aggiornaSeServe(); }, this)
 {
     setObjectName(QStringLiteral("finestraTraffico"));
     setWindowTitle(QStringLiteral("Traffico"));
@@ -95,8 +98,6 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
     colonna->addWidget(m_tabella, 1);
     colonna->addLayout(pulsanti);
 
-    m_aggiornamento.setInterval(kAggiornamento);
-    connect(&m_aggiornamento, &QTimer::timeout, this, &FinestraTraffico::aggiornaSeServe);
     aggiorna();
 }
 
@@ -106,17 +107,22 @@ FinestraTraffico::~FinestraTraffico()
         m_salvataggio->wait();
 }
 
+void FinestraTraffico::seguiLinea(Sequenziatore &sequenziatore)
+{
+    m_aggiornamento.segui(sequenziatore);
+}
+
 void FinestraTraffico::showEvent(QShowEvent *evento)
 {
     aggiorna();
     m_tabella->scrollToBottom();
-    m_aggiornamento.start();
+    m_aggiornamento.avviaContinuo();
     QWidget::showEvent(evento);
 }
 
 void FinestraTraffico::hideEvent(QHideEvent *evento)
 {
-    m_aggiornamento.stop();
+    m_aggiornamento.fermaContinuo();
     QWidget::hideEvent(evento);
 }
 
@@ -137,9 +143,10 @@ void FinestraTraffico::aggiorna()
     const bool inFondo = barra->value() >= barra->maximum();
     if (m_modello.sincronizza() && inFondo)
         m_tabella->scrollToBottom();
-    QString stato = QStringLiteral("%L1 eventi").arg(m_registro.size());
+    QString stato = QStringLiteral("%1 eventi").arg(NumeriItaliani::intero(m_registro.size()));
     if (m_registro.scartati() > 0)
-        stato += QStringLiteral(", %L1 più vecchi scartati").arg(m_registro.scartati());
+        stato += QStringLiteral(", %1 più vecchi scartati")
+                     .arg(NumeriItaliani::intero(qint64(m_registro.scartati())));
     if (m_salvataggio)
         stato += QStringLiteral(" · salvataggio in corso…");
     m_stato->setText(stato);
@@ -184,7 +191,9 @@ void FinestraTraffico::salvaIn(const QString &percorso)
         QSaveFile file(percorso);
         bool ok = file.open(QIODevice::WriteOnly);
         if (ok)
-            ok = TestiTraffico::scriviCsv(*copia, file, errore.get()) && file.commit();
+            ok = TestiTraffico::scriviCsv(
+                     *copia, file, errore.get(), TestiTraffico::FormaCsv::Foglio)
+                && file.commit();
         if (!ok && errore->isEmpty())
             *errore = file.errorString();
     });

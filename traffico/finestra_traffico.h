@@ -2,15 +2,17 @@
 
 #include "modello_traffico.h"
 
+#include "ridisegno.h"
+
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 class QThread;
 class QLabel;
 class QTableView;
 class RegistroTraffico;
+class Sequenziatore;
 
 // The "Traffico" window: the record as a table that follows the newest row unless the operator
 // has scrolled away from it, emptied by "Pulisci", saved as CSV by "Salva…".
@@ -28,6 +30,9 @@ public:
     // cannot.
     void salvaIn(const QString &percorso);
     void pulisci();
+    // The line whose requests the window shows: its rows are taken in at the start of a pause
+    // or when a request ends, never where they would hold back the next phase.
+    void seguiLinea(Sequenziatore &sequenziatore);
 
 signals:
     void salvataggioFinito(bool riuscito);
@@ -45,7 +50,7 @@ private:
     ModelloTraffico m_modello;
     QTableView *m_tabella;
     QLabel *m_stato;
-    QTimer m_aggiornamento;
+    Ridisegno m_aggiornamento;
     QElapsedTimer m_dallUltimoAggiornamento;
     quint32 m_ultimaRichiestaMostrata = 0;
     QPointer<QThread> m_salvataggio;

@@ -70,9 +70,11 @@ QVariant ModelloTraffico::data(const QModelIndex &indice, int ruolo) const
 
     switch (ruolo) {
     case Qt::DisplayRole:
-        return TestiTraffico::colonna(m_registro, e, indice.column());
+        return TestiTraffico::colonna(
+            m_registro, e, indice.column(), TestiTraffico::Lettore::Finestra);
     case Qt::ToolTipRole:
-        return risultato ? TestiTraffico::riassunto(*risultato) : m_registro.dispositivo(e);
+        return risultato ? TestiTraffico::riassunto(*risultato, TestiTraffico::Lettore::Finestra)
+                         : m_registro.dispositivo(e);
     case Qt::ForegroundRole:
         if (errore)
             return QBrush(QColor(0xB0, 0x00, 0x00));

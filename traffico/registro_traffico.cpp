@@ -223,6 +223,15 @@ const RisultatoRichiesta *RegistroTraffico::risultato(const Evento &evento) cons
     return d ? d->risultato.get() : nullptr;
 }
 
+void RegistroTraffico::perOgniRisultato(
+    const std::function<void(const RisultatoRichiesta &)> &fai) const
+{
+    for (const Dettaglio &d : m_dettagli) {
+        if (d.risultato)
+            fai(*d.risultato);
+    }
+}
+
 QString RegistroTraffico::dispositivo(const Evento &evento) const
 {
     return m_dispositivi.value(evento.dispositivo);

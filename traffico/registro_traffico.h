@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -116,6 +117,8 @@ public:
     QString nota(const Evento &evento) const;
     const RisultatoRichiesta *risultato(const Evento &evento) const;
     QString dispositivo(const Evento &evento) const;
+    // Every result the record still holds, oldest first.
+    void perOgniRisultato(const std::function<void(const RisultatoRichiesta &)> &fai) const;
     // "9600 8E1"; empty before a port was opened.
     static QString linea(const Evento &evento);
 

@@ -1,5 +1,7 @@
 #include "testi_traffico.h"
 
+#include "numeri_italiani.h"
+
 #include <array>
 
 namespace TestiTraffico {
@@ -61,14 +63,24 @@ QString esadecimale(const QByteArray &dati)
     return QString::fromLatin1(dati.toHex(' ')).toUpper();
 }
 
-QString riassunto(const RisultatoRichiesta &r)
+namespace {
+
+QString decimale(double valore, int decimali, Lettore lettore)
+{
+    return lettore == Lettore::Finestra ? NumeriItaliani::decimale(valore, decimali)
+                                        : QString::number(valore, 'f', decimali);
+}
+
+} // namespace
+
+QString riassunto(const RisultatoRichiesta &r, Lettore lettore)
 {
     QStringList parti{r.testoEsito()};
     if (r.valore)
         parti << QStringLiteral("valore %1").arg(*r.valore);
     if (r.latenzaUs)
-        parti << QStringLiteral("latenza %1 ms").arg(*r.latenzaUs / 1000.0, 0, 'f', 3);
-    parti << QStringLiteral("durata %1 ms").arg(r.durataUs / 1000.0, 0, 'f', 1);
+        parti << QStringLiteral("latenza %1 ms").arg(decimale(*r.latenzaUs / 1000.0, 3, lettore));
+    parti << QStringLiteral("durata %1 ms").arg(decimale(r.durataUs / 1000.0, 1, lettore));
     parti << QStringLiteral("inviati %1").arg(esadecimale(r.inviati));
     if (r.numeroRicevuti > 0)
         parti << QStringLiteral("ricevuti %1").arg(esadecimale(r.ricevuti));
@@ -115,13 +127,14 @@ QString titoloColonna(int colonna)
     return {};
 }
 
-QString colonna(const RegistroTraffico &registro, const RegistroTraffico::Evento &e, int colonna)
+QString colonna(const RegistroTraffico &registro, const RegistroTraffico::Evento &e, int colonna,
+    Lettore lettore)
 {
     switch (colonna) {
     case Tempo:
         return e.tempoRichiestaUs >= 0
-            ? QString::number(e.tempoRichiestaUs / 1000.0, 'f', 3)
-            : QStringLiteral("t %1 s").arg(e.tempoUs / 1e6, 0, 'f', 6);
+            ? decimale(e.tempoRichiestaUs / 1000.0, 3, lettore)
+            : QStringLiteral("t %1 s").arg(decimale(e.tempoUs / 1e6, 6, lettore));
     case Direzione:
         return tipo(e.tipo);
     case Fase:
@@ -134,7 +147,7 @@ QString colonna(const RegistroTraffico &registro, const RegistroTraffico::Evento
         return byte(e.byte);
     case Nota:
         if (const RisultatoRichiesta *risultato = registro.risultato(e))
-            return riassunto(*risultato);
+            return riassunto(*risultato, lettore);
         if (e.erroreLinea)
             return QStringLiteral("errore di parità o di trama: mostrato come ?");
         if (e.tipo == TipoEvento::Inizio)
@@ -184,25 +197,38 @@ namespace {
 bool numerico(const QString &campo)
 {
     bool ok = false;
-    campo.toDouble(&ok);
+    QString(campo).replace(u',', u'.').toDouble(&ok);
     return ok;
 }
 
 } // namespace
 
-QByteArray lineaCsv(const QStringList &campi)
+QByteArray inizioCsv(FormaCsv forma)
 {
+    return forma == FormaCsv::Foglio ? QByteArray("\xEF\xBB\xBF") : QByteArray();
+}
+
+QString numeroCsv(const QString &numero, FormaCsv forma)
+{
+    if (forma == FormaCsv::Macchina || numero.count(u'.') != 1 || !numerico(numero))
+        return numero;
+    return QString(numero).replace(u'.', u',');
+}
+
+QByteArray lineaCsv(const QStringList &campi, FormaCsv forma)
+{
+    const QChar separatore = forma == FormaCsv::Foglio ? u';' : u',';
     QByteArray linea;
     for (qsizetype i = 0; i < campi.size(); ++i) {
         if (i > 0)
-            linea += ',';
+            linea += char(separatore.unicode());
         QString campo = campi[i];
         // A text that a spreadsheet would take for a formula (an operator can type one into the
         // panel) is kept as text.
         if (!campo.isEmpty() && QStringLiteral("=+-@\t\r").contains(campo.front())
             && !numerico(campo))
             campo.prepend(u'\'');
-        if (campo.contains(u',') || campo.contains(u'"') || campo.contains(u'\n')
+        if (campo.contains(separatore) || campo.contains(u'"') || campo.contains(u'\n')
             || campo.contains(u'\r')) {
             campo.replace(u'"', QStringLiteral("\"\""));
             campo = u'"' + campo + u'"';
@@ -213,12 +239,12 @@ QByteArray lineaCsv(const QStringList &campi)
     return linea;
 }
 
-bool scriviCsv(const RegistroTraffico &registro, QIODevice &file, QString *errore)
+bool scriviCsv(const RegistroTraffico &registro, QIODevice &file, QString *errore, FormaCsv forma)
 {
-    bool ok = file.write(lineaCsv(intestazioneCsv())) >= 0;
+    bool ok = file.write(inizioCsv(forma) + lineaCsv(intestazioneCsv(), forma)) >= 0;
     QByteArray blocco;
     for (qsizetype riga = 0; ok && riga < registro.size(); ++riga) {
-        blocco += lineaCsv(rigaCsv(registro, riga));
+        blocco += lineaCsv(rigaCsv(registro, riga), forma);
         if (blocco.size() > 1 << 16) {
             ok = file.write(blocco) == blocco.size();
             blocco.clear();
