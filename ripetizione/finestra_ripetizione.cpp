@@ -1,6 +1,7 @@
 #include "finestra_ripetizione.h"
 
 #include "grafico_ripetizione.h"
+#include "numeri_italiani.h"
 #include "ripetizione_richieste.h"
 
 #include <QCheckBox>
@@ -25,14 +26,16 @@ namespace {
 // The chart is redrawn a few times a second at most, whatever the pace of the requests.
 constexpr auto kAggiornamento = 250ms;
 
+// The values are the words as decoded, as the panel shows them: no point between thousands.
 QString numero(const std::optional<double> &valore, int decimali = 0)
 {
-    return valore ? QString::number(*valore, 'f', decimali) : QStringLiteral("—");
+    return valore ? QString::number(*valore, 'f', decimali).replace(u'.', u',')
+                  : QStringLiteral("—");
 }
 
 QString millisecondi(const std::optional<qint64> &us)
 {
-    return us ? QString::number(*us / 1000.0, 'f', 2) : QStringLiteral("—");
+    return us ? NumeriItaliani::decimale(*us / 1000.0, 2) : QStringLiteral("—");
 }
 
 template<typename T> std::optional<double> comeReale(const std::optional<T> &valore)
@@ -52,7 +55,9 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     , m_avvia(new QPushButton(QStringLiteral("&Avvia"), this))
     , m_ferma(new QPushButton(QStringLiteral("&Ferma"), this))
     , m_cifre(new QLabel(this))
-    , m_grafico(new GraficoRipetizione(ripetizione.statistiche(), this))
+    , m_grafico(new GraficoRipetizione(this))
+    , m_aggiornamento(
+          kAggiornamento, [this] { m_grafico->aggiorna(); }, this)
 {
     setObjectName(QStringLiteral("finestraRipetizione"));
     setWindowTitle(QStringLiteral("Ripeti"));
@@ -113,8 +118,7 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
         [this](qint64, const RisultatoRichiesta &risultato) { aggiungi(risultato); });
     connect(
         &m_ripetizione, &RipetizioneRichieste::terminata, this, &FinestraRipetizione::terminata);
-    m_aggiornamento.setInterval(kAggiornamento);
-    connect(&m_aggiornamento, &QTimer::timeout, m_grafico, &GraficoRipetizione::aggiorna);
+    m_aggiornamento.segui(m_ripetizione.sequenziatore());
     aggiornaCifre();
     aggiornaPulsanti();
 }
@@ -131,7 +135,7 @@ void FinestraRipetizione::avvia()
         messaggio->open();
         return;
     }
-    m_aggiornamento.start();
+    m_aggiornamento.avviaContinuo();
     aggiornaPulsanti();
 }
 
@@ -183,7 +187,7 @@ void FinestraRipetizione::aggiungi(const RisultatoRichiesta &risultato)
 // The one message of a repetition stopped by an error.
 void FinestraRipetizione::terminata(int errore, const QString &descrizione)
 {
-    m_aggiornamento.stop();
+    m_aggiornamento.fermaContinuo();
     m_grafico->aggiorna();
     aggiornaPulsanti();
     if (errore == 0)
@@ -209,17 +213,15 @@ void FinestraRipetizione::aggiornaCifre()
     const StatisticheRipetizione &s = m_ripetizione.statistiche();
     QStringList errori;
     for (const auto &[numero, quante] : s.erroriPerNumero())
-        errori << QStringLiteral("errore %1: %2").arg(numero).arg(quante);
+        errori << QStringLiteral("errore %1: %2").arg(numero).arg(NumeriItaliani::intero(quante));
     const qint64 secondi = s.trascorsoMs() / 1000;
     m_cifre->setText(
         QStringLiteral("Richieste %1 · con risposta %2 · senza risposta %3 · con errore %4%5\n"
                        "Valore: ultimo %6 · minimo %7 · medio %8 · massimo %9\n"
                        "Latenza (ms): minima %10 · media %11 · massima %12 · 95° percentile %13\n"
                        "Richieste al minuto %14 · tempo trascorso %15")
-            .arg(s.inviate())
-            .arg(s.risposte())
-            .arg(s.senzaRisposta())
-            .arg(s.errori())
+            .arg(NumeriItaliani::intero(s.inviate()), NumeriItaliani::intero(s.risposte()),
+                NumeriItaliani::intero(s.senzaRisposta()), NumeriItaliani::intero(s.errori()))
             .arg(errori.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(errori.join(", ")))
             .arg(numero(comeReale(s.ultimoValore())), numero(comeReale(s.valoreMinimo())),
                 numero(s.valoreMedio(), 1), numero(comeReale(s.valoreMassimo())))
@@ -227,7 +229,7 @@ void FinestraRipetizione::aggiornaCifre()
                 millisecondi(
                     s.latenzaMediaUs() ? std::optional<qint64>(*s.latenzaMediaUs()) : std::nullopt),
                 millisecondi(s.latenzaMassimaUs()), millisecondi(s.latenza95Us()))
-            .arg(s.richiestePerMinuto(), 0, 'f', 1)
+            .arg(NumeriItaliani::decimale(s.richiestePerMinuto(), 1))
             .arg(QStringLiteral("%1:%2:%3")
                      .arg(secondi / 3600, 2, 10, QChar(u'0'))
                      .arg(secondi / 60 % 60, 2, 10, QChar(u'0'))

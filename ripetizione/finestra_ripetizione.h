@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QTimer>
+#include "ridisegno.h"
+
 #include <QWidget>
 
 class GraficoRipetizione;
@@ -43,5 +44,5 @@ private:
     QPushButton *m_ferma;
     QLabel *m_cifre;
     GraficoRipetizione *m_grafico;
-    QTimer m_aggiornamento;
+    Ridisegno m_aggiornamento;
 };

@@ -1,7 +1,6 @@
 #include "grafico_ripetizione.h"
 
 #include "registro_traffico.h"
-#include "statistiche.h"
 
 #include <QChart>
 #include <QChartView>
@@ -27,12 +26,19 @@ QList<QPointF> comeLista(const std::deque<QPointF> &punti)
     return QList<QPointF>(punti.begin(), punti.end());
 }
 
+std::pair<double, double> estremi(const std::deque<QPointF> &punti)
+{
+    const auto [minimo, massimo] = std::minmax_element(punti.begin(), punti.end(),
+        [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
+    return {minimo->y(), massimo->y()};
+}
+
 } // namespace
 
 struct GraficoRipetizione::Disegno
 {
-    explicit Disegno(const StatisticheRipetizione &s, QObject *genitore)
-        : statistiche(s)
+    Disegno(const Scala &s, QObject *genitore)
+        : scala(s)
         , grafico(new QChart)
         , valori(new QLineSeries(genitore))
         , latenze(new QLineSeries(genitore))
@@ -41,9 +47,11 @@ struct GraficoRipetizione::Disegno
         , assiValori(new QValueAxis(genitore))
         , assiLatenze(new QValueAxis(genitore))
     {
+        if (!scala.valore)
+            scala.valore = [](quint16 parola) { return double(parola); };
     }
 
-    const StatisticheRipetizione &statistiche;
+    Scala scala;
     QChart *grafico;
     QLineSeries *valori;
     QLineSeries *latenze;
@@ -51,39 +59,63 @@ struct GraficoRipetizione::Disegno
     QValueAxis *tempo;
     QValueAxis *assiValori;
     QValueAxis *assiLatenze;
+    QList<std::pair<QLineSeries *, double>> limiti;
     std::deque<QPointF> puntiValori;
     std::deque<QPointF> puntiLatenze;
     std::deque<QPointF> puntiMancate;
     bool daAggiornare = true;
 };
 
-GraficoRipetizione::GraficoRipetizione(const StatisticheRipetizione &statistiche, QWidget *parent)
+GraficoRipetizione::GraficoRipetizione(QWidget *parent)
+    : GraficoRipetizione(Scala(), parent)
+{ }
+
+GraficoRipetizione::GraficoRipetizione(const Scala &scala, QWidget *parent)
     : QWidget(parent)
-    , d(std::make_unique<Disegno>(statistiche, this))
+    , d(std::make_unique<Disegno>(scala, this))
 {
     d->valori->setName(QStringLiteral("valore"));
     d->latenze->setName(QStringLiteral("latenza (ms)"));
     d->mancate->setName(QStringLiteral("senza risposta o errore"));
     d->mancate->setColor(Qt::red);
     d->mancate->setMarkerSize(7);
+    d->grafico->setLocalizeNumbers(true);
+    d->grafico->setLocale(QLocale(QLocale::Italian, QLocale::Italy));
     d->grafico->addSeries(d->valori);
-    d->grafico->addSeries(d->latenze);
     d->grafico->addSeries(d->mancate);
     d->tempo->setTitleText(QStringLiteral("tempo (s)"));
-    d->assiValori->setTitleText(QStringLiteral("valore (decimale)"));
+    d->assiValori->setTitleText(d->scala.titolo);
     d->assiLatenze->setTitleText(QStringLiteral("latenza (ms)"));
     for (QValueAxis *asse : {d->tempo, d->assiValori, d->assiLatenze})
-        asse->setLabelFormat(QStringLiteral("%g"));
+        asse->setLabelFormat(QStringLiteral("%.6g"));
     d->grafico->addAxis(d->tempo, Qt::AlignBottom);
     d->grafico->addAxis(d->assiValori, Qt::AlignLeft);
-    d->grafico->addAxis(d->assiLatenze, Qt::AlignRight);
     for (QAbstractSeries *serie : {static_cast<QAbstractSeries *>(d->valori),
              static_cast<QAbstractSeries *>(d->mancate)}) {
         serie->attachAxis(d->tempo);
         serie->attachAxis(d->assiValori);
     }
-    d->latenze->attachAxis(d->tempo);
-    d->latenze->attachAxis(d->assiLatenze);
+    if (d->scala.conLatenza) {
+        d->grafico->addSeries(d->latenze);
+        d->grafico->addAxis(d->assiLatenze, Qt::AlignRight);
+        d->latenze->attachAxis(d->tempo);
+        d->latenze->attachAxis(d->assiLatenze);
+    }
+    for (const auto &[limite, nome] : {std::pair{d->scala.minimo, QStringLiteral("minimo")},
+             std::pair{d->scala.massimo, QStringLiteral("massimo")}}) {
+        if (!limite)
+            continue;
+        auto *linea = new QLineSeries(this);
+        linea->setName(nome);
+        QPen tratto(QColor(0xC0, 0x00, 0x00));
+        tratto.setStyle(Qt::DashLine);
+        tratto.setWidth(2);
+        linea->setPen(tratto);
+        d->grafico->addSeries(linea);
+        linea->attachAxis(d->tempo);
+        linea->attachAxis(d->assiValori);
+        d->limiti.append({linea, *limite});
+    }
     d->grafico->legend()->setAlignment(Qt::AlignBottom);
     auto *vista = new QChartView(d->grafico, this);
     setObjectName(QStringLiteral("grafico"));
@@ -110,7 +142,7 @@ void GraficoRipetizione::aggiungi(const RisultatoRichiesta &risultato, double se
 {
     if (risultato.esito == RisultatoRichiesta::Esito::Risposta) {
         if (risultato.valore)
-            aggiungiPunto(d->puntiValori, QPointF(secondi, *risultato.valore));
+            aggiungiPunto(d->puntiValori, QPointF(secondi, d->scala.valore(*risultato.valore)));
         aggiungiPunto(d->puntiLatenze, QPointF(secondi, *risultato.latenzaUs / 1000.0));
     } else if (risultato.esito != RisultatoRichiesta::Esito::Interrotta) {
         aggiungiPunto(d->puntiMancate, QPointF(secondi, 0));
@@ -133,15 +165,21 @@ void GraficoRipetizione::aggiorna()
     if (!d->daAggiornare)
         return;
     d->daAggiornare = false;
-    const StatisticheRipetizione &s = d->statistiche;
-    const double minimo = s.valoreMinimo().value_or(0);
-    const double massimo = s.valoreMassimo().value_or(1);
-    const double margine = std::max(1.0, (massimo - minimo) * 0.1);
-    // The words are unsigned: the axis starts at 0 at the lowest, and its ticks fall on round
-    // numbers.
-    d->assiValori->setRange(std::max(0.0, minimo - margine), massimo + margine);
+    // The values kept and the limits drawn, with a margin, on round ticks.
+    std::optional<std::pair<double, double>> intervallo;
+    if (!d->puntiValori.empty())
+        intervallo = estremi(d->puntiValori);
+    for (const auto &[linea, limite] : std::as_const(d->limiti)) {
+        const auto [basso, alto] = intervallo.value_or(std::pair{limite, limite});
+        intervallo = std::pair{std::min(basso, limite), std::max(alto, limite)};
+    }
+    const auto [minimo, massimo] = intervallo.value_or(std::pair{0.0, 1.0});
+    const double margine
+        = massimo > minimo ? (massimo - minimo) * 0.1 : std::max(std::abs(massimo) * 0.01, 1.0);
+    d->assiValori->setRange(minimo - margine, massimo + margine);
     d->assiValori->applyNiceNumbers();
-    d->assiLatenze->setRange(0, std::max(0.1, s.latenzaMassimaUs().value_or(0) / 1000.0 * 1.1));
+    const double latenzaMassima = d->puntiLatenze.empty() ? 0.0 : estremi(d->puntiLatenze).second;
+    d->assiLatenze->setRange(0, std::max(0.1, latenzaMassima * 1.1));
     d->assiLatenze->applyNiceNumbers();
 
     double primo = 0, ultimo = 1;
@@ -158,6 +196,8 @@ void GraficoRipetizione::aggiorna()
 
     d->valori->replace(comeLista(d->puntiValori));
     d->latenze->replace(comeLista(d->puntiLatenze));
+    for (const auto &[linea, limite] : std::as_const(d->limiti))
+        linea->replace({QPointF(d->tempo->min(), limite), QPointF(d->tempo->max(), limite)});
     // Requests without a value are marked along the bottom of the chart, on the time axis.
     QList<QPointF> mancate = comeLista(d->puntiMancate);
     for (QPointF &punto : mancate)

@@ -8,7 +8,11 @@ struct GraficoRipetizione::Disegno
 {
 };
 
-GraficoRipetizione::GraficoRipetizione(const StatisticheRipetizione &, QWidget *parent)
+GraficoRipetizione::GraficoRipetizione(QWidget *parent)
+    : GraficoRipetizione(Scala(), parent)
+{ }
+
+GraficoRipetizione::GraficoRipetizione(const Scala &, QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("grafico"));

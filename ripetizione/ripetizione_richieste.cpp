@@ -57,10 +57,10 @@ bool RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
     m_impostazioni.richiestePerGiro = std::max<qint64>(1, impostazioni.richiestePerGiro);
     m_inCorso = true;
     m_fermaDopo = false;
+    m_fermata = false;
     m_sequenziatore.setScartaFuoriRichiesta(!impostazioni.fuoriRichiestaAlPannello);
     m_fatte = 0;
-    if (m_statistiche.inviate() == 0)
-        m_statistiche.azzera(); // the clock of the figures starts with the first request
+    m_statistiche.avviaOrologio();
     ++m_generazione;
     m_pausa.start(0);
     return true;
@@ -84,6 +84,7 @@ void RipetizioneRichieste::ferma()
 {
     if (!m_inCorso)
         return;
+    m_fermata = true;
     if (m_sequenziatore.richiestaInCorso()) {
         m_fermaDopo = true;
         m_sequenziatore.annulla();
@@ -96,6 +97,7 @@ void RipetizioneRichieste::fermaDopoLaRichiesta()
 {
     if (!m_inCorso)
         return;
+    m_fermata = true;
     if (m_sequenziatore.richiestaInCorso())
         m_fermaDopo = true;
     else

@@ -62,6 +62,11 @@ public:
     // Stops once the request in flight has ended.
     void fermaDopoLaRichiesta();
     bool inCorso() const { return m_inCorso; }
+    // The last sequence ended because someone stopped it, not because it was done.
+    bool fermata() const { return m_fermata; }
+    // The error of the request just ended, as the sequencer described it; empty without one.
+    QString descrizioneErrore() const { return m_ultimoErrore ? m_descrizioneErrore : QString(); }
+    Sequenziatore &sequenziatore() { return m_sequenziatore; }
 
     const StatisticheRipetizione &statistiche() const { return m_statistiche; }
     void azzeraStatistiche() { m_statistiche.azzera(); }
@@ -86,6 +91,7 @@ private:
     QFile m_file;
     bool m_inCorso = false;
     bool m_fermaDopo = false;
+    bool m_fermata = false;
     qint64 m_fatte = 0;
     // Of the sequence running, so that a call queued for another is dropped.
     quint64 m_generazione = 0;

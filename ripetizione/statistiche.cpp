@@ -7,8 +7,15 @@ void StatisticheRipetizione::azzera()
     *this = StatisticheRipetizione();
 }
 
+void StatisticheRipetizione::avviaOrologio()
+{
+    if (!m_orologio.isValid())
+        m_orologio.start();
+}
+
 void StatisticheRipetizione::aggiungi(const RisultatoRichiesta &r)
 {
+    avviaOrologio();
     if (r.esito == RisultatoRichiesta::Esito::Interrotta)
         return;
     ++m_inviate;
@@ -67,6 +74,6 @@ std::optional<qint64> StatisticheRipetizione::latenza95Us() const
 
 double StatisticheRipetizione::richiestePerMinuto() const
 {
-    const qint64 trascorso = m_orologio.elapsed();
+    const qint64 trascorso = trascorsoMs();
     return trascorso > 0 ? m_inviate * 60'000.0 / double(trascorso) : 0.0;
 }

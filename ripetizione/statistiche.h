@@ -18,8 +18,9 @@ public:
     static constexpr qint64 kPassoUs = 50;
     static constexpr qint64 kLatenzaMassimaUs = 200'000;
 
-    StatisticheRipetizione() { m_orologio.start(); }
-
+    // The clock of the figures starts with the repetition, or with the first result added;
+    // until then no time has gone by.
+    void avviaOrologio();
     void aggiungi(const RisultatoRichiesta &risultato);
     void azzera();
 
@@ -40,7 +41,7 @@ public:
     std::optional<double> latenzaMediaUs() const;
     std::optional<qint64> latenza95Us() const;
 
-    qint64 trascorsoMs() const { return m_orologio.elapsed(); }
+    qint64 trascorsoMs() const { return m_orologio.isValid() ? m_orologio.elapsed() : 0; }
     double richiestePerMinuto() const;
 
 private:
