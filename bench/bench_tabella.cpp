@@ -398,7 +398,8 @@ void misuraSottoCarico(Tabella &tabella, const QString &strumento)
     std::vector<std::unique_ptr<QProcess>> cicli;
     for (int i = 0; i < QThread::idealThreadCount(); ++i) {
         cicli.push_back(std::make_unique<QProcess>());
-        cicli.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+        cicli.back()->start(
+            QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
     }
     finestra.leggiDiContinuo();
     attendi([&] { return fatte >= richieste; }, minutes(30));
@@ -414,18 +415,19 @@ void misuraSottoCarico(Tabella &tabella, const QString &strumento)
     banco.istrumento.terminate();
     banco.istrumento.waitForFinished();
     const QString registro = QString::fromUtf8(banco.istrumento.readAllStandardOutput());
-    const qsizetype rifiutate
-        = registro.count(QStringLiteral("richiesta non valida")) + registro.count(QStringLiteral("richiesta incompleta"));
+    const qsizetype rifiutate = registro.count(QStringLiteral("richiesta non valida"))
+        + registro.count(QStringLiteral("richiesta incompleta"));
     std::sort(pause.begin(), pause.end());
     const double p99 = pause.empty() ? 0 : pause[pause.size() * 99 / 100];
-    tabella.titolo(QStringLiteral("La tabella letta di continuo, con il grafico e il traffico aperti, "
-                                  "sotto carico (%1 cicli del processore)")
-                       .arg(cicli.size()));
+    tabella.titolo(
+        QStringLiteral("La tabella letta di continuo, con il grafico e il traffico aperti, "
+                       "sotto carico (%1 cicli del processore)")
+            .arg(cicli.size()));
     tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
     tabella.riga({QStringLiteral("Durata di ciascuna pausa (%1), ms").arg(pause.size()),
         mediana(pause, 1), "misurato", "—"});
-    tabella.riga({"99° percentile delle pause, ms", QString::number(p99, 'f', 1),
-        "al più 110", esito(p99 <= 110)});
+    tabella.riga({"99° percentile delle pause, ms", QString::number(p99, 'f', 1), "al più 110",
+        esito(p99 <= 110)});
     tabella.riga({QStringLiteral("Richieste rifiutate dallo strumento, su %1").arg(fatte),
         QString::number(rifiutate), "nessuna", esito(rifiutate == 0)});
 }

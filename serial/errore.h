@@ -42,6 +42,10 @@ private:
     QByteArray m_utf8;
 };
 
+// What an error number means, in a few words that fit a table's cell: "il dispositivo non
+// esiste" for 11. The error's own description says more (which port, what to do).
+QString testoErrore(int numero);
+
 // An operator's text as an error message quotes it: cut short and with control characters made
 // visible, so that a pasted page of text or a stray line feed cannot swamp the message.
 QString citaTesto(const QString &testo);

@@ -255,12 +255,20 @@ bool salva(const QString &percorso, const DatiBanco &banco, QString *errore)
 
 namespace {
 
-// One record of a CSV file: RFC 4180 quoting, a line feed inside quotes kept.
+// One record of a CSV file: RFC 4180 quoting, a line feed inside quotes kept, and the apostrophe
+// an export puts before a text a spreadsheet would take for a formula taken off again.
 QStringList campiCsv(const QString &testo, qsizetype &posizione, QChar separatore)
 {
     QStringList campi;
     QString campo;
     bool virgolette = false;
+    const auto chiudi = [&campi, &campo] {
+        if (campo.size() > 1 && campo.front() == u'\''
+            && QStringLiteral("=+-@\t\r").contains(campo.at(1)))
+            campo.remove(0, 1);
+        campi << campo;
+        campo.clear();
+    };
     for (; posizione < testo.size(); ++posizione) {
         const QChar c = testo.at(posizione);
         if (virgolette) {
@@ -275,8 +283,7 @@ QStringList campiCsv(const QString &testo, qsizetype &posizione, QChar separator
         } else if (c == u'"') {
             virgolette = true;
         } else if (c == separatore) {
-            campi << campo;
-            campo.clear();
+            chiudi();
         } else if (c == u'\n' || c == u'\r') {
             if (c == u'\r' && posizione + 1 < testo.size() && testo.at(posizione + 1) == u'\n')
                 ++posizione;
@@ -286,24 +293,8 @@ QStringList campiCsv(const QString &testo, qsizetype &posizione, QChar separator
             campo += c;
         }
     }
-    campi << campo;
+    chiudi();
     return campi;
-}
-
-// A cell as the file's value: numbers for the numeric keys, with a decimal comma allowed.
-QJsonValue valoreCella(const QString &chiave, const QString &cella)
-{
-    const QString testo = cella.trimmed();
-    if (testo.isEmpty())
-        return QJsonValue(QJsonValue::Null);
-    if (chiave == u"strumento" || chiave == u"decimali" || chiave == u"minimo"
-        || chiave == u"massimo") {
-        bool ok = false;
-        const double v = QString(testo).replace(u',', u'.').toDouble(&ok);
-        if (ok)
-            return v;
-    }
-    return testo;
 }
 
 } // namespace
@@ -353,14 +344,14 @@ std::optional<QList<RigaBanco>> importaCsv(
         for (qsizetype c = 0; c < intestazione.size() && c < celle.size(); ++c) {
             // The export's reading columns and any other column are not the row's.
             if (CampiRiga::chiavi().contains(intestazione[c]))
-                oggetto.insert(intestazione[c], valoreCella(intestazione[c], celle[c]));
+                oggetto.insert(intestazione[c], CampiRiga::daTesto(intestazione[c], celle[c]));
         }
         if (oggetto.value(QLatin1String("strumento")).isNull())
             oggetto.remove(QLatin1String("strumento"));
         if (oggetto.value(QLatin1String("memoria")).isNull())
             oggetto.remove(QLatin1String("memoria"));
         RigaBanco riga;
-        if (auto rifiutato = CampiRiga::daJson(oggetto, riga)) {
+        if (auto rifiutato = CampiRiga::daJson(oggetto, riga, CampiRiga::Dove::Csv)) {
             if (++rifiutateInTutto <= 20)
                 rifiutate << messaggio(file, numero, rifiutato->first, rifiutato->second);
             continue;

@@ -1,5 +1,6 @@
 #include "finestra_tabella.h"
 
+#include "comandi_tabella.h"
 #include "delegato_veloce.h"
 #include "dialogo_csv.h"
 #include "file_banco.h"
@@ -7,6 +8,8 @@
 #include "impostazioni_linea.h"
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
+#include "numeri_italiani.h"
+#include "registro_traffico.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -22,10 +25,14 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QMetaProperty>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTableView>
@@ -46,27 +53,75 @@ QPushButton *pulsante(const QString &testo, QWidget *genitore, const QString &de
     return p;
 }
 
+// Paints as the traffic's views do; a cell's new text goes to the window, which takes it
+// through the undo stack rather than straight into the model.
+class DelegatoTabella : public DelegatoVeloce
+{
+public:
+    DelegatoTabella(
+        std::function<void(const QModelIndex &, const QString &)> modifica, QObject *genitore)
+        : DelegatoVeloce(genitore)
+        , m_modifica(std::move(modifica))
+    { }
+
+    void setModelData(
+        QWidget *editor, QAbstractItemModel *, const QModelIndex &indice) const override
+    {
+        const QByteArray proprieta = editor->metaObject()->userProperty().name();
+        m_modifica(indice, editor->property(proprieta.isEmpty() ? "text" : proprieta).toString());
+    }
+
+private:
+    std::function<void(const QModelIndex &, const QString &)> m_modifica;
+};
+
 } // namespace
 
-FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettura, QWidget *parent)
+FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettura,
+    const RegistroTraffico &registro, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_modello(modello)
     , m_lettura(lettura)
+    , m_registro(registro)
     , m_porta(new QComboBox(this))
     , m_baud(new QComboBox(this))
     , m_tabella(new QTableView(this))
     , m_leggiTutto(pulsante(QStringLiteral("&Leggi tutto"), this,
           QStringLiteral("Legge ogni riga una volta, in ordine")))
-    , m_leggiDiContinuo(pulsante(QStringLiteral("Leggi di &continuo"), this,
+    , m_leggiDiContinuo(pulsante(QStringLiteral("Leggi di co&ntinuo"), this,
           QStringLiteral("Legge le righe giro dopo giro, con la pausa scelta fra un giro e "
                          "l'altro, finché non si preme Ferma")))
-    , m_ferma(pulsante(QStringLiteral("&Ferma"), this, QStringLiteral("Ferma subito (Esc)")))
+    , m_ferma(pulsante(QStringLiteral("Fe&rma"), this, QStringLiteral("Ferma subito (Esc)")))
     , m_pausa(new QSpinBox(this))
     , m_avanzamento(new QProgressBar(this))
     , m_stato(new QLabel(this))
 {
     setObjectName(QStringLiteral("finestraTabella"));
-    resize(980, 520);
+    resize(1240, 600);
+
+    // The menus: the document's, and the undoing of its edits.
+    auto *barra = new QMenuBar(this);
+    m_menuFile = barra->addMenu(QStringLiteral("&File"));
+    m_menuFile->addSeparator();
+    QAction *chiudi = m_menuFile->addAction(QStringLiteral("C&hiudi la tabella"));
+    chiudi->setShortcut(QKeySequence::Close);
+    connect(chiudi, &QAction::triggered, this, &QWidget::close);
+    // Nothing is undone or done again under a reading: the rows it reads stay where they are.
+    QMenu *modifica = barra->addMenu(QStringLiteral("&Modifica"));
+    m_annulla = modifica->addAction(QStringLiteral("&Annulla"));
+    m_annulla->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    m_ripeti = modifica->addAction(QStringLiteral("&Ripeti"));
+    m_ripeti->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    connect(m_annulla, &QAction::triggered, this, [this] {
+        if (!m_lettura.inCorso())
+            m_annullamenti.undo();
+    });
+    connect(m_ripeti, &QAction::triggered, this, [this] {
+        if (!m_lettura.inCorso())
+            m_annullamenti.redo();
+    });
+    connect(
+        &m_annullamenti, &QUndoStack::indexChanged, this, &FinestraTabella::aggiornaAnnullamenti);
 
     // The line the rows are read on.
     m_leggiTutto->setObjectName(QStringLiteral("leggiTutto"));
@@ -106,33 +161,31 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
         "Una riga per parametro: nome, strumento, memoria, formato e limiti, modificabili con "
         "F2; poi valore, parola, stato, ora e conteggi dell'ultima lettura"));
     m_tabella->setModel(&m_modello);
-    m_tabella->setItemDelegate(new DelegatoVeloce(m_tabella));
+    m_tabella->setItemDelegate(new DelegatoTabella(
+        [this](const QModelIndex &indice, const QString &testo) { modificaCella(indice, testo); },
+        m_tabella));
     m_tabella->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tabella->setTabKeyNavigation(false);
     m_tabella->setWordWrap(false);
     m_tabella->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_tabella->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     m_tabella->horizontalHeader()->setStretchLastSection(true);
-    const int cifra = fontMetrics().horizontalAdvance(u'0');
-    // In digits, in the order of the columns.
-    const int larghezze[] = {18, 8, 7, 12, 9, 7, 7, 8, 14, 11, 8, 11, 7, 10, 7, 6};
-    for (int c = 0; c < ModelloTabella::NumeroColonne; ++c)
-        m_tabella->setColumnWidth(c, larghezze[c] * cifra + 12);
 
     auto *aggiungi
         = pulsante(QStringLiteral("&Aggiungi"), this, QStringLiteral("Aggiunge una riga (Ins)"));
     auto *duplica = pulsante(
         QStringLiteral("&Duplica"), this, QStringLiteral("Duplica le righe scelte (Ctrl+D)"));
-    auto *elimina = pulsante(
-        QStringLiteral("&Elimina"), this, QStringLiteral("Elimina le righe scelte (Canc)"));
+    auto *elimina = pulsante(QStringLiteral("&Elimina"), this,
+        QStringLiteral("Elimina le righe scelte (Canc; Ctrl+Z le rimette)"));
     auto *su
         = pulsante(QStringLiteral("S&u"), this, QStringLiteral("Sposta la riga in su (Alt+Su)"));
     auto *giu
         = pulsante(QStringLiteral("&Giù"), this, QStringLiteral("Sposta la riga in giù (Alt+Giù)"));
     auto *intervallo = pulsante(QStringLiteral("Aggiungi &intervallo…"), this,
         QStringLiteral("Una riga per ogni indirizzo di un intervallo, per uno strumento"));
-    auto *importa = pulsante(QStringLiteral("I&mporta CSV…"), this,
+    auto *importa = pulsante(QStringLiteral("Importa &CSV…"), this,
         QStringLiteral("Aggiunge le righe di un file CSV con intestazione"));
+    intervallo->setObjectName(QStringLiteral("aggiungiIntervallo"));
     m_modifiche = {aggiungi, duplica, elimina, su, giu, intervallo, importa};
     auto *righe = new QHBoxLayout;
     for (QPushButton *p : m_modifiche)
@@ -145,13 +198,15 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     m_pausa->setValue(1000);
     m_pausa->setSuffix(QStringLiteral(" ms"));
     m_pausa->setObjectName(QStringLiteral("pausaTabella"));
-    auto *etichettaPausa = new QLabel(QStringLiteral("Pa&usa fra i giri:"), this);
+    auto *etichettaPausa = new QLabel(QStringLiteral("Pau&sa fra i giri:"), this);
     etichettaPausa->setBuddy(m_pausa);
     m_pausa->setAccessibleName(QStringLiteral("Pausa fra i giri"));
-    auto *grafico = pulsante(
-        QStringLiteral("G&rafico"), this, QStringLiteral("Il valore delle righe scelte nel tempo"));
-    auto *esporta = pulsante(QStringLiteral("Es&porta…"), this,
-        QStringLiteral("Scrive la tabella, con le letture, in un file CSV"));
+    auto *grafico = pulsante(QStringLiteral("Grafic&o"), this,
+        QStringLiteral("Il valore delle righe scelte nel tempo, con i loro limiti"));
+    grafico->setObjectName(QStringLiteral("grafico"));
+    auto *esporta = pulsante(QStringLiteral("Espor&ta…"), this,
+        QStringLiteral("Scrive la tabella, con le letture, in un file CSV per un foglio di "
+                       "calcolo"));
     auto *comandi = new QHBoxLayout;
     for (QWidget *w : std::initializer_list<QWidget *>{
              m_leggiTutto, m_leggiDiContinuo, etichettaPausa, m_pausa, m_ferma, grafico, esporta})
@@ -165,18 +220,17 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     m_stato->setAccessibleName(QStringLiteral("Stato della lettura"));
     // A size of its own, so that the text of each row read repaints the label and lays out
     // nothing else.
-    m_stato->setFixedSize(
-        m_stato->fontMetrics().horizontalAdvance(u'0') * 60, m_stato->fontMetrics().height() + 4);
-    auto *fondo = new QHBoxLayout;
-    fondo->addWidget(m_avanzamento, 1);
-    fondo->addWidget(m_stato);
+    m_stato->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_stato->setFixedHeight(m_stato->fontMetrics().height() + 4);
 
     auto *colonna = new QVBoxLayout(this);
+    colonna->setMenuBar(barra);
     colonna->addLayout(linea);
     colonna->addLayout(righe);
     colonna->addWidget(m_tabella, 1);
     colonna->addLayout(comandi);
-    colonna->addLayout(fondo);
+    colonna->addWidget(m_avanzamento);
+    colonna->addWidget(m_stato);
 
     // Tab goes as the window reads, top to bottom, left to right.
     QList<QWidget *> ordine{m_porta, m_baud};
@@ -213,11 +267,16 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
         avvisa(QStringLiteral("Valore rifiutato"), messaggio);
     });
     connect(&m_modello, &ModelloTabella::lineaCambiata, this, &FinestraTabella::lineaDalModello);
-    connect(&m_modello, &QAbstractItemModel::modelReset, this, &FinestraTabella::aggiornaPulsanti);
+    connect(&m_modello, &QAbstractItemModel::modelReset, this, &FinestraTabella::bancoNuovo);
     connect(
         &m_modello, &QAbstractItemModel::rowsInserted, this, &FinestraTabella::aggiornaPulsanti);
     connect(&m_modello, &QAbstractItemModel::rowsRemoved, this, &FinestraTabella::aggiornaPulsanti);
     connect(&m_modello, &QAbstractItemModel::dataChanged, this, &FinestraTabella::aggiornaTitolo);
+    // An undo back to where the file was leaves the bench unchanged.
+    connect(&m_annullamenti, &QUndoStack::cleanChanged, this, [this](bool comeIlFile) {
+        m_modello.segnaModificato(!comeIlFile);
+        aggiornaTitolo();
+    });
     connect(
         m_porta->lineEdit(), &QLineEdit::editingFinished, this, &FinestraTabella::lineaDaiCampi);
     connect(m_porta, &QComboBox::activated, this, &FinestraTabella::lineaDaiCampi);
@@ -226,14 +285,24 @@ FinestraTabella::FinestraTabella(ModelloTabella &modello, LetturaTabella &lettur
     connect(&m_lettura, &LetturaTabella::letta, this, &FinestraTabella::letta);
     connect(&m_lettura, &LetturaTabella::terminata, this, &FinestraTabella::terminata);
 
-    lineaDalModello();
-    aggiornaPulsanti();
-    m_stato->setText(QStringLiteral("Pronta."));
+    bancoNuovo();
+}
+
+void FinestraTabella::aggiungiAzioniFile(const QList<QAction *> &azioni)
+{
+    QAction *prima = m_menuFile->actions().value(0);
+    m_menuFile->insertActions(prima, azioni);
 }
 
 void FinestraTabella::impostaFile(const QString &percorso)
 {
     m_file = percorso;
+    aggiornaTitolo();
+}
+
+void FinestraTabella::segnaSalvato()
+{
+    m_annullamenti.setClean();
     aggiornaTitolo();
 }
 
@@ -255,10 +324,25 @@ void FinestraTabella::aggiornaPulsanti()
     m_leggiDiContinuo->setEnabled(!inCorso && m_modello.rowCount() > 0);
     m_ferma->setEnabled(inCorso);
     m_pausa->setEnabled(!inCorso);
+    aggiornaAnnullamenti();
     // The status can be selected and copied when it stays. While a round runs it changes with
     // every row, and a selectable label lays its text out in a second paint each time.
     m_stato->setTextInteractionFlags(inCorso ? Qt::NoTextInteraction : Qt::TextSelectableByMouse);
     aggiornaTitolo();
+}
+
+// "Annulla Elimina 3 righe": what Ctrl+Z would undo.
+void FinestraTabella::aggiornaAnnullamenti()
+{
+    const bool inCorso = m_lettura.inCorso();
+    m_annulla->setEnabled(!inCorso && m_annullamenti.canUndo());
+    m_annulla->setText(m_annullamenti.canUndo()
+            ? QStringLiteral("&Annulla: %1").arg(m_annullamenti.undoText())
+            : QStringLiteral("&Annulla"));
+    m_ripeti->setEnabled(!inCorso && m_annullamenti.canRedo());
+    m_ripeti->setText(m_annullamenti.canRedo()
+            ? QStringLiteral("&Ripeti: %1").arg(m_annullamenti.redoText())
+            : QStringLiteral("&Ripeti"));
 }
 
 void FinestraTabella::avvisa(const QString &titolo, const QString &testo)
@@ -268,6 +352,67 @@ void FinestraTabella::avvisa(const QString &titolo, const QString &testo)
     messaggio->setObjectName(QStringLiteral("messaggioTabella"));
     messaggio->setAttribute(Qt::WA_DeleteOnClose);
     messaggio->open();
+}
+
+// Another bench: nothing of the one before stays behind, not its status, its edits to undo or
+// where the table was scrolled.
+void FinestraTabella::bancoNuovo()
+{
+    if (m_grafici)
+        m_grafici->close();
+    m_annullamenti.clear();
+    m_conti = Conti();
+    m_avanzamento->setRange(0, std::max(1, m_modello.rowCount()));
+    m_avanzamento->setValue(0);
+    m_avanzamento->setFormat(QString());
+    m_stato->setText(m_modello.rowCount() > 0
+            ? QStringLiteral("Pronta: %1 righe.").arg(NumeriItaliani::intero(m_modello.rowCount()))
+            : QStringLiteral("Pronta."));
+    adattaColonne();
+    m_tabella->scrollToTop();
+    m_tabella->horizontalScrollBar()->setValue(0);
+    lineaDalModello();
+    aggiornaPulsanti();
+}
+
+// Each column as wide as what it holds: the sampled rows' texts, and for a reading the widest
+// its row can show, so that a value read later is not cut.
+void FinestraTabella::adattaColonne()
+{
+    const QFontMetrics misure(m_tabella->font());
+    const QFontMetrics misureTitoli(m_tabella->horizontalHeader()->font());
+    constexpr int kCampione = 1000;
+    const int margine = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 8;
+    const int massima = misure.horizontalAdvance(u'0') * 40;
+    const int righe = std::min(m_modello.rowCount(), kCampione);
+    for (int c = 0; c < ModelloTabella::NumeroColonne; ++c) {
+        int larghezza = misureTitoli.horizontalAdvance(
+                            m_modello.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString())
+            + 2 * misureTitoli.horizontalAdvance(u'0');
+        for (int r = 0; r < righe; ++r) {
+            QString testo = m_modello.data(m_modello.index(r, c), Qt::DisplayRole).toString();
+            const RigaBanco &riga = m_modello.riga(r);
+            switch (c) {
+            case ModelloTabella::Valore:
+                testo
+                    = riga.valoreConUnita(riga.tipo == RigaBanco::Tipo::ConSegno ? 0x8000 : 0xFFFF);
+                break;
+            case ModelloTabella::Parola:
+                testo = QStringLiteral("FFFF");
+                break;
+            case ModelloTabella::Stato:
+                testo = QStringLiteral("letta, senza limiti");
+                break;
+            case ModelloTabella::Ora:
+                testo = QStringLiteral("00:00:00");
+                break;
+            default:
+                break;
+            }
+            larghezza = std::max(larghezza, misure.horizontalAdvance(testo) + margine);
+        }
+        m_tabella->setColumnWidth(c, std::min(larghezza, massima));
+    }
 }
 
 void FinestraTabella::lineaDalModello()
@@ -280,11 +425,11 @@ void FinestraTabella::lineaDalModello()
 // The port and baud typed are checked as the file checks them; a text refused is put back.
 void FinestraTabella::lineaDaiCampi()
 {
-    // The fields as a file's "linea" would have them, checked by the file's own rules.
-    QJsonObject linea{{"porta", m_porta->currentText().trimmed()}};
     bool ok = false;
-    const int baud = m_baud->currentText().trimmed().toInt(&ok);
-    linea.insert(QLatin1String("baud"), ok ? QJsonValue(baud) : QJsonValue(m_baud->currentText()));
+    const QString testoBaud = m_baud->currentText().trimmed();
+    const int baud = testoBaud.toInt(&ok);
+    const QJsonObject linea{{"porta", m_porta->currentText().trimmed()},
+        {"baud", ok ? QJsonValue(baud) : QJsonValue(testoBaud)}};
     DatiBanco letto;
     QString errore;
     if (!FileBanco::leggiLinea(linea, QStringLiteral("tabella"), letto, &errore)) {
@@ -293,7 +438,12 @@ void FinestraTabella::lineaDaiCampi()
             errore.mid(errore.indexOf(u':') + 2).prepend(QStringLiteral("Linea: ")));
         return;
     }
+    const QString portaPrima = m_modello.banco().porta;
+    const qint32 baudPrima = m_modello.banco().baud;
+    if (letto.porta == portaPrima && letto.baud == baudPrima)
+        return;
     m_modello.impostaLinea(letto.porta, letto.baud);
+    m_annullamenti.push(ComandiTabella::lineaCambiata(m_modello, portaPrima, baudPrima));
     aggiornaTitolo();
 }
 
@@ -306,6 +456,19 @@ QList<int> FinestraTabella::righeScelte() const
         righe << m_tabella->currentIndex().row();
     std::sort(righe.begin(), righe.end());
     return righe;
+}
+
+void FinestraTabella::modificaCella(const QModelIndex &indice, const QString &testo)
+{
+    if (m_lettura.inCorso() || !indice.isValid())
+        return;
+    const RigaBanco prima = m_modello.riga(indice.row());
+    if (!m_modello.setData(indice, testo, Qt::EditRole))
+        return;
+    if (CampiRiga::comeJson(prima) == CampiRiga::comeJson(m_modello.riga(indice.row())))
+        return; // the same field written again: nothing to undo
+    m_annullamenti.push(ComandiTabella::cellaCambiata(m_modello, indice.row(), prima,
+        m_modello.headerData(indice.column(), Qt::Horizontal, Qt::DisplayRole).toString()));
 }
 
 void FinestraTabella::aggiungi()
@@ -322,7 +485,8 @@ void FinestraTabella::aggiungi()
     if (m_modello.rowCount() >= FileBanco::kMassimoRighe)
         return avvisa(
             QStringLiteral("troppe righe"), QStringLiteral("Il banco ha già il massimo di righe."));
-    m_modello.inserisci(dopo, {riga});
+    m_annullamenti.push(
+        ComandiTabella::inserisci(m_modello, dopo, {riga}, QStringLiteral("Aggiungi una riga")));
     m_tabella->setCurrentIndex(m_modello.index(dopo, ModelloTabella::Nome));
     m_tabella->setFocus();
 }
@@ -338,7 +502,9 @@ void FinestraTabella::duplica()
     QList<RigaBanco> copie;
     for (int n : scelte)
         copie << m_modello.riga(n);
-    m_modello.inserisci(scelte.back() + 1, copie);
+    m_annullamenti.push(ComandiTabella::inserisci(m_modello, scelte.back() + 1, copie,
+        copie.size() == 1 ? QStringLiteral("Duplica una riga")
+                          : QStringLiteral("Duplica %1 righe").arg(copie.size())));
 }
 
 void FinestraTabella::elimina()
@@ -346,7 +512,10 @@ void FinestraTabella::elimina()
     const QList<int> scelte = righeScelte();
     if (m_lettura.inCorso() || scelte.isEmpty())
         return;
-    m_modello.rimuovi(scelte);
+    m_annullamenti.push(ComandiTabella::rimuovi(m_modello, scelte));
+    m_stato->setText(QStringLiteral("%1 eliminate: Ctrl+Z le rimette.")
+                         .arg(scelte.size() == 1 ? QStringLiteral("Una riga")
+                                                 : QStringLiteral("%1 righe").arg(scelte.size())));
     if (m_modello.rowCount() > 0)
         m_tabella->setCurrentIndex(
             m_modello.index(std::min(scelte.front(), m_modello.rowCount() - 1),
@@ -356,10 +525,11 @@ void FinestraTabella::elimina()
 void FinestraTabella::sposta(int verso)
 {
     const QModelIndex attuale = m_tabella->currentIndex();
-    if (m_lettura.inCorso() || !attuale.isValid())
+    const int altra = attuale.row() + verso;
+    if (m_lettura.inCorso() || !attuale.isValid() || altra < 0 || altra >= m_modello.rowCount())
         return;
-    if (m_modello.sposta(attuale.row(), verso))
-        m_tabella->setCurrentIndex(m_modello.index(attuale.row() + verso, attuale.column()));
+    m_annullamenti.push(ComandiTabella::sposta(m_modello, attuale.row(), verso));
+    m_tabella->setCurrentIndex(m_modello.index(altra, attuale.column()));
 }
 
 void FinestraTabella::aggiungiIntervallo()
@@ -367,6 +537,7 @@ void FinestraTabella::aggiungiIntervallo()
     if (m_lettura.inCorso())
         return;
     auto *dialogo = new QDialog(this);
+    dialogo->setObjectName(QStringLiteral("dialogoIntervallo"));
     dialogo->setWindowTitle(QStringLiteral("Aggiungi intervallo"));
     dialogo->setAttribute(Qt::WA_DeleteOnClose);
     auto *strumento = new QSpinBox(dialogo);
@@ -387,7 +558,7 @@ void FinestraTabella::aggiungiIntervallo()
     auto *modulo = new QFormLayout(dialogo);
     modulo->addRow(QStringLiteral("&Strumento:"), strumento);
     modulo->addRow(QStringLiteral("&Da memoria (hex):"), da);
-    modulo->addRow(QStringLiteral("&A memoria (hex):"), a);
+    modulo->addRow(QStringLiteral("Fino a &memoria (hex):"), a);
     modulo->addRow(quante);
     modulo->addRow(pulsanti);
     const auto conta = [=] {
@@ -395,9 +566,10 @@ void FinestraTabella::aggiungiIntervallo()
         const int ultimo = int(a->text().toUInt(nullptr, 16));
         const bool ok = da->hasAcceptableInput() && a->hasAcceptableInput() && primo <= ultimo
             && m_modello.rowCount() + (ultimo - primo + 1) <= FileBanco::kMassimoRighe;
-        quante->setText(ok ? QStringLiteral("%1 righe nuove").arg(ultimo - primo + 1)
-                           : QStringLiteral("Scrivere due indirizzi da 0000 a FFFF, il primo non "
-                                            "oltre il secondo."));
+        quante->setText(ok
+                ? QStringLiteral("%1 righe nuove").arg(NumeriItaliani::intero(ultimo - primo + 1))
+                : QStringLiteral("Scrivere due indirizzi da 0000 a FFFF, il primo non "
+                                 "oltre il secondo."));
         pulsanti->button(QDialogButtonBox::Ok)->setEnabled(ok);
     };
     connect(da, &QLineEdit::textChanged, dialogo, conta);
@@ -405,8 +577,17 @@ void FinestraTabella::aggiungiIntervallo()
     connect(pulsanti, &QDialogButtonBox::accepted, dialogo, &QDialog::accept);
     connect(pulsanti, &QDialogButtonBox::rejected, dialogo, &QDialog::reject);
     connect(dialogo, &QDialog::accepted, this, [=] {
-        m_modello.aggiungiIntervallo(quint16(strumento->value()),
-            quint16(da->text().toUInt(nullptr, 16)), quint16(a->text().toUInt(nullptr, 16)));
+        const auto primo = quint16(da->text().toUInt(nullptr, 16));
+        const auto ultimo = quint16(a->text().toUInt(nullptr, 16));
+        if (primo > ultimo || m_lettura.inCorso())
+            return;
+        QList<RigaBanco> nuove(ultimo - primo + 1);
+        for (int i = 0; i < nuove.size(); ++i) {
+            nuove[i].strumento = quint16(strumento->value());
+            nuove[i].memoria = quint16(primo + i);
+        }
+        m_annullamenti.push(ComandiTabella::inserisci(m_modello, m_modello.rowCount(), nuove,
+            QStringLiteral("Aggiungi %1 righe").arg(nuove.size())));
     });
     conta();
     dialogo->open();
@@ -418,6 +599,7 @@ void FinestraTabella::importaCsv()
         return;
     auto *dialogo = new QFileDialog(this, QStringLiteral("Importa righe da CSV"), QDir::homePath(),
         QStringLiteral("CSV (*.csv);;Tutti i file (*)"));
+    dialogo->setObjectName(QStringLiteral("dialogoImporta"));
     dialogo->setFileMode(QFileDialog::ExistingFile);
     dialogo->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialogo, &QFileDialog::fileSelected, this, [this](const QString &percorso) {
@@ -434,16 +616,23 @@ void FinestraTabella::importaCsv()
                 QStringLiteral("Con queste %1 righe il banco supererebbe il massimo di %2.")
                     .arg(righe->size())
                     .arg(FileBanco::kMassimoRighe));
-        m_modello.inserisci(m_modello.rowCount(), *righe);
-        m_stato->setText(QStringLiteral("%1 righe importate.").arg(righe->size()));
+        if (m_lettura.inCorso())
+            return;
+        m_annullamenti.push(ComandiTabella::inserisci(m_modello, m_modello.rowCount(), *righe,
+            QStringLiteral("Importa %1 righe").arg(righe->size())));
+        adattaColonne();
+        m_stato->setText(QStringLiteral("%1 righe importate: Ctrl+Z le toglie.")
+                             .arg(NumeriItaliani::intero(righe->size())));
     });
     dialogo->open();
 }
 
 void FinestraTabella::esporta()
 {
-    DialogoCsv::esporta(this, QStringLiteral("Esporta la tabella"), QStringLiteral("tabella.csv"),
-        QStringLiteral("dialogoEsporta"), [this] { return m_modello.comeCsv(); },
+    DialogoCsv::esporta(
+        this, QStringLiteral("Esporta la tabella"), QStringLiteral("tabella.csv"),
+        QStringLiteral("dialogoEsporta"),
+        [this] { return m_modello.comeCsv(TestiTraffico::FormaCsv::Foglio); },
         [this](const QString &percorso, const QString &errore) {
             if (errore.isEmpty()) {
                 m_stato->setText(QStringLiteral("Tabella esportata in %1.")
@@ -468,7 +657,7 @@ void FinestraTabella::mostraGrafico()
                 .arg(GraficiTabella::kMassimoRighe));
     if (m_grafici)
         m_grafici->close();
-    m_grafici = new GraficiTabella(righe, this);
+    m_grafici = new GraficiTabella(righe, m_registro, m_lettura.motore().sequenziatore(), this);
     m_grafici->show();
 }
 
@@ -495,9 +684,12 @@ void FinestraTabella::avvia(int giri)
         messaggio->open();
         return;
     }
+    m_conti = Conti();
     m_avanzamento->setRange(0, m_modello.rowCount());
     m_avanzamento->setValue(0);
-    m_stato->setText(QStringLiteral("Lettura della riga 1 di %1…").arg(m_modello.rowCount()));
+    m_avanzamento->setFormat(QStringLiteral("riga %v di %m"));
+    m_stato->setText(QStringLiteral("Lettura della riga 1 di %1…")
+                         .arg(NumeriItaliani::intero(m_modello.rowCount())));
     aggiornaPulsanti();
 }
 
@@ -510,28 +702,71 @@ void FinestraTabella::letta(qint64 giro, int riga, const RisultatoRichiesta &ris
 {
     if (m_grafici)
         m_grafici->aggiungi(m_modello.riga(riga), risultato);
+    if (risultato.esito != RisultatoRichiesta::Esito::Interrotta) {
+        ++m_conti.letture;
+        m_conti.ultimaRiga = riga;
+        m_conti.ultimoGiro = giro;
+        if (risultato.esito == RisultatoRichiesta::Esito::Errore)
+            ++m_conti.conErrore;
+        else if (risultato.esito == RisultatoRichiesta::Esito::NessunaRisposta)
+            ++m_conti.senzaRisposta;
+        else if (m_modello.stato(riga) == ModelloTabella::StatoRiga::FuoriDaiLimiti)
+            ++m_conti.fuoriDaiLimiti;
+    }
     const int righe = m_lettura.righeDelGiro();
     // A progress bar repaints itself at once, and flushes to the screen on its own, whenever its
     // value moves a pixel; with updates held back it is painted with the row's other changes.
     m_avanzamento->setUpdatesEnabled(false);
     m_avanzamento->setValue(riga + 1);
     m_avanzamento->setUpdatesEnabled(true);
-    QString testo
-        = QStringLiteral("Riga %1 di %2 · giro %3").arg(riga + 1).arg(righe).arg(giro + 1);
+    QString testo = QStringLiteral("Riga %1 di %2 · giro %3")
+                        .arg(NumeriItaliani::intero(riga + 1), NumeriItaliani::intero(righe),
+                            NumeriItaliani::intero(giro + 1));
     if (const auto secondi = m_lettura.secondiAllaFineDelGiro(); secondi && riga + 1 < righe) {
-        const qint64 resto
-            = std::llround(*secondi * double(righe - riga - 1) / double(righe - riga));
-        testo += QStringLiteral(" · mancano circa %1:%2")
-                     .arg(resto / 60)
-                     .arg(resto % 60, 2, 10, QChar(u'0'));
+        testo += QStringLiteral(" · mancano circa %1")
+                     .arg(NumeriItaliani::durata(
+                         *secondi * double(righe - riga - 1) / double(righe - riga)));
     }
+    if (m_conti.conErrore + m_conti.senzaRisposta > 0)
+        testo += QStringLiteral(" · %1 con errore, %2 senza risposta")
+                     .arg(NumeriItaliani::intero(m_conti.conErrore),
+                         NumeriItaliani::intero(m_conti.senzaRisposta));
     m_stato->setText(testo);
 }
 
+// What the reading met, in words: a round that met errors says so, and how many.
 void FinestraTabella::terminata(int errore, const QString &descrizione)
 {
     aggiornaPulsanti();
-    m_stato->setText(QStringLiteral("Lettura finita."));
+    const Conti &c = m_conti;
+    QString testo;
+    if (m_lettura.motore().fermata()) {
+        testo = c.ultimaRiga < 0
+            ? QStringLiteral("Fermata prima della prima riga")
+            : QStringLiteral("Fermata dopo la riga %1 di %2%3")
+                  .arg(NumeriItaliani::intero(c.ultimaRiga + 1),
+                      NumeriItaliani::intero(m_lettura.righeDelGiro()),
+                      c.ultimoGiro > 0 ? QStringLiteral(" del giro %1")
+                                             .arg(NumeriItaliani::intero(c.ultimoGiro + 1))
+                                       : QString());
+    } else {
+        testo = QStringLiteral("Lettura finita");
+    }
+    QStringList problemi;
+    if (c.conErrore > 0)
+        problemi << QStringLiteral("%1 con errore").arg(NumeriItaliani::intero(c.conErrore));
+    if (c.senzaRisposta > 0)
+        problemi
+            << QStringLiteral("%1 senza risposta").arg(NumeriItaliani::intero(c.senzaRisposta));
+    if (c.fuoriDaiLimiti > 0)
+        problemi
+            << QStringLiteral("%1 fuori dai limiti").arg(NumeriItaliani::intero(c.fuoriDaiLimiti));
+    testo += QStringLiteral(": %1 %2").arg(NumeriItaliani::intero(c.letture),
+        c.letture == 1 ? QStringLiteral("lettura") : QStringLiteral("letture"));
+    testo += problemi.isEmpty()
+        ? QStringLiteral(", nessun errore.")
+        : QStringLiteral(", di cui %1.").arg(problemi.join(QStringLiteral(", ")));
+    m_stato->setText(testo);
     if (errore != 0)
         avvisa(QStringLiteral("errore"),
             QStringLiteral("La lettura si è fermata all'errore %1.\n%2")

@@ -14,7 +14,7 @@ LetturaTabella::LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenzia
                 ++m_durate;
                 m_durataMediaS += (risultato.durataUs / 1e6 - m_durataMediaS) / double(m_durate);
             }
-            m_modello.registra(m_riga, risultato);
+            m_modello.registra(m_riga, risultato, m_motore.descrizioneErrore());
             emit letta(n / m_righe, m_riga, risultato);
         });
     connect(

@@ -17,6 +17,7 @@ QVariant ModelloColorato::data(const QModelIndex &indice, int ruolo) const
         return ruolo == Qt::ForegroundRole ? QVariant(QBrush(QColor(0x70, 0x70, 0x70)))
                                            : QVariant(QBrush(QColor(0xE8, 0xE8, 0xE8)));
     case StatoRiga::NonLetta:
+    case StatoRiga::Letta:
     case StatoRiga::EntroILimiti:
         break;
     }

@@ -1,5 +1,7 @@
 #include "modello_tabella.h"
 
+#include "errore.h"
+#include "numeri_italiani.h"
 #include "registro_traffico.h"
 #include "testi_traffico.h"
 
@@ -27,9 +29,15 @@ bool modificabile(int colonna)
     return ModelloTabella::chiave(colonna) != nullptr;
 }
 
-QString limite(const std::optional<double> &valore)
+QString limite(const RigaBanco &riga, const std::optional<double> &valore)
 {
-    return valore ? QString::number(*valore, 'g', 15) : QString();
+    return valore ? NumeriItaliani::daMacchina(riga.testoLimite(*valore)) : QString();
+}
+
+// A value as the row writes it, machine form, as an Italian reader writes it.
+QString comeSiLegge(const RigaBanco &riga, const QString &valore)
+{
+    return riga.numerica() ? NumeriItaliani::daMacchina(valore) : valore;
 }
 
 } // namespace
@@ -82,6 +90,18 @@ void ModelloTabella::inserisci(int prima, const QList<RigaBanco> &righe)
     cambiato();
 }
 
+void ModelloTabella::sostituisci(int n, const RigaBanco &riga)
+{
+    if (n < 0 || n >= rowCount())
+        return;
+    RigaBanco &attuale = m_banco.righe[n];
+    if (riga.strumento != attuale.strumento || riga.memoria != attuale.memoria)
+        m_letture[n] = Lettura();
+    attuale = riga;
+    emit dataChanged(index(n, 0), index(n, NumeroColonne - 1));
+    cambiato();
+}
+
 void ModelloTabella::rimuovi(QList<int> righe)
 {
     std::sort(righe.begin(), righe.end(), std::greater<>());
@@ -130,7 +150,8 @@ bool ModelloTabella::aggiungiIntervallo(quint16 strumento, quint16 da, quint16 a
     return true;
 }
 
-void ModelloTabella::registra(int n, const RisultatoRichiesta &risultato)
+void ModelloTabella::registra(
+    int n, const RisultatoRichiesta &risultato, const QString &descrizioneErrore)
 {
     if (n < 0 || n >= rowCount())
         return;
@@ -150,6 +171,7 @@ void ModelloTabella::registra(int n, const RisultatoRichiesta &risultato)
     case RisultatoRichiesta::Esito::Errore:
         l.esito = Lettura::Esito::Errore;
         l.errore = quint16(risultato.errore);
+        l.descrizione = descrizioneErrore;
         ++l.fallite;
         break;
     }
@@ -171,10 +193,14 @@ ModelloTabella::StatoRiga ModelloTabella::stato(int n) const
     switch (l.esito) {
     case Lettura::Esito::NonLetta:
         break;
-    case Lettura::Esito::Letta:
-        return m_banco.righe.at(n).giudica(l.parola) == RigaBanco::Giudizio::EntroILimiti
+    case Lettura::Esito::Letta: {
+        const RigaBanco &riga = m_banco.righe.at(n);
+        if (!riga.conLimiti())
+            return StatoRiga::Letta;
+        return riga.giudica(l.parola) == RigaBanco::Giudizio::EntroILimiti
             ? StatoRiga::EntroILimiti
             : StatoRiga::FuoriDaiLimiti;
+    }
     case Lettura::Esito::NessunaRisposta:
         return StatoRiga::NessunaRisposta;
     case Lettura::Esito::Errore:
@@ -188,6 +214,8 @@ QString ModelloTabella::testoStato(int n) const
     switch (stato(n)) {
     case StatoRiga::NonLetta:
         break;
+    case StatoRiga::Letta:
+        return QStringLiteral("letta, senza limiti");
     case StatoRiga::EntroILimiti:
         return QStringLiteral("entro i limiti");
     case StatoRiga::FuoriDaiLimiti:
@@ -195,9 +223,19 @@ QString ModelloTabella::testoStato(int n) const
     case StatoRiga::NessunaRisposta:
         return QStringLiteral("nessuna risposta");
     case StatoRiga::Errore:
-        return QStringLiteral("errore %1").arg(m_letture.at(n).errore);
+        return QStringLiteral("errore %1: %2")
+            .arg(m_letture.at(n).errore)
+            .arg(testoErrore(m_letture.at(n).errore));
     }
     return QStringLiteral("non letta");
+}
+
+std::map<ModelloTabella::StatoRiga, int> ModelloTabella::contaStati() const
+{
+    std::map<StatoRiga, int> conti;
+    for (int n = 0; n < rowCount(); ++n)
+        ++conti[stato(n)];
+    return conti;
 }
 
 QString ModelloTabella::testo(int n, int colonna) const
@@ -219,13 +257,16 @@ QString ModelloTabella::testo(int n, int colonna) const
     case Unita:
         return r.unita;
     case Minimo:
-        return limite(r.minimo);
+        return limite(r, r.minimo);
     case Massimo:
-        return limite(r.massimo);
+        return limite(r, r.massimo);
     case Atteso:
-        return r.atteso;
+        return comeSiLegge(r, r.atteso);
     case Valore:
-        return letta ? r.valoreConUnita(l.parola) : QString();
+        if (!letta)
+            return {};
+        return r.unita.isEmpty() ? comeSiLegge(r, r.valore(l.parola))
+                                 : comeSiLegge(r, r.valore(l.parola)) + u' ' + r.unita;
     case Parola:
         return letta ? parolaEsadecimale(l.parola) : QString();
     case Stato:
@@ -235,11 +276,11 @@ QString ModelloTabella::testo(int n, int colonna) const
             ? QDateTime::fromMSecsSinceEpoch(l.oraMs).toString(QStringLiteral("HH:mm:ss"))
             : QString();
     case Risposte:
-        return QString::number(l.risposte);
+        return NumeriItaliani::intero(l.risposte);
     case SenzaRisposta:
-        return QString::number(l.senzaRisposta);
+        return NumeriItaliani::intero(l.senzaRisposta);
     case Fallite:
-        return QString::number(l.fallite);
+        return NumeriItaliani::intero(l.fallite);
     case NumeroColonne:
         break;
     }
@@ -263,15 +304,36 @@ QVariant ModelloTabella::data(const QModelIndex &indice, int ruolo) const
     switch (ruolo) {
     case Qt::DisplayRole:
         return testo(indice.row(), indice.column());
-    case Qt::EditRole:
-        if (indice.column() == Nome)
-            return m_banco.righe.at(indice.row()).nome;
-        return testo(indice.row(), indice.column());
+    case Qt::EditRole: {
+        // As typed: a decimal comma, no point between the thousands.
+        const RigaBanco &r = m_banco.righe.at(indice.row());
+        const auto decimaleConVirgola = [](QString testo) { return testo.replace(u'.', u','); };
+        switch (indice.column()) {
+        case Nome:
+            return r.nome;
+        case Minimo:
+        case Massimo: {
+            const std::optional<double> &l = indice.column() == Minimo ? r.minimo : r.massimo;
+            return l ? decimaleConVirgola(r.testoLimite(*l)) : QString();
+        }
+        case Atteso:
+            return r.numerica() ? decimaleConVirgola(r.atteso) : r.atteso;
+        default:
+            return testo(indice.row(), indice.column());
+        }
+    }
     case Qt::TextAlignmentRole:
         return indice.column() == Nome || indice.column() == Tipo || indice.column() == Unita
                 || indice.column() == Stato
             ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
             : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    case Qt::ToolTipRole: {
+        // What went wrong, in full: which port, which device, what to do.
+        const Lettura &l = m_letture.at(indice.row());
+        if (stato(indice.row()) == StatoRiga::Errore && !l.descrizione.isEmpty())
+            return QStringLiteral("%1\n%2").arg(testoStato(indice.row()), l.descrizione);
+        return {};
+    }
     case kRuoloStato:
         return int(stato(indice.row()));
     default:
@@ -296,64 +358,61 @@ Qt::ItemFlags ModelloTabella::flags(const QModelIndex &indice) const
 }
 
 // The text typed is taken as the file would take it: numbers for the numeric fields (a decimal
-// comma allowed), an empty text for a field's default.
+// comma or point), an empty text for a field's default.
 bool ModelloTabella::setData(const QModelIndex &indice, const QVariant &valore, int ruolo)
 {
     if (ruolo != Qt::EditRole || !indice.isValid() || !modificabile(indice.column()))
         return false;
     const QString chiave = QString::fromLatin1(this->chiave(indice.column()));
-    const QString testo = valore.toString().trimmed();
-    QJsonValue comeNelFile = testo;
-    if (testo.isEmpty()) {
-        comeNelFile = QJsonValue(QJsonValue::Null);
-    } else if (chiave == u"strumento" || chiave == u"decimali" || chiave == u"minimo"
-        || chiave == u"massimo") {
-        bool ok = false;
-        const double numero = QString(testo).replace(u',', u'.').toDouble(&ok);
-        if (ok)
-            comeNelFile = numero;
-    }
+    const QJsonValue comeNelFile = CampiRiga::daTesto(chiave, valore.toString());
     RigaBanco nuova = m_banco.righe.at(indice.row());
     std::optional<std::pair<QString, QString>> rifiutato;
-    if (auto motivo = CampiRiga::imposta(nuova, chiave, comeNelFile))
+    if (auto motivo = CampiRiga::imposta(nuova, chiave, comeNelFile, CampiRiga::Dove::Cella))
         rifiutato = std::pair{chiave, *motivo};
     else
-        rifiutato = CampiRiga::verifica(nuova);
+        rifiutato = CampiRiga::verifica(nuova, CampiRiga::Dove::Cella);
     if (rifiutato) {
-        emit this->rifiutato(QStringLiteral("Riga %1, campo «%2»: %3")
-                                 .arg(indice.row() + 1)
-                                 .arg(rifiutato->first, rifiutato->second));
+        const int colonna
+            = int(std::find_if(std::begin(kColonne), std::end(kColonne), [&](const DatiColonna &c) {
+                  return c.chiave && rifiutato->first == QLatin1String(c.chiave);
+              }) - std::begin(kColonne));
+        emit this->rifiutato(
+            QStringLiteral("Riga %1, colonna «%2»: %3")
+                .arg(indice.row() + 1)
+                .arg(headerData(colonna, Qt::Horizontal, Qt::DisplayRole).toString(),
+                    rifiutato->second));
         return false;
     }
-    RigaBanco &riga = m_banco.righe[indice.row()];
-    const bool altroIndirizzo = nuova.strumento != riga.strumento || nuova.memoria != riga.memoria;
-    riga = std::move(nuova);
-    if (altroIndirizzo)
-        m_letture[indice.row()] = Lettura();
-    emit dataChanged(index(indice.row(), 0), index(indice.row(), NumeroColonne - 1));
-    cambiato();
+    sostituisci(indice.row(), nuova);
     return true;
 }
 
-QByteArray ModelloTabella::comeCsv() const
+QByteArray ModelloTabella::comeCsv(TestiTraffico::FormaCsv forma) const
 {
+    using TestiTraffico::numeroCsv;
     QStringList intestazione = CampiRiga::chiavi();
     intestazione << QStringLiteral("valore") << QStringLiteral("parola") << QStringLiteral("stato")
                  << QStringLiteral("ultima_lettura") << QStringLiteral("risposte")
                  << QStringLiteral("senza_risposta") << QStringLiteral("fallite");
-    QByteArray csv = TestiTraffico::lineaCsv(intestazione);
+    QByteArray csv = TestiTraffico::inizioCsv(forma) + TestiTraffico::lineaCsv(intestazione, forma);
     csv.reserve(rowCount() * 96);
+    const auto numero = [forma](const std::optional<double> &limite) {
+        return limite ? numeroCsv(QString::number(*limite, 'g', 15), forma) : QString();
+    };
     for (int n = 0; n < rowCount(); ++n) {
         const RigaBanco &r = m_banco.righe.at(n);
         const Lettura &l = m_letture.at(n);
-        QStringList campi{r.nome, testo(n, Strumento), testo(n, Memoria), testo(n, Tipo),
-            testo(n, Decimali), r.unita, testo(n, Minimo), testo(n, Massimo), r.atteso,
-            l.esito == Lettura::Esito::Letta ? r.valore(l.parola) : QString(), testo(n, Parola),
-            testoStato(n),
+        const QString valore = l.esito == Lettura::Esito::Letta ? r.valore(l.parola) : QString();
+        QStringList campi{r.nomeMostrato(), QString::number(r.strumento), r.testoMemoria(),
+            CampiRiga::nomiTipi().at(int(r.tipo)), QString::number(r.decimali), r.unita,
+            numero(r.minimo), numero(r.massimo),
+            r.numerica() ? numeroCsv(r.atteso, forma) : r.atteso,
+            r.numerica() ? numeroCsv(valore, forma) : valore, testo(n, Parola), testoStato(n),
             l.oraMs ? QDateTime::fromMSecsSinceEpoch(l.oraMs).toString(Qt::ISODateWithMs)
                     : QString(),
-            testo(n, Risposte), testo(n, SenzaRisposta), testo(n, Fallite)};
-        csv += TestiTraffico::lineaCsv(campi);
+            QString::number(l.risposte), QString::number(l.senzaRisposta),
+            QString::number(l.fallite)};
+        csv += TestiTraffico::lineaCsv(campi, forma);
     }
     return csv;
 }

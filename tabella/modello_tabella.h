@@ -1,9 +1,11 @@
 #pragma once
 
 #include "file_banco.h"
+#include "testi_traffico.h"
 
 #include <QAbstractTableModel>
 
+#include <map>
 #include <optional>
 
 struct RisultatoRichiesta;
@@ -41,6 +43,7 @@ public:
     // What a row's last reading says, against its limits.
     enum class StatoRiga : quint8 {
         NonLetta,
+        Letta, // read, with nothing to judge it against
         EntroILimiti,
         FuoriDaiLimiti,
         NessunaRisposta,
@@ -58,6 +61,7 @@ public:
         quint16 parola = 0;
         quint16 errore = 0;
         enum class Esito : quint8 { NonLetta, Letta, NessunaRisposta, Errore } esito{};
+        QString descrizione; // of the error, as the request reported it
     };
 
     explicit ModelloTabella(QObject *parent = nullptr);
@@ -73,9 +77,13 @@ public:
     // Changed since it was last loaded or saved.
     bool modificato() const { return m_modificato; }
     void segnaSalvato() { m_modificato = false; }
+    // Changed back and forth, as an undo says: whether it now differs from the file.
+    void segnaModificato(bool modificato) { m_modificato = modificato; }
 
     // Rows inserted before prima (at the end if out of range).
     void inserisci(int prima, const QList<RigaBanco> &righe);
+    // Row n as it was: its reading is kept if its address is the same.
+    void sostituisci(int n, const RigaBanco &riga);
     void rimuovi(QList<int> righe);
     // Moves a row one place up (verso -1) or down (+1); false at an end.
     bool sposta(int riga, int verso);
@@ -83,15 +91,19 @@ public:
     // is backwards or would take the bench past its largest size.
     bool aggiungiIntervallo(quint16 strumento, quint16 da, quint16 a);
 
-    // A request of row n ended: its reading and counts follow from the result. An interrupted
-    // request leaves the row as it was.
-    void registra(int n, const RisultatoRichiesta &risultato);
+    // A request of row n ended: its reading and counts follow from the result, and the error's
+    // description from the request's report. An interrupted request leaves the row as it was.
+    void registra(
+        int n, const RisultatoRichiesta &risultato, const QString &descrizioneErrore = {});
     void azzeraLetture();
 
-    // The table as CSV, with the readings: what Esporta writes.
-    QByteArray comeCsv() const;
-    // "entro i limiti", "fuori dai limiti", "nessuna risposta", "errore 17", "non letta".
+    // The table as CSV, with the readings: what Esporta writes, for a spreadsheet.
+    QByteArray comeCsv(TestiTraffico::FormaCsv forma) const;
+    // "entro i limiti", "fuori dai limiti", "letta, senza limiti", "nessuna risposta",
+    // "errore 17: la porta ha smesso di rispondere", "non letta".
     QString testoStato(int n) const;
+    // How many rows are in each state now.
+    std::map<StatoRiga, int> contaStati() const;
 
     int rowCount(const QModelIndex &genitore = {}) const override;
     int columnCount(const QModelIndex &genitore = {}) const override;

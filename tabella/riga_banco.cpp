@@ -1,7 +1,9 @@
 #include "riga_banco.h"
 
 #include "errore.h"
+#include "numeri_italiani.h"
 
+#include <QHash>
 #include <QJsonArray>
 
 #include <cmath>
@@ -99,6 +101,13 @@ QString RigaBanco::valoreConUnita(quint16 parola) const
     return unita.isEmpty() ? valore(parola) : valore(parola) + u' ' + unita;
 }
 
+double RigaBanco::comeNumero(quint16 parola) const
+{
+    if (!numerica())
+        return double(parola);
+    return double(intero(*this, parola)) / double(kScala[decimali]);
+}
+
 RigaBanco::Giudizio RigaBanco::giudica(quint16 parola) const
 {
     if (!atteso.isEmpty()) {
@@ -117,6 +126,13 @@ RigaBanco::Giudizio RigaBanco::giudica(quint16 parola) const
     return Giudizio::EntroILimiti;
 }
 
+QString RigaBanco::testoLimite(double limite) const
+{
+    const QString conDecimali = QString::number(limite, 'f', decimali);
+    // A limit finer than the row's steps keeps its own digits: rounded, it would mislead.
+    return conDecimali.toDouble() == limite ? conDecimali : numero(limite);
+}
+
 QString RigaBanco::limiti() const
 {
     QStringList parti;
@@ -133,6 +149,47 @@ QString RigaBanco::limiti() const
 
 namespace CampiRiga {
 namespace {
+
+// An example of a text to write, as the place takes it: a string in quotes in the file's JSON,
+// the bare text in a cell or in a CSV field.
+QString esempioTesto(Dove dove, const QString &testo)
+{
+    return dove == Dove::File ? u'"' + testo + u'"' : testo;
+}
+
+// An example of a number: with a decimal point in the file, with a decimal comma where a person
+// types it (a cell, a spreadsheet's CSV), though a point is taken there too.
+QString esempioNumero(Dove dove, const QString &macchina)
+{
+    return dove == Dove::File ? macchina : QString(macchina).replace(u'.', u',');
+}
+
+// A field as the place names it: the key in the file and in a CSV header, the column's title in
+// the table.
+QString nomeCampo(Dove dove, const QString &chiave)
+{
+    static const QHash<QString, QString> kTitoli{{"nome", "Nome"}, {"strumento", "Strumento"},
+        {"memoria", "Memoria"}, {"tipo", "Tipo"}, {"decimali", "Decimali"}, {"unita", "Unità"},
+        {"minimo", "Minimo"}, {"massimo", "Massimo"}, {"atteso", "Atteso"}};
+    switch (dove) {
+    case Dove::File:
+        return u'"' + chiave + u'"';
+    case Dove::Cella:
+        return QStringLiteral("la colonna «%1»").arg(kTitoli.value(chiave, chiave));
+    case Dove::Csv:
+        break;
+    }
+    return QStringLiteral("la colonna «%1»").arg(chiave);
+}
+
+QString nomiDeiTipi(Dove dove)
+{
+    QStringList nomi;
+    for (const QString &nome : nomiTipi())
+        nomi << esempioTesto(dove, nome);
+    return QStringLiteral("%1 o %2").arg(
+        nomi.mid(0, nomi.size() - 1).join(QStringLiteral(", ")), nomi.last());
+}
 
 std::optional<QString> interoDa(
     const QJsonValue &valore, double minimo, double massimo, const QString &esempio, int &risultato)
@@ -172,7 +229,8 @@ const QStringList &nomiTipi()
     return t;
 }
 
-std::optional<QString> imposta(RigaBanco &riga, const QString &chiave, const QJsonValue &valore)
+std::optional<QString> imposta(
+    RigaBanco &riga, const QString &chiave, const QJsonValue &valore, Dove dove)
 {
     const bool nullo = valore.isNull() || valore.isUndefined();
     if (chiave == u"nome" || chiave == u"unita" || chiave == u"atteso") {
@@ -201,9 +259,11 @@ std::optional<QString> imposta(RigaBanco &riga, const QString &chiave, const QJs
         for (const QChar c : testo)
             ok = ok && QStringLiteral("0123456789abcdefABCDEF").contains(c);
         if (!ok) {
-            return QStringLiteral("%1 non è un indirizzo di memoria: scrivere fra virgolette da 1 "
-                                  "a 4 cifre esadecimali, per esempio \"0008\".")
-                .arg(nullo ? QStringLiteral("un valore mancante") : citaTesto(comeTesto(valore)));
+            return QStringLiteral("%1 non è un indirizzo di memoria: scrivere %2da 1 a 4 cifre "
+                                  "esadecimali, per esempio %3.")
+                .arg(nullo ? QStringLiteral("un valore mancante") : citaTesto(comeTesto(valore)),
+                    dove == Dove::File ? QStringLiteral("fra virgolette ") : QString(),
+                    esempioTesto(dove, QStringLiteral("0008")));
         }
         riga.memoria = quint16(testo.toUInt(nullptr, 16));
         return std::nullopt;
@@ -211,9 +271,8 @@ std::optional<QString> imposta(RigaBanco &riga, const QString &chiave, const QJs
     if (chiave == u"tipo") {
         const qsizetype i = nullo ? 0 : nomiTipi().indexOf(valore.toString().trimmed().toLower());
         if (i < 0 || (!nullo && !valore.isString())) {
-            return QStringLiteral("%1 non è un tipo: scrivere \"senza segno\", \"con segno\", "
-                                  "\"esadecimale\" o \"binario\".")
-                .arg(citaTesto(comeTesto(valore)));
+            return QStringLiteral("%1 non è un tipo: scrivere %2.")
+                .arg(citaTesto(comeTesto(valore)), nomiDeiTipi(dove));
         }
         riga.tipo = RigaBanco::Tipo(i);
         return std::nullopt;
@@ -231,9 +290,12 @@ std::optional<QString> imposta(RigaBanco &riga, const QString &chiave, const QJs
         std::optional<double> limite;
         if (!nullo) {
             if (!valore.isDouble() || !std::isfinite(valore.toDouble()))
-                return QStringLiteral("%1 non è un numero: scrivere un numero senza virgolette, "
-                                      "con il punto per i decimali, per esempio 20.5.")
-                    .arg(citaTesto(comeTesto(valore)));
+                return QStringLiteral("%1 non è un numero: scrivere un numero%2, per esempio %3.")
+                    .arg(citaTesto(comeTesto(valore)),
+                        dove == Dove::File
+                            ? QStringLiteral(" senza virgolette, con il punto per i decimali")
+                            : QString(),
+                        esempioNumero(dove, QStringLiteral("20.5")));
             limite = valore.toDouble();
         }
         (chiave == u"minimo" ? riga.minimo : riga.massimo) = limite;
@@ -244,6 +306,20 @@ std::optional<QString> imposta(RigaBanco &riga, const QString &chiave, const QJs
     else
         riga.altre.insert(chiave, valore);
     return std::nullopt;
+}
+
+QJsonValue daTesto(const QString &chiave, const QString &testo)
+{
+    const QString pulito = testo.trimmed();
+    if (pulito.isEmpty())
+        return QJsonValue(QJsonValue::Null);
+    const std::optional<double> numero = NumeriItaliani::leggi(pulito);
+    if (chiave == u"strumento" || chiave == u"decimali" || chiave == u"minimo"
+        || chiave == u"massimo")
+        return numero ? QJsonValue(*numero) : QJsonValue(pulito);
+    if (chiave == u"atteso" && numero)
+        return QString(pulito).replace(u',', u'.');
+    return pulito;
 }
 
 QJsonValue valore(const RigaBanco &riga, const QString &chiave)
@@ -270,31 +346,40 @@ QJsonValue valore(const RigaBanco &riga, const QString &chiave)
     return riga.altre.value(chiave);
 }
 
-std::optional<std::pair<QString, QString>> verifica(const RigaBanco &riga)
+std::optional<std::pair<QString, QString>> verifica(const RigaBanco &riga, Dove dove)
 {
     if (!riga.numerica()) {
         if (riga.decimali)
             return std::pair{QStringLiteral("decimali"),
-                QStringLiteral("i decimali valgono solo per i tipi \"senza segno\" e \"con "
-                               "segno\": toglierli o cambiare il tipo.")};
+                QStringLiteral("i decimali valgono solo per i tipi %1 e %2: toglierli o "
+                               "cambiare il tipo.")
+                    .arg(esempioTesto(dove, nomiTipi().at(0)),
+                        esempioTesto(dove, nomiTipi().at(1)))};
         if (riga.minimo || riga.massimo)
             return std::pair{QString::fromLatin1(riga.minimo ? "minimo" : "massimo"),
                 QStringLiteral("i limiti valgono solo per i tipi numerici: per un codice "
-                               "usare \"atteso\".")};
+                               "usare %1.")
+                    .arg(nomeCampo(dove, QStringLiteral("atteso")))};
     }
     if (riga.minimo && riga.massimo && *riga.minimo > *riga.massimo)
         return std::pair{QStringLiteral("massimo"),
             QStringLiteral("il massimo %1 è minore del minimo %2: scambiarli.")
-                .arg(numero(*riga.massimo), numero(*riga.minimo))};
+                .arg(esempioNumero(dove, numero(*riga.massimo)),
+                    esempioNumero(dove, numero(*riga.minimo)))};
     if (!riga.atteso.isEmpty() && !passi(riga, riga.atteso)) {
-        static const char *esempi[] = {"\"1000\"", "\"-12\"", "\"270F\"", "\"0010011100001111\""};
+        // A value this very row shows, so that the example can be written as it stands.
+        const quint16 parola = riga.tipo == RigaBanco::Tipo::ConSegno ? 0xFFF4
+            : riga.numerica()                                         ? 1000
+                                                                      : 0x270F;
+        const QString esempio
+            = riga.numerica() ? esempioNumero(dove, riga.valore(parola)) : riga.valore(parola);
         return std::pair{QStringLiteral("atteso"),
             QStringLiteral("%1 non è un valore che questa riga può mostrare (tipo %2, %3 "
                            "decimali): scrivere il valore come la tabella lo mostra, per "
                            "esempio %4.")
                 .arg(citaTesto(riga.atteso), nomiTipi().at(int(riga.tipo)))
                 .arg(riga.decimali)
-                .arg(QString::fromLatin1(esempi[int(riga.tipo)]))};
+                .arg(dove == Dove::File ? esempioTesto(dove, esempio) : esempio)};
     }
     return std::nullopt;
 }
@@ -310,22 +395,27 @@ QJsonObject comeJson(const RigaBanco &riga)
     return oggetto;
 }
 
-std::optional<std::pair<QString, QString>> daJson(const QJsonObject &oggetto, RigaBanco &riga)
+std::optional<std::pair<QString, QString>> daJson(
+    const QJsonObject &oggetto, RigaBanco &riga, Dove dove)
 {
     riga = RigaBanco();
     for (const char *obbligatoria : {"strumento", "memoria"}) {
         if (!oggetto.contains(QLatin1String(obbligatoria)))
             return std::pair{QString::fromLatin1(obbligatoria),
-                QStringLiteral("manca: ogni riga ha \"strumento\" (da 0 a 65535) e \"memoria\" "
-                               "(da 1 a 4 cifre esadecimali).")};
+                QStringLiteral("manca: ogni riga ha %1%2 (da 0 a 65535) e %3%4 (da 1 a 4 cifre "
+                               "esadecimali).")
+                    .arg(dove == Dove::File ? QString() : QStringLiteral("un valore in "),
+                        nomeCampo(dove, QStringLiteral("strumento")),
+                        dove == Dove::File ? QString() : QStringLiteral("in "),
+                        nomeCampo(dove, QStringLiteral("memoria")))};
     }
     for (auto i = oggetto.begin(); i != oggetto.end(); ++i) {
         if (i.value().isNull() && chiavi().contains(i.key()))
             continue;
-        if (auto errore = imposta(riga, i.key(), i.value()))
+        if (auto errore = imposta(riga, i.key(), i.value(), dove))
             return std::pair{i.key(), *errore};
     }
-    return verifica(riga);
+    return verifica(riga, dove);
 }
 
 } // namespace CampiRiga

@@ -1,11 +1,14 @@
 // The bench without a line: how a row shows and judges a word, the file read and written again,
 // and the CSV import.
 
+#include "comandi_tabella.h"
 #include "file_banco.h"
 #include "modello_tabella.h"
 #include "registro_traffico.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QUndoStack>
 #include <QJsonDocument>
 
 #include <QSignalSpy>
@@ -23,6 +26,13 @@ private slots:
     void importaCsv_data();
     void importaCsv();
     void modificaRifiutata();
+    void messaggiDaSeguire_data();
+    void messaggiDaSeguire();
+    void statoDellaRiga_data();
+    void statoDellaRiga();
+    void esportatoPerUnFoglioERiletto();
+    void annullaOgniModifica_data();
+    void annullaOgniModifica();
 };
 
 namespace {
@@ -176,7 +186,7 @@ void TestTabella::modificaRifiutata()
 
     QVERIFY(!modello.setData(modello.index(0, ModelloTabella::Minimo), "10", Qt::EditRole));
     QCOMPARE(rifiuti.size(), 1);
-    QVERIFY(rifiuti.first().at(0).toString().startsWith("Riga 1, campo «minimo»"));
+    QVERIFY(rifiuti.first().at(0).toString().startsWith("Riga 1, colonna «Minimo»"));
     QVERIFY(!modello.setData(modello.index(0, ModelloTabella::Memoria), "12345", Qt::EditRole));
     QCOMPARE(modello.riga(0).testoMemoria(), "0008");
     QVERIFY(!modello.modificato());
@@ -188,6 +198,255 @@ void TestTabella::modificaRifiutata()
     QVERIFY(modello.setData(modello.index(0, ModelloTabella::Memoria), "9", Qt::EditRole));
     QCOMPARE(modello.testoStato(0), "non letta");
     QVERIFY(modello.modificato());
+}
+
+namespace {
+
+// The example a refusal offers ("… per esempio 0008."), if it offers one.
+QString esempio(const QString &messaggio)
+{
+    const auto trovato
+        = QRegularExpression(QStringLiteral("per esempio (.*)\\.$")).match(messaggio);
+    return trovato.hasMatch() ? trovato.captured(1) : QString();
+}
+
+QString rifiutoInCella(ModelloTabella &modello, int colonna, const QString &testo, bool *accettato)
+{
+    QSignalSpy rifiuti(&modello, &ModelloTabella::rifiutato);
+    *accettato = modello.setData(modello.index(0, colonna), testo, Qt::EditRole);
+    return rifiuti.isEmpty() ? QString() : rifiuti.first().at(0).toString();
+}
+
+} // namespace
+
+void TestTabella::messaggiDaSeguire_data()
+{
+    QTest::addColumn<QString>("dove");
+    QTest::addColumn<QString>("chiave");
+    QTest::addColumn<QByteArray>("riga"); // the row's other fields, as the file has them
+    QTest::addColumn<QString>("testo"); // typed in a cell or a CSV field
+    QTest::addColumn<QByteArray>("json"); // the same value in the file
+
+    struct Caso
+    {
+        const char *nome, *chiave, *riga, *testo, *json;
+    };
+    const Caso casi[] = {
+        {"memoria di cinque cifre", "memoria", R"("strumento": 0)", "12345", "12345"},
+        {"memoria fra virgolette, come diceva il file", "memoria", R"("strumento": 0)", "\"0009\"",
+            "9"},
+        {"un tipo sconosciuto", "tipo", R"("strumento": 0, "memoria": "8")", "intero",
+            "\"intero\""},
+        {"un minimo a parole", "minimo", R"("strumento": 0, "memoria": "8")", "venti", "\"venti\""},
+        {"un atteso con più decimali della riga", "atteso",
+            R"("strumento": 0, "memoria": "8", "decimali": 1)", "25,55", "\"25.55\""},
+        {"limiti su un codice", "minimo",
+            R"("strumento": 0, "memoria": "8", "tipo": "esadecimale")", "10", "10"},
+        {"decimali troppi", "decimali", R"("strumento": 0, "memoria": "8")", "5", "5"},
+        {"strumento negativo", "strumento", R"("memoria": "8")", "-1", "-1"},
+    };
+    for (const QString dove : {"file", "cella", "csv"}) {
+        for (const Caso &c : casi) {
+            // In a CSV field quotes are the file's own, and "0009" is 0009.
+            if (dove == u"csv" && QByteArray(c.testo).contains('"'))
+                continue;
+            QTest::addRow("%s: %s", qPrintable(dove), c.nome)
+                << dove << c.chiave << QByteArray(c.riga) << QString::fromUtf8(c.testo)
+                << QByteArray(c.json);
+        }
+    }
+}
+
+// A refusal tells what to write in the words of the place where the person is writing: no
+// quotes where quotes are not part of the value, and an example that, written there as it
+// stands, is taken.
+void TestTabella::messaggiDaSeguire()
+{
+    QFETCH(QString, dove);
+    QFETCH(QString, chiave);
+    QFETCH(QByteArray, riga);
+    QFETCH(QString, testo);
+    QFETCH(QByteArray, json);
+
+    const auto prova = [&](const QString &valore, const QByteArray &valoreJson, QString *errore) {
+        if (dove == u"file") {
+            const QByteArray banco = R"({"formato": "banco-seriale", "versione": 1, "righe": [{)"
+                + riga + ", \"" + chiave.toUtf8() + "\": " + valoreJson + "}]}";
+            return FileBanco::leggi(banco, "prova.banco", errore).has_value();
+        }
+        RigaBanco base;
+        CampiRiga::daJson(QJsonDocument::fromJson("{" + riga + "}").object(), base);
+        if (dove == u"cella") {
+            ModelloTabella modello;
+            DatiBanco banco;
+            banco.righe = {base};
+            modello.imposta(banco);
+            int colonna = 0;
+            while (ModelloTabella::chiave(colonna) != chiave)
+                ++colonna;
+            bool accettato = false;
+            *errore = rifiutoInCella(modello, colonna, valore, &accettato);
+            return accettato;
+        }
+        QStringList intestazione{"strumento", "memoria", "tipo", "decimali"};
+        QStringList campi{QString::number(base.strumento), base.testoMemoria(),
+            CampiRiga::nomiTipi().at(int(base.tipo)), QString::number(base.decimali)};
+        if (!riga.contains("strumento"))
+            campi[0].clear();
+        const qsizetype dovePosta = intestazione.indexOf(chiave);
+        if (dovePosta >= 0) {
+            campi[dovePosta] = valore;
+        } else {
+            intestazione << chiave;
+            campi << valore;
+        }
+        return FileBanco::importaCsv(
+            (intestazione.join(u';') + u'\n' + campi.join(u';') + u'\n').toUtf8(), "righe.csv",
+            errore)
+            .has_value();
+    };
+
+    QString errore;
+    QVERIFY(!prova(testo, json, &errore));
+    QVERIFY(!errore.isEmpty());
+    // The text typed, quoted back between « and », may hold quotes of its own.
+    if (dove != u"file")
+        QVERIFY2(
+            !QString(errore).remove(QRegularExpression(QStringLiteral("«[^»]*»"))).contains(u'"'),
+            qPrintable(errore));
+    const QString suggerito = esempio(errore);
+    if (suggerito.isEmpty())
+        return;
+    QString ancora;
+    QVERIFY2(prova(suggerito, suggerito.toUtf8(), &ancora),
+        qPrintable(QStringLiteral("%1 → %2").arg(errore, ancora)));
+}
+
+void TestTabella::statoDellaRiga_data()
+{
+    QTest::addColumn<QByteArray>("riga");
+    QTest::addColumn<int>("esito");
+    QTest::addColumn<int>("errore");
+    QTest::addColumn<QString>("stato");
+
+    using E = RisultatoRichiesta::Esito;
+    const QByteArray senzaLimiti = R"({"strumento": 0, "memoria": "8"})";
+    const QByteArray conLimiti = R"({"strumento": 0, "memoria": "8", "massimo": 2000})";
+    QTest::newRow("letta, senza nulla che la giudichi")
+        << senzaLimiti << int(E::Risposta) << 0 << "letta, senza limiti";
+    QTest::newRow("letta, entro i limiti")
+        << conLimiti << int(E::Risposta) << 0 << "entro i limiti";
+    QTest::newRow("un errore detto a parole")
+        << senzaLimiti << int(E::Errore) << 11 << "errore 11: il dispositivo non esiste";
+}
+
+void TestTabella::statoDellaRiga()
+{
+    QFETCH(QByteArray, riga);
+    QFETCH(int, esito);
+    QFETCH(int, errore);
+    QFETCH(QString, stato);
+    ModelloTabella modello;
+    DatiBanco banco;
+    banco.righe = {rigaDa(riga)};
+    modello.imposta(banco);
+    RisultatoRichiesta letto;
+    letto.esito = RisultatoRichiesta::Esito(esito);
+    letto.valore = 1000;
+    letto.errore = errore;
+    modello.registra(0, letto, QStringLiteral("Porta 1: il dispositivo /dev/ttyUSB0 non esiste."));
+    QCOMPARE(modello.testoStato(0), stato);
+    const QString suggerimento
+        = modello.data(modello.index(0, ModelloTabella::Stato), Qt::ToolTipRole).toString();
+    QCOMPARE(suggerimento.contains(u"/dev/ttyUSB0"), errore != 0);
+}
+
+// What Esporta writes opens in a spreadsheet set to Italian as columns and numbers, and the
+// import reads it back into the same rows.
+void TestTabella::esportatoPerUnFoglioERiletto()
+{
+    QString errore;
+    const std::optional<DatiBanco> banco = FileBanco::leggi(R"json({
+        "formato": "banco-seriale", "versione": 1, "righe": [
+            {"nome": "Temperatura; forno \"A\"", "strumento": 0, "memoria": "0008",
+             "decimali": 1, "unita": "°C", "minimo": 20.5, "massimo": 120, "atteso": "100.0"},
+            {"strumento": 0, "memoria": "000C", "tipo": "con segno", "minimo": -12},
+            {"nome": "=SOMMA(A1)", "strumento": 3, "memoria": "0034", "tipo": "esadecimale",
+             "atteso": "270F"},
+            {"strumento": 3, "memoria": "0010", "tipo": "binario"}
+        ]})json",
+        "prova.banco", &errore);
+    QVERIFY2(banco, qPrintable(errore));
+    ModelloTabella modello;
+    modello.imposta(*banco);
+    RisultatoRichiesta letto;
+    letto.esito = RisultatoRichiesta::Esito::Risposta;
+    letto.valore = 1234;
+    modello.registra(0, letto);
+
+    const QByteArray csv = modello.comeCsv(TestiTraffico::FormaCsv::Foglio);
+    QVERIFY(csv.startsWith("\xEF\xBB\xBFnome;strumento;memoria;"));
+    QVERIFY2(csv.contains(";20,5;120;100,0;123,4;"), csv.constData());
+    const auto riletto = FileBanco::importaCsv(csv, "tabella.csv", &errore);
+    QVERIFY2(riletto, qPrintable(errore));
+    QCOMPARE(riletto->size(), banco->righe.size());
+    for (qsizetype n = 0; n < riletto->size(); ++n) {
+        RigaBanco originale = banco->righe.at(n);
+        originale.nome = originale.nomeMostrato(); // exported as the table shows it
+        QCOMPARE(CampiRiga::comeJson(riletto->at(n)), CampiRiga::comeJson(originale));
+    }
+}
+
+void TestTabella::annullaOgniModifica_data()
+{
+    QTest::addColumn<QString>("modifica");
+    for (const char *modifica : {"cella", "indirizzo di una riga letta", "righe aggiunte in mezzo",
+             "righe sparse eliminate", "riga spostata", "linea"})
+        QTest::newRow(modifica) << QString::fromUtf8(modifica);
+}
+
+// Every edit of the table, undone, leaves the bench as it was, and done again as it was after.
+void TestTabella::annullaOgniModifica()
+{
+    QFETCH(QString, modifica);
+    DatiBanco banco;
+    for (const char *memoria : {"8", "C", "B", "1C"})
+        banco.righe << rigaDa(R"({"strumento": 0, "memoria": ")" + QByteArray(memoria) + "\"}");
+    ModelloTabella modello;
+    modello.imposta(banco);
+    RisultatoRichiesta letto;
+    letto.esito = RisultatoRichiesta::Esito::Risposta;
+    letto.valore = 7;
+    modello.registra(1, letto);
+    QUndoStack pila;
+    const QByteArray prima = FileBanco::comeJson(modello.banco());
+
+    const auto cella = [&](int colonna, const QString &testo) {
+        const RigaBanco vecchia = modello.riga(1);
+        QVERIFY(modello.setData(modello.index(1, colonna), testo, Qt::EditRole));
+        pila.push(ComandiTabella::cellaCambiata(modello, 1, vecchia, QStringLiteral("colonna")));
+    };
+    if (modifica == u"cella")
+        cella(ModelloTabella::Minimo, QStringLiteral("15,5"));
+    else if (modifica == u"indirizzo di una riga letta")
+        cella(ModelloTabella::Memoria, QStringLiteral("FF"));
+    else if (modifica == u"righe aggiunte in mezzo")
+        pila.push(ComandiTabella::inserisci(modello, 1, {banco.righe[3], banco.righe[0]}, {}));
+    else if (modifica == u"righe sparse eliminate")
+        pila.push(ComandiTabella::rimuovi(modello, {3, 0, 1}));
+    else if (modifica == u"riga spostata")
+        pila.push(ComandiTabella::sposta(modello, 2, -1));
+    else {
+        modello.impostaLinea(QStringLiteral("/dev/ttyUSB0"), 19200);
+        pila.push(ComandiTabella::lineaCambiata(modello, QStringLiteral("1"), 9600));
+    }
+    const QByteArray dopo = FileBanco::comeJson(modello.banco());
+    QVERIFY(dopo != prima);
+
+    pila.undo();
+    QCOMPARE(FileBanco::comeJson(modello.banco()), prima);
+    pila.redo();
+    QCOMPARE(FileBanco::comeJson(modello.banco()), dopo);
 }
 
 QTEST_APPLESS_MAIN(TestTabella)
