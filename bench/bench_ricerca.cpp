@@ -140,12 +140,17 @@ void misuraRicerca(Tabella &tabella, const QString &strumento, const QString &ri
     const bool fermataSubito = riassunto.startsWith(QStringLiteral("banco-richiesta: 72 prove di"))
         && trovata.startsWith(QStringLiteral("baud 1200; indirizzo 7;"));
 
-    const double limite = 1.02 * 192 * 500;
-    tabella.titolo(QStringLiteral("Cerca strumento: 12 velocità × 16 indirizzi dalla finestra"));
+    // Every rate the window offers: the panel's list and the faster ones adapters use.
+    const qint64 velocita
+        = RicercaStrumento::velocitaProposte(PannelloDiTesti::elencoBaud()).size();
+    const qint64 tutte = velocita * 16;
+    const double limite = 1.02 * double(tutte) * 500;
+    tabella.titolo(
+        QStringLiteral("Cerca strumento: %1 velocità × 16 indirizzi dalla finestra").arg(velocita));
     tabella.intestazione({"Misura", "Valore", "Obiettivo", "Raggiunto"});
     tabella.riga({"Durata della ricerca, ms", QString::number(pareteMs, 'f', 0),
-        QStringLiteral("al più 1,02 × 192 × 500 = %1").arg(limite, 0, 'f', 0),
-        esito(prove == 192 && pareteMs <= limite)});
+        QStringLiteral("al più 1,02 × %1 × 500 = %2").arg(tutte).arg(limite, 0, 'f', 0),
+        esito(prove == tutte && pareteMs <= limite)});
     tabella.riga({"Processore per prova, ms (mediana, min–max)", mediana(processore, 2),
         "sotto 5 ms", esito(valoreMediano(processore) < 5)});
     tabella.riga({"Attesa di un tasto mentre la ricerca corre (2 velocità × 16 indirizzi), ms "
@@ -153,8 +158,8 @@ void misuraRicerca(Tabella &tabella, const QString &strumento, const QString &ri
         mediana(ritardi, 2), "entro 50 ms", esito(massimoIngresso <= 50)});
     tabella.riga({"`banco-richiesta --cerca --prima`, strumento alla quinta velocità, indirizzo "
                   "7, ms",
-        QString::number(primaMs, 'f', 0), "si ferma dopo la 72ª prova di 192",
-        esito(fermataSubito)});
+        QString::number(primaMs, 'f', 0),
+        QStringLiteral("si ferma dopo la 72ª prova di %1").arg(tutte), esito(fermataSubito)});
     tabella.nota(QStringLiteral("Prove fatte dalla finestra: %1, con risposta %2. "
                                 "banco-richiesta: «%3» e «%4».")
                      .arg(prove)

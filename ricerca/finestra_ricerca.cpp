@@ -1,6 +1,7 @@
 #include "finestra_ricerca.h"
 
 #include "dialogo_csv.h"
+#include "numeri_italiani.h"
 #include "pannello.h"
 #include "registro_traffico.h"
 #include "testi_traffico.h"
@@ -79,7 +80,7 @@ FinestraRicerca::FinestraRicerca(
 
     // What to try.
     auto *baud = new QGridLayout;
-    for (const QString &voce : elencoBaud) {
+    for (const QString &voce : RicercaStrumento::velocitaProposte(elencoBaud)) {
         auto *casella = new QCheckBox(voce, this);
         casella->setChecked(true);
         casella->setAccessibleName(QStringLiteral("%1 baud").arg(voce));
@@ -147,8 +148,10 @@ FinestraRicerca::FinestraRicerca(
     pulsanti->addStretch(1);
     m_avanzamento->setObjectName(QStringLiteral("avanzamento"));
     m_avanzamento->setAccessibleName(QStringLiteral("Prove fatte"));
-    m_avanzamento->setFormat(QStringLiteral("%v di %m"));
+    // Empty until a search has a count of its own to show.
+    m_avanzamento->setRange(0, 1);
     m_avanzamento->setValue(0);
+    m_avanzamento->setFormat(QString());
     m_stato->setObjectName(QStringLiteral("statoRicerca"));
     m_stato->setAccessibleName(QStringLiteral("Prova in corso"));
     // Sizes of their own, so that the texts of each probe repaint the labels and lay out nothing
@@ -292,6 +295,7 @@ void FinestraRicerca::avvia()
     m_risultati->removeRows(0, m_risultati->rowCount());
     m_avanzamento->setRange(0, int(std::min<qint64>(m_ricerca.totale(), INT_MAX)));
     m_avanzamento->setValue(0);
+    m_avanzamento->setFormat(QStringLiteral("%v di %m"));
     m_provaInCorso = -1;
     aggiornaStato();
     aggiornaPulsanti();
@@ -317,8 +321,8 @@ void FinestraRicerca::aggiornaConti()
     m_avanzamento->setUpdatesEnabled(false);
     m_avanzamento->setValue(int(std::min<qint64>(m_ricerca.fatte(), INT_MAX)));
     m_avanzamento->setUpdatesEnabled(true);
-    m_senzaRisposta->setText(
-        QStringLiteral("Senza risposta: %1 prove").arg(m_ricerca.senzaRisposta()));
+    m_senzaRisposta->setText(QStringLiteral("Senza risposta: %1 prove")
+                                 .arg(NumeriItaliani::intero(m_ricerca.senzaRisposta())));
 }
 
 void FinestraRicerca::aggiornaStato()
@@ -326,30 +330,35 @@ void FinestraRicerca::aggiornaStato()
     const qint64 fatte = m_ricerca.fatte();
     aggiornaConti();
     if (!m_ricerca.inCorso()) {
-        m_stato->setText(m_ricerca.totale() == 0
-                ? QStringLiteral("Pronta.")
-                : QStringLiteral("Finita: %1 prove di %2, %3 con risposta.")
-                      .arg(fatte)
-                      .arg(m_ricerca.totale())
-                      .arg(m_ricerca.trovati().size()));
+        if (m_ricerca.totale() == 0) {
+            m_stato->setText(QStringLiteral("Pronta."));
+            return;
+        }
+        const bool fermata = m_ricerca.motore().fermata() && fatte < m_ricerca.totale();
+        m_stato->setText(
+            QStringLiteral("%1 %2 prove di %3: %4 con risposta.")
+                .arg(fermata ? QStringLiteral("Fermata dopo") : QStringLiteral("Finita:"),
+                    NumeriItaliani::intero(fatte), NumeriItaliani::intero(m_ricerca.totale()),
+                    NumeriItaliani::intero(m_ricerca.trovati().size())));
         return;
     }
     if (m_provaInCorso < 0)
         return;
     const auto [baud, indirizzo] = m_ricerca.prova(m_provaInCorso);
     m_stato->setText(QStringLiteral("Prova %1 di %2: %3 baud, indirizzo %4 · mancano circa %5")
-                         .arg(m_provaInCorso + 1)
-                         .arg(m_ricerca.totale())
+                         .arg(NumeriItaliani::intero(m_provaInCorso + 1),
+                             NumeriItaliani::intero(m_ricerca.totale()))
                          .arg(baud)
                          .arg(indirizzo)
-                         .arg(RicercaStrumento::testoDurata(m_ricerca.secondiRimasti())));
+                         .arg(NumeriItaliani::durata(m_ricerca.secondiRimasti())));
 }
 
 void FinestraRicerca::aggiungi(const RicercaStrumento::Trovato &trovato)
 {
     QList<QStandardItem *> riga;
-    const QStringList colonne = RicercaStrumento::colonneCsv(trovato);
-    for (const QString &testo : colonne) {
+    QStringList colonne = RicercaStrumento::colonneCsv(trovato);
+    colonne.last() = NumeriItaliani::daMacchina(colonne.last());
+    for (const QString &testo : std::as_const(colonne)) {
         auto *cella = new QStandardItem(testo);
         if (riga.size() != 2)
             cella->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -402,9 +411,10 @@ void FinestraRicerca::aggiornaPulsanti()
 
 void FinestraRicerca::esporta()
 {
-    DialogoCsv::esporta(this, QStringLiteral("Esporta i risultati della ricerca"),
-        QStringLiteral("ricerca.csv"), QStringLiteral("dialogoEsportaRicerca"),
-        [this] { return m_ricerca.comeCsv(); },
+    DialogoCsv::esporta(
+        this, QStringLiteral("Esporta i risultati della ricerca"), QStringLiteral("ricerca.csv"),
+        QStringLiteral("dialogoEsportaRicerca"),
+        [this] { return m_ricerca.comeCsv(TestiTraffico::FormaCsv::Foglio); },
         [this](const QString &percorso, const QString &errore) {
             if (!errore.isEmpty())
                 messaggio(QStringLiteral("Impossibile scrivere %1.")

@@ -24,7 +24,8 @@ class FinestraRicerca : public QWidget
     Q_OBJECT
 
 public:
-    // elencoBaud: the panel's list of rates, offered as check boxes.
+    // elencoBaud: the panel's list of rates, offered as check boxes with the faster ones that
+    // adapters use.
     FinestraRicerca(RicercaStrumento &ricerca, Pannello &pannello, const QStringList &elencoBaud,
         QWidget *parent = nullptr);
 

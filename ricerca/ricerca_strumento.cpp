@@ -3,6 +3,7 @@
 #include "errore.h"
 #include "impostazioni_linea.h"
 #include "module2.h"
+#include "numeri_italiani.h"
 #include "registro_traffico.h"
 #include "testi_traffico.h"
 
@@ -92,6 +93,11 @@ QStringList RicercaStrumento::ordineDeiBaud(const QStringList &elenco, const QSt
     return ordine;
 }
 
+QStringList RicercaStrumento::velocitaProposte(const QStringList &elencoDelPannello)
+{
+    return ordineDeiBaud(elencoDelPannello + QStringList{"57600", "115200"}, QString());
+}
+
 qint64 RicercaStrumento::numeroProve(const Impostazioni &impostazioni)
 {
     if (impostazioni.ultimo < impostazioni.primo)
@@ -99,23 +105,12 @@ qint64 RicercaStrumento::numeroProve(const Impostazioni &impostazioni)
     return qint64(impostazioni.baud.size()) * (impostazioni.ultimo - impostazioni.primo + 1);
 }
 
-QString RicercaStrumento::testoDurata(double secondi)
-{
-    const qint64 tutti = qint64(secondi + 0.5);
-    if (tutti >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(tutti / 3600)
-            .arg(tutti / 60 % 60, 2, 10, QChar(u'0'))
-            .arg(tutti % 60, 2, 10, QChar(u'0'));
-    return QStringLiteral("%1:%2").arg(tutti / 60).arg(tutti % 60, 2, 10, QChar(u'0'));
-}
-
 QString RicercaStrumento::testoStima(qint64 prove)
 {
     return QStringLiteral("%1 %2, circa %3")
-        .arg(prove)
+        .arg(NumeriItaliani::intero(prove))
         .arg(prove == 1 ? QStringLiteral("prova") : QStringLiteral("prove"))
-        .arg(testoDurata(prove * kMsPerProva / 1000.0));
+        .arg(NumeriItaliani::durata(prove * kMsPerProva / 1000.0));
 }
 
 QStringList RicercaStrumento::intestazioneCsv()
@@ -131,11 +126,15 @@ QStringList RicercaStrumento::colonneCsv(const Trovato &t)
         t.latenzaUs ? QString::number(*t.latenzaUs / 1000.0, 'f', 3) : QString()};
 }
 
-QByteArray RicercaStrumento::comeCsv() const
+QByteArray RicercaStrumento::comeCsv(TestiTraffico::FormaCsv forma) const
 {
-    QByteArray csv = TestiTraffico::lineaCsv(intestazioneCsv());
-    for (const Trovato &trovato : m_trovati)
-        csv += TestiTraffico::lineaCsv(colonneCsv(trovato));
+    QByteArray csv
+        = TestiTraffico::inizioCsv(forma) + TestiTraffico::lineaCsv(intestazioneCsv(), forma);
+    for (const Trovato &trovato : m_trovati) {
+        QStringList colonne = colonneCsv(trovato);
+        colonne.last() = TestiTraffico::numeroCsv(colonne.last(), forma);
+        csv += TestiTraffico::lineaCsv(colonne, forma);
+    }
     return csv;
 }
 

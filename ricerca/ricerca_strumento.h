@@ -2,6 +2,7 @@
 
 #include "pannello_testi.h"
 #include "ripetizione_richieste.h"
+#include "testi_traffico.h"
 
 #include <QList>
 #include <QObject>
@@ -56,11 +57,12 @@ public:
     static QString verifica(const Impostazioni &impostazioni);
     // The panel's rate first, then the others of the list in its order, each once.
     static QStringList ordineDeiBaud(const QStringList &elenco, const QString &delPannello);
+    // The rates a search offers: the panel's list, then 57600 and 115200, which most adapters
+    // and many instruments use above 38400 and the panel's list does not hold.
+    static QStringList velocitaProposte(const QStringList &elencoDelPannello);
     static qint64 numeroProve(const Impostazioni &impostazioni);
     // "192 prove, circa 1:36": what a search will take before it starts.
     static QString testoStima(qint64 prove);
-    // "m:ss", or "h:mm:ss" from an hour up.
-    static QString testoDurata(double secondi);
 
     static QStringList intestazioneCsv();
     static QStringList colonneCsv(const Trovato &trovato);
@@ -86,7 +88,7 @@ public:
     // From the probes so far, or half a second each before the first has ended.
     double secondiRimasti() const;
     // The results as CSV, with a header.
-    QByteArray comeCsv() const;
+    QByteArray comeCsv(TestiTraffico::FormaCsv forma) const;
 
 signals:
     // Probe n is about to be sent.

@@ -31,7 +31,8 @@ GIRI_DI_TAB = {
                                    "Grafico", "Esporta…"],
     # Before a search, stopping, using and exporting are disabled.
     "Cerca strumento": [f"{b} baud" for b in ("110", "300", "600", "1200", "2400", "4800", "9600",
-                                              "14400", "19200", "28800", "38400", "56000")]
+                                              "14400", "19200", "28800", "38400", "56000", "57600",
+                                              "115200")]
                        + ["Tutte", "Nessuna", "Altre velocità", "Primo indirizzo dello strumento",
                           "Ultimo indirizzo dello strumento", "Indirizzo di memoria da leggere",
                           "fermati alla prima risposta", "Avvia",
