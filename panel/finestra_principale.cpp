@@ -39,6 +39,18 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     resize(m_pannello->width(), m_pannello->height() + menuBar()->sizeHint().height());
 }
 
+// The windows follow the sequences, and the sequences hold the panel's sequencer: each goes
+// before what it holds, where the panel, made first, would otherwise go first.
+FinestraPrincipale::~FinestraPrincipale()
+{
+    for (QWidget *finestra : std::initializer_list<QWidget *>{
+             m_finestraTabella, m_finestraRipetizione, m_finestraRicerca, m_traffico})
+        delete finestra;
+    delete m_ricerca;
+    delete m_lettura;
+    delete m_ripetizione;
+}
+
 void FinestraPrincipale::creaMenu()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -57,6 +69,7 @@ void FinestraPrincipale::creaMenu()
     QAction *salvaConNome = file->addAction(QStringLiteral("Salva banco &con nome…"));
     salvaConNome->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(salvaConNome, &QAction::triggered, this, &FinestraPrincipale::salvaBancoConNome);
+    m_azioniBanco = {apri, salvaBanco, salvaConNome};
     file->addSeparator();
     QAction *salva = file->addAction(QStringLiteral("&Salva traffico…"));
     salva->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
@@ -78,6 +91,7 @@ void FinestraPrincipale::creaMenu()
 
     QMenu *richiesta = menuBar()->addMenu(QStringLiteral("&Richiesta"));
     QAction *invia = richiesta->addAction(QStringLiteral("&Invia comando"));
+    invia->setObjectName(QStringLiteral("azioneInvia"));
     invia->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
     // Queued, so that the request's pauses do not run inside the menu's own handling.
     connect(invia, &QAction::triggered, &m_pannello->sequenziatore(),
@@ -97,8 +111,10 @@ void FinestraPrincipale::creaMenu()
 
 FinestraTraffico &FinestraPrincipale::traffico()
 {
-    if (!m_traffico)
+    if (!m_traffico) {
         m_traffico = new FinestraTraffico(m_pannello->registro(), this);
+        m_traffico->seguiLinea(m_pannello->sequenziatore());
+    }
     return *m_traffico;
 }
 
@@ -122,8 +138,10 @@ void FinestraPrincipale::mostraRipetizione()
 FinestraTabella &FinestraPrincipale::finestraTabella()
 {
     if (!m_finestraTabella) {
-        m_finestraTabella = new FinestraTabella(*m_tabella, *m_lettura, this);
+        m_finestraTabella
+            = new FinestraTabella(*m_tabella, *m_lettura, m_pannello->registro(), this);
         m_finestraTabella->impostaFile(m_fileBanco);
+        m_finestraTabella->aggiungiAzioniFile(m_azioniBanco);
     }
     return *m_finestraTabella;
 }
@@ -184,8 +202,10 @@ bool FinestraPrincipale::salvaBanco(const QString &percorso)
     }
     m_tabella->segnaSalvato();
     m_fileBanco = percorso;
-    if (m_finestraTabella)
+    if (m_finestraTabella) {
+        m_finestraTabella->segnaSalvato();
         m_finestraTabella->impostaFile(percorso);
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@ class FinestraTraffico;
 class LetturaTabella;
 class ModelloTabella;
 class Form3;
+class QAction;
 class QMessageBox;
 class RicercaStrumento;
 class RipetizioneRichieste;
@@ -22,6 +23,7 @@ class FinestraPrincipale : public QMainWindow
 
 public:
     explicit FinestraPrincipale(QWidget *parent = nullptr);
+    ~FinestraPrincipale() override;
 
     Form3 &pannello() { return *m_pannello; }
     // Made the first time it is asked for.
@@ -69,4 +71,6 @@ private:
     RicercaStrumento *m_ricerca;
     FinestraRicerca *m_finestraRicerca = nullptr;
     QString m_fileBanco;
+    // The bench's own actions, in the table's window too.
+    QList<QAction *> m_azioniBanco;
 };

@@ -12,7 +12,8 @@ bool installaLinguaItaliana()
     QLocale::setDefault(italiano);
     auto *traduzione = new QTranslator(QCoreApplication::instance());
     for (const QString &cartella : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-             QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("translations"))}) {
+             QDir(QCoreApplication::applicationDirPath())
+                 .filePath(QStringLiteral("translations"))}) {
         if (traduzione->load(italiano, QStringLiteral("qtbase"), QStringLiteral("_"), cartella))
             return QCoreApplication::installTranslator(traduzione);
     }

@@ -553,15 +553,20 @@ void TestBanco::bancoDaRigaDiComando_data()
     const QByteArray fuori = R"(, {"nome": "Soglia", "strumento": 3, "memoria": "0008",
         "massimo": 100})";
     const QByteArray assente = R"(, {"nome": "Assente", "strumento": 7, "memoria": "0008"})";
-    QTest::newRow("tutto entro i limiti: 0") << entro << false << 0 << "0 0" << "testo";
+    QTest::newRow("tutto entro i limiti: 0") << entro << false << 0 << "0 0"
+                                             << "testo";
     QTest::newRow("un valore fuori dai limiti: 4, un fallimento")
-        << entro + fuori << false << 4 << "1 0" << "testo";
+        << entro + fuori << false << 4 << "1 0"
+        << "testo";
     QTest::newRow("uno strumento che non risponde prevale: 1")
-        << entro + fuori + assente << false << 1 << "2 0" << "testo";
+        << entro + fuori + assente << false << 1 << "2 0"
+        << "testo";
     QTest::newRow("Ctrl+C: il rapporto dei giri fatti, segnato interrotto")
-        << entro << true << 0 << "0 0 interrotto" << "testo";
+        << entro << true << 0 << "0 0 interrotto"
+        << "testo";
     QTest::newRow("json: il valore è un numero, il testo mostrato accanto")
-        << entro << false << 0 << "0 0" << "json";
+        << entro << false << 0 << "0 0"
+        << "json";
 }
 
 // banco-richiesta reads a bench from its file against two instruments on one line: a line per

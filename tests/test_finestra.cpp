@@ -9,6 +9,7 @@
 #include "ripetizione_richieste.h"
 #include "finestra_traffico.h"
 #include "form3.h"
+#include "lingua.h"
 #include "peer_pty.h"
 #include "ricerca_strumento.h"
 #include "ricezione.h"
@@ -17,6 +18,9 @@
 #include <QApplication>
 #include <QBrush>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -24,7 +28,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTableView>
+#include <QUndoStack>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -51,6 +57,10 @@ private slots:
     void scollegamentoDuranteLaLetturaContinua();
     void ricercaTrovaLoStrumento();
     void ricercaFermataAMetaProva();
+    void ogniLetteraAUnSoloControllo();
+    void dialoghiDiQtInItaliano();
+    void tabellaModificataDallaTastiera();
+    void distruttaDuranteLaLettura();
 };
 
 namespace {
@@ -77,6 +87,35 @@ FinestraRicerca &apriRicerca(FinestraPrincipale &finestra, const QString &baud)
     ricerca.findChild<QLineEdit *>("altriBaud")->setText(baud);
     ricerca.findChild<QSpinBox *>("ultimoIndirizzo")->setValue(7);
     return ricerca;
+}
+
+// The letter Alt takes a control to: the one after a single '&'.
+QChar mnemonico(const QString &testo)
+{
+    for (qsizetype i = 0; i + 1 < testo.size(); ++i) {
+        if (testo.at(i) != u'&')
+            continue;
+        if (testo.at(i + 1) != u'&')
+            return testo.at(i + 1).toLower();
+        ++i;
+    }
+    return {};
+}
+
+// Each letter and the controls that claim it, in one window or one menu: "r: Ferma, Grafico".
+QStringList lettereCondivise(const QList<std::pair<QString, QString>> &testiConNome)
+{
+    QMap<QChar, QStringList> chi;
+    for (const auto &[testo, nome] : testiConNome) {
+        if (const QChar lettera = mnemonico(testo); !lettera.isNull())
+            chi[lettera] << nome;
+    }
+    QStringList condivise;
+    for (auto i = chi.cbegin(); i != chi.cend(); ++i) {
+        if (i.value().size() > 1)
+            condivise << QStringLiteral("%1: %2").arg(i.key()).arg(i.value().join(", "));
+    }
+    return condivise;
 }
 
 } // namespace
@@ -363,7 +402,7 @@ void TestFinestra::tabellaLetta()
     QTRY_VERIFY_WITH_TIMEOUT(!finestra.letturaTabella().inCorso(), 30000);
 
     const ModelloTabella &m = finestra.tabella();
-    QCOMPARE(m.data(m.index(0, ModelloTabella::Valore), Qt::DisplayRole).toString(), "100.0 °C");
+    QCOMPARE(m.data(m.index(0, ModelloTabella::Valore), Qt::DisplayRole).toString(), "100,0 °C");
     QCOMPARE(m.testoStato(0), "entro i limiti");
     QCOMPARE(m.testoStato(1), "fuori dai limiti");
     QCOMPARE(m.testoStato(2), "nessuna risposta");
@@ -401,11 +440,134 @@ void TestFinestra::scollegamentoDuranteLaLetturaContinua()
     QVERIFY(strumento->avvia(porta, {}));
     QTRY_VERIFY_WITH_TIMEOUT(m.lettura(0).risposte >= risposte + 2, 20000);
     QVERIFY(finestra.letturaTabella().inCorso());
-    QCOMPARE(m.testoStato(0), "entro i limiti");
+    QCOMPARE(m.testoStato(0), "letta, senza limiti");
 
     QTest::keyClick(&tabella, Qt::Key_Escape);
     QTRY_VERIFY(!finestra.letturaTabella().inCorso());
     QVERIFY(!finestra.pannello().sequenziatore().riservato());
+}
+
+// Alt and a letter reaches one control of a window, and one item of a menu: every window the
+// menus open is walked, with the table's dialog, and so are the windows still to come.
+void TestFinestra::ogniLetteraAUnSoloControllo()
+{
+    FinestraPrincipale finestra;
+    finestra.show();
+    for (QAction *menu : finestra.menuBar()->actions()) {
+        for (QAction *voce : menu->menu()->actions()) {
+            if (menu->text() != u"&Visualizza" && menu->text() != u"&Richiesta")
+                continue;
+            if (voce->objectName() != u"azioneInvia" && !voce->isSeparator())
+                voce->trigger();
+        }
+    }
+    finestra.finestraTabella().findChild<QPushButton *>("aggiungiIntervallo")->click();
+    QTRY_VERIFY(finestra.finestraTabella().findChild<QDialog *>("dialogoIntervallo"));
+
+    QStringList condivise;
+    int finestre = 0;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible() || qobject_cast<QMenu *>(w))
+            continue;
+        ++finestre;
+        QList<std::pair<QString, QString>> controlli;
+        for (QWidget *c : w->findChildren<QWidget *>()) {
+            if (c->window() != w || !c->isVisibleTo(w))
+                continue;
+            if (auto *p = qobject_cast<QAbstractButton *>(c))
+                controlli.append({p->text(), p->text()});
+            else if (auto *e = qobject_cast<QLabel *>(c); e && e->buddy())
+                controlli.append({e->text(), e->text()});
+            else if (auto *g = qobject_cast<QGroupBox *>(c))
+                controlli.append({g->title(), g->title()});
+            else if (auto *b = qobject_cast<QTabBar *>(c))
+                for (int t = 0; t < b->count(); ++t)
+                    controlli.append({b->tabText(t), b->tabText(t)});
+            else if (auto *barra = qobject_cast<QMenuBar *>(c)) {
+                for (QAction *menu : barra->actions()) {
+                    controlli.append({menu->text(), QStringLiteral("menu %1").arg(menu->text())});
+                    QList<std::pair<QString, QString>> voci;
+                    for (QAction *voce : menu->menu()->actions())
+                        voci.append({voce->text(), voce->text()});
+                    for (const QString &c : lettereCondivise(voci))
+                        condivise << QStringLiteral("%1, menu %2 → %3")
+                                         .arg(w->windowTitle(), menu->text(), c);
+                }
+            }
+        }
+        for (const QString &c : lettereCondivise(controlli))
+            condivise << QStringLiteral("%1 → %2").arg(w->windowTitle(), c);
+    }
+    QVERIFY2(finestre >= 6, qPrintable(QString::number(finestre)));
+    QVERIFY2(condivise.isEmpty(), qPrintable(condivise.join(u'\n')));
+}
+
+// Qt's own dialogs and buttons speak the program's language.
+void TestFinestra::dialoghiDiQtInItaliano()
+{
+    QVERIFY2(installaLinguaItaliana(), "traduzioni di Qt non trovate");
+    QDialogButtonBox pulsanti(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+    QCOMPARE(pulsanti.button(QDialogButtonBox::Save)->text().remove(u'&'), "Salva");
+    QCOMPARE(pulsanti.button(QDialogButtonBox::Cancel)->text().remove(u'&'), "Annulla");
+}
+
+// The bench is edited where it is shown: Canc deletes, Ctrl+Z puts back, Ctrl+Shift+Z takes
+// away again, Ctrl+S saves, with the keys pressed through the X server in the table's window.
+void TestFinestra::tabellaModificataDallaTastiera()
+{
+    QTemporaryDir cartella;
+    const QString banco = cartella.filePath("prova.banco");
+    QVERIFY(scrivi(banco,
+        bancoSu(cartella.filePath("porta"),
+            R"({"strumento": 0, "memoria": "0008"}, {"strumento": 0, "memoria": "000C"},
+               {"strumento": 0, "memoria": "000B"})")));
+    FinestraPrincipale finestra;
+    finestra.show();
+    QVERIFY(finestra.apriBanco(banco));
+    FinestraTabella &tabella = finestra.finestraTabella();
+    tabella.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&tabella));
+    auto *vista = tabella.findChild<QTableView *>("tabellaBanco");
+    vista->setFocus();
+    vista->setCurrentIndex(finestra.tabella().index(1, 0));
+    const auto tasto = [](const char *tasti) {
+        return QProcess::execute(QStringLiteral("xdotool"), {"key", tasti});
+    };
+    const ModelloTabella &m = finestra.tabella();
+
+    QCOMPARE(tasto("Delete"), 0);
+    QTRY_COMPARE(m.rowCount(), 2);
+    QCOMPARE(m.riga(1).testoMemoria(), "000B");
+    QCOMPARE(tasto("ctrl+z"), 0);
+    QTRY_COMPARE(m.rowCount(), 3);
+    QCOMPARE(m.riga(1).testoMemoria(), "000C");
+    QCOMPARE(tasto("ctrl+shift+z"), 0);
+    QTRY_COMPARE(m.rowCount(), 2);
+    QVERIFY(tabella.windowTitle().endsWith(u'*'));
+    QCOMPARE(tasto("ctrl+s"), 0);
+    QTRY_VERIFY(!tabella.windowTitle().endsWith(u'*'));
+    QCOMPARE(FileBanco::carica(banco, nullptr)->righe.size(), 2);
+    QCOMPARE(tasto("ctrl+z"), 0);
+    QTRY_VERIFY(tabella.windowTitle().endsWith(u'*'));
+    QCOMPARE(m.rowCount(), 3);
+}
+
+// The window goes while a reading holds the line: the sequences go before the panel whose
+// sequencer they hold.
+void TestFinestra::distruttaDuranteLaLettura()
+{
+    PeerPty peer;
+    QTemporaryDir cartella;
+    const QString banco = cartella.filePath("prova.banco");
+    QVERIFY(scrivi(banco, bancoSu(peer.percorso(), R"({"strumento": 0, "memoria": "0008"})")));
+    auto finestra = std::make_unique<FinestraPrincipale>();
+    finestra->show();
+    QVERIFY(finestra->apriBanco(banco));
+    finestra->finestraTabella().findChild<QSpinBox *>("pausaTabella")->setValue(0);
+    finestra->finestraTabella().leggiDiContinuo();
+    QTRY_VERIFY_WITH_TIMEOUT(finestra->tabella().lettura(0).senzaRisposta >= 1, 10000);
+    QVERIFY(finestra->letturaTabella().inCorso());
+    finestra.reset();
 }
 
 QTEST_MAIN(TestFinestra)
