@@ -99,24 +99,39 @@ private:
     int m_verso;
 };
 
-// Done already when pushed: the model checked the text as it took it.
-class Cella : public QUndoCommand
+// An edit the model took before it was pushed, having checked it: the stack's first redo, as
+// the edit is pushed, has nothing to do.
+class GiaFatta : public QUndoCommand
+{
+public:
+    using QUndoCommand::QUndoCommand;
+
+    void redo() final
+    {
+        if (m_fatta)
+            rifai();
+        m_fatta = true;
+    }
+
+protected:
+    virtual void rifai() = 0;
+
+private:
+    bool m_fatta = false;
+};
+
+class Cella : public GiaFatta
 {
 public:
     Cella(ModelloTabella &modello, int riga, const RigaBanco &prima, const QString &colonna)
-        : QUndoCommand(QStringLiteral("Modifica %1 della riga %2").arg(colonna).arg(riga + 1))
+        : GiaFatta(QStringLiteral("Modifica %1 della riga %2").arg(colonna).arg(riga + 1))
         , m_modello(modello)
         , m_riga(riga)
         , m_prima(prima)
         , m_dopo(modello.riga(riga))
     { }
 
-    void redo() override
-    {
-        if (m_fatto)
-            m_modello.sostituisci(m_riga, m_dopo);
-        m_fatto = true;
-    }
+    void rifai() override { m_modello.sostituisci(m_riga, m_dopo); }
     void undo() override { m_modello.sostituisci(m_riga, m_prima); }
 
 private:
@@ -124,14 +139,13 @@ private:
     int m_riga;
     RigaBanco m_prima;
     RigaBanco m_dopo;
-    bool m_fatto = false;
 };
 
-class Linea : public QUndoCommand
+class Linea : public GiaFatta
 {
 public:
     Linea(ModelloTabella &modello, const QString &portaPrima, qint32 baudPrima)
-        : QUndoCommand(QStringLiteral("Cambia la linea"))
+        : GiaFatta(QStringLiteral("Cambia la linea"))
         , m_modello(modello)
         , m_portaPrima(portaPrima)
         , m_baudPrima(baudPrima)
@@ -139,12 +153,7 @@ public:
         , m_baudDopo(modello.banco().baud)
     { }
 
-    void redo() override
-    {
-        if (m_fatto)
-            m_modello.impostaLinea(m_portaDopo, m_baudDopo);
-        m_fatto = true;
-    }
+    void rifai() override { m_modello.impostaLinea(m_portaDopo, m_baudDopo); }
     void undo() override { m_modello.impostaLinea(m_portaPrima, m_baudPrima); }
 
 private:
@@ -153,7 +162,6 @@ private:
     qint32 m_baudPrima;
     QString m_portaDopo;
     qint32 m_baudDopo;
-    bool m_fatto = false;
 };
 
 } // namespace
