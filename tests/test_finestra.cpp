@@ -89,26 +89,15 @@ FinestraRicerca &apriRicerca(FinestraPrincipale &finestra, const QString &baud)
     return ricerca;
 }
 
-// The letter Alt takes a control to: the one after a single '&'.
-QChar mnemonico(const QString &testo)
-{
-    for (qsizetype i = 0; i + 1 < testo.size(); ++i) {
-        if (testo.at(i) != u'&')
-            continue;
-        if (testo.at(i + 1) != u'&')
-            return testo.at(i + 1).toLower();
-        ++i;
-    }
-    return {};
-}
-
 // Each letter and the controls that claim it, in one window or one menu: "r: Ferma, Grafico".
+// The letter is the one after a single '&' ("&&" is an ampersand).
 QStringList lettereCondivise(const QList<std::pair<QString, QString>> &testiConNome)
 {
     QMap<QChar, QStringList> chi;
     for (const auto &[testo, nome] : testiConNome) {
-        if (const QChar lettera = mnemonico(testo); !lettera.isNull())
-            chi[lettera] << nome;
+        const QString senzaDoppie = QString(testo).replace(QStringLiteral("&&"), QString());
+        if (const qsizetype i = senzaDoppie.indexOf(u'&'); i >= 0 && i + 1 < senzaDoppie.size())
+            chi[senzaDoppie.at(i + 1).toLower()] << nome;
     }
     QStringList condivise;
     for (auto i = chi.cbegin(); i != chi.cend(); ++i) {

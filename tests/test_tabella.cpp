@@ -28,8 +28,6 @@ private slots:
     void modificaRifiutata();
     void messaggiDaSeguire_data();
     void messaggiDaSeguire();
-    void statoDellaRiga_data();
-    void statoDellaRiga();
     void esportatoPerUnFoglioERiletto();
     void annullaOgniModifica_data();
     void annullaOgniModifica();
@@ -171,7 +169,7 @@ void TestTabella::importaCsv()
 }
 
 // A text refused in the table leaves the row as it was and says why; a new address forgets the
-// old address's reading.
+// old address's reading. A reading with nothing to judge it, and an error, say so in words.
 void TestTabella::modificaRifiutata()
 {
     ModelloTabella modello;
@@ -195,9 +193,18 @@ void TestTabella::modificaRifiutata()
     QCOMPARE(modello.testoStato(0), "entro i limiti");
     QVERIFY(modello.setData(modello.index(0, ModelloTabella::Atteso), "FE", Qt::EditRole));
     QCOMPARE(modello.testoStato(0), "fuori dai limiti");
+    QVERIFY(modello.setData(modello.index(0, ModelloTabella::Atteso), "", Qt::EditRole));
+    QCOMPARE(modello.testoStato(0), "letta, senza limiti");
     QVERIFY(modello.setData(modello.index(0, ModelloTabella::Memoria), "9", Qt::EditRole));
     QCOMPARE(modello.testoStato(0), "non letta");
     QVERIFY(modello.modificato());
+    letto.esito = RisultatoRichiesta::Esito::Errore;
+    letto.errore = 11;
+    modello.registra(0, letto, "Porta 1: il dispositivo /dev/ttyUSB0 non esiste.");
+    QCOMPARE(modello.testoStato(0), "errore 11: il dispositivo non esiste");
+    QVERIFY(modello.data(modello.index(0, ModelloTabella::Stato), Qt::ToolTipRole)
+                .toString()
+                .contains("/dev/ttyUSB0"));
 }
 
 namespace {
@@ -274,12 +281,12 @@ void TestTabella::messaggiDaSeguire()
                 + riga + ", \"" + chiave.toUtf8() + "\": " + valoreJson + "}]}";
             return FileBanco::leggi(banco, "prova.banco", errore).has_value();
         }
-        RigaBanco base;
-        CampiRiga::daJson(QJsonDocument::fromJson("{" + riga + "}").object(), base);
+        QJsonObject campi = QJsonDocument::fromJson("{" + riga + "}").object();
         if (dove == u"cella") {
             ModelloTabella modello;
             DatiBanco banco;
-            banco.righe = {base};
+            banco.righe = {RigaBanco()};
+            CampiRiga::daJson(campi, banco.righe[0]);
             modello.imposta(banco);
             int colonna = 0;
             while (ModelloTabella::chiave(colonna) != chiave)
@@ -288,22 +295,12 @@ void TestTabella::messaggiDaSeguire()
             *errore = rifiutoInCella(modello, colonna, valore, &accettato);
             return accettato;
         }
-        QStringList intestazione{"strumento", "memoria", "tipo", "decimali"};
-        QStringList campi{QString::number(base.strumento), base.testoMemoria(),
-            CampiRiga::nomiTipi().at(int(base.tipo)), QString::number(base.decimali)};
-        if (!riga.contains("strumento"))
-            campi[0].clear();
-        const qsizetype dovePosta = intestazione.indexOf(chiave);
-        if (dovePosta >= 0) {
-            campi[dovePosta] = valore;
-        } else {
-            intestazione << chiave;
-            campi << valore;
-        }
-        return FileBanco::importaCsv(
-            (intestazione.join(u';') + u'\n' + campi.join(u';') + u'\n').toUtf8(), "righe.csv",
-            errore)
-            .has_value();
+        // A CSV field, as the import takes each: its text as the file's value, then the row.
+        campi.insert(chiave, CampiRiga::daTesto(chiave, valore));
+        RigaBanco letta;
+        const auto rifiutato = CampiRiga::daJson(campi, letta, CampiRiga::Dove::Csv);
+        *errore = rifiutato ? rifiutato->second : QString();
+        return !rifiutato;
     };
 
     QString errore;
@@ -320,45 +317,6 @@ void TestTabella::messaggiDaSeguire()
     QString ancora;
     QVERIFY2(prova(suggerito, suggerito.toUtf8(), &ancora),
         qPrintable(QStringLiteral("%1 → %2").arg(errore, ancora)));
-}
-
-void TestTabella::statoDellaRiga_data()
-{
-    QTest::addColumn<QByteArray>("riga");
-    QTest::addColumn<int>("esito");
-    QTest::addColumn<int>("errore");
-    QTest::addColumn<QString>("stato");
-
-    using E = RisultatoRichiesta::Esito;
-    const QByteArray senzaLimiti = R"({"strumento": 0, "memoria": "8"})";
-    const QByteArray conLimiti = R"({"strumento": 0, "memoria": "8", "massimo": 2000})";
-    QTest::newRow("letta, senza nulla che la giudichi")
-        << senzaLimiti << int(E::Risposta) << 0 << "letta, senza limiti";
-    QTest::newRow("letta, entro i limiti")
-        << conLimiti << int(E::Risposta) << 0 << "entro i limiti";
-    QTest::newRow("un errore detto a parole")
-        << senzaLimiti << int(E::Errore) << 11 << "errore 11: il dispositivo non esiste";
-}
-
-void TestTabella::statoDellaRiga()
-{
-    QFETCH(QByteArray, riga);
-    QFETCH(int, esito);
-    QFETCH(int, errore);
-    QFETCH(QString, stato);
-    ModelloTabella modello;
-    DatiBanco banco;
-    banco.righe = {rigaDa(riga)};
-    modello.imposta(banco);
-    RisultatoRichiesta letto;
-    letto.esito = RisultatoRichiesta::Esito(esito);
-    letto.valore = 1000;
-    letto.errore = errore;
-    modello.registra(0, letto, QStringLiteral("Porta 1: il dispositivo /dev/ttyUSB0 non esiste."));
-    QCOMPARE(modello.testoStato(0), stato);
-    const QString suggerimento
-        = modello.data(modello.index(0, ModelloTabella::Stato), Qt::ToolTipRole).toString();
-    QCOMPARE(suggerimento.contains(u"/dev/ttyUSB0"), errore != 0);
 }
 
 // What Esporta writes opens in a spreadsheet set to Italian as columns and numbers, and the
@@ -400,7 +358,7 @@ void TestTabella::esportatoPerUnFoglioERiletto()
 void TestTabella::annullaOgniModifica_data()
 {
     QTest::addColumn<QString>("modifica");
-    for (const char *modifica : {"cella", "indirizzo di una riga letta", "righe aggiunte in mezzo",
+    for (const char *modifica : {"cella", "indirizzo di una riga", "righe aggiunte in mezzo",
              "righe sparse eliminate", "riga spostata", "linea"})
         QTest::newRow(modifica) << QString::fromUtf8(modifica);
 }
@@ -414,10 +372,6 @@ void TestTabella::annullaOgniModifica()
         banco.righe << rigaDa(R"({"strumento": 0, "memoria": ")" + QByteArray(memoria) + "\"}");
     ModelloTabella modello;
     modello.imposta(banco);
-    RisultatoRichiesta letto;
-    letto.esito = RisultatoRichiesta::Esito::Risposta;
-    letto.valore = 7;
-    modello.registra(1, letto);
     QUndoStack pila;
     const QByteArray prima = FileBanco::comeJson(modello.banco());
 
@@ -428,7 +382,7 @@ void TestTabella::annullaOgniModifica()
     };
     if (modifica == u"cella")
         cella(ModelloTabella::Minimo, QStringLiteral("15,5"));
-    else if (modifica == u"indirizzo di una riga letta")
+    else if (modifica == u"indirizzo di una riga")
         cella(ModelloTabella::Memoria, QStringLiteral("FF"));
     else if (modifica == u"righe aggiunte in mezzo")
         pila.push(ComandiTabella::inserisci(modello, 1, {banco.righe[3], banco.righe[0]}, {}));
