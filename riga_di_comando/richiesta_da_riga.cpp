@@ -124,8 +124,9 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         QStringLiteral("TESTO"));
     const QCommandLineOption cerca(QStringLiteral("cerca"),
         QStringLiteral("Cerca lo strumento: prova una lettura a ogni velocità di --baud (un "
-                       "elenco, per esempio 9600,19200; senza, tutte quelle del pannello, 9600 "
-                       "per prima) con ogni indirizzo di --indirizzo (un intervallo, per esempio "
+                       "elenco, per esempio 9600,19200; senza, tutte quelle del pannello e poi "
+                       "57600 e 115200, 9600 per prima) con ogni indirizzo di --indirizzo (un "
+                       "intervallo, per esempio "
                        "0-31; senza, 0-15) e stampa una riga per combinazione che risponde."));
     const QCommandLineOption prima(QStringLiteral("prima"),
         QStringLiteral("Con --cerca, si ferma alla prima combinazione che risponde."));

@@ -230,14 +230,6 @@ QString ModelloTabella::testoStato(int n) const
     return QStringLiteral("non letta");
 }
 
-std::map<ModelloTabella::StatoRiga, int> ModelloTabella::contaStati() const
-{
-    std::map<StatoRiga, int> conti;
-    for (int n = 0; n < rowCount(); ++n)
-        ++conti[stato(n)];
-    return conti;
-}
-
 QString ModelloTabella::testo(int n, int colonna) const
 {
     const RigaBanco &r = m_banco.righe.at(n);

@@ -5,7 +5,6 @@
 
 #include <QAbstractTableModel>
 
-#include <map>
 #include <optional>
 
 struct RisultatoRichiesta;
@@ -102,8 +101,6 @@ public:
     // "entro i limiti", "fuori dai limiti", "letta, senza limiti", "nessuna risposta",
     // "errore 17: la porta ha smesso di rispondere", "non letta".
     QString testoStato(int n) const;
-    // How many rows are in each state now.
-    std::map<StatoRiga, int> contaStati() const;
 
     int rowCount(const QModelIndex &genitore = {}) const override;
     int columnCount(const QModelIndex &genitore = {}) const override;
