@@ -376,7 +376,8 @@ void FinestraTabella::bancoNuovo()
 }
 
 // Each column as wide as what it holds: the sampled rows' texts, and for a reading the widest
-// its row can show, so that a value read later is not cut.
+// its row can show, so that a value read later is not cut; what any row may come to hold (a
+// state, a type, a time) whatever rows there are now.
 void FinestraTabella::adattaColonne()
 {
     const QFontMetrics misure(m_tabella->font());
@@ -385,31 +386,39 @@ void FinestraTabella::adattaColonne()
     const int margine = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 8;
     const int massima = misure.horizontalAdvance(u'0') * 40;
     const int righe = std::min(m_modello.rowCount(), kCampione);
+    const auto larghezzaDi = [&](const QString &testo) {
+        return misure.horizontalAdvance(testo) + margine;
+    };
     for (int c = 0; c < ModelloTabella::NumeroColonne; ++c) {
         int larghezza = misureTitoli.horizontalAdvance(
                             m_modello.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString())
             + 2 * misureTitoli.horizontalAdvance(u'0');
+        switch (c) {
+        case ModelloTabella::Nome:
+            larghezza = std::max(larghezza, larghezzaDi(QStringLiteral("65535:FFFF")));
+            break;
+        case ModelloTabella::Parola:
+            larghezza = std::max(larghezza, larghezzaDi(QStringLiteral("FFFF")));
+            break;
+        case ModelloTabella::Stato:
+            larghezza = std::max(larghezza, larghezzaDi(QStringLiteral("letta, senza limiti")));
+            break;
+        case ModelloTabella::Ora:
+            larghezza = std::max(larghezza, larghezzaDi(QStringLiteral("00:00:00")));
+            break;
+        case ModelloTabella::Tipo:
+            for (const QString &tipo : CampiRiga::nomiTipi())
+                larghezza = std::max(larghezza, larghezzaDi(tipo));
+            break;
+        default:
+            break;
+        }
         for (int r = 0; r < righe; ++r) {
-            QString testo = m_modello.data(m_modello.index(r, c), Qt::DisplayRole).toString();
             const RigaBanco &riga = m_modello.riga(r);
-            switch (c) {
-            case ModelloTabella::Valore:
-                testo
-                    = riga.valoreConUnita(riga.tipo == RigaBanco::Tipo::ConSegno ? 0x8000 : 0xFFFF);
-                break;
-            case ModelloTabella::Parola:
-                testo = QStringLiteral("FFFF");
-                break;
-            case ModelloTabella::Stato:
-                testo = QStringLiteral("letta, senza limiti");
-                break;
-            case ModelloTabella::Ora:
-                testo = QStringLiteral("00:00:00");
-                break;
-            default:
-                break;
-            }
-            larghezza = std::max(larghezza, misure.horizontalAdvance(testo) + margine);
+            const QString testo = c == ModelloTabella::Valore
+                ? riga.valoreConUnita(riga.tipo == RigaBanco::Tipo::ConSegno ? 0x8000 : 0xFFFF)
+                : m_modello.data(m_modello.index(r, c), Qt::DisplayRole).toString();
+            larghezza = std::max(larghezza, larghezzaDi(testo));
         }
         m_tabella->setColumnWidth(c, std::min(larghezza, massima));
     }
@@ -513,9 +522,10 @@ void FinestraTabella::elimina()
     if (m_lettura.inCorso() || scelte.isEmpty())
         return;
     m_annullamenti.push(ComandiTabella::rimuovi(m_modello, scelte));
-    m_stato->setText(QStringLiteral("%1 eliminate: Ctrl+Z le rimette.")
-                         .arg(scelte.size() == 1 ? QStringLiteral("Una riga")
-                                                 : QStringLiteral("%1 righe").arg(scelte.size())));
+    m_stato->setText(scelte.size() == 1
+            ? QStringLiteral("Una riga eliminata: Ctrl+Z la rimette.")
+            : QStringLiteral("%1 righe eliminate: Ctrl+Z le rimette.")
+                  .arg(NumeriItaliani::intero(scelte.size())));
     if (m_modello.rowCount() > 0)
         m_tabella->setCurrentIndex(
             m_modello.index(std::min(scelte.front(), m_modello.rowCount() - 1),
