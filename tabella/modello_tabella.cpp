@@ -254,11 +254,12 @@ QString ModelloTabella::testo(int n, int colonna) const
         return limite(r, r.massimo);
     case Atteso:
         return comeSiLegge(r, r.atteso);
-    case Valore:
+    case Valore: {
         if (!letta)
             return {};
-        return r.unita.isEmpty() ? comeSiLegge(r, r.valore(l.parola))
-                                 : comeSiLegge(r, r.valore(l.parola)) + u' ' + r.unita;
+        const QString valore = comeSiLegge(r, r.valore(l.parola));
+        return r.unita.isEmpty() ? valore : valore + u' ' + r.unita;
+    }
     case Parola:
         return letta ? parolaEsadecimale(l.parola) : QString();
     case Stato:

@@ -169,10 +169,8 @@ void TestConversioni::conversioni_data()
 
     riga("all'italiana: decimali con la virgola", "all'italiana", "-123.4", "-123,4");
     riga("all'italiana: migliaia col punto", "all'italiana", "2104", "2.104");
-    riga("all'italiana: migliaia e decimali", "all'italiana", "65535.000", "65.535,000");
     riga("numero scritto: virgola", "numero scritto", " 20,5 ", "20.5");
     riga("numero scritto: migliaia col punto, ambiguo", "numero scritto", "1.000,5", "nessuno");
-    riga("numero scritto: esponente", "numero scritto", "1e3", "nessuno");
     riga("durata: sotto l'ora", "durata", "3599", "59:59");
     riga("durata: sopra l'ora", "durata", "33589", "9:19:49");
 }
