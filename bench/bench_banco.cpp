@@ -6,7 +6,7 @@
 #include "bench_tabella.h"
 #include "finestra_principale.h"
 #include "finestra_traffico.h"
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 #include "form3.h"
 #include "module2.h"
 #include "testi_traffico.h"
@@ -336,7 +336,7 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
     principale.show();
     if (!QTest::qWaitForWindowExposed(&principale))
         qFatal("the window was never shown");
-    RipetizioneRichieste &ripetizione = principale.ripetizione();
+    SequenzaRichieste &ripetizione = principale.ripetizione();
 
     QProcess istrumento;
     avviaStrumento(istrumento, strumento, {QStringLiteral("--collegamento"), porta});
@@ -344,7 +344,7 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
     long memoriaDopo100 = 0;
     double ultimoProcessore = processoreMs();
     auto conta = QObject::connect(
-        &ripetizione, &RipetizioneRichieste::risultato, [&](qint64, const RisultatoRichiesta &r) {
+        &ripetizione, &SequenzaRichieste::risultato, [&](qint64, const RisultatoRichiesta &r) {
             durate.push_back(r.durataUs / 1000.0);
             const double adesso = processoreMs();
             processore.push_back(adesso - ultimoProcessore);
@@ -354,7 +354,7 @@ void misuraRipetizione(Tabella &tabella, const QString &strumento)
         });
     bool finita = false;
     auto fine
-        = QObject::connect(&ripetizione, &RipetizioneRichieste::terminata, [&] { finita = true; });
+        = QObject::connect(&ripetizione, &SequenzaRichieste::terminata, [&] { finita = true; });
     ripetizione.avvia({0, richieste, false, 1, {}});
     attendi([&] { return finita; }, milliseconds(richieste * 1000 + 60'000));
     const long memoriaAllaFine = memoriaResidenteKb();

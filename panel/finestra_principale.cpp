@@ -8,7 +8,7 @@
 #include "modello_colorato.h"
 #include "finestra_traffico.h"
 #include "form3.h"
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -23,7 +23,7 @@
 FinestraPrincipale::FinestraPrincipale(QWidget *parent)
     : QMainWindow(parent)
     , m_pannello(new Form3(this))
-    , m_ripetizione(new RipetizioneRichieste(m_pannello->sequenziatore(), m_pannello->registro(),
+    , m_ripetizione(new SequenzaRichieste(m_pannello->sequenziatore(), m_pannello->registro(),
           QStringLiteral("la ripetizione"), this))
     , m_tabella(new ModelloColorato(this))
     , m_lettura(
@@ -311,7 +311,7 @@ void FinestraPrincipale::lineaOccupata(const QString &chi)
     if (m_messaggioOccupata)
         return;
     m_messaggioOccupata = new QMessageBox(QMessageBox::Information, windowTitle(),
-        RipetizioneRichieste::testoOccupata(chi), QMessageBox::Ok, this);
+        SequenzaRichieste::testoOccupata(chi), QMessageBox::Ok, this);
     m_messaggioOccupata->setObjectName(QStringLiteral("messaggioOccupata"));
     m_messaggioOccupata->setAttribute(Qt::WA_DeleteOnClose);
     m_messaggioOccupata->open();

@@ -13,7 +13,7 @@ class Form3;
 class QAction;
 class QMessageBox;
 class RicercaStrumento;
-class RipetizioneRichieste;
+class SequenzaRichieste;
 
 // The program's window: the operator's panel, untouched, under a menu bar that opens what goes
 // beyond it (the traffic window, the About box).
@@ -29,7 +29,7 @@ public:
     // Made the first time it is asked for.
     FinestraTraffico &traffico();
     void mostraTraffico();
-    RipetizioneRichieste &ripetizione() { return *m_ripetizione; }
+    SequenzaRichieste &ripetizione() { return *m_ripetizione; }
     FinestraRipetizione &finestraRipetizione();
     void mostraRipetizione();
     ModelloTabella &tabella() { return *m_tabella; }
@@ -62,7 +62,7 @@ private:
 
     Form3 *m_pannello;
     FinestraTraffico *m_traffico = nullptr;
-    RipetizioneRichieste *m_ripetizione;
+    SequenzaRichieste *m_ripetizione;
     FinestraRipetizione *m_finestraRipetizione = nullptr;
     QPointer<QMessageBox> m_messaggioOccupata;
     ModelloTabella *m_tabella;

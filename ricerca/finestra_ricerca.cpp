@@ -289,7 +289,7 @@ void FinestraRicerca::avvia()
         return;
     }
     if (!m_ricerca.avvia(*scelte)) {
-        messaggio(RipetizioneRichieste::testoOccupata(m_ricerca.motore().occupante()));
+        messaggio(SequenzaRichieste::testoOccupata(m_ricerca.motore().occupante()));
         return;
     }
     m_risultati->removeRows(0, m_risultati->rowCount());

@@ -14,7 +14,7 @@ RicercaStrumento::RicercaStrumento(
     : QObject(parent)
     , m_motore(sequenziatore, registro, QStringLiteral("la ricerca"))
 {
-    connect(&m_motore, &RipetizioneRichieste::risultato, this,
+    connect(&m_motore, &SequenzaRichieste::risultato, this,
         [this](qint64 n, const RisultatoRichiesta &r) {
             ++m_fatte;
             m_secondiFatti += r.durataUs / 1e6;
@@ -31,7 +31,7 @@ RicercaStrumento::RicercaStrumento(
             if (m_impostazioni.fermatiAllaPrima)
                 m_motore.fermaDopoLaRichiesta();
         });
-    connect(&m_motore, &RipetizioneRichieste::terminata, this, &RicercaStrumento::terminata);
+    connect(&m_motore, &SequenzaRichieste::terminata, this, &RicercaStrumento::terminata);
 }
 
 std::optional<QStringList> RicercaStrumento::leggiBaud(const QString &testo, QString *errore)
@@ -143,7 +143,7 @@ bool RicercaStrumento::avvia(const Impostazioni &impostazioni)
     const qint64 prove = numeroProve(impostazioni);
     if (prove == 0 || m_motore.inCorso())
         return false;
-    RipetizioneRichieste::Impostazioni motore;
+    SequenzaRichieste::Impostazioni motore;
     motore.quante = prove;
     // A port that cannot be opened, or a rate it cannot take, fails every probe alike.
     motore.fermatiAlPrimoErrore = true;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "pannello_testi.h"
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 #include "testi_traffico.h"
 
 #include <QList>
@@ -76,7 +76,7 @@ public:
     // Stops once the probe in flight has ended, so that no half request is left on the line.
     void ferma() { m_motore.fermaDopoLaRichiesta(); }
     bool inCorso() const { return m_motore.inCorso(); }
-    RipetizioneRichieste &motore() { return m_motore; }
+    SequenzaRichieste &motore() { return m_motore; }
 
     qint64 fatte() const { return m_fatte; }
     qint64 totale() const { return m_totale; }
@@ -102,7 +102,7 @@ private:
         const Impostazioni &impostazioni, const QString &baud, quint16 indirizzo);
     Pannello *testi(qint64 n);
 
-    RipetizioneRichieste m_motore;
+    SequenzaRichieste m_motore;
     Impostazioni m_impostazioni;
     PannelloDiTesti m_testi;
     QList<Trovato> m_trovati;

@@ -1,11 +1,14 @@
 // banco-richiesta: the panel's request from the command line, for scripts and production lines.
 
-#include "richiesta_da_riga.h"
+#include "modi.h"
+#include "opzioni.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -18,7 +21,7 @@
 
 namespace {
 
-RigaDiComando::Ripetizione *g_ripetizione = nullptr;
+RigaDiComando::Modo *g_modo = nullptr;
 
 #ifdef Q_OS_WIN
 // The program writes UTF-8, as on Linux; the console is told so for as long as the program
@@ -48,8 +51,7 @@ BOOL WINAPI controlloConsole(DWORD evento)
 {
     if (evento != CTRL_C_EVENT && evento != CTRL_BREAK_EVENT && evento != CTRL_CLOSE_EVENT)
         return FALSE;
-    QMetaObject::invokeMethod(
-        g_ripetizione, &RigaDiComando::Ripetizione::fermati, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(g_modo, &RigaDiComando::Modo::fermati, Qt::QueuedConnection);
     return TRUE;
 }
 #else
@@ -80,21 +82,28 @@ int main(int argc, char *argv[])
     if (!opzioni)
         return RigaDiComando::OpzioneNonValida;
 
-    RigaDiComando::Ripetizione ripetizione(*opzioni);
-    g_ripetizione = &ripetizione;
+    const std::unique_ptr<RigaDiComando::Modo> modo = RigaDiComando::creaModo(*opzioni);
+    g_modo = modo.get();
 #ifdef Q_OS_WIN
     ::SetConsoleCtrlHandler(controlloConsole, TRUE);
 #else
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_segnali) == 0) {
         auto *avviso = new QSocketNotifier(g_segnali[0], QSocketNotifier::Read, &app);
-        QObject::connect(avviso, &QSocketNotifier::activated, &ripetizione, [&ripetizione] {
+        QObject::connect(avviso, &QSocketNotifier::activated, modo.get(), [&modo] {
             char c = 0;
             [[maybe_unused]] const auto letti = ::read(g_segnali[0], &c, 1);
-            ripetizione.fermati();
+            modo->fermati();
         });
         std::signal(SIGINT, segnale);
         std::signal(SIGTERM, segnale);
     }
 #endif
-    return ripetizione.esegui();
+    const int uscita = modo->esegui();
+    if (modo->lavoroInSospeso()) {
+        // A thread still blocked on the network: the program ends without it, its work waits.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(uscita);
+    }
+    return uscita;
 }

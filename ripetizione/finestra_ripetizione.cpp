@@ -2,7 +2,7 @@
 
 #include "grafico_ripetizione.h"
 #include "numeri_italiani.h"
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -45,7 +45,7 @@ template<typename T> std::optional<double> comeReale(const std::optional<T> &val
 
 } // namespace
 
-FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWidget *parent)
+FinestraRipetizione::FinestraRipetizione(SequenzaRichieste &ripetizione, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ripetizione(ripetizione)
     , m_pausa(new QSpinBox(this))
@@ -114,10 +114,10 @@ FinestraRipetizione::FinestraRipetizione(RipetizioneRichieste &ripetizione, QWid
     connect(azzera, &QPushButton::clicked, this, &FinestraRipetizione::azzera);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
         &FinestraRipetizione::ferma);
-    connect(&m_ripetizione, &RipetizioneRichieste::risultato, this,
+    connect(&m_ripetizione, &SequenzaRichieste::risultato, this,
         [this](qint64, const RisultatoRichiesta &risultato) { aggiungi(risultato); });
     connect(
-        &m_ripetizione, &RipetizioneRichieste::terminata, this, &FinestraRipetizione::terminata);
+        &m_ripetizione, &SequenzaRichieste::terminata, this, &FinestraRipetizione::terminata);
     m_aggiornamento.segui(m_ripetizione.sequenziatore());
     aggiornaCifre();
     aggiornaPulsanti();
@@ -130,7 +130,7 @@ void FinestraRipetizione::avvia()
     if (!m_ripetizione.avvia(
             {m_pausa->value(), m_quante->value(), m_fermatiAlPrimoErrore->isChecked(), 1, {}})) {
         auto *messaggio = new QMessageBox(QMessageBox::Information, QStringLiteral("Ripeti"),
-            RipetizioneRichieste::testoOccupata(m_ripetizione.occupante()), QMessageBox::Ok, this);
+            SequenzaRichieste::testoOccupata(m_ripetizione.occupante()), QMessageBox::Ok, this);
         messaggio->setAttribute(Qt::WA_DeleteOnClose);
         messaggio->open();
         return;

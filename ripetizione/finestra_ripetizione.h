@@ -9,7 +9,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
-class RipetizioneRichieste;
+class SequenzaRichieste;
 struct RisultatoRichiesta;
 
 // "Ripeti": the pause and the count of a repetition, Avvia and Ferma (Esc), its figures as they
@@ -19,7 +19,7 @@ class FinestraRipetizione : public QWidget
     Q_OBJECT
 
 public:
-    FinestraRipetizione(RipetizioneRichieste &ripetizione, QWidget *parent = nullptr);
+    FinestraRipetizione(SequenzaRichieste &ripetizione, QWidget *parent = nullptr);
 
     void avvia();
     void ferma();
@@ -35,7 +35,7 @@ private:
     void aggiornaCifre();
     void aggiornaPulsanti();
 
-    RipetizioneRichieste &m_ripetizione;
+    SequenzaRichieste &m_ripetizione;
     QSpinBox *m_pausa;
     QSpinBox *m_quante;
     QCheckBox *m_fermatiAlPrimoErrore;

@@ -688,7 +688,7 @@ void FinestraTabella::avvia(int giri)
     lineaDaiCampi();
     if (!m_lettura.avvia(giri, m_pausa->value())) {
         auto *messaggio = new QMessageBox(QMessageBox::Information, QStringLiteral("Tabella"),
-            RipetizioneRichieste::testoOccupata(m_lettura.motore().occupante()), QMessageBox::Ok,
+            SequenzaRichieste::testoOccupata(m_lettura.motore().occupante()), QMessageBox::Ok,
             this);
         messaggio->setAttribute(Qt::WA_DeleteOnClose);
         messaggio->open();

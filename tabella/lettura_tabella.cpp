@@ -8,7 +8,7 @@ LetturaTabella::LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenzia
     , m_modello(modello)
     , m_motore(sequenziatore, registro, QStringLiteral("la tabella"))
 {
-    connect(&m_motore, &RipetizioneRichieste::risultato, this,
+    connect(&m_motore, &SequenzaRichieste::risultato, this,
         [this](qint64 n, const RisultatoRichiesta &risultato) {
             if (risultato.esito != RisultatoRichiesta::Esito::Interrotta) {
                 ++m_durate;
@@ -18,7 +18,7 @@ LetturaTabella::LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenzia
             emit letta(n / m_righe, m_riga, risultato);
         });
     connect(
-        &m_motore, &RipetizioneRichieste::terminata, this, [this](int errore, const QString &d) {
+        &m_motore, &SequenzaRichieste::terminata, this, [this](int errore, const QString &d) {
             m_riga = -1;
             emit terminata(errore, d);
         });
@@ -36,7 +36,7 @@ bool LetturaTabella::avvia(int giri, int pausaMs, bool fermatiAlPrimoErrore)
     m_giro = 0;
     m_durate = 0;
     m_durataMediaS = 0;
-    RipetizioneRichieste::Impostazioni impostazioni;
+    SequenzaRichieste::Impostazioni impostazioni;
     impostazioni.pausaMs = pausaMs;
     impostazioni.quante = qint64(giri) * m_righe;
     impostazioni.fermatiAlPrimoErrore = fermatiAlPrimoErrore;

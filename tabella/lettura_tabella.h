@@ -2,7 +2,7 @@
 
 #include "modello_tabella.h"
 #include "pannello_testi.h"
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 
 #include <QHash>
 #include <QObject>
@@ -28,7 +28,7 @@ public:
     void ferma() { m_motore.ferma(); }
     void fermaDopoLaRichiesta() { m_motore.fermaDopoLaRichiesta(); }
     bool inCorso() const { return m_motore.inCorso(); }
-    RipetizioneRichieste &motore() { return m_motore; }
+    SequenzaRichieste &motore() { return m_motore; }
 
     // The row the request in flight reads, and how far the round has gone.
     int rigaInCorso() const { return m_riga; }
@@ -46,7 +46,7 @@ private:
     Pannello *testi(qint64 n);
 
     ModelloTabella &m_modello;
-    RipetizioneRichieste m_motore;
+    SequenzaRichieste m_motore;
     PannelloDiTesti m_testi;
     // The texts every request of a run shares, made once: each result in the record keeps its
     // texts, and a text made anew for each request stayed there as one allocation more.

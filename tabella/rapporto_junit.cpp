@@ -26,6 +26,12 @@ void RapportoJUnit::aggiungi(
         risultato.durataUs, descrizione});
 }
 
+void RapportoJUnit::aggiungiProprieta(
+    qint64 giro, const QList<std::pair<QString, QString>> &proprieta)
+{
+    m_proprietaDelGiro[giro] += proprieta;
+}
+
 QByteArray RapportoJUnit::comeXml(bool interrotto) const
 {
     QByteArray xml;
@@ -59,7 +65,7 @@ QByteArray RapportoJUnit::comeXml(bool interrotto) const
         w.writeAttribute(QStringLiteral("time"), QString::number(durataUs / 1e6, 'f', 3));
         w.writeAttribute(QStringLiteral("timestamp"), adesso);
         w.writeStartElement(QStringLiteral("properties"));
-        auto proprieta = m_proprieta;
+        auto proprieta = m_proprieta + m_proprietaDelGiro.value(m_esami[inizio].giro);
         if (ultimo && interrotto)
             proprieta.append({QStringLiteral("interrotto"), QStringLiteral("sì")});
         for (const auto &[nome, valore] : proprieta) {

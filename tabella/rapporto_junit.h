@@ -3,6 +3,7 @@
 #include "registro_traffico.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -22,6 +23,8 @@ public:
     // descrizione: the error's text, for a request stopped by one.
     void aggiungi(qint64 giro, int riga, const RisultatoRichiesta &risultato,
         const QString &descrizione = {});
+    // Properties of one round only: the archive's run that recorded it.
+    void aggiungiProprieta(qint64 giro, const QList<std::pair<QString, QString>> &proprieta);
     bool vuoto() const { return m_esami.isEmpty(); }
     // Values out of limits, answers missing or failed, and errors, over every round.
     int fuoriDaiLimiti() const { return m_fuori; }
@@ -44,6 +47,7 @@ private:
 
     const ModelloTabella &m_modello;
     QList<std::pair<QString, QString>> m_proprieta;
+    QHash<qint64, QList<std::pair<QString, QString>>> m_proprietaDelGiro;
     QList<Esame> m_esami;
     int m_fuori = 0;
 };

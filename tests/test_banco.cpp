@@ -3,7 +3,7 @@
 
 #include "banco_prova.h"
 #include "processo.h"
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 #include "testi_traffico.h"
 
 #include <QElapsedTimer>
@@ -235,6 +235,8 @@ void TestBanco::initTestCase()
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         QSKIP("needs an X server: scripts/test runs this on Xvfb");
     QVERIFY(m_cartella.isValid());
+    // The bench's runs go to an archive of the test's own.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_cartella.path()));
 }
 
 void TestBanco::richiestaInizialeSullaLinea()
@@ -665,10 +667,10 @@ void TestBanco::ripetizioneConGuasti()
     } else {
         Banco banco; // its own peer stays unused: port 1 goes to the instrument
         qputenv("BANCO_PORTA1", QFile::encodeName(porta()));
-        RipetizioneRichieste ripetizione(banco.sequenziatore, banco.registro, "la prova");
+        SequenzaRichieste ripetizione(banco.sequenziatore, banco.registro, "la prova");
         const QString file = m_cartella.filePath("ripetizione.csv");
         QVERIFY(ripetizione.impostaFileRegistro(file, nullptr));
-        QSignalSpy fine(&ripetizione, &RipetizioneRichieste::terminata);
+        QSignalSpy fine(&ripetizione, &SequenzaRichieste::terminata);
         ripetizione.avvia({0, 14, false, 1, {}});
         QVERIFY(fine.wait(60000));
         QCOMPARE(fine.first().at(0).toInt(), 0);

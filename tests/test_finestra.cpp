@@ -6,7 +6,7 @@
 #include "modello_tabella.h"
 #include "processo.h"
 #include "finestra_ripetizione.h"
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 #include "finestra_traffico.h"
 #include "form3.h"
 #include "lingua.h"

@@ -17,7 +17,7 @@ class Sequenziatore;
 // each round. While it runs it owns the sequencer: the operator's clicks are refused and errors
 // come here instead of a message box each. A lost port is tried again at every request, so the
 // sequence goes on by itself when the adapter comes back under the same name.
-class RipetizioneRichieste : public QObject
+class SequenzaRichieste : public QObject
 {
     Q_OBJECT
 
@@ -42,9 +42,9 @@ public:
 
     // nome says who holds the line while the sequence runs, as the operator is told ("la
     // ripetizione").
-    RipetizioneRichieste(Sequenziatore &sequenziatore, RegistroTraffico &registro,
+    SequenzaRichieste(Sequenziatore &sequenziatore, RegistroTraffico &registro,
         const QString &nome, QObject *parent = nullptr);
-    ~RipetizioneRichieste() override;
+    ~SequenzaRichieste() override;
 
     // A CSV file of one row per request, written as each request ends. Without one, nothing is
     // written. False, with the reason, if the file cannot be opened.

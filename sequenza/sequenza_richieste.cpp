@@ -1,11 +1,11 @@
-#include "ripetizione_richieste.h"
+#include "sequenza_richieste.h"
 
 #include "sequenziatore.h"
 #include "testi_traffico.h"
 
 #include <algorithm>
 
-RipetizioneRichieste::RipetizioneRichieste(
+SequenzaRichieste::SequenzaRichieste(
     Sequenziatore &sequenziatore, RegistroTraffico &registro, const QString &nome, QObject *parent)
     : QObject(parent)
     , m_sequenziatore(sequenziatore)
@@ -14,7 +14,7 @@ RipetizioneRichieste::RipetizioneRichieste(
 {
     m_pausa.setSingleShot(true);
     m_pausa.setTimerType(Qt::PreciseTimer);
-    connect(&m_pausa, &QTimer::timeout, this, &RipetizioneRichieste::prossima);
+    connect(&m_pausa, &QTimer::timeout, this, &SequenzaRichieste::prossima);
     connect(&m_sequenziatore, &Sequenziatore::errore, this,
         [this](int numero, const QString &descrizione) {
             if (!m_inCorso)
@@ -24,13 +24,13 @@ RipetizioneRichieste::RipetizioneRichieste(
         });
 }
 
-RipetizioneRichieste::~RipetizioneRichieste()
+SequenzaRichieste::~SequenzaRichieste()
 {
     if (m_inCorso)
         m_sequenziatore.riserva(QString());
 }
 
-bool RipetizioneRichieste::impostaFileRegistro(const QString &percorso, QString *errore)
+bool SequenzaRichieste::impostaFileRegistro(const QString &percorso, QString *errore)
 {
     m_file.close();
     m_file.setFileName(percorso);
@@ -49,7 +49,7 @@ bool RipetizioneRichieste::impostaFileRegistro(const QString &percorso, QString 
     return true;
 }
 
-bool RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
+bool SequenzaRichieste::avvia(const Impostazioni &impostazioni)
 {
     if (m_inCorso || m_sequenziatore.richiestaInCorso() || !m_sequenziatore.riserva(m_nome))
         return false;
@@ -66,21 +66,21 @@ bool RipetizioneRichieste::avvia(const Impostazioni &impostazioni)
     return true;
 }
 
-QString RipetizioneRichieste::testoOccupata(const QString &chi)
+QString SequenzaRichieste::testoOccupata(const QString &chi)
 {
     return QStringLiteral("La linea è occupata da %1: fermarla prima di inviare altre "
                           "richieste.")
         .arg(chi);
 }
 
-QString RipetizioneRichieste::occupante() const
+QString SequenzaRichieste::occupante() const
 {
     if (m_sequenziatore.riservato())
         return m_sequenziatore.occupante();
     return m_sequenziatore.richiestaInCorso() ? QStringLiteral("una richiesta") : QString();
 }
 
-void RipetizioneRichieste::ferma()
+void SequenzaRichieste::ferma()
 {
     if (!m_inCorso)
         return;
@@ -93,7 +93,7 @@ void RipetizioneRichieste::ferma()
     finisci(0, QString());
 }
 
-void RipetizioneRichieste::fermaDopoLaRichiesta()
+void SequenzaRichieste::fermaDopoLaRichiesta()
 {
     if (!m_inCorso)
         return;
@@ -106,7 +106,7 @@ void RipetizioneRichieste::fermaDopoLaRichiesta()
 
 // Runs from the event loop, never inside a request: each request's pauses are the only nested
 // loops.
-void RipetizioneRichieste::prossima()
+void SequenzaRichieste::prossima()
 {
     if (!m_inCorso)
         return;
@@ -150,7 +150,7 @@ void RipetizioneRichieste::prossima()
     }
 }
 
-void RipetizioneRichieste::finisci(int errore, const QString &descrizione)
+void SequenzaRichieste::finisci(int errore, const QString &descrizione)
 {
     m_pausa.stop();
     ++m_generazione; // a next request already queued does nothing
@@ -161,7 +161,7 @@ void RipetizioneRichieste::finisci(int errore, const QString &descrizione)
 }
 
 // Flushed row by row: a crash or a pulled plug loses at most the request in flight.
-void RipetizioneRichieste::registraNelFile(const RisultatoRichiesta &risultato)
+void SequenzaRichieste::registraNelFile(const RisultatoRichiesta &risultato)
 {
     if (!m_file.isOpen())
         return;

@@ -1,0 +1,169 @@
+#pragma once
+
+#include "destinazione.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// One reading of a bench for one unit under test: who, where, which bench (and which bytes of it
+// judged the unit), when, and how it ended.
+struct ProvaArchiviata
+{
+    QString uuid;
+    QString stazione;
+    QString operatore;
+    QString unita;
+    int tentativo = 0; // 1, 2, … for this unit on this bench
+    QString banco; // the bench file's name
+    QString shaBanco; // SHA-256 of the file's bytes, in hexadecimal
+    QString linea; // "/dev/ttyUSB0, 9600"
+    QDateTime inizio;
+    QDateTime fine; // not valid while the run goes on
+    QString esito; // one of Esiti, empty while the run goes on
+};
+
+// One row's reading within a run, with what it was judged against.
+struct LetturaArchiviata
+{
+    int n = 0; // the row of the bench, from 0
+    QString nome;
+    int strumento = 0;
+    QString memoria; // "0008"
+    std::optional<int> parola;
+    std::optional<double> valore; // as a number, in the row's unit
+    QString valoreMostrato; // "25.3 °C"
+    std::optional<double> minimo;
+    std::optional<double> massimo;
+    QString atteso;
+    QString stato; // "entro i limiti", "fuori dai limiti", "nessuna risposta", "errore 11: …"
+    std::optional<double> latenzaMs;
+    QDateTime istante;
+};
+
+struct ProvaCompleta
+{
+    ProvaArchiviata prova;
+    QList<LetturaArchiviata> letture;
+};
+
+namespace Esiti {
+inline const QString kConforme = QStringLiteral("conforme");
+inline const QString kNonConforme = QStringLiteral("non conforme");
+inline const QString kSenzaRisposta = QStringLiteral("senza risposta");
+inline const QString kErrore = QStringLiteral("errore");
+inline const QString kInterrotta = QStringLiteral("interrotta");
+const QStringList &tutti();
+} // namespace Esiti
+
+// The figures of one row of a bench over a set of runs.
+struct StatisticaRiga
+{
+    QString banco;
+    QString nome;
+    int strumento = 0;
+    QString memoria;
+    std::optional<double> minimo; // the limits the readings were judged against
+    std::optional<double> massimo;
+    qint64 letture = 0;
+    qint64 conValore = 0;
+    qint64 fuoriDaiLimiti = 0;
+    qint64 fallite = 0; // out of limits, different from atteso, no answer or error
+    std::optional<double> media;
+    std::optional<double> deviazione; // sample standard deviation
+    std::optional<double> valoreMinimo;
+    std::optional<double> valoreMassimo;
+    std::optional<double> cpk;
+};
+
+// Units of one bench: how many, how many passed at their first attempt and at their last.
+struct ResaBanco
+{
+    QString banco;
+    qint64 unita = 0;
+    qint64 prove = 0;
+    qint64 conformiAlPrimo = 0;
+    qint64 conformiAllUltimo = 0;
+};
+
+// Cpk of values with this mean and sample deviation against the limits set; one-sided with one
+// limit, none without spread or limits.
+std::optional<double> cpk(double media, double deviazione, std::optional<double> minimo,
+    std::optional<double> massimo);
+
+// The archive on one database: the station's SQLite file, which records, or the line's
+// PostgreSQL server, which receives whole runs. Both answer the same questions with the same SQL.
+// One object per thread: Qt's connections belong to the thread that opened them.
+class Archivio
+{
+public:
+    enum class Tipo { Locale, Server };
+    static constexpr int kVersioneSchema = 1;
+
+    ~Archivio();
+    Archivio(const Archivio &) = delete;
+    Archivio &operator=(const Archivio &) = delete;
+
+    // The file, made with its folder on first use; runs left without an end by a program that
+    // is no longer running are closed as interrotta. Nothing, with the reason, if the file
+    // cannot be opened or written, or its schema is newer than this program's.
+    static std::unique_ptr<Archivio> apriLocale(const QString &percorso, QString *errore);
+    // The server, given up after its connect_timeout. Nothing, with the reason, if it does not
+    // answer, its tables are not there, or Qt's PostgreSQL driver is missing.
+    static std::unique_ptr<Archivio> apriServer(
+        const Destinazione::Server &server, QString *errore);
+
+    Tipo tipo() const { return m_tipo; }
+    QString descrizione() const { return m_descrizione; }
+    // The reason of the last failure.
+    QString errore() const { return m_errore; }
+
+    // Recording, on the station's file: each call is committed when it returns, so that a
+    // program that dies keeps what it read. False, with errore(), when the file refuses.
+    // The run's uuid, tentativo and inizio are filled in here when empty.
+    bool iniziaProva(ProvaArchiviata &prova);
+    bool registraLettura(const QString &uuid, const LetturaArchiviata &lettura);
+    bool finisciProva(const QString &uuid, const QString &esito);
+
+    // Store and forward: completed runs not yet on the server, oldest first.
+    qint64 inAttesa();
+    QList<ProvaCompleta> daInviare(int quante);
+    bool segnaInviate(const QStringList &uuid);
+    // On the server: the runs in one transaction, each added once (one already there is left
+    // as it is). False, with nothing added, if the transaction fails.
+    bool ricevi(const QList<ProvaCompleta> &prove);
+
+    // Questions, on either database. The newest runs first; limite 0: all.
+    bool perOgniProva(const FiltroProve &filtro, qint64 limite,
+        const std::function<void(const ProvaArchiviata &)> &fai);
+    std::optional<QList<LetturaArchiviata>> letture(const QString &uuid);
+    std::optional<QList<StatisticaRiga>> statistiche(const FiltroProve &filtro);
+    std::optional<QList<ResaBanco>> rese(const FiltroProve &filtro);
+    // The attempts this unit has had on this bench so far, and the last one's outcome.
+    std::optional<std::pair<int, QString>> precedenti(const QString &unita, const QString &banco);
+
+    QSqlDatabase database() const;
+
+private:
+    Archivio(Tipo tipo, const QString &connessione);
+    bool esegui(const QString &sql);
+    bool fallita(const class QSqlQuery &query, const QString &che);
+    bool preparaSchemaLocale();
+    bool chiudiAbbandonate();
+    QString condizioni(const FiltroProve &filtro, QVariantList &valori, const QString &tabella) const;
+
+    Tipo m_tipo;
+    QString m_connessione;
+    QString m_descrizione;
+    QString m_errore;
+};
+
+// A fresh UUID, as the archive keys runs.
+QString nuovoUuid();
+// This station's name: the host's, unless given.
+QString nomeStazione(const QString &dato);

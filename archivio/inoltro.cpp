@@ -1,0 +1,148 @@
+#include "inoltro.h"
+
+#include "archivio.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <memory>
+
+// Lives in the sending thread: both connections are opened there and used only there.
+class Lavoro : public QObject
+{
+    Q_OBJECT
+
+public:
+    Lavoro(const QString &file, const Destinazione::Server &server, std::atomic<int> &richieste)
+        : m_file(file)
+        , m_server(server)
+        , m_richieste(richieste)
+    {
+    }
+
+    ~Lavoro() override
+    {
+        m_server_.reset();
+        m_locale.reset();
+    }
+
+    void invia()
+    {
+        qint64 inviate = 0;
+        QString errore;
+        try {
+            inviate = inviaTutto(errore);
+        } catch (const std::exception &e) {
+            errore = QString::fromLocal8Bit(e.what());
+        }
+        const qint64 attesa = m_locale ? m_locale->inAttesa() : -1;
+        --m_richieste;
+        emit finito(inviate, attesa, errore);
+    }
+
+    void avviaOrologio()
+    {
+        auto *orologio = new QTimer(this);
+        connect(orologio, &QTimer::timeout, this, [this] {
+            ++m_richieste;
+            invia();
+        });
+        orologio->start(Inoltro::kOgni);
+    }
+
+signals:
+    void finito(qint64 inviate, qint64 inAttesa, const QString &errore);
+
+private:
+    qint64 inviaTutto(QString &errore)
+    {
+        if (!m_locale)
+            m_locale = Archivio::apriLocale(m_file, &errore);
+        if (!m_locale)
+            return 0;
+        if (m_locale->inAttesa() <= 0)
+            return 0;
+        if (!m_server_)
+            m_server_ = Archivio::apriServer(m_server, &errore);
+        if (!m_server_)
+            return 0;
+        qint64 inviate = 0;
+        for (;;) {
+            const QList<ProvaCompleta> prove = m_locale->daInviare(Inoltro::kPerVolta);
+            if (prove.isEmpty()) {
+                errore = m_locale->errore();
+                return inviate;
+            }
+            if (!m_server_->ricevi(prove)) {
+                errore = m_server_->errore();
+                // The connection may be gone with the server: the next send opens another.
+                m_server_.reset();
+                return inviate;
+            }
+            QStringList uuid;
+            for (const ProvaCompleta &p : prove)
+                uuid << p.prova.uuid;
+            if (!m_locale->segnaInviate(uuid)) {
+                errore = m_locale->errore();
+                return inviate;
+            }
+            inviate += prove.size();
+            if (prove.size() < Inoltro::kPerVolta)
+                return inviate;
+        }
+    }
+
+    QString m_file;
+    Destinazione::Server m_server;
+    std::atomic<int> &m_richieste;
+    std::unique_ptr<Archivio> m_locale;
+    std::unique_ptr<Archivio> m_server_;
+};
+
+Inoltro::Inoltro(const QString &file, const Destinazione::Server &server, QObject *parent)
+    : QObject(parent)
+    , m_lavoro(new Lavoro(file, server, m_richieste))
+{
+    m_lavoro->moveToThread(&m_filo);
+    connect(&m_filo, &QThread::finished, m_lavoro, &QObject::deleteLater);
+    connect(m_lavoro, &Lavoro::finito, this, &Inoltro::inviate);
+    m_filo.setObjectName(QStringLiteral("inoltro"));
+    m_filo.start();
+}
+
+Inoltro::~Inoltro()
+{
+    m_filo.quit();
+    m_filo.wait();
+}
+
+void Inoltro::avvia()
+{
+    QMetaObject::invokeMethod(m_lavoro, &Lavoro::avviaOrologio, Qt::QueuedConnection);
+    inviaOra();
+}
+
+void Inoltro::inviaOra()
+{
+    ++m_richieste;
+    QMetaObject::invokeMethod(m_lavoro, &Lavoro::invia, Qt::QueuedConnection);
+}
+
+bool Inoltro::attendi(int ms)
+{
+    if (m_richieste.load() == 0)
+        return true;
+    QEventLoop ciclo;
+    QTimer scadenza;
+    scadenza.setSingleShot(true);
+    connect(&scadenza, &QTimer::timeout, &ciclo, &QEventLoop::quit);
+    connect(this, &Inoltro::inviate, &ciclo, [&] {
+        if (m_richieste.load() == 0)
+            ciclo.quit();
+    });
+    scadenza.start(ms);
+    ciclo.exec();
+    return m_richieste.load() == 0;
+}
+
+#include "inoltro.moc"

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "destinazione.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+
+// Sends the station's completed runs to the line's server, from a thread of its own, so that a
+// server that is away or slow never holds a reading up. Runs go in batches, each batch in one
+// transaction; one cut off in the middle is sent again whole, and the server keeps each run once.
+class Inoltro : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::seconds kOgni{30};
+    static constexpr int kPerVolta = 50;
+
+    Inoltro(const QString &file, const Destinazione::Server &server, QObject *parent = nullptr);
+    ~Inoltro() override;
+
+    // Sends what waits now, and then every kOgni while the program runs.
+    void avvia();
+    // Sends what waits now; what is being sent already goes on.
+    void inviaOra();
+    // Waits for the sends asked so far to end, at most ms; false if one is still going.
+    bool attendi(int ms);
+    bool occupato() const { return m_richieste.load() > 0; }
+
+signals:
+    // After each send: how many runs went, how many still wait, and why they wait if the
+    // server could not be reached.
+    void inviate(qint64 inviate, qint64 inAttesa, const QString &errore);
+
+private:
+    QThread m_filo;
+    class Lavoro *m_lavoro;
+    std::atomic<int> m_richieste{0};
+};

@@ -1,0 +1,326 @@
+// A bench read round by round: one line per row read, a JUnit report, and each round of a unit
+// kept in the archive as one of its runs.
+
+#include "modi.h"
+
+#include "archivio.h"
+#include "errore.h"
+#include "inoltro.h"
+#include "lettura_tabella.h"
+#include "modello_tabella.h"
+#include "rapporto_junit.h"
+#include "registrazione.h"
+#include "sequenza_richieste.h"
+#include "statistiche.h"
+#include "testi_traffico.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace RigaDiComando {
+namespace {
+
+// How long the end of a run waits for the server to take it; past that it waits in the file.
+constexpr int kAttesaServerMs = 15'000;
+
+QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
+    const QString &stato, const RisultatoRichiesta &r)
+{
+    const bool letta = r.esito == RisultatoRichiesta::Esito::Risposta && r.valore;
+    const QString parola = letta ? parolaEsadecimale(*r.valore) : QString();
+    const QString valore = letta ? riga.valore(*r.valore) : QString();
+    const QString latenza
+        = r.latenzaUs ? QString::number(*r.latenzaUs / 1000.0, 'f', 3) : QString();
+    switch (formato) {
+    case Formato::Testo: {
+        QString testo = unita.isEmpty() ? QString() : QStringLiteral("unità %1; ").arg(unita);
+        return testo
+            + QStringLiteral("giro %1; %2; strumento %3; memoria %4; parola %5; valore %6; %7")
+                  .arg(giro + 1)
+                  .arg(riga.nomeMostrato())
+                  .arg(riga.strumento)
+                  .arg(riga.testoMemoria(), letta ? parola : QStringLiteral("-"),
+                      letta ? riga.valoreConUnita(*r.valore) : QStringLiteral("-"), stato);
+    }
+    case Formato::Csv:
+        return QString::fromUtf8(TestiTraffico::lineaCsv(
+            {unita, QString::number(giro + 1), riga.nomeMostrato(), QString::number(riga.strumento),
+                riga.testoMemoria(), parola, valore, riga.unita, stato,
+                r.inizio.toString(Qt::ISODateWithMs), latenza})
+                                     .chopped(2));
+    case Formato::Json:
+        break;
+    }
+    const QJsonObject oggetto{
+        {"unita_in_prova", unita.isEmpty() ? QJsonValue() : QJsonValue(unita)},
+        {"giro", double(giro + 1)},
+        {"nome", riga.nomeMostrato()},
+        {"strumento", double(riga.strumento)},
+        {"memoria", riga.testoMemoria()},
+        {"parola", letta ? QJsonValue(parola) : QJsonValue()},
+        {"valore", letta ? QJsonValue(riga.comeNumero(*r.valore)) : QJsonValue()},
+        {"valore_mostrato", letta ? QJsonValue(riga.valoreConUnita(*r.valore)) : QJsonValue()},
+        {"unita", riga.unita},
+        {"stato", stato},
+        {"inizio", r.inizio.toString(Qt::ISODateWithMs)},
+        {"latenza_ms", r.latenzaUs ? QJsonValue(*r.latenzaUs / 1000.0) : QJsonValue()},
+    };
+    return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
+}
+
+class ModoBanco : public Linea
+{
+public:
+    explicit ModoBanco(const Opzioni &opzioni)
+        : Linea(opzioni)
+    {
+        m_modello.imposta(*opzioni.banco);
+        m_lettura = std::make_unique<LetturaTabella>(m_modello, m_sequenziatore, m_registro);
+        connect(m_lettura.get(), &LetturaTabella::letta, this, &ModoBanco::stampaLettura);
+        const QString linea = QStringLiteral("%1, %2").arg(opzioni.banco->porta).arg(opzioni.banco->baud);
+        QList<std::pair<QString, QString>> proprieta{{QStringLiteral("porta"), opzioni.banco->porta},
+            {QStringLiteral("baud"), QString::number(opzioni.banco->baud)},
+            {QStringLiteral("impostazioni"),
+                QStringLiteral("%1 8E1 per 0x55, %1 8O1 per il resto").arg(opzioni.banco->baud)}};
+        if (!opzioni.unita.isEmpty())
+            proprieta.append({QStringLiteral("unita"), opzioni.unita});
+        const OpzioniArchivio &a = opzioni.archivio;
+        if (a.registra) {
+            proprieta.append({QStringLiteral("stazione"), a.stazione});
+            proprieta.append({QStringLiteral("operatore"), a.operatore});
+            apriArchivio(linea);
+        }
+        m_rapporto = std::make_unique<RapportoJUnit>(m_modello, proprieta);
+    }
+
+    int esegui() override
+    {
+        if (m_opzioni.formato == Formato::Csv) {
+            stampa(QString::fromUtf8(
+                TestiTraffico::lineaCsv({"unita_in_prova", "giro", "nome", "strumento", "memoria",
+                                            "parola", "valore", "unita", "stato", "inizio",
+                                            "latenza_ms"})
+                    .chopped(2)));
+        }
+        int errore = Linea::esegui([this] {
+            m_lettura->avvia(
+                m_opzioni.ripetizioni, m_opzioni.intervalloMs, m_opzioni.fermatiAlPrimoErrore);
+        });
+        if (m_registrazione)
+            m_registrazione->finisci(m_interrotta);
+        const StatisticheRipetizione &s = motore().statistiche();
+        if (m_opzioni.ripetizioni != 1 || s.inviate() != 1)
+            stampaRiassunto(s);
+        if (!m_opzioni.rapporto.isEmpty()) {
+            QString motivo;
+            if (!m_rapporto->scrivi(m_opzioni.rapporto, m_interrotta, &motivo)) {
+                RigaDiComando::errore(motivo);
+                errore = errore ? errore : int(CodiceErrore::ScritturaNonRiuscita);
+            }
+        }
+        const bool archivioFallito = !riassuntoArchivio();
+        if (portaPersa(errore))
+            return PortaNonDisponibile;
+        if (errore || s.senzaRisposta() > 0 || s.errori() > 0)
+            return SenzaRisposta;
+        if (archivioFallito)
+            return ArchivioNonScritto;
+        if (m_rapporto->fuoriDaiLimiti() > 0) {
+            RigaDiComando::errore(QStringLiteral("%1 letture fuori dai limiti o diverse dal "
+                                                 "valore atteso.")
+                                      .arg(m_rapporto->fuoriDaiLimiti()));
+            return FuoriDaiLimiti;
+        }
+        return TutteRisposte;
+    }
+
+    bool lavoroInSospeso() const override { return m_inoltro && m_inoltro->occupato(); }
+
+protected:
+    SequenzaRichieste &motore() override { return m_lettura->motore(); }
+
+private:
+    void apriArchivio(const QString &linea)
+    {
+        const OpzioniArchivio &a = m_opzioni.archivio;
+        QString motivo;
+        m_archivio = Archivio::apriLocale(a.dove.file, &motivo);
+        if (!m_archivio) {
+            m_erroreArchivio = motivo;
+            RigaDiComando::errore(motivo + QStringLiteral(" Le letture non vengono registrate."));
+            return;
+        }
+        m_registrazione = std::make_unique<RegistrazioneProve>(*m_archivio, m_modello,
+            RegistrazioneProve::Chi{a.stazione, a.operatore, m_opzioni.unita,
+                QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco, linea});
+        if (a.dove.server) {
+            m_inoltro = std::make_unique<Inoltro>(a.dove.file, *a.dove.server);
+            connect(m_inoltro.get(), &Inoltro::inviate, this,
+                [this](qint64 inviate, qint64 inAttesa, const QString &motivo) {
+                    m_inviate += inviate;
+                    m_inAttesa = inAttesa;
+                    m_erroreServer = motivo;
+                });
+            m_inoltro->inviaOra();
+        }
+    }
+
+    void stampaLettura(qint64 giro, int n, const RisultatoRichiesta &risultato)
+    {
+        if (risultato.esito == RisultatoRichiesta::Esito::Interrotta)
+            return;
+        dopoIlRisultato(risultato);
+        if (m_registrazione && !m_registrazione->inCorso() && m_giroRegistrato != giro) {
+            m_giroRegistrato = giro;
+            if (m_registrazione->inizia(risultato.inizio)) {
+                const ProvaArchiviata &p = m_registrazione->prova();
+                m_rapporto->aggiungiProprieta(giro,
+                    {{QStringLiteral("tentativo"), QString::number(p.tentativo)},
+                        {QStringLiteral("prova"), p.uuid}});
+            }
+        }
+        m_rapporto->aggiungi(giro, n, risultato, risultato.errore ? m_descrizioneErrore : QString());
+        if (m_registrazione)
+            m_registrazione->lettura(n, risultato);
+        stampa(rigaBanco(m_opzioni.formato, m_opzioni.unita, giro, m_modello.riga(n),
+            m_modello.testoStato(n), risultato));
+        stampaTraffico();
+        if (m_registrazione && n == m_modello.rowCount() - 1) {
+            m_registrazione->finisci(false);
+            if (m_registrazione->errore().isEmpty())
+                ++m_registrate;
+            if (m_inoltro)
+                m_inoltro->inviaOra();
+        }
+    }
+
+    // What the archive kept, on standard error; false if the file could not be written.
+    bool riassuntoArchivio()
+    {
+        if (!m_opzioni.archivio.registra)
+            return true;
+        if (m_registrazione && m_registrazione->errore().isEmpty()) {
+            const ProvaArchiviata &u = m_registrazione->ultima();
+            if (!u.uuid.isEmpty()) {
+                RigaDiComando::errore(QStringLiteral("archivio %1: %2 prove registrate; l'ultima, "
+                                                     "tentativo %3 dell'unità %4: %5.")
+                                          .arg(m_archivio->descrizione())
+                                          .arg(m_registrate)
+                                          .arg(u.tentativo)
+                                          .arg(u.unita, u.esito));
+            }
+        } else if (m_erroreArchivio.isEmpty() && m_registrazione) {
+            m_erroreArchivio = m_registrazione->errore();
+            RigaDiComando::errore(m_erroreArchivio
+                + QStringLiteral(" Le letture sono state stampate ma non registrate."));
+        }
+        if (m_inoltro) {
+            m_inoltro->inviaOra();
+            if (!m_inoltro->attendi(kAttesaServerMs)) {
+                RigaDiComando::errore(QStringLiteral("il server %1 non ha risposto in %2 s: le "
+                                                     "prove aspettano nel file della stazione.")
+                                          .arg(m_opzioni.archivio.dove.server->url)
+                                          .arg(kAttesaServerMs / 1000));
+            } else if (!m_erroreServer.isEmpty()) {
+                RigaDiComando::errore(QStringLiteral("%1; %2 prove aspettano nel file della "
+                                                     "stazione e partiranno alla prossima prova "
+                                                     "o con banco-richiesta --invia.")
+                                          .arg(m_erroreServer)
+                                          .arg(m_inAttesa));
+            } else {
+                RigaDiComando::errore(QStringLiteral("server %1: %2 prove inviate, %3 in attesa.")
+                                          .arg(m_opzioni.archivio.dove.server->url)
+                                          .arg(m_inviate)
+                                          .arg(m_inAttesa));
+            }
+        }
+        return m_erroreArchivio.isEmpty();
+    }
+
+    ModelloTabella m_modello;
+    std::unique_ptr<LetturaTabella> m_lettura;
+    std::unique_ptr<RapportoJUnit> m_rapporto;
+    std::unique_ptr<Archivio> m_archivio;
+    std::unique_ptr<RegistrazioneProve> m_registrazione;
+    std::unique_ptr<Inoltro> m_inoltro;
+    qint64 m_giroRegistrato = -1;
+    qint64 m_registrate = 0;
+    qint64 m_inviate = 0;
+    qint64 m_inAttesa = 0;
+    QString m_erroreArchivio;
+    QString m_erroreServer;
+};
+
+} // namespace
+
+bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni)
+{
+    if (rifiutaSeImpostata(parser, {&t.indirizzo, &t.comando, &t.memoria},
+            "--%1: con --banco strumento e memoria vengono dalle righe del file; togliere "
+            "l'opzione."))
+        return false;
+    QString motivo;
+    opzioni.fileBanco = parser.value(t.banco);
+    opzioni.banco = FileBanco::carica(opzioni.fileBanco, &motivo);
+    if (!opzioni.banco) {
+        errore(motivo);
+        return false;
+    }
+    if (opzioni.banco->righe.isEmpty()) {
+        errore(QStringLiteral("%1: il banco non ha righe da leggere.").arg(opzioni.fileBanco));
+        return false;
+    }
+    // The file's line, unless the options name another.
+    QString testoPorta = opzioni.testi[Campo::Combo1];
+    if (!parser.isSet(t.porta)) {
+        testoPorta = opzioni.banco->porta;
+        opzioni.testi[Campo::Combo1] = FileBanco::testoPorta(testoPorta);
+    }
+    if (!parser.isSet(t.baud))
+        opzioni.testi[Campo::Combo2] = QString::number(opzioni.banco->baud);
+    opzioni.banco->porta = parser.isSet(t.porta)
+        ? (opzioni.dispositivo.isEmpty() ? opzioni.testi[Campo::Combo1] : opzioni.dispositivo)
+        : testoPorta;
+    opzioni.banco->baud = opzioni.testi[Campo::Combo2].toInt();
+    opzioni.rapporto = parser.value(t.rapporto);
+
+    // Each round of a named unit is one of its runs in the archive.
+    OpzioniArchivio &a = opzioni.archivio;
+    a.registra = !opzioni.unita.isEmpty() && !parser.isSet(t.senzaArchivio);
+    if (!a.registra) {
+        return !rifiutaSeImpostata(parser, {&t.operatore, &t.stazione, &t.archivio},
+            parser.isSet(t.senzaArchivio)
+                ? "--%1 non vale con --senza-archivio: nulla viene registrato."
+                : "--%1 vale solo con --unita: è l'unità in prova che l'archivio registra.");
+    }
+    if (opzioni.unita.trimmed().isEmpty()) {
+        errore(QStringLiteral("--unita: il numero di serie è vuoto."));
+        return false;
+    }
+    const std::optional<Destinazione::Scelta> dove
+        = Destinazione::scegli(parser.value(t.archivio), &motivo);
+    if (!dove) {
+        errore(QStringLiteral("--archivio: ") + motivo);
+        return false;
+    }
+    a.dove = *dove;
+    a.operatore = parser.value(t.operatore);
+    a.stazione = nomeStazione(parser.value(t.stazione));
+    QFile file(opzioni.fileBanco);
+    if (file.open(QIODevice::ReadOnly))
+        opzioni.shaBanco = QString::fromLatin1(
+            QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+    return true;
+}
+
+std::unique_ptr<Modo> modoBanco(const Opzioni &opzioni)
+{
+    return std::make_unique<ModoBanco>(opzioni);
+}
+
+} // namespace RigaDiComando

@@ -1,0 +1,384 @@
+// Questions to the archive instead of a reading: the runs, the statistics of the rows and the
+// yields, and the sending of what waits for the server.
+
+#include "modi.h"
+
+#include "archivio.h"
+#include "inoltro.h"
+#include "testi_traffico.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace RigaDiComando {
+namespace {
+
+QString numero(const std::optional<double> &valore, int cifre = 6)
+{
+    return valore ? QString::number(*valore, 'g', cifre) : QString();
+}
+
+QJsonValue numeroJson(const std::optional<double> &valore)
+{
+    return valore ? QJsonValue(*valore) : QJsonValue();
+}
+
+QString csv(const QStringList &campi)
+{
+    return QString::fromUtf8(TestiTraffico::lineaCsv(campi).chopped(2));
+}
+
+QString json(const QJsonObject &oggetto)
+{
+    return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
+}
+
+QString ora(const QDateTime &t)
+{
+    if (!t.isValid())
+        return {};
+    const QDateTime locale = t.toLocalTime();
+    return locale.toOffsetFromUtc(locale.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString percentuale(qint64 parte, qint64 tutto)
+{
+    return tutto > 0 ? QString::number(100.0 * double(parte) / double(tutto), 'f', 1) : QString();
+}
+
+QStringList colonneProva(const ProvaArchiviata &p)
+{
+    return {p.uuid, p.stazione, p.operatore, p.unita, QString::number(p.tentativo), p.banco,
+        p.shaBanco, p.linea, ora(p.inizio), ora(p.fine), p.esito};
+}
+
+QStringList colonneLettura(const LetturaArchiviata &l)
+{
+    return {QString::number(l.n + 1), l.nome, QString::number(l.strumento), l.memoria,
+        l.parola ? QString::number(*l.parola) : QString(), numero(l.valore, 15), l.valoreMostrato,
+        numero(l.minimo, 15), numero(l.massimo, 15), l.atteso, l.stato,
+        l.latenzaMs ? QString::number(*l.latenzaMs, 'f', 3) : QString(), ora(l.istante)};
+}
+
+const QStringList kIntestazioneProva{"prova", "stazione", "operatore", "unita", "tentativo",
+    "banco", "sha_banco", "linea", "inizio", "fine", "esito"};
+const QStringList kIntestazioneLettura{"riga", "nome", "strumento", "memoria", "parola", "valore",
+    "valore_mostrato", "minimo", "massimo", "atteso", "stato", "latenza_ms", "istante"};
+
+QJsonObject comeJson(const QStringList &intestazione, const QStringList &colonne)
+{
+    QJsonObject o;
+    for (qsizetype i = 0; i < intestazione.size(); ++i)
+        o.insert(intestazione[i], colonne[i].isEmpty() ? QJsonValue() : QJsonValue(colonne[i]));
+    return o;
+}
+
+class ModoInterrogazione : public Modo
+{
+public:
+    explicit ModoInterrogazione(const Opzioni &opzioni)
+        : m_opzioni(opzioni)
+        , m_domanda(*opzioni.interrogazione)
+    {
+    }
+
+    int esegui() override
+    {
+        if (m_domanda.cosa == OpzioniInterrogazione::Cosa::Invia)
+            return invia();
+        std::unique_ptr<Archivio> archivio = apri();
+        if (!archivio)
+            return ArchivioNonScritto;
+        const bool ok = m_domanda.cosa == OpzioniInterrogazione::Cosa::Storico
+            ? storico(*archivio)
+            : statistiche(*archivio);
+        if (!ok) {
+            errore(archivio->errore());
+            return ArchivioNonScritto;
+        }
+        return TutteRisposte;
+    }
+
+    void fermati() override { m_fermato = true; }
+
+private:
+    // The server when there is one and it answers; the station's file otherwise.
+    std::unique_ptr<Archivio> apri()
+    {
+        QString motivo;
+        const Destinazione::Scelta &dove = m_domanda.dove;
+        if (dove.server) {
+            std::unique_ptr<Archivio> server = Archivio::apriServer(*dove.server, &motivo);
+            if (server)
+                return server;
+            errore(motivo + QStringLiteral("; rispondo con l'archivio della stazione."));
+        }
+        std::unique_ptr<Archivio> locale = Archivio::apriLocale(dove.file, &motivo);
+        if (!locale)
+            errore(motivo);
+        return locale;
+    }
+
+    bool storico(Archivio &archivio)
+    {
+        const Formato f = m_opzioni.formato;
+        if (f == Formato::Csv)
+            stampa(csv(m_domanda.letture ? kIntestazioneProva + kIntestazioneLettura : kIntestazioneProva));
+        qint64 quante = 0;
+        QList<ProvaArchiviata> prove;
+        // The runs first, then each one's readings: one query open at a time.
+        if (!archivio.perOgniProva(m_domanda.filtro, 0, [&](const ProvaArchiviata &p) {
+                if (!m_domanda.letture) {
+                    stampaProva(p, {});
+                    ++quante;
+                } else {
+                    prove.append(p);
+                }
+            }))
+            return false;
+        for (const ProvaArchiviata &p : prove) {
+            const auto letture = archivio.letture(p.uuid);
+            if (!letture)
+                return false;
+            stampaProva(p, *letture);
+            ++quante;
+        }
+        errore(QStringLiteral("%1 prove in %2.").arg(quante).arg(archivio.descrizione()));
+        return true;
+    }
+
+    void stampaProva(const ProvaArchiviata &p, const QList<LetturaArchiviata> &letture)
+    {
+        const QStringList colonne = colonneProva(p);
+        switch (m_opzioni.formato) {
+        case Formato::Testo:
+            stampa(QStringLiteral("%1; unità %2; tentativo %3; %4; stazione %5; operatore %6; "
+                                  "banco %7 (%8); linea %9; prova %10")
+                       .arg(ora(p.inizio), p.unita)
+                       .arg(p.tentativo)
+                       .arg(p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito, p.stazione,
+                           p.operatore.isEmpty() ? QStringLiteral("-") : p.operatore, p.banco,
+                           p.shaBanco.left(12), p.linea, p.uuid));
+            for (const LetturaArchiviata &l : letture) {
+                stampa(QStringLiteral("  riga %1; %2; strumento %3; memoria %4; valore %5; %6")
+                           .arg(l.n + 1)
+                           .arg(l.nome)
+                           .arg(l.strumento)
+                           .arg(l.memoria,
+                               l.valoreMostrato.isEmpty() ? QStringLiteral("-") : l.valoreMostrato,
+                               l.stato));
+            }
+            return;
+        case Formato::Csv:
+            if (!m_domanda.letture)
+                stampa(csv(colonne));
+            for (const LetturaArchiviata &l : letture)
+                stampa(csv(colonne + colonneLettura(l)));
+            return;
+        case Formato::Json:
+            break;
+        }
+        QJsonObject o = comeJson(kIntestazioneProva, colonne);
+        o.insert(QStringLiteral("tentativo"), p.tentativo);
+        if (m_domanda.letture) {
+            QJsonArray righe;
+            for (const LetturaArchiviata &l : letture) {
+                QJsonObject r = comeJson(kIntestazioneLettura, colonneLettura(l));
+                r.insert(QStringLiteral("riga"), l.n + 1);
+                r.insert(QStringLiteral("strumento"), l.strumento);
+                r.insert(QStringLiteral("valore"), numeroJson(l.valore));
+                r.insert(QStringLiteral("minimo"), numeroJson(l.minimo));
+                r.insert(QStringLiteral("massimo"), numeroJson(l.massimo));
+                r.insert(QStringLiteral("latenza_ms"), numeroJson(l.latenzaMs));
+                r.insert(QStringLiteral("parola"), l.parola ? QJsonValue(*l.parola) : QJsonValue());
+                righe.append(r);
+            }
+            o.insert(QStringLiteral("letture"), righe);
+        }
+        stampa(json(o));
+    }
+
+    bool statistiche(Archivio &archivio)
+    {
+        const auto righe = archivio.statistiche(m_domanda.filtro);
+        const auto rese = righe ? archivio.rese(m_domanda.filtro) : std::nullopt;
+        if (!righe || !rese)
+            return false;
+        const Formato f = m_opzioni.formato;
+        const QStringList intestazione{"banco", "nome", "strumento", "memoria", "minimo",
+            "massimo", "letture", "con_valore", "media", "deviazione", "valore_minimo",
+            "valore_massimo", "cpk", "fuori_dai_limiti", "fallite"};
+        if (f == Formato::Csv)
+            stampa(csv(intestazione));
+        for (const StatisticaRiga &s : *righe) {
+            const QStringList colonne{s.banco, s.nome, QString::number(s.strumento), s.memoria,
+                numero(s.minimo, 15), numero(s.massimo, 15), QString::number(s.letture),
+                QString::number(s.conValore), numero(s.media), numero(s.deviazione),
+                numero(s.valoreMinimo, 15), numero(s.valoreMassimo, 15), numero(s.cpk, 4),
+                QString::number(s.fuoriDaiLimiti), QString::number(s.fallite)};
+            if (f == Formato::Csv) {
+                stampa(csv(colonne));
+            } else if (f == Formato::Testo) {
+                const auto o = [](const QString &t) { return t.isEmpty() ? QStringLiteral("-") : t; };
+                stampa(QStringLiteral("banco %1; %2 (strumento %3, memoria %4); limiti %5 … %6; "
+                                      "letture %7; media %8; deviazione %9; minimo %10; massimo "
+                                      "%11; Cpk %12; fuori dai limiti %13; fallite %14")
+                           .arg(colonne[0], colonne[1], colonne[2], colonne[3], o(colonne[4]),
+                               o(colonne[5]), colonne[6], o(colonne[8]), o(colonne[9]))
+                           .arg(o(colonne[10]), o(colonne[11]), o(colonne[12]), colonne[13],
+                               colonne[14]));
+            } else {
+                QJsonObject j{{"tipo", "riga"}, {"banco", s.banco}, {"nome", s.nome},
+                    {"strumento", s.strumento}, {"memoria", s.memoria},
+                    {"minimo", numeroJson(s.minimo)}, {"massimo", numeroJson(s.massimo)},
+                    {"letture", double(s.letture)}, {"con_valore", double(s.conValore)},
+                    {"media", numeroJson(s.media)}, {"deviazione", numeroJson(s.deviazione)},
+                    {"valore_minimo", numeroJson(s.valoreMinimo)},
+                    {"valore_massimo", numeroJson(s.valoreMassimo)}, {"cpk", numeroJson(s.cpk)},
+                    {"fuori_dai_limiti", double(s.fuoriDaiLimiti)}, {"fallite", double(s.fallite)}};
+                stampa(json(j));
+            }
+        }
+        // The yields: after an empty line, a table of their own in CSV.
+        if (f == Formato::Csv) {
+            stampa({});
+            stampa(csv({"banco", "unita", "prove", "conformi_al_primo", "conformi_all_ultimo",
+                "resa_primo_tentativo", "resa_finale"}));
+        }
+        for (const ResaBanco &r : *rese) {
+            if (f == Formato::Csv) {
+                stampa(csv({r.banco, QString::number(r.unita), QString::number(r.prove),
+                    QString::number(r.conformiAlPrimo), QString::number(r.conformiAllUltimo),
+                    percentuale(r.conformiAlPrimo, r.unita),
+                    percentuale(r.conformiAllUltimo, r.unita)}));
+            } else if (f == Formato::Testo) {
+                stampa(QStringLiteral("banco %1: %2 unità, %3 prove; resa al primo tentativo %4% "
+                                      "(%5 di %2), finale %6% (%7 di %2)")
+                           .arg(r.banco)
+                           .arg(r.unita)
+                           .arg(r.prove)
+                           .arg(percentuale(r.conformiAlPrimo, r.unita))
+                           .arg(r.conformiAlPrimo)
+                           .arg(percentuale(r.conformiAllUltimo, r.unita))
+                           .arg(r.conformiAllUltimo));
+            } else {
+                stampa(json({{"tipo", "resa"}, {"banco", r.banco}, {"unita", double(r.unita)},
+                    {"prove", double(r.prove)}, {"conformi_al_primo", double(r.conformiAlPrimo)},
+                    {"conformi_all_ultimo", double(r.conformiAllUltimo)}}));
+            }
+        }
+        errore(QStringLiteral("%1 righe, %2 banchi in %3.")
+                   .arg(righe->size())
+                   .arg(rese->size())
+                   .arg(archivio.descrizione()));
+        return true;
+    }
+
+    int invia()
+    {
+        const Destinazione::Scelta &dove = m_domanda.dove;
+        QString motivo;
+        {
+            std::unique_ptr<Archivio> locale = Archivio::apriLocale(dove.file, &motivo);
+            if (!locale) {
+                errore(motivo);
+                return ArchivioNonScritto;
+            }
+        }
+        Inoltro inoltro(dove.file, *dove.server);
+        qint64 inviate = 0, inAttesa = 0;
+        QString perche;
+        connect(&inoltro, &Inoltro::inviate, this, [&](qint64 n, qint64 attesa, const QString &e) {
+            inviate += n;
+            inAttesa = attesa;
+            perche = e;
+        });
+        inoltro.inviaOra();
+        inoltro.attendi(std::numeric_limits<int>::max());
+        if (!perche.isEmpty())
+            errore(perche);
+        stampa(QStringLiteral("%1 prove inviate a %2; %3 in attesa.")
+                   .arg(inviate)
+                   .arg(dove.server->url)
+                   .arg(inAttesa));
+        return TutteRisposte;
+    }
+
+    Opzioni m_opzioni;
+    OpzioniInterrogazione m_domanda;
+    bool m_fermato = false;
+};
+
+} // namespace
+
+bool leggiInterrogazione(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni)
+{
+    const int quante = int(parser.isSet(t.storico)) + int(parser.isSet(t.statistiche))
+        + int(parser.isSet(t.invia));
+    if (quante > 1) {
+        errore(QStringLiteral("--storico, --statistiche e --invia vanno uno alla volta."));
+        return false;
+    }
+    if (rifiutaSeImpostata(parser,
+            {&t.porta, &t.baud, &t.indirizzo, &t.comando, &t.memoria, &t.ripeti, &t.intervallo,
+                &t.traffico, &t.fermatiAlPrimoErrore, &t.banco, &t.rapporto, &t.operatore,
+                &t.senzaArchivio, &t.cerca, &t.prima},
+            "--%1 non vale con --storico, --statistiche o --invia, che leggono l'archivio."))
+        return false;
+    OpzioniInterrogazione d;
+    d.cosa = parser.isSet(t.storico) ? OpzioniInterrogazione::Cosa::Storico
+        : parser.isSet(t.statistiche) ? OpzioniInterrogazione::Cosa::Statistiche
+                                      : OpzioniInterrogazione::Cosa::Invia;
+    if (d.cosa == OpzioniInterrogazione::Cosa::Invia
+        && rifiutaSeImpostata(parser, {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.letture},
+            "--%1 non vale con --invia, che invia tutte le prove in attesa."))
+        return false;
+    if (d.cosa != OpzioniInterrogazione::Cosa::Storico
+        && rifiutaSeImpostata(parser, {&t.letture}, "--%1 vale solo con --storico."))
+        return false;
+    QString motivo;
+    const std::optional<Destinazione::Scelta> dove
+        = Destinazione::scegli(parser.value(t.archivio), &motivo);
+    if (!dove) {
+        errore(QStringLiteral("--archivio: ") + motivo);
+        return false;
+    }
+    d.dove = *dove;
+    if (d.cosa == OpzioniInterrogazione::Cosa::Invia && !d.dove.server) {
+        errore(QStringLiteral("--invia: nessun server a cui inviare; indicarlo con --archivio "
+                              "postgresql://… o con BANCO_ARCHIVIO."));
+        return false;
+    }
+    d.letture = parser.isSet(t.letture);
+    d.filtro.unita = parser.value(t.unita);
+    d.filtro.stazione = parser.value(t.stazione);
+    for (const auto &[opzione, data] :
+        {std::pair{&t.dal, &d.filtro.dal}, std::pair{&t.al, &d.filtro.al}}) {
+        if (!parser.isSet(*opzione))
+            continue;
+        const auto letta = FiltroProve::leggiData(
+            parser.value(*opzione), QStringLiteral("--") + opzione->names().front(), &motivo);
+        if (!letta) {
+            errore(motivo);
+            return false;
+        }
+        *data = *letta;
+    }
+    if (parser.isSet(t.esito)) {
+        d.filtro.esito = parser.value(t.esito);
+        if (!FiltroProve::esitoValido(d.filtro.esito, &motivo)) {
+            errore(motivo);
+            return false;
+        }
+    }
+    opzioni.interrogazione = d;
+    return true;
+}
+
+std::unique_ptr<Modo> modoInterrogazione(const Opzioni &opzioni)
+{
+    return std::make_unique<ModoInterrogazione>(opzioni);
+}
+
+} // namespace RigaDiComando

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "destinazione.h"
+#include "file_banco.h"
+#include "pannello_testi.h"
+#include "ricerca_strumento.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+
+#include <map>
+#include <optional>
+
+// banco-richiesta's options: one table of them, and what each way of running reads from it.
+namespace RigaDiComando {
+
+enum class Formato { Testo, Csv, Json };
+
+// Exit statuses, as --help documents them.
+enum Uscita : int {
+    TutteRisposte = 0,
+    SenzaRisposta = 1,
+    OpzioneNonValida = 2,
+    PortaNonDisponibile = 3,
+    FuoriDaiLimiti = 4,
+    ArchivioNonScritto = 5,
+};
+
+// What the archive keeps of a bench run, and where.
+struct OpzioniArchivio
+{
+    bool registra = false; // a unit was named and --senza-archivio not given
+    QString operatore;
+    QString stazione;
+    Destinazione::Scelta dove;
+};
+
+// The questions asked of the archive instead of a reading.
+struct OpzioniInterrogazione
+{
+    enum class Cosa { Storico, Statistiche, Invia } cosa = Cosa::Storico;
+    bool letture = false; // --storico with each run's readings
+    FiltroProve filtro;
+    Destinazione::Scelta dove;
+};
+
+struct Opzioni
+{
+    std::map<Campo, QString> testi; // the panel's texts the request reads
+    QString dispositivo; // a device named by path rather than by number
+    int ripetizioni = 1; // 0: until stopped
+    int intervalloMs = 0;
+    bool fermatiAlPrimoErrore = false; // otherwise a lost port is tried again at each request
+    Formato formato = Formato::Testo;
+    bool traffico = false;
+    // A bench read instead of one request: each round reads its rows once, in order.
+    std::optional<DatiBanco> banco;
+    QString fileBanco;
+    QString shaBanco; // of the file's bytes, as the archive keeps it
+    QString rapporto; // a JUnit XML report of the bench's readings
+    QString unita; // the unit under test, carried in every line and in the report
+    OpzioniArchivio archivio;
+    // A search for the rate and address that answer instead of one request.
+    std::optional<RicercaStrumento::Impostazioni> ricerca;
+    std::optional<OpzioniInterrogazione> interrogazione;
+};
+
+// Every option, declared once with its help.
+struct TabellaOpzioni
+{
+    TabellaOpzioni();
+    QList<QCommandLineOption> tutte() const;
+
+    const std::map<Campo, QString> iniziali;
+    QCommandLineOption aiuto, versione;
+    // The request and its line.
+    QCommandLineOption porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
+        traffico, fermatiAlPrimoErrore;
+    // A bench.
+    QCommandLineOption banco, rapporto, unita, operatore, stazione, senzaArchivio, archivio;
+    // A search.
+    QCommandLineOption cerca, prima;
+    // The archive's questions.
+    QCommandLineOption storico, letture, statistiche, invia, dal, al, esito;
+};
+
+// Reads the options; on --help or --version prints and exits, on a bad option prints why to
+// standard error and returns nothing.
+std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti);
+
+// What each way of running reads of the options, after the line's; false, with the reason
+// printed, when they cannot be used together.
+bool leggiRicerca(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni);
+bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni);
+bool leggiInterrogazione(
+    const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni);
+
+// The first of these options that is set, refused with perche (its name in place of %1).
+bool rifiutaSeImpostata(const QCommandLineParser &parser,
+    std::initializer_list<const QCommandLineOption *> opzioni, const char *perche);
+
+// Messages to standard error, readings to standard output.
+void errore(const QString &messaggio);
+void stampa(const QString &riga);
+bool erroreDiPorta(int numero);
+
+} // namespace RigaDiComando
