@@ -109,7 +109,7 @@ ProvaArchiviata leggiProva(const QSqlQuery &q)
 }
 
 const char kColonneLettura[] = "n, nome, strumento, memoria, parola, valore, valore_mostrato, "
-                               "minimo, massimo, atteso, stato, latenza_ms, istante";
+                               "minimo, massimo, atteso, stato, giudizio, latenza_ms, istante";
 
 LetturaArchiviata leggiLettura(const QSqlQuery &q)
 {
@@ -126,8 +126,9 @@ LetturaArchiviata leggiLettura(const QSqlQuery &q)
     l.massimo = facoltativo(q.value(8));
     l.atteso = q.value(9).toString();
     l.stato = q.value(10).toString();
-    l.latenzaMs = facoltativo(q.value(11));
-    l.istante = comeOra(q.value(12));
+    l.giudizio = LetturaArchiviata::Giudizio(q.value(11).toInt());
+    l.latenzaMs = facoltativo(q.value(12));
+    l.istante = comeOra(q.value(13));
     return l;
 }
 
@@ -144,6 +145,7 @@ void legaLettura(QSqlQuery &q, const LetturaArchiviata &l)
     q.addBindValue(oNulla(l.massimo));
     q.addBindValue(testo(l.atteso));
     q.addBindValue(testo(l.stato));
+    q.addBindValue(int(l.giudizio));
     q.addBindValue(oNulla(l.latenzaMs));
     q.addBindValue(testoOra(l.istante));
 }
@@ -181,6 +183,7 @@ const char *const kSchemaLocale[] = {
         massimo REAL,
         atteso TEXT NOT NULL,
         stato TEXT NOT NULL,
+        giudizio INTEGER NOT NULL,
         latenza_ms REAL,
         istante TEXT NOT NULL,
         PRIMARY KEY (prova, n)))",
@@ -188,8 +191,8 @@ const char *const kSchemaLocale[] = {
 
 const char kInserisciLettura[]
     = "INSERT INTO letture (prova, n, nome, strumento, memoria, parola, valore, valore_mostrato, "
-      "minimo, massimo, atteso, stato, latenza_ms, istante) VALUES ";
-const char kSegnaposti[] = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+      "minimo, massimo, atteso, stato, giudizio, latenza_ms, istante) VALUES ";
+const char kSegnaposti[] = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 } // namespace
 
@@ -442,7 +445,7 @@ bool Archivio::registraLettura(const QString &uuid, const LetturaArchiviata &let
 {
     QSqlQuery q(database());
     q.prepare(QString::fromUtf8(kInserisciLettura)
-        + QStringLiteral("((SELECT id FROM prove WHERE uuid = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        + QStringLiteral("((SELECT id FROM prove WHERE uuid = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(uuid);
     legaLettura(q, lettura);
     if (!q.exec())
@@ -657,62 +660,103 @@ std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
     return letture;
 }
 
+// Per version of a bench (its SHA-256, so that a row is the same row with the same limits), sums
+// in SQL over integers and reals only, the same on both databases; the deviation and Cpk from
+// them here. A row's name, address and limits come from its latest reading.
 std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &filtro)
 {
     QVariantList valori;
     const QString dove = condizioni(filtro, valori, QStringLiteral("p"));
-    // Sums in SQL, the same on both databases; the deviation and Cpk from them here.
-    QString sql = QStringLiteral(
-        "SELECT p.banco, l.nome, l.strumento, l.memoria, l.minimo, l.massimo, COUNT(*), "
-        "COUNT(l.valore), SUM(l.valore), SUM(l.valore * l.valore), MIN(l.valore), MAX(l.valore), "
-        "SUM(CASE WHEN l.stato = 'fuori dai limiti' THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN l.stato IN ('entro i limiti', 'letta, senza limiti') THEN 0 ELSE 1 END) "
-        "AS fallite, MIN(l.n) AS riga "
-        "FROM letture l JOIN prove p ON p.id = l.prova");
-    if (!dove.isEmpty())
-        sql += QStringLiteral(" WHERE ") + dove;
-    sql += QStringLiteral(" GROUP BY p.banco, l.nome, l.strumento, l.memoria, l.minimo, l.massimo "
-                          "ORDER BY fallite DESC, p.banco, riga");
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    q.prepare(sql);
+    q.prepare(QStringLiteral("SELECT p.sha_banco, MAX(p.banco) FROM prove p%1 GROUP BY p.sha_banco")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" WHERE ") + dove));
     for (const QVariant &v : valori)
         q.addBindValue(v);
     if (!q.exec()) {
         fallita(q, QStringLiteral("l'archivio non si legge"));
         return {};
     }
+    QList<std::pair<QString, QString>> banchi;
+    while (q.next())
+        banchi.append({q.value(0).toString(), q.value(1).toString()});
+    q.finish();
     QList<StatisticaRiga> righe;
+    for (const auto &[sha, banco] : banchi) {
+        if (!statisticheDelBanco(sha, banco, filtro, righe))
+            return {};
+    }
+    std::stable_sort(righe.begin(), righe.end(),
+        [](const StatisticaRiga &a, const StatisticaRiga &b) { return a.fallite > b.fallite; });
+    return righe;
+}
+
+bool Archivio::statisticheDelBanco(
+    const QString &sha, const QString &banco, const FiltroProve &filtro, QList<StatisticaRiga> &righe)
+{
+    QVariantList valori{sha};
+    const QString dove = condizioni(filtro, valori, QStringLiteral("p"));
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral(
+        "SELECT l.n, MAX(l.prova), COUNT(*), COUNT(l.valore), SUM(l.valore), "
+        "SUM(l.valore * l.valore), MIN(l.valore), MAX(l.valore), "
+        "SUM(CASE WHEN l.giudizio = 1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN l.giudizio > 0 THEN 1 ELSE 0 END) "
+        "FROM prove p JOIN letture l ON l.prova = p.id WHERE p.sha_banco = ?%1 "
+        "GROUP BY l.n ORDER BY l.n")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'archivio non si legge"));
+    QList<std::pair<qint64, int>> ultime;
+    const qsizetype primo = righe.size();
     while (q.next()) {
         StatisticaRiga s;
-        s.banco = q.value(0).toString();
-        s.nome = q.value(1).toString();
-        s.strumento = q.value(2).toInt();
-        s.memoria = q.value(3).toString();
-        s.minimo = facoltativo(q.value(4));
-        s.massimo = facoltativo(q.value(5));
-        s.letture = q.value(6).toLongLong();
-        s.conValore = q.value(7).toLongLong();
-        s.fuoriDaiLimiti = q.value(12).toLongLong();
-        s.fallite = q.value(13).toLongLong();
+        s.banco = banco;
+        ultime.append({q.value(1).toLongLong(), q.value(0).toInt()});
+        s.letture = q.value(2).toLongLong();
+        s.conValore = q.value(3).toLongLong();
+        s.fuoriDaiLimiti = q.value(8).toLongLong();
+        s.fallite = q.value(9).toLongLong();
         if (s.conValore > 0) {
             const double n = double(s.conValore);
-            const double somma = q.value(8).toDouble();
+            const double somma = q.value(4).toDouble();
             s.media = somma / n;
-            s.valoreMinimo = q.value(10).toDouble();
-            s.valoreMassimo = q.value(11).toDouble();
+            s.valoreMinimo = q.value(6).toDouble();
+            s.valoreMassimo = q.value(7).toDouble();
             if (s.conValore >= 2) {
-                const double varianza = (q.value(9).toDouble() - somma * somma / n) / (n - 1);
+                const double varianza = (q.value(5).toDouble() - somma * somma / n) / (n - 1);
                 s.deviazione = std::sqrt(std::max(0.0, varianza));
                 // Rounding leaves a trace of spread in values that are all the same.
                 if (*s.valoreMinimo == *s.valoreMassimo)
                     s.deviazione = 0.0;
-                s.cpk = ::cpk(*s.media, *s.deviazione, s.minimo, s.massimo);
             }
         }
         righe.append(s);
     }
-    return righe;
+    q.finish();
+    QSqlQuery r(database());
+    r.setForwardOnly(true);
+    r.prepare(QStringLiteral(
+        "SELECT nome, strumento, memoria, minimo, massimo FROM letture WHERE prova = ? AND n = ?"));
+    for (qsizetype i = 0; i < ultime.size(); ++i) {
+        r.addBindValue(ultime[i].first);
+        r.addBindValue(ultime[i].second);
+        if (!r.exec() || !r.next())
+            return fallita(r, QStringLiteral("l'archivio non si legge"));
+        StatisticaRiga &s = righe[primo + i];
+        s.nome = r.value(0).toString();
+        s.strumento = r.value(1).toInt();
+        s.memoria = r.value(2).toString();
+        s.minimo = facoltativo(r.value(3));
+        s.massimo = facoltativo(r.value(4));
+        if (s.media && s.deviazione)
+            s.cpk = ::cpk(*s.media, *s.deviazione, s.minimo, s.massimo);
+        r.finish();
+    }
+    return true;
 }
 
 std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)

@@ -42,6 +42,8 @@ struct LetturaArchiviata
     std::optional<double> massimo;
     QString atteso;
     QString stato; // "entro i limiti", "fuori dai limiti", "nessuna risposta", "errore 11: …"
+    // The state as the statistics count it.
+    enum class Giudizio : int { Buona, FuoriDaiLimiti, SenzaRisposta, Errore } giudizio{};
     std::optional<double> latenzaMs;
     QDateTime istante;
 };
@@ -156,6 +158,8 @@ private:
     bool preparaSchemaLocale();
     bool chiudiAbbandonate();
     QString condizioni(const FiltroProve &filtro, QVariantList &valori, const QString &tabella) const;
+    bool statisticheDelBanco(const QString &sha, const QString &banco, const FiltroProve &filtro,
+        QList<StatisticaRiga> &righe);
 
     Tipo m_tipo;
     QString m_connessione;

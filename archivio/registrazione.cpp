@@ -68,6 +68,10 @@ void RegistrazioneProve::lettura(int n, const RisultatoRichiesta &r)
     l.massimo = riga.massimo;
     l.atteso = riga.atteso;
     l.stato = m_modello.testoStato(n);
+    l.giudizio = stato == Stato::FuoriDaiLimiti ? LetturaArchiviata::Giudizio::FuoriDaiLimiti
+        : stato == Stato::NessunaRisposta       ? LetturaArchiviata::Giudizio::SenzaRisposta
+        : stato == Stato::Errore                ? LetturaArchiviata::Giudizio::Errore
+                                                : LetturaArchiviata::Giudizio::Buona;
     if (r.latenzaUs)
         l.latenzaMs = *r.latenzaUs / 1000.0;
     l.istante = r.inizio;

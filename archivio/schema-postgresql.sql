@@ -38,6 +38,7 @@ CREATE TABLE letture (
     massimo double precision,
     atteso text NOT NULL,
     stato text NOT NULL,
+    giudizio integer NOT NULL,
     latenza_ms double precision,
     istante timestamptz NOT NULL,
     PRIMARY KEY (prova, n)

@@ -2,6 +2,7 @@
 // what it costs the processor, how fast received bytes reach the window, how fast the program
 // starts, and how long the request's bytes take on the wire. Run by scripts/bench on an X server.
 
+#include "bench_archivio.h"
 #include "bench_ricerca.h"
 #include "bench_tabella.h"
 #include "finestra_principale.h"
@@ -552,6 +553,8 @@ int main(int argc, char *argv[])
 {
     if (argc > 1 && qstrcmp(argv[1], "--avvio") == 0)
         return avvio(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--archivio-interroga") == 0)
+        return interrogaArchivio(argc, argv);
     QApplication app(argc, argv);
     const QStringList argomenti = app.arguments();
     if (argomenti.size() < 3) {
@@ -593,6 +596,8 @@ int main(int argc, char *argv[])
         misuraRicerca(tabella, argomenti.at(1), argomenti.at(2));
     if (scelta("carico"))
         misuraSottoCarico(tabella, argomenti.at(1));
+    if (scelta("archivio"))
+        misuraArchivio(tabella, argomenti.at(0));
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

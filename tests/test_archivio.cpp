@@ -189,6 +189,8 @@ void TestArchivio::provaRiletta()
         l.massimo = 30;
         l.stato = esito == Esiti::kConforme ? QStringLiteral("entro i limiti")
                                             : QStringLiteral("fuori dai limiti");
+        if (esito != Esiti::kConforme)
+            l.giudizio = LetturaArchiviata::Giudizio::FuoriDaiLimiti;
         l.istante = QDateTime::currentDateTimeUtc();
         QVERIFY(locale->registraLettura(p.uuid, l));
         QVERIFY(locale->finisciProva(p.uuid, esito));
