@@ -166,7 +166,8 @@ private:
                     m_inAttesa = inAttesa;
                     m_erroreServer = motivo;
                 });
-            m_inoltro->inviaOra();
+            // What waits goes now, then after each run and every 30 s, for a bench read slowly.
+            m_inoltro->avvia();
         }
     }
 
