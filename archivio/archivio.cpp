@@ -63,7 +63,9 @@ std::optional<double> facoltativo(const QVariant &valore)
 
 QString processoCorrente()
 {
-    return QStringLiteral("%1:%2").arg(QSysInfo::machineHostName()).arg(QCoreApplication::applicationPid());
+    return QStringLiteral("%1:%2")
+        .arg(QSysInfo::machineHostName())
+        .arg(QCoreApplication::applicationPid());
 }
 
 bool processoVivo(const QString &processo)
@@ -196,14 +198,6 @@ const char kSegnaposti[] = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 } // namespace
 
-namespace Esiti {
-const QStringList &tutti()
-{
-    static const QStringList esiti{kConforme, kNonConforme, kSenzaRisposta, kErrore, kInterrotta};
-    return esiti;
-}
-} // namespace Esiti
-
 std::optional<double> cpk(
     double media, double deviazione, std::optional<double> minimo, std::optional<double> massimo)
 {
@@ -230,8 +224,7 @@ QString nomeStazione(const QString &dato)
 Archivio::Archivio(Tipo tipo, const QString &connessione)
     : m_tipo(tipo)
     , m_connessione(connessione)
-{
-}
+{ }
 
 Archivio::~Archivio()
 {
@@ -274,7 +267,8 @@ std::unique_ptr<Archivio> Archivio::apriLocale(const QString &percorso, QString 
     std::unique_ptr<Archivio> archivio(new Archivio(Tipo::Locale, nuovaConnessione()));
     archivio->m_descrizione = QDir::toNativeSeparators(file.absoluteFilePath());
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), archivio->m_connessione);
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), archivio->m_connessione);
         db.setDatabaseName(file.absoluteFilePath());
         // Two programs of one station may share the file: the other's commit is waited for.
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
@@ -370,7 +364,8 @@ std::unique_ptr<Archivio> Archivio::apriServer(const Destinazione::Server &serve
     std::unique_ptr<Archivio> archivio(new Archivio(Tipo::Server, nuovaConnessione()));
     archivio->m_descrizione = server.url;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), archivio->m_connessione);
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), archivio->m_connessione);
         Destinazione::imposta(db, server);
         if (!db.open())
             return rifiuta(QStringLiteral("il server %1 non risponde: %2")
@@ -383,14 +378,15 @@ std::unique_ptr<Archivio> Archivio::apriServer(const Destinazione::Server &serve
                            .arg(server.url, q.lastError().text().trimmed()));
     const int versione = q.value(0).toInt();
     if (versione != kVersioneSchema)
-        return rifiuta(QStringLiteral("le tabelle del server %1 sono della versione %2, questo "
-                                      "programma conosce la %3: %4")
-                           .arg(server.url)
-                           .arg(versione)
-                           .arg(kVersioneSchema)
-                           .arg(versione > kVersioneSchema
-                                   ? QStringLiteral("aggiornare Banco Seriale.")
-                                   : QStringLiteral("aggiornarle con archivio/schema-postgresql.sql.")));
+        return rifiuta(
+            QStringLiteral("le tabelle del server %1 sono della versione %2, questo "
+                           "programma conosce la %3: %4")
+                .arg(server.url)
+                .arg(versione)
+                .arg(kVersioneSchema)
+                .arg(versione > kVersioneSchema
+                        ? QStringLiteral("aggiornare Banco Seriale.")
+                        : QStringLiteral("aggiornarle con archivio/schema-postgresql.sql.")));
     return archivio;
 }
 
@@ -445,7 +441,8 @@ bool Archivio::registraLettura(const QString &uuid, const LetturaArchiviata &let
 {
     QSqlQuery q(database());
     q.prepare(QString::fromUtf8(kInserisciLettura)
-        + QStringLiteral("((SELECT id FROM prove WHERE uuid = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        + QStringLiteral(
+            "((SELECT id FROM prove WHERE uuid = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(uuid);
     legaLettura(q, lettura);
     if (!q.exec())
@@ -552,8 +549,8 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
         const ProvaArchiviata &r = c.prova;
         for (const QVariant &v : {QVariant(r.uuid), QVariant(testo(r.stazione)),
                  QVariant(testo(r.operatore)), QVariant(testo(r.unita)), QVariant(r.tentativo),
-                 QVariant(testo(r.banco)), QVariant(testo(r.shaBanco)), QVariant(testo(r.linea)), QVariant(testoOra(r.inizio)), QVariant(testoOra(r.fine)),
-                 QVariant(r.esito)})
+                 QVariant(testo(r.banco)), QVariant(testo(r.shaBanco)), QVariant(testo(r.linea)),
+                 QVariant(testoOra(r.inizio)), QVariant(testoOra(r.fine)), QVariant(r.esito)})
             p.addBindValue(v);
         if (!p.exec())
             return annulla(p);
@@ -583,12 +580,11 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
     return true;
 }
 
-QString Archivio::condizioni(
-    const FiltroProve &filtro, QVariantList &valori, const QString &tabella) const
+QString Archivio::condizioni(const FiltroProve &filtro, QVariantList &valori) const
 {
     QStringList dove;
-    const auto aggiungi = [&](const QString &condizione, const QVariant &valore) {
-        dove << condizione.arg(tabella);
+    const auto aggiungi = [&](const char *condizione, const QVariant &valore) {
+        dove << QString::fromLatin1(condizione);
         valori << valore;
     };
     if (!filtro.unita.isEmpty()) {
@@ -597,25 +593,25 @@ QString Archivio::condizioni(
             modello.replace(u'\\', QStringLiteral("\\\\"))
                 .replace(u'%', QStringLiteral("\\%"))
                 .replace(u'_', QStringLiteral("\\_"));
-            aggiungi(QStringLiteral("%1.unita LIKE ? ESCAPE '\\'"), modello + u'%');
+            aggiungi("p.unita LIKE ? ESCAPE '\\'", modello + u'%');
         } else {
-            aggiungi(QStringLiteral("%1.unita = ?"), filtro.unita);
+            aggiungi("p.unita = ?", filtro.unita);
         }
     }
     if (filtro.dal.isValid())
-        aggiungi(QStringLiteral("%1.inizio >= ?"), testoOra(filtro.dal.startOfDay()));
+        aggiungi("p.inizio >= ?", testoOra(filtro.dal.startOfDay()));
     if (filtro.al.isValid())
-        aggiungi(QStringLiteral("%1.inizio < ?"), testoOra(filtro.al.addDays(1).startOfDay()));
+        aggiungi("p.inizio < ?", testoOra(filtro.al.addDays(1).startOfDay()));
     if (!filtro.esito.isEmpty())
-        aggiungi(QStringLiteral("%1.esito = ?"), filtro.esito);
+        aggiungi("p.esito = ?", filtro.esito);
     if (!filtro.stazione.isEmpty())
-        aggiungi(QStringLiteral("%1.stazione = ?"), filtro.stazione);
+        aggiungi("p.stazione = ?", filtro.stazione);
     if (!filtro.operatore.isEmpty())
-        aggiungi(QStringLiteral("%1.operatore = ?"), filtro.operatore);
+        aggiungi("p.operatore = ?", filtro.operatore);
     if (!filtro.banco.isEmpty())
-        aggiungi(QStringLiteral("%1.banco = ?"), filtro.banco);
+        aggiungi("p.banco = ?", filtro.banco);
     if (!filtro.shaBanco.isEmpty())
-        aggiungi(QStringLiteral("%1.sha_banco = ?"), filtro.shaBanco);
+        aggiungi("p.sha_banco = ?", filtro.shaBanco);
     return dove.isEmpty() ? QString() : dove.join(QStringLiteral(" AND "));
 }
 
@@ -623,7 +619,7 @@ bool Archivio::perOgniProva(const FiltroProve &filtro, qint64 limite,
     const std::function<void(const ProvaArchiviata &)> &fai)
 {
     QVariantList valori;
-    const QString dove = condizioni(filtro, valori, QStringLiteral("p"));
+    const QString dove = condizioni(filtro, valori);
     QString sql = QStringLiteral("SELECT %1 FROM prove p").arg(QLatin1String(kColonneProva));
     if (!dove.isEmpty())
         sql += QStringLiteral(" WHERE ") + dove;
@@ -666,7 +662,7 @@ std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
 std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &filtro)
 {
     QVariantList valori;
-    const QString dove = condizioni(filtro, valori, QStringLiteral("p"));
+    const QString dove = condizioni(filtro, valori);
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT p.sha_banco, MAX(p.banco) FROM prove p%1 GROUP BY p.sha_banco")
@@ -691,21 +687,21 @@ std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &fi
     return righe;
 }
 
-bool Archivio::statisticheDelBanco(
-    const QString &sha, const QString &banco, const FiltroProve &filtro, QList<StatisticaRiga> &righe)
+bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
+    const FiltroProve &filtro, QList<StatisticaRiga> &righe)
 {
     QVariantList valori{sha};
-    const QString dove = condizioni(filtro, valori, QStringLiteral("p"));
+    const QString dove = condizioni(filtro, valori);
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral(
-        "SELECT l.n, MAX(l.prova), COUNT(*), COUNT(l.valore), SUM(l.valore), "
-        "SUM(l.valore * l.valore), MIN(l.valore), MAX(l.valore), "
-        "SUM(CASE WHEN l.giudizio = 1 THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN l.giudizio > 0 THEN 1 ELSE 0 END) "
-        "FROM prove p JOIN letture l ON l.prova = p.id WHERE p.sha_banco = ?%1 "
-        "GROUP BY l.n ORDER BY l.n")
-                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    q.prepare(
+        QStringLiteral("SELECT l.n, MAX(l.prova), COUNT(*), COUNT(l.valore), SUM(l.valore), "
+                       "SUM(l.valore * l.valore), MIN(l.valore), MAX(l.valore), "
+                       "SUM(CASE WHEN l.giudizio = 1 THEN 1 ELSE 0 END), "
+                       "SUM(CASE WHEN l.giudizio > 0 THEN 1 ELSE 0 END) "
+                       "FROM prove p JOIN letture l ON l.prova = p.id WHERE p.sha_banco = ?%1 "
+                       "GROUP BY l.n ORDER BY l.n")
+            .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
     for (const QVariant &v : valori)
         q.addBindValue(v);
     if (!q.exec())
@@ -762,7 +758,7 @@ bool Archivio::statisticheDelBanco(
 std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
 {
     QVariantList valori;
-    const QString dove = condizioni(filtro, valori, QStringLiteral("p"));
+    const QString dove = condizioni(filtro, valori);
     // A unit's first and last attempt among the runs chosen; a run stopped judged nothing.
     QString sql = QStringLiteral(
         "WITH scelte AS (SELECT p.banco, p.unita, p.esito, "
@@ -771,11 +767,10 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
         "AS dall_ultimo FROM prove p WHERE p.fine IS NOT NULL AND p.esito <> 'interrotta'");
     if (!dove.isEmpty())
         sql += QStringLiteral(" AND ") + dove;
-    sql += QStringLiteral(
-        ") SELECT banco, COUNT(DISTINCT unita), COUNT(*), "
-        "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END) "
-        "FROM scelte GROUP BY banco ORDER BY banco");
+    sql += QStringLiteral(") SELECT banco, COUNT(DISTINCT unita), COUNT(*), "
+                          "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
+                          "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END) "
+                          "FROM scelte GROUP BY banco ORDER BY banco");
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(sql);
@@ -793,7 +788,8 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
     return rese;
 }
 
-std::optional<std::pair<int, QString>> Archivio::precedenti(const QString &unita, const QString &banco)
+std::optional<std::pair<int, QString>> Archivio::precedenti(
+    const QString &unita, const QString &banco)
 {
     QSqlQuery q(database());
     q.setForwardOnly(true);

@@ -54,15 +54,6 @@ struct ProvaCompleta
     QList<LetturaArchiviata> letture;
 };
 
-namespace Esiti {
-inline const QString kConforme = QStringLiteral("conforme");
-inline const QString kNonConforme = QStringLiteral("non conforme");
-inline const QString kSenzaRisposta = QStringLiteral("senza risposta");
-inline const QString kErrore = QStringLiteral("errore");
-inline const QString kInterrotta = QStringLiteral("interrotta");
-const QStringList &tutti();
-} // namespace Esiti
-
 // The figures of one row of a bench over a set of runs.
 struct StatisticaRiga
 {
@@ -95,8 +86,8 @@ struct ResaBanco
 
 // Cpk of values with this mean and sample deviation against the limits set; one-sided with one
 // limit, none without spread or limits.
-std::optional<double> cpk(double media, double deviazione, std::optional<double> minimo,
-    std::optional<double> massimo);
+std::optional<double> cpk(
+    double media, double deviazione, std::optional<double> minimo, std::optional<double> massimo);
 
 // The archive on one database: the station's SQLite file, which records, or the line's
 // PostgreSQL server, which receives whole runs. Both answer the same questions with the same SQL.
@@ -157,7 +148,8 @@ private:
     bool fallita(const class QSqlQuery &query, const QString &che);
     bool preparaSchemaLocale();
     bool chiudiAbbandonate();
-    QString condizioni(const FiltroProve &filtro, QVariantList &valori, const QString &tabella) const;
+    // The filter as conditions on the runs, named p, with their values in order.
+    QString condizioni(const FiltroProve &filtro, QVariantList &valori) const;
     bool statisticheDelBanco(const QString &sha, const QString &banco, const FiltroProve &filtro,
         QList<StatisticaRiga> &righe);
 

@@ -16,11 +16,10 @@ const QStringList &parametriNoti()
         QStringLiteral("port"), QStringLiteral("dbname"), QStringLiteral("user"),
         QStringLiteral("sslmode"), QStringLiteral("sslrootcert"), QStringLiteral("sslcert"),
         QStringLiteral("sslkey"), QStringLiteral("sslcrl"), QStringLiteral("connect_timeout"),
-        QStringLiteral("application_name"), QStringLiteral("service"),
-        QStringLiteral("passfile"), QStringLiteral("target_session_attrs"),
-        QStringLiteral("keepalives"), QStringLiteral("keepalives_idle"),
-        QStringLiteral("gssencmode"), QStringLiteral("channel_binding"),
-        QStringLiteral("requirepeer")};
+        QStringLiteral("application_name"), QStringLiteral("service"), QStringLiteral("passfile"),
+        QStringLiteral("target_session_attrs"), QStringLiteral("keepalives"),
+        QStringLiteral("keepalives_idle"), QStringLiteral("gssencmode"),
+        QStringLiteral("channel_binding"), QStringLiteral("requirepeer")};
     return nomi;
 }
 
@@ -66,12 +65,6 @@ bool leggiPorta(const QString &testo, int &porta)
 
 } // namespace
 
-bool Server::operator==(const Server &altro) const
-{
-    return host == altro.host && porta == altro.porta && database == altro.database
-        && utente == altro.utente && opzioni == altro.opzioni;
-}
-
 bool eUnUrl(const QString &valore)
 {
     return valore.startsWith(QStringLiteral("postgresql://"), Qt::CaseInsensitive)
@@ -84,9 +77,10 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         " Per esempio: postgresql://utente@server:5432/banco?sslmode=require, oppure "
         "postgresql:///banco?host=/run/postgresql per un socket locale.");
     if (!eUnUrl(url)) {
-        rifiuta(errore, QStringLiteral("«%1» non è l'indirizzo di un server PostgreSQL: deve "
-                                       "cominciare con postgresql://.%2")
-                            .arg(url, esempio));
+        rifiuta(errore,
+            QStringLiteral("«%1» non è l'indirizzo di un server PostgreSQL: deve "
+                           "cominciare con postgresql://.%2")
+                .arg(url, esempio));
         return {};
     }
     Server server;
@@ -106,12 +100,13 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
     if (const qsizetype chiocciola = autorita.lastIndexOf(u'@'); chiocciola >= 0) {
         const QString utente = autorita.left(chiocciola);
         if (utente.contains(u':')) {
-            rifiuta(errore, QStringLiteral("l'indirizzo del server contiene una password: il "
-                                           "programma non la accetta, perché resterebbe nella "
-                                           "riga di comando e nelle impostazioni. Toglierla "
-                                           "dall'indirizzo e scriverla nel file delle password "
-                                           "di PostgreSQL (~/.pgpass, o PGPASSFILE) o nel file "
-                                           "dei servizi (~/.pg_service.conf)."));
+            rifiuta(errore,
+                QStringLiteral("l'indirizzo del server contiene una password: il "
+                               "programma non la accetta, perché resterebbe nella "
+                               "riga di comando e nelle impostazioni. Toglierla "
+                               "dall'indirizzo e scriverla nel file delle password "
+                               "di PostgreSQL (~/.pgpass, o PGPASSFILE) o nel file "
+                               "dei servizi (~/.pg_service.conf)."));
             return {};
         }
         server.utente = decodifica(utente);
@@ -121,13 +116,15 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
     if (hostPorta.startsWith(u'[')) {
         const qsizetype chiusa = hostPorta.indexOf(u']');
         if (chiusa < 0) {
-            rifiuta(errore, QStringLiteral("«%1»: manca la ] dopo l'indirizzo IPv6.%2").arg(url, esempio));
+            rifiuta(errore,
+                QStringLiteral("«%1»: manca la ] dopo l'indirizzo IPv6.%2").arg(url, esempio));
             return {};
         }
         server.host = hostPorta.mid(1, chiusa - 1);
         const QString dopo = hostPorta.mid(chiusa + 1);
         if (!dopo.isEmpty() && !dopo.startsWith(u':')) {
-            rifiuta(errore, QStringLiteral("«%1»: dopo l'indirizzo IPv6 può venire solo :porta.").arg(url));
+            rifiuta(errore,
+                QStringLiteral("«%1»: dopo l'indirizzo IPv6 può venire solo :porta.").arg(url));
             return {};
         }
         testoPorta = dopo.mid(1);
@@ -142,9 +139,10 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         server.host = decodifica(hostPorta);
     }
     if (!testoPorta.isEmpty() && !leggiPorta(testoPorta, server.porta)) {
-        rifiuta(errore, QStringLiteral("«%1»: la porta del server deve essere un numero da 1 a "
-                                       "65535.")
-                            .arg(url));
+        rifiuta(errore,
+            QStringLiteral("«%1»: la porta del server deve essere un numero da 1 a "
+                           "65535.")
+                .arg(url));
         return {};
     }
 
@@ -153,28 +151,32 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         const QString nome = decodifica(uguale < 0 ? coppia : coppia.left(uguale));
         const QString valore = uguale < 0 ? QString() : decodifica(coppia.mid(uguale + 1));
         if (nome == u"password") {
-            rifiuta(errore, QStringLiteral("l'indirizzo del server contiene una password "
-                                           "(password=): il programma non la accetta. "
-                                           "Scriverla nel file delle password di PostgreSQL "
-                                           "(~/.pgpass, o PGPASSFILE) o nel file dei servizi "
-                                           "(~/.pg_service.conf)."));
+            rifiuta(errore,
+                QStringLiteral("l'indirizzo del server contiene una password "
+                               "(password=): il programma non la accetta. "
+                               "Scriverla nel file delle password di PostgreSQL "
+                               "(~/.pgpass, o PGPASSFILE) o nel file dei servizi "
+                               "(~/.pg_service.conf)."));
             return {};
         }
         if (!parametriNoti().contains(nome)) {
-            rifiuta(errore, QStringLiteral("«%1»: il parametro «%2» non è fra quelli che il "
-                                           "programma passa a PostgreSQL (%3).")
-                                .arg(url, nome, parametriNoti().join(QStringLiteral(", "))));
+            rifiuta(errore,
+                QStringLiteral("«%1»: il parametro «%2» non è fra quelli che il "
+                               "programma passa a PostgreSQL (%3).")
+                    .arg(url, nome, parametriNoti().join(QStringLiteral(", "))));
             return {};
         }
         if (valore.isEmpty()) {
-            rifiuta(errore, QStringLiteral("«%1»: il parametro «%2» non ha un valore.").arg(url, nome));
+            rifiuta(
+                errore, QStringLiteral("«%1»: il parametro «%2» non ha un valore.").arg(url, nome));
             return {};
         }
         if (nome == u"host") {
             server.host = valore;
         } else if (nome == u"port") {
             if (!leggiPorta(valore, server.porta)) {
-                rifiuta(errore, QStringLiteral("«%1»: port=%2 non è una porta da 1 a 65535.").arg(url, valore));
+                rifiuta(errore,
+                    QStringLiteral("«%1»: port=%2 non è una porta da 1 a 65535.").arg(url, valore));
                 return {};
             }
         } else if (nome == u"dbname") {
@@ -183,25 +185,28 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
             server.utente = valore;
         } else {
             if (nome == u"sslmode" && !modiSsl().contains(valore)) {
-                rifiuta(errore, QStringLiteral("«%1»: sslmode=%2 non è un modo di PostgreSQL; "
-                                               "scegliere fra %3.")
-                                    .arg(url, valore, modiSsl().join(QStringLiteral(", "))));
+                rifiuta(errore,
+                    QStringLiteral("«%1»: sslmode=%2 non è un modo di PostgreSQL; "
+                                   "scegliere fra %3.")
+                        .arg(url, valore, modiSsl().join(QStringLiteral(", "))));
                 return {};
             }
             if (!valorePassabile(valore)) {
-                rifiuta(errore, QStringLiteral("«%1»: il valore di «%2» contiene spazi, "
-                                               "virgolette, barre inverse, = o punti e virgola, "
-                                               "che il driver di Qt non sa passare a PostgreSQL.")
-                                    .arg(url, nome));
+                rifiuta(errore,
+                    QStringLiteral("«%1»: il valore di «%2» contiene spazi, "
+                                   "virgolette, barre inverse, = o punti e virgola, "
+                                   "che il driver di Qt non sa passare a PostgreSQL.")
+                        .arg(url, nome));
                 return {};
             }
             server.opzioni.append(nome + u'=' + valore);
         }
     }
     if (server.host.contains(u',')) {
-        rifiuta(errore, QStringLiteral("«%1»: il programma si collega a un server solo; "
-                                       "indicarne uno.")
-                            .arg(url));
+        rifiuta(errore,
+            QStringLiteral("«%1»: il programma si collega a un server solo; "
+                           "indicarne uno.")
+                .arg(url));
         return {};
     }
     if (server.database.contains(u'/')) {
@@ -237,7 +242,8 @@ std::optional<Scelta> scegli(const QString &opzione, QString *errore)
     if (valore.isEmpty())
         valore = qEnvironmentVariable("BANCO_ARCHIVIO");
     if (valore.isEmpty()) {
-        const QSettings impostazioni(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"));
+        const QSettings impostazioni(
+            QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"));
         valore = impostazioni.value(QLatin1String(kChiaveServer)).toString();
     }
     Scelta scelta;
@@ -251,9 +257,10 @@ std::optional<Scelta> scegli(const QString &opzione, QString *errore)
         return scelta;
     }
     if (valore.contains(QStringLiteral("://"))) {
-        rifiuta(errore, QStringLiteral("«%1»: l'archivio è un file SQLite (un percorso) o un "
-                                       "server PostgreSQL (postgresql://…).")
-                            .arg(valore));
+        rifiuta(errore,
+            QStringLiteral("«%1»: l'archivio è un file SQLite (un percorso) o un "
+                           "server PostgreSQL (postgresql://…).")
+                .arg(valore));
         return {};
     }
     scelta.file = QDir::fromNativeSeparators(valore);
@@ -277,15 +284,19 @@ std::optional<QDate> FiltroProve::leggiData(
     return data;
 }
 
+const QStringList &Esiti::tutti()
+{
+    static const QStringList esiti{kConforme, kNonConforme, kSenzaRisposta, kErrore, kInterrotta};
+    return esiti;
+}
+
 bool FiltroProve::esitoValido(const QString &esito, QString *errore)
 {
-    static const QStringList esiti{QStringLiteral("conforme"), QStringLiteral("non conforme"),
-        QStringLiteral("senza risposta"), QStringLiteral("errore"), QStringLiteral("interrotta")};
-    if (esiti.contains(esito))
+    if (Esiti::tutti().contains(esito))
         return true;
     if (errore) {
         *errore = QStringLiteral("--esito: «%1» non è un esito; scegliere fra %2.")
-                      .arg(esito, esiti.join(QStringLiteral(", ")));
+                      .arg(esito, Esiti::tutti().join(QStringLiteral(", ")));
     }
     return false;
 }

@@ -22,8 +22,6 @@ struct Server
     QString utente;
     QStringList opzioni; // "sslmode=require", in the form Qt's driver passes on to libpq
     QString url; // as given, to be named in messages
-
-    bool operator==(const Server &altro) const;
 };
 
 // postgresql://utente@host:5432/banco?sslmode=require, postgresql:///banco?host=/run/postgresql.
@@ -52,6 +50,16 @@ inline constexpr char kChiaveServer[] = "archivio/server";
 
 } // namespace Destinazione
 
+// How a run ended.
+namespace Esiti {
+inline const QString kConforme = QStringLiteral("conforme");
+inline const QString kNonConforme = QStringLiteral("non conforme");
+inline const QString kSenzaRisposta = QStringLiteral("senza risposta");
+inline const QString kErrore = QStringLiteral("errore");
+inline const QString kInterrotta = QStringLiteral("interrotta");
+const QStringList &tutti();
+} // namespace Esiti
+
 // Which runs a history or a statistic is about.
 struct FiltroProve
 {
@@ -66,7 +74,8 @@ struct FiltroProve
     QString shaBanco;
 
     // Reads a date as AAAA-MM-GG; the reason otherwise.
-    static std::optional<QDate> leggiData(const QString &testo, const QString &opzione, QString *errore);
+    static std::optional<QDate> leggiData(
+        const QString &testo, const QString &opzione, QString *errore);
     // One of the outcomes a run can have; the reason, with the list, otherwise.
     static bool esitoValido(const QString &esito, QString *errore);
 };

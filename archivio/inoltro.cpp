@@ -15,16 +15,9 @@ class Lavoro : public QObject
 public:
     Lavoro(const QString &file, const Destinazione::Server &server, std::atomic<int> &richieste)
         : m_file(file)
-        , m_server(server)
+        , m_destinazione(server)
         , m_richieste(richieste)
-    {
-    }
-
-    ~Lavoro() override
-    {
-        m_server_.reset();
-        m_locale.reset();
-    }
+    { }
 
     void invia()
     {
@@ -62,9 +55,9 @@ private:
             return 0;
         if (m_locale->inAttesa() <= 0)
             return 0;
-        if (!m_server_)
-            m_server_ = Archivio::apriServer(m_server, &errore);
-        if (!m_server_)
+        if (!m_remoto)
+            m_remoto = Archivio::apriServer(m_destinazione, &errore);
+        if (!m_remoto)
             return 0;
         qint64 inviate = 0;
         for (;;) {
@@ -73,10 +66,10 @@ private:
                 errore = m_locale->errore();
                 return inviate;
             }
-            if (!m_server_->ricevi(prove)) {
-                errore = m_server_->errore();
+            if (!m_remoto->ricevi(prove)) {
+                errore = m_remoto->errore();
                 // The connection may be gone with the server: the next send opens another.
-                m_server_.reset();
+                m_remoto.reset();
                 return inviate;
             }
             QStringList uuid;
@@ -93,10 +86,10 @@ private:
     }
 
     QString m_file;
-    Destinazione::Server m_server;
+    Destinazione::Server m_destinazione;
     std::atomic<int> &m_richieste;
     std::unique_ptr<Archivio> m_locale;
-    std::unique_ptr<Archivio> m_server_;
+    std::unique_ptr<Archivio> m_remoto; // closed first: declared last
 };
 
 Inoltro::Inoltro(const QString &file, const Destinazione::Server &server, QObject *parent)

@@ -8,8 +8,7 @@ RegistrazioneProve::RegistrazioneProve(
     : m_archivio(archivio)
     , m_modello(modello)
     , m_chi(chi)
-{
-}
+{ }
 
 QString RegistrazioneProve::esito(bool errore, bool senzaRisposta, bool fuoriDaiLimiti)
 {
@@ -38,7 +37,7 @@ bool RegistrazioneProve::inizia(const QDateTime &inizio)
     m_prova.banco = m_chi.banco;
     m_prova.shaBanco = m_chi.shaBanco;
     m_prova.linea = m_chi.linea;
-    m_errore_ = m_senzaRisposta = m_fuori = false;
+    m_conErrori = m_senzaRisposta = m_fuori = false;
     if (!m_archivio.iniziaProva(m_prova))
         return fallita();
     return true;
@@ -48,7 +47,7 @@ void RegistrazioneProve::lettura(int n, const RisultatoRichiesta &r)
 {
     using Stato = ModelloTabella::StatoRiga;
     const Stato stato = m_modello.stato(n);
-    m_errore_ = m_errore_ || stato == Stato::Errore;
+    m_conErrori = m_conErrori || stato == Stato::Errore;
     m_senzaRisposta = m_senzaRisposta || stato == Stato::NessunaRisposta;
     m_fuori = m_fuori || stato == Stato::FuoriDaiLimiti;
     if (!inCorso())
@@ -83,7 +82,8 @@ void RegistrazioneProve::finisci(bool interrotta)
 {
     if (!inCorso())
         return;
-    const QString fine = interrotta ? Esiti::kInterrotta : esito(m_errore_, m_senzaRisposta, m_fuori);
+    const QString fine
+        = interrotta ? Esiti::kInterrotta : esito(m_conErrori, m_senzaRisposta, m_fuori);
     if (!m_archivio.finisciProva(m_prova.uuid, fine)) {
         fallita();
         return;

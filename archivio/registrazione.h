@@ -50,7 +50,7 @@ private:
     Chi m_chi;
     ProvaArchiviata m_prova;
     ProvaArchiviata m_ultima;
-    bool m_errore_ = false;
+    bool m_conErrori = false;
     bool m_senzaRisposta = false;
     bool m_fuori = false;
     QString m_errore;

@@ -154,10 +154,12 @@ void misuraArchivio(Tabella &tabella, const QString &programma)
         QStringLiteral("PostgreSQL"), QStringLiteral("Limite"), QStringLiteral("Entro")});
     tabella.riga({QStringLiteral("registrare una prova di 100 letture, archivio vuoto (ms di "
                                  "processore)"),
-        mediana(vuoto), QStringLiteral("—"), QStringLiteral("20"), esito(valoreMediano(vuoto) < 20)});
+        mediana(vuoto), QStringLiteral("—"), QStringLiteral("20"),
+        esito(valoreMediano(vuoto) < 20)});
     tabella.riga({QStringLiteral("la stessa, con %1 letture nell'archivio (ms di processore)")
                       .arg(qint64(prove) * kRighe),
-        mediana(pieno), QStringLiteral("—"), QStringLiteral("20"), esito(valoreMediano(pieno) < 20)});
+        mediana(pieno), QStringLiteral("—"), QStringLiteral("20"),
+        esito(valoreMediano(pieno) < 20)});
     locale.reset();
 
     ServerPostgres server;
@@ -212,7 +214,8 @@ void misuraArchivio(Tabella &tabella, const QString &programma)
             && (!conServer || dalServer.value(1).toDouble() < 1000))});
     tabella.riga({QStringLiteral("memoria di picco della stazione mentre le chiede (MiB)"),
         QString::number(dalFile.value(2).toDouble() / 1024, 'f', 1),
-        conServer ? QString::number(dalServer.value(2).toDouble() / 1024, 'f', 1) : QStringLiteral("—"),
+        conServer ? QString::number(dalServer.value(2).toDouble() / 1024, 'f', 1)
+                  : QStringLiteral("—"),
         QStringLiteral("64"),
         esito(dalFile.value(2).toDouble() / 1024 < 64
             && (!conServer || dalServer.value(2).toDouble() / 1024 < 64))});

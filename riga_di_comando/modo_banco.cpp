@@ -82,8 +82,10 @@ public:
         m_modello.imposta(*opzioni.banco);
         m_lettura = std::make_unique<LetturaTabella>(m_modello, m_sequenziatore, m_registro);
         connect(m_lettura.get(), &LetturaTabella::letta, this, &ModoBanco::stampaLettura);
-        const QString linea = QStringLiteral("%1, %2").arg(opzioni.banco->porta).arg(opzioni.banco->baud);
-        QList<std::pair<QString, QString>> proprieta{{QStringLiteral("porta"), opzioni.banco->porta},
+        const QString linea
+            = QStringLiteral("%1, %2").arg(opzioni.banco->porta).arg(opzioni.banco->baud);
+        QList<std::pair<QString, QString>> proprieta{
+            {QStringLiteral("porta"), opzioni.banco->porta},
             {QStringLiteral("baud"), QString::number(opzioni.banco->baud)},
             {QStringLiteral("impostazioni"),
                 QStringLiteral("%1 8E1 per 0x55, %1 8O1 per il resto").arg(opzioni.banco->baud)}};
@@ -101,11 +103,10 @@ public:
     int esegui() override
     {
         if (m_opzioni.formato == Formato::Csv) {
-            stampa(QString::fromUtf8(
-                TestiTraffico::lineaCsv({"unita_in_prova", "giro", "nome", "strumento", "memoria",
-                                            "parola", "valore", "unita", "stato", "inizio",
-                                            "latenza_ms"})
-                    .chopped(2)));
+            stampa(QString::fromUtf8(TestiTraffico::lineaCsv(
+                {"unita_in_prova", "giro", "nome", "strumento", "memoria", "parola", "valore",
+                    "unita", "stato", "inizio", "latenza_ms"})
+                                         .chopped(2)));
         }
         int errore = Linea::esegui([this] {
             m_lettura->avvia(
@@ -185,7 +186,8 @@ private:
                         {QStringLiteral("prova"), p.uuid}});
             }
         }
-        m_rapporto->aggiungi(giro, n, risultato, risultato.errore ? m_descrizioneErrore : QString());
+        m_rapporto->aggiungi(
+            giro, n, risultato, risultato.errore ? m_descrizioneErrore : QString());
         if (m_registrazione)
             m_registrazione->lettura(n, risultato);
         stampa(rigaBanco(m_opzioni.formato, m_opzioni.unita, giro, m_modello.riga(n),
@@ -303,13 +305,8 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
         errore(QStringLiteral("--unita: il numero di serie è vuoto."));
         return false;
     }
-    const std::optional<Destinazione::Scelta> dove
-        = Destinazione::scegli(parser.value(t.archivio), &motivo);
-    if (!dove) {
-        errore(QStringLiteral("--archivio: ") + motivo);
+    if (!leggiArchivio(t, parser, a.dove))
         return false;
-    }
-    a.dove = *dove;
     a.operatore = parser.value(t.operatore);
     a.stazione = nomeStazione(parser.value(t.stazione));
     QFile file(opzioni.fileBanco);

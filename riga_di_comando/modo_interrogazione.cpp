@@ -80,8 +80,7 @@ public:
     explicit ModoInterrogazione(const Opzioni &opzioni)
         : m_opzioni(opzioni)
         , m_domanda(*opzioni.interrogazione)
-    {
-    }
+    { }
 
     int esegui() override
     {
@@ -100,7 +99,8 @@ public:
         return TutteRisposte;
     }
 
-    void fermati() override { m_fermato = true; }
+    // The questions end by themselves, in moments.
+    void fermati() override { }
 
 private:
     // The server when there is one and it answers; the station's file otherwise.
@@ -124,7 +124,8 @@ private:
     {
         const Formato f = m_opzioni.formato;
         if (f == Formato::Csv)
-            stampa(csv(m_domanda.letture ? kIntestazioneProva + kIntestazioneLettura : kIntestazioneProva));
+            stampa(csv(m_domanda.letture ? kIntestazioneProva + kIntestazioneLettura
+                                         : kIntestazioneProva));
         qint64 quante = 0;
         QList<ProvaArchiviata> prove;
         // The runs first, then each one's readings: one query open at a time.
@@ -206,9 +207,9 @@ private:
         if (!righe || !rese)
             return false;
         const Formato f = m_opzioni.formato;
-        const QStringList intestazione{"banco", "nome", "strumento", "memoria", "minimo",
-            "massimo", "letture", "con_valore", "media", "deviazione", "valore_minimo",
-            "valore_massimo", "cpk", "fuori_dai_limiti", "fallite"};
+        const QStringList intestazione{"banco", "nome", "strumento", "memoria", "minimo", "massimo",
+            "letture", "con_valore", "media", "deviazione", "valore_minimo", "valore_massimo",
+            "cpk", "fuori_dai_limiti", "fallite"};
         if (f == Formato::Csv)
             stampa(csv(intestazione));
         for (const StatisticaRiga &s : *righe) {
@@ -220,7 +221,8 @@ private:
             if (f == Formato::Csv) {
                 stampa(csv(colonne));
             } else if (f == Formato::Testo) {
-                const auto o = [](const QString &t) { return t.isEmpty() ? QStringLiteral("-") : t; };
+                const auto o
+                    = [](const QString &t) { return t.isEmpty() ? QStringLiteral("-") : t; };
                 stampa(QStringLiteral("banco %1; %2 (strumento %3, memoria %4); limiti %5 … %6; "
                                       "letture %7; media %8; deviazione %9; minimo %10; massimo "
                                       "%11; Cpk %12; fuori dai limiti %13; fallite %14")
@@ -307,12 +309,12 @@ private:
 
     Opzioni m_opzioni;
     OpzioniInterrogazione m_domanda;
-    bool m_fermato = false;
 };
 
 } // namespace
 
-bool leggiInterrogazione(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni)
+bool leggiInterrogazione(
+    const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni)
 {
     const int quante = int(parser.isSet(t.storico)) + int(parser.isSet(t.statistiche))
         + int(parser.isSet(t.invia));
@@ -327,7 +329,7 @@ bool leggiInterrogazione(const TabellaOpzioni &t, const QCommandLineParser &pars
             "--%1 non vale con --storico, --statistiche o --invia, che leggono l'archivio."))
         return false;
     OpzioniInterrogazione d;
-    d.cosa = parser.isSet(t.storico) ? OpzioniInterrogazione::Cosa::Storico
+    d.cosa = parser.isSet(t.storico)  ? OpzioniInterrogazione::Cosa::Storico
         : parser.isSet(t.statistiche) ? OpzioniInterrogazione::Cosa::Statistiche
                                       : OpzioniInterrogazione::Cosa::Invia;
     if (d.cosa == OpzioniInterrogazione::Cosa::Invia
@@ -337,14 +339,8 @@ bool leggiInterrogazione(const TabellaOpzioni &t, const QCommandLineParser &pars
     if (d.cosa != OpzioniInterrogazione::Cosa::Storico
         && rifiutaSeImpostata(parser, {&t.letture}, "--%1 vale solo con --storico."))
         return false;
-    QString motivo;
-    const std::optional<Destinazione::Scelta> dove
-        = Destinazione::scegli(parser.value(t.archivio), &motivo);
-    if (!dove) {
-        errore(QStringLiteral("--archivio: ") + motivo);
+    if (!leggiArchivio(t, parser, d.dove))
         return false;
-    }
-    d.dove = *dove;
     if (d.cosa == OpzioniInterrogazione::Cosa::Invia && !d.dove.server) {
         errore(QStringLiteral("--invia: nessun server a cui inviare; indicarlo con --archivio "
                               "postgresql://… o con BANCO_ARCHIVIO."));
@@ -353,6 +349,7 @@ bool leggiInterrogazione(const TabellaOpzioni &t, const QCommandLineParser &pars
     d.letture = parser.isSet(t.letture);
     d.filtro.unita = parser.value(t.unita);
     d.filtro.stazione = parser.value(t.stazione);
+    QString motivo;
     for (const auto &[opzione, data] :
         {std::pair{&t.dal, &d.filtro.dal}, std::pair{&t.al, &d.filtro.al}}) {
         if (!parser.isSet(*opzione))

@@ -90,8 +90,8 @@ private:
 bool leggiRicerca(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni)
 {
     if (rifiutaSeImpostata(parser,
-            {&t.comando, &t.ripeti, &t.intervallo, &t.banco, &t.rapporto, &t.operatore,
-                &t.stazione, &t.senzaArchivio, &t.archivio},
+            {&t.comando, &t.ripeti, &t.intervallo, &t.banco, &t.rapporto, &t.operatore, &t.stazione,
+                &t.senzaArchivio, &t.archivio},
             "--%1 non vale con --cerca: ogni prova è una lettura sola; togliere l'opzione."))
         return false;
     QString motivo;

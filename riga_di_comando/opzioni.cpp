@@ -51,8 +51,8 @@ bool numeroIntero(const QString &testo, int massimo, int &valore)
     return ok && valore <= massimo;
 }
 
-QCommandLineOption conValore(const char *nome, const char *descrizione, const char *valore,
-    const QString &predefinito = {})
+QCommandLineOption conValore(
+    const char *nome, const char *descrizione, const char *valore, const QString &predefinito = {})
 {
     return QCommandLineOption(QString::fromUtf8(nome), QString::fromUtf8(descrizione),
         QString::fromUtf8(valore), predefinito);
@@ -93,6 +93,20 @@ bool rifiutaSeImpostata(const QCommandLineParser &parser,
     return false;
 }
 
+bool leggiArchivio(
+    const TabellaOpzioni &t, const QCommandLineParser &parser, Destinazione::Scelta &dove)
+{
+    QString motivo;
+    const std::optional<Destinazione::Scelta> scelta
+        = Destinazione::scegli(parser.value(t.archivio), &motivo);
+    if (!scelta) {
+        errore(QStringLiteral("--archivio: ") + motivo);
+        return false;
+    }
+    dove = *scelta;
+    return true;
+}
+
 TabellaOpzioni::TabellaOpzioni()
     : iniziali(PannelloDiTesti::valoriIniziali())
     , aiuto({"h", "help"}, QStringLiteral("Mostra questo aiuto."))
@@ -100,8 +114,8 @@ TabellaOpzioni::TabellaOpzioni()
     , porta(conValore("porta", "Porta seriale: un numero o il percorso del dispositivo.", "N",
           iniziali.at(Campo::Combo1)))
     , baud(conValore("baud", "Velocità, da 50 a 4000000.", "BAUD", iniziali.at(Campo::Combo2)))
-    , indirizzo(conValore("indirizzo", "Indirizzo dello strumento, da 0 a 65535.", "N",
-          iniziali.at(Campo::Combo5)))
+    , indirizzo(conValore(
+          "indirizzo", "Indirizzo dello strumento, da 0 a 65535.", "N", iniziali.at(Campo::Combo5)))
     , comando(conValore("comando",
           "Lettura, \"Ripetizione ult. lettura\" o Scrittura, maiuscole e minuscole "
           "indifferenti.",
@@ -159,24 +173,23 @@ TabellaOpzioni::TabellaOpzioni()
           "Per ogni riga dei banchi: letture, media, deviazione standard, minimo, massimo, Cpk, "
           "fuori dai limiti, le righe che falliscono di più per prime; poi la resa al primo "
           "tentativo e finale per banco, contata sulle unità."))
-    , invia(senzaValore("invia",
-          "Invia al server le prove che aspettano nel file della stazione e dice quante."))
-    , dal(conValore("dal", "Con --storico e --statistiche, le prove da questo giorno.", "AAAA-MM-GG"))
+    , invia(senzaValore(
+          "invia", "Invia al server le prove che aspettano nel file della stazione e dice quante."))
+    , dal(conValore(
+          "dal", "Con --storico e --statistiche, le prove da questo giorno.", "AAAA-MM-GG"))
     , al(conValore("al", "Con --storico e --statistiche, le prove fino a questo giorno compreso.",
           "AAAA-MM-GG"))
     , esito(conValore("esito",
           "Con --storico e --statistiche, le prove con questo esito: conforme, \"non conforme\", "
           "\"senza risposta\", errore, interrotta.",
           "ESITO"))
-{
-}
+{ }
 
 QList<QCommandLineOption> TabellaOpzioni::tutte() const
 {
-    return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo,
-        formato, traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione,
-        senzaArchivio, archivio, cerca, prima, storico, letture, statistiche, invia, dal, al,
-        esito};
+    return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
+        traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione, senzaArchivio,
+        archivio, cerca, prima, storico, letture, statistiche, invia, dal, al, esito};
 }
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
@@ -195,7 +208,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return {};
     }
     if (parser.isSet(t.aiuto)) {
-        std::fputs(qUtf8Printable(aiutoInItaliano(parser) + QString::fromUtf8(kStatiDiUscita)), stdout);
+        std::fputs(
+            qUtf8Printable(aiutoInItaliano(parser) + QString::fromUtf8(kStatiDiUscita)), stdout);
         std::exit(0);
     }
     if (parser.isSet(t.versione)) {

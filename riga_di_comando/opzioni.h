@@ -96,6 +96,11 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
 bool leggiInterrogazione(
     const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni);
 
+// The archive --archivio, BANCO_ARCHIVIO or the windows' setting name; false, with the reason
+// printed, when the value cannot be used.
+bool leggiArchivio(
+    const TabellaOpzioni &t, const QCommandLineParser &parser, Destinazione::Scelta &dove);
+
 // The first of these options that is set, refused with perche (its name in place of %1).
 bool rifiutaSeImpostata(const QCommandLineParser &parser,
     std::initializer_list<const QCommandLineOption *> opzioni, const char *perche);

@@ -116,8 +116,7 @@ FinestraRipetizione::FinestraRipetizione(SequenzaRichieste &ripetizione, QWidget
         &FinestraRipetizione::ferma);
     connect(&m_ripetizione, &SequenzaRichieste::risultato, this,
         [this](qint64, const RisultatoRichiesta &risultato) { aggiungi(risultato); });
-    connect(
-        &m_ripetizione, &SequenzaRichieste::terminata, this, &FinestraRipetizione::terminata);
+    connect(&m_ripetizione, &SequenzaRichieste::terminata, this, &FinestraRipetizione::terminata);
     m_aggiornamento.segui(m_ripetizione.sequenziatore());
     aggiornaCifre();
     aggiornaPulsanti();

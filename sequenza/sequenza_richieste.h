@@ -42,8 +42,8 @@ public:
 
     // nome says who holds the line while the sequence runs, as the operator is told ("la
     // ripetizione").
-    SequenzaRichieste(Sequenziatore &sequenziatore, RegistroTraffico &registro,
-        const QString &nome, QObject *parent = nullptr);
+    SequenzaRichieste(Sequenziatore &sequenziatore, RegistroTraffico &registro, const QString &nome,
+        QObject *parent = nullptr);
     ~SequenzaRichieste() override;
 
     // A CSV file of one row per request, written as each request ends. Without one, nothing is

@@ -17,11 +17,10 @@ LetturaTabella::LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenzia
             m_modello.registra(m_riga, risultato, m_motore.descrizioneErrore());
             emit letta(n / m_righe, m_riga, risultato);
         });
-    connect(
-        &m_motore, &SequenzaRichieste::terminata, this, [this](int errore, const QString &d) {
-            m_riga = -1;
-            emit terminata(errore, d);
-        });
+    connect(&m_motore, &SequenzaRichieste::terminata, this, [this](int errore, const QString &d) {
+        m_riga = -1;
+        emit terminata(errore, d);
+    });
 }
 
 bool LetturaTabella::avvia(int giri, int pausaMs, bool fermatiAlPrimoErrore)

@@ -34,15 +34,16 @@ bool ServerPostgres::esegui(const QStringList &comando, QString *errore, int lim
     QString programma = argomenti.takeFirst();
     // initdb and the server refuse to run as root.
     if (::geteuid() == 0) {
-        argomenti = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
-                        programma}
+        argomenti = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
+                        QStringLiteral("--"), programma}
             + argomenti;
         programma = QStringLiteral("runuser");
     }
     QProcess p;
     p.setWorkingDirectory(m_cartella.path());
     p.start(programma, argomenti);
-    if (!p.waitForFinished(limiteMs) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+    if (!p.waitForFinished(limiteMs) || p.exitStatus() != QProcess::NormalExit
+        || p.exitCode() != 0) {
         if (errore) {
             *errore = QStringLiteral("%1 %2: %3 %4")
                           .arg(programma, argomenti.join(u' '),
@@ -62,32 +63,33 @@ bool ServerPostgres::avvia(QString *errore)
     }
     if (!m_cartella.isValid())
         return false;
-    QFile::setPermissions(m_cartella.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-            | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::WriteOther
-            | QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::WriteGroup
-            | QFileDevice::ExeGroup);
+    QFile::setPermissions(m_cartella.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther
+            | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
     const QString dati = m_cartella.filePath(QStringLiteral("dati"));
-    if (!esegui({m_bin + QStringLiteral("/initdb"), QStringLiteral("-D"), dati, QStringLiteral("-A"),
-            QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres"),
-            QStringLiteral("--no-sync")},
+    if (!esegui({m_bin + QStringLiteral("/initdb"), QStringLiteral("-D"), dati,
+                    QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-U"),
+                    QStringLiteral("postgres"), QStringLiteral("--no-sync")},
             errore))
         return false;
     if (!riavvia(errore))
         return false;
     const QString socket = m_cartella.path();
     if (!esegui({m_bin + QStringLiteral("/createdb"), QStringLiteral("-h"), socket,
-            QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("banco")},
+                    QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("banco")},
             errore))
         return false;
-    if (!esegui({m_bin + QStringLiteral("/psql"), QStringLiteral("-q"), QStringLiteral("-h"), socket,
-            QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"),
-            QStringLiteral("banco"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-            QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL)},
+    if (!esegui(
+            {m_bin + QStringLiteral("/psql"), QStringLiteral("-q"), QStringLiteral("-h"), socket,
+                QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"),
+                QStringLiteral("banco"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+                QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL)},
             errore))
         return false;
-    return esegui({m_bin + QStringLiteral("/psql"), QStringLiteral("-q"), QStringLiteral("-h"), socket,
-                      QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"),
-                      QStringLiteral("banco"), QStringLiteral("-c"),
+    return esegui({m_bin + QStringLiteral("/psql"), QStringLiteral("-q"), QStringLiteral("-h"),
+                      socket, QStringLiteral("-U"), QStringLiteral("postgres"),
+                      QStringLiteral("-d"), QStringLiteral("banco"), QStringLiteral("-c"),
                       QStringLiteral("CREATE ROLE stazione LOGIN IN ROLE banco_stazione")},
         errore);
 }
@@ -95,13 +97,13 @@ bool ServerPostgres::avvia(QString *errore)
 bool ServerPostgres::riavvia(QString *errore)
 {
     // No TCP: the socket in the test's folder only.
-    m_avviato = esegui({m_bin + QStringLiteral("/pg_ctl"), QStringLiteral("-D"),
-                           m_cartella.filePath(QStringLiteral("dati")), QStringLiteral("-l"),
-                           m_cartella.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
-                           QStringLiteral("-o"),
-                           QStringLiteral("-k %1 -c listen_addresses='' -c fsync=off")
-                               .arg(m_cartella.path()),
-                           QStringLiteral("start")},
+    m_avviato = esegui(
+        {m_bin + QStringLiteral("/pg_ctl"), QStringLiteral("-D"),
+            m_cartella.filePath(QStringLiteral("dati")), QStringLiteral("-l"),
+            m_cartella.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
+            QStringLiteral("-o"),
+            QStringLiteral("-k %1 -c listen_addresses='' -c fsync=off").arg(m_cartella.path()),
+            QStringLiteral("start")},
         errore);
     return m_avviato;
 }

@@ -55,7 +55,10 @@ private:
     QString banco(const QByteArray &righe, const QString &porta);
     Esito richiesta(const QStringList &argomenti, const QString &dati);
     QProcess *avviaRichiesta(const QStringList &argomenti, const QString &dati);
-    qint64 proveSulServer() { return m_server.interroga("SELECT count(*) FROM prove").toLongLong(); }
+    qint64 proveSulServer()
+    {
+        return m_server.interroga("SELECT count(*) FROM prove").toLongLong();
+    }
 
     QTemporaryDir m_cartella;
     ServerPostgres m_server;
@@ -106,8 +109,9 @@ void TestArchivio::indirizzoDelServer_data()
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("atteso"); // host|porta|database|utente|opzioni, or the refusal
 
-    QTest::newRow("utente, server, porta e ssl") << "postgresql://linea@db.fabbrica:5433/banco?sslmode=require"
-                                                 << "db.fabbrica|5433|banco|linea|sslmode=require";
+    QTest::newRow("utente, server, porta e ssl")
+        << "postgresql://linea@db.fabbrica:5433/banco?sslmode=require"
+        << "db.fabbrica|5433|banco|linea|sslmode=require";
     QTest::newRow("socket locale") << "postgresql:///banco?host=/run/postgresql"
                                    << "/run/postgresql|-1|banco||";
     QTest::newRow("socket scritto nel server, codificato") << "postgres://%2Ftmp%2Fs/banco"
@@ -121,11 +125,14 @@ void TestArchivio::indirizzoDelServer_data()
     QTest::newRow("sslmode sconosciuto") << "postgresql://db/banco?sslmode=sempre"
                                          << "rifiuto:sslmode=sempre";
     QTest::newRow("parametro che il driver non passa intero")
-        << "postgresql://db/banco?application_name=a%20b" << "rifiuto:spazi";
+        << "postgresql://db/banco?application_name=a%20b"
+        << "rifiuto:spazi";
     QTest::newRow("parametro sconosciuto") << "postgresql://db/banco?colore=blu"
                                            << "rifiuto:«colore»";
-    QTest::newRow("porta fuori misura") << "postgresql://db:70000/banco" << "rifiuto:porta";
-    QTest::newRow("due server") << "postgresql://a,b/banco" << "rifiuto:un server solo";
+    QTest::newRow("porta fuori misura") << "postgresql://db:70000/banco"
+                                        << "rifiuto:porta";
+    QTest::newRow("due server") << "postgresql://a,b/banco"
+                                << "rifiuto:un server solo";
 }
 
 // A URL in libpq's form becomes the driver's settings; one with a password is refused, also by
@@ -223,10 +230,14 @@ void TestArchivio::provaRiletta()
     filtro.unita = kUnitaOstile;
     QStringList lette;
     QVERIFY(archivio->perOgniProva(filtro, 0, [&](const ProvaArchiviata &p) {
-        lette << QStringLiteral("%1 %2 %3 %4").arg(p.unita, p.operatore).arg(p.tentativo).arg(p.esito);
+        lette << QStringLiteral("%1 %2 %3 %4")
+                     .arg(p.unita, p.operatore)
+                     .arg(p.tentativo)
+                     .arg(p.esito);
     }));
-    QCOMPARE(lette, QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme"),
-                        kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 1 non conforme")}));
+    QCOMPARE(lette,
+        QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme"),
+            kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 1 non conforme")}));
 
     filtro.unita.clear();
     const auto statistiche = archivio->statistiche(filtro);
@@ -282,10 +293,10 @@ void TestArchivio::serverFermatoDuranteIlBanco()
     StrumentoInProva strumento;
     QVERIFY(strumento.avvia(porta, {}));
     const QString dati = m_cartella.filePath(QStringLiteral("dati-c"));
-    std::unique_ptr<QProcess> p(avviaRichiesta({"--banco", banco(kRighe, porta), "--unita",
-                                                   "CONTINUA", "--ripeti", "0", "--intervallo",
-                                                   "100", "--archivio", m_server.url()},
-        dati));
+    std::unique_ptr<QProcess> p(
+        avviaRichiesta({"--banco", banco(kRighe, porta), "--unita", "CONTINUA", "--ripeti", "0",
+                           "--intervallo", "100", "--archivio", m_server.url()},
+            dati));
     const auto sulServer = [&] {
         return m_server.interroga("SELECT count(*) FROM prove WHERE unita = 'CONTINUA'").toInt();
     };
@@ -332,9 +343,10 @@ void TestArchivio::guastiDellaStazione()
     QTemporaryDir dati;
     if (guasto == u"uccisione") {
         // The third row's instrument is away: its wait leaves time to kill the program.
-        const QString file = banco(kRighe + R"(, {"nome": "Assente", "strumento": 9, "memoria": "0008"})",
-            porta);
-        std::unique_ptr<QProcess> p(avviaRichiesta({"--banco", file, "--unita", "K1"}, dati.path()));
+        const QString file
+            = banco(kRighe + R"(, {"nome": "Assente", "strumento": 9, "memoria": "0008"})", porta);
+        std::unique_ptr<QProcess> p(
+            avviaRichiesta({"--banco", file, "--unita", "K1"}, dati.path()));
         QByteArray uscita;
         while (uscita.count('\n') < 2 && p->waitForReadyRead(10000))
             uscita += p->readAllStandardOutput();
@@ -352,15 +364,18 @@ void TestArchivio::guastiDellaStazione()
     // A small file system of its own, in a mount namespace of the program's: filled after a
     // first run, so that the second cannot write its readings.
     const QString script = QStringLiteral(
-        "set -e; mount -t tmpfs -o size=512k tmpfs \"$1\"; shift; export XDG_DATA_HOME=\"$1\"; shift; "
+        "set -e; mount -t tmpfs -o size=512k tmpfs \"$1\"; shift; export XDG_DATA_HOME=\"$1\"; "
+        "shift; "
         "\"$@\" >/dev/null 2>&1; dd if=/dev/zero of=\"$XDG_DATA_HOME/pieno\" bs=4k 2>/dev/null || "
         "true; exec \"$@\"");
     QProcess p;
     const QStringList spazio = ::geteuid() == 0
         ? QStringList{"--mount", "--propagation", "private"}
         : QStringList{"--map-root-user", "--mount", "--propagation", "private"};
-    p.start("unshare", spazio + QStringList{"sh", "-c", script, "sh", dati.path(), dati.path(),
-                                   BANCO_RICHIESTA, "--banco", banco(kRighe, porta), "--unita", "D1"});
+    p.start("unshare",
+        spazio
+            + QStringList{"sh", "-c", script, "sh", dati.path(), dati.path(), BANCO_RICHIESTA,
+                "--banco", banco(kRighe, porta), "--unita", "D1"});
     QVERIFY(p.waitForFinished(60000));
     const QString errori = QString::fromUtf8(p.readAllStandardError());
     if (errori.contains(u"unshare") || errori.contains(u"mount:"))

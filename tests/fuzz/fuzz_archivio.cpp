@@ -9,7 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *dati, size_t quanti)
 {
-    const QString testo = QString::fromUtf8(reinterpret_cast<const char *>(dati), qsizetype(quanti));
+    const QString testo
+        = QString::fromUtf8(reinterpret_cast<const char *>(dati), qsizetype(quanti));
     QString errore;
     if (const auto server = Destinazione::leggiUrl(testo, &errore)) {
         if (server->host.contains(u',') || server->porta == 0 || server->porta > 65535
