@@ -3,6 +3,7 @@
 #include "archivio.h"
 
 #include <QEventLoop>
+#include <QSqlDatabase>
 #include <QTimer>
 
 #include <memory>
@@ -31,16 +32,6 @@ public:
         const qint64 attesa = m_locale ? m_locale->inAttesa() : -1;
         --m_richieste;
         emit finito(inviate, attesa, errore);
-    }
-
-    void avviaOrologio()
-    {
-        auto *orologio = new QTimer(this);
-        connect(orologio, &QTimer::timeout, this, [this] {
-            ++m_richieste;
-            invia();
-        });
-        orologio->start(Inoltro::kOgni);
     }
 
 signals:
@@ -96,11 +87,26 @@ Inoltro::Inoltro(const QString &file, const Destinazione::Server &server, QObjec
     : QObject(parent)
     , m_lavoro(new Lavoro(file, server, m_richieste))
 {
+    caricaDriver();
     m_lavoro->moveToThread(&m_filo);
     connect(&m_filo, &QThread::finished, m_lavoro, &QObject::deleteLater);
     connect(m_lavoro, &Lavoro::finito, this, &Inoltro::inviate);
     m_filo.setObjectName(QStringLiteral("inoltro"));
     m_filo.start();
+    connect(&m_orologio, &QTimer::timeout, this, &Inoltro::inviaOra);
+}
+
+// The server's driver, with the client library it brings, is loaded here in the owner's thread,
+// before the sending thread starts, rather than by the first send. On Windows, libpq loaded by the
+// sending thread while the reading went on left banco-richiesta.exe hanging, the first time a
+// Wine prefix reached a server.
+void Inoltro::caricaDriver()
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return;
+    const QString nome = QStringLiteral("banco-inoltro-driver");
+    QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), nome);
+    QSqlDatabase::removeDatabase(nome);
 }
 
 Inoltro::~Inoltro()
@@ -111,7 +117,7 @@ Inoltro::~Inoltro()
 
 void Inoltro::avvia()
 {
-    QMetaObject::invokeMethod(m_lavoro, &Lavoro::avviaOrologio, Qt::QueuedConnection);
+    m_orologio.start(kOgni);
     inviaOra();
 }
 

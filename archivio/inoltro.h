@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -36,7 +37,10 @@ signals:
     void inviate(qint64 inviate, qint64 inAttesa, const QString &errore);
 
 private:
+    static void caricaDriver();
+
     QThread m_filo;
     class Lavoro *m_lavoro;
+    QTimer m_orologio; // in the owner's thread: the sending thread only sends
     std::atomic<int> m_richieste{0};
 };

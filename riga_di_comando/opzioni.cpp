@@ -65,9 +65,12 @@ QCommandLineOption senzaValore(const char *nome, const char *descrizione)
 
 } // namespace
 
+// Windows' C library buffers the error stream when it goes to a file or a pipe: each message is
+// pushed out as it is written, as on Linux, so that a log shows it when it happens.
 void errore(const QString &messaggio)
 {
     std::fprintf(stderr, "banco-richiesta: %s\n", qUtf8Printable(messaggio));
+    std::fflush(stderr);
 }
 
 void stampa(const QString &riga)
