@@ -359,8 +359,9 @@ std::unique_ptr<Archivio> Archivio::apriServer(const Destinazione::Server &serve
     };
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         return rifiuta(QStringLiteral("manca il driver PostgreSQL di Qt (su Debian il pacchetto "
-                                      "libqt6sql6-psql; la versione per Windows non lo ha): le "
-                                      "prove restano nell'archivio locale."));
+                                      "libqt6sql6-psql; su Windows sqldrivers\\qsqlpsql.dll e "
+                                      "libpq.dll accanto al programma): le prove restano "
+                                      "nell'archivio locale."));
     std::unique_ptr<Archivio> archivio(new Archivio(Tipo::Server, nuovaConnessione()));
     archivio->m_descrizione = server.url;
     {
