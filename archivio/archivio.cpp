@@ -235,6 +235,15 @@ Archivio::~Archivio()
     QSqlDatabase::removeDatabase(m_connessione);
 }
 
+void Archivio::caricaDriverServer()
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return;
+    const QString nome = QStringLiteral("banco-driver-server");
+    QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), nome);
+    QSqlDatabase::removeDatabase(nome);
+}
+
 QSqlDatabase Archivio::database() const
 {
     return QSqlDatabase::database(m_connessione, false);
@@ -617,7 +626,7 @@ QString Archivio::condizioni(const FiltroProve &filtro, QVariantList &valori) co
 }
 
 bool Archivio::perOgniProva(const FiltroProve &filtro, qint64 limite,
-    const std::function<void(const ProvaArchiviata &)> &fai)
+    const std::function<void(const ProvaArchiviata &)> &fai, qint64 salta)
 {
     QVariantList valori;
     const QString dove = condizioni(filtro, valori);
@@ -627,6 +636,8 @@ bool Archivio::perOgniProva(const FiltroProve &filtro, qint64 limite,
     sql += QStringLiteral(" ORDER BY p.inizio DESC, p.id DESC");
     if (limite > 0)
         sql += QStringLiteral(" LIMIT %1").arg(limite);
+    if (limite > 0 && salta > 0)
+        sql += QStringLiteral(" OFFSET %1").arg(salta);
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(sql);
@@ -637,6 +648,48 @@ bool Archivio::perOgniProva(const FiltroProve &filtro, qint64 limite,
     while (q.next())
         fai(leggiProva(q));
     return true;
+}
+
+std::optional<qint64> Archivio::conta(const FiltroProve &filtro)
+{
+    QVariantList valori;
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM prove p%1")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" WHERE ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec() || !q.next()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    return q.value(0).toLongLong();
+}
+
+std::optional<QList<Archivio::Punto>> Archivio::valori(
+    const FiltroProve &filtro, const QString &sha, int n)
+{
+    QVariantList valori{sha, n};
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT p.inizio, p.unita, l.valore, l.giudizio FROM prove p JOIN "
+                             "letture l ON l.prova = p.id WHERE p.sha_banco = ? AND l.n = ? AND "
+                             "l.valore IS NOT NULL%1 ORDER BY p.inizio, p.id")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QList<Punto> punti;
+    while (q.next()) {
+        punti.append({comeOra(q.value(0)), q.value(1).toString(), q.value(2).toDouble(),
+            q.value(3).toInt() == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti)});
+    }
+    return punti;
 }
 
 std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
@@ -712,6 +765,8 @@ bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
     while (q.next()) {
         StatisticaRiga s;
         s.banco = banco;
+        s.shaBanco = sha;
+        s.n = q.value(0).toInt();
         ultime.append({q.value(1).toLongLong(), q.value(0).toInt()});
         s.letture = q.value(2).toLongLong();
         s.conValore = q.value(3).toLongLong();

@@ -58,6 +58,8 @@ struct ProvaCompleta
 struct StatisticaRiga
 {
     QString banco;
+    QString shaBanco; // the version of the bench the row belongs to
+    int n = 0; // its row in that version
     QString nome;
     int strumento = 0;
     QString memoria;
@@ -111,6 +113,11 @@ public:
     static std::unique_ptr<Archivio> apriServer(
         const Destinazione::Server &server, QString *errore);
 
+    // The server's driver, with the client library it brings, loaded in the calling thread: a
+    // thread that talks to the server is started only after this, from the program's own thread.
+    // On Windows, libpq loaded first by another thread while the program went on left it hanging.
+    static void caricaDriverServer();
+
     Tipo tipo() const { return m_tipo; }
     QString descrizione() const { return m_descrizione; }
     // The reason of the last failure.
@@ -131,12 +138,22 @@ public:
     // as it is). False, with nothing added, if the transaction fails.
     bool ricevi(const QList<ProvaCompleta> &prove);
 
-    // Questions, on either database. The newest runs first; limite 0: all.
+    // Questions, on either database. The newest runs first, past the first salta; limite 0: all.
     bool perOgniProva(const FiltroProve &filtro, qint64 limite,
-        const std::function<void(const ProvaArchiviata &)> &fai);
+        const std::function<void(const ProvaArchiviata &)> &fai, qint64 salta = 0);
+    std::optional<qint64> conta(const FiltroProve &filtro);
     std::optional<QList<LetturaArchiviata>> letture(const QString &uuid);
     std::optional<QList<StatisticaRiga>> statistiche(const FiltroProve &filtro);
     std::optional<QList<ResaBanco>> rese(const FiltroProve &filtro);
+    // One row's values over the runs chosen, oldest first, with each value's judgement.
+    struct Punto
+    {
+        QDateTime inizio;
+        QString unita;
+        double valore = 0;
+        bool fuori = false;
+    };
+    std::optional<QList<Punto>> valori(const FiltroProve &filtro, const QString &sha, int n);
     // The attempts this unit has had on this bench so far, and the last one's outcome.
     std::optional<std::pair<int, QString>> precedenti(const QString &unita, const QString &banco);
 

@@ -87,26 +87,13 @@ Inoltro::Inoltro(const QString &file, const Destinazione::Server &server, QObjec
     : QObject(parent)
     , m_lavoro(new Lavoro(file, server, m_richieste))
 {
-    caricaDriver();
+    Archivio::caricaDriverServer();
     m_lavoro->moveToThread(&m_filo);
     connect(&m_filo, &QThread::finished, m_lavoro, &QObject::deleteLater);
     connect(m_lavoro, &Lavoro::finito, this, &Inoltro::inviate);
     m_filo.setObjectName(QStringLiteral("inoltro"));
     m_filo.start();
     connect(&m_orologio, &QTimer::timeout, this, &Inoltro::inviaOra);
-}
-
-// The server's driver, with the client library it brings, is loaded here in the owner's thread,
-// before the sending thread starts, rather than by the first send. On Windows, libpq loaded by the
-// sending thread while the reading went on left banco-richiesta.exe hanging, the first time a
-// Wine prefix reached a server.
-void Inoltro::caricaDriver()
-{
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
-        return;
-    const QString nome = QStringLiteral("banco-inoltro-driver");
-    QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), nome);
-    QSqlDatabase::removeDatabase(nome);
 }
 
 Inoltro::~Inoltro()

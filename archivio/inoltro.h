@@ -37,8 +37,6 @@ signals:
     void inviate(qint64 inviate, qint64 inAttesa, const QString &errore);
 
 private:
-    static void caricaDriver();
-
     QThread m_filo;
     class Lavoro *m_lavoro;
     QTimer m_orologio; // in the owner's thread: the sending thread only sends

@@ -78,12 +78,12 @@ void RegistrazioneProve::lettura(int n, const RisultatoRichiesta &r)
         fallita();
 }
 
-void RegistrazioneProve::finisci(bool interrotta)
+void RegistrazioneProve::finisci(bool interrotta, bool incompleta)
 {
     if (!inCorso())
         return;
-    const QString fine
-        = interrotta ? Esiti::kInterrotta : esito(m_conErrori, m_senzaRisposta, m_fuori);
+    const QString fine = interrotta ? Esiti::kInterrotta
+                                    : esito(m_conErrori || incompleta, m_senzaRisposta, m_fuori);
     if (!m_archivio.finisciProva(m_prova.uuid, fine)) {
         fallita();
         return;

@@ -29,8 +29,9 @@ public:
     bool inizia(const QDateTime &inizio);
     // Row n was read (its state in the model is this reading's).
     void lettura(int n, const RisultatoRichiesta &risultato);
-    // The round ended, or was stopped before its last row.
-    void finisci(bool interrotta);
+    // The round ended, or was stopped before its last row. A round that ended early without
+    // being stopped judged only part of the unit: it is an error, never conforme.
+    void finisci(bool interrotta, bool incompleta = false);
 
     bool inCorso() const { return !m_prova.uuid.isEmpty(); }
     const ProvaArchiviata &prova() const { return m_prova; }

@@ -3,10 +3,10 @@
 #include "registro_traffico.h"
 
 LetturaTabella::LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenziatore,
-    RegistroTraffico &registro, QObject *parent)
+    RegistroTraffico &registro, QObject *parent, const QString &nome)
     : QObject(parent)
     , m_modello(modello)
-    , m_motore(sequenziatore, registro, QStringLiteral("la tabella"))
+    , m_motore(sequenziatore, registro, nome)
 {
     connect(&m_motore, &SequenzaRichieste::risultato, this,
         [this](qint64 n, const RisultatoRichiesta &risultato) {

@@ -18,8 +18,10 @@ class LetturaTabella : public QObject
     Q_OBJECT
 
 public:
+    // nome: who holds the line while the rows are read, as the operator is told.
     LetturaTabella(ModelloTabella &modello, Sequenziatore &sequenziatore,
-        RegistroTraffico &registro, QObject *parent = nullptr);
+        RegistroTraffico &registro, QObject *parent = nullptr,
+        const QString &nome = QStringLiteral("la tabella"));
 
     // giri 0: round and round until stopped; pausaMs after each round. False, with nothing
     // started, if there are no rows or the line is held (motore().occupante() says by whom).
