@@ -1,0 +1,303 @@
+#include "collaudo.h"
+
+#include "inoltro.h"
+#include "numeri_italiani.h"
+#include "registro_traffico.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString conUnita(const QString &numero, const RigaBanco &riga)
+{
+    const QString mostrato = riga.numerica() ? NumeriItaliani::daMacchina(numero) : numero;
+    return riga.unita.isEmpty() ? mostrato : mostrato + u' ' + riga.unita;
+}
+
+QString limitiMostrati(const RigaBanco &riga)
+{
+    const auto limite
+        = [&riga](double x) { return NumeriItaliani::daMacchina(riga.testoLimite(x)); };
+    QStringList parti;
+    if (riga.minimo && riga.massimo)
+        parti << QStringLiteral("%1 … %2").arg(limite(*riga.minimo), limite(*riga.massimo));
+    else if (riga.minimo)
+        parti << QStringLiteral("≥ %1").arg(limite(*riga.minimo));
+    else if (riga.massimo)
+        parti << QStringLiteral("≤ %1").arg(limite(*riga.massimo));
+    if (!riga.atteso.isEmpty())
+        parti << QStringLiteral("= %1").arg(riga.atteso);
+    return parti.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+Collaudo::Collaudo(Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent)
+    : QObject(parent)
+    , m_lettura(std::make_unique<LetturaTabella>(
+          m_modello, sequenziatore, registro, nullptr, QStringLiteral("il collaudo")))
+{
+    connect(m_lettura.get(), &LetturaTabella::letta, this,
+        [this](qint64, int n, const RisultatoRichiesta &r) { letta(n, r); });
+    connect(m_lettura.get(), &LetturaTabella::terminata, this, &Collaudo::terminata);
+}
+
+// The round stops with the station: a request in flight ends at its pause.
+Collaudo::~Collaudo()
+{
+    m_lettura->ferma();
+}
+
+bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const QString &operatore,
+    QString *errore)
+{
+    QFile file(percorsoBanco);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *errore = QStringLiteral("Il banco %1 non si apre: %2.")
+                      .arg(QDir::toNativeSeparators(percorsoBanco), file.errorString());
+        return false;
+    }
+    const QByteArray dati = file.readAll();
+    const QString nome = QFileInfo(percorsoBanco).fileName();
+    std::optional<DatiBanco> banco = FileBanco::leggi(dati, nome, errore);
+    if (!banco)
+        return false;
+    if (banco->righe.isEmpty()) {
+        *errore = QStringLiteral("Il banco %1 non ha righe: non c'è nulla da provare.").arg(nome);
+        return false;
+    }
+    m_rigaVerifica = -1;
+    const QJsonValue verifica = banco->altre.value(QLatin1String(kChiaveVerifica));
+    if (!verifica.isUndefined() && !verifica.isNull()) {
+        const QString riga = verifica.toString();
+        for (qsizetype i = 0; i < banco->righe.size() && !riga.isEmpty(); ++i) {
+            if (banco->righe[i].nomeMostrato() == riga)
+                m_rigaVerifica = int(i);
+        }
+        if (m_rigaVerifica < 0) {
+            *errore = QStringLiteral("Il banco %1: «%2» deve nominare la riga che legge il numero "
+                                     "di serie dallo strumento, ma nessuna riga si chiama %3.")
+                          .arg(nome, QLatin1String(kChiaveVerifica),
+                              verifica.isString() ? QStringLiteral("«%1»").arg(riga)
+                                                  : QStringLiteral("così"));
+            return false;
+        }
+    }
+    const std::optional<Destinazione::Scelta> dove = Destinazione::scegli(QString(), errore);
+    if (!dove)
+        return false;
+    m_archivio = Archivio::apriLocale(dove->file, errore);
+    if (!m_archivio)
+        return false;
+    m_chi = {nomeStazione(stazione), operatore, QString(), nome,
+        QString::fromLatin1(QCryptographicHash::hash(dati, QCryptographicHash::Sha256).toHex()),
+        QStringLiteral("%1, %2").arg(banco->porta).arg(banco->baud)};
+    m_percorso = percorsoBanco;
+    m_modello.imposta(std::move(*banco));
+    m_inoltro.reset();
+    if (dove->server) {
+        m_inoltro = std::make_unique<Inoltro>(dove->file, *dove->server);
+        connect(m_inoltro.get(), &Inoltro::inviate, this, &Collaudo::inviate);
+        m_inoltro->avvia();
+    }
+    return true;
+}
+
+QString Collaudo::descrizioneArchivio() const
+{
+    return m_archivio ? m_archivio->descrizione() : QString();
+}
+
+QString Collaudo::testoPrecedenti(int prove, const QString &ultimo)
+{
+    if (prove <= 0)
+        return {};
+    static const char *const kOrdinali[]
+        = {"seconda", "terza", "quarta", "quinta", "sesta", "settima", "ottava", "nona", "decima"};
+    const int questa = prove + 1;
+    const QString ordinale = questa - 2 < int(std::size(kOrdinali))
+        ? QString::fromLatin1(kOrdinali[questa - 2])
+        : QStringLiteral("%1ª").arg(questa);
+    return QStringLiteral("%1 prova di questa unità; l'ultima: %2")
+        .arg(ordinale, ultimo.isEmpty() ? QStringLiteral("in corso") : ultimo);
+}
+
+bool Collaudo::avvia(const QString &unitaLetta, QString *motivo)
+{
+    const QString unita = unitaLetta.trimmed();
+    if (unita.isEmpty()) {
+        *motivo = QStringLiteral("Il numero di serie è vuoto: leggere l'etichetta dell'unità con "
+                                 "il lettore, o scriverlo e premere Invio.");
+        return false;
+    }
+    if (!m_archivio) {
+        *motivo = QStringLiteral("Nessun banco aperto per il collaudo.");
+        return false;
+    }
+    if (m_lettura->inCorso()) {
+        *motivo = QStringLiteral("La prova dell'unità %1 è in corso: attenderne la fine, o "
+                                 "fermarla con Esc, prima di leggere la prossima.")
+                      .arg(m_unita);
+        return false;
+    }
+    QString avviso;
+    if (const auto prima = m_archivio->precedenti(unita, m_chi.banco))
+        avviso = testoPrecedenti(prima->first, prima->second);
+    if (m_rigaVerifica >= 0) {
+        // The serial read from the instrument is judged as the row's expected value.
+        RigaBanco riga = m_modello.riga(m_rigaVerifica);
+        riga.atteso = unita;
+        m_modello.sostituisci(m_rigaVerifica, riga);
+    }
+    m_modello.azzeraLetture();
+    m_unita = unita;
+    m_lette = 0;
+    m_fermata = false;
+    m_chi.unita = unita;
+    m_registrazione = std::make_unique<RegistrazioneProve>(*m_archivio, m_modello, m_chi);
+    if (!m_lettura->avvia(1, 0)) {
+        *motivo = SequenzaRichieste::testoOccupata(m_lettura->motore().occupante());
+        m_registrazione.reset();
+        return false;
+    }
+    m_registrazione->inizia(QDateTime::currentDateTime());
+    m_tentativo = m_registrazione->inCorso() ? m_registrazione->prova().tentativo : 0;
+    emit avviata(unita, avviso);
+    return true;
+}
+
+void Collaudo::ferma()
+{
+    m_fermata = m_lettura->inCorso();
+    m_lettura->ferma();
+}
+
+void Collaudo::letta(int n, const RisultatoRichiesta &risultato)
+{
+    if (risultato.esito == RisultatoRichiesta::Esito::Interrotta)
+        return;
+    ++m_lette;
+    if (m_registrazione)
+        m_registrazione->lettura(n, risultato);
+    emit rigaLetta(n);
+}
+
+void Collaudo::terminata(int, const QString &descrizione)
+{
+    if (!m_registrazione)
+        return;
+    const bool interrotta = m_fermata || m_lettura->motore().fermata();
+    const bool incompleta = !interrotta && m_lette < m_modello.rowCount();
+    const bool registrata = m_registrazione->inCorso();
+    m_registrazione->finisci(interrotta, incompleta);
+    QString esito = Esiti::kInterrotta;
+    if (registrata && m_registrazione->errore().isEmpty()) {
+        esito = m_registrazione->ultima().esito;
+    } else if (!interrotta) {
+        // Unrecorded, the outcome is judged here as the archive would have judged it.
+        using Stato = ModelloTabella::StatoRiga;
+        bool errore = incompleta, senza = false, fuori = false;
+        for (int n = 0; n < m_modello.rowCount(); ++n) {
+            errore = errore || m_modello.stato(n) == Stato::Errore;
+            senza = senza || m_modello.stato(n) == Stato::NessunaRisposta;
+            fuori = fuori || m_modello.stato(n) == Stato::FuoriDaiLimiti;
+        }
+        esito = RegistrazioneProve::esito(errore, senza, fuori);
+    }
+    Esito fine = giudica(esito, incompleta ? descrizione : QString());
+    fine.erroreArchivio = m_registrazione->errore();
+    m_registrazione.reset();
+    if (m_inoltro)
+        m_inoltro->inviaOra();
+    emit finita(fine);
+}
+
+Collaudo::Scarto Collaudo::scarto(int n) const
+{
+    using Stato = ModelloTabella::StatoRiga;
+    const RigaBanco &riga = m_modello.riga(n);
+    const ModelloTabella::Lettura &l = m_modello.lettura(n);
+    Scarto s{riga.nomeMostrato(), QString(), limitiMostrati(riga), QString()};
+    if (m_modello.stato(n) != Stato::FuoriDaiLimiti) {
+        s.perQuanto = m_modello.testoStato(n);
+        return s;
+    }
+    s.valore = conUnita(riga.valore(l.parola), riga);
+    if (n == m_rigaVerifica) {
+        // A serial number is shown as the label has it, without a thousands separator.
+        s.valore = riga.valore(l.parola);
+        s.perQuanto = QStringLiteral("il numero di serie letto dallo strumento (%1) non è quello "
+                                     "dell'etichetta (%2)")
+                          .arg(riga.valore(l.parola), m_unita);
+        return s;
+    }
+    const double v = riga.comeNumero(l.parola);
+    const auto distanza = [&riga](double d) { return conUnita(riga.testoLimite(d), riga); };
+    if (riga.numerica() && riga.minimo && v < *riga.minimo)
+        s.perQuanto = QStringLiteral("%1 sotto il minimo").arg(distanza(*riga.minimo - v));
+    else if (riga.numerica() && riga.massimo && v > *riga.massimo)
+        s.perQuanto = QStringLiteral("%1 sopra il massimo").arg(distanza(v - *riga.massimo));
+    else
+        s.perQuanto = QStringLiteral("diverso dal valore atteso %1").arg(riga.atteso);
+    return s;
+}
+
+Collaudo::Esito Collaudo::giudica(const QString &esito, const QString &descrizione) const
+{
+    using Stato = ModelloTabella::StatoRiga;
+    Esito e{m_unita, esito, QString(), {}, m_tentativo, QString()};
+    if (esito == Esiti::kInterrotta) {
+        e.motivo = QStringLiteral("fermata dall'operatore dopo %1 righe di %2")
+                       .arg(m_lette)
+                       .arg(m_modello.rowCount());
+        return e;
+    }
+    for (int n = 0; n < m_modello.rowCount(); ++n) {
+        const Stato stato = m_modello.stato(n);
+        if (stato == Stato::FuoriDaiLimiti || stato == Stato::NessunaRisposta
+            || stato == Stato::Errore)
+            e.scarti.append(scarto(n));
+        const bool motivo = (esito == Esiti::kErrore && stato == Stato::Errore)
+            || (esito == Esiti::kSenzaRisposta && stato == Stato::NessunaRisposta);
+        if (motivo && e.motivo.isEmpty())
+            e.motivo = QStringLiteral("%1: %2").arg(
+                m_modello.riga(n).nomeMostrato(), m_modello.testoStato(n));
+    }
+    if (e.motivo.isEmpty() && esito == Esiti::kErrore) {
+        e.motivo = QStringLiteral("lette %1 righe di %2%3")
+                       .arg(m_lette)
+                       .arg(m_modello.rowCount())
+                       .arg(descrizione.isEmpty() ? QString() : QStringLiteral(": ") + descrizione);
+    }
+    return e;
+}
+
+Collaudo::Giornata Collaudo::giornata()
+{
+    Giornata g;
+    if (!m_archivio)
+        return g;
+    FiltroProve oggi;
+    oggi.dal = oggi.al = QDate::currentDate();
+    oggi.stazione = m_chi.stazione;
+    const std::optional<QList<ResaBanco>> rese = m_archivio->rese(oggi);
+    if (!rese) {
+        g.errore = m_archivio->errore();
+        return g;
+    }
+    qint64 alPrimo = 0;
+    for (const ResaBanco &r : *rese) {
+        g.unita += r.unita;
+        g.conformi += r.conformiAllUltimo;
+        alPrimo += r.conformiAlPrimo;
+    }
+    g.nonConformi = g.unita - g.conformi;
+    if (g.unita > 0)
+        g.resaAlPrimo = double(alPrimo) / double(g.unita);
+    if (m_inoltro)
+        g.inAttesa = m_archivio->inAttesa();
+    return g;
+}

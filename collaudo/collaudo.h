@@ -1,0 +1,117 @@
+#pragma once
+
+#include "archivio.h"
+#include "lettura_tabella.h"
+#include "modello_tabella.h"
+#include "registrazione.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+class Inoltro;
+class RegistroTraffico;
+class Sequenziatore;
+
+// The end of a production line: one unit after another, each read through one round of a bench
+// and judged as a whole. Every round is a run of the unit in the station's archive, sent on to
+// the line's server when one is named; a unit seen before on this bench is a retest.
+//
+// A bench may name a row in "verifica_unita": the serial number the instrument holds, which must
+// be the one on the unit's label, or the unit is non conforme.
+class Collaudo : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A row that failed, as the operator is told of it.
+    struct Scarto
+    {
+        QString nome;
+        QString valore; // "31.2 °C", empty without a value
+        QString limiti; // "20 … 30"
+        QString perQuanto; // "1.2 °C sopra il massimo", "nessuna risposta"
+    };
+
+    struct Esito
+    {
+        QString unita;
+        QString esito; // one of Esiti
+        QString motivo; // for senza risposta and errore: which row, and why
+        QList<Scarto> scarti;
+        int tentativo = 0;
+        QString erroreArchivio; // the run could not be recorded: why
+    };
+
+    // The station's figures for today.
+    struct Giornata
+    {
+        qint64 unita = 0;
+        qint64 conformi = 0;
+        qint64 nonConformi = 0;
+        std::optional<double> resaAlPrimo; // 0 … 1
+        std::optional<qint64> inAttesa; // with a server only
+        QString errore;
+    };
+
+    static constexpr char kChiaveVerifica[] = "verifica_unita";
+
+    Collaudo(Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent = nullptr);
+    ~Collaudo() override;
+
+    // The bench and the archive; false with the reason if either cannot be used. The archive is
+    // the one the programs share: the server named by BANCO_ARCHIVIO or the settings.
+    bool apri(const QString &percorsoBanco, const QString &stazione, const QString &operatore,
+        QString *errore);
+    void impostaOperatore(const QString &operatore) { m_chi.operatore = operatore; }
+    const QString &operatore() const { return m_chi.operatore; }
+    const QString &stazione() const { return m_chi.stazione; }
+    const QString &nomeBanco() const { return m_chi.banco; }
+    const QString &percorsoBanco() const { return m_percorso; }
+    QString descrizioneArchivio() const;
+
+    const ModelloTabella &modello() const { return m_modello; }
+    LetturaTabella &lettura() { return *m_lettura; }
+
+    // A round for the unit: false, with nothing sent and the reason, for a blank serial, a round
+    // already running or a line held by another sequence.
+    bool avvia(const QString &unita, QString *motivo);
+    // Stops the round at once; it is recorded as interrotta.
+    void ferma();
+    bool inCorso() const { return m_lettura->inCorso(); }
+
+    Giornata giornata();
+
+    // "terza prova di questa unità; l'ultima: non conforme"; empty for a unit never tested.
+    static QString testoPrecedenti(int prove, const QString &ultimo);
+
+signals:
+    // avviso: the unit was tested before, and how it went.
+    void avviata(const QString &unita, const QString &avviso);
+    void rigaLetta(int n);
+    void finita(const Collaudo::Esito &esito);
+    // The server took what waited, or could not be reached.
+    void inviate();
+
+private:
+    void letta(int n, const RisultatoRichiesta &risultato);
+    void terminata(int errore, const QString &descrizione);
+    Esito giudica(const QString &esito, const QString &descrizione) const;
+    Scarto scarto(int n) const;
+
+    ModelloTabella m_modello;
+    std::unique_ptr<LetturaTabella> m_lettura;
+    std::unique_ptr<Archivio> m_archivio;
+    std::unique_ptr<RegistrazioneProve> m_registrazione;
+    std::unique_ptr<Inoltro> m_inoltro;
+    RegistrazioneProve::Chi m_chi;
+    QString m_percorso;
+    QString m_erroreArchivio;
+    int m_rigaVerifica = -1;
+    QString m_unita;
+    int m_lette = 0;
+    int m_tentativo = 0;
+    bool m_fermata = false;
+};
+Q_DECLARE_METATYPE(Collaudo::Esito)

@@ -1,0 +1,308 @@
+#include "finestra_collaudo.h"
+
+#include "numeri_italiani.h"
+
+#include <QAccessible>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+QFont ingrandito(QFont carattere, double volte, bool grassetto)
+{
+    carattere.setPointSizeF(carattere.pointSizeF() * volte);
+    carattere.setBold(grassetto);
+    return carattere;
+}
+
+// The outcome in capitals, as the banner shows it.
+QString parolaEsito(const QString &esito)
+{
+    return esito.toUpper();
+}
+
+QColor coloreEsito(const QString &esito)
+{
+    if (esito == Esiti::kConforme)
+        return QColor(0x1B, 0x6E, 0x2E);
+    if (esito == Esiti::kInterrotta)
+        return QColor(0x55, 0x55, 0x55);
+    if (esito == Esiti::kNonConforme)
+        return QColor(0xB0, 0x00, 0x20);
+    return QColor(0x8A, 0x3B, 0x00);
+}
+
+} // namespace
+
+FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_collaudo(collaudo)
+    , m_intestazione(new QLabel(this))
+    , m_seriale(new QLineEdit(this))
+    , m_avviso(new QLabel(this))
+    , m_esito(new QLabel(this))
+    , m_scarti(new QLabel(this))
+    , m_avanzamento(new QProgressBar(this))
+    , m_tempo(new QLabel(this))
+    , m_righe(new QTableView(this))
+    , m_giornata(new QLabel(this))
+    , m_ferma(new QPushButton(QStringLiteral("&Ferma (Esc)"), this))
+{
+    setWindowTitle(QStringLiteral("Collaudo"));
+    setObjectName(QStringLiteral("finestraCollaudo"));
+    auto *colonna = new QVBoxLayout(this);
+
+    auto *riga = new QHBoxLayout;
+    m_intestazione->setObjectName(QStringLiteral("intestazione"));
+    m_intestazione->setWordWrap(true);
+    riga->addWidget(m_intestazione, 1);
+    auto *operatore = new QPushButton(QStringLiteral("Cambia &operatore…"), this);
+    operatore->setObjectName(QStringLiteral("cambiaOperatore"));
+    riga->addWidget(operatore);
+    colonna->addLayout(riga);
+
+    auto *etichetta = new QLabel(QStringLiteral("&Numero di serie dell'unità:"), this);
+    etichetta->setBuddy(m_seriale);
+    colonna->addWidget(etichetta);
+    m_seriale->setObjectName(QStringLiteral("numeroDiSerie"));
+    m_seriale->setAccessibleName(QStringLiteral("Numero di serie"));
+    m_seriale->setFont(ingrandito(m_seriale->font(), 2.2, true));
+    m_seriale->setPlaceholderText(QStringLiteral("leggere l'etichetta con il lettore"));
+    m_seriale->setMaxLength(200);
+    colonna->addWidget(m_seriale);
+    m_avviso->setObjectName(QStringLiteral("avviso"));
+    m_avviso->setWordWrap(true);
+    m_avviso->setFont(ingrandito(m_avviso->font(), 1.3, true));
+    colonna->addWidget(m_avviso);
+
+    m_esito->setObjectName(QStringLiteral("esito"));
+    m_esito->setAccessibleName(QStringLiteral("Esito della prova"));
+    m_esito->setAlignment(Qt::AlignCenter);
+    m_esito->setFont(ingrandito(m_esito->font(), 3.2, true));
+    m_esito->setMinimumHeight(m_esito->fontMetrics().height() * 2);
+    m_esito->setAutoFillBackground(true);
+    m_esito->setWordWrap(true);
+    colonna->addWidget(m_esito);
+    m_scarti->setObjectName(QStringLiteral("scarti"));
+    m_scarti->setAccessibleName(QStringLiteral("Righe fallite"));
+    m_scarti->setWordWrap(true);
+    m_scarti->setFont(ingrandito(m_scarti->font(), 1.2, false));
+    m_scarti->setTextInteractionFlags(Qt::NoTextInteraction);
+    colonna->addWidget(m_scarti);
+
+    auto *avanzamento = new QHBoxLayout;
+    m_avanzamento->setObjectName(QStringLiteral("avanzamento"));
+    m_avanzamento->setAccessibleName(QStringLiteral("Righe lette"));
+    m_avanzamento->setFormat(QStringLiteral("%v di %m righe"));
+    avanzamento->addWidget(m_avanzamento, 1);
+    m_tempo->setObjectName(QStringLiteral("tempoRimasto"));
+    avanzamento->addWidget(m_tempo);
+    m_ferma->setObjectName(QStringLiteral("ferma"));
+    m_ferma->setEnabled(false);
+    avanzamento->addWidget(m_ferma);
+    colonna->addLayout(avanzamento);
+
+    m_righe->setObjectName(QStringLiteral("righeCollaudo"));
+    m_righe->setAccessibleName(QStringLiteral("Righe del banco"));
+    m_righe->setModel(const_cast<ModelloTabella *>(&m_collaudo.modello()));
+    m_righe->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_righe->setSelectionMode(QAbstractItemView::NoSelection);
+    m_righe->verticalHeader()->hide();
+    for (int c = 0; c < ModelloTabella::NumeroColonne; ++c) {
+        const bool mostrata = c == ModelloTabella::Nome || c == ModelloTabella::Valore
+            || c == ModelloTabella::Minimo || c == ModelloTabella::Massimo
+            || c == ModelloTabella::Atteso || c == ModelloTabella::Stato;
+        m_righe->setColumnHidden(c, !mostrata);
+    }
+    m_righe->horizontalHeader()->setStretchLastSection(true);
+    colonna->addWidget(m_righe, 1);
+    m_giornata->setObjectName(QStringLiteral("giornata"));
+    m_giornata->setWordWrap(true);
+    colonna->addWidget(m_giornata);
+
+    // The scanner's Enter must reach the serial field whatever was touched last.
+    for (QWidget *parte : std::initializer_list<QWidget *>{operatore, m_ferma, m_righe})
+        parte->setFocusPolicy(Qt::NoFocus);
+    setFocusProxy(m_seriale);
+
+    connect(m_seriale, &QLineEdit::returnPressed, this, &FinestraCollaudo::invio);
+    connect(operatore, &QPushButton::clicked, this, &FinestraCollaudo::chiediOperatore);
+    connect(m_ferma, &QPushButton::clicked, &m_collaudo, &Collaudo::ferma);
+    m_seriale->installEventFilter(this);
+    connect(&m_collaudo, &Collaudo::avviata, this, &FinestraCollaudo::avviata);
+    connect(&m_collaudo, &Collaudo::rigaLetta, this, &FinestraCollaudo::rigaLetta);
+    connect(&m_collaudo, &Collaudo::finita, this, &FinestraCollaudo::finita);
+    connect(&m_collaudo, &Collaudo::inviate, this, &FinestraCollaudo::aggiornaGiornata);
+
+    mostraEsito(QStringLiteral("PRONTO"), QStringLiteral("leggere il numero di serie"),
+        QColor(0x30, 0x40, 0x60));
+    resize(760, 640);
+}
+
+void FinestraCollaudo::aggiornaIntestazione()
+{
+    m_intestazione->setText(QStringLiteral("Banco: %1 · Stazione: %2 · Operatore: %3\nArchivio: %4")
+                                .arg(m_collaudo.nomeBanco(), m_collaudo.stazione(),
+                                    m_collaudo.operatore().isEmpty() ? QStringLiteral("(nessuno)")
+                                                                     : m_collaudo.operatore(),
+                                    m_collaudo.descrizioneArchivio()));
+    m_avanzamento->setRange(0, m_collaudo.modello().rowCount());
+    m_avanzamento->setValue(0);
+    m_righe->resizeColumnsToContents();
+    aggiornaGiornata();
+}
+
+void FinestraCollaudo::chiediOperatore()
+{
+    auto *dialogo = new QInputDialog(this);
+    dialogo->setObjectName(QStringLiteral("dialogoOperatore"));
+    dialogo->setWindowTitle(QStringLiteral("Collaudo: operatore"));
+    dialogo->setLabelText(QStringLiteral("Nome dell'operatore che collauda le unità:"));
+    dialogo->setTextValue(m_collaudo.operatore());
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QInputDialog::textValueSelected, this, [this](const QString &nome) {
+        const QString operatore = nome.trimmed();
+        if (operatore.isEmpty())
+            return;
+        m_collaudo.impostaOperatore(operatore);
+        QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
+            .setValue(QLatin1String(kChiaveOperatore), operatore);
+        aggiornaIntestazione();
+    });
+    connect(dialogo, &QDialog::finished, m_seriale, [this] { m_seriale->setFocus(); });
+    dialogo->open();
+}
+
+// Esc stops the round from the serial field, which always has the focus.
+bool FinestraCollaudo::eventFilter(QObject *oggetto, QEvent *evento)
+{
+    if (oggetto == m_seriale && evento->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(evento)->key() == Qt::Key_Escape) {
+        m_collaudo.ferma();
+        return true;
+    }
+    return QWidget::eventFilter(oggetto, evento);
+}
+
+void FinestraCollaudo::showEvent(QShowEvent *evento)
+{
+    QWidget::showEvent(evento);
+    m_seriale->setFocus();
+    aggiornaGiornata();
+}
+
+void FinestraCollaudo::closeEvent(QCloseEvent *evento)
+{
+    m_collaudo.ferma();
+    QWidget::closeEvent(evento);
+}
+
+void FinestraCollaudo::invio()
+{
+    QString motivo;
+    const QString unita = m_seriale->text();
+    if (m_collaudo.operatore().isEmpty()) {
+        m_avviso->setText(QStringLiteral("Manca il nome dell'operatore: Alt+O per darlo."));
+        return;
+    }
+    if (!m_collaudo.avvia(unita, &motivo)) {
+        m_avviso->setText(motivo);
+        QAccessibleEvent evento(m_avviso, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&evento);
+    }
+}
+
+void FinestraCollaudo::avviata(const QString &unita, const QString &avviso)
+{
+    m_avviso->setText(avviso.isEmpty() ? QString() : avviso.left(1).toUpper() + avviso.mid(1));
+    m_scarti->clear();
+    m_avanzamento->setRange(0, m_collaudo.modello().rowCount());
+    m_avanzamento->setValue(0);
+    m_tempo->clear();
+    m_ferma->setEnabled(true);
+    mostraEsito(QStringLiteral("IN PROVA"), QStringLiteral("unità %1").arg(unita),
+        QColor(0x30, 0x40, 0x60));
+}
+
+void FinestraCollaudo::rigaLetta(int n)
+{
+    m_avanzamento->setValue(n + 1);
+    const std::optional<double> resto = m_collaudo.lettura().secondiAllaFineDelGiro();
+    m_tempo->setText(resto && n + 1 < m_collaudo.modello().rowCount()
+            ? QStringLiteral("ancora %1").arg(NumeriItaliani::durata(*resto))
+            : QString());
+}
+
+void FinestraCollaudo::finita(const Collaudo::Esito &esito)
+{
+    m_ferma->setEnabled(false);
+    m_tempo->clear();
+    QString dettaglio = QStringLiteral("unità %1").arg(esito.unita);
+    if (esito.tentativo > 1)
+        dettaglio += QStringLiteral(", prova %1").arg(esito.tentativo);
+    if (!esito.motivo.isEmpty())
+        dettaglio += QStringLiteral(": ") + esito.motivo;
+    QStringList righe;
+    for (const Collaudo::Scarto &s : esito.scarti) {
+        QString testo = s.nome + QStringLiteral(": ");
+        if (!s.valore.isEmpty())
+            testo += s.valore + QStringLiteral(" (limiti %1), ").arg(s.limiti);
+        righe << testo + s.perQuanto;
+    }
+    if (!esito.erroreArchivio.isEmpty())
+        righe << QStringLiteral("ATTENZIONE: la prova non è stata registrata nell'archivio: %1")
+                     .arg(esito.erroreArchivio);
+    m_scarti->setText(righe.join(u'\n'));
+    mostraEsito(parolaEsito(esito.esito), dettaglio, coloreEsito(esito.esito));
+    m_righe->resizeColumnsToContents();
+    m_seriale->selectAll();
+    m_seriale->setFocus();
+    aggiornaGiornata();
+}
+
+void FinestraCollaudo::mostraEsito(
+    const QString &testo, const QString &dettaglio, const QColor &sfondo)
+{
+    m_esito->setText(testo + u'\n' + dettaglio);
+    QPalette colori = m_esito->palette();
+    colori.setColor(QPalette::Window, sfondo);
+    colori.setColor(QPalette::WindowText, Qt::white);
+    m_esito->setPalette(colori);
+    // Read out where the reader is: on the serial field, which keeps the focus.
+    const QString detto = QStringLiteral("%1, %2").arg(testo, dettaglio);
+    m_esito->setAccessibleDescription(detto);
+    m_seriale->setAccessibleDescription(QStringLiteral("Ultimo esito: %1").arg(detto));
+    for (QWidget *parte : std::initializer_list<QWidget *>{m_esito, m_seriale}) {
+        QAccessibleEvent evento(parte, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&evento);
+    }
+}
+
+void FinestraCollaudo::aggiornaGiornata()
+{
+    const Collaudo::Giornata g = m_collaudo.giornata();
+    if (!g.errore.isEmpty()) {
+        m_giornata->setText(QStringLiteral("Le cifre di oggi non si leggono: %1").arg(g.errore));
+        return;
+    }
+    QString testo = QStringLiteral("Oggi su questa stazione: %1 unità, %2 conformi, %3 non "
+                                   "conformi; resa al primo passaggio %4.")
+                        .arg(NumeriItaliani::intero(g.unita), NumeriItaliani::intero(g.conformi),
+                            NumeriItaliani::intero(g.nonConformi),
+                            g.resaAlPrimo ? NumeriItaliani::decimale(*g.resaAlPrimo * 100, 1)
+                                    + QStringLiteral(" %")
+                                          : QStringLiteral("—"));
+    testo += g.inAttesa ? QStringLiteral(" Prove in attesa del server: %1.")
+                              .arg(NumeriItaliani::intero(*g.inAttesa))
+                        : QStringLiteral(" Nessun server: le prove restano nella stazione.");
+    m_giornata->setText(testo);
+}

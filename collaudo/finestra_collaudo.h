@@ -1,0 +1,56 @@
+#pragma once
+
+#include "collaudo.h"
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+
+// The station's window: one large field for the unit's serial number, which always has the focus,
+// so that a barcode scanner's characters and its Enter land there and nowhere else; Enter starts
+// the unit's round. The outcome stays in a large banner, in words, until the next unit is
+// scanned, with the rows that failed under it and the day's figures at the bottom. Esc stops a
+// round. Nothing else in the window takes the focus: its buttons answer to their Alt keys.
+class FinestraCollaudo : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FinestraCollaudo(Collaudo &collaudo, QWidget *parent = nullptr);
+
+    // Shown from the top: which bench, which station, who tests.
+    void aggiornaIntestazione();
+    // Asks the operator's name, kept in the settings for the next time.
+    void chiediOperatore();
+    // The settings' key of the operator's name.
+    static constexpr char kChiaveOperatore[] = "collaudo/operatore";
+
+protected:
+    bool eventFilter(QObject *oggetto, QEvent *evento) override;
+    void showEvent(QShowEvent *evento) override;
+    void closeEvent(QCloseEvent *evento) override;
+
+private:
+    void invio();
+    void avviata(const QString &unita, const QString &avviso);
+    void rigaLetta(int n);
+    void finita(const Collaudo::Esito &esito);
+    void aggiornaGiornata();
+    void mostraEsito(const QString &testo, const QString &dettaglio, const QColor &sfondo);
+
+    Collaudo &m_collaudo;
+    QLabel *m_intestazione;
+    QLineEdit *m_seriale;
+    QLabel *m_avviso;
+    QLabel *m_esito;
+    QLabel *m_scarti;
+    QProgressBar *m_avanzamento;
+    QLabel *m_tempo;
+    QTableView *m_righe;
+    QLabel *m_giornata;
+    QPushButton *m_ferma;
+};
