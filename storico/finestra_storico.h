@@ -1,0 +1,85 @@
+#pragma once
+
+#include "archivio.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class GraficoStorico;
+class LettoreStorico;
+class ModelloStorico;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QStandardItemModel;
+class QTabWidget;
+class QTableView;
+class QTimer;
+
+// The history of the archive: the runs a filter chooses (serial number prefix, dates, station,
+// operator, outcome, bench), newest first, each opening to its readings; the per-row figures
+// of the same runs, with first-pass and final yield; one row's value across them as a chart;
+// each exported as CSV. The archive is read in a thread of its own: the window never waits
+// for it.
+class FinestraStorico : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FinestraStorico(QWidget *parent = nullptr);
+    FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidget *parent = nullptr);
+    ~FinestraStorico() override;
+
+    // Reads the archive chosen now: after File → Archivio… changed it.
+    void riapri();
+    // The filter's fields as they stand, applied at once.
+    void applica();
+    ModelloStorico &modello() { return *m_modello; }
+    const QList<StatisticaRiga> &statistiche() const { return m_statistiche; }
+
+signals:
+    // The figures of the filter are shown.
+    void statisticheMostrate();
+
+private:
+    void collega();
+    void mostraLetture();
+    void chiediStatistiche();
+    void mostraStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese);
+    void chiediGrafico();
+    void esporta();
+    void scriviCsv(const QString &titolo, const QString &nome, const QByteArray &csv);
+    void aggiornaStato();
+    QByteArray csvStatistiche() const;
+
+    std::unique_ptr<LettoreStorico> m_lettore;
+    std::unique_ptr<ModelloStorico> m_modello;
+    QLineEdit *m_unita;
+    QLineEdit *m_dal;
+    QLineEdit *m_al;
+    QLineEdit *m_stazione;
+    QLineEdit *m_operatore;
+    QComboBox *m_esito;
+    QLineEdit *m_banco;
+    QTimer *m_attesa;
+    QTabWidget *m_schede;
+    QTableView *m_prove;
+    QTableView *m_vistaLetture;
+    QStandardItemModel *m_letture;
+    QTableView *m_vistaStatistiche;
+    QStandardItemModel *m_tabellaStatistiche;
+    QLabel *m_rese;
+    QComboBox *m_rigaGrafico;
+    GraficoStorico *m_grafico;
+    QLabel *m_stato;
+    QString m_archivio;
+    QString m_avviso;
+    QString m_errore;
+    QList<StatisticaRiga> m_statistiche;
+    QList<ResaBanco> m_reseBanchi;
+    QList<Archivio::Punto> m_punti;
+    bool m_statisticheDaRifare = true;
+    quint64 m_generazione = 0; // of the filter
+    quint64 m_letturaChiesta = 0;
+};

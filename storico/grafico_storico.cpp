@@ -1,0 +1,113 @@
+#include "grafico_storico.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QLineSeries>
+#include <QScatterSeries>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+struct GraficoStorico::Disegno
+{
+    QChart *grafico = new QChart;
+    QLineSeries *valori = nullptr;
+    QScatterSeries *fuori = nullptr;
+    QLineSeries *minimo = nullptr;
+    QLineSeries *massimo = nullptr;
+    QValueAxis *prove = nullptr;
+    QValueAxis *asseValori = nullptr;
+};
+
+GraficoStorico::GraficoStorico(QWidget *parent)
+    : QWidget(parent)
+    , d(std::make_unique<Disegno>())
+{
+    setObjectName(QStringLiteral("graficoStorico"));
+    d->valori = new QLineSeries(this);
+    d->valori->setName(QStringLiteral("valore"));
+    d->valori->setPointsVisible(true);
+    d->fuori = new QScatterSeries(this);
+    d->fuori->setName(QStringLiteral("fuori dai limiti"));
+    d->fuori->setColor(Qt::red);
+    d->fuori->setMarkerSize(9);
+    d->prove = new QValueAxis(this);
+    d->prove->setTitleText(QStringLiteral("prova, in ordine di tempo"));
+    d->prove->setLabelFormat(QStringLiteral("%.0f"));
+    d->asseValori = new QValueAxis(this);
+    d->asseValori->setLabelFormat(QStringLiteral("%.6g"));
+    d->grafico->setLocalizeNumbers(true);
+    d->grafico->setLocale(QLocale(QLocale::Italian, QLocale::Italy));
+    d->grafico->addAxis(d->prove, Qt::AlignBottom);
+    d->grafico->addAxis(d->asseValori, Qt::AlignLeft);
+    QList<QAbstractSeries *> serie{d->valori, d->fuori};
+    for (auto [linea, nome] :
+        {std::pair{&d->minimo, "minimo"}, std::pair{&d->massimo, "massimo"}}) {
+        *linea = new QLineSeries(this);
+        (*linea)->setName(QString::fromLatin1(nome));
+        QPen tratto(QColor(0xC0, 0x00, 0x00));
+        tratto.setStyle(Qt::DashLine);
+        tratto.setWidth(2);
+        (*linea)->setPen(tratto);
+        serie.append(*linea);
+    }
+    for (QAbstractSeries *s : serie) {
+        d->grafico->addSeries(s);
+        s->attachAxis(d->prove);
+        s->attachAxis(d->asseValori);
+    }
+    d->grafico->legend()->setAlignment(Qt::AlignBottom);
+    auto *vista = new QChartView(d->grafico, this);
+    vista->setRenderHint(QPainter::Antialiasing);
+    vista->setFocusPolicy(Qt::NoFocus);
+    vista->viewport()->setFocusPolicy(Qt::NoFocus);
+    for (QWidget *parte : {static_cast<QWidget *>(this), static_cast<QWidget *>(vista)}) {
+        parte->setAccessibleName(QStringLiteral("Grafico della riga nelle prove"));
+        parte->setAccessibleDescription(QStringLiteral(
+            "Il valore della riga scelta in ogni prova filtrata, in ordine di tempo, con i "
+            "limiti tratteggiati e in rosso i valori fuori dai limiti. Le stesse cifre sono "
+            "nella tabella delle statistiche."));
+    }
+    auto *colonna = new QVBoxLayout(this);
+    colonna->setContentsMargins(0, 0, 0, 0);
+    colonna->addWidget(vista);
+}
+
+GraficoStorico::~GraficoStorico() = default;
+
+void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &titolo,
+    std::optional<double> minimo, std::optional<double> massimo)
+{
+    QList<QPointF> valori, fuori;
+    valori.reserve(punti.size());
+    double basso = minimo.value_or(massimo.value_or(0));
+    double alto = massimo.value_or(minimo.value_or(1));
+    if (punti.isEmpty() && !minimo && !massimo)
+        basso = 0, alto = 1;
+    for (qsizetype i = 0; i < punti.size(); ++i) {
+        const QPointF punto(double(i + 1), punti[i].valore);
+        valori.append(punto);
+        if (punti[i].fuori)
+            fuori.append(punto);
+        if (i == 0 && !minimo && !massimo)
+            basso = alto = punti[i].valore;
+        basso = std::min(basso, punti[i].valore);
+        alto = std::max(alto, punti[i].valore);
+    }
+    const double margine
+        = alto > basso ? (alto - basso) * 0.1 : std::max(std::abs(alto) * 0.01, 1.0);
+    d->asseValori->setRange(basso - margine, alto + margine);
+    d->asseValori->applyNiceNumbers();
+    d->asseValori->setTitleText(titolo);
+    d->prove->setRange(1, std::max<double>(2, double(punti.size())));
+    d->prove->applyNiceNumbers();
+    d->valori->replace(valori);
+    d->fuori->replace(fuori);
+    for (auto [linea, limite] : {std::pair{d->minimo, minimo}, std::pair{d->massimo, massimo}}) {
+        linea->replace(limite ? QList<QPointF>{QPointF(d->prove->min(), *limite),
+                           QPointF(d->prove->max(), *limite)}
+                              : QList<QPointF>());
+    }
+}

@@ -1,0 +1,146 @@
+#include "modello_storico.h"
+
+#include "lettore_storico.h"
+
+namespace {
+
+const char *const kTitoli[]
+    = {"Inizio", "Unità", "Tentativo", "Esito", "Banco", "Stazione", "Operatore", "Fine"};
+
+QString ora(const QDateTime &istante)
+{
+    return istante.isValid() ? istante.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                             : QString();
+}
+
+} // namespace
+
+ModelloStorico::ModelloStorico(LettoreStorico &lettore, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_lettore(lettore)
+{ }
+
+void ModelloStorico::imposta(const FiltroProve &filtro)
+{
+    beginResetModel();
+    m_filtro = filtro;
+    m_prove.clear();
+    m_totale.reset();
+    ++m_generazione;
+    m_inAttesa = false;
+    m_finite = false;
+    endResetModel();
+    const quint64 generazione = m_generazione;
+    m_lettore.chiedi<qint64>([filtro](Archivio &a) { return a.conta(filtro); },
+        [this, generazione](const std::optional<qint64> &n, const QString &) {
+            if (generazione != m_generazione || !n)
+                return;
+            m_totale = n;
+            emit contate(*n);
+        });
+    chiediPagina();
+}
+
+void ModelloStorico::chiediPagina()
+{
+    m_inAttesa = true;
+    const quint64 generazione = m_generazione;
+    const qint64 salta = m_prove.size();
+    m_lettore.chiedi<QList<ProvaArchiviata>>(
+        [filtro = m_filtro, salta](Archivio &a) -> std::optional<QList<ProvaArchiviata>> {
+            QList<ProvaArchiviata> pagina;
+            if (!a.perOgniProva(
+                    filtro, kPagina, [&pagina](const ProvaArchiviata &p) { pagina.append(p); },
+                    salta))
+                return std::nullopt;
+            return pagina;
+        },
+        [this, generazione](
+            const std::optional<QList<ProvaArchiviata>> &pagina, const QString &motivo) {
+            if (generazione != m_generazione)
+                return;
+            m_inAttesa = false;
+            if (!pagina) {
+                m_finite = true;
+                emit errore(motivo);
+                return;
+            }
+            m_finite = pagina->size() < kPagina;
+            if (!pagina->isEmpty()) {
+                beginInsertRows({}, int(m_prove.size()), int(m_prove.size() + pagina->size() - 1));
+                m_prove.append(*pagina);
+                endInsertRows();
+            }
+            emit caricate();
+        });
+}
+
+int ModelloStorico::rowCount(const QModelIndex &genitore) const
+{
+    return genitore.isValid() ? 0 : int(m_prove.size());
+}
+
+int ModelloStorico::columnCount(const QModelIndex &genitore) const
+{
+    return genitore.isValid() ? 0 : NumeroColonne;
+}
+
+QVariant ModelloStorico::data(const QModelIndex &indice, int ruolo) const
+{
+    if (!indice.isValid() || indice.row() >= m_prove.size()
+        || (ruolo != Qt::DisplayRole && ruolo != Qt::ToolTipRole))
+        return {};
+    const ProvaArchiviata &p = m_prove.at(indice.row());
+    switch (indice.column()) {
+    case Inizio:
+        return ora(p.inizio);
+    case Unita:
+        return p.unita;
+    case Tentativo:
+        return p.tentativo;
+    case Esito:
+        return p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito;
+    case Banco:
+        return p.banco;
+    case Stazione:
+        return p.stazione;
+    case Operatore:
+        return p.operatore;
+    case Fine:
+        return ora(p.fine);
+    default:
+        return {};
+    }
+}
+
+QVariant ModelloStorico::headerData(int sezione, Qt::Orientation verso, int ruolo) const
+{
+    if (verso != Qt::Horizontal || ruolo != Qt::DisplayRole || sezione < 0
+        || sezione >= NumeroColonne)
+        return QAbstractTableModel::headerData(sezione, verso, ruolo);
+    return QString::fromUtf8(kTitoli[sezione]);
+}
+
+bool ModelloStorico::canFetchMore(const QModelIndex &genitore) const
+{
+    return !genitore.isValid() && !m_finite && !m_inAttesa && !m_prove.isEmpty();
+}
+
+void ModelloStorico::fetchMore(const QModelIndex &genitore)
+{
+    if (canFetchMore(genitore))
+        chiediPagina();
+}
+
+QStringList ModelloStorico::intestazioneCsv()
+{
+    return {"inizio", "fine", "unita_in_prova", "tentativo", "esito", "banco", "sha_banco",
+        "stazione", "operatore", "linea", "prova"};
+}
+
+QStringList ModelloStorico::campiCsv(const ProvaArchiviata &p)
+{
+    return {p.inizio.toString(Qt::ISODateWithMs), p.fine.toString(Qt::ISODateWithMs), p.unita,
+        QString::number(p.tentativo), p.esito, p.banco, p.shaBanco, p.stazione, p.operatore,
+        p.linea, p.uuid};
+}
