@@ -24,11 +24,23 @@ permessi, aggiungere l'utente al gruppo dialout: sudo usermod -aG dialout $USER,
 rientrare nella sessione.
 
 Senza hardware: strumento-virtuale --collegamento /tmp/porta1 in un terminale, poi
-BANCO_PORTA1=/tmp/porta1 banco-seriale. Senza finestra: banco-richiesta.)";
+BANCO_PORTA1=/tmp/porta1 banco-seriale. Senza finestra: banco-richiesta.
+
+Fine linea: banco-seriale --collaudo FILE.banco --operatore NOME apre la stazione di collaudo;
+ogni prova resta nell'archivio della stazione (e va al server della linea, se indicato da
+File → Archivio… o da BANCO_ARCHIVIO). Visualizza → Storico mostra le prove e le statistiche.)";
+
+struct Avvio
+{
+    QString banco; // to open in the table
+    QString collaudo; // to open in the station
+    QString operatore;
+    QString stazione;
+};
 
 // Read before the window system is reached, so that --help and --version work without a display.
-// Returns the exit status when the program should end here; banco is the bench file to open.
-std::optional<int> leggiOpzioni(int argc, char *argv[], QString &banco)
+// Returns the exit status when the program should end here.
+std::optional<int> leggiOpzioni(int argc, char *argv[], Avvio &avvio)
 {
     QCoreApplication applicazione(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("banco-seriale"));
@@ -37,7 +49,18 @@ std::optional<int> leggiOpzioni(int argc, char *argv[], QString &banco)
     const QCommandLineOption aiuto({"h", "help"}, QStringLiteral("Mostra questo aiuto."));
     const QCommandLineOption versione(
         QStringLiteral("version"), QStringLiteral("Mostra la versione."));
-    parser.addOptions({aiuto, versione});
+    const QCommandLineOption collaudo(QStringLiteral("collaudo"),
+        QStringLiteral("Apre subito la finestra del collaudo per il banco FILE.banco: si legge il "
+                       "numero di serie di ogni unità e si preme Invio."),
+        QStringLiteral("FILE.banco"));
+    const QCommandLineOption operatore(QStringLiteral("operatore"),
+        QStringLiteral("Con --collaudo: chi collauda; dato, la finestra non lo chiede."),
+        QStringLiteral("NOME"));
+    const QCommandLineOption stazione(QStringLiteral("stazione"),
+        QStringLiteral("Con --collaudo: il nome della stazione nell'archivio (altrimenti il nome "
+                       "del computer)."),
+        QStringLiteral("NOME"));
+    parser.addOptions({aiuto, versione, collaudo, operatore, stazione});
     parser.addPositionalArgument(QStringLiteral("FILE.banco"),
         QStringLiteral("Un file di banco da aprire nella tabella."),
         QStringLiteral("[FILE.banco]"));
@@ -56,7 +79,16 @@ std::optional<int> leggiOpzioni(int argc, char *argv[], QString &banco)
         std::fputs(qPrintable(aiutoInItaliano(parser)), stdout);
         return 0;
     }
-    banco = parser.positionalArguments().value(0);
+    avvio.banco = parser.positionalArguments().value(0);
+    avvio.collaudo = parser.value(collaudo);
+    avvio.operatore = parser.value(operatore).trimmed();
+    avvio.stazione = parser.value(stazione).trimmed();
+    if (avvio.collaudo.isEmpty() && (parser.isSet(operatore) || parser.isSet(stazione))) {
+        std::fputs("banco-seriale: --operatore e --stazione valgono solo con --collaudo.\n"
+                   "Vedere banco-seriale --help.\n",
+            stderr);
+        return 2;
+    }
     return {};
 }
 
@@ -64,8 +96,8 @@ std::optional<int> leggiOpzioni(int argc, char *argv[], QString &banco)
 
 int main(int argc, char *argv[])
 {
-    QString banco;
-    if (const std::optional<int> esito = leggiOpzioni(argc, argv, banco))
+    Avvio avvio;
+    if (const std::optional<int> esito = leggiOpzioni(argc, argv, avvio))
         return *esito;
 
     QApplication app(argc, argv);
@@ -79,7 +111,9 @@ int main(int argc, char *argv[])
             stderr);
     FinestraPrincipale finestra;
     finestra.show();
-    if (!banco.isEmpty())
-        finestra.apriBanco(banco);
+    if (!avvio.banco.isEmpty())
+        finestra.apriBanco(avvio.banco);
+    if (!avvio.collaudo.isEmpty())
+        finestra.apriCollaudo(avvio.collaudo, avvio.operatore, avvio.stazione);
     return app.exec();
 }

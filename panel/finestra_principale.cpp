@@ -1,6 +1,10 @@
 #include "finestra_principale.h"
 
+#include "collaudo.h"
+#include "dialogo_archivio.h"
 #include "file_banco.h"
+#include "finestra_collaudo.h"
+#include "finestra_storico.h"
 #include "finestra_ricerca.h"
 #include "finestra_ripetizione.h"
 #include "finestra_tabella.h"
@@ -17,6 +21,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -43,9 +48,10 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
 // before what it holds, where the panel, made first, would otherwise go first.
 FinestraPrincipale::~FinestraPrincipale()
 {
-    for (QWidget *finestra : std::initializer_list<QWidget *>{
+    for (QWidget *finestra : std::initializer_list<QWidget *>{m_finestraCollaudo, m_finestraStorico,
              m_finestraTabella, m_finestraRipetizione, m_finestraRicerca, m_traffico})
         delete finestra;
+    delete m_collaudo;
     delete m_ricerca;
     delete m_lettura;
     delete m_ripetizione;
@@ -71,6 +77,10 @@ void FinestraPrincipale::creaMenu()
     connect(salvaConNome, &QAction::triggered, this, &FinestraPrincipale::salvaBancoConNome);
     m_azioniBanco = {apri, salvaBanco, salvaConNome};
     file->addSeparator();
+    QAction *archivio = file->addAction(QStringLiteral("A&rchivio…"));
+    archivio->setObjectName(QStringLiteral("azioneArchivio"));
+    connect(archivio, &QAction::triggered, this, &FinestraPrincipale::scegliArchivio);
+    file->addSeparator();
     QAction *salva = file->addAction(QStringLiteral("&Salva traffico…"));
     salva->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
     connect(salva, &QAction::triggered, this, [this] { traffico().salva(); });
@@ -88,6 +98,10 @@ void FinestraPrincipale::creaMenu()
     tabella->setObjectName(QStringLiteral("azioneTabella"));
     tabella->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     connect(tabella, &QAction::triggered, this, &FinestraPrincipale::mostraTabella);
+    QAction *storico = visualizza->addAction(QStringLiteral("&Storico"));
+    storico->setObjectName(QStringLiteral("azioneStorico"));
+    storico->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(storico, &QAction::triggered, this, &FinestraPrincipale::mostraStorico);
 
     QMenu *richiesta = menuBar()->addMenu(QStringLiteral("&Richiesta"));
     QAction *invia = richiesta->addAction(QStringLiteral("&Invia comando"));
@@ -103,6 +117,10 @@ void FinestraPrincipale::creaMenu()
     cerca->setObjectName(QStringLiteral("azioneCerca"));
     cerca->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     connect(cerca, &QAction::triggered, this, &FinestraPrincipale::mostraRicerca);
+    QAction *collaudo = richiesta->addAction(QStringLiteral("C&ollaudo…"));
+    collaudo->setObjectName(QStringLiteral("azioneCollaudo"));
+    collaudo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    connect(collaudo, &QAction::triggered, this, &FinestraPrincipale::mostraCollaudo);
 
     QMenu *aiuto = menuBar()->addMenu(QStringLiteral("A&iuto"));
     QAction *informazioni = aiuto->addAction(QStringLiteral("&Informazioni su Banco Seriale"));
@@ -162,6 +180,82 @@ FinestraRicerca &FinestraPrincipale::finestraRicerca()
 void FinestraPrincipale::mostraRicerca()
 {
     mostraAccanto(finestraRicerca());
+}
+
+bool FinestraPrincipale::apriCollaudo(
+    const QString &percorso, const QString &operatore, const QString &stazione)
+{
+    if (m_collaudo && m_collaudo->inCorso()) {
+        mostraErroreBanco(QStringLiteral("Un'unità è in collaudo: attenderne la fine, o fermarla "
+                                         "con Esc, prima di cambiare banco."));
+        return false;
+    }
+    const QString chi = operatore.isEmpty()
+        ? QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
+              .value(QLatin1String(FinestraCollaudo::kChiaveOperatore))
+              .toString()
+        : operatore;
+    auto *collaudo = new Collaudo(m_pannello->sequenziatore(), m_pannello->registro(), this);
+    QString errore;
+    if (!collaudo->apri(percorso, stazione, chi, &errore)) {
+        delete collaudo;
+        mostraErroreBanco(errore);
+        return false;
+    }
+    delete m_finestraCollaudo;
+    delete m_collaudo;
+    m_collaudo = collaudo;
+    m_finestraCollaudo = new FinestraCollaudo(*m_collaudo, this);
+    m_finestraCollaudo->aggiornaIntestazione();
+    mostraAccanto(*m_finestraCollaudo);
+    if (chi.isEmpty())
+        m_finestraCollaudo->chiediOperatore();
+    return true;
+}
+
+// The station open already, or one for the bench in the table, or for a bench chosen now.
+void FinestraPrincipale::mostraCollaudo()
+{
+    if (m_finestraCollaudo) {
+        mostraAccanto(*m_finestraCollaudo);
+        return;
+    }
+    if (!m_fileBanco.isEmpty() && !m_tabella->modificato()) {
+        apriCollaudo(m_fileBanco);
+        return;
+    }
+    auto *dialogo = new QFileDialog(this, QStringLiteral("Banco del collaudo"),
+        m_fileBanco.isEmpty() ? QDir::homePath() : m_fileBanco,
+        QStringLiteral("Banco (*.banco);;Tutti i file (*)"));
+    dialogo->setObjectName(QStringLiteral("dialogoBancoCollaudo"));
+    dialogo->setFileMode(QFileDialog::ExistingFile);
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QFileDialog::fileSelected, this,
+        [this](const QString &percorso) { apriCollaudo(percorso); });
+    dialogo->open();
+}
+
+FinestraStorico &FinestraPrincipale::finestraStorico()
+{
+    if (!m_finestraStorico)
+        m_finestraStorico = new FinestraStorico(this);
+    return *m_finestraStorico;
+}
+
+void FinestraPrincipale::mostraStorico()
+{
+    mostraAccanto(finestraStorico());
+}
+
+void FinestraPrincipale::scegliArchivio()
+{
+    auto *dialogo = new DialogoArchivio(this);
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &DialogoArchivio::cambiato, this, [this] {
+        if (m_finestraStorico)
+            m_finestraStorico->riapri();
+    });
+    dialogo->open();
 }
 
 void FinestraPrincipale::mostraErroreBanco(const QString &testo)
@@ -288,6 +382,8 @@ void FinestraPrincipale::closeEvent(QCloseEvent *evento)
     m_lettura->ferma();
     // The program is closing: the probe in flight ends at its pause, as the panel's request does.
     m_ricerca->motore().ferma();
+    if (m_collaudo)
+        m_collaudo->ferma();
     if (!lasciaBanco()) {
         evento->ignore();
         return;
@@ -298,6 +394,10 @@ void FinestraPrincipale::closeEvent(QCloseEvent *evento)
         m_finestraRipetizione->close();
     if (m_finestraRicerca)
         m_finestraRicerca->close();
+    for (QWidget *finestra :
+        std::initializer_list<QWidget *>{m_finestraCollaudo, m_finestraStorico})
+        if (finestra)
+            finestra->close();
     m_pannello->close();
     if (m_traffico)
         m_traffico->close();

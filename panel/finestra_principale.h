@@ -3,7 +3,10 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class Collaudo;
+class FinestraCollaudo;
 class FinestraRicerca;
+class FinestraStorico;
 class FinestraRipetizione;
 class FinestraTabella;
 class FinestraTraffico;
@@ -40,6 +43,17 @@ public:
     FinestraRicerca &finestraRicerca();
     void mostraRicerca();
 
+    // The station for the bench at percorso: false, with the reason shown, if the bench or the
+    // archive cannot be used, or a unit is being tested. Without an operator the window asks.
+    bool apriCollaudo(
+        const QString &percorso, const QString &operatore = {}, const QString &stazione = {});
+    Collaudo *collaudo() { return m_collaudo; }
+    FinestraCollaudo *finestraCollaudo() { return m_finestraCollaudo; }
+    void mostraCollaudo();
+    FinestraStorico &finestraStorico();
+    void mostraStorico();
+    void scegliArchivio();
+
     // The bench: opened into the table, which it then shows; false, with the reason shown, if
     // the file cannot be used, and the table open stays as it was.
     bool apriBanco(const QString &percorso);
@@ -70,6 +84,9 @@ private:
     FinestraTabella *m_finestraTabella = nullptr;
     RicercaStrumento *m_ricerca;
     FinestraRicerca *m_finestraRicerca = nullptr;
+    Collaudo *m_collaudo = nullptr;
+    FinestraCollaudo *m_finestraCollaudo = nullptr;
+    FinestraStorico *m_finestraStorico = nullptr;
     QString m_fileBanco;
     // The bench's own actions, in the table's window too.
     QList<QAction *> m_azioniBanco;

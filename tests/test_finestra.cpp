@@ -1,4 +1,8 @@
 #include "banco_prova.h"
+#include "collaudo.h"
+#include "finestra_collaudo.h"
+#include "finestra_storico.h"
+#include "modello_storico.h"
 #include "finestra_principale.h"
 #include "finestra_ricerca.h"
 #include "finestra_tabella.h"
@@ -28,6 +32,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -57,6 +62,9 @@ private slots:
     void ogniLetteraAUnSoloControllo();
     void dialoghiDiQtInItaliano();
     void tabellaModificataDallaTastiera();
+    void collaudoDalLettore();
+    void collaudoConVerificaDellUnita_data();
+    void collaudoConVerificaDellUnita();
 };
 
 namespace {
@@ -107,6 +115,11 @@ QStringList lettereCondivise(const QStringList &testi)
 
 void TestFinestra::init()
 {
+    // The archive and the settings of the station are the test's own.
+    static QTemporaryDir casa;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(casa.filePath(QStringLiteral("dati"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(casa.filePath(QStringLiteral("impostazioni"))));
+    qunsetenv("BANCO_ARCHIVIO");
     // The window is shown and closed as the operator would; nothing else is open.
     QApplication::setQuitOnLastWindowClosed(true);
 }
@@ -526,6 +539,142 @@ void TestFinestra::tabellaModificataDallaTastiera()
     QTRY_COMPARE(m.rowCount(), 3);
     QCOMPARE(m.riga(1).testoMemoria(), "000C");
     QVERIFY(tabella.windowTitle().endsWith(u'*'));
+}
+
+// A line's station as the operator uses it: units scanned as a scanner types them, one good, one
+// out of limits and the same one again, a blank scan, a round stopped with Esc; then the history
+// of that unit.
+void TestFinestra::collaudoDalLettore()
+{
+    QTemporaryDir cartella;
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    const QString banco = cartella.filePath("linea.banco");
+    QVERIFY(scrivi(banco,
+        bancoSu("1",
+            R"({"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1,
+                "minimo": 20, "massimo": 120})")));
+    FinestraPrincipale finestra;
+    finestra.show();
+    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna"), QStringLiteral("S1")));
+    FinestraCollaudo &stazione = *finestra.finestraCollaudo();
+    // The X server's focus follows the window Qt activated only once asked.
+    const auto aFuoco = [](QWidget &w) {
+        return QTest::qWaitForWindowActive(&w)
+            && QProcess::execute(
+                   QStringLiteral("xdotool"), {"windowfocus", "--sync", QString::number(w.winId())})
+            == 0;
+    };
+    QVERIFY(aFuoco(stazione));
+    auto *esito = stazione.findChild<QLabel *>(QStringLiteral("esito"));
+    auto *scarti = stazione.findChild<QLabel *>(QStringLiteral("scarti"));
+    auto *avviso = stazione.findChild<QLabel *>(QStringLiteral("avviso"));
+    const auto lettore = [](const QString &seriale) {
+        return QProcess::execute(QStringLiteral("xdotool"), {"type", seriale}) == 0
+            && QProcess::execute(QStringLiteral("xdotool"), {"key", "Return"}) == 0;
+    };
+    const struct
+    {
+        const char *seriale;
+        const char *risposta;
+        const char *esito;
+        const char *scarto;
+        const char *avviso;
+    } unita[] = {
+        {"SN-0001", "060003e8", "CONFORME", "", ""},
+        {"SN-0002", "060007d0", "NON CONFORME",
+            "Temperatura: 200,0 (limiti 20,0 … 120,0), 80,0 sopra il massimo", ""},
+        {"SN-0002", "060003e8", "CONFORME", "",
+            "Seconda prova di questa unità; l'ultima: non conforme"},
+    };
+    qsizetype scritti = 0;
+    for (const auto &u : unita) {
+        scritti += 8;
+        quandoRicevuti(&stazione, peer, scritti,
+            [&peer, risposta = u.risposta] { peer.scrivi(QByteArray::fromHex(risposta)); });
+        QVERIFY(lettore(QString::fromUtf8(u.seriale)));
+        QTRY_VERIFY2(esito->text().startsWith(QString::fromUtf8(u.esito) + u'\n'),
+            qPrintable(esito->text()));
+        QCOMPARE(scarti->text(), QString::fromUtf8(u.scarto));
+        QCOMPARE(avviso->text(), QString::fromUtf8(u.avviso));
+        QVERIFY(esito->text().contains(QString::fromUtf8(u.seriale)));
+    }
+
+    // A blank scan is refused before anything is sent, and the last outcome stays.
+    QVERIFY(QProcess::execute(QStringLiteral("xdotool"), {"key", "ctrl+a", "BackSpace"}) == 0);
+    QVERIFY(lettore(QStringLiteral("   ")));
+    QTRY_VERIFY(avviso->text().startsWith(QStringLiteral("Il numero di serie è vuoto")));
+    QVERIFY(!finestra.collaudo()->inCorso());
+    QVERIFY(esito->text().startsWith(QStringLiteral("CONFORME\nunità SN-0002")));
+    QCOMPARE(peer.ricevuti().size(), scritti);
+
+    // Esc stops a unit the instrument does not answer for; the run is kept as interrotta.
+    QVERIFY(QProcess::execute(QStringLiteral("xdotool"), {"key", "ctrl+a", "BackSpace"}) == 0);
+    // The key is pressed from within the request's pauses, where the operator's keys arrive.
+    quandoRicevuti(&stazione, peer, scritti + 1, [] {
+        QProcess::execute(QStringLiteral("xdotool"), {"key", "Escape"});
+    });
+    QVERIFY(lettore(QStringLiteral("SN-0003")));
+    QTRY_VERIFY2(esito->text().startsWith(QStringLiteral("INTERROTTA\nunità SN-0003")),
+        qPrintable(esito->text()));
+
+    // The history of the unit: both its runs, the newest first.
+    finestra.mostraStorico();
+    FinestraStorico &storico = finestra.finestraStorico();
+    QVERIFY(aFuoco(storico));
+    storico.findChild<QLineEdit *>(QStringLiteral("filtroUnita"))->setFocus();
+    QVERIFY(lettore(QStringLiteral("SN-0002")));
+    const ModelloStorico &prove = storico.modello();
+    QTRY_COMPARE(prove.totale().value_or(-1), 2);
+    QTRY_COMPARE(prove.rowCount(), 2);
+    QCOMPARE(prove.prova(0).tentativo, 2);
+    QCOMPARE(prove.prova(0).esito, Esiti::kConforme);
+    QCOMPARE(prove.prova(1).esito, Esiti::kNonConforme);
+    QCOMPARE(prove.prova(1).operatore, QStringLiteral("Anna"));
+}
+
+void TestFinestra::collaudoConVerificaDellUnita_data()
+{
+    QTest::addColumn<QString>("seriale");
+    QTest::addColumn<QString>("esito");
+    QTest::addColumn<QString>("scarto");
+    QTest::newRow("numero dell'etichetta nello strumento") << "1000" << Esiti::kConforme << "";
+    QTest::newRow("numero diverso") << "1001" << Esiti::kNonConforme
+                                    << "Seriale: 1000 (limiti = 1001), il numero di serie letto "
+                                       "dallo strumento (1000) non è quello dell'etichetta (1001)";
+    QTest::newRow("etichetta non numerica")
+        << "SN-1000" << Esiti::kNonConforme
+        << "Seriale: 1000 (limiti = SN-1000), il numero di serie letto dallo strumento (1000) "
+           "non è quello dell'etichetta (SN-1000)";
+}
+
+// A bench that names the row holding the unit's serial number judges the unit by it too.
+void TestFinestra::collaudoConVerificaDellUnita()
+{
+    QFETCH(QString, seriale);
+    QTemporaryDir cartella;
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    const QString banco = cartella.filePath("verifica.banco");
+    QByteArray dati = bancoSu("1", R"({"nome": "Seriale", "strumento": 0, "memoria": "001A"})");
+    dati.insert(dati.lastIndexOf('}'), R"(, "verifica_unita": "Seriale")");
+    QVERIFY(scrivi(banco, dati));
+    FinestraPrincipale finestra;
+    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
+    Collaudo &collaudo = *finestra.collaudo();
+    QSignalSpy finite(&collaudo, &Collaudo::finita);
+    quandoRicevuti(&collaudo, peer, 8, [&peer] { peer.scrivi(QByteArray::fromHex("060003e8")); });
+    QString motivo;
+    QVERIFY2(collaudo.avvia(seriale, &motivo), qPrintable(motivo));
+    QTRY_COMPARE(finite.size(), 1);
+    const auto esito = finite.at(0).at(0).value<Collaudo::Esito>();
+    QTEST(esito.esito, "esito");
+    QTEST(esito.scarti.isEmpty()
+            ? QString()
+            : esito.scarti[0].nome + QStringLiteral(": ") + esito.scarti[0].valore
+                + QStringLiteral(" (limiti %1), ").arg(esito.scarti[0].limiti)
+                + esito.scarti[0].perQuanto,
+        "scarto");
 }
 
 QTEST_MAIN(TestFinestra)
