@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QCloseEvent>
+#include <QFrame>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -49,7 +50,9 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     , m_intestazione(new QLabel(this))
     , m_seriale(new QLineEdit(this))
     , m_avviso(new QLabel(this))
-    , m_esito(new QLabel(this))
+    , m_riquadro(new QFrame(this))
+    , m_esito(new QLabel(m_riquadro))
+    , m_dettaglio(new QLabel(m_riquadro))
     , m_scarti(new QLabel(this))
     , m_avanzamento(new QProgressBar(this))
     , m_tempo(new QLabel(this))
@@ -84,14 +87,22 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     m_avviso->setFont(ingrandito(m_avviso->font(), 1.3, true));
     colonna->addWidget(m_avviso);
 
+    // The banner: the outcome in one large word, the unit and the reason under it.
+    // A reader finds it by name, with the outcome as the name of the word in it.
+    m_riquadro->setObjectName(QStringLiteral("riquadroEsito"));
+    m_riquadro->setAccessibleName(QStringLiteral("Esito della prova"));
+    m_riquadro->setAutoFillBackground(true);
+    auto *riquadro = new QVBoxLayout(m_riquadro);
     m_esito->setObjectName(QStringLiteral("esito"));
-    m_esito->setAccessibleName(QStringLiteral("Esito della prova"));
     m_esito->setAlignment(Qt::AlignCenter);
-    m_esito->setFont(ingrandito(m_esito->font(), 3.2, true));
-    m_esito->setMinimumHeight(m_esito->fontMetrics().height() * 2);
-    m_esito->setAutoFillBackground(true);
-    m_esito->setWordWrap(true);
-    colonna->addWidget(m_esito);
+    m_esito->setFont(ingrandito(m_esito->font(), 3.6, true));
+    riquadro->addWidget(m_esito);
+    m_dettaglio->setObjectName(QStringLiteral("dettaglioEsito"));
+    m_dettaglio->setAlignment(Qt::AlignCenter);
+    m_dettaglio->setFont(ingrandito(m_dettaglio->font(), 1.5, true));
+    m_dettaglio->setWordWrap(true);
+    riquadro->addWidget(m_dettaglio);
+    colonna->addWidget(m_riquadro);
     m_scarti->setObjectName(QStringLiteral("scarti"));
     m_scarti->setAccessibleName(QStringLiteral("Righe fallite"));
     m_scarti->setWordWrap(true);
@@ -272,16 +283,17 @@ void FinestraCollaudo::finita(const Collaudo::Esito &esito)
 void FinestraCollaudo::mostraEsito(
     const QString &testo, const QString &dettaglio, const QColor &sfondo)
 {
-    m_esito->setText(testo + u'\n' + dettaglio);
-    QPalette colori = m_esito->palette();
+    m_esito->setText(testo);
+    m_dettaglio->setText(dettaglio);
+    QPalette colori = m_riquadro->palette();
     colori.setColor(QPalette::Window, sfondo);
     colori.setColor(QPalette::WindowText, Qt::white);
-    m_esito->setPalette(colori);
+    m_riquadro->setPalette(colori);
     // Read out where the reader is: on the serial field, which keeps the focus.
     const QString detto = QStringLiteral("%1, %2").arg(testo, dettaglio);
-    m_esito->setAccessibleDescription(detto);
+    m_riquadro->setAccessibleDescription(detto);
     m_seriale->setAccessibleDescription(QStringLiteral("Ultimo esito: %1").arg(detto));
-    for (QWidget *parte : std::initializer_list<QWidget *>{m_esito, m_seriale}) {
+    for (QWidget *parte : std::initializer_list<QWidget *>{m_riquadro, m_seriale}) {
         QAccessibleEvent evento(parte, QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&evento);
     }

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -46,7 +47,9 @@ private:
     QLabel *m_intestazione;
     QLineEdit *m_seriale;
     QLabel *m_avviso;
+    QFrame *m_riquadro;
     QLabel *m_esito;
+    QLabel *m_dettaglio;
     QLabel *m_scarti;
     QProgressBar *m_avanzamento;
     QLabel *m_tempo;

@@ -7,6 +7,7 @@
 #include "numeri_italiani.h"
 #include "testi_traffico.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFormLayout>
@@ -157,6 +158,10 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     campo(riga2, QStringLiteral("S&tazione:"), m_stazione, QStringLiteral("Stazione"));
     campo(riga2, QStringLiteral("&Operatore:"), m_operatore, QStringLiteral("Operatore"));
     campo(riga2, QStringLiteral("&Banco:"), m_banco, QStringLiteral("Banco"));
+    m_esito->view()->setAccessibleName(m_esito->accessibleName());
+    // Tab goes as the fields read, row by row.
+    setTabOrder(m_al, m_esito);
+    setTabOrder(m_esito, m_stazione);
     colonna->addLayout(riga1);
     colonna->addLayout(riga2);
 
@@ -168,6 +173,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     divisore->setStretchFactor(0, 2);
     divisore->setStretchFactor(1, 1);
     m_schede->setObjectName(QStringLiteral("schede"));
+    m_schede->setAccessibleName(QStringLiteral("Prove, statistiche e grafico"));
     m_schede->addTab(divisore, QStringLiteral("&Prove"));
 
     auto *pagina = new QWidget(this);
@@ -186,6 +192,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     etichetta->setBuddy(m_rigaGrafico);
     m_rigaGrafico->setObjectName(QStringLiteral("rigaGrafico"));
     m_rigaGrafico->setAccessibleName(QStringLiteral("Riga del grafico"));
+    m_rigaGrafico->view()->setAccessibleName(m_rigaGrafico->accessibleName());
     scelta->addWidget(etichetta);
     scelta->addWidget(m_rigaGrafico, 1);
     grafico->addLayout(scelta);

@@ -101,8 +101,13 @@ void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &
     d->asseValori->setRange(basso - margine, alto + margine);
     d->asseValori->applyNiceNumbers();
     d->asseValori->setTitleText(titolo);
-    d->prove->setRange(1, std::max<double>(2, double(punti.size())));
-    d->prove->applyNiceNumbers();
+    // A tick per run while they are few, round ones beyond.
+    const int quante = int(std::max<qsizetype>(2, punti.size()));
+    d->prove->setRange(1, quante);
+    if (quante <= 10)
+        d->prove->setTickCount(quante);
+    else
+        d->prove->applyNiceNumbers();
     d->valori->replace(valori);
     d->fuori->replace(fuori);
     for (auto [linea, limite] : {std::pair{d->minimo, minimo}, std::pair{d->massimo, massimo}}) {

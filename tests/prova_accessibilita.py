@@ -4,7 +4,9 @@
 # window is announced as a window with its title, every object that takes focus has a name that
 # says what it is (not merely what it holds), tables name their columns, and Tab, pressed
 # through the X server, goes round each window's controls in reading order: the panel's eight
-# by their captions.
+# by their captions. The station (Collaudo) is opened from the command line, as a line's launcher
+# opens it: its serial field keeps the focus, and a unit scanned there ends in a banner that the
+# tree names with its outcome, read out on the field itself.
 #
 # Run inside its own bus: dbus-run-session -- prova_accessibilita.py BANCO_SERIALE
 
@@ -29,6 +31,9 @@ GIRI_DI_TAB = {
                                    "Duplica", "Elimina", "Su", "Giù", "Aggiungi intervallo…",
                                    "Importa CSV…", "Righe del banco", "Pausa fra i giri",
                                    "Grafico", "Esporta…"],
+    "Storico": ["Numero di serie (inizio)", "Dal giorno", "Al giorno", "Esito", "Stazione",
+                "Operatore", "Banco", "Prove, statistiche e grafico", "Prove",
+                "Letture della prova", "Esporta CSV…"],
     # Before a search, stopping, using and exporting are disabled.
     "Cerca strumento": [f"{b} baud" for b in ("110", "300", "600", "1200", "2400", "4800", "9600",
                                               "14400", "19200", "28800", "38400", "56000", "57600",
@@ -40,7 +45,9 @@ GIRI_DI_TAB = {
 }
 # Each secondary window and the menu item that opens it.
 VOCI = {"Traffico": "Traffico", "Ripeti": "Ripeti…", "Tabella — banco senza nome": "Tabella",
-        "Cerca strumento": "Cerca strumento…"}
+        "Cerca strumento": "Cerca strumento…", "Storico": "Storico"}
+BANCO_COLLAUDO = """{"formato": "banco-seriale", "versione": 1, "linea": {"porta": "1", "baud": 9600},
+ "righe": [{"nome": "Temperatura", "strumento": 0, "memoria": "0008", "minimo": 20}]}"""
 # A list's items and a table's cells are named by what they show: that is what they are.
 NOMINATI_DAL_CONTENUTO = {"list item", "table cell"}
 
@@ -93,8 +100,10 @@ def valori(oggetto):
 
 
 def a_fuoco(finestra):
+    # Qt says the current tab of a tab bar is focused whether the bar has the focus or not.
     return next((o.name for o in discendenti(finestra)
-                 if o.getState().contains(pyatspi.STATE_FOCUSED)), None)
+                 if o.getState().contains(pyatspi.STATE_FOCUSED)
+                 and o.getRoleName() != "page tab"), None)
 
 
 def giro_di_tab(titolo, finestra, quanti, attendi):
@@ -118,8 +127,15 @@ def finestre(applicazione):
 def main():
     cartella = tempfile.TemporaryDirectory()
     ambiente = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
-                    BANCO_PORTA1=os.path.join(cartella.name, "nessuna"))
-    programma = subprocess.Popen([sys.argv[1]], env=ambiente)
+                    BANCO_PORTA1=os.path.join(cartella.name, "nessuna"),
+                    XDG_DATA_HOME=os.path.join(cartella.name, "dati"),
+                    XDG_CONFIG_HOME=os.path.join(cartella.name, "impostazioni"))
+    ambiente.pop("BANCO_ARCHIVIO", None)
+    banco = os.path.join(cartella.name, "collaudo.banco")
+    with open(banco, "w", encoding="utf-8") as file:
+        file.write(BANCO_COLLAUDO)
+    programma = subprocess.Popen([sys.argv[1], "--collaudo", banco, "--operatore", "Prova"],
+                                 env=ambiente)
 
     def attendi(cosa, condizione):
         return attendi_finche_vive(programma, cosa, condizione)
@@ -157,6 +173,24 @@ def main():
         for titolo, giro in GIRI_DI_TAB.items():
             visti = giro_di_tab(titolo, aperte[titolo], len(giro), attendi)
             verifica(visti == giro + giro[:1], f"{titolo}: il fuoco va per {visti}")
+
+        # A unit scanned on a line with no instrument: the banner says ERRORE, with the reason.
+        collaudo = aperte["Collaudo"]
+        identita = subprocess.check_output(
+            ["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Collaudo$"],
+            text=True).split()[0]
+        subprocess.check_call(["xdotool", "windowfocus", "--sync", identita])
+        attendi("il fuoco nel numero di serie", lambda: a_fuoco(collaudo) == "Numero di serie")
+        subprocess.check_call(["xdotool", "type", "SN-77"])
+        subprocess.check_call(["xdotool", "key", "Return"])
+        esito = attendi("il riquadro dell'esito", lambda: next(
+            (o for o in discendenti(collaudo) if o.name == "Esito della prova"), None))
+        attendi("l'esito della prova", lambda: "ERRORE" in [o.name for o in discendenti(esito)])
+        verifica(esito.description.startswith("ERRORE, unità SN-77"),
+                 f"l'esito non nomina l'unità: {esito.description!r}")
+        seriale = next(o for o in discendenti(collaudo) if o.name == "Numero di serie")
+        verifica(seriale.description.startswith("Ultimo esito: ERRORE"),
+                 f"il numero di serie non annuncia l'esito: {seriale.description!r}")
 
         pannello = next(o for o in principale if o.getRoleName() == "filler")
         descrizioni = [o.description for o in discendenti(pannello)
