@@ -62,6 +62,8 @@ ProvaCompleta provaFinta(int i, int righe, std::mt19937 &caso)
     return c;
 }
 
+} // namespace
+
 // The runs written straight into the station's file, in one transaction: how the bench makes a
 // large archive quickly, not how the program records.
 void riempiLocale(Archivio &archivio, int prove, std::mt19937 &caso)
@@ -78,6 +80,18 @@ void riempiLocale(Archivio &archivio, int prove, std::mt19937 &caso)
     QSqlQuery(db).exec(QStringLiteral("UPDATE prove SET inviata = 1"));
     db.commit();
 }
+
+void riempiServer(Archivio &server, int prove, std::mt19937 &caso)
+{
+    for (int da = 0; da < prove; da += 100) {
+        QList<ProvaCompleta> gruppo;
+        for (int i = da; i < std::min(prove, da + 100); ++i)
+            gruppo.append(provaFinta(i, kRighe, caso));
+        server.ricevi(gruppo);
+    }
+}
+
+namespace {
 
 // CPU time of recording one run of 100 readings, as the program does: one commit per reading.
 double costoDiUnaProva(Archivio &archivio, std::mt19937 &caso)
@@ -170,12 +184,7 @@ void misuraArchivio(Tabella &tabella, const QString &programma)
     if (conServer) {
         const auto destinazione = Destinazione::leggiUrl(server.url(), nullptr);
         std::unique_ptr<Archivio> remoto = Archivio::apriServer(*destinazione, nullptr);
-        for (int da = 0; da < prove; da += 100) {
-            QList<ProvaCompleta> gruppo;
-            for (int i = da; i < std::min(prove, da + 100); ++i)
-                gruppo.append(provaFinta(i, kRighe, caso));
-            remoto->ricevi(gruppo);
-        }
+        riempiServer(*remoto, prove, caso);
         server.interroga(QStringLiteral("ANALYZE"));
         dalServer = interroga(programma, server.url());
 

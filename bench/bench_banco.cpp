@@ -3,6 +3,7 @@
 // starts, and how long the request's bytes take on the wire. Run by scripts/bench on an X server.
 
 #include "bench_archivio.h"
+#include "bench_collaudo.h"
 #include "bench_ricerca.h"
 #include "bench_tabella.h"
 #include "finestra_principale.h"
@@ -555,6 +556,8 @@ int main(int argc, char *argv[])
         return avvio(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "--archivio-interroga") == 0)
         return interrogaArchivio(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--storico-apri") == 0)
+        return apriStorico(argc, argv);
     QApplication app(argc, argv);
     const QStringList argomenti = app.arguments();
     if (argomenti.size() < 3) {
@@ -598,6 +601,8 @@ int main(int argc, char *argv[])
         misuraSottoCarico(tabella, argomenti.at(1));
     if (scelta("archivio"))
         misuraArchivio(tabella, argomenti.at(0));
+    if (scelta("collaudo"))
+        misuraCollaudo(tabella, argomenti.at(0));
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

@@ -1,0 +1,214 @@
+#include "bench_collaudo.h"
+
+#include "bench_archivio.h"
+#include "collaudo.h"
+#include "finestra_collaudo.h"
+#include "finestra_principale.h"
+#include "finestra_storico.h"
+#include "lettore_storico.h"
+#include "modello_storico.h"
+#include "processo.h"
+#include "server_postgres.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace Misure;
+
+namespace {
+
+const char kBanco[] = R"({"formato": "banco-seriale", "versione": 1,
+ "linea": {"porta": "1", "baud": 9600}, "righe": [
+  {"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1, "minimo": 20, "massimo": 120},
+  {"nome": "Tensione", "strumento": 0, "memoria": "000C", "minimo": 207, "massimo": 253},
+  {"nome": "Corrente", "strumento": 0, "memoria": "000B", "decimali": 3, "massimo": 3},
+  {"nome": "Frequenza", "strumento": 0, "memoria": "000D", "minimo": 49, "massimo": 51},
+  {"nome": "Portata", "strumento": 0, "memoria": "0016", "decimali": 1, "minimo": 25, "massimo": 35}]})";
+
+// Waits for the model's answer to the filter: its first page and its count.
+bool attendiRisposta(ModelloStorico &modello)
+{
+    QEventLoop attesa;
+    bool pagina = false, conto = false;
+    const auto forse = [&] {
+        if (pagina && conto)
+            attesa.quit();
+    };
+    QObject::connect(&modello, &ModelloStorico::caricate, &attesa, [&] { pagina = true, forse(); });
+    QObject::connect(&modello, &ModelloStorico::contate, &attesa, [&] { conto = true, forse(); });
+    QObject::connect(&modello, &ModelloStorico::errore, &attesa, [&] { attesa.exit(1); });
+    QTimer::singleShot(60'000, &attesa, [&] { attesa.exit(1); });
+    return attesa.exec() == 0;
+}
+
+QStringList apri(const QString &programma, const QString &dove)
+{
+    QProcess p;
+    p.start(programma, {QStringLiteral("--storico-apri"), dove});
+    p.waitForFinished(600'000);
+    return QString::fromUtf8(p.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+int apriStorico(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QString dove = app.arguments().value(2);
+    Destinazione::Scelta scelta;
+    if (Destinazione::eUnUrl(dove))
+        scelta.server = Destinazione::leggiUrl(dove, nullptr);
+    else
+        scelta.file = dove;
+    const long primaKb = memoriaResidenteKb();
+    const qint64 inizio = monotonoNs();
+    FinestraStorico finestra(std::make_unique<LettoreStorico>(scelta));
+    finestra.show();
+    if (!attendiRisposta(finestra.modello()))
+        return 1;
+    const double apertura = (monotonoNs() - inizio) / 1e6;
+    std::vector<double> filtri;
+    // A unit's prefix, then an outcome: one answered from an index, one by reading the runs.
+    for (int i = 0; i < 3; ++i) {
+        for (const auto &[campo, testo] :
+            {std::pair{"filtroUnita", "U012"}, std::pair{"filtroUnita", ""}}) {
+            finestra.findChild<QLineEdit *>(QLatin1String(campo))->setText(QLatin1String(testo));
+            const qint64 t0 = monotonoNs();
+            finestra.applica();
+            if (!attendiRisposta(finestra.modello()))
+                return 1;
+            filtri.push_back((monotonoNs() - t0) / 1e6);
+        }
+        auto *esito = finestra.findChild<QComboBox *>(QStringLiteral("filtroEsito"));
+        const qint64 t0 = monotonoNs();
+        esito->setCurrentIndex(esito->findData(Esiti::kNonConforme));
+        if (!attendiRisposta(finestra.modello()))
+            return 1;
+        filtri.push_back((monotonoNs() - t0) / 1e6);
+        esito->setCurrentIndex(0);
+        if (!attendiRisposta(finestra.modello()))
+            return 1;
+    }
+    std::printf("%.1f %.1f %.1f %ld %ld\n", apertura, valoreMediano(filtri),
+        *std::max_element(filtri.begin(), filtri.end()), memoriaResidenteKb() - primaKb,
+        memoriaDiPiccoKb());
+    return 0;
+}
+
+void misuraCollaudo(Tabella &tabella, const QString &programma)
+{
+    const int prove = numeroDaAmbiente("BANCO_PROVE_ARCHIVIO", 10'000);
+    QTemporaryDir cartella;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(cartella.filePath(QStringLiteral("dati"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(cartella.filePath(QStringLiteral("conf"))));
+    qunsetenv("BANCO_ARCHIVIO");
+    std::mt19937 caso(2030);
+    const QString file = Destinazione::filePredefinito();
+    {
+        std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
+        riempiLocale(*locale, prove, caso);
+    }
+    tabella.titolo(QStringLiteral("Collaudo e storico"));
+
+    // The station: Enter on the serial of a unit, five rows read from the virtual instrument,
+    // the banner; then how soon it takes the next scan.
+    const QString porta = cartella.filePath(QStringLiteral("porta"));
+    StrumentoInProva strumento;
+    strumento.avvia(porta, {});
+    qputenv("BANCO_PORTA1", QFile::encodeName(porta));
+    const QString banco = cartella.filePath(QStringLiteral("collaudo.banco"));
+    {
+        QFile scritto(banco);
+        scritto.open(QIODevice::WriteOnly);
+        scritto.write(kBanco);
+    }
+    std::vector<double> oltre, prossima;
+    {
+        FinestraPrincipale finestra;
+        finestra.apriCollaudo(banco, QStringLiteral("misura"), QStringLiteral("S0"));
+        Collaudo &collaudo = *finestra.collaudo();
+        auto *seriale
+            = finestra.finestraCollaudo()->findChild<QLineEdit *>(QStringLiteral("numeroDiSerie"));
+        qint64 primoInizio = 0, ultimaFine = 0;
+        QObject::connect(&collaudo.lettura().motore(), &SequenzaRichieste::risultato,
+            [&](qint64, const RisultatoRichiesta &r) {
+                ultimaFine = monotonoNs();
+                if (primoInizio == 0)
+                    primoInizio = ultimaFine - r.durataUs * 1000;
+            });
+        for (int i = 0; i < 7; ++i) {
+            primoInizio = 0;
+            seriale->setText(QStringLiteral("SN-%1").arg(i % 3));
+            QEventLoop attesa;
+            qint64 banner = 0, libero = 0;
+            QObject::connect(&collaudo, &Collaudo::finita, &attesa, [&] {
+                banner = monotonoNs();
+                QTimer::singleShot(0, &attesa, [&] {
+                    libero = monotonoNs();
+                    attesa.quit();
+                });
+            });
+            const qint64 invio = monotonoNs();
+            QTest::keyClick(seriale, Qt::Key_Return);
+            attesa.exec();
+            oltre.push_back(((banner - invio) - (ultimaFine - primoInizio)) / 1e6);
+            prossima.push_back((libero - banner) / 1e6);
+        }
+    }
+    qunsetenv("BANCO_PORTA1");
+    tabella.intestazione({QStringLiteral("Misura"), QStringLiteral("SQLite"),
+        QStringLiteral("PostgreSQL"), QStringLiteral("Limite"), QStringLiteral("Entro")});
+    tabella.riga({QStringLiteral("da Invio sul numero di serie all'esito, oltre al giro di 5 "
+                                 "righe, con %1 letture nell'archivio (ms)")
+                      .arg(qint64(prove) * 100),
+        mediana(oltre), QStringLiteral("—"), QStringLiteral("100"),
+        esito(*std::max_element(oltre.begin(), oltre.end()) < 100)});
+    tabella.riga({QStringLiteral("dall'esito alla stazione pronta per la prossima unità (ms)"),
+        mediana(prossima), QStringLiteral("—"), QStringLiteral("100"),
+        esito(*std::max_element(prossima.begin(), prossima.end()) < 100)});
+
+    // The history opened on the same archive, and on a server holding as much.
+    ServerPostgres server;
+    QString motivo;
+    QStringList dalServer;
+    if (server.avvia(&motivo)) {
+        const auto destinazione = Destinazione::leggiUrl(server.url(), nullptr);
+        std::unique_ptr<Archivio> remoto = Archivio::apriServer(*destinazione, nullptr);
+        riempiServer(*remoto, prove, caso);
+        server.interroga(QStringLiteral("ANALYZE"));
+        dalServer = apri(programma, server.url());
+    }
+    const QStringList dalFile = apri(programma, file);
+    const auto cella = [](const QStringList &m, int i, double scala = 1) {
+        return m.size() > i ? QString::number(m[i].toDouble() / scala, 'f', 1)
+                            : QStringLiteral("—");
+    };
+    const auto entro = [&](int i, double limite, double scala = 1) {
+        return esito(dalFile.size() > i && dalFile[i].toDouble() / scala < limite
+            && (dalServer.isEmpty() || dalServer.value(i).toDouble() / scala < limite));
+    };
+    tabella.riga({QStringLiteral("lo storico si apre su %1 letture: prima pagina e conto (ms)")
+                      .arg(qint64(prove) * 100),
+        cella(dalFile, 0), cella(dalServer, 0), QStringLiteral("300"), entro(0, 300)});
+    tabella.riga({QStringLiteral("un filtro risponde, mediana (ms)"), cella(dalFile, 1),
+        cella(dalServer, 1), QStringLiteral("200"), entro(1, 200)});
+    tabella.riga({QStringLiteral("un filtro risponde, il più lento (ms)"), cella(dalFile, 2),
+        cella(dalServer, 2), QStringLiteral("200"), entro(2, 200)});
+    tabella.riga({QStringLiteral("memoria della finestra dello storico, aperta e filtrata (MiB)"),
+        cella(dalFile, 3, 1024), cella(dalServer, 3, 1024), QStringLiteral("64"),
+        entro(3, 64, 1024)});
+    tabella.riga({QStringLiteral("memoria di picco del processo, con Qt e la finestra (MiB)"),
+        cella(dalFile, 4, 1024), cella(dalServer, 4, 1024), QStringLiteral("64"),
+        entro(4, 64, 1024)});
+    tabella.nota(dalServer.isEmpty()
+            ? QStringLiteral("PostgreSQL non misurato: ") + motivo
+            : QStringLiteral("Lo storico in un processo suo, su Xvfb; la memoria della finestra "
+                             "è la residente dopo l'apertura e i filtri meno quella prima di "
+                             "aprirla."));
+}
