@@ -236,6 +236,14 @@ QString filePredefinito()
         + QStringLiteral("/banco-seriale/archivio.sqlite");
 }
 
+QString breve(const QString &descrizione)
+{
+    const QString casa = QDir::toNativeSeparators(QDir::homePath());
+    if (casa.size() > 1 && descrizione.startsWith(casa + QDir::separator()))
+        return u'~' + descrizione.mid(casa.size());
+    return descrizione;
+}
+
 std::optional<Scelta> scegli(const QString &opzione, QString *errore)
 {
     QString valore = opzione;

@@ -45,6 +45,8 @@ struct Scelta
 std::optional<Scelta> scegli(const QString &opzione, QString *errore);
 // The station's own file, in the user's data folder.
 QString filePredefinito();
+// An archive's description as a window shows it: the user's folder as "~".
+QString breve(const QString &descrizione);
 // The key of the settings under which the windows keep the server's URL.
 inline constexpr char kChiaveServer[] = "archivio/server";
 

@@ -108,7 +108,7 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
 
 QString Collaudo::descrizioneArchivio() const
 {
-    return m_archivio ? m_archivio->descrizione() : QString();
+    return m_archivio ? Destinazione::breve(m_archivio->descrizione()) : QString();
 }
 
 QString Collaudo::testoPrecedenti(int prove, const QString &ultimo)

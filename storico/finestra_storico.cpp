@@ -39,6 +39,14 @@ QString cifraCsv(const std::optional<double> &valore)
                   : QString();
 }
 
+// "1.200 A" as the archive keeps it, "1,200 A" as an Italian reads it.
+QString mostrato(const QString &testo)
+{
+    const qsizetype spazio = testo.indexOf(u' ');
+    return spazio < 0 ? NumeriItaliani::daMacchina(testo)
+                      : NumeriItaliani::daMacchina(testo.left(spazio)) + testo.mid(spazio);
+}
+
 QString percento(qint64 parte, qint64 tutto)
 {
     return tutto > 0
@@ -309,7 +317,7 @@ void FinestraStorico::aggiornaStato()
     if (!m_avviso.isEmpty())
         parti << m_avviso;
     if (!m_archivio.isEmpty())
-        parti << QStringLiteral("Archivio: %1.").arg(m_archivio);
+        parti << QStringLiteral("Archivio: %1.").arg(Destinazione::breve(m_archivio));
     if (const std::optional<qint64> totale = m_modello->totale())
         parti << QStringLiteral("%1 prove.").arg(NumeriItaliani::intero(*totale));
     m_stato->setText(parti.join(u' '));
@@ -336,8 +344,8 @@ void FinestraStorico::mostraLetture()
             for (const LetturaArchiviata &l : *letture) {
                 aggiungiRiga(*m_letture,
                     {QString::number(l.n + 1), l.nome, QString::number(l.strumento), l.memoria,
-                        NumeriItaliani::daMacchina(l.valoreMostrato), cifra(l.minimo),
-                        cifra(l.massimo), l.atteso, l.stato, cifra(l.latenzaMs)});
+                        mostrato(l.valoreMostrato), cifra(l.minimo), cifra(l.massimo), l.atteso,
+                        l.stato, cifra(l.latenzaMs)});
             }
             m_vistaLetture->resizeColumnsToContents();
         });

@@ -31,6 +31,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTableView>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -467,6 +468,10 @@ void TestFinestra::ogniLetteraAUnSoloControllo()
     }
     finestra.finestraTabella().findChild<QPushButton *>("aggiungiIntervallo")->click();
     QTRY_VERIFY(finestra.finestraTabella().findChild<QDialog *>("dialogoIntervallo"));
+    QTemporaryDir cartella;
+    const QString banco = cartella.filePath("linea.banco");
+    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
+    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
 
     QStringList condivise;
     int finestre = 0;
@@ -482,6 +487,9 @@ void TestFinestra::ogniLetteraAUnSoloControllo()
                 testi << p->text();
             else if (auto *e = qobject_cast<QLabel *>(c); e && e->buddy())
                 testi << e->text();
+            else if (auto *schede = qobject_cast<QTabBar *>(c))
+                for (int i = 0; i < schede->count(); ++i)
+                    testi << schede->tabText(i);
             for (QAction *menu : qobject_cast<QMenuBar *>(c) ? c->actions() : QList<QAction *>()) {
                 testi << menu->text();
                 QStringList voci;
