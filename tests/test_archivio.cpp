@@ -4,6 +4,8 @@
 #include "archivio.h"
 #include "destinazione.h"
 #include "inoltro.h"
+#include "lettore_storico.h"
+#include "modello_storico.h"
 #include "processo.h"
 #include "server_postgres.h"
 
@@ -50,6 +52,8 @@ private slots:
     void serverFermatoDuranteIlBanco();
     void guastiDellaStazione_data();
     void guastiDellaStazione();
+    void storicoAPagine_data();
+    void storicoAPagine();
 
 private:
     QString banco(const QByteArray &righe, const QString &porta);
@@ -386,4 +390,69 @@ void TestArchivio::guastiDellaStazione()
 }
 
 QTEST_GUILESS_MAIN(TestArchivio)
+
+void TestArchivio::storicoAPagine_data()
+{
+    QTest::addColumn<bool>("serverFermo");
+    QTest::newRow("file della stazione") << false;
+    QTest::newRow("server fermo: il file della stazione, detto") << true;
+}
+
+// The history reads the runs a page at a time, newest first, each once; a filter changed before
+// the last answer came shows only its own runs.
+void TestArchivio::storicoAPagine()
+{
+    QFETCH(bool, serverFermo);
+    QTemporaryDir cartella;
+    Destinazione::Scelta dove{cartella.filePath("archivio.sqlite"), std::nullopt};
+    {
+        std::unique_ptr<Archivio> archivio = Archivio::apriLocale(dove.file, nullptr);
+        QSqlDatabase db = archivio->database();
+        db.transaction();
+        for (int i = 0; i < 2 * ModelloStorico::kPagina + 50; ++i) {
+            ProvaArchiviata p;
+            p.unita = QStringLiteral("U%1").arg(i % 3);
+            p.inizio = QDateTime::currentDateTime().addSecs(-i);
+            QVERIFY(archivio->iniziaProva(p));
+            QVERIFY(archivio->finisciProva(p.uuid, Esiti::kConforme));
+        }
+        QVERIFY(db.commit());
+    }
+    if (serverFermo)
+        dove.server = Destinazione::leggiUrl(
+            QStringLiteral("postgresql://stazione@127.0.0.1:1/banco"), nullptr);
+    LettoreStorico lettore(dove);
+    QSignalSpy aperto(&lettore, &LettoreStorico::aperto);
+    ModelloStorico modello(lettore);
+    QSignalSpy caricate(&modello, &ModelloStorico::caricate);
+    modello.imposta({});
+    QTRY_COMPARE(caricate.size(), 1);
+    QCOMPARE(modello.rowCount(), ModelloStorico::kPagina);
+    QVERIFY(!aperto.isEmpty());
+    QCOMPARE(aperto.at(0).at(1).toString().contains(QStringLiteral("non risponde")), serverFermo);
+    for (int i = 0; i < 5 && modello.canFetchMore({}); ++i) {
+        const qsizetype pagine = caricate.size();
+        modello.fetchMore({});
+        QTRY_COMPARE(caricate.size(), pagine + 1);
+    }
+    QCOMPARE(modello.rowCount(), 2 * ModelloStorico::kPagina + 50);
+    QSet<QString> viste;
+    for (int i = 0; i < modello.rowCount(); ++i) {
+        viste.insert(modello.prova(i).uuid);
+        QVERIFY(i == 0 || modello.prova(i).inizio <= modello.prova(i - 1).inizio);
+    }
+    QCOMPARE(viste.size(), modello.rowCount());
+
+    FiltroProve u1;
+    u1.unita = QStringLiteral("U1");
+    FiltroProve u2 = u1;
+    u2.unita = QStringLiteral("U2");
+    modello.imposta(u1);
+    modello.imposta(u2);
+    QTRY_COMPARE(modello.totale().value_or(-1), 150);
+    QTRY_COMPARE(modello.rowCount(), 150);
+    for (int i = 0; i < modello.rowCount(); ++i)
+        QCOMPARE(modello.prova(i).unita, QStringLiteral("U2"));
+}
+
 #include "test_archivio.moc"
