@@ -1,5 +1,6 @@
 #include "accessibilita.h"
 #include "aiuto_italiano.h"
+#include "filo_del_server.h"
 #include "finestra_principale.h"
 #include "lingua.h"
 
@@ -7,6 +8,7 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 namespace {
@@ -109,11 +111,22 @@ int main(int argc, char *argv[])
         std::fputs("banco-seriale: le traduzioni italiane di Qt non ci sono (pacchetto "
                    "qt6-translations-l10n): le finestre dei file parleranno inglese.\n",
             stderr);
-    FinestraPrincipale finestra;
-    finestra.show();
-    if (!avvio.banco.isEmpty())
-        finestra.apriBanco(avvio.banco);
-    if (!avvio.collaudo.isEmpty())
-        finestra.apriCollaudo(avvio.collaudo, avvio.operatore, avvio.stazione);
-    return app.exec();
+    int esito = 0;
+    {
+        FinestraPrincipale finestra;
+        finestra.show();
+        if (!avvio.banco.isEmpty())
+            finestra.apriBanco(avvio.banco);
+        if (!avvio.collaudo.isEmpty())
+            finestra.apriCollaudo(avvio.collaudo, avvio.operatore, avvio.stazione);
+        esito = app.exec();
+    }
+    // A thread still held by a server that went away: the program ends without it; the runs it
+    // did not send wait in the station's file.
+    if (FiloDelServer::qualcunoSospeso()) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(esito);
+    }
+    return esito;
 }

@@ -1,6 +1,7 @@
 #include "inoltro.h"
 
 #include "archivio.h"
+#include "filo_del_server.h"
 
 #include <QEventLoop>
 #include <QSqlDatabase>
@@ -14,10 +15,11 @@ class Lavoro : public QObject
     Q_OBJECT
 
 public:
-    Lavoro(const QString &file, const Destinazione::Server &server, std::atomic<int> &richieste)
+    Lavoro(const QString &file, const Destinazione::Server &server,
+        std::shared_ptr<std::atomic<int>> richieste)
         : m_file(file)
         , m_destinazione(server)
-        , m_richieste(richieste)
+        , m_richieste(std::move(richieste))
     { }
 
     void invia()
@@ -30,7 +32,7 @@ public:
             errore = QString::fromLocal8Bit(e.what());
         }
         const qint64 attesa = m_locale ? m_locale->inAttesa() : -1;
-        --m_richieste;
+        --*m_richieste;
         emit finito(inviate, attesa, errore);
     }
 
@@ -78,28 +80,31 @@ private:
 
     QString m_file;
     Destinazione::Server m_destinazione;
-    std::atomic<int> &m_richieste;
+    std::shared_ptr<std::atomic<int>> m_richieste;
     std::unique_ptr<Archivio> m_locale;
     std::unique_ptr<Archivio> m_remoto; // closed first: declared last
 };
 
 Inoltro::Inoltro(const QString &file, const Destinazione::Server &server, QObject *parent)
     : QObject(parent)
+    , m_filo(new QThread)
     , m_lavoro(new Lavoro(file, server, m_richieste))
 {
     Archivio::caricaDriverServer();
-    m_lavoro->moveToThread(&m_filo);
-    connect(&m_filo, &QThread::finished, m_lavoro, &QObject::deleteLater);
+    m_lavoro->moveToThread(m_filo);
+    connect(m_filo, &QThread::finished, m_lavoro, &QObject::deleteLater);
     connect(m_lavoro, &Lavoro::finito, this, &Inoltro::inviate);
-    m_filo.setObjectName(QStringLiteral("inoltro"));
-    m_filo.start();
+    m_filo->setObjectName(QStringLiteral("inoltro"));
+    m_filo->start();
     connect(&m_orologio, &QTimer::timeout, this, &Inoltro::inviaOra);
 }
 
+// A send in progress is left to end by itself if the server holds it: the runs it did not send
+// wait in the file.
 Inoltro::~Inoltro()
 {
-    m_filo.quit();
-    m_filo.wait();
+    m_orologio.stop();
+    FiloDelServer::congeda(m_filo, std::chrono::seconds(1));
 }
 
 void Inoltro::avvia()
@@ -110,25 +115,25 @@ void Inoltro::avvia()
 
 void Inoltro::inviaOra()
 {
-    ++m_richieste;
+    ++*m_richieste;
     QMetaObject::invokeMethod(m_lavoro, &Lavoro::invia, Qt::QueuedConnection);
 }
 
 bool Inoltro::attendi(int ms)
 {
-    if (m_richieste.load() == 0)
+    if (m_richieste->load() == 0)
         return true;
     QEventLoop ciclo;
     QTimer scadenza;
     scadenza.setSingleShot(true);
     connect(&scadenza, &QTimer::timeout, &ciclo, &QEventLoop::quit);
     connect(this, &Inoltro::inviate, &ciclo, [&] {
-        if (m_richieste.load() == 0)
+        if (m_richieste->load() == 0)
             ciclo.quit();
     });
     scadenza.start(ms);
     ciclo.exec();
-    return m_richieste.load() == 0;
+    return m_richieste->load() == 0;
 }
 
 #include "inoltro.moc"

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
 #include <chrono>
 
 // Sends the station's completed runs to the line's server, from a thread of its own, so that a
@@ -29,7 +30,7 @@ public:
     void inviaOra();
     // Waits for the sends asked so far to end, at most ms; false if one is still going.
     bool attendi(int ms);
-    bool occupato() const { return m_richieste.load() > 0; }
+    bool occupato() const { return m_richieste->load() > 0; }
 
 signals:
     // After each send: how many runs went, how many still wait, and why they wait if the
@@ -37,8 +38,10 @@ signals:
     void inviate(qint64 inviate, qint64 inAttesa, const QString &errore);
 
 private:
-    QThread m_filo;
+    // The sending thread may outlive this object, held by a server that went away: what it
+    // shares with it is its own.
+    std::shared_ptr<std::atomic<int>> m_richieste = std::make_shared<std::atomic<int>>(0);
+    QThread *m_filo;
     class Lavoro *m_lavoro;
     QTimer m_orologio; // in the owner's thread: the sending thread only sends
-    std::atomic<int> m_richieste{0};
 };

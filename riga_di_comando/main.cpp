@@ -1,5 +1,6 @@
 // banco-richiesta: the panel's request from the command line, for scripts and production lines.
 
+#include "filo_del_server.h"
 #include "modi.h"
 #include "opzioni.h"
 
@@ -29,7 +30,8 @@ RigaDiComando::Modo *g_modo = nullptr;
 class ConsoleUtf8
 {
 public:
-    ConsoleUtf8() : m_prima(::GetConsoleOutputCP())
+    ConsoleUtf8()
+        : m_prima(::GetConsoleOutputCP())
     {
         if (m_prima != 0)
             ::SetConsoleOutputCP(CP_UTF8);
@@ -82,7 +84,7 @@ int main(int argc, char *argv[])
     if (!opzioni)
         return RigaDiComando::OpzioneNonValida;
 
-    const std::unique_ptr<RigaDiComando::Modo> modo = RigaDiComando::creaModo(*opzioni);
+    std::unique_ptr<RigaDiComando::Modo> modo = RigaDiComando::creaModo(*opzioni);
     g_modo = modo.get();
 #ifdef Q_OS_WIN
     ::SetConsoleCtrlHandler(controlloConsole, TRUE);
@@ -99,7 +101,12 @@ int main(int argc, char *argv[])
     }
 #endif
     const int uscita = modo->esegui();
-    if (modo->lavoroInSospeso()) {
+    const bool sospeso = modo->lavoroInSospeso();
+    if (!sospeso) {
+        g_modo = nullptr;
+        modo.reset();
+    }
+    if (sospeso || FiloDelServer::qualcunoSospeso()) {
         // A thread still blocked on the network: the program ends without it, its work waits.
         std::fflush(stdout);
         std::fflush(stderr);

@@ -26,6 +26,7 @@ DialogoArchivio::DialogoArchivio(QWidget *parent)
     , m_url(new QLineEdit(this))
     , m_esito(new QLabel(this))
     , m_prova(new QPushButton(QStringLiteral("&Prova"), this))
+    , m_casella(std::make_shared<FiloDelServer::Casella>(this))
 {
     setWindowTitle(QStringLiteral("Archivio"));
     setObjectName(QStringLiteral("dialogoArchivio"));
@@ -61,11 +62,11 @@ DialogoArchivio::DialogoArchivio(QWidget *parent)
     resize(560, sizeHint().height());
 }
 
-// A try still waiting for the server ends within the URL's connect_timeout.
+// A try still waiting for the server is left to end by itself.
 DialogoArchivio::~DialogoArchivio()
 {
-    if (m_tentativo)
-        m_tentativo->wait();
+    m_casella->chiudi();
+    FiloDelServer::congeda(m_tentativo);
 }
 
 void DialogoArchivio::prova()
@@ -87,7 +88,8 @@ void DialogoArchivio::prova()
     m_prova->setEnabled(false);
     m_esito->setText(QStringLiteral("Collegamento a %1…").arg(url));
     Archivio::caricaDriverServer();
-    m_tentativo = QThread::create([this, server = *server, url] {
+    // The dialog is only reached through the box, in its own thread, while it is there.
+    m_tentativo = QThread::create([dialogo = this, casella = m_casella, server = *server] {
         QString motivo;
         QString testo;
         try {
@@ -103,16 +105,13 @@ void DialogoArchivio::prova()
         } catch (const std::exception &eccezione) {
             testo = QString::fromLocal8Bit(eccezione.what());
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this, testo] {
-                m_esito->setText(testo);
-                m_prova->setEnabled(true);
-                m_tentativo = nullptr;
-            },
-            Qt::QueuedConnection);
+        casella->consegna([dialogo, testo] {
+            dialogo->m_esito->setText(testo);
+            dialogo->m_prova->setEnabled(true);
+            FiloDelServer::congeda(dialogo->m_tentativo);
+            dialogo->m_tentativo = nullptr;
+        });
     });
-    connect(m_tentativo, &QThread::finished, m_tentativo, &QObject::deleteLater);
     m_tentativo->start();
 }
 

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "filo_del_server.h"
+
 #include <QDialog>
+
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -29,5 +33,6 @@ private:
     QLineEdit *m_url;
     QLabel *m_esito;
     QPushButton *m_prova;
+    std::shared_ptr<FiloDelServer::Casella> m_casella;
     class QThread *m_tentativo = nullptr;
 };

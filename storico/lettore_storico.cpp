@@ -1,5 +1,6 @@
 #include "lettore_storico.h"
 
+#include <atomic>
 #include <exception>
 
 // Lives in the reader's thread with the archive it opened there.
@@ -14,6 +15,8 @@ public:
 
     void esegui(const std::function<void(Archivio *, const QString &)> &lavoro)
     {
+        if (fine)
+            return;
         try {
             if (!m_aperto)
                 apri();
@@ -25,6 +28,7 @@ public:
     }
 
     std::function<void(const QString &, const QString &, const QString &)> annuncia;
+    std::atomic<bool> fine{false};
 
 private:
     void apri()
@@ -71,25 +75,29 @@ LettoreStorico::LettoreStorico(QObject *parent)
 
 LettoreStorico::LettoreStorico(const Destinazione::Scelta &dove, QObject *parent)
     : QObject(parent)
+    , m_casella(std::make_shared<FiloDelServer::Casella>(this))
+    , m_filo(new QThread)
     , m_esecutore(new Esecutore(dove))
 {
     if (dove.server)
         Archivio::caricaDriverServer();
-    m_esecutore->annuncia = [this](const QString &d, const QString &a, const QString &e) {
-        QMetaObject::invokeMethod(
-            this, [this, d, a, e] { emit aperto(d, a, e); }, Qt::QueuedConnection);
-    };
-    m_esecutore->moveToThread(&m_filo);
-    connect(&m_filo, &QThread::finished, m_esecutore, &QObject::deleteLater);
-    m_filo.setObjectName(QStringLiteral("storico"));
-    m_filo.start();
+    m_esecutore->annuncia
+        = [this, casella = m_casella](const QString &d, const QString &a, const QString &e) {
+              casella->consegna([this, d, a, e] { emit aperto(d, a, e); });
+          };
+    m_esecutore->moveToThread(m_filo);
+    connect(m_filo, &QThread::finished, m_esecutore, &QObject::deleteLater);
+    m_filo->setObjectName(QStringLiteral("storico"));
+    m_filo->start();
     esegui([](Archivio *, const QString &) {});
 }
 
+// Questions not yet asked are dropped; one the server holds is left to end by itself.
 LettoreStorico::~LettoreStorico()
 {
-    m_filo.quit();
-    m_filo.wait();
+    m_casella->chiudi();
+    m_esecutore->fine = true;
+    FiloDelServer::congeda(m_filo);
 }
 
 void LettoreStorico::esegui(std::function<void(Archivio *, const QString &)> lavoro)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archivio.h"
+#include "filo_del_server.h"
 
 #include <QObject>
 #include <QThread>
@@ -29,7 +30,7 @@ public:
     void chiedi(std::function<std::optional<T>(Archivio &)> lavoro,
         std::function<void(const std::optional<T> &, const QString &errore)> poi)
     {
-        esegui([this, lavoro = std::move(lavoro), poi = std::move(poi)](
+        esegui([casella = m_casella, lavoro = std::move(lavoro), poi = std::move(poi)](
                    Archivio *archivio, const QString &errore) {
             auto risposta = std::make_shared<std::optional<T>>();
             QString motivo = errore;
@@ -38,8 +39,7 @@ public:
                 if (!*risposta)
                     motivo = archivio->errore();
             }
-            QMetaObject::invokeMethod(
-                this, [poi, risposta, motivo] { poi(*risposta, motivo); }, Qt::QueuedConnection);
+            casella->consegna([poi, risposta, motivo] { poi(*risposta, motivo); });
         });
     }
 
@@ -51,6 +51,9 @@ signals:
 private:
     void esegui(std::function<void(Archivio *, const QString &)> lavoro);
 
-    QThread m_filo;
+    // The reader may outlive this object, held by a server that went away: its answers then go
+    // nowhere.
+    std::shared_ptr<FiloDelServer::Casella> m_casella;
+    QThread *m_filo;
     class Esecutore *m_esecutore;
 };

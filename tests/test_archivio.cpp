@@ -3,6 +3,7 @@
 
 #include "archivio.h"
 #include "destinazione.h"
+#include "filo_del_server.h"
 #include "inoltro.h"
 #include "lettore_storico.h"
 #include "modello_storico.h"
@@ -54,6 +55,7 @@ private slots:
     void guastiDellaStazione();
     void storicoAPagine_data();
     void storicoAPagine();
+    void storicoConServerBloccato();
 
 private:
     QString banco(const QByteArray &righe, const QString &porta);
@@ -453,6 +455,35 @@ void TestArchivio::storicoAPagine()
     QTRY_COMPARE(modello.rowCount(), 150);
     for (int i = 0; i < modello.rowCount(); ++i)
         QCOMPARE(modello.prova(i).unita, QStringLiteral("U2"));
+}
+
+// A server that stops answering holds the history's reader in a query: closing the history does
+// not wait for it, and the answer, when it comes, goes nowhere.
+void TestArchivio::storicoConServerBloccato()
+{
+    ServerPostgres server;
+    QString motivo;
+    QVERIFY2(server.avvia(&motivo), qPrintable(motivo));
+    QTemporaryDir cartella;
+    const Destinazione::Scelta dove{
+        cartella.filePath("archivio.sqlite"), Destinazione::leggiUrl(server.url(), nullptr)};
+    auto lettore = std::make_unique<LettoreStorico>(dove);
+    QSignalSpy aperto(lettore.get(), &LettoreStorico::aperto);
+    QTRY_COMPARE(aperto.size(), 1);
+    QCOMPARE(aperto.at(0).at(1).toString(), QString());
+    const int processo
+        = server.interroga("SELECT pid FROM pg_stat_activity WHERE usename = 'stazione'").toInt();
+    QVERIFY(processo > 0);
+    QCOMPARE(::kill(processo, SIGSTOP), 0);
+    bool risposto = false;
+    lettore->chiedi<qint64>([](Archivio &a) { return a.conta({}); },
+        [&risposto](const std::optional<qint64> &, const QString &) { risposto = true; });
+    QTest::qWait(300); // the question reaches the stopped server
+    lettore.reset();
+    QCOMPARE(::kill(processo, SIGCONT), 0);
+    QTRY_VERIFY(!FiloDelServer::qualcunoSospeso());
+    QCoreApplication::processEvents();
+    QVERIFY(!risposto);
 }
 
 #include "test_archivio.moc"
