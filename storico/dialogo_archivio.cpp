@@ -36,7 +36,7 @@ DialogoArchivio::DialogoArchivio(QWidget *parent)
                        "PostgreSQL della linea vengono anche inviate là, e lo storico legge il "
                        "server. Vuoto: solo il file della stazione.\nLa password non va scritta "
                        "qui: sta in ~/.pgpass.")
-            .arg(QDir::toNativeSeparators(Destinazione::filePredefinito())),
+            .arg(Destinazione::breve(QDir::toNativeSeparators(Destinazione::filePredefinito()))),
         this);
     spiegazione->setWordWrap(true);
     colonna->addWidget(spiegazione);
@@ -59,7 +59,8 @@ DialogoArchivio::DialogoArchivio(QWidget *parent)
     connect(m_prova, &QPushButton::clicked, this, &DialogoArchivio::prova);
     connect(pulsanti, &QDialogButtonBox::accepted, this, &DialogoArchivio::accept);
     connect(pulsanti, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    resize(560, sizeHint().height());
+    setMinimumWidth(600);
+    adjustSize();
 }
 
 // A try still waiting for the server is left to end by itself.
@@ -69,24 +70,30 @@ DialogoArchivio::~DialogoArchivio()
     FiloDelServer::congeda(m_tentativo);
 }
 
+// The texts wrap: the dialog grows to show each whole.
+void DialogoArchivio::mostra(const QString &testo)
+{
+    m_esito->setText(testo);
+    adjustSize();
+}
+
 void DialogoArchivio::prova()
 {
     const QString url = m_url->text().trimmed();
     if (url.isEmpty()) {
-        m_esito->setText(
-            QStringLiteral("Nessun server: le prove restano nel file della stazione."));
+        mostra(QStringLiteral("Nessun server: le prove restano nel file della stazione."));
         return;
     }
     QString errore;
     const std::optional<Destinazione::Server> server = Destinazione::leggiUrl(url, &errore);
     if (!server) {
-        m_esito->setText(errore);
+        mostra(errore);
         return;
     }
     if (m_tentativo)
         return;
     m_prova->setEnabled(false);
-    m_esito->setText(QStringLiteral("Collegamento a %1…").arg(url));
+    mostra(QStringLiteral("Collegamento a %1…").arg(url));
     Archivio::caricaDriverServer();
     // The dialog is only reached through the box, in its own thread, while it is there.
     m_tentativo = QThread::create([dialogo = this, casella = m_casella, server = *server] {
@@ -106,7 +113,7 @@ void DialogoArchivio::prova()
             testo = QString::fromLocal8Bit(eccezione.what());
         }
         casella->consegna([dialogo, testo] {
-            dialogo->m_esito->setText(testo);
+            dialogo->mostra(testo.simplified());
             dialogo->m_prova->setEnabled(true);
             FiloDelServer::congeda(dialogo->m_tentativo);
             dialogo->m_tentativo = nullptr;
@@ -120,7 +127,7 @@ void DialogoArchivio::accept()
     const QString url = m_url->text().trimmed();
     QString errore;
     if (!url.isEmpty() && !Destinazione::leggiUrl(url, &errore)) {
-        m_esito->setText(errore);
+        mostra(errore);
         return;
     }
     QSettings scritte = impostazioni();

@@ -29,6 +29,7 @@ signals:
 
 private:
     void prova();
+    void mostra(const QString &testo);
 
     QLineEdit *m_url;
     QLabel *m_esito;
