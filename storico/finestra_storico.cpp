@@ -10,7 +10,6 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
-#include <QFormLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -131,8 +130,6 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     setObjectName(QStringLiteral("finestraStorico"));
     auto *colonna = new QVBoxLayout(this);
 
-    auto *filtri = new QFormLayout;
-    filtri->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     auto *riga1 = new QHBoxLayout;
     auto *riga2 = new QHBoxLayout;
     const auto campo
