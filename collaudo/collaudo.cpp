@@ -215,6 +215,15 @@ void Collaudo::terminata(int, const QString &descrizione)
     emit finita(fine);
 }
 
+// A row's state as the operator is told it: an error with what the line said and what to do.
+QString Collaudo::stato(int n) const
+{
+    const QString &descrizione = m_modello.lettura(n).descrizione;
+    return m_modello.stato(n) == ModelloTabella::StatoRiga::Errore && !descrizione.isEmpty()
+        ? descrizione
+        : m_modello.testoStato(n);
+}
+
 Collaudo::Scarto Collaudo::scarto(int n) const
 {
     using Stato = ModelloTabella::StatoRiga;
@@ -222,7 +231,7 @@ Collaudo::Scarto Collaudo::scarto(int n) const
     const ModelloTabella::Lettura &l = m_modello.lettura(n);
     Scarto s{riga.nomeMostrato(), QString(), limitiMostrati(riga), QString()};
     if (m_modello.stato(n) != Stato::FuoriDaiLimiti) {
-        s.perQuanto = m_modello.testoStato(n);
+        s.perQuanto = stato(n);
         return s;
     }
     s.valore = conUnita(riga.valore(l.parola), riga);
@@ -256,15 +265,14 @@ Collaudo::Esito Collaudo::giudica(const QString &esito, const QString &descrizio
         return e;
     }
     for (int n = 0; n < m_modello.rowCount(); ++n) {
-        const Stato stato = m_modello.stato(n);
-        if (stato == Stato::FuoriDaiLimiti || stato == Stato::NessunaRisposta
-            || stato == Stato::Errore)
+        const Stato giudizio = m_modello.stato(n);
+        if (giudizio == Stato::FuoriDaiLimiti || giudizio == Stato::NessunaRisposta
+            || giudizio == Stato::Errore)
             e.scarti.append(scarto(n));
-        const bool motivo = (esito == Esiti::kErrore && stato == Stato::Errore)
-            || (esito == Esiti::kSenzaRisposta && stato == Stato::NessunaRisposta);
+        const bool motivo = (esito == Esiti::kErrore && giudizio == Stato::Errore)
+            || (esito == Esiti::kSenzaRisposta && giudizio == Stato::NessunaRisposta);
         if (motivo && e.motivo.isEmpty())
-            e.motivo = QStringLiteral("%1: %2").arg(
-                m_modello.riga(n).nomeMostrato(), m_modello.testoStato(n));
+            e.motivo = QStringLiteral("%1: %2").arg(m_modello.riga(n).nomeMostrato(), stato(n));
     }
     if (e.motivo.isEmpty() && esito == Esiti::kErrore) {
         e.motivo = QStringLiteral("lette %1 righe di %2%3")

@@ -99,6 +99,7 @@ private:
     void terminata(int errore, const QString &descrizione);
     Esito giudica(const QString &esito, const QString &descrizione) const;
     Scarto scarto(int n) const;
+    QString stato(int n) const;
 
     ModelloTabella m_modello;
     std::unique_ptr<LetturaTabella> m_lettura;
