@@ -1,11 +1,13 @@
 #include "finestra_collaudo.h"
 
+#include "modello_colorato.h"
 #include "numeri_italiani.h"
 
 #include <QAccessible>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -41,6 +43,22 @@ QColor coloreEsito(const QString &esito)
         return QColor(0xB0, 0x00, 0x20);
     return QColor(0x8A, 0x3B, 0x00);
 }
+
+// The rows in the table window's colours: out of limits in red, without a good answer in grey.
+class RigheColorate : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &indice, int ruolo) const override
+    {
+        const QVariant dipinto = ModelloColorato::colore(
+            ModelloTabella::StatoRiga(
+                QIdentityProxyModel::data(indice, ModelloTabella::kRuoloStato).toInt()),
+            ruolo);
+        return dipinto.isValid() ? dipinto : QIdentityProxyModel::data(indice, ruolo);
+    }
+};
 
 } // namespace
 
@@ -124,7 +142,9 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
 
     m_righe->setObjectName(QStringLiteral("righeCollaudo"));
     m_righe->setAccessibleName(QStringLiteral("Righe del banco"));
-    m_righe->setModel(const_cast<ModelloTabella *>(&m_collaudo.modello()));
+    auto *colorate = new RigheColorate(this);
+    colorate->setSourceModel(const_cast<ModelloTabella *>(&m_collaudo.modello()));
+    m_righe->setModel(colorate);
     m_righe->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_righe->setSelectionMode(QAbstractItemView::NoSelection);
     m_righe->verticalHeader()->hide();

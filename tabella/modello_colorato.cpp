@@ -8,7 +8,15 @@ QVariant ModelloColorato::data(const QModelIndex &indice, int ruolo) const
     if ((ruolo != Qt::BackgroundRole && ruolo != Qt::ForegroundRole) || !indice.isValid()
         || indice.row() >= rowCount())
         return ModelloTabella::data(indice, ruolo);
-    switch (stato(indice.row())) {
+    const QVariant dipinto = colore(stato(indice.row()), ruolo);
+    return dipinto.isValid() ? dipinto : ModelloTabella::data(indice, ruolo);
+}
+
+QVariant ModelloColorato::colore(StatoRiga stato, int ruolo)
+{
+    if (ruolo != Qt::BackgroundRole && ruolo != Qt::ForegroundRole)
+        return {};
+    switch (stato) {
     case StatoRiga::FuoriDaiLimiti:
         return ruolo == Qt::BackgroundRole ? QBrush(QColor(0xF8, 0xD0, 0xD0))
                                            : QBrush(QColor(0x80, 0x00, 0x00));
@@ -21,5 +29,5 @@ QVariant ModelloColorato::data(const QModelIndex &indice, int ruolo) const
     case StatoRiga::EntroILimiti:
         break;
     }
-    return ModelloTabella::data(indice, ruolo);
+    return {};
 }

@@ -12,4 +12,6 @@ public:
     using ModelloTabella::ModelloTabella;
 
     QVariant data(const QModelIndex &indice, int ruolo) const override;
+    // The colour a row in that state is painted with, for the role; nothing for the others.
+    static QVariant colore(StatoRiga stato, int ruolo);
 };
