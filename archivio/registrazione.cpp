@@ -78,17 +78,18 @@ void RegistrazioneProve::lettura(int n, const RisultatoRichiesta &r)
         fallita();
 }
 
-void RegistrazioneProve::finisci(bool interrotta, bool incompleta)
+QString RegistrazioneProve::finisci(bool interrotta, bool incompleta)
 {
-    if (!inCorso())
-        return;
     const QString fine = interrotta ? Esiti::kInterrotta
                                     : esito(m_conErrori || incompleta, m_senzaRisposta, m_fuori);
+    if (!inCorso())
+        return fine;
     if (!m_archivio.finisciProva(m_prova.uuid, fine)) {
         fallita();
-        return;
+        return fine;
     }
     m_ultima = m_prova;
     m_ultima.esito = fine;
     m_prova = {};
+    return fine;
 }

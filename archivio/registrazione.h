@@ -30,8 +30,9 @@ public:
     // Row n was read (its state in the model is this reading's).
     void lettura(int n, const RisultatoRichiesta &risultato);
     // The round ended, or was stopped before its last row. A round that ended early without
-    // being stopped judged only part of the unit: it is an error, never conforme.
-    void finisci(bool interrotta, bool incompleta = false);
+    // being stopped judged only part of the unit: it is an error, never conforme. Returns the
+    // outcome, judged from the rows read whether or not the file took it.
+    QString finisci(bool interrotta, bool incompleta = false);
 
     bool inCorso() const { return !m_prova.uuid.isEmpty(); }
     const ProvaArchiviata &prova() const { return m_prova; }

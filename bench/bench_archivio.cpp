@@ -109,10 +109,8 @@ double costoDiUnaProva(Archivio &archivio, std::mt19937 &caso)
 
 QStringList interroga(const QString &programma, const QString &dove)
 {
-    QProcess p;
-    p.start(programma, {QStringLiteral("--archivio-interroga"), dove, QStringLiteral("U01234")});
-    p.waitForFinished(600'000);
-    return QString::fromUtf8(p.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
+    return cifreDi(
+        programma, {QStringLiteral("--archivio-interroga"), dove, QStringLiteral("U01234")});
 }
 
 } // namespace

@@ -49,10 +49,7 @@ bool attendiRisposta(ModelloStorico &modello)
 
 QStringList apri(const QString &programma, const QString &dove)
 {
-    QProcess p;
-    p.start(programma, {QStringLiteral("--storico-apri"), dove});
-    p.waitForFinished(600'000);
-    return QString::fromUtf8(p.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
+    return cifreDi(programma, {QStringLiteral("--storico-apri"), dove});
 }
 
 } // namespace

@@ -197,8 +197,8 @@ void misuraMemoriaNelTempo(Tabella &tabella, const QString &strumento)
     // heap in use every hundred requests, so that what fills once (the caches of laid-out texts
     // and of painting) is told from what grows with each request.
     std::vector<qint64> campioni;
-    auto campiona = QObject::connect(&lettura, &LetturaTabella::letta,
-        [&](qint64 giro, int riga, const RisultatoRichiesta &) {
+    auto campiona = QObject::connect(
+        &lettura, &LetturaTabella::letta, [&](qint64 giro, int riga, const RisultatoRichiesta &) {
             if ((giro * 10 + riga + 1) % 100 == 0)
                 campioni.push_back(heapInUso());
         });

@@ -90,6 +90,15 @@ template<typename F> bool attendi(F condizione, milliseconds limite = 20s)
 }
 
 // A count from the environment, where one is set.
+// What a benchmark run in a process of its own printed: its figures, split at the spaces.
+inline QStringList cifreDi(const QString &programma, const QStringList &argomenti)
+{
+    QProcess p;
+    p.start(programma, argomenti);
+    p.waitForFinished(600'000);
+    return QString::fromUtf8(p.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
+}
+
 inline int numeroDaAmbiente(const char *variabile, int predefinito)
 {
     const int numero = qEnvironmentVariableIntValue(variabile);

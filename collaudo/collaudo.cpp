@@ -95,7 +95,6 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
     m_chi = {nomeStazione(stazione), operatore, QString(), nome,
         QString::fromLatin1(QCryptographicHash::hash(dati, QCryptographicHash::Sha256).toHex()),
         QStringLiteral("%1, %2").arg(banco->porta).arg(banco->baud)};
-    m_percorso = percorsoBanco;
     m_modello.imposta(std::move(*banco));
     m_inoltro.reset();
     if (dove->server) {
@@ -191,22 +190,7 @@ void Collaudo::terminata(int, const QString &descrizione)
         return;
     const bool interrotta = m_fermata || m_lettura->motore().fermata();
     const bool incompleta = !interrotta && m_lette < m_modello.rowCount();
-    const bool registrata = m_registrazione->inCorso();
-    m_registrazione->finisci(interrotta, incompleta);
-    QString esito = Esiti::kInterrotta;
-    if (registrata && m_registrazione->errore().isEmpty()) {
-        esito = m_registrazione->ultima().esito;
-    } else if (!interrotta) {
-        // Unrecorded, the outcome is judged here as the archive would have judged it.
-        using Stato = ModelloTabella::StatoRiga;
-        bool errore = incompleta, senza = false, fuori = false;
-        for (int n = 0; n < m_modello.rowCount(); ++n) {
-            errore = errore || m_modello.stato(n) == Stato::Errore;
-            senza = senza || m_modello.stato(n) == Stato::NessunaRisposta;
-            fuori = fuori || m_modello.stato(n) == Stato::FuoriDaiLimiti;
-        }
-        esito = RegistrazioneProve::esito(errore, senza, fuori);
-    }
+    const QString esito = m_registrazione->finisci(interrotta, incompleta);
     Esito fine = giudica(esito, incompleta ? descrizione : QString());
     fine.erroreArchivio = m_registrazione->errore();
     m_registrazione.reset();

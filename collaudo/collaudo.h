@@ -68,7 +68,6 @@ public:
     const QString &operatore() const { return m_chi.operatore; }
     const QString &stazione() const { return m_chi.stazione; }
     const QString &nomeBanco() const { return m_chi.banco; }
-    const QString &percorsoBanco() const { return m_percorso; }
     QString descrizioneArchivio() const;
 
     const ModelloTabella &modello() const { return m_modello; }
@@ -107,7 +106,6 @@ private:
     std::unique_ptr<RegistrazioneProve> m_registrazione;
     std::unique_ptr<Inoltro> m_inoltro;
     RegistrazioneProve::Chi m_chi;
-    QString m_percorso;
     QString m_erroreArchivio;
     int m_rigaVerifica = -1;
     QString m_unita;

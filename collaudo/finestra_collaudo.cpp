@@ -27,12 +27,6 @@ QFont ingrandito(QFont carattere, double volte, bool grassetto)
     return carattere;
 }
 
-// The outcome in capitals, as the banner shows it.
-QString parolaEsito(const QString &esito)
-{
-    return esito.toUpper();
-}
-
 QColor coloreEsito(const QString &esito)
 {
     if (esito == Esiti::kConforme)
@@ -293,7 +287,7 @@ void FinestraCollaudo::finita(const Collaudo::Esito &esito)
         righe << QStringLiteral("ATTENZIONE: la prova non è stata registrata nell'archivio: %1")
                      .arg(esito.erroreArchivio);
     m_scarti->setText(righe.join(u'\n'));
-    mostraEsito(parolaEsito(esito.esito), dettaglio, coloreEsito(esito.esito));
+    mostraEsito(esito.esito.toUpper(), dettaglio, coloreEsito(esito.esito));
     m_righe->resizeColumnsToContents();
     m_seriale->selectAll();
     m_seriale->setFocus();

@@ -402,7 +402,6 @@ void FinestraStorico::mostraStatistiche(
                 QVariant::fromValue(int(&s - righe.data())));
     }
     chiediGrafico();
-    emit statisticheMostrate();
 }
 
 void FinestraStorico::chiediGrafico()

@@ -36,11 +36,6 @@ public:
     // The filter's fields as they stand, applied at once.
     void applica();
     ModelloStorico &modello() { return *m_modello; }
-    const QList<StatisticaRiga> &statistiche() const { return m_statistiche; }
-
-signals:
-    // The figures of the filter are shown.
-    void statisticheMostrate();
 
 private:
     void collega();
