@@ -22,6 +22,7 @@ struct ProvaArchiviata
     int tentativo = 0; // 1, 2, … for this unit on this bench
     QString banco; // the bench file's name
     QString shaBanco; // SHA-256 of the file's bytes, in hexadecimal
+    QString shaRighe; // SHA-256 of the rows and limits in canonical form: the bench's version
     QString linea; // "/dev/ttyUSB0, 9600"
     QDateTime inizio;
     QDateTime fine; // not valid while the run goes on
@@ -84,6 +85,7 @@ struct ResaBanco
     qint64 prove = 0;
     qint64 conformiAlPrimo = 0;
     qint64 conformiAllUltimo = 0;
+    qint64 daRipetere = 0; // runs ended errore or interrotta: in no figure above
 };
 
 // Cpk of values with this mean and sample deviation against the limits set; one-sided with one

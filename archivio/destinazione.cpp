@@ -298,6 +298,11 @@ const QStringList &Esiti::tutti()
     return esiti;
 }
 
+bool Esiti::daRipetere(const QString &esito)
+{
+    return esito == kErrore || esito == kInterrotta;
+}
+
 bool FiltroProve::esitoValido(const QString &esito, QString *errore)
 {
     if (Esiti::tutti().contains(esito))

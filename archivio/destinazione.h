@@ -60,6 +60,9 @@ inline const QString kSenzaRisposta = QStringLiteral("senza risposta");
 inline const QString kErrore = QStringLiteral("errore");
 inline const QString kInterrotta = QStringLiteral("interrotta");
 const QStringList &tutti();
+// A round the station could not carry out, or that someone stopped: the unit is to be read
+// again, and the run counts in no yield, rate or chart.
+bool daRipetere(const QString &esito);
 } // namespace Esiti
 
 // Which runs a history or a statistic is about.

@@ -93,7 +93,15 @@ Inoltro::Inoltro(const QString &file, const Destinazione::Server &server, QObjec
     Archivio::caricaDriverServer();
     m_lavoro->moveToThread(m_filo);
     connect(m_filo, &QThread::finished, m_lavoro, &QObject::deleteLater);
-    connect(m_lavoro, &Lavoro::finito, this, &Inoltro::inviate);
+    connect(m_lavoro, &Lavoro::finito, this,
+        [this](qint64 inviate, qint64 inAttesa, const QString &errore) {
+            StatoInoltro stato;
+            stato.inviate = inviate;
+            stato.inAttesa = inAttesa;
+            stato.errore = errore;
+            emit this->inviate(inviate, inAttesa, errore);
+            emit statoCambiato(stato);
+        });
     m_filo->setObjectName(QStringLiteral("inoltro"));
     m_filo->start();
     connect(&m_orologio, &QTimer::timeout, this, &Inoltro::inviaOra);

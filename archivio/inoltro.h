@@ -2,6 +2,7 @@
 
 #include "destinazione.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QThread>
 #include <QTimer>
@@ -9,6 +10,18 @@
 #include <atomic>
 #include <memory>
 #include <chrono>
+
+// Where the forwarding stands after a send, as a station shows it.
+struct StatoInoltro
+{
+    qint64 inviate = 0; // by this send
+    qint64 inAttesa = 0; // completed runs not yet on the server, set-aside ones included
+    qint64 messeDaParte = 0; // refused by the server: they wait for --invia --riprova
+    QString errore; // why runs wait: the server's last message, empty when it took them all
+    QString motivoScarto; // the server's reason for the last run it refused
+    QDateTime ultimoInvio; // the last send the server took whole; invalid before one
+};
+Q_DECLARE_METATYPE(StatoInoltro)
 
 // Sends the station's completed runs to the line's server, from a thread of its own, so that a
 // server that is away or slow never holds a reading up. Runs go in batches, each batch in one
@@ -36,6 +49,8 @@ signals:
     // After each send: how many runs went, how many still wait, and why they wait if the
     // server could not be reached.
     void inviate(qint64 inviate, qint64 inAttesa, const QString &errore);
+    // The same, whole, after each send.
+    void statoCambiato(const StatoInoltro &stato);
 
 private:
     // The sending thread may outlive this object, held by a server that went away: what it

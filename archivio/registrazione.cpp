@@ -36,6 +36,7 @@ bool RegistrazioneProve::inizia(const QDateTime &inizio)
     m_prova.unita = m_chi.unita;
     m_prova.banco = m_chi.banco;
     m_prova.shaBanco = m_chi.shaBanco;
+    m_prova.shaRighe = m_chi.shaRighe;
     m_prova.linea = m_chi.linea;
     m_conErrori = m_senzaRisposta = m_fuori = false;
     if (!m_archivio.iniziaProva(m_prova))

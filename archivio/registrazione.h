@@ -21,6 +21,7 @@ public:
         QString banco; // the bench file's name
         QString shaBanco;
         QString linea;
+        QString shaRighe;
     };
 
     RegistrazioneProve(Archivio &archivio, const ModelloTabella &modello, const Chi &chi);

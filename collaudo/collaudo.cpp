@@ -94,7 +94,7 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
         return false;
     m_chi = {nomeStazione(stazione), operatore, QString(), nome,
         QString::fromLatin1(QCryptographicHash::hash(dati, QCryptographicHash::Sha256).toHex()),
-        QStringLiteral("%1, %2").arg(banco->porta).arg(banco->baud)};
+        QStringLiteral("%1, %2").arg(banco->porta).arg(banco->baud), FileBanco::shaRighe(*banco)};
     m_modello.imposta(std::move(*banco));
     m_inoltro.reset();
     if (dove->server) {

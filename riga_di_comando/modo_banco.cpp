@@ -158,7 +158,8 @@ private:
         }
         m_registrazione = std::make_unique<RegistrazioneProve>(*m_archivio, m_modello,
             RegistrazioneProve::Chi{a.stazione, a.operatore, m_opzioni.unita,
-                QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco, linea});
+                QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco, linea,
+                FileBanco::shaRighe(*m_opzioni.banco)});
         if (a.dove.server) {
             m_inoltro = std::make_unique<Inoltro>(a.dove.file, *a.dove.server);
             connect(m_inoltro.get(), &Inoltro::inviate, this,

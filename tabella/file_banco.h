@@ -14,6 +14,7 @@ struct DatiBanco
     QString porta = QStringLiteral("1"); // a panel port number or a device path
     qint32 baud = 9600;
     QList<RigaBanco> righe;
+    QString modelloUnita; // "modello_unita": the form of this bench's serials, a regular expression
     QJsonObject altre; // keys the program does not know, at the top and in "linea"
     QJsonObject altreLinea;
 };
@@ -38,6 +39,15 @@ bool salva(const QString &percorso, const DatiBanco &banco, QString *errore);
 // decimal comma allowed. If any row is refused none is taken, and every refused row is named.
 std::optional<QList<RigaBanco>> importaCsv(
     const QByteArray &dati, const QString &file, QString *errore);
+
+// The SHA-256, in hexadecimal, of the rows and their limits in canonical form: the bench's
+// version as statistics and charts group runs. A file changed only in its line, sockets, printer
+// or report folder keeps it.
+QString shaRighe(const DatiBanco &banco);
+// Whether a scanned serial has the form the bench declares (always, where it declares none).
+bool serialeDelBanco(const DatiBanco &banco, const QString &unita);
+inline const QString kSerialeEstraneo
+    = QStringLiteral("il codice letto non è un numero di serie di questo banco");
 
 // The port text a request of the bench uses: a device path becomes a port number of its own.
 QString testoPorta(const QString &porta);
