@@ -36,6 +36,7 @@ struct LetturaArchiviata
     QString nome;
     int strumento = 0;
     QString memoria; // "0008"
+    QString unitaMisura; // the row's unit, "°C"; empty where it has none
     std::optional<int> parola;
     std::optional<double> valore; // as a number, in the row's unit
     QString valoreMostrato; // "25.3 °C"
@@ -64,6 +65,7 @@ struct StatisticaRiga
     QString nome;
     int strumento = 0;
     QString memoria;
+    QString unitaMisura; // the row's unit, "°C"; empty where it has none
     std::optional<double> minimo; // the limits the readings were judged against
     std::optional<double> massimo;
     qint64 letture = 0;
@@ -154,6 +156,7 @@ public:
         QString unita;
         double valore = 0;
         bool fuori = false;
+        QString unitaMisura; // the row's unit, "°C"
     };
     std::optional<QList<Punto>> valori(const FiltroProve &filtro, const QString &sha, int n);
     // The attempts this unit has had on this bench so far, and the last one's outcome.

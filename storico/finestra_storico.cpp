@@ -505,3 +505,8 @@ void FinestraStorico::scriviCsv(const QString &titolo, const QString &nome, cons
                           .arg(QDir::toNativeSeparators(percorso), errore));
         });
 }
+
+void FinestraStorico::aggiorna()
+{
+    applica();
+}

@@ -35,6 +35,8 @@ public:
     void riapri();
     // The filter's fields as they stand, applied at once.
     void applica();
+    // Reads the same filter again (F5, and after each run of the station that opened it).
+    void aggiorna();
     ModelloStorico &modello() { return *m_modello; }
 
 private:
