@@ -1,6 +1,7 @@
 #include "archivio.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QSqlDriver>
@@ -61,22 +62,60 @@ std::optional<double> facoltativo(const QVariant &valore)
     return valore.toDouble();
 }
 
-QString processoCorrente()
+// When a process started, as the system counts it; empty where it cannot be told. With the
+// host and the PID it names one process: a PID is given again to another (a container's
+// program is PID 1 at every start).
+QString avvioDelProcesso(qint64 pid)
 {
-    return QStringLiteral("%1:%2")
-        .arg(QSysInfo::machineHostName())
-        .arg(QCoreApplication::applicationPid());
+#ifdef Q_OS_WIN
+    HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!h)
+        return {};
+    FILETIME creato{}, finito{}, nucleo{}, utente{};
+    const bool ok = ::GetProcessTimes(h, &creato, &finito, &nucleo, &utente);
+    ::CloseHandle(h);
+    if (!ok)
+        return {};
+    return QString::number((quint64(creato.dwHighDateTime) << 32) | creato.dwLowDateTime);
+#else
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray riga = stat.readAll();
+    // The command's name, in brackets, may hold spaces; the start is the 22nd field.
+    const qsizetype chiusa = riga.lastIndexOf(')');
+    if (chiusa < 0)
+        return {};
+    const QList<QByteArray> campi = riga.mid(chiusa + 2).split(' ');
+    return campi.size() > 19 ? QString::fromLatin1(campi[19]) : QString();
+#endif
 }
 
+QString processoCorrente()
+{
+    const qint64 pid = QCoreApplication::applicationPid();
+    const QString avvio = avvioDelProcesso(pid);
+    QString processo = QSysInfo::machineHostName() + u':' + QString::number(pid);
+    if (!avvio.isEmpty())
+        processo += u':' + avvio;
+    return processo;
+}
+
+// "host:pid:avvio", or "host:pid" as earlier versions wrote it.
 bool processoVivo(const QString &processo)
 {
-    const qsizetype duePunti = processo.lastIndexOf(u':');
-    if (duePunti < 0 || processo.left(duePunti) != QSysInfo::machineHostName())
+    const QStringList parti = processo.split(u':');
+    if (parti.size() < 2 || parti.size() > 3 || parti[0] != QSysInfo::machineHostName())
         return false;
     bool ok = false;
-    const qint64 pid = processo.mid(duePunti + 1).toLongLong(&ok);
+    const qint64 pid = parti[1].toLongLong(&ok);
     if (!ok || pid <= 0)
         return false;
+    if (parti.size() == 3) {
+        const QString avvio = avvioDelProcesso(pid);
+        if (!avvio.isEmpty())
+            return avvio == parti[2];
+    }
 #ifdef Q_OS_WIN
     HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
     if (!h)
@@ -91,7 +130,7 @@ bool processoVivo(const QString &processo)
 
 const char kColonneProva[]
     = "p.uuid, p.stazione, p.operatore, p.unita, p.tentativo, p.banco, p.sha_banco, p.linea, "
-      "p.inizio, p.fine, p.esito";
+      "p.inizio, p.fine, p.esito, p.sha_righe";
 
 ProvaArchiviata leggiProva(const QSqlQuery &q)
 {
@@ -107,11 +146,13 @@ ProvaArchiviata leggiProva(const QSqlQuery &q)
     p.inizio = comeOra(q.value(8));
     p.fine = comeOra(q.value(9));
     p.esito = q.value(10).toString();
+    p.shaRighe = q.value(11).toString();
     return p;
 }
 
-const char kColonneLettura[] = "n, nome, strumento, memoria, parola, valore, valore_mostrato, "
-                               "minimo, massimo, atteso, stato, giudizio, latenza_ms, istante";
+const char kColonneLettura[]
+    = "n, nome, strumento, memoria, parola, valore, valore_mostrato, minimo, massimo, atteso, "
+      "stato, giudizio, latenza_ms, istante, unita_misura";
 
 LetturaArchiviata leggiLettura(const QSqlQuery &q)
 {
@@ -131,6 +172,7 @@ LetturaArchiviata leggiLettura(const QSqlQuery &q)
     l.giudizio = LetturaArchiviata::Giudizio(q.value(11).toInt());
     l.latenzaMs = facoltativo(q.value(12));
     l.istante = comeOra(q.value(13));
+    l.unitaMisura = q.value(14).toString();
     return l;
 }
 
@@ -150,11 +192,14 @@ void legaLettura(QSqlQuery &q, const LetturaArchiviata &l)
     q.addBindValue(int(l.giudizio));
     q.addBindValue(oNulla(l.latenzaMs));
     q.addBindValue(testoOra(l.istante));
+    q.addBindValue(testo(l.unitaMisura));
 }
 
-// The station's file; the server's tables are made by archivio/schema-postgresql.sql.
-const char *const kSchemaLocale[] = {
-    R"(CREATE TABLE prove (
+// The station's file, version by version: each step takes a file of the version before to the
+// next, so that a file of any earlier version is brought up to date. The server's tables are
+// made by archivio/schema-postgresql.sql and brought up to date by its upgrade scripts.
+const char *const kSchemaLocale1[] = {
+    R"(CREATE TABLE IF NOT EXISTS prove (
         id INTEGER PRIMARY KEY,
         uuid TEXT NOT NULL UNIQUE,
         stazione TEXT NOT NULL,
@@ -169,10 +214,10 @@ const char *const kSchemaLocale[] = {
         esito TEXT,
         processo TEXT,
         inviata INTEGER NOT NULL DEFAULT 0))",
-    "CREATE INDEX prove_per_unita ON prove (unita, banco, inizio)",
-    "CREATE INDEX prove_per_inizio ON prove (inizio)",
-    "CREATE INDEX prove_da_inviare ON prove (inviata, id)",
-    R"(CREATE TABLE letture (
+    "CREATE INDEX IF NOT EXISTS prove_per_unita ON prove (unita, banco, inizio)",
+    "CREATE INDEX IF NOT EXISTS prove_per_inizio ON prove (inizio)",
+    "CREATE INDEX IF NOT EXISTS prove_da_inviare ON prove (inviata, id)",
+    R"(CREATE TABLE IF NOT EXISTS letture (
         prova INTEGER NOT NULL REFERENCES prove (id),
         n INTEGER NOT NULL,
         nome TEXT NOT NULL,
@@ -191,10 +236,54 @@ const char *const kSchemaLocale[] = {
         PRIMARY KEY (prova, n)))",
 };
 
+// The rows' digest, each reading's unit, and the runs the server refused set aside with its
+// reason (scarto), so that they no longer hold the others up.
+const char *const kSchemaLocale2[] = {
+    "ALTER TABLE prove ADD COLUMN sha_righe TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE prove ADD COLUMN scarto TEXT",
+    "ALTER TABLE letture ADD COLUMN unita_misura TEXT NOT NULL DEFAULT ''",
+};
+
 const char kInserisciLettura[]
     = "INSERT INTO letture (prova, n, nome, strumento, memoria, parola, valore, valore_mostrato, "
-      "minimo, massimo, atteso, stato, giudizio, latenza_ms, istante) VALUES ";
-const char kSegnaposti[] = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+      "minimo, massimo, atteso, stato, giudizio, latenza_ms, istante, unita_misura) VALUES ";
+const char kSegnaposti[] = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+// The runs that judged their unit: a round the station could not carry out, or that someone
+// stopped, counts in no yield, rate or chart.
+const char kGiudicate[] = "p.esito IN ('conforme', 'non conforme', 'senza risposta')";
+// A bench's version as figures group it: the digest of its rows; the file's, for runs archived
+// before the rows had one.
+const char kVersioneBanco[] = "COALESCE(NULLIF(p.sha_righe, ''), p.sha_banco)";
+
+// What SQLite's error code means for the one who reads it, and what to do.
+QString spiegaSqlite(const QString &codice)
+{
+    switch (codice.toInt()) {
+    case 5: // SQLITE_BUSY
+    case 6: // SQLITE_LOCKED
+        return QStringLiteral("l'archivio è occupato da un altro programma da più di 5 secondi: "
+                              "attendere che finisca o chiuderlo, e riprovare");
+    case 8: // SQLITE_READONLY
+        return QStringLiteral("l'archivio è in sola lettura: controllare i permessi del file e "
+                              "della sua cartella, o indicare un altro file con --archivio");
+    case 10: // SQLITE_IOERR
+        return QStringLiteral("errore di lettura o scrittura sul disco: controllare il disco e "
+                              "che la cartella dell'archivio sia ancora raggiungibile");
+    case 11: // SQLITE_CORRUPT
+    case 26: // SQLITE_NOTADB
+        return QStringLiteral("il file è danneggiato o non è un archivio: controllarlo con "
+                              "banco-richiesta --controlla-archivio, poi spostarlo altrove "
+                              "perché il programma ne crei uno nuovo");
+    case 13: // SQLITE_FULL
+        return QStringLiteral("disco pieno: liberare spazio sul disco dell'archivio e riprovare");
+    case 14: // SQLITE_CANTOPEN
+        return QStringLiteral("il file non si apre: controllare che la cartella esista e sia "
+                              "scrivibile");
+    default:
+        return {};
+    }
+}
 
 } // namespace
 
@@ -268,11 +357,22 @@ std::unique_ptr<Archivio> Archivio::apriLocale(const QString &percorso, QString 
         return rifiuta(QStringLiteral("manca il driver SQLite di Qt (pacchetto libqt6sql6-sqlite): "
                                       "l'archivio non si apre."));
     const QFileInfo file(percorso);
+    // What the station records is its own: a new folder and a new file are its user's alone.
+    const bool cartellaNuova = !QFileInfo::exists(file.absolutePath());
     if (!QDir().mkpath(file.absolutePath()))
         return rifiuta(QStringLiteral("non riesco a creare la cartella dell'archivio %1: "
                                       "controllare i permessi o indicare un altro file con "
                                       "--archivio.")
                            .arg(QDir::toNativeSeparators(file.absolutePath())));
+    if (cartellaNuova)
+        QFile::setPermissions(file.absolutePath(),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (!file.exists()) {
+        QFile nuovo(file.absoluteFilePath());
+        // Made empty by one program only; another that made it first is no fault.
+        if (nuovo.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            nuovo.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
     std::unique_ptr<Archivio> archivio(new Archivio(Tipo::Locale, nuovaConnessione()));
     archivio->m_descrizione = QDir::toNativeSeparators(file.absoluteFilePath());
     {
@@ -299,37 +399,43 @@ bool Archivio::preparaSchemaLocale()
     if (!esegui(QStringLiteral("PRAGMA synchronous=FULL"))
         || !esegui(QStringLiteral("PRAGMA foreign_keys=ON")))
         return false;
-    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-        return fallita(q, QStringLiteral("l'archivio non si legge"));
+    // The version is read under the write lock: two programs opening a new file at once
+    // would otherwise both find it empty, and the second would fail to make its tables.
+    if (!esegui(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    const auto annulla = [this](const QString &motivo) {
+        esegui(QStringLiteral("ROLLBACK"));
+        m_errore = motivo;
+        return false;
+    };
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return annulla(m_errore);
+    }
     const int versione = q.value(0).toInt();
     q.finish();
     if (versione > kVersioneSchema) {
-        m_errore = QStringLiteral("l'archivio %1 è della versione %2, più nuova di quella che "
-                                  "questo programma conosce (%3): aggiornare Banco Seriale, o "
-                                  "indicare un altro file con --archivio.")
-                       .arg(m_descrizione)
-                       .arg(versione)
-                       .arg(kVersioneSchema);
-        return false;
+        return annulla(QStringLiteral("l'archivio %1 è della versione %2, più nuova di quella che "
+                                      "questo programma conosce (%3): aggiornare Banco Seriale, "
+                                      "o indicare un altro file con --archivio.")
+                           .arg(m_descrizione, QString::number(versione),
+                               QString::number(kVersioneSchema)));
     }
-    if (versione == kVersioneSchema)
-        return true;
-    // From the version found to this one, in one transaction: all or nothing.
-    QSqlDatabase db = database();
-    if (!db.transaction())
-        return fallita(q, QStringLiteral("l'archivio non si aggiorna"));
+    // From the version found to this one, in the same transaction: all or nothing.
     bool ok = true;
     if (versione < 1) {
-        for (const char *istruzione : kSchemaLocale)
+        for (const char *istruzione : kSchemaLocale1)
             ok = ok && esegui(QString::fromUtf8(istruzione));
     }
-    ok = ok && esegui(QStringLiteral("PRAGMA user_version = %1").arg(kVersioneSchema));
-    if (!ok || !db.commit()) {
-        const QString motivo = m_errore.isEmpty() ? db.lastError().text() : m_errore;
-        db.rollback();
-        m_errore = QStringLiteral("l'archivio %1 non si prepara: %2").arg(m_descrizione, motivo);
-        return false;
+    if (versione < 2) {
+        for (const char *istruzione : kSchemaLocale2)
+            ok = ok && esegui(QString::fromUtf8(istruzione));
     }
+    if (versione < kVersioneSchema)
+        ok = ok && esegui(QStringLiteral("PRAGMA user_version = %1").arg(kVersioneSchema));
+    if (!ok || !esegui(QStringLiteral("COMMIT")))
+        return annulla(
+            QStringLiteral("l'archivio %1 non si prepara: %2").arg(m_descrizione, m_errore));
     return true;
 }
 
@@ -386,17 +492,16 @@ std::unique_ptr<Archivio> Archivio::apriServer(const Destinazione::Server &serve
         return rifiuta(QStringLiteral("il server %1 non ha le tabelle dell'archivio: crearle con "
                                       "archivio/schema-postgresql.sql (%2)")
                            .arg(server.url, q.lastError().text().trimmed()));
+    // A newer server takes this program's runs: its new columns have defaults. An older one
+    // lacks what they carry, and they wait until it is brought up to date.
     const int versione = q.value(0).toInt();
-    if (versione != kVersioneSchema)
-        return rifiuta(
-            QStringLiteral("le tabelle del server %1 sono della versione %2, questo "
-                           "programma conosce la %3: %4")
-                .arg(server.url)
-                .arg(versione)
-                .arg(kVersioneSchema)
-                .arg(versione > kVersioneSchema
-                        ? QStringLiteral("aggiornare Banco Seriale.")
-                        : QStringLiteral("aggiornarle con archivio/schema-postgresql.sql.")));
+    if (versione < kVersioneServer)
+        return rifiuta(QStringLiteral("il server va aggiornato alla versione %1 (%2 è alla %3): "
+                                      "l'amministratore lo aggiorna con gli script "
+                                      "aggiorna-postgresql-*.sql in /usr/share/banco-seriale/; "
+                                      "intanto le prove aspettano nel file della stazione.")
+                           .arg(QString::number(kVersioneServer), server.url,
+                               QString::number(versione)));
     return archivio;
 }
 
@@ -410,11 +515,14 @@ bool Archivio::esegui(const QString &sql)
 
 bool Archivio::fallita(const QSqlQuery &query, const QString &che)
 {
-    m_errore = QStringLiteral("%1 (%2): %3")
-                   .arg(che, m_descrizione,
-                       query.lastError().text().trimmed().isEmpty()
-                           ? database().lastError().text().trimmed()
-                           : query.lastError().text().trimmed());
+    const QSqlError errore
+        = query.lastError().isValid() ? query.lastError() : database().lastError();
+    m_sqlstate = errore.nativeErrorCode();
+    const QString testo = errore.text().trimmed();
+    const QString cosaFare = m_tipo == Tipo::Locale ? spiegaSqlite(m_sqlstate) : QString();
+    m_errore = cosaFare.isEmpty()
+        ? QStringLiteral("%1 (%2): %3").arg(che, m_descrizione, testo)
+        : QStringLiteral("%1 (%2): %3 (%4)").arg(che, m_descrizione, cosaFare, testo);
     return false;
 }
 
@@ -424,14 +532,27 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
         prova.uuid = nuovoUuid();
     if (!prova.inizio.isValid())
         prova.inizio = QDateTime::currentDateTimeUtc();
+    // The attempt is counted under the write lock of the insert that takes it: two programs
+    // recording the same unit at once give it two attempts, never one twice. Within a
+    // transaction of the caller's (many runs recorded at once), that transaction holds it.
+    const bool propria = iniziaTransazione();
+    if (!propria && !m_errore.isEmpty())
+        return false;
+    const auto annulla = [this, propria] {
+        const QString motivo = m_errore;
+        if (propria)
+            esegui(QStringLiteral("ROLLBACK"));
+        m_errore = motivo;
+        return false;
+    };
     const auto prima = precedenti(prova.unita, prova.banco);
     if (!prima)
-        return false;
+        return annulla();
     prova.tentativo = prima->first + 1;
     QSqlQuery q(database());
     q.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, "
-        "inizio, processo) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "inizio, processo, sha_righe) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(prova.uuid);
     q.addBindValue(testo(prova.stazione));
     q.addBindValue(testo(prova.operatore));
@@ -442,9 +563,26 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     q.addBindValue(testo(prova.linea));
     q.addBindValue(testoOra(prova.inizio));
     q.addBindValue(processoCorrente());
-    if (!q.exec())
-        return fallita(q, QStringLiteral("la prova non si registra nell'archivio"));
+    q.addBindValue(testo(prova.shaRighe));
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("la prova non si registra nell'archivio"));
+        return annulla();
+    }
+    q.finish();
+    if (propria && !esegui(QStringLiteral("COMMIT")))
+        return annulla();
     return true;
+}
+
+bool Archivio::iniziaTransazione()
+{
+    m_errore.clear();
+    QSqlQuery q(database());
+    if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return true;
+    if (!q.lastError().text().contains(QStringLiteral("within a transaction")))
+        fallita(q, QStringLiteral("l'archivio non si scrive"));
+    return false;
 }
 
 bool Archivio::registraLettura(const QString &uuid, const LetturaArchiviata &lettura)
@@ -452,7 +590,7 @@ bool Archivio::registraLettura(const QString &uuid, const LetturaArchiviata &let
     QSqlQuery q(database());
     q.prepare(QString::fromUtf8(kInserisciLettura)
         + QStringLiteral(
-            "((SELECT id FROM prove WHERE uuid = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            "((SELECT id FROM prove WHERE uuid = ?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(uuid);
     legaLettura(q, lettura);
     if (!q.exec())
@@ -475,7 +613,8 @@ bool Archivio::finisciProva(const QString &uuid, const QString &esito)
 qint64 Archivio::inAttesa()
 {
     QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM prove WHERE inviata = 0 AND fine IS NOT NULL"))
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM prove WHERE inviata = 0 AND fine IS NOT NULL "
+                               "AND scarto IS NULL"))
         || !q.next()) {
         fallita(q, QStringLiteral("l'archivio non si legge"));
         return -1;
@@ -491,7 +630,7 @@ QList<ProvaCompleta> Archivio::daInviare(int quante)
         QSqlQuery q(database());
         q.setForwardOnly(true);
         q.prepare(QStringLiteral("SELECT %1, p.id FROM prove p WHERE p.inviata = 0 AND p.fine IS "
-                                 "NOT NULL ORDER BY p.id LIMIT ?")
+                                 "NOT NULL AND p.scarto IS NULL ORDER BY p.id LIMIT ?")
                       .arg(QLatin1String(kColonneProva)));
         q.addBindValue(quante);
         if (!q.exec()) {
@@ -500,7 +639,7 @@ QList<ProvaCompleta> Archivio::daInviare(int quante)
         }
         while (q.next()) {
             prove.append({leggiProva(q), {}});
-            id.append(q.value(11).toLongLong());
+            id.append(q.value(12).toLongLong());
         }
     }
     QSqlQuery l(database());
@@ -539,6 +678,84 @@ bool Archivio::segnaInviate(const QStringList &uuid)
     return true;
 }
 
+bool Archivio::mettiDaParte(const QString &uuid, const QString &motivo)
+{
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("UPDATE prove SET scarto = ? WHERE uuid = ?"));
+    q.addBindValue(motivo.isEmpty() ? QStringLiteral("rifiutata dal server") : motivo);
+    q.addBindValue(uuid);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'archivio non si scrive"));
+    return true;
+}
+
+std::optional<QList<Archivio::Scartata>> Archivio::scartate()
+{
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT uuid, unita, scarto FROM prove WHERE inviata = 0 AND "
+                               "scarto IS NOT NULL ORDER BY id"))) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QList<Scartata> scartate;
+    while (q.next())
+        scartate.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
+    return scartate;
+}
+
+std::optional<qint64> Archivio::riprendiScartate()
+{
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("UPDATE prove SET scarto = NULL WHERE inviata = 0 AND scarto IS "
+                               "NOT NULL"))) {
+        fallita(q, QStringLiteral("l'archivio non si scrive"));
+        return {};
+    }
+    return q.numRowsAffected();
+}
+
+bool Archivio::raggiungibile()
+{
+    QSqlQuery q(database());
+    return q.exec(QStringLiteral("SELECT 1")) && q.next();
+}
+
+bool Archivio::rifiutata() const
+{
+    // SQLSTATE classes of a statement the server refused for what it carries: data (22),
+    // integrity (23), rights (42501 and row security), limits (54, an index row too large).
+    // A connection lost (08), a server shutting down (57) or a timeout are not refusals.
+    return m_sqlstate.startsWith(QStringLiteral("22")) || m_sqlstate.startsWith(QStringLiteral("23"))
+        || m_sqlstate.startsWith(QStringLiteral("42")) || m_sqlstate.startsWith(QStringLiteral("54"))
+        || m_sqlstate == QStringLiteral("P0001");
+}
+
+std::optional<QStringList> Archivio::controllaIntegrita()
+{
+    QStringList problemi;
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    while (q.next()) {
+        const QString riga = q.value(0).toString();
+        if (riga != u"ok")
+            problemi << riga;
+    }
+    if (!q.exec(QStringLiteral("PRAGMA foreign_key_check"))) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    while (q.next()) {
+        problemi << QStringLiteral("la tabella %1, riga %2, rimanda a %3 che non c'è")
+                        .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
+    }
+    return problemi;
+}
+
 bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
 {
     QSqlDatabase db = database();
@@ -553,14 +770,15 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
     // A run already there (sent before, its acknowledgement lost) is left as it is.
     p.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, "
-        "linea, inizio, fine, esito) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "linea, inizio, fine, esito, sha_righe) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (uuid) DO NOTHING RETURNING id"));
     for (const ProvaCompleta &c : prove) {
         const ProvaArchiviata &r = c.prova;
         for (const QVariant &v : {QVariant(r.uuid), QVariant(testo(r.stazione)),
                  QVariant(testo(r.operatore)), QVariant(testo(r.unita)), QVariant(r.tentativo),
                  QVariant(testo(r.banco)), QVariant(testo(r.shaBanco)), QVariant(testo(r.linea)),
-                 QVariant(testoOra(r.inizio)), QVariant(testoOra(r.fine)), QVariant(r.esito)})
+                 QVariant(testoOra(r.inizio)), QVariant(testoOra(r.fine)), QVariant(r.esito),
+                 QVariant(testo(r.shaRighe))})
             p.addBindValue(v);
         if (!p.exec())
             return annulla(p);
@@ -621,7 +839,7 @@ QString Archivio::condizioni(const FiltroProve &filtro, QVariantList &valori) co
     if (!filtro.banco.isEmpty())
         aggiungi("p.banco = ?", filtro.banco);
     if (!filtro.shaBanco.isEmpty())
-        aggiungi("p.sha_banco = ?", filtro.shaBanco);
+        aggiungi("COALESCE(NULLIF(p.sha_righe, ''), p.sha_banco) = ?", filtro.shaBanco);
     return dove.isEmpty() ? QString() : dove.join(QStringLiteral(" AND "));
 }
 
@@ -674,10 +892,11 @@ std::optional<QList<Archivio::Punto>> Archivio::valori(
     const QString dove = condizioni(filtro, valori);
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT p.inizio, p.unita, l.valore, l.giudizio FROM prove p JOIN "
-                             "letture l ON l.prova = p.id WHERE p.sha_banco = ? AND l.n = ? AND "
-                             "l.valore IS NOT NULL%1 ORDER BY p.inizio, p.id")
-                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    q.prepare(QStringLiteral("SELECT p.inizio, p.unita, l.valore, l.giudizio, l.unita_misura FROM "
+                             "prove p JOIN letture l ON l.prova = p.id WHERE %1 = ? AND l.n = ? "
+                             "AND l.valore IS NOT NULL AND %2%3 ORDER BY p.inizio, p.id")
+                  .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
+                      dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
     for (const QVariant &v : valori)
         q.addBindValue(v);
     if (!q.exec()) {
@@ -687,7 +906,8 @@ std::optional<QList<Archivio::Punto>> Archivio::valori(
     QList<Punto> punti;
     while (q.next()) {
         punti.append({comeOra(q.value(0)), q.value(1).toString(), q.value(2).toDouble(),
-            q.value(3).toInt() == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti)});
+            q.value(3).toInt() == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti),
+            q.value(4).toString()});
     }
     return punti;
 }
@@ -719,8 +939,9 @@ std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &fi
     const QString dove = condizioni(filtro, valori);
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT p.sha_banco, MAX(p.banco) FROM prove p%1 GROUP BY p.sha_banco")
-                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" WHERE ") + dove));
+    q.prepare(QStringLiteral("SELECT %1, MAX(p.banco) FROM prove p WHERE %2%3 GROUP BY %1")
+                  .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
+                      dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
     for (const QVariant &v : valori)
         q.addBindValue(v);
     if (!q.exec()) {
@@ -753,9 +974,10 @@ bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
                        "SUM(l.valore * l.valore), MIN(l.valore), MAX(l.valore), "
                        "SUM(CASE WHEN l.giudizio = 1 THEN 1 ELSE 0 END), "
                        "SUM(CASE WHEN l.giudizio > 0 THEN 1 ELSE 0 END) "
-                       "FROM prove p JOIN letture l ON l.prova = p.id WHERE p.sha_banco = ?%1 "
+                       "FROM prove p JOIN letture l ON l.prova = p.id WHERE %1 = ? AND %2%3 "
                        "GROUP BY l.n ORDER BY l.n")
-            .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+            .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
+                dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
     for (const QVariant &v : valori)
         q.addBindValue(v);
     if (!q.exec())
@@ -792,7 +1014,8 @@ bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
     QSqlQuery r(database());
     r.setForwardOnly(true);
     r.prepare(QStringLiteral(
-        "SELECT nome, strumento, memoria, minimo, massimo FROM letture WHERE prova = ? AND n = ?"));
+        "SELECT nome, strumento, memoria, minimo, massimo, unita_misura FROM letture WHERE prova = "
+        "? AND n = ?"));
     for (qsizetype i = 0; i < ultime.size(); ++i) {
         r.addBindValue(ultime[i].first);
         r.addBindValue(ultime[i].second);
@@ -804,6 +1027,7 @@ bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
         s.memoria = r.value(2).toString();
         s.minimo = facoltativo(r.value(3));
         s.massimo = facoltativo(r.value(4));
+        s.unitaMisura = r.value(5).toString();
         if (s.media && s.deviazione)
             s.cpk = ::cpk(*s.media, *s.deviazione, s.minimo, s.massimo);
         r.finish();
@@ -815,18 +1039,25 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
 {
     QVariantList valori;
     const QString dove = condizioni(filtro, valori);
-    // A unit's first and last attempt among the runs chosen; a run stopped judged nothing.
+    // A unit's first and last run among those that judged it: a round that could not be
+    // carried out or was stopped judged nothing, and is counted apart, to be read again.
     QString sql = QStringLiteral(
         "WITH scelte AS (SELECT p.banco, p.unita, p.esito, "
-        "ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita ORDER BY p.inizio, p.id) AS dal_primo, "
-        "ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita ORDER BY p.inizio DESC, p.id DESC) "
-        "AS dall_ultimo FROM prove p WHERE p.fine IS NOT NULL AND p.esito <> 'interrotta'");
+        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
+        "ORDER BY p.inizio, p.id) END AS dal_primo, "
+        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
+        "ORDER BY p.inizio DESC, p.id DESC) END AS dall_ultimo "
+        "FROM prove p WHERE p.fine IS NOT NULL")
+                      .arg(QLatin1String(kGiudicate));
     if (!dove.isEmpty())
         sql += QStringLiteral(" AND ") + dove;
-    sql += QStringLiteral(") SELECT banco, COUNT(DISTINCT unita), COUNT(*), "
-                          "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
-                          "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END) "
-                          "FROM scelte GROUP BY banco ORDER BY banco");
+    sql += QStringLiteral(
+        ") SELECT banco, COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL THEN unita END), "
+        "SUM(CASE WHEN dal_primo IS NOT NULL THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo IS NULL THEN 1 ELSE 0 END) "
+        "FROM scelte GROUP BY banco ORDER BY banco");
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(sql);
@@ -839,7 +1070,7 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
     QList<ResaBanco> rese;
     while (q.next()) {
         rese.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),
-            q.value(3).toLongLong(), q.value(4).toLongLong()});
+            q.value(3).toLongLong(), q.value(4).toLongLong(), q.value(5).toLongLong()});
     }
     return rese;
 }

@@ -102,7 +102,9 @@ class Archivio
 {
 public:
     enum class Tipo { Locale, Server };
-    static constexpr int kVersioneSchema = 1;
+    // The station file's schema, and the server's that this program needs to send to it.
+    static constexpr int kVersioneSchema = 2;
+    static constexpr int kVersioneServer = 2;
 
     ~Archivio();
     Archivio(const Archivio &) = delete;
@@ -138,6 +140,25 @@ public:
     qint64 inAttesa();
     QList<ProvaCompleta> daInviare(int quante);
     bool segnaInviate(const QStringList &uuid);
+    // A run the server refused, set aside with its reason: it no longer holds the others up.
+    bool mettiDaParte(const QString &uuid, const QString &motivo);
+    struct Scartata
+    {
+        QString uuid;
+        QString unita;
+        QString motivo;
+    };
+    std::optional<QList<Scartata>> scartate();
+    // The set-aside runs wait to be sent again; how many.
+    std::optional<qint64> riprendiScartate();
+    // The connection still answers.
+    bool raggiungibile();
+    // The last failure was the server refusing what a statement carried (a value, a right, a
+    // limit), not a server away or a connection lost.
+    bool rifiutata() const;
+    // SQLite's own check of the file, and of the links between runs and readings: what is
+    // wrong, empty if nothing.
+    std::optional<QStringList> controllaIntegrita();
     // On the server: the runs in one transaction, each added once (one already there is left
     // as it is). False, with nothing added, if the transaction fails.
     bool ricevi(const QList<ProvaCompleta> &prove);
@@ -167,6 +188,9 @@ public:
 private:
     Archivio(Tipo tipo, const QString &connessione);
     bool esegui(const QString &sql);
+    // BEGIN IMMEDIATE: true if this call began it; false with errore() empty inside a
+    // transaction already open, or with errore() set when the file refuses.
+    bool iniziaTransazione();
     bool fallita(const class QSqlQuery &query, const QString &che);
     bool preparaSchemaLocale();
     bool chiudiAbbandonate();
@@ -179,6 +203,7 @@ private:
     QString m_connessione;
     QString m_descrizione;
     QString m_errore;
+    QString m_sqlstate; // of the last failure: SQLite's code, or PostgreSQL's SQLSTATE
 };
 
 // A fresh UUID, as the archive keys runs.

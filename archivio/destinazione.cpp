@@ -1,6 +1,7 @@
 #include "destinazione.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QStandardPaths>
@@ -54,6 +55,34 @@ bool valorePassabile(const QString &valore)
     return !valore.isEmpty();
 }
 
+// The URL as a message may show it: a password in the user part or in the query hidden.
+QString senzaPassword(const QString &url)
+{
+    QString mostrato = url;
+    const qsizetype inizio = mostrato.indexOf(QStringLiteral("://"));
+    if (inizio >= 0) {
+        const qsizetype fineAutorita = [&] {
+            qsizetype fine = mostrato.size();
+            for (const QChar c : {u'/', u'?', u'#'}) {
+                const qsizetype dove = mostrato.indexOf(c, inizio + 3);
+                if (dove >= 0)
+                    fine = std::min(fine, dove);
+            }
+            return fine;
+        }();
+        const qsizetype chiocciola = mostrato.lastIndexOf(u'@', fineAutorita - 1);
+        if (chiocciola > inizio) {
+            const qsizetype duePunti = mostrato.indexOf(u':', inizio + 3);
+            if (duePunti >= 0 && duePunti < chiocciola)
+                mostrato.replace(duePunti + 1, chiocciola - duePunti - 1, QStringLiteral("***"));
+        }
+    }
+    static const QRegularExpression parola(
+        QStringLiteral("([?&]password=)[^&#]*"), QRegularExpression::CaseInsensitiveOption);
+    mostrato.replace(parola, QStringLiteral("\\1***"));
+    return mostrato;
+}
+
 bool leggiPorta(const QString &testo, int &porta)
 {
     bool ok = !testo.isEmpty() && testo.size() <= 5;
@@ -73,6 +102,8 @@ bool eUnUrl(const QString &valore)
 
 std::optional<Server> leggiUrl(const QString &url, QString *errore)
 {
+    // Every message names the URL without its password, whatever fault it reports first.
+    const QString mostrato = senzaPassword(url);
     const QString esempio = QStringLiteral(
         " Per esempio: postgresql://utente@server:5432/banco?sslmode=require, oppure "
         "postgresql:///banco?host=/run/postgresql per un socket locale.");
@@ -80,7 +111,7 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         rifiuta(errore,
             QStringLiteral("«%1» non è l'indirizzo di un server PostgreSQL: deve "
                            "cominciare con postgresql://.%2")
-                .arg(url, esempio));
+                .arg(mostrato, esempio));
         return {};
     }
     Server server;
@@ -117,14 +148,14 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         const qsizetype chiusa = hostPorta.indexOf(u']');
         if (chiusa < 0) {
             rifiuta(errore,
-                QStringLiteral("«%1»: manca la ] dopo l'indirizzo IPv6.%2").arg(url, esempio));
+                QStringLiteral("«%1»: manca la ] dopo l'indirizzo IPv6.%2").arg(mostrato, esempio));
             return {};
         }
         server.host = hostPorta.mid(1, chiusa - 1);
         const QString dopo = hostPorta.mid(chiusa + 1);
         if (!dopo.isEmpty() && !dopo.startsWith(u':')) {
             rifiuta(errore,
-                QStringLiteral("«%1»: dopo l'indirizzo IPv6 può venire solo :porta.").arg(url));
+                QStringLiteral("«%1»: dopo l'indirizzo IPv6 può venire solo :porta.").arg(mostrato));
             return {};
         }
         testoPorta = dopo.mid(1);
@@ -142,7 +173,7 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         rifiuta(errore,
             QStringLiteral("«%1»: la porta del server deve essere un numero da 1 a "
                            "65535.")
-                .arg(url));
+                .arg(mostrato));
         return {};
     }
 
@@ -163,12 +194,12 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
             rifiuta(errore,
                 QStringLiteral("«%1»: il parametro «%2» non è fra quelli che il "
                                "programma passa a PostgreSQL (%3).")
-                    .arg(url, nome, parametriNoti().join(QStringLiteral(", "))));
+                    .arg(mostrato, nome, parametriNoti().join(QStringLiteral(", "))));
             return {};
         }
         if (valore.isEmpty()) {
             rifiuta(
-                errore, QStringLiteral("«%1»: il parametro «%2» non ha un valore.").arg(url, nome));
+                errore, QStringLiteral("«%1»: il parametro «%2» non ha un valore.").arg(mostrato, nome));
             return {};
         }
         if (nome == u"host") {
@@ -176,7 +207,7 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         } else if (nome == u"port") {
             if (!leggiPorta(valore, server.porta)) {
                 rifiuta(errore,
-                    QStringLiteral("«%1»: port=%2 non è una porta da 1 a 65535.").arg(url, valore));
+                    QStringLiteral("«%1»: port=%2 non è una porta da 1 a 65535.").arg(mostrato, valore));
                 return {};
             }
         } else if (nome == u"dbname") {
@@ -188,7 +219,7 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
                 rifiuta(errore,
                     QStringLiteral("«%1»: sslmode=%2 non è un modo di PostgreSQL; "
                                    "scegliere fra %3.")
-                        .arg(url, valore, modiSsl().join(QStringLiteral(", "))));
+                        .arg(mostrato, valore, modiSsl().join(QStringLiteral(", "))));
                 return {};
             }
             if (!valorePassabile(valore)) {
@@ -196,7 +227,7 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
                     QStringLiteral("«%1»: il valore di «%2» contiene spazi, "
                                    "virgolette, barre inverse, = o punti e virgola, "
                                    "che il driver di Qt non sa passare a PostgreSQL.")
-                        .arg(url, nome));
+                        .arg(mostrato, nome));
                 return {};
             }
             server.opzioni.append(nome + u'=' + valore);
@@ -206,11 +237,11 @@ std::optional<Server> leggiUrl(const QString &url, QString *errore)
         rifiuta(errore,
             QStringLiteral("«%1»: il programma si collega a un server solo; "
                            "indicarne uno.")
-                .arg(url));
+                .arg(mostrato));
         return {};
     }
     if (server.database.contains(u'/')) {
-        rifiuta(errore, QStringLiteral("«%1»: il nome del database non può contenere /.").arg(url));
+        rifiuta(errore, QStringLiteral("«%1»: il nome del database non può contenere /.").arg(mostrato));
         return {};
     }
     return server;
@@ -222,11 +253,28 @@ void imposta(QSqlDatabase &database, const Server &server)
     database.setPort(server.porta);
     database.setDatabaseName(server.database);
     database.setUserName(server.utente);
-    QStringList opzioni = server.opzioni;
-    const bool conAttesa = std::any_of(opzioni.cbegin(), opzioni.cend(),
-        [](const QString &o) { return o.startsWith(QStringLiteral("connect_timeout=")); });
+    // A server that does not answer is given up: connect_timeout bounds the opening (libpq
+    // waits for ever with 0, and takes less than 2 s as 2), keepalives a connection whose
+    // other end went away without a word.
+    QStringList opzioni;
+    bool conAttesa = false;
+    bool conKeepalive = false;
+    for (const QString &o : server.opzioni) {
+        if (o.startsWith(QStringLiteral("connect_timeout="))) {
+            conAttesa = true;
+            opzioni.append(QStringLiteral("connect_timeout=%1")
+                               .arg(std::max(2, o.mid(o.indexOf(u'=') + 1).toInt())));
+            continue;
+        }
+        conKeepalive = conKeepalive || o.startsWith(QStringLiteral("keepalives"));
+        opzioni.append(o);
+    }
     if (!conAttesa)
         opzioni.append(QStringLiteral("connect_timeout=5"));
+    if (!conKeepalive) {
+        opzioni << QStringLiteral("keepalives=1") << QStringLiteral("keepalives_idle=10")
+                << QStringLiteral("keepalives_interval=5") << QStringLiteral("keepalives_count=3");
+    }
     database.setConnectOptions(opzioni.join(u';'));
 }
 
@@ -268,7 +316,7 @@ std::optional<Scelta> scegli(const QString &opzione, QString *errore)
         rifiuta(errore,
             QStringLiteral("«%1»: l'archivio è un file SQLite (un percorso) o un "
                            "server PostgreSQL (postgresql://…).")
-                .arg(valore));
+                .arg(senzaPassword(valore)));
         return {};
     }
     scelta.file = QDir::fromNativeSeparators(valore);

@@ -24,20 +24,43 @@ public:
 
     void invia()
     {
-        qint64 inviate = 0;
-        QString errore;
+        StatoInoltro stato;
         try {
-            inviate = inviaTutto(errore);
+            stato.inviate = inviaTutto(stato.errore);
         } catch (const std::exception &e) {
-            errore = QString::fromLocal8Bit(e.what());
+            stato.errore = QString::fromLocal8Bit(e.what());
         }
-        const qint64 attesa = m_locale ? m_locale->inAttesa() : -1;
+        if (m_locale) {
+            stato.inAttesa = m_locale->inAttesa();
+            if (const auto scartate = m_locale->scartate()) {
+                stato.messeDaParte = scartate->size();
+                if (!scartate->isEmpty())
+                    stato.motivoScarto = scartate->last().motivo;
+            }
+        } else {
+            stato.inAttesa = -1;
+        }
+        stato.ultimoInvio = m_ultimoInvio;
         --*m_richieste;
-        emit finito(inviate, attesa, errore);
+        emit finito(stato);
+    }
+
+    // The set-aside runs are sent again with the next send.
+    void riprova()
+    {
+        try {
+            QString errore;
+            if (!m_locale)
+                m_locale = Archivio::apriLocale(m_file, &errore);
+            if (m_locale)
+                m_locale->riprendiScartate();
+        } catch (const std::exception &) {
+            // The next send says what is wrong with the file.
+        }
     }
 
 signals:
-    void finito(qint64 inviate, qint64 inAttesa, const QString &errore);
+    void finito(const StatoInoltro &stato);
 
 private:
     qint64 inviaTutto(QString &errore)
@@ -59,25 +82,52 @@ private:
                 errore = m_locale->errore();
                 return inviate;
             }
-            if (!m_remoto->ricevi(prove)) {
-                errore = m_remoto->errore();
-                // The connection may be gone with the server: the next send opens another.
-                m_remoto.reset();
-                return inviate;
-            }
             QStringList uuid;
-            for (const ProvaCompleta &p : prove)
-                uuid << p.prova.uuid;
-            if (!m_locale->segnaInviate(uuid)) {
+            if (m_remoto->ricevi(prove)) {
+                for (const ProvaCompleta &p : prove)
+                    uuid << p.prova.uuid;
+            } else if (!sempreRaggiungibile(errore)) {
+                return inviate;
+            } else {
+                // The server refused the batch for something one of its runs carries: each run
+                // goes alone, and one it still refuses is set aside with the server's reason.
+                for (const ProvaCompleta &p : prove) {
+                    if (m_remoto->ricevi({p})) {
+                        uuid << p.prova.uuid;
+                        continue;
+                    }
+                    if (!sempreRaggiungibile(errore))
+                        break;
+                    if (!m_locale->mettiDaParte(p.prova.uuid, m_remoto->errore())) {
+                        errore = m_locale->errore();
+                        return inviate;
+                    }
+                }
+            }
+            if (!uuid.isEmpty() && !m_locale->segnaInviate(uuid)) {
                 errore = m_locale->errore();
                 return inviate;
             }
-            inviate += prove.size();
-            if (prove.size() < Inoltro::kPerVolta)
+            inviate += uuid.size();
+            if (!uuid.isEmpty())
+                m_ultimoInvio = QDateTime::currentDateTime();
+            if (!errore.isEmpty() || prove.size() < Inoltro::kPerVolta)
                 return inviate;
         }
     }
 
+    // After a statement failed: whether the server refused it, the connection still standing.
+    // Otherwise the reason runs wait is set, and the next send opens another connection.
+    bool sempreRaggiungibile(QString &errore)
+    {
+        if (m_remoto->rifiutata() && m_remoto->raggiungibile())
+            return true;
+        errore = m_remoto->errore();
+        m_remoto.reset();
+        return false;
+    }
+
+    QDateTime m_ultimoInvio;
     QString m_file;
     Destinazione::Server m_destinazione;
     std::shared_ptr<std::atomic<int>> m_richieste;
@@ -91,17 +141,13 @@ Inoltro::Inoltro(const QString &file, const Destinazione::Server &server, QObjec
     , m_lavoro(new Lavoro(file, server, m_richieste))
 {
     Archivio::caricaDriverServer();
+    qRegisterMetaType<StatoInoltro>();
     m_lavoro->moveToThread(m_filo);
     connect(m_filo, &QThread::finished, m_lavoro, &QObject::deleteLater);
-    connect(m_lavoro, &Lavoro::finito, this,
-        [this](qint64 inviate, qint64 inAttesa, const QString &errore) {
-            StatoInoltro stato;
-            stato.inviate = inviate;
-            stato.inAttesa = inAttesa;
-            stato.errore = errore;
-            emit this->inviate(inviate, inAttesa, errore);
-            emit statoCambiato(stato);
-        });
+    connect(m_lavoro, &Lavoro::finito, this, [this](const StatoInoltro &stato) {
+        emit inviate(stato.inviate, stato.inAttesa, stato.errore);
+        emit statoCambiato(stato);
+    });
     m_filo->setObjectName(QStringLiteral("inoltro"));
     m_filo->start();
     connect(&m_orologio, &QTimer::timeout, this, &Inoltro::inviaOra);
@@ -125,6 +171,12 @@ void Inoltro::inviaOra()
 {
     ++*m_richieste;
     QMetaObject::invokeMethod(m_lavoro, &Lavoro::invia, Qt::QueuedConnection);
+}
+
+void Inoltro::riprova()
+{
+    QMetaObject::invokeMethod(m_lavoro, &Lavoro::riprova, Qt::QueuedConnection);
+    inviaOra();
 }
 
 bool Inoltro::attendi(int ms)

@@ -15,11 +15,11 @@
 struct StatoInoltro
 {
     qint64 inviate = 0; // by this send
-    qint64 inAttesa = 0; // completed runs not yet on the server, set-aside ones included
+    qint64 inAttesa = 0; // completed runs waiting to be sent; -1 if the file cannot be read
     qint64 messeDaParte = 0; // refused by the server: they wait for --invia --riprova
     QString errore; // why runs wait: the server's last message, empty when it took them all
     QString motivoScarto; // the server's reason for the last run it refused
-    QDateTime ultimoInvio; // the last send the server took whole; invalid before one
+    QDateTime ultimoInvio; // the last send that reached the server; invalid before one
 };
 Q_DECLARE_METATYPE(StatoInoltro)
 
@@ -41,6 +41,8 @@ public:
     void avvia();
     // Sends what waits now; what is being sent already goes on.
     void inviaOra();
+    // The runs the server refused and that were set aside are sent again, now.
+    void riprova();
     // Waits for the sends asked so far to end, at most ms; false if one is still going.
     bool attendi(int ms);
     bool occupato() const { return m_richieste->load() > 0; }

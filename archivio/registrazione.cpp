@@ -59,6 +59,7 @@ void RegistrazioneProve::lettura(int n, const RisultatoRichiesta &r)
     l.nome = riga.nomeMostrato();
     l.strumento = riga.strumento;
     l.memoria = riga.testoMemoria();
+    l.unitaMisura = riga.unita;
     if (r.esito == RisultatoRichiesta::Esito::Risposta && r.valore) {
         l.parola = *r.valore;
         l.valore = riga.comeNumero(*r.valore);

@@ -12,6 +12,7 @@
 #include "registrazione.h"
 #include "sequenza_richieste.h"
 #include "statistiche.h"
+#include "testi_ammessi.h"
 #include "testi_traffico.h"
 
 #include <QCryptographicHash>
@@ -25,8 +26,16 @@
 namespace RigaDiComando {
 namespace {
 
-// How long the end of a run waits for the server to take it; past that it waits in the file.
-constexpr int kAttesaServerMs = 15'000;
+// "1 prova aspetta", "3 prove aspettano".
+QString provePrima(qint64 quante, const char *singolare, const char *plurale)
+{
+    return quante == 1 ? QStringLiteral("1 prova %1").arg(QLatin1String(singolare))
+                       : QStringLiteral("%1 prove %2").arg(QString::number(quante), QLatin1String(plurale));
+}
+
+// How long the end of a bench waits for the server to take its runs; past that they wait in
+// the file, and go with the next run or --invia. Nothing on a run's path waits on the server.
+constexpr int kAttesaServerMs = 500;
 
 QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
     const QString &stato, const RisultatoRichiesta &r)
@@ -102,6 +111,17 @@ public:
 
     int esegui() override
     {
+        // A serial of another form (the wrong barcode on the box) is refused before anything
+        // is sent: nothing is read, printed or recorded.
+        if (!m_opzioni.unita.isEmpty()
+            && !FileBanco::serialeDelBanco(*m_opzioni.banco, m_opzioni.unita)) {
+            RigaDiComando::errore(QStringLiteral("--unita: «%1»: %2 (la forma attesa è %3); "
+                                                 "nulla è stato inviato.")
+                                      .arg(TestiAmmessi::mostrabile(m_opzioni.unita),
+                                          FileBanco::kSerialeEstraneo,
+                                          m_opzioni.banco->modelloUnita));
+            return UnitaRifiutata;
+        }
         if (m_opzioni.formato == Formato::Csv) {
             stampa(QString::fromUtf8(TestiTraffico::lineaCsv(
                 {"unita_in_prova", "giro", "nome", "strumento", "memoria", "parola", "valore",
@@ -112,6 +132,9 @@ public:
             m_lettura->avvia(
                 m_opzioni.ripetizioni, m_opzioni.intervalloMs, m_opzioni.fermatiAlPrimoErrore);
         });
+        // A unit's round stopped before its last row judged only part of it.
+        const bool provaInterrotta = !m_opzioni.unita.isEmpty() && m_interrotta
+            && (m_richiestaInterrotta || (m_registrazione && m_registrazione->inCorso()));
         if (m_registrazione)
             m_registrazione->finisci(m_interrotta);
         const StatisticheRipetizione &s = motore().statistiche();
@@ -125,19 +148,23 @@ public:
             }
         }
         const bool archivioFallito = !riassuntoArchivio();
-        if (portaPersa(errore))
-            return PortaNonDisponibile;
-        if (errore || s.senzaRisposta() > 0 || s.errori() > 0)
-            return SenzaRisposta;
-        if (archivioFallito)
-            return ArchivioNonScritto;
+        int uscita = TutteRisposte;
         if (m_rapporto->fuoriDaiLimiti() > 0) {
-            RigaDiComando::errore(QStringLiteral("%1 letture fuori dai limiti o diverse dal "
-                                                 "valore atteso.")
-                                      .arg(m_rapporto->fuoriDaiLimiti()));
-            return FuoriDaiLimiti;
+            RigaDiComando::errore(m_rapporto->fuoriDaiLimiti() == 1
+                    ? QStringLiteral("1 lettura fuori dai limiti o diversa dal valore atteso.")
+                    : QStringLiteral("%1 letture fuori dai limiti o diverse dal valore atteso.")
+                          .arg(m_rapporto->fuoriDaiLimiti()));
+            uscita = FuoriDaiLimiti;
         }
-        return TutteRisposte;
+        if (archivioFallito)
+            uscita = uscitaPiuGrave(uscita, ArchivioNonScritto);
+        if (provaInterrotta)
+            uscita = uscitaPiuGrave(uscita, ProvaInterrotta);
+        if (errore || s.senzaRisposta() > 0 || s.errori() > 0)
+            uscita = uscitaPiuGrave(uscita, SenzaRisposta);
+        if (portaPersa(errore))
+            uscita = uscitaPiuGrave(uscita, PortaNonDisponibile);
+        return uscita;
     }
 
     bool lavoroInSospeso() const override { return m_inoltro && m_inoltro->occupato(); }
@@ -162,11 +189,13 @@ private:
                 FileBanco::shaRighe(*m_opzioni.banco)});
         if (a.dove.server) {
             m_inoltro = std::make_unique<Inoltro>(a.dove.file, *a.dove.server);
-            connect(m_inoltro.get(), &Inoltro::inviate, this,
-                [this](qint64 inviate, qint64 inAttesa, const QString &motivo) {
-                    m_inviate += inviate;
-                    m_inAttesa = inAttesa;
-                    m_erroreServer = motivo;
+            connect(m_inoltro.get(), &Inoltro::statoCambiato, this,
+                [this](const StatoInoltro &stato) {
+                    m_inviate += stato.inviate;
+                    m_inAttesa = stato.inAttesa;
+                    m_erroreServer = stato.errore;
+                    m_messeDaParte = stato.messeDaParte;
+                    m_motivoScarto = stato.motivoScarto;
                 });
             // What waits goes now, then after each run and every 30 s, for a bench read slowly.
             m_inoltro->avvia();
@@ -175,8 +204,10 @@ private:
 
     void stampaLettura(qint64 giro, int n, const RisultatoRichiesta &risultato)
     {
-        if (risultato.esito == RisultatoRichiesta::Esito::Interrotta)
+        if (risultato.esito == RisultatoRichiesta::Esito::Interrotta) {
+            m_richiestaInterrotta = true;
             return;
+        }
         dopoIlRisultato(risultato);
         if (m_registrazione && !m_registrazione->inCorso() && m_giroRegistrato != giro) {
             m_giroRegistrato = giro;
@@ -211,12 +242,14 @@ private:
         if (m_registrazione && m_registrazione->errore().isEmpty()) {
             const ProvaArchiviata &u = m_registrazione->ultima();
             if (!u.uuid.isEmpty()) {
-                RigaDiComando::errore(QStringLiteral("archivio %1: %2 prove registrate; l'ultima, "
-                                                     "tentativo %3 dell'unità %4: %5.")
-                                          .arg(m_archivio->descrizione())
-                                          .arg(m_registrate)
-                                          .arg(u.tentativo)
-                                          .arg(u.unita, u.esito));
+                RigaDiComando::errore(
+                    QStringLiteral("archivio %1: %2; l'ultima, tentativo %3 dell'unità %4: %5.")
+                        .arg(m_archivio->descrizione(),
+                            m_registrate == 1
+                                ? QStringLiteral("1 prova registrata")
+                                : QStringLiteral("%1 prove registrate").arg(m_registrate),
+                            QString::number(u.tentativo), TestiAmmessi::mostrabile(u.unita),
+                            u.esito));
             }
         } else if (m_erroreArchivio.isEmpty() && m_registrazione) {
             m_erroreArchivio = m_registrazione->errore();
@@ -224,23 +257,38 @@ private:
                 + QStringLiteral(" Le letture sono state stampate ma non registrate."));
         }
         if (m_inoltro) {
-            m_inoltro->inviaOra();
+            // The last run was handed to the sender as it ended: this only waits for it.
+            const QString &url = m_opzioni.archivio.dove.server->url;
             if (!m_inoltro->attendi(kAttesaServerMs)) {
-                RigaDiComando::errore(QStringLiteral("il server %1 non ha risposto in %2 s: le "
-                                                     "prove aspettano nel file della stazione.")
-                                          .arg(m_opzioni.archivio.dove.server->url)
-                                          .arg(kAttesaServerMs / 1000));
+                const qint64 attesa = m_archivio ? m_archivio->inAttesa() : -1;
+                RigaDiComando::errore(
+                    QStringLiteral("il server %1 non ha risposto entro mezzo secondo: %2 nel "
+                                   "file della stazione e partiranno alla prossima prova o con "
+                                   "banco-richiesta --invia.")
+                        .arg(url, attesa < 0 ? QStringLiteral("le prove aspettano")
+                                             : provePrima(attesa, "aspetta", "aspettano")));
             } else if (!m_erroreServer.isEmpty()) {
-                RigaDiComando::errore(QStringLiteral("%1; %2 prove aspettano nel file della "
-                                                     "stazione e partiranno alla prossima prova "
-                                                     "o con banco-richiesta --invia.")
-                                          .arg(m_erroreServer)
-                                          .arg(m_inAttesa));
+                RigaDiComando::errore(QStringLiteral("%1; %2 nel file della stazione e "
+                                                     "partiranno alla prossima prova o con "
+                                                     "banco-richiesta --invia.")
+                                          .arg(m_erroreServer,
+                                              provePrima(m_inAttesa, "aspetta", "aspettano")));
             } else {
-                RigaDiComando::errore(QStringLiteral("server %1: %2 prove inviate, %3 in attesa.")
-                                          .arg(m_opzioni.archivio.dove.server->url)
-                                          .arg(m_inviate)
-                                          .arg(m_inAttesa));
+                RigaDiComando::errore(QStringLiteral("server %1: %2, %3 in attesa.")
+                                          .arg(url,
+                                              m_inviate == 1
+                                                  ? QStringLiteral("1 prova inviata")
+                                                  : QStringLiteral("%1 prove inviate")
+                                                        .arg(m_inviate),
+                                              QString::number(m_inAttesa)));
+            }
+            if (m_messeDaParte > 0) {
+                RigaDiComando::errore(QStringLiteral("%1 dal server: %2. Correggere e inviare "
+                                                     "di nuovo con banco-richiesta --invia "
+                                                     "--riprova.")
+                                          .arg(provePrima(m_messeDaParte, "rifiutata e messa da parte",
+                                                  "rifiutate e messe da parte"),
+                                              m_motivoScarto));
             }
         }
         return m_erroreArchivio.isEmpty();
@@ -256,6 +304,9 @@ private:
     qint64 m_registrate = 0;
     qint64 m_inviate = 0;
     qint64 m_inAttesa = 0;
+    qint64 m_messeDaParte = 0;
+    bool m_richiestaInterrotta = false; // a request was stopped in flight
+    QString m_motivoScarto;
     QString m_erroreArchivio;
     QString m_erroreServer;
 };
@@ -310,6 +361,16 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
         return false;
     a.operatore = parser.value(t.operatore);
     a.stazione = nomeStazione(parser.value(t.stazione));
+    // What a run is recorded under is checked here, before anything is sent: the archive and
+    // the line's server keep it, index it and print it.
+    for (const auto &[testo, opzione] : {std::pair{opzioni.unita, "--unita"},
+             std::pair{a.operatore, "--operatore"}, std::pair{a.stazione, "--stazione"}}) {
+        const QString motivo = TestiAmmessi::controlla(testo, QString::fromLatin1(opzione));
+        if (!motivo.isEmpty()) {
+            errore(motivo + QStringLiteral(" Nulla è stato inviato."));
+            return false;
+        }
+    }
     QFile file(opzioni.fileBanco);
     if (file.open(QIODevice::ReadOnly))
         opzioni.shaBanco = QString::fromLatin1(

@@ -5,7 +5,11 @@
 
 #include "archivio.h"
 #include "inoltro.h"
+#include "testi_ammessi.h"
 #include "testi_traffico.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -24,8 +28,11 @@ QJsonValue numeroJson(const std::optional<double> &valore)
     return valore ? QJsonValue(*valore) : QJsonValue();
 }
 
-QString csv(const QStringList &campi)
+// Control characters in a serial or a name are printed escaped, never raw.
+QString csv(QStringList campi)
 {
+    for (QString &campo : campi)
+        campo = TestiAmmessi::mostrabile(campo);
     return QString::fromUtf8(TestiTraffico::lineaCsv(campi).chopped(2));
 }
 
@@ -86,6 +93,8 @@ public:
     {
         if (m_domanda.cosa == OpzioniInterrogazione::Cosa::Invia)
             return invia();
+        if (m_domanda.cosa == OpzioniInterrogazione::Cosa::Controlla)
+            return controlla();
         std::unique_ptr<Archivio> archivio = apri();
         if (!archivio)
             return ArchivioNonScritto;
@@ -155,20 +164,22 @@ private:
         switch (m_opzioni.formato) {
         case Formato::Testo:
             stampa(QStringLiteral("%1; unità %2; tentativo %3; %4; stazione %5; operatore %6; "
-                                  "banco %7 (%8); linea %9; prova %10")
-                       .arg(ora(p.inizio), p.unita)
-                       .arg(p.tentativo)
-                       .arg(p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito, p.stazione,
-                           p.operatore.isEmpty() ? QStringLiteral("-") : p.operatore, p.banco,
-                           p.shaBanco.left(12), p.linea, p.uuid));
+                                  "banco %7 (%8); linea %9; prova ")
+                       .arg(ora(p.inizio), TestiAmmessi::mostrabile(p.unita),
+                           QString::number(p.tentativo),
+                           p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito,
+                           TestiAmmessi::mostrabile(p.stazione),
+                           p.operatore.isEmpty() ? QStringLiteral("-")
+                                                 : TestiAmmessi::mostrabile(p.operatore),
+                           TestiAmmessi::mostrabile(p.banco), p.shaBanco.left(12),
+                           TestiAmmessi::mostrabile(p.linea))
+                + p.uuid);
             for (const LetturaArchiviata &l : letture) {
                 stampa(QStringLiteral("  riga %1; %2; strumento %3; memoria %4; valore %5; %6")
-                           .arg(l.n + 1)
-                           .arg(l.nome)
-                           .arg(l.strumento)
-                           .arg(l.memoria,
+                           .arg(QString::number(l.n + 1), TestiAmmessi::mostrabile(l.nome),
+                               QString::number(l.strumento), l.memoria,
                                l.valoreMostrato.isEmpty() ? QStringLiteral("-") : l.valoreMostrato,
-                               l.stato));
+                               TestiAmmessi::mostrabile(l.stato)));
             }
             return;
         case Formato::Csv:
@@ -246,34 +257,40 @@ private:
         if (f == Formato::Csv) {
             stampa({});
             stampa(csv({"banco", "unita", "prove", "conformi_al_primo", "conformi_all_ultimo",
-                "resa_primo_tentativo", "resa_finale"}));
+                "resa_al_primo_passaggio_percento", "resa_finale_percento", "da_ripetere"}));
         }
         for (const ResaBanco &r : *rese) {
             if (f == Formato::Csv) {
                 stampa(csv({r.banco, QString::number(r.unita), QString::number(r.prove),
                     QString::number(r.conformiAlPrimo), QString::number(r.conformiAllUltimo),
                     percentuale(r.conformiAlPrimo, r.unita),
-                    percentuale(r.conformiAllUltimo, r.unita)}));
+                    percentuale(r.conformiAllUltimo, r.unita), QString::number(r.daRipetere)}));
             } else if (f == Formato::Testo) {
-                stampa(QStringLiteral("banco %1: %2 unità, %3 prove; resa al primo tentativo %4% "
-                                      "(%5 di %2), finale %6% (%7 di %2)")
-                           .arg(r.banco)
-                           .arg(r.unita)
-                           .arg(r.prove)
-                           .arg(percentuale(r.conformiAlPrimo, r.unita))
-                           .arg(r.conformiAlPrimo)
-                           .arg(percentuale(r.conformiAllUltimo, r.unita))
-                           .arg(r.conformiAllUltimo));
+                stampa(QStringLiteral("banco %1: %2, %3; resa al primo passaggio %4% "
+                                      "(%5 di %8), finale %6% (%7 di %8); %9 da ripetere")
+                           .arg(TestiAmmessi::mostrabile(r.banco),
+                               r.unita == 1 ? QStringLiteral("1 unità")
+                                            : QStringLiteral("%1 unità").arg(r.unita),
+                               r.prove == 1 ? QStringLiteral("1 prova")
+                                            : QStringLiteral("%1 prove").arg(r.prove),
+                               percentuale(r.conformiAlPrimo, r.unita),
+                               QString::number(r.conformiAlPrimo),
+                               percentuale(r.conformiAllUltimo, r.unita),
+                               QString::number(r.conformiAllUltimo), QString::number(r.unita),
+                               QString::number(r.daRipetere)));
             } else {
                 stampa(json({{"tipo", "resa"}, {"banco", r.banco}, {"unita", double(r.unita)},
                     {"prove", double(r.prove)}, {"conformi_al_primo", double(r.conformiAlPrimo)},
-                    {"conformi_all_ultimo", double(r.conformiAllUltimo)}}));
+                    {"conformi_all_ultimo", double(r.conformiAllUltimo)},
+                    {"da_ripetere", double(r.daRipetere)}}));
             }
         }
-        errore(QStringLiteral("%1 righe, %2 banchi in %3.")
-                   .arg(righe->size())
-                   .arg(rese->size())
-                   .arg(archivio.descrizione()));
+        errore(QStringLiteral("%1, %2 in %3.")
+                   .arg(righe->size() == 1 ? QStringLiteral("1 riga")
+                                           : QStringLiteral("%1 righe").arg(righe->size()),
+                       rese->size() == 1 ? QStringLiteral("1 banco")
+                                         : QStringLiteral("%1 banchi").arg(rese->size()),
+                       archivio.descrizione()));
         return true;
     }
 
@@ -289,21 +306,71 @@ private:
             }
         }
         Inoltro inoltro(dove.file, *dove.server);
-        qint64 inviate = 0, inAttesa = 0;
-        QString perche;
-        connect(&inoltro, &Inoltro::inviate, this, [&](qint64 n, qint64 attesa, const QString &e) {
-            inviate += n;
-            inAttesa = attesa;
-            perche = e;
+        StatoInoltro stato;
+        qint64 inviate = 0;
+        connect(&inoltro, &Inoltro::statoCambiato, this, [&](const StatoInoltro &s) {
+            inviate += s.inviate;
+            stato = s;
         });
-        inoltro.inviaOra();
+        if (m_domanda.riprova)
+            inoltro.riprova();
+        else
+            inoltro.inviaOra();
         inoltro.attendi(std::numeric_limits<int>::max());
-        if (!perche.isEmpty())
-            errore(perche);
-        stampa(QStringLiteral("%1 prove inviate a %2; %3 in attesa.")
-                   .arg(inviate)
-                   .arg(dove.server->url)
-                   .arg(inAttesa));
+        if (!stato.errore.isEmpty())
+            errore(stato.errore);
+        if (stato.messeDaParte > 0) {
+            if (const std::unique_ptr<Archivio> locale = Archivio::apriLocale(dove.file, &motivo)) {
+                for (const Archivio::Scartata &s : locale->scartate().value_or(
+                         QList<Archivio::Scartata>{})) {
+                    errore(QStringLiteral("prova %1 dell'unità %2 messa da parte: %3")
+                               .arg(s.uuid, TestiAmmessi::mostrabile(s.unita), s.motivo));
+                }
+            }
+        }
+        stampa(QStringLiteral("%1 a %2; %3 in attesa, %4 da parte%5.")
+                   .arg(inviate == 1 ? QStringLiteral("1 prova inviata")
+                                     : QStringLiteral("%1 prove inviate").arg(inviate),
+                       dove.server->url, QString::number(std::max<qint64>(0, stato.inAttesa)),
+                       stato.messeDaParte == 1 ? QStringLiteral("1 messa")
+                                               : QStringLiteral("%1 messe").arg(stato.messeDaParte),
+                       stato.messeDaParte > 0
+                           ? QStringLiteral(" (inviarle di nuovo, corrette, con --invia --riprova)")
+                           : QString()));
+        return stato.inAttesa != 0 || stato.messeDaParte > 0 ? InvioIncompleto : TutteRisposte;
+    }
+
+    int controlla()
+    {
+        const QString &file = m_domanda.dove.file;
+        if (!QFileInfo::exists(file)) {
+            errore(QStringLiteral("l'archivio %1 non esiste: non c'è nulla da controllare.")
+                       .arg(QDir::toNativeSeparators(file)));
+            return OpzioneNonValida;
+        }
+        QString motivo;
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, &motivo);
+        if (!archivio) {
+            errore(motivo);
+            return ArchivioDanneggiato;
+        }
+        const std::optional<QStringList> problemi = archivio->controllaIntegrita();
+        if (!problemi) {
+            errore(archivio->errore());
+            return ArchivioDanneggiato;
+        }
+        for (const QString &p : *problemi)
+            stampa(p);
+        if (!problemi->isEmpty()) {
+            errore(QStringLiteral("l'archivio %1 è danneggiato (%2): copiarlo altrove prima di "
+                                  "ogni altra cosa; le prove già inviate al server sono al "
+                                  "sicuro là.")
+                       .arg(archivio->descrizione(),
+                           problemi->size() == 1 ? QStringLiteral("1 problema")
+                                                 : QStringLiteral("%1 problemi").arg(problemi->size())));
+            return ArchivioDanneggiato;
+        }
+        stampa(QStringLiteral("l'archivio %1 è integro.").arg(archivio->descrizione()));
         return TutteRisposte;
     }
 
@@ -317,9 +384,10 @@ bool leggiInterrogazione(
     const TabellaOpzioni &t, const QCommandLineParser &parser, Opzioni &opzioni)
 {
     const int quante = int(parser.isSet(t.storico)) + int(parser.isSet(t.statistiche))
-        + int(parser.isSet(t.invia));
+        + int(parser.isSet(t.invia)) + int(parser.isSet(t.controllaArchivio));
     if (quante > 1) {
-        errore(QStringLiteral("--storico, --statistiche e --invia vanno uno alla volta."));
+        errore(QStringLiteral("--storico, --statistiche, --invia e --controlla-archivio vanno "
+                              "uno alla volta."));
         return false;
     }
     if (rifiutaSeImpostata(parser,
@@ -331,7 +399,17 @@ bool leggiInterrogazione(
     OpzioniInterrogazione d;
     d.cosa = parser.isSet(t.storico)  ? OpzioniInterrogazione::Cosa::Storico
         : parser.isSet(t.statistiche) ? OpzioniInterrogazione::Cosa::Statistiche
-                                      : OpzioniInterrogazione::Cosa::Invia;
+        : parser.isSet(t.invia)       ? OpzioniInterrogazione::Cosa::Invia
+                                      : OpzioniInterrogazione::Cosa::Controlla;
+    if (d.cosa != OpzioniInterrogazione::Cosa::Invia
+        && rifiutaSeImpostata(parser, {&t.riprova}, "--%1 vale solo con --invia."))
+        return false;
+    d.riprova = parser.isSet(t.riprova);
+    if (d.cosa == OpzioniInterrogazione::Cosa::Controlla
+        && rifiutaSeImpostata(parser,
+            {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.letture},
+            "--%1 non vale con --controlla-archivio, che controlla tutto il file."))
+        return false;
     if (d.cosa == OpzioniInterrogazione::Cosa::Invia
         && rifiutaSeImpostata(parser, {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.letture},
             "--%1 non vale con --invia, che invia tutte le prove in attesa."))

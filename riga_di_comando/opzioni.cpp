@@ -38,11 +38,34 @@ Stato di uscita:
      limiti o diverso da quello atteso (1 e 3 prevalgono su 4)
   5  con --banco: la lettura è stata fatta e stampata, ma l'archivio locale non si
      è potuto scrivere (disco pieno, cartella senza permessi); il motivo è
-     sull'errore standard (1 e 3 prevalgono su 5, 5 su 4). Un server che non
-     risponde non è un errore: le prove aspettano nel file locale.
+     sull'errore standard. Un server che non risponde non è un errore: le prove
+     aspettano nel file locale.
+  6  con --banco e --unita: il giro dell'unità è stato fermato (Ctrl+C) prima
+     dell'ultima riga; la prova è registrata come interrotta
+  7  con --invia: restano prove in attesa (il server non risponde) o messe da
+     parte (il server le ha rifiutate: il motivo è sull'errore standard)
+  8  con --controlla-archivio: il file della stazione è danneggiato
+  9  con --banco e --unita: l'unità è stata rifiutata prima di inviare nulla
+     (il numero di serie non ha la forma che il banco dichiara)
+Quando più stati valgono insieme prevale il primo di 3, 1, 6, 5, 4.
 Con --cerca: 0 se almeno una combinazione ha risposto, 1 se nessuna; 2 e 3 come sopra.
-Con --storico, --statistiche e --invia: 0, o 5 se l'archivio non si legge.
+Con --storico e --statistiche: 0, o 5 se l'archivio non si legge.
 )";
+
+} // namespace
+
+int uscitaPiuGrave(int a, int b)
+{
+    static constexpr int kOrdine[] = {PortaNonDisponibile, SenzaRisposta, ProvaInterrotta,
+        ArchivioNonScritto, FuoriDaiLimiti};
+    for (const int grave : kOrdine) {
+        if (a == grave || b == grave)
+            return grave;
+    }
+    return a ? a : b;
+}
+
+namespace {
 
 bool numeroIntero(const QString &testo, int massimo, int &valore)
 {
@@ -178,6 +201,12 @@ TabellaOpzioni::TabellaOpzioni()
           "tentativo e finale per banco, contata sulle unità."))
     , invia(senzaValore(
           "invia", "Invia al server le prove che aspettano nel file della stazione e dice quante."))
+    , riprova(senzaValore("riprova",
+          "Con --invia, invia di nuovo anche le prove che il server aveva rifiutato e che "
+          "erano state messe da parte."))
+    , controllaArchivio(senzaValore("controlla-archivio",
+          "Controlla l'integrità del file della stazione (quello di --archivio o il "
+          "predefinito) e dice che cosa ha trovato."))
     , dal(conValore(
           "dal", "Con --storico e --statistiche, le prove da questo giorno.", "AAAA-MM-GG"))
     , al(conValore("al", "Con --storico e --statistiche, le prove fino a questo giorno compreso.",
@@ -192,7 +221,8 @@ QList<QCommandLineOption> TabellaOpzioni::tutte() const
 {
     return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
         traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione, senzaArchivio,
-        archivio, cerca, prima, storico, letture, statistiche, invia, dal, al, esito};
+        archivio, cerca, prima, storico, letture, statistiche, invia, riprova, controllaArchivio,
+        dal, al, esito};
 }
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
@@ -239,10 +269,13 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
                    .arg(citaTesto(parser.value(t.formato))));
         return {};
     }
-    if (parser.isSet(t.storico) || parser.isSet(t.statistiche) || parser.isSet(t.invia))
+    if (parser.isSet(t.storico) || parser.isSet(t.statistiche) || parser.isSet(t.invia)
+        || parser.isSet(t.controllaArchivio))
         return leggiInterrogazione(t, parser, opzioni) ? std::optional(opzioni) : std::nullopt;
     if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito},
             "--%1 vale solo con --storico o --statistiche."))
+        return {};
+    if (rifiutaSeImpostata(parser, {&t.riprova}, "--%1 vale solo con --invia."))
         return {};
 
     QString testoPorta = parser.value(t.porta);

@@ -25,7 +25,14 @@ enum Uscita : int {
     PortaNonDisponibile = 3,
     FuoriDaiLimiti = 4,
     ArchivioNonScritto = 5,
+    ProvaInterrotta = 6, // a unit's round stopped before its last row
+    InvioIncompleto = 7, // after --invia, runs still wait or were set aside
+    ArchivioDanneggiato = 8, // --controlla-archivio found damage
+    UnitaRifiutata = 9, // a unit refused by the bench before anything was sent
 };
+
+// Where several statuses apply, the one that says most: 3 > 1 > 6 > 5 > 4 > 0.
+int uscitaPiuGrave(int a, int b);
 
 // What the archive keeps of a bench run, and where.
 struct OpzioniArchivio
@@ -39,8 +46,9 @@ struct OpzioniArchivio
 // The questions asked of the archive instead of a reading.
 struct OpzioniInterrogazione
 {
-    enum class Cosa { Storico, Statistiche, Invia } cosa = Cosa::Storico;
+    enum class Cosa { Storico, Statistiche, Invia, Controlla } cosa = Cosa::Storico;
     bool letture = false; // --storico with each run's readings
+    bool riprova = false; // --invia: the runs set aside are sent again
     FiltroProve filtro;
     Destinazione::Scelta dove;
 };
@@ -82,7 +90,8 @@ struct TabellaOpzioni
     // A search.
     QCommandLineOption cerca, prima;
     // The archive's questions.
-    QCommandLineOption storico, letture, statistiche, invia, dal, al, esito;
+    QCommandLineOption storico, letture, statistiche, invia, riprova, controllaArchivio, dal, al,
+        esito;
 };
 
 // Reads the options; on --help or --version prints and exits, on a bad option prints why to

@@ -14,15 +14,26 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QSysInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
-const QString kUnitaOstile = QStringLiteral("SN-1'; DROP TABLE prove; --\"ü");
+const QString kUnitaOstile = QStringLiteral("SN-1'; DROP TABLE prove; --\"ü%1\x1b");
 const QString kOperatoreOstile = QStringLiteral("O'Brien; \"Robert'); --");
 
 // Two rows the virtual instrument answers within their limits.
@@ -53,6 +64,15 @@ private slots:
     void serverFermatoDuranteIlBanco();
     void guastiDellaStazione_data();
     void guastiDellaStazione();
+    void testiRifiutatiAllIngresso_data();
+    void testiRifiutatiAllIngresso();
+    void provaRifiutataMessaDaParte();
+    void primaAperturaInsieme();
+    void serverCheNonRisponde();
+    void scrittoreRiconosciuto_data();
+    void scrittoreRiconosciuto();
+    void controlloDellArchivio_data();
+    void controlloDellArchivio();
     void storicoAPagine_data();
     void storicoAPagine();
     void storicoConServerBloccato();
@@ -139,6 +159,12 @@ void TestArchivio::indirizzoDelServer_data()
                                         << "rifiuto:porta";
     QTest::newRow("due server") << "postgresql://a,b/banco"
                                 << "rifiuto:un server solo";
+    QTest::newRow("porta sbagliata prima della password fra i parametri")
+        << "postgresql://db:70000/banco?password=segreta"
+        << "rifiuto:porta";
+    QTest::newRow("parametro sconosciuto prima della password")
+        << "postgresql://linea@db/banco?colore=blu&password=segreta"
+        << "rifiuto:«colore»";
 }
 
 // A URL in libpq's form becomes the driver's settings; one with a password is refused, also by
@@ -152,6 +178,7 @@ void TestArchivio::indirizzoDelServer()
     if (atteso.startsWith(u"rifiuto:")) {
         QVERIFY(!server);
         QVERIFY2(motivo.contains(atteso.mid(8)), qPrintable(motivo));
+        QVERIFY2(!motivo.contains(u"segreta"), qPrintable(motivo));
         if (atteso.contains(u"password")) {
             const Esito e = richiesta({"--storico", "--archivio", url}, m_cartella.path());
             QCOMPARE(e.uscita, 2);
@@ -184,9 +211,11 @@ void TestArchivio::provaRiletta()
     const QString file = dati.filePath(QStringLiteral("stazione.sqlite"));
     std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
     QVERIFY(locale);
-    // Unit A fails, then passes; unit B passes at once. The values of T: 10, 12, 14.
-    const QList<std::tuple<QString, QString, double>> prove{{kUnitaOstile, Esiti::kNonConforme, 10},
-        {kUnitaOstile, Esiti::kConforme, 12}, {QStringLiteral("B"), Esiti::kConforme, 14}};
+    // Unit B's first round could not be carried out (its port went away): it judged nothing.
+    // Then unit A fails, then passes; unit B passes. The values of T that count: 10, 12, 14.
+    const QList<std::tuple<QString, QString, double>> prove{{QStringLiteral("B"), Esiti::kErrore, 1000},
+        {kUnitaOstile, Esiti::kNonConforme, 10}, {kUnitaOstile, Esiti::kConforme, 12},
+        {QStringLiteral("B"), Esiti::kConforme, 14}};
     for (const auto &[unita, esito, valore] : prove) {
         ProvaArchiviata p;
         p.unita = unita;
@@ -202,13 +231,15 @@ void TestArchivio::provaRiletta()
         l.massimo = 30;
         l.stato = esito == Esiti::kConforme ? QStringLiteral("entro i limiti")
                                             : QStringLiteral("fuori dai limiti");
-        if (esito != Esiti::kConforme)
+        if (esito == Esiti::kNonConforme)
             l.giudizio = LetturaArchiviata::Giudizio::FuoriDaiLimiti;
+        if (esito == Esiti::kErrore)
+            l.giudizio = LetturaArchiviata::Giudizio::Errore;
         l.istante = QDateTime::currentDateTimeUtc();
         QVERIFY(locale->registraLettura(p.uuid, l));
         QVERIFY(locale->finisciProva(p.uuid, esito));
     }
-    QCOMPARE(locale->inAttesa(), 3);
+    QCOMPARE(locale->inAttesa(), 4);
 
     std::unique_ptr<Archivio> archivio;
     if (server) {
@@ -223,11 +254,17 @@ void TestArchivio::provaRiletta()
         QSignalSpy inviate(&inoltro, &Inoltro::inviate);
         inoltro.inviaOra();
         QVERIFY(inoltro.attendi(30000));
-        QCOMPARE(inviate.last().at(0).toLongLong(), 3);
+        QCOMPARE(inviate.last().at(0).toLongLong(), 4);
         QCOMPARE(inviate.last().at(1).toLongLong(), 0);
         QVERIFY(archivio->ricevi(tutte)); // as a send whose acknowledgement was lost
-        QCOMPARE(proveSulServer(), prima + 3);
+        QCOMPARE(proveSulServer(), prima + 4);
     } else {
+        // Printed as typed, but for the control character, escaped.
+        const Esito e = richiesta({"--storico", "--archivio", file}, dati.path());
+        QCOMPARE(e.uscita, 0);
+        QVERIFY2(e.righe.join(u'\n').contains(QStringLiteral("unità SN-1'; DROP TABLE prove; "
+                                                             "--\"ü%1\\x1b; tentativo 2")),
+            qPrintable(e.righe.join(u'\n')));
         archivio = std::move(locale);
     }
 
@@ -236,10 +273,8 @@ void TestArchivio::provaRiletta()
     filtro.unita = kUnitaOstile;
     QStringList lette;
     QVERIFY(archivio->perOgniProva(filtro, 0, [&](const ProvaArchiviata &p) {
-        lette << QStringLiteral("%1 %2 %3 %4")
-                     .arg(p.unita, p.operatore)
-                     .arg(p.tentativo)
-                     .arg(p.esito);
+        lette << p.unita + u' ' + p.operatore + u' ' + QString::number(p.tentativo) + u' '
+                + p.esito;
     }));
     QCOMPARE(lette,
         QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme"),
@@ -259,6 +294,7 @@ void TestArchivio::provaRiletta()
     QCOMPARE(rese->first().unita, 2);
     QCOMPARE(rese->first().conformiAlPrimo, 1);
     QCOMPARE(rese->first().conformiAllUltimo, 2);
+    QCOMPARE(rese->first().daRipetere, 1);
 }
 
 // Two stations read their benches at once and send to one server: every run there, none doubled.
@@ -338,6 +374,7 @@ void TestArchivio::guastiDellaStazione_data()
     QTest::newRow("ucciso con SIGKILL a metà prova: la prova è interrotta, le letture restano")
         << "uccisione";
     QTest::newRow("disco pieno: le letture stampate, uscita 5") << "disco pieno";
+    QTest::newRow("Ctrl+C a metà prova: la prova è interrotta, uscita 6") << "Ctrl+C";
 }
 
 void TestArchivio::guastiDellaStazione()
@@ -347,24 +384,30 @@ void TestArchivio::guastiDellaStazione()
     StrumentoInProva strumento;
     QVERIFY(strumento.avvia(porta, {}));
     QTemporaryDir dati;
-    if (guasto == u"uccisione") {
+    if (guasto != u"disco pieno") {
         // The third row's instrument is away: its wait leaves time to kill the program.
-        const QString file
-            = banco(kRighe + R"(, {"nome": "Assente", "strumento": 9, "memoria": "0008"})", porta);
+        // Ctrl+C lets the request in flight end, and stops the round well before its tenth row.
+        const QString file = guasto == u"uccisione"
+            ? banco(kRighe + R"(, {"nome": "Assente", "strumento": 9, "memoria": "0008"})", porta)
+            : banco(QByteArray(kRighe + ", ").repeated(4) + kRighe, porta);
         std::unique_ptr<QProcess> p(
             avviaRichiesta({"--banco", file, "--unita", "K1"}, dati.path()));
         QByteArray uscita;
-        while (uscita.count('\n') < 2 && p->waitForReadyRead(10000))
+        const int attese = guasto == u"uccisione" ? 2 : 1;
+        while (uscita.count('\n') < attese && p->waitForReadyRead(10000))
             uscita += p->readAllStandardOutput();
-        QCOMPARE(uscita.count('\n'), 2);
-        ::kill(pid_t(p->processId()), SIGKILL);
+        QCOMPARE(uscita.count('\n'), attese);
+        ::kill(pid_t(p->processId()), guasto == u"uccisione" ? SIGKILL : SIGINT);
         QVERIFY(p->waitForFinished(10000));
+        if (guasto == u"Ctrl+C")
+            QCOMPARE(p->exitCode(), 6);
         const Esito e = richiesta({"--storico", "--letture", "--formato", "json"}, dati.path());
         QCOMPARE(e.uscita, 0);
         QCOMPARE(e.righe.size(), 1);
         const QJsonObject prova = QJsonDocument::fromJson(e.righe.first().toUtf8()).object();
         QCOMPARE(prova.value("esito").toString(), Esiti::kInterrotta);
-        QCOMPARE(prova.value("letture").toArray().size(), 2);
+        const qsizetype lette = prova.value("letture").toArray().size();
+        QVERIFY(guasto == u"uccisione" ? lette == 2 : lette < 10);
         return;
     }
     // A small file system of its own, in a mount namespace of the program's: filled after a
@@ -389,6 +432,260 @@ void TestArchivio::guastiDellaStazione()
     QCOMPARE(p.exitCode(), 5);
     QCOMPARE(p.readAllStandardOutput().count('\n'), 2);
     QVERIFY2(errori.contains(u"non registrate") || errori.contains(u"non si"), qPrintable(errori));
+}
+
+void TestArchivio::testiRifiutatiAllIngresso_data()
+{
+    QTest::addColumn<QStringList>("argomenti");
+    QTest::addColumn<QString>("motivo");
+    QTest::newRow("numero di serie di 3 kB") << QStringList{"--unita", QString(3000, u'7')}
+                                             << "al massimo 64";
+    QTest::newRow("operatore con un a capo")
+        << QStringList{"--unita", "U1", "--operatore", "Mario\nRossi"} << "\\n";
+    QTest::newRow("stazione con un carattere di escape")
+        << QStringList{"--unita", "U1", "--stazione", "linea\x1b[2J"} << "\\x1b";
+}
+
+// What a run would be recorded under is checked before the line is opened: nothing is sent,
+// printed or recorded, and the limit is named.
+void TestArchivio::testiRifiutatiAllIngresso()
+{
+    QFETCH(QStringList, argomenti);
+    QFETCH(QString, motivo);
+    QTemporaryDir dati;
+    const Esito e = richiesta(
+        QStringList{"--banco", banco(kRighe, m_cartella.filePath("nessuna-porta"))} + argomenti,
+        dati.path());
+    QCOMPARE(e.uscita, 2);
+    QVERIFY2(e.errori.contains(motivo) && e.errori.contains(u"Nulla è stato inviato"),
+        qPrintable(e.errori));
+    QVERIFY(e.righe.isEmpty());
+    QVERIFY(!QFile::exists(dati.filePath("banco-seriale/archivio.sqlite")));
+}
+
+namespace {
+
+void registra(Archivio &archivio, const QString &unita, const QString &esito)
+{
+    ProvaArchiviata p;
+    p.unita = unita;
+    p.stazione = QStringLiteral("stazione");
+    p.banco = QStringLiteral("linea.banco");
+    QVERIFY2(archivio.iniziaProva(p), qPrintable(archivio.errore()));
+    LetturaArchiviata l;
+    l.nome = QStringLiteral("T");
+    l.valore = 1;
+    l.istante = QDateTime::currentDateTimeUtc();
+    QVERIFY(archivio.registraLettura(p.uuid, l));
+    QVERIFY(archivio.finisciProva(p.uuid, esito));
+}
+
+} // namespace
+
+// A run the server refuses (a serial beyond the size of its index) is set aside with the
+// server's reason: the runs beside it and after it arrive, and --invia says so with status 7.
+void TestArchivio::provaRifiutataMessaDaParte()
+{
+    QTemporaryDir dati;
+    const QString file = dati.filePath("banco-seriale/archivio.sqlite");
+    std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
+    QVERIFY(locale);
+    QRandomGenerator casuale(7);
+    QString enorme;
+    for (int i = 0; i < 3000; ++i)
+        enorme += QChar(char16_t(0x4e00 + casuale.bounded(0x5000)));
+    registra(*locale, "R1", Esiti::kConforme);
+    registra(*locale, enorme, Esiti::kConforme);
+    registra(*locale, "R3", Esiti::kNonConforme);
+    const auto destinazione = Destinazione::leggiUrl(m_server.url(), nullptr);
+    Inoltro inoltro(file, *destinazione);
+    QSignalSpy stati(&inoltro, &Inoltro::statoCambiato);
+    inoltro.inviaOra();
+    QVERIFY(inoltro.attendi(30000));
+    StatoInoltro stato = stati.last().at(0).value<StatoInoltro>();
+    QCOMPARE(stato.inviate, 2);
+    QCOMPARE(stato.inAttesa, 0);
+    QCOMPARE(stato.messeDaParte, 1);
+    QVERIFY2(stato.motivoScarto.contains(u"index"), qPrintable(stato.motivoScarto));
+    QVERIFY(stato.ultimoInvio.isValid());
+
+    registra(*locale, "R4", Esiti::kConforme);
+    inoltro.inviaOra();
+    QVERIFY(inoltro.attendi(30000));
+    stato = stati.last().at(0).value<StatoInoltro>();
+    QCOMPARE(stato.inviate, 1);
+    QCOMPARE(m_server.interroga("SELECT string_agg(unita, ' ' ORDER BY id) FROM prove WHERE "
+                                "unita LIKE 'R_'"),
+        QStringLiteral("R1 R3 R4"));
+
+    for (const QStringList &invio : {QStringList{"--invia"}, QStringList{"--invia", "--riprova"}}) {
+        const Esito e = richiesta(invio + QStringList{"--archivio", m_server.url()}, dati.path());
+        QCOMPARE(e.uscita, 7);
+        QVERIFY2(e.errori.contains(u"messa da parte") && e.errori.contains(u"index"),
+            qPrintable(e.errori));
+    }
+}
+
+// Programs opening a new station file at the same moment: each makes it or finds it made, and
+// each records its run with an attempt of its own. The file and its new folder are the user's.
+void TestArchivio::primaAperturaInsieme()
+{
+    constexpr int kProgrammi = 4;
+    for (int giro = 0; giro < 10; ++giro) {
+        QTemporaryDir dati;
+        const QString file = dati.filePath(QStringLiteral("nuova/archivio.sqlite"));
+        std::atomic<int> pronti{0};
+        QStringList errori[kProgrammi];
+        int tentativi[kProgrammi] = {};
+        std::vector<std::thread> fili;
+        for (int i = 0; i < kProgrammi; ++i) {
+            fili.emplace_back([&, i] {
+                ++pronti;
+                while (pronti.load() < kProgrammi) { }
+                QString motivo;
+                std::unique_ptr<Archivio> a = Archivio::apriLocale(file, &motivo);
+                if (!a) {
+                    errori[i] << motivo;
+                    return;
+                }
+                ProvaArchiviata p;
+                p.unita = QStringLiteral("U");
+                p.banco = QStringLiteral("b");
+                if (!a->iniziaProva(p) || !a->finisciProva(p.uuid, Esiti::kConforme))
+                    errori[i] << a->errore();
+                tentativi[i] = p.tentativo;
+            });
+        }
+        for (std::thread &f : fili)
+            f.join();
+        QList<int> visti;
+        for (int i = 0; i < kProgrammi; ++i) {
+            QVERIFY2(errori[i].isEmpty(), qPrintable(errori[i].join(u'\n')));
+            visti << tentativi[i];
+        }
+        std::sort(visti.begin(), visti.end());
+        QCOMPARE(visti, QList<int>({1, 2, 3, 4}));
+        QCOMPARE(QFile::permissions(file) & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(QFile::permissions(QFileInfo(file).path()) & 0x0077, QFileDevice::Permissions());
+    }
+}
+
+// A server that accepts and never answers: a one-run command records its run, hands it to the
+// sender, and ends without waiting for the stand-in, which never answered; the run waits.
+void TestArchivio::serverCheNonRisponde()
+{
+    // Listening is enough for the system to accept the connection; nothing ever reads or answers.
+    const int muto = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(muto >= 0);
+    sockaddr_in indirizzo{};
+    indirizzo.sin_family = AF_INET;
+    indirizzo.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t lunghezza = sizeof indirizzo;
+    QVERIFY(::bind(muto, reinterpret_cast<sockaddr *>(&indirizzo), lunghezza) == 0);
+    QVERIFY(::listen(muto, 8) == 0);
+    QVERIFY(::getsockname(muto, reinterpret_cast<sockaddr *>(&indirizzo), &lunghezza) == 0);
+    const QString porta = m_cartella.filePath(QStringLiteral("porta-m"));
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(porta, {}));
+    QTemporaryDir dati;
+    const Esito e = richiesta({"--banco", banco(kRighe, porta), "--unita", "M1", "--archivio",
+                                  QStringLiteral("postgresql://stazione@127.0.0.1:%1/banco?"
+                                                 "connect_timeout=60")
+                                      .arg(ntohs(indirizzo.sin_port))},
+        dati.path());
+    QCOMPARE(e.uscita, 0);
+    QVERIFY2(e.errori.contains(u"entro mezzo secondo") && e.errori.contains(u"1 prova aspetta"),
+        qPrintable(e.errori));
+    ::fcntl(muto, F_SETFL, O_NONBLOCK);
+    const int accettata = ::accept(muto, nullptr, nullptr);
+    QVERIFY2(accettata >= 0, "the sender never reached the stand-in");
+    char niente = 0;
+    QVERIFY(::recv(accettata, &niente, 1, MSG_DONTWAIT) > 0); // it spoke, and was never answered
+    ::close(accettata);
+    ::close(muto);
+    std::unique_ptr<Archivio> locale
+        = Archivio::apriLocale(dati.filePath("banco-seriale/archivio.sqlite"), nullptr);
+    QCOMPARE(locale->inAttesa(), 1);
+}
+
+void TestArchivio::scrittoreRiconosciuto_data()
+{
+    QTest::addColumn<QString>("processo"); // %1 the host, %2 this PID, %3 its start; "" as written
+    QTest::addColumn<QString>("esito");
+    QTest::newRow("questo processo: la prova resta aperta") << "" << "";
+    QTest::newRow("questo PID, ma avviato un'altra volta (PID 1 di un contenitore)")
+        << "%1:%2:1" << "interrotta";
+    QTest::newRow("questo processo, come lo scrivevano le versioni precedenti") << "%1:%2" << "";
+}
+
+// A run without an end is closed as interrotta at the next opening only if the program that
+// wrote it is gone: a PID given again to another program is not its writer.
+void TestArchivio::scrittoreRiconosciuto()
+{
+    QFETCH(QString, processo);
+    QFETCH(QString, esito);
+    QTemporaryDir dati;
+    const QString file = dati.filePath("archivio.sqlite");
+    QString uuid;
+    {
+        std::unique_ptr<Archivio> a = Archivio::apriLocale(file, nullptr);
+        ProvaArchiviata p;
+        QVERIFY(a->iniziaProva(p));
+        uuid = p.uuid;
+        if (!processo.isEmpty()) {
+            QSqlQuery q(a->database());
+            q.prepare("UPDATE prove SET processo = ?");
+            q.addBindValue(processo.replace("%1", QSysInfo::machineHostName())
+                               .replace("%2", QString::number(QCoreApplication::applicationPid())));
+            QVERIFY(q.exec());
+        }
+    }
+    std::unique_ptr<Archivio> a = Archivio::apriLocale(file, nullptr);
+    QString trovato = QStringLiteral("?");
+    QVERIFY(a->perOgniProva({}, 0, [&](const ProvaArchiviata &p) { trovato = p.esito; }));
+    QCOMPARE(trovato, esito);
+}
+
+void TestArchivio::controlloDellArchivio_data()
+{
+    QTest::addColumn<QString>("guasto");
+    QTest::addColumn<int>("uscita");
+    QTest::newRow("integro") << "" << 0;
+    QTest::newRow("pagine dell'albero guastate") << "pagine" << 8;
+    QTest::newRow("un file che non è un archivio") << "altro" << 8;
+}
+
+void TestArchivio::controlloDellArchivio()
+{
+    QFETCH(QString, guasto);
+    QFETCH(int, uscita);
+    QTemporaryDir dati;
+    const QString file = dati.filePath("archivio.sqlite");
+    {
+        std::unique_ptr<Archivio> a = Archivio::apriLocale(file, nullptr);
+        QSqlDatabase db = a->database();
+        db.transaction();
+        for (int i = 0; i < 300; ++i)
+            registra(*a, QStringLiteral("U%1").arg(i), Esiti::kConforme);
+        QVERIFY(db.commit());
+    }
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    if (guasto == u"pagine") {
+        for (int pagina = 2; pagina < 8; ++pagina) {
+            f.seek(4096 * pagina);
+            f.write(QByteArray(8, '\xff'));
+        }
+    } else if (guasto == u"altro") {
+        f.resize(0);
+        f.write(QByteArray(8192, 'x'));
+    }
+    f.close();
+    const Esito e = richiesta({"--controlla-archivio", "--archivio", file}, dati.path());
+    QCOMPARE(e.uscita, uscita);
+    QVERIFY2(uscita == 0 ? e.righe.join(u' ').contains(u"integro")
+                         : e.errori.contains(u"danneggiato"),
+        qPrintable(e.errori + e.righe.join(u' ')));
 }
 
 QTEST_GUILESS_MAIN(TestArchivio)
