@@ -156,14 +156,14 @@ void TestServer::initTestCase()
 {
     QString motivo;
     QVERIFY2(m_server.avvia(&motivo), qPrintable(motivo));
-    QVERIFY2(psql(QStringLiteral("banco"),
-                 {QStringLiteral("-c"), QStringLiteral("CREATE DATABASE nuovo"),
-                     QStringLiteral("-c"), QStringLiteral("CREATE DATABASE aggiornato"),
-                     QStringLiteral("-c"),
-                     QStringLiteral("CREATE ROLE stazione1 LOGIN IN ROLE banco_stazione"),
-                     QStringLiteral("-c"),
-                     QStringLiteral("CREATE ROLE stazione2 LOGIN IN ROLE banco_stazione")},
-                 &motivo),
+    QVERIFY2(
+        psql(QStringLiteral("banco"),
+            {QStringLiteral("-c"), QStringLiteral("CREATE DATABASE nuovo"), QStringLiteral("-c"),
+                QStringLiteral("CREATE DATABASE aggiornato"), QStringLiteral("-c"),
+                QStringLiteral("CREATE ROLE stazione1 LOGIN IN ROLE banco_stazione"),
+                QStringLiteral("-c"),
+                QStringLiteral("CREATE ROLE stazione2 LOGIN IN ROLE banco_stazione")},
+            &motivo),
         qPrintable(motivo));
     QVERIFY2(psql(QStringLiteral("nuovo"),
                  {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL)}, &motivo),
@@ -184,27 +184,30 @@ void TestServer::initTestCase()
 void TestServer::scrittura_data()
 {
     QTest::addColumn<QString>("database");
-    QTest::addColumn<QString>("stazione");  // the name on a new run; none if empty
-    QTest::addColumn<QString>("letture");   // "nuova", or the login whose earlier run they go to
-    QTest::addColumn<QString>("ricevuta");  // a value given for ricevuta
-    QTest::addColumn<bool>("ripetuta");     // the new run has the uuid of the earlier own one
-    QTest::addColumn<int>("ricevute");      // runs the server takes; -1: it refuses
+    QTest::addColumn<QString>("stazione"); // the name on a new run; none if empty
+    QTest::addColumn<QString>("letture"); // "nuova", or the login whose earlier run they go to
+    QTest::addColumn<QString>("ricevuta"); // a value given for ricevuta
+    QTest::addColumn<bool>("ripetuta"); // the new run has the uuid of the earlier own one
+    QTest::addColumn<int>("ricevute"); // runs the server takes; -1: it refuses
 
     for (const QString &d : kDatabase) {
         const auto riga = [&](const char *nome) -> QTestData & {
             return QTest::addRow("%s: %s", qPrintable(d), nome) << d;
         };
-        riga("la prova propria con le sue letture") << "stazione1" << "nuova" << "" << false << 1;
-        riga("a nome di un'altra stazione") << "stazione2" << "" << "" << false << -1;
-        riga("a nome non consentito") << "linea3-inizio" << "" << "" << false << -1;
+        riga("la prova propria con le sue letture") << "stazione1"
+                                                    << "nuova" << QString() << false << 1;
+        riga("a nome di un'altra stazione") << "stazione2" << QString() << QString() << false << -1;
+        riga("a nome non consentito") << "linea3-inizio" << QString() << QString() << false << -1;
         riga("letture a una prova già registrata di un'altra stazione")
-            << "" << "stazione2" << "" << false << -1;
-        riga("letture alla propria prova già registrata") << "" << "stazione1" << "" << false << -1;
+            << QString() << "stazione2" << QString() << false << -1;
+        riga("letture alla propria prova già registrata")
+            << QString() << "stazione1" << QString() << false << -1;
         riga("letture alla propria prova già registrata, con una nuova")
-            << "stazione1" << "stazione1" << "" << false << -1;
+            << "stazione1"
+            << "stazione1" << QString() << false << -1;
         riga("ora di ricezione nel passato")
-            << "stazione1" << "" << "now() - interval '1 day'" << false << -1;
-        riga("la prova propria già arrivata") << "stazione1" << "" << "" << true << 0;
+            << "stazione1" << QString() << "now() - interval '1 day'" << false << -1;
+        riga("la prova propria già arrivata") << "stazione1" << QString() << QString() << true << 0;
     }
 }
 
@@ -222,8 +225,8 @@ void TestServer::scrittura()
             QStringLiteral("SELECT %1 FROM prove WHERE stazione = '%2' ORDER BY id LIMIT 1")
                 .arg(QLatin1String(colonna), login));
     };
-    const QString conteggio = QStringLiteral(
-        "SELECT (SELECT count(*) FROM prove) + (SELECT count(*) FROM letture)");
+    const QString conteggio
+        = QStringLiteral("SELECT (SELECT count(*) FROM prove) + (SELECT count(*) FROM letture)");
     const int righePrima = valore(database, conteggio).toInt();
 
     const Connessione c(QStringLiteral("stazione1"), database, m_server.cartella());
@@ -232,7 +235,8 @@ void TestServer::scrittura()
     // Every run is there for the history, the other stations' too.
     QSqlQuery tutte(QStringLiteral("SELECT count(*) FROM prove"), db);
     QVERIFY(tutte.next());
-    QCOMPARE(tutte.value(0).toString(), valore(database, QStringLiteral("SELECT count(*) FROM prove")));
+    QCOMPARE(
+        tutte.value(0).toString(), valore(database, QStringLiteral("SELECT count(*) FROM prove")));
 
     QVERIFY(db.transaction());
     QList<qint64> id;
@@ -255,8 +259,9 @@ void TestServer::scrittura()
     } else {
         // A refusal, not a fault of the connection, with the reason for the operator.
         QCOMPARE(errore.nativeErrorCode(), QStringLiteral("42501"));
-        QVERIFY2(errore.databaseText().section(u'\n', 0, 0).contains(
-                     QStringLiteral("la stazione «stazione1»")),
+        QVERIFY2(errore.databaseText()
+                     .section(u'\n', 0, 0)
+                     .contains(QStringLiteral("la stazione «stazione1»")),
             qPrintable(errore.databaseText()));
         QCOMPARE(valore(database, conteggio).toInt(), righePrima);
     }
@@ -278,16 +283,16 @@ void TestServer::nomeConsentito()
         QSqlDatabase db = c.db();
         QList<qint64> id;
         QSqlError errore;
-        const bool ok = db.transaction()
+        return db.transaction()
             && inserisciProva(db, QStringLiteral("linea2-fine"),
                 QUuid::createUuid().toString(QUuid::WithoutBraces), {}, id, errore)
             && inserisciLettura(db, id.value(0), errore) && db.commit();
-        return ok;
     };
     QVERIFY(!scrive(QStringLiteral("stazione1")));
     QVERIFY(psql(database,
         {QStringLiteral("-c"),
-            QStringLiteral("INSERT INTO stazioni_consentite VALUES ('stazione1', 'linea2-fine')")}));
+            QStringLiteral(
+                "INSERT INTO stazioni_consentite VALUES ('stazione1', 'linea2-fine')")}));
     QVERIFY(scrive(QStringLiteral("stazione1")));
     QVERIFY(!scrive(QStringLiteral("stazione2")));
 }
@@ -309,7 +314,8 @@ void TestServer::aggiornamento()
                                 "|| p.sha_righe || l.unita_misura, ',' ORDER BY p.id) FROM prove p "
                                 "JOIN letture l ON l.prova = p.id WHERE p.id <= 2")),
         QStringLiteral("stazione1:Temperatura:,stazione2:Temperatura:"));
-    QCOMPARE(valore(QStringLiteral("aggiornato"), QStringLiteral("SELECT versione FROM banco_schema")),
+    QCOMPARE(
+        valore(QStringLiteral("aggiornato"), QStringLiteral("SELECT versione FROM banco_schema")),
         QStringLiteral("2"));
 }
 
@@ -318,7 +324,7 @@ void TestServer::aggiornamentoRifiutato_data()
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("prima"); // what the database has
     QTest::addColumn<QString>("motivo");
-    QTest::newRow("senza le tabelle") << "vuoto" << "" << "non ha le tabelle dell'archivio";
+    QTest::newRow("senza le tabelle") << "vuoto" << QString() << "non ha le tabelle dell'archivio";
     QTest::newRow("versione 3")
         << "futuro"
         << "CREATE TABLE banco_schema (versione integer); INSERT INTO banco_schema VALUES (3)"
@@ -330,12 +336,13 @@ void TestServer::aggiornamentoRifiutato()
     QFETCH(QString, database);
     QFETCH(QString, prima);
     QFETCH(QString, motivo);
-    QVERIFY(psql(QStringLiteral("banco"), {QStringLiteral("-c"), QStringLiteral("CREATE DATABASE ") + database}));
+    QVERIFY(psql(QStringLiteral("banco"),
+        {QStringLiteral("-c"), QStringLiteral("CREATE DATABASE ") + database}));
     if (!prima.isEmpty())
         QVERIFY(psql(database, {QStringLiteral("-c"), prima}));
     QString messaggi;
-    QVERIFY(!psql(database, {QStringLiteral("-f"), QStringLiteral(BANCO_AGGIORNA_POSTGRESQL_2)},
-        &messaggi));
+    QVERIFY(!psql(
+        database, {QStringLiteral("-f"), QStringLiteral(BANCO_AGGIORNA_POSTGRESQL_2)}, &messaggi));
     QVERIFY2(messaggi.contains(motivo), qPrintable(messaggi));
 }
 
