@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 
 #include <unistd.h>
 
@@ -87,10 +88,21 @@ bool ServerPostgres::avvia(QString *errore)
                 QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL)},
             errore))
         return false;
+    // The stations of the tests and benchmarks: S0 to S3, stazione-0, stazione-1 and the
+    // machine's name, the one a station has without --stazione.
+    QString macchina = QSysInfo::machineHostName();
+    macchina.replace(u'\'', QStringLiteral("''"));
     return esegui({m_bin + QStringLiteral("/psql"), QStringLiteral("-q"), QStringLiteral("-h"),
                       socket, QStringLiteral("-U"), QStringLiteral("postgres"),
-                      QStringLiteral("-d"), QStringLiteral("banco"), QStringLiteral("-c"),
-                      QStringLiteral("CREATE ROLE stazione LOGIN IN ROLE banco_stazione")},
+                      QStringLiteral("-d"), QStringLiteral("banco"), QStringLiteral("-v"),
+                      QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"),
+                      QStringLiteral("CREATE ROLE stazione LOGIN IN ROLE banco_stazione"),
+                      QStringLiteral("-c"),
+                      QStringLiteral("INSERT INTO stazioni_consentite VALUES ('stazione', 'S0'), "
+                                     "('stazione', 'S1'), ('stazione', 'S2'), ('stazione', 'S3'), "
+                                     "('stazione', 'stazione-0'), ('stazione', 'stazione-1'), "
+                                     "('stazione', '%1')")
+                          .arg(macchina)},
         errore);
 }
 
