@@ -1,6 +1,9 @@
 #include "archivio.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QThread>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QCoreApplication>
@@ -22,6 +25,9 @@
 #endif
 
 namespace {
+
+// How long a program waits for another's hold on the station's file.
+constexpr std::chrono::milliseconds kAttesaOccupato{5000};
 
 // Times travel as UTC text with milliseconds: SQLite orders them as text, PostgreSQL reads them
 // into its timestamptz.
@@ -256,6 +262,26 @@ const char kGiudicate[] = "p.esito IN ('conforme', 'non conforme', 'senza rispos
 // before the rows had one.
 const char kVersioneBanco[] = "COALESCE(NULLIF(p.sha_righe, ''), p.sha_banco)";
 
+// The server's message as the operator reads it: its text and its hint, without the severity
+// that starts it (in the server's language) or the context of the function that raised it.
+QString messaggioDelServer(const QString &testo)
+{
+    static const QRegularExpression severita(QStringLiteral("^[A-Z]+:\\s+"));
+    QStringList parti;
+    for (QString riga : testo.split(u'\n', Qt::SkipEmptyParts)) {
+        riga = riga.trimmed();
+        if (riga.startsWith(QStringLiteral("CONTEXT:")) || riga.startsWith(QStringLiteral("CONTESTO:")))
+            continue;
+        if (riga.startsWith(QStringLiteral("HINT:")) || riga.startsWith(QStringLiteral("SUGGERIMENTO:")))
+            riga = riga.mid(riga.indexOf(u':') + 1).trimmed();
+        else
+            riga.remove(severita);
+        if (!riga.isEmpty() && !(riga.startsWith(u'(') && riga.endsWith(u')')))
+            parti << riga;
+    }
+    return parti.join(u' ');
+}
+
 // What SQLite's error code means for the one who reads it, and what to do.
 QString spiegaSqlite(const QString &codice)
 {
@@ -380,7 +406,8 @@ std::unique_ptr<Archivio> Archivio::apriLocale(const QString &percorso, QString 
             = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), archivio->m_connessione);
         db.setDatabaseName(file.absoluteFilePath());
         // Two programs of one station may share the file: the other's commit is waited for.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(
+            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kAttesaOccupato.count()));
         if (!db.open())
             return rifiuta(QStringLiteral("l'archivio %1 non si apre: %2")
                                .arg(archivio->m_descrizione, db.lastError().text()));
@@ -394,8 +421,16 @@ bool Archivio::preparaSchemaLocale()
 {
     QSqlQuery q(database());
     // A committed reading survives a power cut; readers do not wait for the writer.
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next())
-        return fallita(q, QStringLiteral("l'archivio non si apre"));
+    // The switch to WAL takes the file alone, and SQLite does not wait for it: a program that
+    // finds another switching a new file tries again, within the wait for a busy file.
+    QDeadlineTimer scadenza(kAttesaOccupato);
+    while (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
+        if (q.lastError().nativeErrorCode() != QStringLiteral("5") || scadenza.hasExpired())
+            return fallita(q, QStringLiteral("l'archivio non si apre"));
+        QThread::msleep(10);
+    }
+    // A statement left open would hold a read lock that another program's commit waits on.
+    q.finish();
     if (!esegui(QStringLiteral("PRAGMA synchronous=FULL"))
         || !esegui(QStringLiteral("PRAGMA foreign_keys=ON")))
         return false;
@@ -518,7 +553,9 @@ bool Archivio::fallita(const QSqlQuery &query, const QString &che)
     const QSqlError errore
         = query.lastError().isValid() ? query.lastError() : database().lastError();
     m_sqlstate = errore.nativeErrorCode();
-    const QString testo = errore.text().trimmed();
+    const QString testo = m_tipo == Tipo::Server && !errore.databaseText().trimmed().isEmpty()
+        ? messaggioDelServer(errore.databaseText())
+        : errore.text().trimmed();
     const QString cosaFare = m_tipo == Tipo::Locale ? spiegaSqlite(m_sqlstate) : QString();
     m_errore = cosaFare.isEmpty()
         ? QStringLiteral("%1 (%2): %3").arg(che, m_descrizione, testo)
