@@ -100,8 +100,12 @@ public:
                 QStringLiteral("%1 8E1 per 0x55, %1 8O1 per il resto").arg(opzioni.banco->baud)}};
         if (!opzioni.unita.isEmpty())
             proprieta.append({QStringLiteral("unita"), opzioni.unita});
+        // A serial of another form (the wrong barcode on the box) is refused before anything
+        // is sent: nothing is read, printed or recorded.
+        m_unitaRifiutata = !opzioni.unita.isEmpty()
+            && !FileBanco::serialeDelBanco(*opzioni.banco, opzioni.unita);
         const OpzioniArchivio &a = opzioni.archivio;
-        if (a.registra) {
+        if (a.registra && !m_unitaRifiutata) {
             proprieta.append({QStringLiteral("stazione"), a.stazione});
             proprieta.append({QStringLiteral("operatore"), a.operatore});
             apriArchivio(linea);
@@ -111,10 +115,7 @@ public:
 
     int esegui() override
     {
-        // A serial of another form (the wrong barcode on the box) is refused before anything
-        // is sent: nothing is read, printed or recorded.
-        if (!m_opzioni.unita.isEmpty()
-            && !FileBanco::serialeDelBanco(*m_opzioni.banco, m_opzioni.unita)) {
+        if (m_unitaRifiutata) {
             RigaDiComando::errore(QStringLiteral("--unita: «%1»: %2 (la forma attesa è %3); "
                                                  "nulla è stato inviato.")
                                       .arg(TestiAmmessi::mostrabile(m_opzioni.unita),
@@ -306,6 +307,7 @@ private:
     qint64 m_inAttesa = 0;
     qint64 m_messeDaParte = 0;
     bool m_richiestaInterrotta = false; // a request was stopped in flight
+    bool m_unitaRifiutata = false;
     QString m_motivoScarto;
     QString m_erroreArchivio;
     QString m_erroreServer;

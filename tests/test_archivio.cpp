@@ -438,12 +438,16 @@ void TestArchivio::testiRifiutatiAllIngresso_data()
 {
     QTest::addColumn<QStringList>("argomenti");
     QTest::addColumn<QString>("motivo");
+    QTest::addColumn<int>("uscita");
     QTest::newRow("numero di serie di 3 kB") << QStringList{"--unita", QString(3000, u'7')}
-                                             << "al massimo 64";
+                                             << "al massimo 64" << 2;
     QTest::newRow("operatore con un a capo")
-        << QStringList{"--unita", "U1", "--operatore", "Mario\nRossi"} << "\\n";
+        << QStringList{"--unita", "U1", "--operatore", "Mario\nRossi"} << "\\n" << 2;
     QTest::newRow("stazione con un carattere di escape")
-        << QStringList{"--unita", "U1", "--stazione", "linea\x1b[2J"} << "\\x1b";
+        << QStringList{"--unita", "U1", "--stazione", "linea\x1b[2J"} << "\\x1b" << 2;
+    QTest::newRow("il codice a barre sbagliato: non un numero di serie del banco")
+        << QStringList{"--unita", "4006381333931"} << "non è un numero di serie di questo banco"
+        << 9;
 }
 
 // What a run would be recorded under is checked before the line is opened: nothing is sent,
@@ -452,12 +456,19 @@ void TestArchivio::testiRifiutatiAllIngresso()
 {
     QFETCH(QStringList, argomenti);
     QFETCH(QString, motivo);
+    QFETCH(int, uscita);
     QTemporaryDir dati;
-    const Esito e = richiesta(
-        QStringList{"--banco", banco(kRighe, m_cartella.filePath("nessuna-porta"))} + argomenti,
-        dati.path());
-    QCOMPARE(e.uscita, 2);
-    QVERIFY2(e.errori.contains(motivo) && e.errori.contains(u"Nulla è stato inviato"),
+    const QString file = banco(kRighe, m_cartella.filePath("nessuna-porta"));
+    QFile modificato(file);
+    QVERIFY(modificato.open(QIODevice::ReadWrite));
+    const QByteArray testo = modificato.readAll().replace(
+        R"("righe":)", R"("modello_unita": "^SN-[0-9]{4}$", "righe":)");
+    modificato.resize(0);
+    modificato.write(testo);
+    modificato.close();
+    const Esito e = richiesta(QStringList{"--banco", file} + argomenti, dati.path());
+    QCOMPARE(e.uscita, uscita);
+    QVERIFY2(e.errori.contains(motivo) && e.errori.contains(u"ulla è stato inviato"),
         qPrintable(e.errori));
     QVERIFY(e.righe.isEmpty());
     QVERIFY(!QFile::exists(dati.filePath("banco-seriale/archivio.sqlite")));
