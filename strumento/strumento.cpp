@@ -65,8 +65,8 @@ std::optional<Strumento::Esito> Strumento::ricevi(
     // stopped or killed in the middle of it). Read late, the line says nothing of it.
     if (inizio55 && linea && !linea->dispari) {
         if (!m_scarta)
-            incompleta = Esito{QStringLiteral("richiesta incompleta: %1; nessuna risposta")
-                                   .arg(gruppiComeTesto()),
+            incompleta = Esito{
+                QStringLiteral("richiesta incompleta: %1; nessuna risposta").arg(gruppiComeTesto()),
                 std::nullopt, milliseconds(0), false};
         m_gruppi.clear();
         m_scarta = false;
@@ -100,8 +100,7 @@ std::optional<Strumento::Esito> Strumento::ricevi(
             : QString();
     }
     if (nuovoGruppo)
-        m_gruppi.append(
-            {QByteArray(), istante, istante, QString(), linea, incertezza, incertezza});
+        m_gruppi.append({QByteArray(), istante, istante, QString(), linea, incertezza, incertezza});
     Gruppo &gruppo = m_gruppi.last();
     gruppo.byte.append(byte);
     gruppo.fine = istante;

@@ -448,9 +448,8 @@ QString righeCanoniche(const DatiBanco &banco)
     for (const RigaBanco &riga : banco.righe) {
         const QStringList campi{QString::number(riga.strumento), riga.testoMemoria(),
             testoCanonico(riga.nome), CampiRiga::nomiTipi().at(int(riga.tipo)),
-            QString::number(riga.decimali), testoCanonico(riga.unita),
-            numeroCanonico(riga.minimo), numeroCanonico(riga.massimo),
-            testoCanonico(riga.attesoMostrato())};
+            QString::number(riga.decimali), testoCanonico(riga.unita), numeroCanonico(riga.minimo),
+            numeroCanonico(riga.massimo), testoCanonico(riga.attesoMostrato())};
         testo += campi.join(u'\t') + u'\n';
     }
     return testo;

@@ -148,8 +148,7 @@ void TestStrumento::risposte_data()
     // A sender stopped in the middle of a request, the next one right after.
     QTest::newRow("interrotta dopo il 55, poi una intera")
         << G::Nessuno << Linea{{0, "55"}} + richiesta(100, "0000", "00", "0008")
-        << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55; nessuna risposta"
-        << QString();
+        << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55; nessuna risposta" << QString();
     QTest::newRow("interrotta dopo l'indirizzo, poi una intera")
         << G::Nessuno << Linea{{0, "55"}, {100, "0000"}} + richiesta(200, "0000", "00", "0008")
         << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55 | 00 00; nessuna risposta"
@@ -275,8 +274,8 @@ void TestStrumento::richiestaInterrotta()
         QVERIFY(scriviGruppo(linea, 9600, QByteArray(gruppo) != "55", gruppo));
     const QString registro = strumento.attendiRiga("richiesta:");
     ::close(linea);
-    QVERIFY2(registro.endsWith("lettura di 0:0008 = 1000; risposta: 06 00 03 E8"),
-        qPrintable(registro));
+    QVERIFY2(
+        registro.endsWith("lettura di 0:0008 = 1000; risposta: 06 00 03 E8"), qPrintable(registro));
 }
 
 void TestStrumento::memoriaDaRigaDiComando_data()

@@ -427,8 +427,7 @@ void TestTabella::shaRighe_data()
         {"il nome", R"("Firmware")", R"("Firmware 2")", false},
         {"l'unità", R"("°C")", R"("K")", false},
         {"i decimali", R"("decimali":1)", R"("decimali":2)", false},
-        {"il tipo", R"("nome":"Temperatura")", R"("nome":"Temperatura","tipo":"con segno")",
-            false},
+        {"il tipo", R"("nome":"Temperatura")", R"("nome":"Temperatura","tipo":"con segno")", false},
         {"il minimo", R"("minimo":20)", R"("minimo":20.5)", false},
         {"un limite in meno", R"(,"massimo":120)", "", false},
         {"l'atteso", R"("270F")", R"("2710")", false},
@@ -475,7 +474,8 @@ void TestTabella::shaRigheCalcolataAMano()
     QCOMPARE(FileBanco::righeCanoniche(*banco),
         "banco-righe 1\n0\t0008\tForno \\\\ A\tsenza segno\t1\t°C\t20.5\t\t25.0\n"
         "3\t00FF\t\tcon segno\t0\t\t-0.125\t1000000\t\n");
-    QCOMPARE(FileBanco::shaRighe(*banco), "1e8031a7d118caf241f4e016cfa207a85c5d5cb150e3383606dd7591fd860e1c");
+    QCOMPARE(FileBanco::shaRighe(*banco),
+        "1e8031a7d118caf241f4e016cfa207a85c5d5cb150e3383606dd7591fd860e1c");
 }
 
 void TestTabella::modelloUnita_data()
@@ -510,9 +510,9 @@ void TestTabella::modelloUnita()
     QFETCH(QString, errore);
 
     QString motivo;
-    const auto banco = FileBanco::leggi(
-        bancoConRighe(kRigaFirmware).replace("\"posti\"", modello + "\"posti\""),
-        "cartella/a.banco", &motivo);
+    const auto banco
+        = FileBanco::leggi(bancoConRighe(kRigaFirmware).replace("\"posti\"", modello + "\"posti\""),
+            "cartella/a.banco", &motivo);
     if (!errore.isEmpty()) {
         QVERIFY(!banco);
         QVERIFY2(motivo.startsWith(errore), qPrintable(motivo));
@@ -538,14 +538,18 @@ void TestTabella::testiAmmessi_data()
         << QString(65, u'è') << "il nome è lungo 65 caratteri: al massimo 64" << QString(65, u'è');
     const QString faccine = QString::fromUtf8("😀").repeated(64);
     QTest::newRow("64 caratteri fuori dal piano di base") << faccine << "" << faccine;
-    QTest::newRow("a capo") << "SN\n1" << "il nome contiene un carattere di controllo (\\n)"
+    QTest::newRow("a capo") << "SN\n1"
+                            << "il nome contiene un carattere di controllo (\\n)"
                             << "SN\\n1";
-    QTest::newRow("escape") << "\x1b[31m" << "il nome contiene un carattere di controllo (\\x1b)"
+    QTest::newRow("escape") << "\x1b[31m"
+                            << "il nome contiene un carattere di controllo (\\x1b)"
                             << "\\x1b[31m";
     QTest::newRow("separatore di riga")
         << QString::fromUtf8("a\u2028b") << "il nome contiene un carattere di controllo (\\x2028)"
         << "a\\x2028b";
-    QTest::newRow("una barra rovescia") << "a\\b" << "" << "a\\\\b";
+    QTest::newRow("una barra rovescia") << "a\\b"
+                                        << ""
+                                        << "a\\\\b";
 }
 
 void TestTabella::testiAmmessi()
@@ -555,7 +559,8 @@ void TestTabella::testiAmmessi()
     QFETCH(QString, mostrabile);
 
     const QString rifiuto = TestiAmmessi::controlla(testo, "il nome");
-    QVERIFY2(motivo.isEmpty() ? rifiuto.isEmpty() : rifiuto.startsWith(motivo), qPrintable(rifiuto));
+    QVERIFY2(
+        motivo.isEmpty() ? rifiuto.isEmpty() : rifiuto.startsWith(motivo), qPrintable(rifiuto));
     QCOMPARE(TestiAmmessi::mostrabile(testo), mostrabile);
 }
 
@@ -565,14 +570,14 @@ void TestTabella::nomeDellaRiga_data()
     QTest::addColumn<QString>("errore"); // empty: taken
 
     QTest::newRow("64 caratteri") << QString(64, u'à') << "";
-    QTest::newRow("65 caratteri")
-        << QString(65, u'à')
-        << "«a.banco», riga 2, campo «nome»: il nome è lungo 65 caratteri: al massimo 64";
+    QTest::newRow("65 caratteri") << QString(
+        65, u'à') << "«a.banco», riga 2, campo «nome»: il nome è lungo 65 caratteri: al massimo 64";
     QTest::newRow("a capo dentro il nome")
         << "Forno\nA"
         << "«a.banco», riga 2, campo «nome»: il nome contiene un carattere di controllo (\\n)";
-    QTest::newRow("tabulazione") << "Forno\tA" << "«a.banco», riga 2, campo «nome»: il nome "
-                                                  "contiene un carattere di controllo (\\t)";
+    QTest::newRow("tabulazione") << "Forno\tA"
+                                 << "«a.banco», riga 2, campo «nome»: il nome "
+                                    "contiene un carattere di controllo (\\t)";
 }
 
 // A row's name is recorded with every reading: the file and a cell of the table refuse one the
