@@ -103,7 +103,9 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
     const QCommandLineOption memoria(QStringLiteral("memoria"),
         QStringLiteral("Parola a 16 bit in memoria: IND esadecimale, VALORE decimale da 0 a "
                        "65535 (per esempio 0008=1000, per ogni strumento), oppure "
-                       "STRUMENTO:IND=VALORE per uno solo (3:0034=9999); ripetibile."),
+                       "STRUMENTO:IND=VALORE per uno solo (3:0034=9999); ripetibile. Le altre "
+                       "parole restano quelle di partenza (0008=1000, 0034=9999, …); un "
+                       "indirizzo che nessuno ha vale 0."),
         QStringLiteral("[S:]IND=VALORE"));
     const QCommandLineOption modoGuasto(QStringLiteral("guasto"),
         QStringLiteral("nessuna-risposta | ritardo=MS | parziale | rumore | riaggancio=N | "
@@ -148,7 +150,6 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                                  .arg(parser.value(indirizzo)));
         opzioni.configurazione.indirizzi.append(quint16(numero));
     }
-    bool memoriaComune = false;
     for (const QString &valore : parser.values(memoria)) {
         QStringList parti = valore.split(u'=');
         QStringList dove = parti.value(0).split(u':');
@@ -166,10 +167,7 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                 quint16(indirizzoMemoria), quint16(numero));
             continue;
         }
-        // The first word given for every instrument replaces the memory they start with.
-        if (!memoriaComune)
-            opzioni.configurazione.memoria.clear();
-        memoriaComune = true;
+        // Over the words every instrument starts with: the others stay.
         opzioni.configurazione.memoria.insert(quint16(indirizzoMemoria), quint16(numero));
     }
     if (parser.isSet(modoGuasto))

@@ -60,6 +60,17 @@ std::optional<Strumento::Esito> Strumento::ricevi(
         || (inRitardo && gruppoIntero && !m_scarta);
     const bool inizio55 = nuovoGruppo && !m_gruppi.isEmpty() && quint8(byte) == 0x55
         && istante - m_gruppi.last().fine >= kPausaMinima;
+    // Only a request's first byte comes under even parity: a 55 so seen starting a group in the
+    // middle of a request is the next request starting, the one before cut short (its sender
+    // stopped or killed in the middle of it). Read late, the line says nothing of it.
+    if (inizio55 && linea && !linea->dispari) {
+        if (!m_scarta)
+            incompleta = Esito{
+                QStringLiteral("richiesta incompleta: %1; nessuna risposta").arg(gruppiComeTesto()),
+                std::nullopt, milliseconds(0), false};
+        m_gruppi.clear();
+        m_scarta = false;
+    }
     if (m_scarta) {
         // A broken request is let go by until a 55 comes after a pause: the next one starting.
         if (!inizio55) {
@@ -77,14 +88,19 @@ std::optional<Strumento::Esito> Strumento::ricevi(
                                  .arg(m_gruppi.size())
                                  .arg(m_gruppi.last().byte.size())
                                  .arg(kByteDelGruppo[m_gruppi.size() - 1]));
-        const Gruppo ripartenza = m_gruppi.takeLast();
+        Gruppo ripartenza = m_gruppi.takeLast();
         incompleta = Esito{
             QStringLiteral("richiesta incompleta: %1; nessuna risposta").arg(gruppiComeTesto()),
             std::nullopt, milliseconds(0), false};
         m_gruppi = {ripartenza};
+        // Judged again as the first group it now is: as the one it was taken for, its even
+        // parity was wrong.
+        m_gruppi.last().lineaSbagliata = ripartenza.linea
+            ? lineaSbagliata(ripartenza.byte.front(), *ripartenza.linea)
+            : QString();
     }
     if (nuovoGruppo)
-        m_gruppi.append({QByteArray(), istante, istante, QString(), incertezza, incertezza});
+        m_gruppi.append({QByteArray(), istante, istante, QString(), linea, incertezza, incertezza});
     Gruppo &gruppo = m_gruppi.last();
     gruppo.byte.append(byte);
     gruppo.fine = istante;

@@ -95,6 +95,7 @@ private:
         std::chrono::milliseconds inizio;
         std::chrono::milliseconds fine;
         QString lineaSbagliata; // the first thing wrong with the line of one of its bytes
+        std::optional<Linea> linea; // as seen with its first byte, if it was seen in time
         std::chrono::milliseconds incertezzaInizio{0}; // of its first byte's moment
         std::chrono::milliseconds incertezzaFine{0}; // of its last byte's moment
     };

@@ -5,10 +5,12 @@
 #include "impostazioni_linea.h"
 #include "porte.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -60,6 +62,29 @@ std::optional<QString> verificaPorta(const QString &porta)
                           "per esempio \"1\", o il percorso del dispositivo, per esempio "
                           "\"/dev/ttyUSB0\".")
         .arg(citaTesto(porta));
+}
+
+// "modello_unita": a regular expression, matched as written (the file anchors it with ^ and $).
+bool leggiModelloUnita(
+    const QJsonValue &valore, const QString &file, DatiBanco &banco, QString *errore)
+{
+    const QString esempio = QStringLiteral("scrivere fra virgolette la forma dei numeri di serie "
+                                           "come espressione regolare, per esempio "
+                                           "\"^SN-[0-9]{6}$\", o toglierlo per accettarli tutti.");
+    if (!valore.isString())
+        return rifiuta(errore,
+            messaggio(file, 0, QStringLiteral("modello_unita"),
+                QStringLiteral("serve un testo: %1").arg(esempio)));
+    const QRegularExpression modello(valore.toString());
+    if (!modello.isValid())
+        return rifiuta(errore,
+            messaggio(file, 0, QStringLiteral("modello_unita"),
+                QStringLiteral("%1 non è un'espressione regolare valida (errore al carattere "
+                               "%2): %3")
+                    .arg(citaTesto(valore.toString()),
+                        QString::number(modello.patternErrorOffset() + 1), esempio)));
+    banco.modelloUnita = valore.toString();
+    return true;
 }
 
 } // namespace
@@ -163,6 +188,9 @@ std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QStr
             }
             if (!leggiLinea(i.value().toObject(), file, banco, errore))
                 return std::nullopt;
+        } else if (chiave == u"modello_unita") {
+            if (!leggiModelloUnita(i.value(), file, banco, errore))
+                return std::nullopt;
         } else {
             banco.altre.insert(chiave, i.value());
         }
@@ -236,6 +264,8 @@ QByteArray comeJson(const DatiBanco &banco)
     QJsonObject radice = banco.altre;
     radice.insert(QLatin1String("formato"), QLatin1String("banco-seriale"));
     radice.insert(QLatin1String("versione"), kVersione);
+    if (!banco.modelloUnita.isEmpty())
+        radice.insert(QLatin1String("modello_unita"), banco.modelloUnita);
     radice.insert(QLatin1String("linea"), linea);
     radice.insert(QLatin1String("righe"), righe);
     return QJsonDocument(radice).toJson(QJsonDocument::Indented);
@@ -378,17 +408,66 @@ QString testoPorta(const QString &porta)
     return QString::number(Porte::numeroPerDispositivo(porta));
 }
 
+namespace {
+
+// A text of the canonical form: backslash, tab, line feed and carriage return escaped, so that
+// a field never runs into the next or a row into the next.
+QString testoCanonico(const QString &testo)
+{
+    QString risultato;
+    risultato.reserve(testo.size());
+    for (const QChar c : testo) {
+        if (c == u'\\')
+            risultato += QStringLiteral("\\\\");
+        else if (c == u'\t')
+            risultato += QStringLiteral("\\t");
+        else if (c == u'\n')
+            risultato += QStringLiteral("\\n");
+        else if (c == u'\r')
+            risultato += QStringLiteral("\\r");
+        else
+            risultato += c;
+    }
+    return risultato;
+}
+
+// The shortest decimal that reads back as the same double, without exponent, with a point:
+// 20, 20.5, -0.125. -0 is 0. Empty where there is no limit.
+QString numeroCanonico(const std::optional<double> &numero)
+{
+    if (!numero)
+        return {};
+    return QString::number(*numero == 0 ? 0.0 : *numero, 'f', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+QString righeCanoniche(const DatiBanco &banco)
+{
+    QString testo = QStringLiteral("banco-righe 1\n");
+    for (const RigaBanco &riga : banco.righe) {
+        const QStringList campi{QString::number(riga.strumento), riga.testoMemoria(),
+            testoCanonico(riga.nome), CampiRiga::nomiTipi().at(int(riga.tipo)),
+            QString::number(riga.decimali), testoCanonico(riga.unita), numeroCanonico(riga.minimo),
+            numeroCanonico(riga.massimo), testoCanonico(riga.attesoMostrato())};
+        testo += campi.join(u'\t') + u'\n';
+    }
+    return testo;
+}
+
 QString shaRighe(const DatiBanco &banco)
 {
-    Q_UNUSED(banco);
-    return {};
+    return QString::fromLatin1(
+        QCryptographicHash::hash(righeCanoniche(banco).toUtf8(), QCryptographicHash::Sha256)
+            .toHex());
 }
 
 bool serialeDelBanco(const DatiBanco &banco, const QString &unita)
 {
-    Q_UNUSED(banco);
-    Q_UNUSED(unita);
-    return true;
+    if (banco.modelloUnita.isEmpty())
+        return true;
+    const QRegularExpression modello(banco.modelloUnita);
+    return modello.isValid() && modello.match(unita).hasMatch();
 }
 
 } // namespace FileBanco

@@ -40,11 +40,21 @@ bool salva(const QString &percorso, const DatiBanco &banco, QString *errore);
 std::optional<QList<RigaBanco>> importaCsv(
     const QByteArray &dati, const QString &file, QString *errore);
 
-// The SHA-256, in hexadecimal, of the rows and their limits in canonical form: the bench's
-// version as statistics and charts group runs. A file changed only in its line, sockets, printer
-// or report folder keeps it.
+// The rows and their limits in canonical form, UTF-8 once encoded: "banco-righe 1" and a line
+// feed, then one line per row in the bench's order, each ending in a line feed, its fields
+// separated by tabs: strumento (decimal), memoria (four upper-case hexadecimal digits), nome,
+// tipo (its name, "senza segno"), decimali, unita, minimo, massimo (the shortest decimal that
+// reads back as the same double, without exponent, with a point; empty where absent), atteso
+// (as the row shows the word it stands for: "25.0" for "25" with one decimal, "00FF" for "ff").
+// In the texts a backslash, a tab, a line feed and a carriage return are written \\, \t, \n, \r.
+// The line, the keys the program does not know and the form of the serials are not in it.
+QString righeCanoniche(const DatiBanco &banco);
+// The SHA-256, in lower-case hexadecimal, of righeCanoniche: the bench's version as statistics
+// and charts group runs. A file changed only in its line, sockets, printer, report folder, key
+// order or spacing keeps it.
 QString shaRighe(const DatiBanco &banco);
-// Whether a scanned serial has the form the bench declares (always, where it declares none).
+// Whether a scanned serial matches modelloUnita as written (the file anchors it with ^ and $);
+// always where the bench declares no form, never where the form is not a regular expression.
 bool serialeDelBanco(const DatiBanco &banco, const QString &unita);
 inline const QString kSerialeEstraneo
     = QStringLiteral("il codice letto non è un numero di serie di questo banco");

@@ -2,6 +2,7 @@
 
 #include "errore.h"
 #include "numeri_italiani.h"
+#include "testi_ammessi.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -126,6 +127,12 @@ RigaBanco::Giudizio RigaBanco::giudica(quint16 parola) const
     return Giudizio::EntroILimiti;
 }
 
+QString RigaBanco::attesoMostrato() const
+{
+    const std::optional<qint64> parola = atteso.isEmpty() ? std::nullopt : passi(*this, atteso);
+    return parola ? valore(quint16(*parola)) : atteso;
+}
+
 QString RigaBanco::testoLimite(double limite) const
 {
     const QString conDecimali = QString::number(limite, 'f', decimali);
@@ -237,7 +244,19 @@ std::optional<QString> imposta(
         QString testo;
         if (!nullo && !valore.isString() && !(chiave == u"atteso" && valore.isDouble()))
             return QStringLiteral("serve un testo fra virgolette.");
-        testo = nullo ? QString() : comeTesto(valore).trimmed();
+        testo = nullo ? QString() : comeTesto(valore);
+        if (chiave == u"nome") {
+            // A name is recorded with every reading: spaces around it go, and a line feed or
+            // another control character anywhere refuses it.
+            while (testo.startsWith(u' '))
+                testo.remove(0, 1);
+            while (testo.endsWith(u' '))
+                testo.chop(1);
+            const QString motivo = TestiAmmessi::controlla(testo, QStringLiteral("il nome"));
+            if (!motivo.isEmpty())
+                return motivo;
+        }
+        testo = testo.trimmed();
         if (testo.size() > 200)
             return QStringLiteral("il testo è troppo lungo: al massimo 200 caratteri.");
         (chiave == u"nome" ? riga.nome : chiave == u"unita" ? riga.unita : riga.atteso) = testo;

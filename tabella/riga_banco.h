@@ -40,6 +40,9 @@ struct RigaBanco
     Giudizio giudica(quint16 parola) const;
     // Whether there is anything to judge a word against: a limit or atteso.
     bool conLimiti() const { return minimo || massimo || !atteso.isEmpty(); }
+    // atteso as the row shows the word it stands for: "25.0" for "25" with one decimal, "00FF"
+    // for "ff"; atteso itself where it stands for no word.
+    QString attesoMostrato() const;
     // "20 … 120", "≥ 20", "≤ 120", "= 270F", or empty.
     QString limiti() const;
     // A limit as a window shows it: with the row's decimals at least, in the machine form

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package: it builds, apt accepts it, it holds the programs, the menu entry and the
-# icon where the entry expects them, its metadata validate, and its program starts on X.
+# icon where the entry expects them, the server's schema and upgrade scripts, its metadata
+# validate, and its program starts on X.
 # Usage: prova_pacchetto.sh BUILD_DIR VERSION
 set -euo pipefail
+sorgenti=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
 versione=$2
 lavoro=$(mktemp -d)
@@ -36,6 +38,13 @@ controlla "apt installerebbe il pacchetto" apt-get install -s "$deb"
 controlla "i tre programmi" test -x "$radice/usr/bin/banco-seriale" -a -x "$radice/usr/bin/banco-richiesta" -a -x "$radice/usr/bin/strumento-virtuale"
 controlla "la pagina di manuale di banco-richiesta" bash -c "zcat -f '$radice'/usr/share/man/man1/banco-richiesta.1* | grep -q 'STATO DI USCITA'"
 controlla "banco-richiesta senza schermo, senza librerie grafiche" bash -c "env -u DISPLAY '$radice/usr/bin/banco-richiesta' --version | grep -qx 'banco-richiesta $versione' && ! ldd '$radice/usr/bin/banco-richiesta' | grep -q Qt6Gui"
+controlla "lo schema del server e ogni suo aggiornamento, come sono in archivio/" bash -c "
+    cd '$sorgenti/archivio' &&
+    for sql in schema-postgresql.sql aggiorna-postgresql-*.sql; do
+        [ -e \"\$sql\" ] || continue
+        cmp \"\$sql\" '$radice/usr/share/banco-seriale/'\"\$sql\" || exit 1
+    done
+    test -s '$radice/usr/share/banco-seriale/schema-postgresql.sql'"
 controlla "voce del menu valida" desktop-file-validate "$voce"
 controlla "dati AppStream validi" appstreamcli validate --no-net --pedantic \
     "$radice/usr/share/metainfo/it.bancoseriale.BancoSeriale.metainfo.xml"

@@ -25,6 +25,30 @@ Linea richiesta(
         {inizio + 3 * pausa, "0002"}, {inizio + 4 * pausa, memoria}};
 }
 
+// One group of a request written on the line as the program writes it: the line's settings
+// first (the 55 under even parity, the rest under odd), then the bytes, then the pause before
+// the next group.
+bool scriviGruppo(int linea, int baud, bool dispari, const QByteArray &esadecimale)
+{
+    termios impostazioni{};
+    ::tcgetattr(linea, &impostazioni);
+    ::cfmakeraw(&impostazioni);
+    ::cfsetspeed(&impostazioni, baud == 19200 ? B19200 : B9600);
+    impostazioni.c_cflag = (impostazioni.c_cflag & ~tcflag_t(PARODD)) | PARENB;
+    if (dispari)
+        impostazioni.c_cflag |= PARODD;
+    ::tcsetattr(linea, TCSANOW, &impostazioni);
+    const QByteArray gruppo = QByteArray::fromHex(esadecimale);
+    const bool scritto = ::write(linea, gruppo.constData(), size_t(gruppo.size())) == gruppo.size();
+    QThread::msleep(100);
+    return scritto;
+}
+
+int apriLinea(const QString &percorso)
+{
+    return ::open(QFile::encodeName(percorso).constData(), O_RDWR | O_NOCTTY);
+}
+
 } // namespace
 
 class TestStrumento : public QObject
@@ -36,6 +60,10 @@ private slots:
     void risposte();
     void lineaVistaDalTerminale_data();
     void lineaVistaDalTerminale();
+    void richiestaInterrotta_data();
+    void richiestaInterrotta();
+    void memoriaDaRigaDiComando_data();
+    void memoriaDaRigaDiComando();
 };
 
 void TestStrumento::risposte_data()
@@ -117,6 +145,24 @@ void TestStrumento::risposte_data()
     QTest::newRow("uno stallo breve non scusa due fasi scritte insieme")
         << G::Nessuno << insieme << QStringList{} << "il gruppo 4 ha 3 byte invece di 2"
         << "stallo 295-320";
+    // A sender stopped in the middle of a request, the next one right after.
+    QTest::newRow("interrotta dopo il 55, poi una intera")
+        << G::Nessuno << Linea{{0, "55"}} + richiesta(100, "0000", "00", "0008")
+        << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55; nessuna risposta" << QString();
+    QTest::newRow("interrotta dopo l'indirizzo, poi una intera")
+        << G::Nessuno << Linea{{0, "55"}, {100, "0000"}} + richiesta(200, "0000", "00", "0008")
+        << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55 | 00 00; nessuna risposta"
+        << QString();
+    QTest::newRow("interrotta dopo il quarto gruppo, poi una intera")
+        << G::Nessuno
+        << Linea{{0, "55"}, {100, "0000"}, {200, "00"}, {300, "0002"}}
+            + richiesta(400, "0000", "00", "0008")
+        << QStringList{"06 00 03 E8"} << "richiesta incompleta: 55 | 00 00 | 00 | 00 02;"
+        << QString();
+    QTest::newRow("interrotta dopo il 55, poi una col 55 dispari")
+        << G::Nessuno << Linea{{0, "55"}} + richiesta(100, "0000", "00", "0008") << QStringList{}
+        << "55 con parità dispari; nessuna risposta"
+        << "55 dispari";
     QTest::newRow("a un'altra velocità")
         << G::Nessuno << richiesta(0, "0000", "00", "0008") << QStringList{}
         << "baud 19200 invece di 9600; nessuna risposta"
@@ -189,24 +235,75 @@ void TestStrumento::lineaVistaDalTerminale()
     const QString collegamento = cartella.filePath("porta");
     StrumentoInProva strumento;
     QVERIFY(strumento.avvia(collegamento, {"--baud", "9600"}));
-    const int linea = ::open(QFile::encodeName(collegamento).constData(), O_RDWR | O_NOCTTY);
+    const int linea = apriLinea(collegamento);
     QVERIFY(linea >= 0);
-    const auto scrivi = [&](bool dispari, const QByteArray &gruppo) {
-        termios impostazioni{};
-        ::tcgetattr(linea, &impostazioni);
-        ::cfmakeraw(&impostazioni);
-        ::cfsetspeed(&impostazioni, baud == 19200 ? B19200 : B9600);
-        impostazioni.c_cflag |= PARENB;
-        if (dispari)
-            impostazioni.c_cflag |= PARODD;
-        ::tcsetattr(linea, TCSANOW, &impostazioni);
-        QCOMPARE(::write(linea, gruppo.constData(), size_t(gruppo.size())), gruppo.size());
-        QThread::msleep(100);
-    };
-    scrivi(dispari55, QByteArray::fromHex("55"));
+    QVERIFY(scriviGruppo(linea, baud, dispari55, "55"));
     for (const char *gruppo : {"0000", "00", "0002", "0008"})
-        scrivi(true, QByteArray::fromHex(gruppo));
+        QVERIFY(scriviGruppo(linea, baud, true, gruppo));
     const QString registro = strumento.attendiRiga("richiesta");
+    ::close(linea);
+    QVERIFY2(registro.contains(nelRegistro), qPrintable(registro));
+}
+
+void TestStrumento::richiestaInterrotta_data()
+{
+    QTest::addColumn<QByteArrayList>("scritti"); // the groups written before the sender stopped
+
+    QTest::newRow("dopo il 55") << QByteArrayList{"55"};
+    QTest::newRow("dopo il quarto gruppo") << QByteArrayList{"55", "0000", "00", "0002"};
+}
+
+// A program killed in the middle of a request: the instrument hears the next one, written as
+// soon as another program opens the line, and answers it.
+void TestStrumento::richiestaInterrotta()
+{
+    QFETCH(QByteArrayList, scritti);
+
+    QTemporaryDir cartella;
+    const QString collegamento = cartella.filePath("porta");
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(collegamento, {}));
+    int linea = apriLinea(collegamento);
+    QVERIFY(linea >= 0);
+    for (const QByteArray &gruppo : scritti)
+        QVERIFY(scriviGruppo(linea, 9600, gruppo != "55", gruppo));
+    ::close(linea);
+    linea = apriLinea(collegamento);
+    QVERIFY(linea >= 0);
+    for (const char *gruppo : {"55", "0000", "00", "0002", "0008"})
+        QVERIFY(scriviGruppo(linea, 9600, QByteArray(gruppo) != "55", gruppo));
+    const QString registro = strumento.attendiRiga("richiesta:");
+    ::close(linea);
+    QVERIFY2(
+        registro.endsWith("lettura di 0:0008 = 1000; risposta: 06 00 03 E8"), qPrintable(registro));
+}
+
+void TestStrumento::memoriaDaRigaDiComando_data()
+{
+    QTest::addColumn<QStringList>("opzioni");
+    QTest::addColumn<QByteArray>("memoria");
+    QTest::addColumn<QString>("nelRegistro");
+
+    const QStringList una{"--memoria", "000C=262"};
+    QTest::newRow("la parola data") << una << QByteArray("000C") << "lettura di 0:000C = 262";
+    QTest::newRow("le altre restano") << una << QByteArray("0008") << "lettura di 0:0008 = 1000";
+}
+
+void TestStrumento::memoriaDaRigaDiComando()
+{
+    QFETCH(QStringList, opzioni);
+    QFETCH(QByteArray, memoria);
+    QFETCH(QString, nelRegistro);
+
+    QTemporaryDir cartella;
+    const QString collegamento = cartella.filePath("porta");
+    StrumentoInProva strumento;
+    QVERIFY(strumento.avvia(collegamento, opzioni));
+    const int linea = apriLinea(collegamento);
+    QVERIFY(linea >= 0);
+    for (const QByteArray &gruppo : QByteArrayList{"55", "0000", "00", "0002", memoria})
+        QVERIFY(scriviGruppo(linea, 9600, gruppo != "55", gruppo));
+    const QString registro = strumento.attendiRiga("richiesta:");
     ::close(linea);
     QVERIFY2(registro.contains(nelRegistro), qPrintable(registro));
 }
