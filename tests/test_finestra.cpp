@@ -985,8 +985,13 @@ void TestFinestra::cifreDellaGiornata()
 // tips) gives the one a request takes: 0 to 65535.
 void TestFinestra::intervalloDegliIndirizziComeNelLeggimi()
 {
+    // The station first: its archive is made before the history reads it.
+    QTemporaryDir cartella;
+    const QString banco = cartella.filePath("linea.banco");
+    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
     FinestraPrincipale finestra;
     finestra.show();
+    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
     for (QAction *menu : finestra.menuBar()->actions()) {
         for (QAction *voce : menu->menu()->actions()) {
             if ((menu->text() == u"&Visualizza" || menu->text() == u"&Richiesta")
@@ -996,10 +1001,6 @@ void TestFinestra::intervalloDegliIndirizziComeNelLeggimi()
     }
     finestra.finestraTabella().findChild<QPushButton *>("aggiungiIntervallo")->click();
     QTRY_VERIFY(finestra.finestraTabella().findChild<QDialog *>("dialogoIntervallo"));
-    QTemporaryDir cartella;
-    const QString banco = cartella.filePath("linea.banco");
-    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
-    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
 
     static const QRegularExpression kDelloStrumento(
         QStringLiteral("indirizz[oi] (?:dell[oa] |degli )?strument"),
