@@ -285,10 +285,8 @@ void FinestraCollaudo::lettoDuranteLaProva()
                     .arg(m_unita);
     } else {
         testo = QStringLiteral("«%1» letto mentre l'unità %2 era in prova: non è stato preso. "
-                               "%3")
-                    .arg(TestiAmmessi::mostrabile(letto), m_unita,
-                        inCorso ? QStringLiteral("Leggerlo di nuovo quando la prova è finita.")
-                                : QStringLiteral("Leggerlo di nuovo ora."));
+                               "Leggerlo di nuovo a prova finita.")
+                    .arg(TestiAmmessi::mostrabile(letto), m_unita);
     }
     avvisa(m_avvisoProva.isEmpty() ? testo : m_avvisoProva + u'\n' + testo);
     if (!inCorso)
