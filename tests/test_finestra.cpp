@@ -753,6 +753,14 @@ void TestFinestra::collaudoCheChiedeUnaMossa()
     QVERIFY2(porta || std::any_of(pezzi.cbegin(), pezzi.cend(),
                           [&](const QString &p) { return p.contains(dispositivo); }),
         qPrintable(pezzi.join(u'|')));
+    // A run the line could not carry out is counted apart, in no yield.
+    if (!porta) {
+        const QString cifre = stazione.findChild<QLabel *>(QStringLiteral("giornata"))->text();
+        QEXPECT_FAIL("porta che non c'è", "l'archivio non conta ancora ResaBanco::daRipetere",
+            Continue);
+        QVERIFY2(cifre.contains(QRegularExpression(QStringLiteral(", \\d+ da ripetere;"))),
+            qPrintable(cifre));
+    }
 }
 
 // A scanner that reads a second unit while the first is in its round: the second is refused,
