@@ -128,6 +128,26 @@ QStringList lettereCondivise(const QStringList &testi)
     return condivise;
 }
 
+// Every window the menus open, the table's dialog and the station for a bench of one row. The
+// station's archive is made first: the history and the station would otherwise make it at once.
+void apriOgniFinestra(FinestraPrincipale &finestra, const QString &banco)
+{
+    QString errore;
+    QVERIFY2(Archivio::apriLocale(Destinazione::filePredefinito(), &errore), qPrintable(errore));
+    finestra.show();
+    for (QAction *menu : finestra.menuBar()->actions()) {
+        for (QAction *voce : menu->menu()->actions()) {
+            if ((menu->text() == u"&Visualizza" || menu->text() == u"&Richiesta")
+                && voce->objectName() != u"azioneInvia" && !voce->isSeparator())
+                voce->trigger();
+        }
+    }
+    finestra.finestraTabella().findChild<QPushButton *>("aggiungiIntervallo")->click();
+    QTRY_VERIFY(finestra.finestraTabella().findChild<QDialog *>("dialogoIntervallo"));
+    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
+    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
+}
+
 } // namespace
 
 void TestFinestra::init()
@@ -473,21 +493,10 @@ void TestFinestra::scollegamentoDuranteLaLetturaContinua()
 void TestFinestra::ogniLetteraAUnSoloControllo()
 {
     FinestraPrincipale finestra;
-    finestra.show();
-    for (QAction *menu : finestra.menuBar()->actions()) {
-        for (QAction *voce : menu->menu()->actions()) {
-            if (menu->text() != u"&Visualizza" && menu->text() != u"&Richiesta")
-                continue;
-            if (voce->objectName() != u"azioneInvia" && !voce->isSeparator())
-                voce->trigger();
-        }
-    }
-    finestra.finestraTabella().findChild<QPushButton *>("aggiungiIntervallo")->click();
-    QTRY_VERIFY(finestra.finestraTabella().findChild<QDialog *>("dialogoIntervallo"));
     QTemporaryDir cartella;
-    const QString banco = cartella.filePath("linea.banco");
-    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
-    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
+    apriOgniFinestra(finestra, cartella.filePath("linea.banco"));
+    if (QTest::currentTestFailed())
+        return;
 
     QStringList condivise;
     int finestre = 0;
@@ -993,22 +1002,11 @@ void TestFinestra::cifreDellaGiornata()
 // tips) gives the one a request takes: 0 to 65535.
 void TestFinestra::intervalloDegliIndirizziComeNelLeggimi()
 {
-    // The station first: its archive is made before the history reads it.
-    QTemporaryDir cartella;
-    const QString banco = cartella.filePath("linea.banco");
-    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
     FinestraPrincipale finestra;
-    finestra.show();
-    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
-    for (QAction *menu : finestra.menuBar()->actions()) {
-        for (QAction *voce : menu->menu()->actions()) {
-            if ((menu->text() == u"&Visualizza" || menu->text() == u"&Richiesta")
-                && voce->objectName() != u"azioneInvia" && !voce->isSeparator())
-                voce->trigger();
-        }
-    }
-    finestra.finestraTabella().findChild<QPushButton *>("aggiungiIntervallo")->click();
-    QTRY_VERIFY(finestra.finestraTabella().findChild<QDialog *>("dialogoIntervallo"));
+    QTemporaryDir cartella;
+    apriOgniFinestra(finestra, cartella.filePath("linea.banco"));
+    if (QTest::currentTestFailed())
+        return;
 
     static const QRegularExpression kDelloStrumento(
         QStringLiteral("indirizz[oi] (?:dell[oa] |degli )?strument"),
