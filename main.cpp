@@ -3,6 +3,7 @@
 #include "filo_del_server.h"
 #include "finestra_principale.h"
 #include "lingua.h"
+#include "testi_ammessi.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -91,6 +92,14 @@ std::optional<int> leggiOpzioni(int argc, char *argv[], Avvio &avvio)
             stderr);
         return 2;
     }
+    // Checked as the archive will take them, before any window opens.
+    for (const auto &[testo, che] : {std::pair{avvio.operatore, QStringLiteral("--operatore")},
+             std::pair{avvio.stazione, QStringLiteral("--stazione")}}) {
+        if (const QString errore = TestiAmmessi::controlla(testo, che); !errore.isEmpty()) {
+            std::fprintf(stderr, "banco-seriale: %s\n", qPrintable(errore));
+            return 2;
+        }
+    }
     return {};
 }
 
@@ -117,8 +126,13 @@ int main(int argc, char *argv[])
         finestra.show();
         if (!avvio.banco.isEmpty())
             finestra.apriBanco(avvio.banco);
-        if (!avvio.collaudo.isEmpty())
-            finestra.apriCollaudo(avvio.collaudo, avvio.operatore, avvio.stazione);
+        // A line's launcher is told, by its status and its error stream, that no station opened.
+        QString errore;
+        if (!avvio.collaudo.isEmpty()
+            && !finestra.apriCollaudo(avvio.collaudo, avvio.operatore, avvio.stazione, &errore)) {
+            std::fprintf(stderr, "banco-seriale: %s\n", qPrintable(errore));
+            return 1;
+        }
         esito = app.exec();
     }
     // A thread still held by a server that went away: the program ends without it; the runs it

@@ -3,11 +3,14 @@
 #include "inoltro.h"
 #include "numeri_italiani.h"
 #include "registro_traffico.h"
+#include "testi_ammessi.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -15,6 +18,11 @@ QString conUnita(const QString &numero, const RigaBanco &riga)
 {
     const QString mostrato = riga.numerica() ? NumeriItaliani::daMacchina(numero) : numero;
     return riga.unita.isEmpty() ? mostrato : mostrato + u' ' + riga.unita;
+}
+
+QString maiuscola(const QString &testo)
+{
+    return testo.left(1).toUpper() + testo.mid(1);
 }
 
 QString limitiMostrati(const RigaBanco &riga)
@@ -60,6 +68,13 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
                       .arg(QDir::toNativeSeparators(percorsoBanco), file.errorString());
         return false;
     }
+    const QString chiStazione = nomeStazione(stazione);
+    for (const auto &[testo, che] : {std::pair{chiStazione, QStringLiteral("Il nome della stazione")},
+             std::pair{operatore, QStringLiteral("Il nome dell'operatore")}}) {
+        *errore = TestiAmmessi::controlla(testo, che);
+        if (!errore->isEmpty())
+            return false;
+    }
     const QByteArray dati = file.readAll();
     const QString nome = QFileInfo(percorsoBanco).fileName();
     std::optional<DatiBanco> banco = FileBanco::leggi(dati, nome, errore);
@@ -92,16 +107,67 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
     m_archivio = Archivio::apriLocale(dove->file, errore);
     if (!m_archivio)
         return false;
-    m_chi = {nomeStazione(stazione), operatore, QString(), nome,
+    m_fileArchivio = dove->file;
+    m_chi = {chiStazione, operatore, QString(), nome,
         QString::fromLatin1(QCryptographicHash::hash(dati, QCryptographicHash::Sha256).toHex()),
-        QStringLiteral("%1, %2").arg(banco->porta).arg(banco->baud), FileBanco::shaRighe(*banco)};
+        QStringLiteral("%1, %2").arg(banco->porta, QString::number(banco->baud)),
+        FileBanco::shaRighe(*banco)};
     m_modello.imposta(std::move(*banco));
+    collegaServer(dove->server);
+    return true;
+}
+
+bool Collaudo::impostaOperatore(const QString &operatore, QString *errore)
+{
+    *errore = TestiAmmessi::controlla(operatore, QStringLiteral("Il nome dell'operatore"));
+    if (!errore->isEmpty())
+        return false;
+    m_chi.operatore = operatore;
+    return true;
+}
+
+// The forwarding to the server, made anew: the old one's send in flight ends by itself, and
+// what it did not send waits in the file for the new one.
+void Collaudo::collegaServer(const std::optional<Destinazione::Server> &server)
+{
     m_inoltro.reset();
-    if (dove->server) {
-        m_inoltro = std::make_unique<Inoltro>(dove->file, *dove->server);
-        connect(m_inoltro.get(), &Inoltro::inviate, this, &Collaudo::inviate);
-        m_inoltro->avvia();
+    m_statoInoltro.reset();
+    m_server = server;
+    if (!server)
+        return;
+    m_inoltro = std::make_unique<Inoltro>(m_fileArchivio, *server);
+    connect(m_inoltro.get(), &Inoltro::statoCambiato, this, [this](const StatoInoltro &stato) {
+        m_statoInoltro = stato;
+        emit inviate();
+    });
+    m_inoltro->avvia();
+}
+
+bool Collaudo::cambiaArchivio(QString *errore)
+{
+    if (!m_archivio) {
+        *errore = QStringLiteral("Nessun banco aperto per il collaudo.");
+        return false;
     }
+    const std::optional<Destinazione::Scelta> dove = Destinazione::scegli(QString(), errore);
+    if (!dove)
+        return false;
+    if (dove->file != m_fileArchivio) {
+        // A run being recorded holds the file: the new one is taken after it.
+        if (m_lettura->inCorso()) {
+            *errore = QStringLiteral("Un'unità è in prova: il nuovo archivio si sceglie dopo "
+                                     "la fine della prova.");
+            return false;
+        }
+        std::unique_ptr<Archivio> nuovo = Archivio::apriLocale(dove->file, errore);
+        if (!nuovo)
+            return false;
+        m_inoltro.reset(); // it reads the old file
+        m_archivio = std::move(nuovo);
+        m_fileArchivio = dove->file;
+    }
+    collegaServer(dove->server);
+    emit archivioCambiato();
     return true;
 }
 
@@ -140,6 +206,16 @@ bool Collaudo::avvia(const QString &unitaLetta, QString *motivo)
         *motivo = QStringLiteral("La prova dell'unità %1 è in corso: attenderne la fine, o "
                                  "fermarla con Esc, prima di leggere la prossima.")
                       .arg(m_unita);
+        return false;
+    }
+    *motivo = TestiAmmessi::controlla(unita, QStringLiteral("Il numero di serie"));
+    if (!motivo->isEmpty())
+        return false;
+    if (!FileBanco::serialeDelBanco(m_modello.banco(), unita)) {
+        *motivo = QStringLiteral("%1: «%2» non ha la forma %3 che il banco %4 dà ai suoi numeri "
+                                 "di serie. Leggere l'etichetta del numero di serie dell'unità.")
+                      .arg(maiuscola(FileBanco::kSerialeEstraneo), unita,
+                          m_modello.banco().modelloUnita, m_chi.banco);
         return false;
     }
     QString avviso;
@@ -253,16 +329,23 @@ Collaudo::Esito Collaudo::giudica(const QString &esito, const QString &descrizio
         if (giudizio == Stato::FuoriDaiLimiti || giudizio == Stato::NessunaRisposta
             || giudizio == Stato::Errore)
             e.scarti.append(scarto(n));
-        const bool motivo = (esito == Esiti::kErrore && giudizio == Stato::Errore)
-            || (esito == Esiti::kSenzaRisposta && giudizio == Stato::NessunaRisposta);
-        if (motivo && e.motivo.isEmpty())
-            e.motivo = QStringLiteral("%1: %2").arg(m_modello.riga(n).nomeMostrato(), stato(n));
+        if (!e.motivo.isEmpty())
+            continue;
+        // The line's error is the port's, whichever row met it: its message says what to do.
+        if (esito == Esiti::kErrore && giudizio == Stato::Errore)
+            e.motivo = stato(n);
+        // On a line that works, a unit that does not answer is a failed unit.
+        if (esito == Esiti::kSenzaRisposta && giudizio == Stato::NessunaRisposta) {
+            e.motivo = QStringLiteral("%1: %2. Controllare l'unità nel suo alloggiamento "
+                                      "(inserita a fondo, contatti puliti) e leggerla di nuovo.")
+                           .arg(m_modello.riga(n).nomeMostrato(), stato(n));
+        }
     }
     if (e.motivo.isEmpty() && esito == Esiti::kErrore) {
-        e.motivo = QStringLiteral("lette %1 righe di %2%3")
-                       .arg(m_lette)
-                       .arg(m_modello.rowCount())
-                       .arg(descrizione.isEmpty() ? QString() : QStringLiteral(": ") + descrizione);
+        e.motivo = QStringLiteral("lette %1 righe di %2")
+                       .arg(QString::number(m_lette), QString::number(m_modello.rowCount()));
+        if (!descrizione.isEmpty())
+            e.motivo += QStringLiteral(": ") + descrizione;
     }
     return e;
 }
@@ -284,12 +367,17 @@ Collaudo::Giornata Collaudo::giornata()
     for (const ResaBanco &r : *rese) {
         g.unita += r.unita;
         g.conformi += r.conformiAllUltimo;
+        g.daRipetere += r.daRipetere;
         alPrimo += r.conformiAlPrimo;
     }
     g.nonConformi = g.unita - g.conformi;
     if (g.unita > 0)
         g.resaAlPrimo = double(alPrimo) / double(g.unita);
-    if (m_inoltro)
-        g.inAttesa = m_archivio->inAttesa();
+    if (m_inoltro) {
+        // The file's count is the freshest: a run just ended waits before the send says so.
+        g.inoltro = m_statoInoltro.value_or(StatoInoltro());
+        g.inoltro->inAttesa = std::max<qint64>(m_archivio->inAttesa(), 0);
+        g.server = m_server->url;
+    }
     return g;
 }

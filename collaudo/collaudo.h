@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archivio.h"
+#include "inoltro.h"
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
 #include "registrazione.h"
@@ -10,7 +11,6 @@
 #include <memory>
 #include <optional>
 
-class Inoltro;
 class RegistroTraffico;
 class Sequenziatore;
 
@@ -19,7 +19,9 @@ class Sequenziatore;
 // the line's server when one is named; a unit seen before on this bench is a retest.
 //
 // A bench may name a row in "verifica_unita": the serial number the instrument holds, which must
-// be the one on the unit's label, or the unit is non conforme.
+// be the one on the unit's label, or the unit is non conforme. A bench may give the form of its
+// serials in "modello_unita": a scan of another form is refused before anything is sent, as is a
+// serial, an operator or a station the archive would not take.
 class Collaudo : public QObject
 {
     Q_OBJECT
@@ -38,7 +40,9 @@ public:
     {
         QString unita;
         QString esito; // one of Esiti
-        QString motivo; // for senza risposta and errore: which row, and why
+        // For senza risposta: which row, and what to do. For errore: the line's message, once,
+        // with what to do; the rows it left unread are in scarti with that same text.
+        QString motivo;
         QList<Scarto> scarti;
         int tentativo = 0;
         QString erroreArchivio; // the run could not be recorded: why
@@ -50,8 +54,11 @@ public:
         qint64 unita = 0;
         qint64 conformi = 0;
         qint64 nonConformi = 0;
+        qint64 daRipetere = 0; // runs ended errore or interrotta: in no figure above
         std::optional<double> resaAlPrimo; // 0 … 1
-        std::optional<qint64> inAttesa; // with a server only
+        // With a server only: where the forwarding stands, its inAttesa as the file has it now.
+        std::optional<StatoInoltro> inoltro;
+        QString server; // its URL
         QString errore;
     };
 
@@ -60,21 +67,30 @@ public:
     Collaudo(Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent = nullptr);
     ~Collaudo() override;
 
-    // The bench and the archive; false with the reason if either cannot be used. The archive is
-    // the one the programs share: the server named by BANCO_ARCHIVIO or the settings.
+    // The bench and the archive; false with the reason if either cannot be used, or the station's
+    // or the operator's name could not be recorded. The archive is the one the programs share:
+    // the server named by BANCO_ARCHIVIO or the settings.
     bool apri(const QString &percorsoBanco, const QString &stazione, const QString &operatore,
         QString *errore);
-    void impostaOperatore(const QString &operatore) { m_chi.operatore = operatore; }
+    // False, with the reason, for a name the archive would not take.
+    bool impostaOperatore(const QString &operatore, QString *errore);
+    // The archive chosen now (File → Archivio… changed it): the forwarding goes to the new server,
+    // or stops without one. False, with the reason, if the choice cannot be used; the station
+    // keeps the archive it had.
+    bool cambiaArchivio(QString *errore);
     const QString &operatore() const { return m_chi.operatore; }
     const QString &stazione() const { return m_chi.stazione; }
     const QString &nomeBanco() const { return m_chi.banco; }
     QString descrizioneArchivio() const;
+    // The server's URL, empty without one.
+    QString server() const { return m_server ? m_server->url : QString(); }
 
     const ModelloTabella &modello() const { return m_modello; }
     LetturaTabella &lettura() { return *m_lettura; }
 
-    // A round for the unit: false, with nothing sent and the reason, for a blank serial, a round
-    // already running or a line held by another sequence.
+    // A round for the unit: false, with nothing sent and the reason, for a blank serial, one the
+    // archive would not take or not of the bench's form, a round already running or a line held
+    // by another sequence.
     bool avvia(const QString &unita, QString *motivo);
     // Stops the round at once; it is recorded as interrotta.
     void ferma();
@@ -92,6 +108,8 @@ signals:
     void finita(const Collaudo::Esito &esito);
     // The server took what waited, or could not be reached.
     void inviate();
+    // The archive or its server changed.
+    void archivioCambiato();
 
 private:
     void letta(int n, const RisultatoRichiesta &risultato);
@@ -99,12 +117,16 @@ private:
     Esito giudica(const QString &esito, const QString &descrizione) const;
     Scarto scarto(int n) const;
     QString stato(int n) const;
+    void collegaServer(const std::optional<Destinazione::Server> &server);
 
     ModelloTabella m_modello;
     std::unique_ptr<LetturaTabella> m_lettura;
     std::unique_ptr<Archivio> m_archivio;
     std::unique_ptr<RegistrazioneProve> m_registrazione;
     std::unique_ptr<Inoltro> m_inoltro;
+    std::optional<Destinazione::Server> m_server;
+    std::optional<StatoInoltro> m_statoInoltro; // the last the forwarding told
+    QString m_fileArchivio;
     RegistrazioneProve::Chi m_chi;
     QString m_erroreArchivio;
     int m_rigaVerifica = -1;

@@ -2,6 +2,7 @@
 
 #include "modello_colorato.h"
 #include "numeri_italiani.h"
+#include "testi_ammessi.h"
 
 #include <QAccessible>
 #include <QCloseEvent>
@@ -14,9 +15,12 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -27,15 +31,43 @@ QFont ingrandito(QFont carattere, double volte, bool grassetto)
     return carattere;
 }
 
+// A unit without an answer on a working line failed as one out of limits did; an error of the
+// line is the station's, and the unit is to be read again.
 QColor coloreEsito(const QString &esito)
 {
     if (esito == Esiti::kConforme)
         return QColor(0x1B, 0x6E, 0x2E);
     if (esito == Esiti::kInterrotta)
         return QColor(0x55, 0x55, 0x55);
-    if (esito == Esiti::kNonConforme)
+    if (esito == Esiti::kNonConforme || esito == Esiti::kSenzaRisposta)
         return QColor(0xB0, 0x00, 0x20);
     return QColor(0x8A, 0x3B, 0x00);
+}
+
+// A device path is never split over two lines: a word joiner after each of its marks, where a
+// line may otherwise break ("/dev/", "tty-usb").
+QString percorsiInteri(const QString &testo)
+{
+    static const QRegularExpression kPercorso(QStringLiteral("\\S*[/\\\\]\\S*"));
+    QString risultato;
+    qsizetype fatto = 0;
+    for (const QRegularExpressionMatch &m : kPercorso.globalMatch(testo)) {
+        risultato += testo.mid(fatto, m.capturedStart() - fatto);
+        const QString percorso = m.captured();
+        for (qsizetype i = 0; i < percorso.size(); ++i) {
+            risultato += percorso.at(i);
+            if (i + 1 < percorso.size() && !percorso.at(i).isLetterOrNumber())
+                risultato += QChar(0x2060);
+        }
+        fatto = m.capturedEnd();
+    }
+    return risultato + testo.mid(fatto);
+}
+
+QString quante(qint64 n, const char *una, const char *tante)
+{
+    return n == 1 ? QStringLiteral("1 ") + QString::fromUtf8(una)
+                  : NumeriItaliani::intero(n) + u' ' + QString::fromUtf8(tante);
 }
 
 // The rows in the table window's colours: out of limits in red, without a good answer in grey.
@@ -167,6 +199,8 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     connect(&m_collaudo, &Collaudo::rigaLetta, this, &FinestraCollaudo::rigaLetta);
     connect(&m_collaudo, &Collaudo::finita, this, &FinestraCollaudo::finita);
     connect(&m_collaudo, &Collaudo::inviate, this, &FinestraCollaudo::aggiornaGiornata);
+    connect(&m_collaudo, &Collaudo::archivioCambiato, this,
+        &FinestraCollaudo::aggiornaIntestazione);
 
     mostraEsito(QStringLiteral("PRONTO"), QStringLiteral("leggere il numero di serie"),
         QColor(0x30, 0x40, 0x60));
@@ -175,11 +209,15 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
 
 void FinestraCollaudo::aggiornaIntestazione()
 {
+    const QString archivio = m_collaudo.server().isEmpty()
+        ? m_collaudo.descrizioneArchivio()
+        : QStringLiteral("%1, inviato al server %2")
+              .arg(m_collaudo.descrizioneArchivio(), m_collaudo.server());
     m_intestazione->setText(QStringLiteral("Banco: %1 · Stazione: %2 · Operatore: %3\nArchivio: %4")
                                 .arg(m_collaudo.nomeBanco(), m_collaudo.stazione(),
                                     m_collaudo.operatore().isEmpty() ? QStringLiteral("(nessuno)")
                                                                      : m_collaudo.operatore(),
-                                    m_collaudo.descrizioneArchivio()));
+                                    archivio));
     m_avanzamento->setRange(0, m_collaudo.modello().rowCount());
     m_avanzamento->setValue(0);
     m_righe->resizeColumnsToContents();
@@ -198,7 +236,11 @@ void FinestraCollaudo::chiediOperatore()
         const QString operatore = nome.trimmed();
         if (operatore.isEmpty())
             return;
-        m_collaudo.impostaOperatore(operatore);
+        QString errore;
+        if (!m_collaudo.impostaOperatore(operatore, &errore)) {
+            avvisa(errore);
+            return;
+        }
         QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
             .setValue(QLatin1String(kChiaveOperatore), operatore);
         aggiornaIntestazione();
@@ -207,15 +249,57 @@ void FinestraCollaudo::chiediOperatore()
     dialogo->open();
 }
 
-// Esc stops the round from the serial field, which always has the focus.
+// Esc stops the round from the serial field, which always has the focus, and Ctrl+H asks for
+// the history. While the field is locked, what a scanner types is kept aside until its Enter.
 bool FinestraCollaudo::eventFilter(QObject *oggetto, QEvent *evento)
 {
-    if (oggetto == m_seriale && evento->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(evento)->key() == Qt::Key_Escape) {
-        m_collaudo.ferma();
+    if (oggetto != m_seriale || evento->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(oggetto, evento);
+    const auto *tasto = static_cast<QKeyEvent *>(evento);
+    if (tasto->key() == Qt::Key_H && tasto->modifiers() == Qt::ControlModifier) {
+        emit storicoChiesto();
         return true;
     }
-    return QWidget::eventFilter(oggetto, evento);
+    if (tasto->key() == Qt::Key_Escape) {
+        m_collaudo.ferma();
+        if (!m_collaudo.inCorso() && !m_lettoDurante.isEmpty())
+            lettoDuranteLaProva();
+        return true;
+    }
+    if (!m_seriale->isReadOnly())
+        return QWidget::eventFilter(oggetto, evento);
+    if (tasto->key() == Qt::Key_Return || tasto->key() == Qt::Key_Enter)
+        lettoDuranteLaProva();
+    else if (!tasto->text().isEmpty() && tasto->text().at(0).isPrint())
+        m_lettoDurante += tasto->text();
+    return true;
+}
+
+void FinestraCollaudo::lettoDuranteLaProva()
+{
+    const QString letto = m_lettoDurante.trimmed();
+    m_lettoDurante.clear();
+    const bool inCorso = m_collaudo.inCorso();
+    QString testo;
+    if (letto.isEmpty()) {
+        testo = QStringLiteral("Invio durante la prova dell'unità %1: attenderne la fine, o "
+                               "fermarla con Esc, prima di leggere la prossima.")
+                    .arg(m_unita);
+    } else {
+        testo = QStringLiteral("«%1» letto mentre l'unità %2 era in prova: non è stato preso. "
+                               "Leggerlo di nuovo a prova finita.")
+                    .arg(TestiAmmessi::mostrabile(letto), m_unita);
+    }
+    avvisa(m_avvisoProva.isEmpty() ? testo : m_avvisoProva + u'\n' + testo);
+    if (!inCorso)
+        m_seriale->setReadOnly(false);
+}
+
+void FinestraCollaudo::avvisa(const QString &testo)
+{
+    m_avviso->setText(testo);
+    QAccessibleEvent evento(m_avviso, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&evento);
 }
 
 void FinestraCollaudo::showEvent(QShowEvent *evento)
@@ -236,19 +320,21 @@ void FinestraCollaudo::invio()
     QString motivo;
     const QString unita = m_seriale->text();
     if (m_collaudo.operatore().isEmpty()) {
-        m_avviso->setText(QStringLiteral("Manca il nome dell'operatore: Alt+O per darlo."));
+        avvisa(QStringLiteral("Manca il nome dell'operatore: Alt+O per darlo."));
         return;
     }
-    if (!m_collaudo.avvia(unita, &motivo)) {
-        m_avviso->setText(motivo);
-        QAccessibleEvent evento(m_avviso, QAccessible::NameChanged);
-        QAccessible::updateAccessibility(&evento);
-    }
+    if (!m_collaudo.avvia(unita, &motivo))
+        avvisa(motivo);
 }
 
+// The field is locked from here to the round's end: a scan meanwhile is refused, not joined.
 void FinestraCollaudo::avviata(const QString &unita, const QString &avviso)
 {
-    m_avviso->setText(avviso.isEmpty() ? QString() : avviso.left(1).toUpper() + avviso.mid(1));
+    m_unita = unita;
+    m_lettoDurante.clear();
+    m_seriale->setReadOnly(true);
+    m_avvisoProva = avviso.isEmpty() ? QString() : avviso.left(1).toUpper() + avviso.mid(1);
+    m_avviso->setText(m_avvisoProva);
     m_scarti->clear();
     m_avanzamento->setRange(0, m_collaudo.modello().rowCount());
     m_avanzamento->setValue(0);
@@ -271,17 +357,32 @@ void FinestraCollaudo::finita(const Collaudo::Esito &esito)
 {
     m_ferma->setEnabled(false);
     m_tempo->clear();
+    // A scan begun during the round keeps the field locked until its Enter.
+    m_seriale->setReadOnly(!m_lettoDurante.isEmpty());
     QString dettaglio = QStringLiteral("unità %1").arg(esito.unita);
     if (esito.tentativo > 1)
         dettaglio += QStringLiteral(", prova %1").arg(esito.tentativo);
     if (!esito.motivo.isEmpty())
         dettaglio += QStringLiteral(": ") + esito.motivo;
+    if (esito.esito == Esiti::kErrore)
+        dettaglio += QStringLiteral(" Poi leggere di nuovo l'unità: questa prova non conta.");
+    // The line's error is said once, in the banner; the rows it left unread are only named.
     QStringList righe;
+    QStringList nonLette;
     for (const Collaudo::Scarto &s : esito.scarti) {
+        if (esito.esito == Esiti::kErrore && s.valore.isEmpty() && s.perQuanto == esito.motivo) {
+            nonLette << s.nome;
+            continue;
+        }
         QString testo = s.nome + QStringLiteral(": ");
         if (!s.valore.isEmpty())
             testo += s.valore + QStringLiteral(" (limiti %1), ").arg(s.limiti);
         righe << testo + s.perQuanto;
+    }
+    if (!nonLette.isEmpty()) {
+        righe.prepend((nonLette.size() == 1 ? QStringLiteral("Non letta per questo errore: ")
+                                            : QStringLiteral("Non lette per questo errore: "))
+            + nonLette.join(QStringLiteral(", ")) + u'.');
     }
     if (!esito.erroreArchivio.isEmpty())
         righe << QStringLiteral("ATTENZIONE: la prova non è stata registrata nell'archivio: %1")
@@ -298,7 +399,7 @@ void FinestraCollaudo::mostraEsito(
     const QString &testo, const QString &dettaglio, const QColor &sfondo)
 {
     m_esito->setText(testo);
-    m_dettaglio->setText(dettaglio);
+    m_dettaglio->setText(percorsiInteri(dettaglio));
     QPalette colori = m_riquadro->palette();
     colori.setColor(QPalette::Window, sfondo);
     colori.setColor(QPalette::WindowText, Qt::white);
@@ -315,20 +416,67 @@ void FinestraCollaudo::mostraEsito(
 
 void FinestraCollaudo::aggiornaGiornata()
 {
-    const Collaudo::Giornata g = m_collaudo.giornata();
-    if (!g.errore.isEmpty()) {
-        m_giornata->setText(QStringLiteral("Le cifre di oggi non si leggono: %1").arg(g.errore));
-        return;
+    m_giornata->setText(testoGiornata(m_collaudo.giornata(), QDateTime::currentDateTime()));
+}
+
+QString FinestraCollaudo::testoGiornata(const Collaudo::Giornata &g, const QDateTime &adesso)
+{
+    if (!g.errore.isEmpty())
+        return QStringLiteral("Le cifre di oggi non si leggono: %1").arg(g.errore);
+    QString testo = QStringLiteral("Oggi su questa stazione: %1 unità, %2, %3")
+                        .arg(NumeriItaliani::intero(g.unita), quante(g.conformi, "conforme", "conformi"),
+                            quante(g.nonConformi, "non conforme", "non conformi"));
+    if (g.daRipetere > 0)
+        testo += QStringLiteral(", %1 da ripetere").arg(NumeriItaliani::intero(g.daRipetere));
+    testo += QStringLiteral("; resa al primo passaggio %1.")
+                 .arg(g.resaAlPrimo
+                         ? NumeriItaliani::decimale(*g.resaAlPrimo * 100, 1) + QStringLiteral(" %")
+                         : QStringLiteral("—"));
+    if (!g.inoltro)
+        return testo + QStringLiteral("\nNessun server: le prove restano nella stazione.");
+
+    const StatoInoltro &s = *g.inoltro;
+    const qint64 daParte = std::clamp<qint64>(s.messeDaParte, 0, s.inAttesa);
+    const qint64 inCoda = s.inAttesa - daParte;
+    QString quando;
+    if (s.ultimoInvio.isValid()) {
+        const QDateTime ora = s.ultimoInvio.toLocalTime();
+        quando = ora.date() == adesso.date()
+            ? QStringLiteral("ultimo invio riuscito alle %1").arg(ora.toString(QStringLiteral("HH:mm")))
+            : QStringLiteral("ultimo invio riuscito il %1 alle %2")
+                  .arg(ora.toString(QStringLiteral("d/M/yyyy")), ora.toString(QStringLiteral("HH:mm")));
+    } else {
+        quando = QStringLiteral("nessun invio riuscito da quando la stazione è aperta");
     }
-    QString testo = QStringLiteral("Oggi su questa stazione: %1 unità, %2 conformi, %3 non "
-                                   "conformi; resa al primo passaggio %4.")
-                        .arg(NumeriItaliani::intero(g.unita), NumeriItaliani::intero(g.conformi),
-                            NumeriItaliani::intero(g.nonConformi),
-                            g.resaAlPrimo ? NumeriItaliani::decimale(*g.resaAlPrimo * 100, 1)
-                                    + QStringLiteral(" %")
-                                          : QStringLiteral("—"));
-    testo += g.inAttesa ? QStringLiteral(" Prove in attesa del server: %1.")
-                              .arg(NumeriItaliani::intero(*g.inAttesa))
-                        : QStringLiteral(" Nessun server: le prove restano nella stazione.");
-    m_giornata->setText(testo);
+    QString errore = s.errore.simplified();
+    while (errore.endsWith(u'.'))
+        errore.chop(1);
+    testo += u'\n';
+    if (inCoda == 0 && daParte == 0) {
+        testo += s.ultimoInvio.isValid()
+            ? QStringLiteral("Tutte le prove sono sul server %1 (%2).").arg(g.server, quando)
+            : QStringLiteral("Nessuna prova in attesa del server %1.").arg(g.server);
+    } else if (inCoda > 0 && !errore.isEmpty()) {
+        // The archive's message names the server and says how it failed.
+        testo += QStringLiteral("%1: %2 (%3).")
+                     .arg(quante(inCoda, "prova in attesa", "prove in attesa"), errore, quando);
+    } else if (inCoda > 0) {
+        testo += QStringLiteral("%1 d'invio al server %2 (%3).")
+                     .arg(quante(inCoda, "prova in attesa", "prove in attesa"), g.server, quando);
+    }
+    if (daParte > 0) {
+        if (inCoda > 0)
+            testo += u'\n';
+        const QString motivo = s.motivoScarto.simplified().isEmpty()
+            ? QStringLiteral("il server non l'ha presa")
+            : s.motivoScarto.simplified();
+        testo += daParte == 1
+            ? QStringLiteral("1 prova messa da parte: %1; inviarla di nuovo con banco-richiesta "
+                             "--invia --riprova.")
+                  .arg(motivo)
+            : QStringLiteral("%1 prove messe da parte, l'ultima perché %2; inviarle di nuovo con "
+                             "banco-richiesta --invia --riprova.")
+                  .arg(NumeriItaliani::intero(daParte), motivo);
+    }
+    return testo;
 }

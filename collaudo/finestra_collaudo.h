@@ -16,6 +16,8 @@ class QTableView;
 // the unit's round. The outcome stays in a large banner, in words, until the next unit is
 // scanned, with the rows that failed under it and the day's figures at the bottom. Esc stops a
 // round. Nothing else in the window takes the focus: its buttons answer to their Alt keys.
+// During a round the field is locked: a scan then is refused whole, never joined to the serial
+// being tested. Ctrl+H asks for the history.
 class FinestraCollaudo : public QWidget
 {
     Q_OBJECT
@@ -30,6 +32,14 @@ public:
     // The settings' key of the operator's name.
     static constexpr char kChiaveOperatore[] = "collaudo/operatore";
 
+    // The day's figures and the forwarding as the bottom of the window says them; adesso tells
+    // today's last send from an older one.
+    static QString testoGiornata(const Collaudo::Giornata &g, const QDateTime &adesso);
+
+signals:
+    // Ctrl+H: the history of the archive.
+    void storicoChiesto();
+
 protected:
     bool eventFilter(QObject *oggetto, QEvent *evento) override;
     void showEvent(QShowEvent *evento) override;
@@ -42,6 +52,9 @@ private:
     void finita(const Collaudo::Esito &esito);
     void aggiornaGiornata();
     void mostraEsito(const QString &testo, const QString &dettaglio, const QColor &sfondo);
+    void avvisa(const QString &testo);
+    // A scan that came during a round: refused, with what to do.
+    void lettoDuranteLaProva();
 
     Collaudo &m_collaudo;
     QLabel *m_intestazione;
@@ -56,4 +69,7 @@ private:
     QTableView *m_righe;
     QLabel *m_giornata;
     QPushButton *m_ferma;
+    QString m_unita; // of the round, or of the last one
+    QString m_avvisoProva; // the notice the round started with
+    QString m_lettoDurante; // what a scanner typed during the round, so far
 };

@@ -13,6 +13,7 @@
 #include "finestra_traffico.h"
 #include "form3.h"
 #include "sequenza_richieste.h"
+#include "testi_ammessi.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -37,6 +38,10 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
 {
     setWindowTitle(m_pannello->windowTitle());
     setCentralWidget(m_pannello);
+    // The panel's form keeps its caption; a reader is told the range the request takes.
+    if (auto *indirizzo = m_pannello->findChild<QWidget *>(QStringLiteral("Combo5")))
+        indirizzo->setAccessibleDescription(
+            QStringLiteral("Indirizzo dello strumento, numero decimale da 0 a 65535"));
     creaMenu();
     connect(&m_pannello->sequenziatore(), &Sequenziatore::occupata, this,
         &FinestraPrincipale::lineaOccupata);
@@ -182,30 +187,44 @@ void FinestraPrincipale::mostraRicerca()
     mostraAccanto(finestraRicerca());
 }
 
-bool FinestraPrincipale::apriCollaudo(
-    const QString &percorso, const QString &operatore, const QString &stazione)
+bool FinestraPrincipale::apriCollaudo(const QString &percorso, const QString &operatore,
+    const QString &stazione, QString *errore)
 {
-    if (m_collaudo && m_collaudo->inCorso()) {
-        mostraErroreBanco(QStringLiteral("Un'unità è in collaudo: attenderne la fine, o fermarla "
-                                         "con Esc, prima di cambiare banco."));
+    const auto rifiuta = [this, errore](const QString &testo) {
+        if (errore)
+            *errore = testo;
+        else
+            mostraErroreBanco(testo);
         return false;
+    };
+    if (m_collaudo && m_collaudo->inCorso()) {
+        return rifiuta(QStringLiteral("Un'unità è in collaudo: attenderne la fine, o fermarla "
+                                      "con Esc, prima di cambiare banco."));
     }
-    const QString chi = operatore.isEmpty()
+    QString chi = operatore.isEmpty()
         ? QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
               .value(QLatin1String(FinestraCollaudo::kChiaveOperatore))
               .toString()
         : operatore;
+    // A name kept from before that the archive would not take is asked again.
+    if (operatore.isEmpty() && !TestiAmmessi::controlla(chi, QString()).isEmpty())
+        chi.clear();
     auto *collaudo = new Collaudo(m_pannello->sequenziatore(), m_pannello->registro(), this);
-    QString errore;
-    if (!collaudo->apri(percorso, stazione, chi, &errore)) {
+    QString perche;
+    if (!collaudo->apri(percorso, stazione, chi, &perche)) {
         delete collaudo;
-        mostraErroreBanco(errore);
-        return false;
+        return rifiuta(perche);
     }
     delete m_finestraCollaudo;
     delete m_collaudo;
     m_collaudo = collaudo;
     m_finestraCollaudo = new FinestraCollaudo(*m_collaudo, this);
+    connect(m_finestraCollaudo, &FinestraCollaudo::storicoChiesto, this,
+        &FinestraPrincipale::mostraStoricoDelCollaudo);
+    connect(m_collaudo, &Collaudo::finita, this, [this] {
+        if (m_storicoDelCollaudo && m_finestraStorico)
+            m_finestraStorico->aggiorna();
+    });
     m_finestraCollaudo->aggiornaIntestazione();
     mostraAccanto(*m_finestraCollaudo);
     if (chi.isEmpty())
@@ -247,6 +266,14 @@ void FinestraPrincipale::mostraStorico()
     mostraAccanto(finestraStorico());
 }
 
+void FinestraPrincipale::mostraStoricoDelCollaudo()
+{
+    m_storicoDelCollaudo = true;
+    mostraStorico();
+}
+
+// The choice applies at once: the history reads the new archive, and an open station forwards
+// its runs to the new server.
 void FinestraPrincipale::scegliArchivio()
 {
     auto *dialogo = new DialogoArchivio(this);
@@ -254,6 +281,11 @@ void FinestraPrincipale::scegliArchivio()
     connect(dialogo, &DialogoArchivio::cambiato, this, [this] {
         if (m_finestraStorico)
             m_finestraStorico->riapri();
+        QString errore;
+        if (m_collaudo && !m_collaudo->cambiaArchivio(&errore))
+            mostraErroreBanco(QStringLiteral("La stazione di collaudo resta sull'archivio di "
+                                             "prima: %1")
+                                  .arg(errore));
     });
     dialogo->open();
 }

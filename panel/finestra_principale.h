@@ -43,15 +43,18 @@ public:
     FinestraRicerca &finestraRicerca();
     void mostraRicerca();
 
-    // The station for the bench at percorso: false, with the reason shown, if the bench or the
-    // archive cannot be used, or a unit is being tested. Without an operator the window asks.
-    bool apriCollaudo(
-        const QString &percorso, const QString &operatore = {}, const QString &stazione = {});
+    // The station for the bench at percorso: false, with the reason shown (or given in errore,
+    // and not shown), if the bench or the archive cannot be used, or a unit is being tested.
+    // Without an operator the window asks.
+    bool apriCollaudo(const QString &percorso, const QString &operatore = {},
+        const QString &stazione = {}, QString *errore = nullptr);
     Collaudo *collaudo() { return m_collaudo; }
     FinestraCollaudo *finestraCollaudo() { return m_finestraCollaudo; }
     void mostraCollaudo();
     FinestraStorico &finestraStorico();
     void mostraStorico();
+    // The history asked for from the station: read again after each of its runs.
+    void mostraStoricoDelCollaudo();
     void scegliArchivio();
 
     // The bench: opened into the table, which it then shows; false, with the reason shown, if
@@ -87,6 +90,7 @@ private:
     Collaudo *m_collaudo = nullptr;
     FinestraCollaudo *m_finestraCollaudo = nullptr;
     FinestraStorico *m_finestraStorico = nullptr;
+    bool m_storicoDelCollaudo = false;
     QString m_fileBanco;
     // The bench's own actions, in the table's window too.
     QList<QAction *> m_azioniBanco;

@@ -6,7 +6,8 @@
 # through the X server, goes round each window's controls in reading order: the panel's eight
 # by their captions. The station (Collaudo) is opened from the command line, as a line's launcher
 # opens it: its serial field keeps the focus, and a unit scanned there ends in a banner that the
-# tree names with its outcome, read out on the field itself.
+# tree names with its outcome, read out on the field itself. The instrument's address is described
+# with the range a request takes.
 #
 # Run inside its own bus: dbus-run-session -- prova_accessibilita.py BANCO_SERIALE
 
@@ -197,6 +198,11 @@ def main():
                        if o.getRoleName() == "text" and o.name == "Dato ricevuto"]
         verifica(any("decimale" in d for d in descrizioni),
                  f"la descrizione di Dato ricevuto: {descrizioni}")
+        # The address range a reader hears is the one a request takes.
+        indirizzo = [o.description for o in discendenti(pannello)
+                     if o.getRoleName() == "combo box" and o.name == "Indirizzo Strumento"]
+        verifica(indirizzo and all("da 0 a 65535" in d for d in indirizzo),
+                 f"la descrizione di Indirizzo Strumento: {indirizzo}")
     finally:
         programma.terminate()
         programma.wait(30)
