@@ -34,7 +34,11 @@
 #include <QThread>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -470,6 +474,42 @@ void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QStri
         mediana(processoreSoloAvvio, 2), "riferimento", "—"});
     tabella.nota(QStringLiteral("Senza DISPLAY, risposta 1000 e stato 0 a ogni richiesta: %1.")
                      .arg(esito(risposte)));
+
+    // A bench of one row for a unit, recorded in the station's file alone, then also sent to a
+    // server that accepts the connection and never answers: what the server adds to the run.
+    const QString banco = cartella.filePath(QStringLiteral("una.banco"));
+    QFile file(banco);
+    file.open(QIODevice::WriteOnly);
+    file.write(R"({"formato": "banco-seriale", "versione": 1, "linea": {"porta": ")"
+        + porta.toUtf8() + R"("}, "righe": [{"nome": "T", "strumento": 0, "memoria": "0008"}]})");
+    file.close();
+    const int muto = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in indirizzo{};
+    indirizzo.sin_family = AF_INET;
+    indirizzo.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t lunghezza = sizeof indirizzo;
+    ::bind(muto, reinterpret_cast<sockaddr *>(&indirizzo), lunghezza);
+    ::listen(muto, 64);
+    ::getsockname(muto, reinterpret_cast<sockaddr *>(&indirizzo), &lunghezza);
+    ambiente.insert(QStringLiteral("XDG_DATA_HOME"), cartella.path());
+    std::vector<double> senzaServer, conServerMuto, scarto;
+    const QStringList unita{QStringLiteral("--banco"), banco, QStringLiteral("--unita"),
+        QStringLiteral("B1")};
+    for (int i = 0; i < 5; ++i) {
+        esegui(unita, senzaServer, scarto);
+        esegui(unita
+                + QStringList{QStringLiteral("--archivio"),
+                    QStringLiteral("postgresql://stazione@127.0.0.1:%1/banco?connect_timeout=60")
+                        .arg(ntohs(indirizzo.sin_port))},
+            conServerMuto, scarto);
+    }
+    ::close(muto);
+    std::vector<double> aggiunti;
+    for (size_t i = 0; i < senzaServer.size(); ++i)
+        aggiunti.push_back(conServerMuto[i] - senzaServer[i]);
+    tabella.riga({"Un banco di una riga per un'unità con un server che accetta e non risponde: "
+                  "tempo reale in più, ms",
+        mediana(aggiunti), "sotto 600 ms", esito(valoreMediano(aggiunti) < 600)});
     istrumento.terminate();
     istrumento.waitForFinished();
 }
