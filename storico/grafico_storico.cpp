@@ -1,9 +1,13 @@
 #include "grafico_storico.h"
 
+#include "numeri_italiani.h"
+
 #include <QChart>
 #include <QChartView>
+#include <QCursor>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <QToolTip>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
@@ -19,6 +23,8 @@ struct GraficoStorico::Disegno
     QLineSeries *massimo = nullptr;
     QValueAxis *prove = nullptr;
     QValueAxis *asseValori = nullptr;
+    QList<Archivio::Punto> punti; // as drawn: run i + 1 is punti[i]
+    QString unita;
 };
 
 GraficoStorico::GraficoStorico(QWidget *parent)
@@ -43,22 +49,27 @@ GraficoStorico::GraficoStorico(QWidget *parent)
     d->grafico->addAxis(d->prove, Qt::AlignBottom);
     d->grafico->addAxis(d->asseValori, Qt::AlignLeft);
     QList<QAbstractSeries *> serie{d->valori, d->fuori};
-    for (auto [linea, nome] :
-        {std::pair{&d->minimo, "minimo"}, std::pair{&d->massimo, "massimo"}}) {
+    // The two limits told apart without colour too: the minimum dash-dotted, the maximum dashed.
+    for (auto [linea, nome, colore, stile] :
+        {std::tuple{&d->minimo, "limite minimo", QColor(0x00, 0x5A, 0xB5), Qt::DashDotLine},
+            std::tuple{&d->massimo, "limite massimo", QColor(0xC0, 0x00, 0x00), Qt::DashLine}}) {
         *linea = new QLineSeries(this);
         (*linea)->setName(QString::fromLatin1(nome));
-        QPen tratto(QColor(0xC0, 0x00, 0x00));
-        tratto.setStyle(Qt::DashLine);
+        QPen tratto(colore);
+        tratto.setStyle(stile);
         tratto.setWidth(2);
         (*linea)->setPen(tratto);
         serie.append(*linea);
     }
+    for (QXYSeries *punti : {static_cast<QXYSeries *>(d->valori), static_cast<QXYSeries *>(d->fuori)})
+        connect(punti, &QXYSeries::hovered, this, &GraficoStorico::descrivi);
     for (QAbstractSeries *s : serie) {
         d->grafico->addSeries(s);
         s->attachAxis(d->prove);
         s->attachAxis(d->asseValori);
     }
     d->grafico->legend()->setAlignment(Qt::AlignBottom);
+    d->grafico->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
     auto *vista = new QChartView(d->grafico, this);
     vista->setRenderHint(QPainter::Antialiasing);
     vista->setFocusPolicy(Qt::NoFocus);
@@ -66,9 +77,10 @@ GraficoStorico::GraficoStorico(QWidget *parent)
     for (QWidget *parte : {static_cast<QWidget *>(this), static_cast<QWidget *>(vista)}) {
         parte->setAccessibleName(QStringLiteral("Grafico della riga nelle prove"));
         parte->setAccessibleDescription(QStringLiteral(
-            "Il valore della riga scelta in ogni prova filtrata, in ordine di tempo, con i "
-            "limiti tratteggiati e in rosso i valori fuori dai limiti. Le stesse cifre sono "
-            "nella tabella delle statistiche."));
+            "Il valore della riga scelta in ogni prova filtrata, in ordine di tempo, con il "
+            "limite minimo in blu a tratto e punto, il massimo in rosso tratteggiato e in "
+            "rosso i valori fuori dai limiti. Le stesse cifre sono nella tabella delle "
+            "statistiche."));
     }
     auto *colonna = new QVBoxLayout(this);
     colonna->setContentsMargins(0, 0, 0, 0);
@@ -77,9 +89,11 @@ GraficoStorico::GraficoStorico(QWidget *parent)
 
 GraficoStorico::~GraficoStorico() = default;
 
-void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &titolo,
-    std::optional<double> minimo, std::optional<double> massimo)
+void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &nome,
+    const QString &unita, std::optional<double> minimo, std::optional<double> massimo)
 {
+    d->punti = punti;
+    d->unita = unita;
     QList<QPointF> valori, fuori;
     valori.reserve(punti.size());
     double basso = minimo.value_or(massimo.value_or(0));
@@ -100,7 +114,8 @@ void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &
         = alto > basso ? (alto - basso) * 0.1 : std::max(std::abs(alto) * 0.01, 1.0);
     d->asseValori->setRange(basso - margine, alto + margine);
     d->asseValori->applyNiceNumbers();
-    d->asseValori->setTitleText(titolo);
+    d->asseValori->setTitleText(
+        unita.isEmpty() || nome.isEmpty() ? nome : QStringLiteral("%1 (%2)").arg(nome, unita));
     // A tick per run while they are few, round ones beyond.
     const int quante = int(std::max<qsizetype>(2, punti.size()));
     d->prove->setRange(1, quante);
@@ -115,4 +130,22 @@ void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &
                            QPointF(d->prove->max(), *limite)}
                               : QList<QPointF>());
     }
+}
+
+void GraficoStorico::descrivi(const QPointF &punto, bool sopra)
+{
+    const qsizetype i = qRound64(punto.x()) - 1;
+    if (!sopra || i < 0 || i >= d->punti.size()) {
+        QToolTip::hideText();
+        return;
+    }
+    const Archivio::Punto &p = d->punti.at(i);
+    QString valore = NumeriItaliani::daMacchina(QString::number(p.valore, 'g', 6));
+    if (!d->unita.isEmpty())
+        valore += u' ' + d->unita;
+    QToolTip::showText(QCursor::pos(),
+        QStringLiteral("Unità in prova: %1\nInizio: %2\nValore: %3%4")
+            .arg(p.unita, p.inizio.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                valore, p.fuori ? QStringLiteral(", fuori dai limiti") : QString()),
+        this);
 }
