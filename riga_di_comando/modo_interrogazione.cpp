@@ -245,8 +245,8 @@ private:
         // The yields: after an empty line, a table of their own in CSV.
         if (f == Formato::Csv) {
             stampa({});
-            stampa(csv({"banco", "unita", "prove", "conformi_al_primo", "conformi_all_ultimo",
-                "resa_primo_tentativo", "resa_finale"}));
+            stampa(csv({"banco", "unita", "prove", "conformi_al_primo_passaggio",
+                "conformi_all_ultimo", "resa_al_primo_passaggio", "resa_finale"}));
         }
         for (const ResaBanco &r : *rese) {
             if (f == Formato::Csv) {
@@ -255,7 +255,7 @@ private:
                     percentuale(r.conformiAlPrimo, r.unita),
                     percentuale(r.conformiAllUltimo, r.unita)}));
             } else if (f == Formato::Testo) {
-                stampa(QStringLiteral("banco %1: %2 unità, %3 prove; resa al primo tentativo %4% "
+                stampa(QStringLiteral("banco %1: %2 unità, %3 prove; resa al primo passaggio %4% "
                                       "(%5 di %2), finale %6% (%7 di %2)")
                            .arg(r.banco)
                            .arg(r.unita)
@@ -266,7 +266,7 @@ private:
                            .arg(r.conformiAllUltimo));
             } else {
                 stampa(json({{"tipo", "resa"}, {"banco", r.banco}, {"unita", double(r.unita)},
-                    {"prove", double(r.prove)}, {"conformi_al_primo", double(r.conformiAlPrimo)},
+                    {"prove", double(r.prove)}, {"conformi_al_primo_passaggio", double(r.conformiAlPrimo)},
                     {"conformi_all_ultimo", double(r.conformiAllUltimo)}}));
             }
         }

@@ -175,7 +175,7 @@ TabellaOpzioni::TabellaOpzioni()
     , statistiche(senzaValore("statistiche",
           "Per ogni riga dei banchi: letture, media, deviazione standard, minimo, massimo, Cpk, "
           "fuori dai limiti, le righe che falliscono di più per prime; poi la resa al primo "
-          "tentativo e finale per banco, contata sulle unità."))
+          "passaggio e finale per banco, contata sulle unità."))
     , invia(senzaValore(
           "invia", "Invia al server le prove che aspettano nel file della stazione e dice quante."))
     , dal(conValore(
