@@ -266,7 +266,8 @@ private:
                            .arg(r.conformiAllUltimo));
             } else {
                 stampa(json({{"tipo", "resa"}, {"banco", r.banco}, {"unita", double(r.unita)},
-                    {"prove", double(r.prove)}, {"conformi_al_primo_passaggio", double(r.conformiAlPrimo)},
+                    {"prove", double(r.prove)},
+                    {"conformi_al_primo_passaggio", double(r.conformiAlPrimo)},
                     {"conformi_all_ultimo", double(r.conformiAllUltimo)}}));
             }
         }

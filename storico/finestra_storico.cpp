@@ -46,7 +46,7 @@ QString mostrato(const QString &testo)
                       : NumeriItaliani::daMacchina(testo.left(spazio)) + testo.mid(spazio);
 }
 
-const QStringList kColonneStatistiche{"Banco", "Riga", "Strumento", "Memoria", "Unità",
+const QStringList kColonneStatistiche{"Banco", "Riga", "Strumento", "Memoria", "Unità di misura",
     "Limite min.", "Limite max.", "Letture", "Con valore", "Media", "Dev. std.", "Min", "Max",
     "Cpk", "Fuori dai limiti", "Fallite"};
 
@@ -217,6 +217,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     cifre->addWidget(m_vistaStatistiche);
     cifre->setStretchFactor(0, 1);
     cifre->setStretchFactor(1, 3);
+    cifre->setSizes({120, 480});
     statistiche->addWidget(cifre, 1);
     m_schede->addTab(pagina, QStringLiteral("Stat&istiche"));
 
@@ -495,7 +496,8 @@ void FinestraStorico::chiediGrafico()
 void FinestraStorico::esporta()
 {
     if (!m_rifiuto.isEmpty()) {
-        mostraTesto(m_stato, m_rifiuto + QStringLiteral(" Correggere il filtro prima di esportare."));
+        mostraTesto(
+            m_stato, m_rifiuto + QStringLiteral(" Correggere il filtro prima di esportare."));
         return;
     }
     switch (m_schede->currentIndex()) {
@@ -513,8 +515,8 @@ void FinestraStorico::esporta()
     // Every run the filter chooses with its readings, not only those scrolled to: read in the
     // reader's thread.
     mostraTesto(m_stato, QStringLiteral("Lettura delle prove da esportare…"));
-    m_lettore->chiedi<QByteArray>(
-        [filtro = m_modello->filtro()](Archivio &a) { return FinestraStorico::csvProve(a, filtro); },
+    m_lettore->chiedi<QByteArray>([filtro = m_modello->filtro()](
+                                      Archivio &a) { return FinestraStorico::csvProve(a, filtro); },
         [this](const std::optional<QByteArray> &csv, const QString &errore) {
             aggiornaStato();
             if (!csv) {
@@ -528,8 +530,7 @@ void FinestraStorico::esporta()
 std::optional<QByteArray> FinestraStorico::csvProve(Archivio &archivio, const FiltroProve &filtro)
 {
     QList<ProvaArchiviata> prove;
-    if (!archivio.perOgniProva(
-            filtro, 0, [&prove](const ProvaArchiviata &p) { prove.append(p); }))
+    if (!archivio.perOgniProva(filtro, 0, [&prove](const ProvaArchiviata &p) { prove.append(p); }))
         return std::nullopt;
     QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio)
         + TestiTraffico::lineaCsv(TestiStorico::intestazioneProve(), FormaCsv::Foglio);
@@ -550,7 +551,8 @@ void FinestraStorico::scriviCsv(const QString &titolo, const QString &nome, cons
     DialogoCsv::esporta(
         this, titolo, nome, QStringLiteral("dialogoEsportaStorico"), [csv] { return csv; },
         [this](const QString &percorso, const QString &errore) {
-            mostraTesto(m_stato, errore.isEmpty()
+            mostraTesto(m_stato,
+                errore.isEmpty()
                     ? QStringLiteral("Esportato in %1.").arg(QDir::toNativeSeparators(percorso))
                     : QStringLiteral("%1 non si scrive: %2. Sceglierne un altro.")
                           .arg(QDir::toNativeSeparators(percorso), errore));
@@ -559,7 +561,8 @@ void FinestraStorico::scriviCsv(const QString &titolo, const QString &nome, cons
 
 void FinestraStorico::rifiuta(const QString &motivo)
 {
-    m_rifiuto = motivo + QStringLiteral(" Nessuna prova è mostrata finché il filtro non è corretto.");
+    m_rifiuto
+        = motivo + QStringLiteral(" Nessuna prova è mostrata finché il filtro non è corretto.");
     ++m_generazione;
     ++m_letturaChiesta;
     m_sceltaDaRitrovare.clear();

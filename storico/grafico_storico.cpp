@@ -1,6 +1,7 @@
 #include "grafico_storico.h"
 
 #include "numeri_italiani.h"
+#include "testi_storico.h"
 
 #include <QChart>
 #include <QChartView>
@@ -61,7 +62,8 @@ GraficoStorico::GraficoStorico(QWidget *parent)
         (*linea)->setPen(tratto);
         serie.append(*linea);
     }
-    for (QXYSeries *punti : {static_cast<QXYSeries *>(d->valori), static_cast<QXYSeries *>(d->fuori)})
+    for (QXYSeries *punti :
+        {static_cast<QXYSeries *>(d->valori), static_cast<QXYSeries *>(d->fuori)})
         connect(punti, &QXYSeries::hovered, this, &GraficoStorico::descrivi);
     for (QAbstractSeries *s : serie) {
         d->grafico->addSeries(s);
@@ -114,8 +116,7 @@ void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &
         = alto > basso ? (alto - basso) * 0.1 : std::max(std::abs(alto) * 0.01, 1.0);
     d->asseValori->setRange(basso - margine, alto + margine);
     d->asseValori->applyNiceNumbers();
-    d->asseValori->setTitleText(
-        unita.isEmpty() || nome.isEmpty() ? nome : QStringLiteral("%1 (%2)").arg(nome, unita));
+    d->asseValori->setTitleText(TestiStorico::conUnita(nome, unita));
     // A tick per run while they are few, round ones beyond.
     const int quante = int(std::max<qsizetype>(2, punti.size()));
     d->prove->setRange(1, quante);

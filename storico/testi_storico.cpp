@@ -88,8 +88,8 @@ QStringList intestazioneProve()
 {
     return {"inizio", "fine", "unita_in_prova", "tentativo", "esito", "banco", "sha_banco",
         "stazione", "operatore", "linea", "prova", "riga", "nome_riga", "strumento", "memoria",
-        "valore", "unita_di_misura", "valore_mostrato", "limite_minimo", "limite_massimo",
-        "atteso", "stato", "latenza_ms", "istante_lettura"};
+        "valore", "unita_di_misura", "valore_mostrato", "limite_minimo", "limite_massimo", "atteso",
+        "stato", "latenza_ms", "istante_lettura"};
 }
 
 QStringList campiProva(const ProvaArchiviata &p, const LetturaArchiviata *l)
@@ -110,11 +110,11 @@ QStringList campiProva(const ProvaArchiviata &p, const LetturaArchiviata *l)
 QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese)
 {
     QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio);
-    csv += TestiTraffico::lineaCsv({"banco", "riga", "nome_riga", "strumento", "memoria",
-                                       "unita_di_misura", "limite_minimo", "limite_massimo",
-                                       "letture", "letture_con_valore", "media",
-                                       "deviazione_standard", "valore_minimo", "valore_massimo",
-                                       "cpk", "letture_fuori_dai_limiti", "letture_fallite"},
+    csv += TestiTraffico::lineaCsv(
+        {"banco", "riga", "nome_riga", "strumento", "memoria", "unita_di_misura", "limite_minimo",
+            "limite_massimo", "letture", "letture_con_valore", "media", "deviazione_standard",
+            "valore_minimo", "valore_massimo", "cpk", "letture_fuori_dai_limiti",
+            "letture_fallite"},
         FormaCsv::Foglio);
     for (const StatisticaRiga &s : righe) {
         csv += TestiTraffico::lineaCsv(
@@ -126,10 +126,10 @@ QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBa
             FormaCsv::Foglio);
     }
     csv += "\r\n";
-    csv += TestiTraffico::lineaCsv({"banco", "unita_provate", "prove_concluse",
-                                       "conformi_al_primo_passaggio", "conformi_all_ultima_prova",
-                                       "resa_al_primo_passaggio_percento", "resa_finale_percento",
-                                       "prove_da_ripetere"},
+    csv += TestiTraffico::lineaCsv(
+        {"banco", "unita_provate", "prove_concluse", "conformi_al_primo_passaggio",
+            "conformi_all_ultima_prova", "resa_al_primo_passaggio_percento", "resa_finale_percento",
+            "prove_da_ripetere"},
         FormaCsv::Foglio);
     for (const ResaBanco &r : rese) {
         csv += TestiTraffico::lineaCsv(
@@ -146,15 +146,12 @@ QByteArray csvPunti(const QList<Archivio::Punto> &punti, const QString &unita)
 {
     QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio)
         + TestiTraffico::lineaCsv(
-            {"n", "inizio", "unita_in_prova",
-                unita.isEmpty() ? QStringLiteral("valore")
-                                : QStringLiteral("valore (%1)").arg(unita),
-                "fuori_dai_limiti"},
+            {"n", "inizio", "unita_in_prova", "valore", "unita_di_misura", "fuori_dai_limiti"},
             FormaCsv::Foglio);
     for (qsizetype i = 0; i < punti.size(); ++i) {
         const Archivio::Punto &p = punti[i];
         csv += TestiTraffico::lineaCsv({QString::number(i + 1), istante(p.inizio), p.unita,
-                                           numeroCsv(p.valore), p.fuori ? "sì" : "no"},
+                                           numeroCsv(p.valore), unita, p.fuori ? "sì" : "no"},
             FormaCsv::Foglio);
     }
     return csv;

@@ -34,7 +34,7 @@ QStringList intestazioneProve();
 QStringList campiProva(const ProvaArchiviata &prova, const LetturaArchiviata *lettura);
 // The statistics' export: the rows' figures, an empty line, then the yields of each bench.
 QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese);
-// The chart's export: its points in order, in the row's unit.
+// The chart's export: its points in order, each with the row's unit.
 QByteArray csvPunti(const QList<Archivio::Punto> &punti, const QString &unita);
 
 } // namespace TestiStorico

@@ -495,9 +495,10 @@ void TestArchivio::storicoConAccessoRifiutato()
     QString motivo;
     QVERIFY2(server.avvia(&motivo), qPrintable(motivo));
     QTemporaryDir cartella;
-    const QString url = server.url().replace(QStringLiteral("stazione@"), QStringLiteral("nessuno@"));
-    LettoreStorico lettore(
-        Destinazione::Scelta{cartella.filePath("archivio.sqlite"), Destinazione::leggiUrl(url, nullptr)});
+    const QString url
+        = server.url().replace(QStringLiteral("stazione@"), QStringLiteral("nessuno@"));
+    LettoreStorico lettore(Destinazione::Scelta{
+        cartella.filePath("archivio.sqlite"), Destinazione::leggiUrl(url, nullptr)});
     QSignalSpy aperto(&lettore, &LettoreStorico::aperto);
     QTRY_COMPARE(aperto.size(), 1);
     const QString avviso = aperto.at(0).at(1).toString();

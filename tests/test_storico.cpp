@@ -211,11 +211,10 @@ void TestStorico::csvDelleProveConLeLetture_data()
 {
     QTest::addColumn<QDateTime>("inizio");
     QTest::addColumn<QString>("scritto");
-    QTest::newRow("inverno, UTC+1")
-        << QDateTime(QDate(2026, 12, 10), QTime(4, 21, 3, 123), Qt::UTC)
-        << "2026-12-10T05:21:03.123+01:00";
-    QTest::newRow("estate, UTC+2") << QDateTime(QDate(2026, 7, 1), QTime(22, 0), Qt::UTC)
-                                   << "2026-07-02T00:00:00.000+02:00";
+    QTest::newRow("inverno, UTC+1") << QDateTime(QDate(2026, 12, 10), QTime(4, 21, 3, 123), Qt::UTC)
+                                    << "2026-12-10T05:21:03.123+01:00";
+    QTest::newRow("estate, UTC+2")
+        << QDateTime(QDate(2026, 7, 1), QTime(22, 0), Qt::UTC) << "2026-07-02T00:00:00.000+02:00";
 }
 
 // The runs' export: a line per reading with its run's columns, times in local time with their
@@ -257,8 +256,8 @@ void TestStorico::csvDelleStatisticheConLeRese()
     s.unitaMisura = QStringLiteral("V");
     s.cpk = 1.3333333;
     ResaBanco r{QStringLiteral("a.banco"), 3, 5, 2, 3, 4};
-    const QStringList righe = QString::fromUtf8(TestiStorico::csvStatistiche({s}, {r}))
-                                  .split(QStringLiteral("\r\n"));
+    const QStringList righe
+        = QString::fromUtf8(TestiStorico::csvStatistiche({s}, {r})).split(QStringLiteral("\r\n"));
     const qsizetype vuota = righe.indexOf(QString());
     QVERIFY(vuota > 0);
     const QChar separatore = righe[0].contains(u';') ? u';' : u',';
