@@ -578,8 +578,8 @@ void FinestraStorico::rifiuta(const QString &motivo)
         m_rigaGrafico->clear();
     }
     chiediGrafico();
-    // The figures of a filter applied later are asked for again.
-    m_statisticheDaRifare = true;
+    // Nothing to figure until a filter is applied: another tab asks for nothing meanwhile.
+    m_statisticheDaRifare = false;
     aggiornaStato();
 }
 

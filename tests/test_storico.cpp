@@ -169,6 +169,16 @@ void TestStorico::filtroRifiutatoNonLasciaNulla()
         QVERIFY2(tabella->model()->rowCount() == 0, qPrintable(tabella->objectName()));
     QCOMPARE(riga->count(), 0);
     QVERIFY(!prove.totale());
+    // Nor are the last filter's figures asked for again by another tab or a refresh.
+    auto *cifreDette = finestra->findChild<QLabel *>(QStringLiteral("statoStatistiche"));
+    const QString rifiuto = cifreDette->text();
+    QVERIFY(rifiuto.contains(QStringLiteral("2026-13-45")));
+    schede->setCurrentIndex(0);
+    schede->setCurrentIndex(2);
+    QCOMPARE(cifreDette->text(), rifiuto);
+    finestra->aggiorna();
+    QCOMPARE(cifreDette->text(), rifiuto);
+    QCOMPARE(prove.rowCount(), 0);
 }
 
 // Every button is on a 1280×1024 screen, whatever the number of benches and rows whose figures
