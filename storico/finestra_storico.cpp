@@ -11,6 +11,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeySequence>
@@ -410,6 +411,25 @@ void FinestraStorico::chiediStatistiche()
             std::optional<QList<ResaBanco>> rese = a.rese(filtro);
             if (!rese)
                 return std::nullopt;
+            // A row the archive keeps no unit for takes it from its newest reading's shown value.
+            QHash<QString, QHash<int, QString>> unitaDeiBanchi;
+            for (StatisticaRiga &s : *righe) {
+                if (!s.unitaMisura.isEmpty())
+                    continue;
+                if (!unitaDeiBanchi.contains(s.shaBanco)) {
+                    QHash<int, QString> &unita = unitaDeiBanchi[s.shaBanco];
+                    FiltroProve ultima = filtro;
+                    ultima.shaBanco = s.shaBanco;
+                    QString uuid;
+                    a.perOgniProva(ultima, 1, [&uuid](const ProvaArchiviata &p) { uuid = p.uuid; });
+                    if (!uuid.isEmpty()) {
+                        for (const LetturaArchiviata &l :
+                            a.letture(uuid).value_or(QList<LetturaArchiviata>()))
+                            unita.insert(l.n, TestiStorico::unitaDellaLettura(l));
+                    }
+                }
+                s.unitaMisura = unitaDeiBanchi.value(s.shaBanco).value(s.n);
+            }
             return Cifre{std::move(*righe), std::move(*rese)};
         },
         [this, generazione](const std::optional<Cifre> &cifre, const QString &errore) {
