@@ -208,6 +208,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     auto *pagina = new QWidget(this);
     auto *statistiche = new QVBoxLayout(pagina);
     m_rese->setObjectName(QStringLiteral("statoStatistiche"));
+    m_rese->setAccessibleName(QStringLiteral("Stato delle statistiche"));
     limitaRighe(m_rese);
     statistiche->addWidget(m_rese);
     // Any number of benches and rows scroll in their tables: the window keeps its size.
@@ -239,6 +240,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
 
     auto *fondo = new QHBoxLayout;
     m_stato->setObjectName(QStringLiteral("statoStorico"));
+    m_stato->setAccessibleName(QStringLiteral("Stato dello storico"));
     limitaRighe(m_stato);
     fondo->addWidget(m_stato, 1);
     auto *aggiorna = new QPushButton(QStringLiteral("&Aggiorna"), this);
