@@ -6,6 +6,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCursor>
+#include <QEvent>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QToolTip>
@@ -14,6 +15,22 @@
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+// The chart's items have no tooltips of their own: the view's tooltip event, left to the scene,
+// would hide the point's description as soon as the pointer rests on it.
+class SenzaSuggerimenti : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *, QEvent *evento) override
+    {
+        return evento->type() == QEvent::ToolTip;
+    }
+};
+
+} // namespace
 
 struct GraficoStorico::Disegno
 {
@@ -24,6 +41,7 @@ struct GraficoStorico::Disegno
     QLineSeries *massimo = nullptr;
     QValueAxis *prove = nullptr;
     QValueAxis *asseValori = nullptr;
+    QChartView *vista = nullptr;
     QList<Archivio::Punto> punti; // as drawn: run i + 1 is punti[i]
     QString unita;
 };
@@ -73,9 +91,11 @@ GraficoStorico::GraficoStorico(QWidget *parent)
     d->grafico->legend()->setAlignment(Qt::AlignBottom);
     d->grafico->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
     auto *vista = new QChartView(d->grafico, this);
+    d->vista = vista;
     vista->setRenderHint(QPainter::Antialiasing);
     vista->setFocusPolicy(Qt::NoFocus);
     vista->viewport()->setFocusPolicy(Qt::NoFocus);
+    vista->viewport()->installEventFilter(new SenzaSuggerimenti(vista));
     for (QWidget *parte : {static_cast<QWidget *>(this), static_cast<QWidget *>(vista)}) {
         parte->setAccessibleName(QStringLiteral("Grafico della riga nelle prove"));
         parte->setAccessibleDescription(QStringLiteral(
@@ -135,18 +155,22 @@ void GraficoStorico::mostra(const QList<Archivio::Punto> &punti, const QString &
 
 void GraficoStorico::descrivi(const QPointF &punto, bool sopra)
 {
+    // The line and the marks out of limits lie on each other: leaving one while entering the
+    // other must not hide what the other shows. The text goes once the pointer leaves its spot.
     const qsizetype i = qRound64(punto.x()) - 1;
-    if (!sopra || i < 0 || i >= d->punti.size()) {
-        QToolTip::hideText();
+    if (!sopra || i < 0 || i >= d->punti.size())
         return;
-    }
     const Archivio::Punto &p = d->punti.at(i);
     QString valore = NumeriItaliani::daMacchina(QString::number(p.valore, 'g', 6));
     if (!d->unita.isEmpty())
         valore += u' ' + d->unita;
-    QToolTip::showText(QCursor::pos(),
-        QStringLiteral("Unità in prova: %1\nInizio: %2\nValore: %3%4")
-            .arg(p.unita, p.inizio.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                valore, p.fuori ? QStringLiteral(", fuori dai limiti") : QString()),
-        this);
+    const QString testo
+        = QStringLiteral("Unità in prova: %1\nInizio: %2\nValore: %3%4")
+              .arg(p.unita, p.inizio.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                  valore, p.fuori ? QStringLiteral(", fuori dai limiti") : QString());
+    // Gone once the pointer leaves the point's spot.
+    QWidget *superficie = d->vista->viewport();
+    const QPoint dove = QCursor::pos();
+    QToolTip::showText(dove, testo, superficie,
+        QRect(superficie->mapFromGlobal(dove) - QPoint(6, 6), QSize(12, 12)));
 }
