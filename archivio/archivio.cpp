@@ -518,9 +518,22 @@ std::unique_ptr<Archivio> Archivio::apriServer(const Destinazione::Server &serve
         QSqlDatabase db
             = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), archivio->m_connessione);
         Destinazione::imposta(db, server);
-        if (!db.open())
-            return rifiuta(QStringLiteral("il server %1 non risponde: %2")
-                               .arg(server.url, db.lastError().text().trimmed()));
+        if (!db.open()) {
+            const QString libpq = db.lastError().text().simplified();
+            // The server answered and refused this user: waiting will not mend it.
+            static const char *const kRifiuti[] = {"password authentication failed",
+                "no pg_hba.conf entry", "does not exist", "no password supplied",
+                "authentication failed", "permission denied for database"};
+            for (const char *rifiuto : kRifiuti) {
+                if (libpq.contains(QLatin1String(rifiuto), Qt::CaseInsensitive))
+                    return rifiuta(
+                        QStringLiteral("accesso rifiutato dal server %1 (%2): controllare "
+                                       "l'utente e il database scritti nell'URL e la password "
+                                       "di quell'utente in ~/.pgpass")
+                            .arg(server.url, libpq));
+            }
+            return rifiuta(QStringLiteral("il server %1 non risponde: %2").arg(server.url, libpq));
+        }
     }
     QSqlQuery q(archivio->database());
     if (!q.exec(QStringLiteral("SELECT versione FROM banco_schema")) || !q.next())

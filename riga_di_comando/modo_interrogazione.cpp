@@ -256,8 +256,8 @@ private:
         // The yields: after an empty line, a table of their own in CSV.
         if (f == Formato::Csv) {
             stampa({});
-            stampa(csv({"banco", "unita", "prove", "conformi_al_primo", "conformi_all_ultimo",
-                "resa_al_primo_passaggio_percento", "resa_finale_percento", "da_ripetere"}));
+            stampa(csv({"banco", "unita", "prove", "conformi_al_primo_passaggio",
+                "conformi_all_ultimo", "resa_al_primo_passaggio_percento", "resa_finale_percento", "da_ripetere"}));
         }
         for (const ResaBanco &r : *rese) {
             if (f == Formato::Csv) {
@@ -280,7 +280,7 @@ private:
                                QString::number(r.daRipetere)));
             } else {
                 stampa(json({{"tipo", "resa"}, {"banco", r.banco}, {"unita", double(r.unita)},
-                    {"prove", double(r.prove)}, {"conformi_al_primo", double(r.conformiAlPrimo)},
+                    {"prove", double(r.prove)}, {"conformi_al_primo_passaggio", double(r.conformiAlPrimo)},
                     {"conformi_all_ultimo", double(r.conformiAllUltimo)},
                     {"da_ripetere", double(r.daRipetere)}}));
             }

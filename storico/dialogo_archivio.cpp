@@ -1,7 +1,7 @@
 #include "dialogo_archivio.h"
 
 #include "archivio.h"
-#include "numeri_italiani.h"
+#include "testi_storico.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -104,8 +104,10 @@ void DialogoArchivio::prova()
             if (!archivio) {
                 testo = motivo;
             } else if (const std::optional<qint64> prove = archivio->conta({})) {
-                testo = QStringLiteral("Server raggiunto: %1, con %2 prove.")
-                            .arg(archivio->descrizione(), NumeriItaliani::intero(*prove));
+                testo = QStringLiteral("Server raggiunto: %1, con %2.")
+                            .arg(archivio->descrizione(),
+                                TestiStorico::conta(*prove, QStringLiteral("prova registrata"),
+                                    QStringLiteral("prove registrate")));
             } else {
                 testo = archivio->errore();
             }

@@ -5,22 +5,29 @@
 #include "lettore_storico.h"
 #include "modello_storico.h"
 #include "numeri_italiani.h"
+#include "testi_storico.h"
 #include "testi_traffico.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -32,12 +39,6 @@ QString cifra(const std::optional<double> &valore)
     return valore ? NumeriItaliani::daMacchina(QString::number(*valore, 'g', 6)) : QString();
 }
 
-QString cifraCsv(const std::optional<double> &valore)
-{
-    return valore ? TestiTraffico::numeroCsv(QString::number(*valore, 'g', 10), FormaCsv::Foglio)
-                  : QString();
-}
-
 // "1.200 A" as the archive keeps it, "1,200 A" as an Italian reads it.
 QString mostrato(const QString &testo)
 {
@@ -46,24 +47,46 @@ QString mostrato(const QString &testo)
                       : NumeriItaliani::daMacchina(testo.left(spazio)) + testo.mid(spazio);
 }
 
-QString percento(qint64 parte, qint64 tutto)
+const QStringList kColonneStatistiche{"Banco", "Riga", "Strumento", "Memoria", "Unità di misura",
+    "Limite min.", "Limite max.", "Letture", "Con valore", "Media", "Dev. std.", "Min", "Max",
+    "Cpk", "Fuori dai limiti", "Fallite"};
+
+QStringList campiStatistica(const StatisticaRiga &s)
 {
-    return tutto > 0
-        ? NumeriItaliani::decimale(100.0 * double(parte) / double(tutto), 1) + QStringLiteral(" %")
-        : QStringLiteral("—");
+    return {s.banco, s.nome, QString::number(s.strumento), s.memoria, s.unitaMisura,
+        cifra(s.minimo), cifra(s.massimo), NumeriItaliani::intero(s.letture),
+        NumeriItaliani::intero(s.conValore), cifra(s.media), cifra(s.deviazione),
+        cifra(s.valoreMinimo), cifra(s.valoreMassimo), TestiStorico::cpk(s.cpk),
+        NumeriItaliani::intero(s.fuoriDaiLimiti), NumeriItaliani::intero(s.fallite)};
 }
 
-const QStringList kColonneStatistiche{"Banco", "Riga", "Strumento", "Memoria", "Minimo", "Massimo",
-    "Letture", "Con valore", "Media", "Dev. std.", "Min", "Max", "Cpk", "Fuori dai limiti",
-    "Fallite"};
+const QStringList kColonneRese{"Banco", "Unità", "Prove concluse", "Da ripetere",
+    "Conformi al primo passaggio", "Resa al primo passaggio", "Conformi all'ultima prova",
+    "Resa finale"};
 
-QStringList campiStatistica(
-    const StatisticaRiga &s, const std::function<QString(std::optional<double>)> &n)
+QStringList campiResa(const ResaBanco &r)
 {
-    return {s.banco, s.nome, QString::number(s.strumento), s.memoria, n(s.minimo), n(s.massimo),
-        QString::number(s.letture), QString::number(s.conValore), n(s.media), n(s.deviazione),
-        n(s.valoreMinimo), n(s.valoreMassimo), n(s.cpk), QString::number(s.fuoriDaiLimiti),
-        QString::number(s.fallite)};
+    return {r.banco, NumeriItaliani::intero(r.unita), NumeriItaliani::intero(r.prove),
+        NumeriItaliani::intero(r.daRipetere), NumeriItaliani::intero(r.conformiAlPrimo),
+        TestiStorico::percento(r.conformiAlPrimo, r.unita),
+        NumeriItaliani::intero(r.conformiAllUltimo),
+        TestiStorico::percento(r.conformiAllUltimo, r.unita)};
+}
+
+// A message that may run long (a server's): at most three lines, the whole in its tooltip, so
+// that the window keeps its size.
+void limitaRighe(QLabel *etichetta)
+{
+    etichetta->setWordWrap(true);
+    etichetta->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    etichetta->setMaximumHeight(3 * etichetta->fontMetrics().lineSpacing() + 4);
+    etichetta->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+}
+
+void mostraTesto(QLabel *etichetta, const QString &testo)
+{
+    etichetta->setText(testo);
+    etichetta->setToolTip(testo);
 }
 
 QStandardItemModel *modelloTesti(const QStringList &colonne, QObject *genitore)
@@ -122,6 +145,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
           this))
     , m_tabellaStatistiche(modelloTesti(kColonneStatistiche, this))
     , m_rese(new QLabel(this))
+    , m_tabellaRese(modelloTesti(kColonneRese, this))
     , m_rigaGrafico(new QComboBox(this))
     , m_grafico(new GraficoStorico(this))
     , m_stato(new QLabel(this))
@@ -183,11 +207,20 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
 
     auto *pagina = new QWidget(this);
     auto *statistiche = new QVBoxLayout(pagina);
-    m_rese->setObjectName(QStringLiteral("rese"));
-    m_rese->setWordWrap(true);
+    m_rese->setObjectName(QStringLiteral("statoStatistiche"));
+    m_rese->setAccessibleName(QStringLiteral("Stato delle statistiche"));
+    limitaRighe(m_rese);
     statistiche->addWidget(m_rese);
+    // Any number of benches and rows scroll in their tables: the window keeps its size.
+    m_vistaRese = vista(m_tabellaRese, QStringLiteral("Rese per banco"), this);
     m_vistaStatistiche = vista(m_tabellaStatistiche, QStringLiteral("Statistiche per riga"), this);
-    statistiche->addWidget(m_vistaStatistiche, 1);
+    auto *cifre = new QSplitter(Qt::Vertical, pagina);
+    cifre->addWidget(m_vistaRese);
+    cifre->addWidget(m_vistaStatistiche);
+    cifre->setStretchFactor(0, 1);
+    cifre->setStretchFactor(1, 3);
+    cifre->setSizes({120, 480});
+    statistiche->addWidget(cifre, 1);
     m_schede->addTab(pagina, QStringLiteral("Stat&istiche"));
 
     pagina = new QWidget(this);
@@ -207,8 +240,13 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
 
     auto *fondo = new QHBoxLayout;
     m_stato->setObjectName(QStringLiteral("statoStorico"));
-    m_stato->setWordWrap(true);
+    m_stato->setAccessibleName(QStringLiteral("Stato dello storico"));
+    limitaRighe(m_stato);
     fondo->addWidget(m_stato, 1);
+    auto *aggiorna = new QPushButton(QStringLiteral("&Aggiorna"), this);
+    aggiorna->setObjectName(QStringLiteral("aggiornaStorico"));
+    aggiorna->setToolTip(QStringLiteral("Rilegge l'archivio con lo stesso filtro (F5)"));
+    fondo->addWidget(aggiorna);
     auto *esporta = new QPushButton(QStringLiteral("&Esporta CSV…"), this);
     esporta->setObjectName(QStringLiteral("esportaStorico"));
     fondo->addWidget(esporta);
@@ -229,8 +267,15 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     });
     connect(m_rigaGrafico, &QComboBox::currentIndexChanged, this, &FinestraStorico::chiediGrafico);
     connect(esporta, &QPushButton::clicked, this, &FinestraStorico::esporta);
+    connect(aggiorna, &QPushButton::clicked, this, &FinestraStorico::aggiorna);
+    auto *f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(f5, &QShortcut::activated, this, &FinestraStorico::aggiorna);
     collega();
-    resize(980, 680);
+    // Wide enough for the figures' columns, within the screen it opens on.
+    QSize misura(1200, 780);
+    if (const QScreen *schermo = screen())
+        misura = misura.boundedTo(schermo->availableGeometry().size() - QSize(40, 80));
+    resize(misura.expandedTo(minimumSizeHint()));
     applica();
 }
 
@@ -250,6 +295,7 @@ void FinestraStorico::collega()
     connect(m_modello.get(), &ModelloStorico::caricate, this, [this] {
         if (m_modello->rowCount() <= ModelloStorico::kPagina)
             m_prove->resizeColumnsToContents();
+        ritrovaScelta();
     });
     connect(m_modello.get(), &ModelloStorico::errore, this, [this](const QString &motivo) {
         m_errore = motivo;
@@ -287,7 +333,7 @@ void FinestraStorico::applica()
             continue;
         const std::optional<QDate> letta = FiltroProve::leggiData(testo, nome, &errore);
         if (!letta) {
-            m_stato->setText(errore);
+            rifiuta(errore);
             return;
         }
         *data = *letta;
@@ -296,6 +342,8 @@ void FinestraStorico::applica()
     filtro.operatore = m_operatore->text().trimmed();
     filtro.banco = m_banco->text().trimmed();
     filtro.esito = m_esito->currentData().toString();
+    m_rifiuto.clear();
+    m_sceltaDaRitrovare.clear();
     ++m_generazione;
     m_modello->imposta(filtro);
     m_letture->removeRows(0, m_letture->rowCount());
@@ -309,6 +357,8 @@ void FinestraStorico::applica()
 void FinestraStorico::aggiornaStato()
 {
     QStringList parti;
+    if (!m_rifiuto.isEmpty())
+        parti << m_rifiuto;
     if (!m_errore.isEmpty())
         parti << m_errore;
     if (!m_avviso.isEmpty())
@@ -316,8 +366,9 @@ void FinestraStorico::aggiornaStato()
     if (!m_archivio.isEmpty())
         parti << QStringLiteral("Archivio: %1.").arg(Destinazione::breve(m_archivio));
     if (const std::optional<qint64> totale = m_modello->totale())
-        parti << QStringLiteral("%1 prove.").arg(NumeriItaliani::intero(*totale));
-    m_stato->setText(parti.join(u' '));
+        parti << TestiStorico::conta(*totale, QStringLiteral("prova"), QStringLiteral("prove"))
+                + u'.';
+    mostraTesto(m_stato, parti.join(u' '));
 }
 
 void FinestraStorico::mostraLetture()
@@ -351,7 +402,7 @@ void FinestraStorico::mostraLetture()
 void FinestraStorico::chiediStatistiche()
 {
     m_statisticheDaRifare = false;
-    m_rese->setText(QStringLiteral("Calcolo delle statistiche…"));
+    mostraTesto(m_rese, QStringLiteral("Calcolo delle statistiche…"));
     using Cifre = std::pair<QList<StatisticaRiga>, QList<ResaBanco>>;
     const quint64 generazione = m_generazione;
     m_lettore->chiedi<Cifre>(
@@ -362,6 +413,25 @@ void FinestraStorico::chiediStatistiche()
             std::optional<QList<ResaBanco>> rese = a.rese(filtro);
             if (!rese)
                 return std::nullopt;
+            // A row the archive keeps no unit for takes it from its newest reading's shown value.
+            QHash<QString, QHash<int, QString>> unitaDeiBanchi;
+            for (StatisticaRiga &s : *righe) {
+                if (!s.unitaMisura.isEmpty())
+                    continue;
+                if (!unitaDeiBanchi.contains(s.shaBanco)) {
+                    QHash<int, QString> &unita = unitaDeiBanchi[s.shaBanco];
+                    FiltroProve ultima = filtro;
+                    ultima.shaBanco = s.shaBanco;
+                    QString uuid;
+                    a.perOgniProva(ultima, 1, [&uuid](const ProvaArchiviata &p) { uuid = p.uuid; });
+                    if (!uuid.isEmpty()) {
+                        for (const LetturaArchiviata &l :
+                            a.letture(uuid).value_or(QList<LetturaArchiviata>()))
+                            unita.insert(l.n, TestiStorico::unitaDellaLettura(l));
+                    }
+                }
+                s.unitaMisura = unitaDeiBanchi.value(s.shaBanco).value(s.n);
+            }
             return Cifre{std::move(*righe), std::move(*rese)};
         },
         [this, generazione](const std::optional<Cifre> &cifre, const QString &errore) {
@@ -369,7 +439,7 @@ void FinestraStorico::chiediStatistiche()
             if (generazione != m_generazione)
                 return;
             if (!cifre) {
-                m_rese->setText(errore);
+                mostraTesto(m_rese, errore);
                 return;
             }
             mostraStatistiche(cifre->first, cifre->second);
@@ -379,27 +449,35 @@ void FinestraStorico::chiediStatistiche()
 void FinestraStorico::mostraStatistiche(
     const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese)
 {
-    m_statistiche = righe;
-    m_reseBanchi = rese;
     m_tabellaStatistiche->removeRows(0, m_tabellaStatistiche->rowCount());
     for (const StatisticaRiga &s : righe)
-        aggiungiRiga(*m_tabellaStatistiche, campiStatistica(s, cifra));
+        aggiungiRiga(*m_tabellaStatistiche, campiStatistica(s));
     m_vistaStatistiche->resizeColumnsToContents();
-    QStringList testi;
-    for (const ResaBanco &r : rese) {
-        testi << QStringLiteral("%1: %2 unità in %3 prove; resa al primo passaggio %4, finale %5.")
-                     .arg(r.banco, NumeriItaliani::intero(r.unita), NumeriItaliani::intero(r.prove),
-                         percento(r.conformiAlPrimo, r.unita),
-                         percento(r.conformiAllUltimo, r.unita));
-    }
-    m_rese->setText(testi.isEmpty() ? QStringLiteral("Nessuna prova conclusa fra quelle scelte.")
-                                    : testi.join(u'\n'));
+    m_tabellaRese->removeRows(0, m_tabellaRese->rowCount());
+    for (const ResaBanco &r : rese)
+        aggiungiRiga(*m_tabellaRese, campiResa(r));
+    m_vistaRese->resizeColumnsToContents();
+    mostraTesto(m_rese,
+        rese.isEmpty() ? QStringLiteral("Nessuna prova conclusa fra quelle scelte.")
+                       : QStringLiteral("Rese contate sulle unità; le prove da ripetere (errore o "
+                                        "interrotta) non entrano in nessuna resa."));
+    // The row the chart showed stays chosen when it is still there.
+    std::pair<QString, int> scelta = m_rigaDaRitrovare;
+    if (const int i = m_rigaGrafico->currentData().toInt();
+        m_rigaGrafico->currentIndex() >= 0 && i < m_statistiche.size() && scelta.second < 0)
+        scelta = {m_statistiche.at(i).shaBanco, m_statistiche.at(i).n};
+    m_rigaDaRitrovare = {QString(), -1};
+    m_statistiche = righe;
+    m_reseBanchi = rese;
     const QSignalBlocker fermo(m_rigaGrafico);
     m_rigaGrafico->clear();
     for (const StatisticaRiga &s : righe) {
-        if (s.conValore > 0)
-            m_rigaGrafico->addItem(QStringLiteral("%1 — %2").arg(s.banco, s.nome),
-                QVariant::fromValue(int(&s - righe.data())));
+        if (s.conValore == 0)
+            continue;
+        m_rigaGrafico->addItem(QStringLiteral("%1 — %2").arg(s.banco, s.nome),
+            QVariant::fromValue(int(&s - righe.data())));
+        if (s.shaBanco == scelta.first && s.n == scelta.second)
+            m_rigaGrafico->setCurrentIndex(m_rigaGrafico->count() - 1);
     }
     chiediGrafico();
 }
@@ -409,7 +487,8 @@ void FinestraStorico::chiediGrafico()
     const int i = m_rigaGrafico->currentData().toInt();
     if (m_rigaGrafico->currentIndex() < 0 || i >= m_statistiche.size()) {
         m_punti.clear();
-        m_grafico->mostra({}, QString(), std::nullopt, std::nullopt);
+        m_unitaGrafico.clear();
+        m_grafico->mostra({}, QString(), QString(), std::nullopt, std::nullopt);
         return;
     }
     const StatisticaRiga s = m_statistiche.at(i);
@@ -422,76 +501,71 @@ void FinestraStorico::chiediGrafico()
             if (generazione != m_generazione)
                 return;
             if (!punti) {
-                m_rese->setText(errore);
+                mostraTesto(m_rese, errore);
                 return;
             }
             m_punti = *punti;
-            m_grafico->mostra(*punti, s.nome, s.minimo, s.massimo);
+            m_unitaGrafico = s.unitaMisura;
+            for (const Archivio::Punto &p : *punti) {
+                if (!m_unitaGrafico.isEmpty())
+                    break;
+                m_unitaGrafico = p.unitaMisura;
+            }
+            m_grafico->mostra(*punti, s.nome, m_unitaGrafico, s.minimo, s.massimo);
         });
-}
-
-QByteArray FinestraStorico::csvStatistiche() const
-{
-    QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio);
-    csv += TestiTraffico::lineaCsv(kColonneStatistiche, FormaCsv::Foglio);
-    for (const StatisticaRiga &s : m_statistiche)
-        csv += TestiTraffico::lineaCsv(campiStatistica(s, cifraCsv), FormaCsv::Foglio);
-    csv += "\r\n";
-    csv += TestiTraffico::lineaCsv(
-        {"Banco", "Unità", "Prove", "Conformi al primo", "Conformi all'ultimo"}, FormaCsv::Foglio);
-    for (const ResaBanco &r : m_reseBanchi) {
-        csv += TestiTraffico::lineaCsv(
-            {r.banco, QString::number(r.unita), QString::number(r.prove),
-                QString::number(r.conformiAlPrimo), QString::number(r.conformiAllUltimo)},
-            FormaCsv::Foglio);
-    }
-    return csv;
 }
 
 void FinestraStorico::esporta()
 {
+    if (!m_rifiuto.isEmpty()) {
+        mostraTesto(
+            m_stato, m_rifiuto + QStringLiteral(" Correggere il filtro prima di esportare."));
+        return;
+    }
     switch (m_schede->currentIndex()) {
     case 1:
         scriviCsv(QStringLiteral("Esporta le statistiche"), QStringLiteral("statistiche.csv"),
-            csvStatistiche());
+            TestiStorico::csvStatistiche(m_statistiche, m_reseBanchi));
         return;
-    case 2: {
-        QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio)
-            + TestiTraffico::lineaCsv(
-                {"n", "inizio", "unita_in_prova", "valore", "fuori_dai_limiti"}, FormaCsv::Foglio);
-        for (qsizetype i = 0; i < m_punti.size(); ++i) {
-            const Archivio::Punto &p = m_punti[i];
-            csv += TestiTraffico::lineaCsv(
-                {QString::number(i + 1), p.inizio.toString(Qt::ISODateWithMs), p.unita,
-                    cifraCsv(p.valore), p.fuori ? "sì" : "no"},
-                FormaCsv::Foglio);
-        }
-        scriviCsv(QStringLiteral("Esporta il grafico"), QStringLiteral("grafico.csv"), csv);
+    case 2:
+        scriviCsv(QStringLiteral("Esporta il grafico"), QStringLiteral("grafico.csv"),
+            TestiStorico::csvPunti(m_punti, m_unitaGrafico));
         return;
-    }
     default:
         break;
     }
-    // Every run the filter chooses, not only those scrolled to: read in the reader's thread.
-    m_stato->setText(QStringLiteral("Lettura delle prove da esportare…"));
-    m_lettore->chiedi<QByteArray>(
-        [filtro = m_modello->filtro()](Archivio &a) -> std::optional<QByteArray> {
-            QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio)
-                + TestiTraffico::lineaCsv(ModelloStorico::intestazioneCsv(), FormaCsv::Foglio);
-            if (!a.perOgniProva(filtro, 0, [&csv](const ProvaArchiviata &p) {
-                    csv += TestiTraffico::lineaCsv(ModelloStorico::campiCsv(p), FormaCsv::Foglio);
-                }))
-                return std::nullopt;
-            return csv;
-        },
+    // Every run the filter chooses with its readings, not only those scrolled to: read in the
+    // reader's thread.
+    mostraTesto(m_stato, QStringLiteral("Lettura delle prove da esportare…"));
+    m_lettore->chiedi<QByteArray>([filtro = m_modello->filtro()](
+                                      Archivio &a) { return FinestraStorico::csvProve(a, filtro); },
         [this](const std::optional<QByteArray> &csv, const QString &errore) {
             aggiornaStato();
             if (!csv) {
-                m_stato->setText(errore);
+                mostraTesto(m_stato, errore);
                 return;
             }
             scriviCsv(QStringLiteral("Esporta le prove"), QStringLiteral("prove.csv"), *csv);
         });
+}
+
+std::optional<QByteArray> FinestraStorico::csvProve(Archivio &archivio, const FiltroProve &filtro)
+{
+    QList<ProvaArchiviata> prove;
+    if (!archivio.perOgniProva(filtro, 0, [&prove](const ProvaArchiviata &p) { prove.append(p); }))
+        return std::nullopt;
+    QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio)
+        + TestiTraffico::lineaCsv(TestiStorico::intestazioneProve(), FormaCsv::Foglio);
+    for (const ProvaArchiviata &p : prove) {
+        const std::optional<QList<LetturaArchiviata>> letture = archivio.letture(p.uuid);
+        if (!letture)
+            return std::nullopt;
+        if (letture->isEmpty())
+            csv += TestiTraffico::lineaCsv(TestiStorico::campiProva(p, nullptr), FormaCsv::Foglio);
+        for (const LetturaArchiviata &l : *letture)
+            csv += TestiTraffico::lineaCsv(TestiStorico::campiProva(p, &l), FormaCsv::Foglio);
+    }
+    return csv;
 }
 
 void FinestraStorico::scriviCsv(const QString &titolo, const QString &nome, const QByteArray &csv)
@@ -499,14 +573,74 @@ void FinestraStorico::scriviCsv(const QString &titolo, const QString &nome, cons
     DialogoCsv::esporta(
         this, titolo, nome, QStringLiteral("dialogoEsportaStorico"), [csv] { return csv; },
         [this](const QString &percorso, const QString &errore) {
-            m_stato->setText(errore.isEmpty()
+            mostraTesto(m_stato,
+                errore.isEmpty()
                     ? QStringLiteral("Esportato in %1.").arg(QDir::toNativeSeparators(percorso))
                     : QStringLiteral("%1 non si scrive: %2. Sceglierne un altro.")
                           .arg(QDir::toNativeSeparators(percorso), errore));
         });
 }
 
+void FinestraStorico::rifiuta(const QString &motivo)
+{
+    m_rifiuto
+        = motivo + QStringLiteral(" Nessuna prova è mostrata finché il filtro non è corretto.");
+    ++m_generazione;
+    ++m_letturaChiesta;
+    m_sceltaDaRitrovare.clear();
+    m_modello->svuota();
+    m_letture->removeRows(0, m_letture->rowCount());
+    m_tabellaStatistiche->removeRows(0, m_tabellaStatistiche->rowCount());
+    m_tabellaRese->removeRows(0, m_tabellaRese->rowCount());
+    m_statistiche.clear();
+    m_reseBanchi.clear();
+    mostraTesto(m_rese, m_rifiuto);
+    {
+        const QSignalBlocker fermo(m_rigaGrafico);
+        m_rigaGrafico->clear();
+    }
+    chiediGrafico();
+    // Nothing to figure until a filter is applied: another tab asks for nothing meanwhile.
+    m_statisticheDaRifare = false;
+    aggiornaStato();
+}
+
 void FinestraStorico::aggiorna()
 {
-    applica();
+    // Fields that were refused, or typed and not yet applied, are applied as they stand.
+    if (!m_rifiuto.isEmpty() || m_attesa->isActive()) {
+        applica();
+        return;
+    }
+    const QModelIndex attuale = m_prove->currentIndex();
+    if (attuale.isValid() && attuale.row() < m_modello->rowCount())
+        m_sceltaDaRitrovare = m_modello->prova(attuale.row()).uuid;
+    if (const int i = m_rigaGrafico->currentData().toInt();
+        m_rigaGrafico->currentIndex() >= 0 && i < m_statistiche.size())
+        m_rigaDaRitrovare = {m_statistiche.at(i).shaBanco, m_statistiche.at(i).n};
+    ++m_generazione;
+    m_modello->rileggi();
+    m_statisticheDaRifare = true;
+    if (m_schede->currentIndex() > 0)
+        chiediStatistiche();
+    aggiornaStato();
+}
+
+// After a refresh, the run chosen before is chosen again, where it now is.
+void FinestraStorico::ritrovaScelta()
+{
+    if (m_sceltaDaRitrovare.isEmpty())
+        return;
+    const QString uuid = std::exchange(m_sceltaDaRitrovare, QString());
+    for (int riga = 0; riga < m_modello->rowCount(); ++riga) {
+        if (m_modello->prova(riga).uuid != uuid)
+            continue;
+        const QModelIndex indice = m_modello->index(riga, 0);
+        m_prove->selectionModel()->setCurrentIndex(
+            indice, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_prove->scrollTo(indice);
+        return;
+    }
+    ++m_letturaChiesta;
+    m_letture->removeRows(0, m_letture->rowCount());
 }

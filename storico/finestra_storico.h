@@ -35,20 +35,25 @@ public:
     void riapri();
     // The filter's fields as they stand, applied at once.
     void applica();
-    // Reads the same filter again (F5, and after each run of the station that opened it).
+    // Reads the same filter again (F5, and after each run of the station that opened it),
+    // keeping the tab, the run chosen and the chart's row where they are still there.
     void aggiorna();
     ModelloStorico &modello() { return *m_modello; }
+    // The runs' export: every run the filter chooses, a line per reading (see TestiStorico).
+    static std::optional<QByteArray> csvProve(Archivio &archivio, const FiltroProve &filtro);
 
 private:
     void collega();
     void mostraLetture();
+    // A filter that cannot be applied: nothing of the last one stays on screen.
+    void rifiuta(const QString &motivo);
+    void ritrovaScelta();
     void chiediStatistiche();
     void mostraStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese);
     void chiediGrafico();
     void esporta();
     void scriviCsv(const QString &titolo, const QString &nome, const QByteArray &csv);
     void aggiornaStato();
-    QByteArray csvStatistiche() const;
 
     std::unique_ptr<LettoreStorico> m_lettore;
     std::unique_ptr<ModelloStorico> m_modello;
@@ -66,16 +71,22 @@ private:
     QStandardItemModel *m_letture;
     QTableView *m_vistaStatistiche;
     QStandardItemModel *m_tabellaStatistiche;
-    QLabel *m_rese;
+    QLabel *m_rese; // what the figures' tab waits for, or why it has none
+    QTableView *m_vistaRese;
+    QStandardItemModel *m_tabellaRese;
     QComboBox *m_rigaGrafico;
     GraficoStorico *m_grafico;
     QLabel *m_stato;
     QString m_archivio;
     QString m_avviso;
     QString m_errore;
+    QString m_rifiuto; // why the filter's fields are not applied
+    QString m_sceltaDaRitrovare; // the run chosen before a refresh, by uuid
+    std::pair<QString, int> m_rigaDaRitrovare{QString(), -1}; // the chart's, as sha and row
     QList<StatisticaRiga> m_statistiche;
     QList<ResaBanco> m_reseBanchi;
     QList<Archivio::Punto> m_punti;
+    QString m_unitaGrafico; // the unit of the chart's row, where it is known
     bool m_statisticheDaRifare = true;
     quint64 m_generazione = 0; // of the filter
     quint64 m_letturaChiesta = 0;

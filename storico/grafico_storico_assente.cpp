@@ -23,6 +23,6 @@ GraficoStorico::GraficoStorico(QWidget *parent)
 
 GraficoStorico::~GraficoStorico() = default;
 
-void GraficoStorico::mostra(
-    const QList<Archivio::Punto> &, const QString &, std::optional<double>, std::optional<double>)
+void GraficoStorico::mostra(const QList<Archivio::Punto> &, const QString &, const QString &,
+    std::optional<double>, std::optional<double>)
 { }

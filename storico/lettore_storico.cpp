@@ -1,5 +1,7 @@
 #include "lettore_storico.h"
 
+#include "testi_storico.h"
+
 #include <atomic>
 #include <exception>
 
@@ -39,9 +41,7 @@ private:
             QString motivo;
             m_archivio = Archivio::apriServer(*m_dove.server, &motivo);
             if (!m_archivio) {
-                avviso = QStringLiteral("Il server %1 non risponde (%2): si legge il file della "
-                                        "stazione, che ha solo le prove di questa stazione.")
-                             .arg(m_dove.server->url, motivo);
+                avviso = TestiStorico::avvisoServer(motivo);
             }
         }
         if (!m_archivio)

@@ -2,6 +2,8 @@
 
 #include "lettore_storico.h"
 
+#include <algorithm>
+
 namespace {
 
 const char *const kTitoli[]
@@ -30,32 +32,55 @@ void ModelloStorico::imposta(const FiltroProve &filtro)
     m_inAttesa = false;
     m_finite = false;
     endResetModel();
+    chiediConteggio();
+    chiediPagina(kPagina, false);
+}
+
+void ModelloStorico::rileggi()
+{
+    ++m_generazione;
+    chiediConteggio();
+    chiediPagina(std::max<qint64>(kPagina, m_prove.size()), true);
+}
+
+void ModelloStorico::svuota()
+{
+    beginResetModel();
+    m_prove.clear();
+    m_totale.reset();
+    ++m_generazione;
+    m_inAttesa = false;
+    m_finite = true;
+    endResetModel();
+}
+
+void ModelloStorico::chiediConteggio()
+{
     const quint64 generazione = m_generazione;
-    m_lettore.chiedi<qint64>([filtro](Archivio &a) { return a.conta(filtro); },
+    m_lettore.chiedi<qint64>([filtro = m_filtro](Archivio &a) { return a.conta(filtro); },
         [this, generazione](const std::optional<qint64> &n, const QString &) {
             if (generazione != m_generazione || !n)
                 return;
             m_totale = n;
             emit contate(*n);
         });
-    chiediPagina();
 }
 
-void ModelloStorico::chiediPagina()
+void ModelloStorico::chiediPagina(qint64 quante, bool alPosto)
 {
     m_inAttesa = true;
     const quint64 generazione = m_generazione;
-    const qint64 salta = m_prove.size();
+    const qint64 salta = alPosto ? 0 : m_prove.size();
     m_lettore.chiedi<QList<ProvaArchiviata>>(
-        [filtro = m_filtro, salta](Archivio &a) -> std::optional<QList<ProvaArchiviata>> {
+        [filtro = m_filtro, salta, quante](Archivio &a) -> std::optional<QList<ProvaArchiviata>> {
             QList<ProvaArchiviata> pagina;
             if (!a.perOgniProva(
-                    filtro, kPagina, [&pagina](const ProvaArchiviata &p) { pagina.append(p); },
+                    filtro, quante, [&pagina](const ProvaArchiviata &p) { pagina.append(p); },
                     salta))
                 return std::nullopt;
             return pagina;
         },
-        [this, generazione](
+        [this, generazione, quante, alPosto](
             const std::optional<QList<ProvaArchiviata>> &pagina, const QString &motivo) {
             if (generazione != m_generazione)
                 return;
@@ -65,8 +90,12 @@ void ModelloStorico::chiediPagina()
                 emit errore(motivo);
                 return;
             }
-            m_finite = pagina->size() < kPagina;
-            if (!pagina->isEmpty()) {
+            m_finite = pagina->size() < quante;
+            if (alPosto) {
+                beginResetModel();
+                m_prove = *pagina;
+                endResetModel();
+            } else if (!pagina->isEmpty()) {
                 beginInsertRows({}, int(m_prove.size()), int(m_prove.size() + pagina->size() - 1));
                 m_prove.append(*pagina);
                 endInsertRows();
@@ -129,18 +158,5 @@ bool ModelloStorico::canFetchMore(const QModelIndex &genitore) const
 void ModelloStorico::fetchMore(const QModelIndex &genitore)
 {
     if (canFetchMore(genitore))
-        chiediPagina();
-}
-
-QStringList ModelloStorico::intestazioneCsv()
-{
-    return {"inizio", "fine", "unita_in_prova", "tentativo", "esito", "banco", "sha_banco",
-        "stazione", "operatore", "linea", "prova"};
-}
-
-QStringList ModelloStorico::campiCsv(const ProvaArchiviata &p)
-{
-    return {p.inizio.toString(Qt::ISODateWithMs), p.fine.toString(Qt::ISODateWithMs), p.unita,
-        QString::number(p.tentativo), p.esito, p.banco, p.shaBanco, p.stazione, p.operatore,
-        p.linea, p.uuid};
+        chiediPagina(kPagina, false);
 }

@@ -30,6 +30,11 @@ public:
 
     // The runs of this filter, from the first page.
     void imposta(const FiltroProve &filtro);
+    // The same filter read again: as many runs as are loaded now, at least a page, shown in
+    // place of these when they arrive, so that the view does not go blank meanwhile.
+    void rileggi();
+    // No runs, and none asked: a filter that was refused answers nothing.
+    void svuota();
     const FiltroProve &filtro() const { return m_filtro; }
     const ProvaArchiviata &prova(int riga) const { return m_prove.at(riga); }
     // How many runs the filter chooses, once counted.
@@ -42,10 +47,6 @@ public:
     bool canFetchMore(const QModelIndex &genitore) const override;
     void fetchMore(const QModelIndex &genitore) override;
 
-    // The filter's runs as CSV, one row per run: the header first.
-    static QStringList intestazioneCsv();
-    static QStringList campiCsv(const ProvaArchiviata &prova);
-
 signals:
     // A page arrived (the first after imposta: the filter is answered), or could not be read.
     void caricate();
@@ -53,7 +54,9 @@ signals:
     void errore(const QString &motivo);
 
 private:
-    void chiediPagina();
+    void chiediConteggio();
+    // quante runs after those loaded, or in their place.
+    void chiediPagina(qint64 quante, bool alPosto);
 
     LettoreStorico &m_lettore;
     FiltroProve m_filtro;

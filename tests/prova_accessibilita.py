@@ -34,7 +34,7 @@ GIRI_DI_TAB = {
                                    "Grafico", "Esporta…"],
     "Storico": ["Numero di serie (inizio)", "Dal giorno", "Al giorno", "Esito", "Stazione",
                 "Operatore", "Banco", "Prove, statistiche e grafico", "Prove",
-                "Letture della prova", "Esporta CSV…"],
+                "Letture della prova", "Aggiorna", "Esporta CSV…"],
     # Before a search, stopping, using and exporting are disabled.
     "Cerca strumento": [f"{b} baud" for b in ("110", "300", "600", "1200", "2400", "4800", "9600",
                                               "14400", "19200", "28800", "38400", "56000", "57600",

@@ -76,6 +76,7 @@ private slots:
     void storicoAPagine_data();
     void storicoAPagine();
     void storicoConServerBloccato();
+    void storicoConAccessoRifiutato();
 
 private:
     QString banco(const QByteArray &righe, const QString &porta);
@@ -792,6 +793,28 @@ void TestArchivio::storicoConServerBloccato()
     QTRY_VERIFY(!FiloDelServer::qualcunoSospeso());
     QCoreApplication::processEvents();
     QVERIFY(!risposto);
+}
+
+// A server that answers and refuses the user is told as a refused login, with what to check, not
+// as a server that does not answer; the station's file is read meanwhile.
+void TestArchivio::storicoConAccessoRifiutato()
+{
+    ServerPostgres server;
+    QString motivo;
+    QVERIFY2(server.avvia(&motivo), qPrintable(motivo));
+    QTemporaryDir cartella;
+    const QString url
+        = server.url().replace(QStringLiteral("stazione@"), QStringLiteral("nessuno@"));
+    LettoreStorico lettore(Destinazione::Scelta{
+        cartella.filePath("archivio.sqlite"), Destinazione::leggiUrl(url, nullptr)});
+    QSignalSpy aperto(&lettore, &LettoreStorico::aperto);
+    QTRY_COMPARE(aperto.size(), 1);
+    const QString avviso = aperto.at(0).at(1).toString();
+    QVERIFY2(avviso.startsWith(QStringLiteral("Accesso rifiutato")) && avviso.contains(u"~/.pgpass")
+            && !avviso.contains(QStringLiteral("non risponde")),
+        qPrintable(avviso));
+    QVERIFY(avviso.contains(QStringLiteral("Si legge il file della stazione")));
+    QVERIFY(!aperto.at(0).at(0).toString().isEmpty());
 }
 
 #include "test_archivio.moc"

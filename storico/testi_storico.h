@@ -1,0 +1,40 @@
+#pragma once
+
+#include "archivio.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The history's words and files: counts that agree with their number, the yields of a bench as a
+// sentence, and the CSV files it exports (the spreadsheet form: a decimal comma, times in local
+// time with their offset from UTC, a header that names what each column holds and in what unit).
+namespace TestiStorico {
+
+// 1, "prova registrata", "prove registrate" -> "1 prova registrata"; 2104 -> "2.104 prove …".
+QString conta(qint64 n, const QString &uno, const QString &tanti);
+// parte of tutto as a window shows it, "66,7 %"; a dash when tutto is 0.
+QString percento(qint64 parte, qint64 tutto);
+// Cpk as the window shows it, to two decimals; empty where there is none.
+QString cpk(const std::optional<double> &valore);
+// "2026-12-10T05:21:03.123+01:00": the instant in local time, with the offset it had then.
+QString istante(const QDateTime &quando);
+// The unit a reading is in: the row's, or else the last word of its shown value ("25.3 °C").
+QString unitaDellaLettura(const LetturaArchiviata &lettura);
+// "Tensione (V)", or the name alone without a unit.
+QString conUnita(const QString &nome, const QString &unita);
+// A server that could not be read: what happened, and that the station's file is read instead.
+QString avvisoServer(const QString &motivo);
+
+// The runs' export: a line per reading, the run's columns first; a run without readings has one
+// line with the reading's columns empty.
+QStringList intestazioneProve();
+QStringList campiProva(const ProvaArchiviata &prova, const LetturaArchiviata *lettura);
+// The statistics' export: the rows' figures, an empty line, then the yields of each bench.
+QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese);
+// The chart's export: its points in order, each with the row's unit.
+QByteArray csvPunti(const QList<Archivio::Punto> &punti, const QString &unita);
+
+} // namespace TestiStorico
