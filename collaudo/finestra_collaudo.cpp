@@ -66,8 +66,7 @@ QString percorsiInteri(const QString &testo)
 
 QString quante(qint64 n, const char *una, const char *tante)
 {
-    return n == 1 ? QStringLiteral("1 ") + QString::fromUtf8(una)
-                  : NumeriItaliani::intero(n) + u' ' + QString::fromUtf8(tante);
+    return NumeriItaliani::conta(n, QString::fromUtf8(una), QString::fromUtf8(tante));
 }
 
 // The rows in the table window's colours: out of limits in red, without a good answer in grey.

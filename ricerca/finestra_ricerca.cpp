@@ -321,8 +321,8 @@ void FinestraRicerca::aggiornaConti()
     m_avanzamento->setUpdatesEnabled(false);
     m_avanzamento->setValue(int(std::min<qint64>(m_ricerca.fatte(), INT_MAX)));
     m_avanzamento->setUpdatesEnabled(true);
-    m_senzaRisposta->setText(QStringLiteral("Senza risposta: %1 prove")
-                                 .arg(NumeriItaliani::intero(m_ricerca.senzaRisposta())));
+    m_senzaRisposta->setText(QStringLiteral("Senza risposta: %1").arg(NumeriItaliani::conta(
+        m_ricerca.senzaRisposta(), QStringLiteral("prova"), QStringLiteral("prove"))));
 }
 
 void FinestraRicerca::aggiornaStato()

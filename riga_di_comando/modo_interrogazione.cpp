@@ -154,7 +154,10 @@ private:
             stampaProva(p, *letture);
             ++quante;
         }
-        errore(QStringLiteral("%1 prove in %2.").arg(quante).arg(archivio.descrizione()));
+        errore(QStringLiteral("%1 in %2.")
+                   .arg(quante == 1 ? QStringLiteral("1 prova")
+                                    : QStringLiteral("%1 prove").arg(quante),
+                       archivio.descrizione()));
         return true;
     }
 

@@ -1,6 +1,7 @@
 #include "dialogo_archivio.h"
 
 #include "archivio.h"
+#include "numeri_italiani.h"
 #include "testi_storico.h"
 
 #include <QDialogButtonBox>
@@ -106,7 +107,7 @@ void DialogoArchivio::prova()
             } else if (const std::optional<qint64> prove = archivio->conta({})) {
                 testo = QStringLiteral("Server raggiunto: %1, con %2.")
                             .arg(archivio->descrizione(),
-                                TestiStorico::conta(*prove, QStringLiteral("prova registrata"),
+                                NumeriItaliani::conta(*prove, QStringLiteral("prova registrata"),
                                     QStringLiteral("prove registrate")));
             } else {
                 testo = archivio->errore();

@@ -366,7 +366,7 @@ void FinestraStorico::aggiornaStato()
     if (!m_archivio.isEmpty())
         parti << QStringLiteral("Archivio: %1.").arg(Destinazione::breve(m_archivio));
     if (const std::optional<qint64> totale = m_modello->totale())
-        parti << TestiStorico::conta(*totale, QStringLiteral("prova"), QStringLiteral("prove"))
+        parti << NumeriItaliani::conta(*totale, QStringLiteral("prova"), QStringLiteral("prove"))
                 + u'.';
     mostraTesto(m_stato, parti.join(u' '));
 }

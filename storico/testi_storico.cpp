@@ -26,11 +26,6 @@ QString percentoCsv(qint64 parte, qint64 tutto)
 
 } // namespace
 
-QString conta(qint64 n, const QString &uno, const QString &tanti)
-{
-    return NumeriItaliani::intero(n) + u' ' + (n == 1 ? uno : tanti);
-}
-
 QString percento(qint64 parte, qint64 tutto)
 {
     return tutto > 0

@@ -13,8 +13,6 @@
 // time with their offset from UTC, a header that names what each column holds and in what unit).
 namespace TestiStorico {
 
-// 1, "prova registrata", "prove registrate" -> "1 prova registrata"; 2104 -> "2.104 prove …".
-QString conta(qint64 n, const QString &uno, const QString &tanti);
 // parte of tutto as a window shows it, "66,7 %"; a dash when tutto is 0.
 QString percento(qint64 parte, qint64 tutto);
 // Cpk as the window shows it, to two decimals; empty where there is none.

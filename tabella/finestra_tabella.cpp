@@ -366,7 +366,8 @@ void FinestraTabella::bancoNuovo()
     m_avanzamento->setValue(0);
     m_avanzamento->setFormat(QString());
     m_stato->setText(m_modello.rowCount() > 0
-            ? QStringLiteral("Pronta: %1 righe.").arg(NumeriItaliani::intero(m_modello.rowCount()))
+            ? QStringLiteral("Pronta: %1.").arg(NumeriItaliani::conta(
+                m_modello.rowCount(), QStringLiteral("riga"), QStringLiteral("righe")))
             : QStringLiteral("Pronta."));
     adattaColonne();
     m_tabella->scrollToTop();
@@ -577,7 +578,8 @@ void FinestraTabella::aggiungiIntervallo()
         const bool ok = da->hasAcceptableInput() && a->hasAcceptableInput() && primo <= ultimo
             && m_modello.rowCount() + (ultimo - primo + 1) <= FileBanco::kMassimoRighe;
         quante->setText(ok
-                ? QStringLiteral("%1 righe nuove").arg(NumeriItaliani::intero(ultimo - primo + 1))
+                ? NumeriItaliani::conta(
+                    ultimo - primo + 1, QStringLiteral("riga nuova"), QStringLiteral("righe nuove"))
                 : QStringLiteral("Scrivere due indirizzi da 0000 a FFFF, il primo non "
                                  "oltre il secondo."));
         pulsanti->button(QDialogButtonBox::Ok)->setEnabled(ok);
@@ -631,8 +633,10 @@ void FinestraTabella::importaCsv()
         m_annullamenti.push(ComandiTabella::inserisci(m_modello, m_modello.rowCount(), *righe,
             QStringLiteral("Importa %1 righe").arg(righe->size())));
         adattaColonne();
-        m_stato->setText(QStringLiteral("%1 righe importate: Ctrl+Z le toglie.")
-                             .arg(NumeriItaliani::intero(righe->size())));
+        m_stato->setText(righe->size() == 1
+                ? QStringLiteral("1 riga importata: Ctrl+Z la toglie.")
+                : QStringLiteral("%1 righe importate: Ctrl+Z le toglie.")
+                      .arg(NumeriItaliani::intero(righe->size())));
     });
     dialogo->open();
 }

@@ -79,4 +79,9 @@ QString durata(double secondi)
     return QStringLiteral("%1:%2").arg(tutti / 60).arg(tutti % 60, 2, 10, QChar(u'0'));
 }
 
+QString conta(qint64 n, const QString &uno, const QString &tanti)
+{
+    return intero(n) + u' ' + (n == 1 ? uno : tanti);
+}
+
 } // namespace NumeriItaliani

@@ -19,6 +19,8 @@ QString daMacchina(const QString &testo);
 // A number typed into a window or a spreadsheet: a decimal comma or a point, no thousands
 // separator. Nothing if the text is not one finite number.
 std::optional<double> leggi(const QString &testo);
+// A count with its noun agreeing: 1, "prova", "prove" -> "1 prova"; 2104 -> "2.104 prove".
+QString conta(qint64 n, const QString &uno, const QString &tanti);
 // A duration for a person: "m:ss" under an hour, "h:mm:ss" from an hour up.
 QString durata(double secondi);
 
