@@ -66,6 +66,7 @@ private slots:
     void guastiDellaStazione();
     void testiRifiutatiAllIngresso_data();
     void testiRifiutatiAllIngresso();
+    void provaRifiutataMessaDaParte_data();
     void provaRifiutataMessaDaParte();
     void primaAperturaInsieme();
     void serverCheNonRisponde();
@@ -432,7 +433,8 @@ void TestArchivio::guastiDellaStazione()
         QSKIP(qPrintable("no mount namespace here: " + errori));
     QCOMPARE(p.exitCode(), 5);
     QCOMPARE(p.readAllStandardOutput().count('\n'), 2);
-    QVERIFY2(errori.contains(u"non registrate") || errori.contains(u"non si"), qPrintable(errori));
+    QVERIFY2(errori.contains(u"non registrate") && errori.contains(u"disco pieno"),
+        qPrintable(errori));
 }
 
 void TestArchivio::testiRifiutatiAllIngresso_data()
@@ -477,11 +479,12 @@ void TestArchivio::testiRifiutatiAllIngresso()
 
 namespace {
 
-void registra(Archivio &archivio, const QString &unita, const QString &esito)
+void registra(Archivio &archivio, const QString &unita, const QString &esito,
+    const QString &stazione = QStringLiteral("stazione"))
 {
     ProvaArchiviata p;
     p.unita = unita;
-    p.stazione = QStringLiteral("stazione");
+    p.stazione = stazione;
     p.banco = QStringLiteral("linea.banco");
     QVERIFY2(archivio.iniziaProva(p), qPrintable(archivio.errore()));
     LetturaArchiviata l;
@@ -494,21 +497,38 @@ void registra(Archivio &archivio, const QString &unita, const QString &esito)
 
 } // namespace
 
-// A run the server refuses (a serial beyond the size of its index) is set aside with the
-// server's reason: the runs beside it and after it arrive, and --invia says so with status 7.
-void TestArchivio::provaRifiutataMessaDaParte()
+void TestArchivio::provaRifiutataMessaDaParte_data()
 {
-    QTemporaryDir dati;
-    const QString file = dati.filePath("banco-seriale/archivio.sqlite");
-    std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
-    QVERIFY(locale);
+    QTest::addColumn<QString>("unita"); // of the run the server refuses
+    QTest::addColumn<QString>("stazione");
+    QTest::addColumn<QString>("motivo");
+    QTest::addColumn<QString>("altre"); // the first letter of the other runs' serials
     QRandomGenerator casuale(7);
     QString enorme;
     for (int i = 0; i < 3000; ++i)
         enorme += QChar(char16_t(0x4e00 + casuale.bounded(0x5000)));
-    registra(*locale, "R1", Esiti::kConforme);
-    registra(*locale, enorme, Esiti::kConforme);
-    registra(*locale, "R3", Esiti::kNonConforme);
+    QTest::newRow("un numero di serie oltre la misura dell'indice del server")
+        << enorme << "stazione" << "index" << "K";
+    QTest::newRow("a nome di una stazione che questo utente non può scrivere")
+        << "X1" << "altra-linea" << "non può scrivere prove a nome di «altra-linea»" << "Q";
+}
+
+// A run the server refuses is set aside with the server's reason: the runs beside it and after
+// it arrive, and --invia says so with status 7.
+void TestArchivio::provaRifiutataMessaDaParte()
+{
+    QFETCH(QString, unita);
+    QFETCH(QString, stazione);
+    QFETCH(QString, motivo);
+    QFETCH(QString, altre);
+    const QString &r = altre;
+    QTemporaryDir dati;
+    const QString file = dati.filePath("banco-seriale/archivio.sqlite");
+    std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
+    QVERIFY(locale);
+    registra(*locale, r + "1", Esiti::kConforme);
+    registra(*locale, unita, Esiti::kConforme, stazione);
+    registra(*locale, r + "3", Esiti::kNonConforme);
     const auto destinazione = Destinazione::leggiUrl(m_server.url(), nullptr);
     Inoltro inoltro(file, *destinazione);
     QSignalSpy stati(&inoltro, &Inoltro::statoCambiato);
@@ -518,22 +538,23 @@ void TestArchivio::provaRifiutataMessaDaParte()
     QCOMPARE(stato.inviate, 2);
     QCOMPARE(stato.inAttesa, 0);
     QCOMPARE(stato.messeDaParte, 1);
-    QVERIFY2(stato.motivoScarto.contains(u"index"), qPrintable(stato.motivoScarto));
+    QVERIFY2(stato.motivoScarto.contains(motivo), qPrintable(stato.motivoScarto));
     QVERIFY(stato.ultimoInvio.isValid());
 
-    registra(*locale, "R4", Esiti::kConforme);
+    registra(*locale, r + "4", Esiti::kConforme);
     inoltro.inviaOra();
     QVERIFY(inoltro.attendi(30000));
     stato = stati.last().at(0).value<StatoInoltro>();
     QCOMPARE(stato.inviate, 1);
-    QCOMPARE(m_server.interroga("SELECT string_agg(unita, ' ' ORDER BY id) FROM prove WHERE "
-                                "unita LIKE 'R_'"),
-        QStringLiteral("R1 R3 R4"));
+    QCOMPARE(m_server.interroga(QStringLiteral("SELECT string_agg(unita, ' ' ORDER BY id) FROM "
+                                               "prove WHERE unita LIKE '%1_'")
+                                    .arg(r)),
+        QStringLiteral("%1 %2 %3").arg(r + "1", r + "3", r + "4"));
 
     for (const QStringList &invio : {QStringList{"--invia"}, QStringList{"--invia", "--riprova"}}) {
         const Esito e = richiesta(invio + QStringList{"--archivio", m_server.url()}, dati.path());
         QCOMPARE(e.uscita, 7);
-        QVERIFY2(e.errori.contains(u"messa da parte") && e.errori.contains(u"index"),
+        QVERIFY2(e.errori.contains(u"messa da parte") && e.errori.contains(motivo),
             qPrintable(e.errori));
     }
 }

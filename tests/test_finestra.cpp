@@ -98,6 +98,15 @@ bool scrivi(const QString &percorso, const QByteArray &dati)
     return file.open(QIODevice::WriteOnly) && file.write(dati) == dati.size();
 }
 
+// A bench of one row on port 1, which is the peer's line; empty if it cannot be written.
+QString bancoDiUnaRiga(const QTemporaryDir &cartella, const PeerPty &peer)
+{
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    const QString banco = cartella.filePath("linea.banco");
+    return scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")) ? banco
+                                                                                    : QString();
+}
+
 // The search window, with the rates typed and addresses 0 to 7.
 FinestraRicerca &apriRicerca(FinestraPrincipale &finestra, const QString &baud)
 {
@@ -776,9 +785,8 @@ void TestFinestra::collaudoLettoDuranteLaProva()
 {
     QTemporaryDir cartella;
     PeerPty peer;
-    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
-    const QString banco = cartella.filePath("linea.banco");
-    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
+    const QString banco = bancoDiUnaRiga(cartella, peer);
+    QVERIFY(!banco.isEmpty());
     FinestraPrincipale finestra;
     QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
     FinestraCollaudo &stazione = *finestra.finestraCollaudo();
@@ -816,9 +824,8 @@ void TestFinestra::collaudoSegueLArchivioScelto()
 {
     QTemporaryDir cartella;
     PeerPty peer;
-    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
-    const QString banco = cartella.filePath("linea.banco");
-    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
+    const QString banco = bancoDiUnaRiga(cartella, peer);
+    QVERIFY(!banco.isEmpty());
     FinestraPrincipale finestra;
     QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));
     FinestraCollaudo &stazione = *finestra.finestraCollaudo();
@@ -857,9 +864,8 @@ void TestFinestra::collaudoApreLoStorico()
 {
     QTemporaryDir cartella;
     PeerPty peer;
-    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
-    const QString banco = cartella.filePath("linea.banco");
-    QVERIFY(scrivi(banco, bancoSu("1", R"({"strumento": 0, "memoria": "0008"})")));
+    const QString banco = bancoDiUnaRiga(cartella, peer);
+    QVERIFY(!banco.isEmpty());
     FinestraPrincipale finestra;
     finestra.show();
     QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna")));

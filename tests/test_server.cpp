@@ -4,7 +4,12 @@
 
 #include "server_postgres.h"
 
+#include "archivio.h"
+#include "inoltro.h"
+
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -93,6 +98,7 @@ private slots:
     void aggiornamento();
     void aggiornamentoRifiutato_data();
     void aggiornamentoRifiutato();
+    void stazionePiuNuovaDelServer();
 
 private:
     // psql as the administrator on a database, stopping at the first error; its messages.
@@ -347,4 +353,32 @@ void TestServer::aggiornamentoRifiutato()
 }
 
 QTEST_GUILESS_MAIN(TestServer)
+// A station that knows a newer schema than its server's keeps its runs waiting, and says why:
+// its runs carry what the server cannot keep yet.
+void TestServer::stazionePiuNuovaDelServer()
+{
+    QVERIFY(psql(QStringLiteral("banco"), {QStringLiteral("-c"), QStringLiteral("CREATE DATABASE vecchio")}));
+    QVERIFY(psql(QStringLiteral("vecchio"),
+        {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_1)}));
+    QTemporaryDir dati;
+    const QString file = dati.filePath(QStringLiteral("archivio.sqlite"));
+    {
+        std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
+        ProvaArchiviata p;
+        p.stazione = QStringLiteral("stazione");
+        QVERIFY(locale->iniziaProva(p) && locale->finisciProva(p.uuid, Esiti::kConforme));
+    }
+    const auto server = Destinazione::leggiUrl(
+        QStringLiteral("postgresql://stazione@/vecchio?host=%1").arg(m_server.cartella()), nullptr);
+    Inoltro inoltro(file, *server);
+    QSignalSpy stati(&inoltro, &Inoltro::statoCambiato);
+    inoltro.inviaOra();
+    QVERIFY(inoltro.attendi(30000));
+    const StatoInoltro stato = stati.last().at(0).value<StatoInoltro>();
+    QCOMPARE(stato.inAttesa, 1);
+    QCOMPARE(stato.messeDaParte, 0);
+    QVERIFY2(stato.errore.contains(QStringLiteral("il server va aggiornato alla versione 2")),
+        qPrintable(stato.errore));
+}
+
 #include "test_server.moc"
