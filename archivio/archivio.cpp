@@ -285,7 +285,8 @@ QString messaggioDelServer(const QString &testo)
 // What SQLite's error code means for the one who reads it, and what to do.
 QString spiegaSqlite(const QString &codice)
 {
-    switch (codice.toInt()) {
+    // The primary code: Qt's driver may report SQLite's extended one (SQLITE_IOERR_WRITE).
+    switch (codice.toInt() & 0xff) {
     case 5: // SQLITE_BUSY
     case 6: // SQLITE_LOCKED
         return QStringLiteral("l'archivio è occupato da un altro programma da più di 5 secondi: "
@@ -294,8 +295,9 @@ QString spiegaSqlite(const QString &codice)
         return QStringLiteral("l'archivio è in sola lettura: controllare i permessi del file e "
                               "della sua cartella, o indicare un altro file con --archivio");
     case 10: // SQLITE_IOERR
-        return QStringLiteral("errore di lettura o scrittura sul disco: controllare il disco e "
-                              "che la cartella dell'archivio sia ancora raggiungibile");
+        return QStringLiteral("errore di lettura o scrittura sul disco: se il disco è pieno "
+                              "liberare spazio, altrimenti controllare il disco e che la "
+                              "cartella dell'archivio sia ancora raggiungibile");
     case 11: // SQLITE_CORRUPT
     case 26: // SQLITE_NOTADB
         return QStringLiteral("il file è danneggiato o non è un archivio: controllarlo con "
@@ -425,7 +427,7 @@ bool Archivio::preparaSchemaLocale()
     // finds another switching a new file tries again, within the wait for a busy file.
     QDeadlineTimer scadenza(kAttesaOccupato);
     while (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
-        if (q.lastError().nativeErrorCode() != QStringLiteral("5") || scadenza.hasExpired())
+        if ((q.lastError().nativeErrorCode().toInt() & 0xff) != 5 || scadenza.hasExpired())
             return fallita(q, QStringLiteral("l'archivio non si apre"));
         QThread::msleep(10);
     }
