@@ -25,30 +25,6 @@ Linea richiesta(
         {inizio + 3 * pausa, "0002"}, {inizio + 4 * pausa, memoria}};
 }
 
-// One group of a request written on the line as the program writes it: the line's settings
-// first (the 55 under even parity, the rest under odd), then the bytes, then the pause before
-// the next group.
-bool scriviGruppo(int linea, int baud, bool dispari, const QByteArray &esadecimale)
-{
-    termios impostazioni{};
-    ::tcgetattr(linea, &impostazioni);
-    ::cfmakeraw(&impostazioni);
-    ::cfsetspeed(&impostazioni, baud == 19200 ? B19200 : B9600);
-    impostazioni.c_cflag = (impostazioni.c_cflag & ~tcflag_t(PARODD)) | PARENB;
-    if (dispari)
-        impostazioni.c_cflag |= PARODD;
-    ::tcsetattr(linea, TCSANOW, &impostazioni);
-    const QByteArray gruppo = QByteArray::fromHex(esadecimale);
-    const bool scritto = ::write(linea, gruppo.constData(), size_t(gruppo.size())) == gruppo.size();
-    QThread::msleep(100);
-    return scritto;
-}
-
-int apriLinea(const QString &percorso)
-{
-    return ::open(QFile::encodeName(percorso).constData(), O_RDWR | O_NOCTTY);
-}
-
 } // namespace
 
 class TestStrumento : public QObject
@@ -60,10 +36,6 @@ private slots:
     void risposte();
     void lineaVistaDalTerminale_data();
     void lineaVistaDalTerminale();
-    void richiestaInterrotta_data();
-    void richiestaInterrotta();
-    void memoriaDaRigaDiComando_data();
-    void memoriaDaRigaDiComando();
 };
 
 void TestStrumento::risposte_data()
@@ -215,94 +187,62 @@ void TestStrumento::lineaVistaDalTerminale_data()
 {
     QTest::addColumn<int>("baud");
     QTest::addColumn<bool>("dispari55");
+    QTest::addColumn<QStringList>("opzioni");
+    QTest::addColumn<QByteArrayList>("interrotta"); // a sender's groups before it stopped
     QTest::addColumn<QString>("nelRegistro");
 
+    const QStringList nessuna;
     QTest::newRow("come il programma: 55 pari, il resto dispari")
-        << 9600 << false << "risposta: 06 00 03 E8";
-    QTest::newRow("55 con parità dispari") << 9600 << true << "55 con parità dispari";
-    QTest::newRow("a 19200 invece di 9600") << 19200 << false << "baud 19200 invece di 9600";
+        << 9600 << false << nessuna << QByteArrayList{} << "risposta: 06 00 03 E8";
+    QTest::newRow("55 con parità dispari")
+        << 9600 << true << nessuna << QByteArrayList{} << "55 con parità dispari";
+    QTest::newRow("a 19200 invece di 9600")
+        << 19200 << false << nessuna << QByteArrayList{} << "baud 19200 invece di 9600";
+    QTest::newRow("dopo un programma fermato al quarto gruppo")
+        << 9600 << false << nessuna << QByteArrayList{"55", "0000", "00", "0002"}
+        << "lettura di 0:0008 = 1000; risposta: 06 00 03 E8";
+    QTest::newRow("--memoria lascia le altre parole")
+        << 9600 << false << QStringList{"--memoria", "000C=262"} << QByteArrayList{}
+        << "lettura di 0:0008 = 1000";
 }
 
 // The virtual instrument reads the line's settings from its end of the terminal as the bytes
-// arrive: a peer here sets them as the program would, or breaks them on purpose.
+// arrive: a peer here sets them as the program would, breaks them on purpose or stops midway.
 void TestStrumento::lineaVistaDalTerminale()
 {
     QFETCH(int, baud);
     QFETCH(bool, dispari55);
-    QFETCH(QString, nelRegistro);
-
-    QTemporaryDir cartella;
-    const QString collegamento = cartella.filePath("porta");
-    StrumentoInProva strumento;
-    QVERIFY(strumento.avvia(collegamento, {"--baud", "9600"}));
-    const int linea = apriLinea(collegamento);
-    QVERIFY(linea >= 0);
-    QVERIFY(scriviGruppo(linea, baud, dispari55, "55"));
-    for (const char *gruppo : {"0000", "00", "0002", "0008"})
-        QVERIFY(scriviGruppo(linea, baud, true, gruppo));
-    const QString registro = strumento.attendiRiga("richiesta");
-    ::close(linea);
-    QVERIFY2(registro.contains(nelRegistro), qPrintable(registro));
-}
-
-void TestStrumento::richiestaInterrotta_data()
-{
-    QTest::addColumn<QByteArrayList>("scritti"); // the groups written before the sender stopped
-
-    QTest::newRow("dopo il 55") << QByteArrayList{"55"};
-    QTest::newRow("dopo il quarto gruppo") << QByteArrayList{"55", "0000", "00", "0002"};
-}
-
-// A program killed in the middle of a request: the instrument hears the next one, written as
-// soon as another program opens the line, and answers it.
-void TestStrumento::richiestaInterrotta()
-{
-    QFETCH(QByteArrayList, scritti);
-
-    QTemporaryDir cartella;
-    const QString collegamento = cartella.filePath("porta");
-    StrumentoInProva strumento;
-    QVERIFY(strumento.avvia(collegamento, {}));
-    int linea = apriLinea(collegamento);
-    QVERIFY(linea >= 0);
-    for (const QByteArray &gruppo : scritti)
-        QVERIFY(scriviGruppo(linea, 9600, gruppo != "55", gruppo));
-    ::close(linea);
-    linea = apriLinea(collegamento);
-    QVERIFY(linea >= 0);
-    for (const char *gruppo : {"55", "0000", "00", "0002", "0008"})
-        QVERIFY(scriviGruppo(linea, 9600, QByteArray(gruppo) != "55", gruppo));
-    const QString registro = strumento.attendiRiga("richiesta:");
-    ::close(linea);
-    QVERIFY2(
-        registro.endsWith("lettura di 0:0008 = 1000; risposta: 06 00 03 E8"), qPrintable(registro));
-}
-
-void TestStrumento::memoriaDaRigaDiComando_data()
-{
-    QTest::addColumn<QStringList>("opzioni");
-    QTest::addColumn<QByteArray>("memoria");
-    QTest::addColumn<QString>("nelRegistro");
-
-    const QStringList una{"--memoria", "000C=262"};
-    QTest::newRow("la parola data") << una << QByteArray("000C") << "lettura di 0:000C = 262";
-    QTest::newRow("le altre restano") << una << QByteArray("0008") << "lettura di 0:0008 = 1000";
-}
-
-void TestStrumento::memoriaDaRigaDiComando()
-{
     QFETCH(QStringList, opzioni);
-    QFETCH(QByteArray, memoria);
+    QFETCH(QByteArrayList, interrotta);
     QFETCH(QString, nelRegistro);
 
     QTemporaryDir cartella;
     const QString collegamento = cartella.filePath("porta");
     StrumentoInProva strumento;
-    QVERIFY(strumento.avvia(collegamento, opzioni));
-    const int linea = apriLinea(collegamento);
+    QVERIFY(strumento.avvia(collegamento, QStringList{"--baud", "9600"} + opzioni));
+    int linea = ::open(QFile::encodeName(collegamento).constData(), O_RDWR | O_NOCTTY);
     QVERIFY(linea >= 0);
-    for (const QByteArray &gruppo : QByteArrayList{"55", "0000", "00", "0002", memoria})
-        QVERIFY(scriviGruppo(linea, 9600, gruppo != "55", gruppo));
+    const auto scrivi = [&](bool dispari, const QByteArray &gruppo) {
+        termios impostazioni{};
+        ::tcgetattr(linea, &impostazioni);
+        ::cfmakeraw(&impostazioni);
+        ::cfsetspeed(&impostazioni, baud == 19200 ? B19200 : B9600);
+        impostazioni.c_cflag = (impostazioni.c_cflag & ~tcflag_t(PARODD)) | PARENB;
+        if (dispari)
+            impostazioni.c_cflag |= PARODD;
+        ::tcsetattr(linea, TCSANOW, &impostazioni);
+        QCOMPARE(::write(linea, gruppo.constData(), size_t(gruppo.size())), gruppo.size());
+        QThread::msleep(100);
+    };
+    for (const QByteArray &gruppo : interrotta)
+        scrivi(gruppo != "55", QByteArray::fromHex(gruppo));
+    if (!interrotta.isEmpty()) { // the sender stopped: another program opens the line
+        ::close(linea);
+        linea = ::open(QFile::encodeName(collegamento).constData(), O_RDWR | O_NOCTTY);
+    }
+    scrivi(dispari55, QByteArray::fromHex("55"));
+    for (const char *gruppo : {"0000", "00", "0002", "0008"})
+        scrivi(true, QByteArray::fromHex(gruppo));
     const QString registro = strumento.attendiRiga("richiesta:");
     ::close(linea);
     QVERIFY2(registro.contains(nelRegistro), qPrintable(registro));
