@@ -89,6 +89,7 @@ private slots:
         QVERIFY2(rifiuto.contains(u"2026-13-45"_s), qPrintable(rifiuto));
         schede->setCurrentIndex(0);
         schede->setCurrentIndex(2);
+        QCOMPARE(stato->text(), rifiuto);
         QTest::keyClick(&f, Qt::Key_F5);
         QCOMPARE(stato->text(), rifiuto);
     }
