@@ -1,7 +1,6 @@
 // The history window on a station's file of the test's own, its exports and its chart.
 
 #include "finestra_storico.h"
-#include "grafico_storico.h"
 #include "lettore_storico.h"
 #include "testi_storico.h"
 
@@ -40,11 +39,8 @@ class TestStorico : public QObject
 private slots:
     void initTestCase() { qputenv("TZ", "Europe/Rome"); }
 
-    // F5 shows the runs added meanwhile, keeping the run chosen and the figures' tab (Cpk to two
-    // decimals, the unit from the shown values); the yields of 60 benches leave every button on a
-    // 1280×1024 screen; the chart's axis names the unit, its limits are two named series, a point
-    // tells its unit, local time and value; a refused date leaves nothing, nor do another tab or
-    // F5 ask for figures.
+    // F5 keeps the run chosen and refreshes the figures' tab; 60 benches' yields fit 1280×1024; the
+    // chart tells units and limits; a refused date clears all, and no tab nor F5 asks for figures.
     void finestra()
     {
         const QString file = cartella.filePath(u"finestra.sqlite"_s);
