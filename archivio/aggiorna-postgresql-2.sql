@@ -27,6 +27,7 @@ BEGIN
     -- At the end of each table, as in schema-postgresql.sql; the defaults fill the rows there.
     ALTER TABLE prove ADD COLUMN sha_righe text NOT NULL DEFAULT '';
     ALTER TABLE letture ADD COLUMN unita_misura text NOT NULL DEFAULT '';
+    CREATE INDEX prove_per_versione ON prove ((COALESCE(NULLIF(sha_righe, ''), sha_banco)));
 
     CREATE TABLE stazioni_consentite (
         login text NOT NULL,

@@ -248,6 +248,8 @@ const char *const kSchemaLocale2[] = {
     "ALTER TABLE prove ADD COLUMN sha_righe TEXT NOT NULL DEFAULT ''",
     "ALTER TABLE prove ADD COLUMN scarto TEXT",
     "ALTER TABLE letture ADD COLUMN unita_misura TEXT NOT NULL DEFAULT ''",
+    "CREATE INDEX IF NOT EXISTS prove_per_versione ON prove "
+    "(COALESCE(NULLIF(sha_righe, ''), sha_banco))",
 };
 
 const char kInserisciLettura[]

@@ -29,6 +29,8 @@ CREATE TABLE prove (
 );
 CREATE INDEX prove_per_unita ON prove (unita, banco, inizio);
 CREATE INDEX prove_per_inizio ON prove (inizio);
+-- The bench's version as figures group runs: the index gives the planner its statistics.
+CREATE INDEX prove_per_versione ON prove ((COALESCE(NULLIF(sha_righe, ''), sha_banco)));
 
 CREATE TABLE letture (
     prova bigint NOT NULL REFERENCES prove (id),

@@ -472,8 +472,6 @@ void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QStri
         "riferimento", "—"});
     tabella.riga({"Solo avvio e uscita (--version): processore, ms",
         mediana(processoreSoloAvvio, 2), "riferimento", "—"});
-    tabella.nota(QStringLiteral("Senza DISPLAY, risposta 1000 e stato 0 a ogni richiesta: %1.")
-                     .arg(esito(risposte)));
 
     // A bench of one row for a unit, recorded in the station's file alone, then also sent to a
     // server that accepts the connection and never answers: what the server adds to the run.
@@ -510,6 +508,8 @@ void misuraRigaDiComando(Tabella &tabella, const QString &strumento, const QStri
     tabella.riga({"Un banco di una riga per un'unità con un server che accetta e non risponde: "
                   "tempo reale in più, ms",
         mediana(aggiunti), "sotto 600 ms", esito(valoreMediano(aggiunti) < 600)});
+    tabella.nota(QStringLiteral("Senza DISPLAY, risposta 1000 e stato 0 a ogni richiesta: %1.")
+                     .arg(esito(risposte)));
     istrumento.terminate();
     istrumento.waitForFinished();
 }
