@@ -401,6 +401,16 @@ std::optional<QList<RigaBanco>> importaCsv(
     return righe;
 }
 
+QList<PostoBanco> postiEffettivi(const DatiBanco &banco)
+{
+    if (!banco.posti.isEmpty())
+        return banco.posti;
+    PostoBanco unico;
+    unico.porta = banco.porta;
+    unico.baud = banco.baud;
+    return {unico};
+}
+
 QString testoPorta(const QString &porta)
 {
     if (!porta.contains(u'/') && !porta.contains(u'\\'))

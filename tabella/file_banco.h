@@ -3,10 +3,43 @@
 #include "riga_banco.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 #include <optional>
+
+// A socket of the fixture: one unit under test, on its own line or sharing one with others at
+// another address. Its rows are the bench's, read at this socket's port and rate, at the
+// addresses this socket's unit answers at.
+struct PostoBanco
+{
+    QString nome; // 1 to 16 characters, unique in the bench
+    QString porta; // a panel port number or a device path, as "linea" takes it
+    std::optional<qint32> baud; // none: the bench's line's
+    std::optional<quint16> strumento; // every row's address replaced by this one
+    QMap<quint16, quint16> strumenti; // each row address mapped to this socket's
+    QJsonObject altre; // kept as read; refused at opening, so always empty once read
+
+    // The address a row's request goes to at this socket.
+    quint16 indirizzo(quint16 strumentoRiga) const
+    {
+        if (strumento)
+            return *strumento;
+        return strumenti.value(strumentoRiga, strumentoRiga);
+    }
+};
+
+// How the station starts the sockets: each on its own scan, or all the filled ones together.
+enum class AvvioPosti { Singolo, Insieme };
+
+// A fixture's lid switch: a modem-status line of one socket's port.
+struct InterruttoreBanco
+{
+    QString posto;
+    QString segnale; // "CTS", "DSR", "DCD" or "RI"
+};
 
 // A bench: the line and the rows read on it, as a .banco file keeps them (JSON in UTF-8).
 struct DatiBanco
@@ -17,11 +50,19 @@ struct DatiBanco
     QString modelloUnita; // "modello_unita": the form of this bench's serials, a regular expression
     QJsonObject altre; // keys the program does not know, at the top and in "linea"
     QJsonObject altreLinea;
+    // "posti": empty for a bench of one socket on its line, as files without sockets are.
+    QList<PostoBanco> posti;
+    AvvioPosti avvio = AvvioPosti::Singolo; // "avvio"
+    std::optional<InterruttoreBanco> interruttore; // "interruttore"
 };
 
 namespace FileBanco {
 
+// The version the program writes for a bench without sockets, and with them; it reads both.
 constexpr int kVersione = 1;
+constexpr int kVersioneConPosti = 2;
+constexpr qsizetype kMassimoPosti = 32;
+constexpr qsizetype kMassimoNomePosto = 16;
 constexpr qsizetype kMassimoRighe = 99'999;
 
 // Each refuses what cannot be used with one message naming the file, the row (counting from 1)
@@ -58,6 +99,10 @@ QString shaRighe(const DatiBanco &banco);
 bool serialeDelBanco(const DatiBanco &banco, const QString &unita);
 inline const QString kSerialeEstraneo
     = QStringLiteral("il codice letto non è un numero di serie di questo banco");
+
+// The sockets a round is read on: the file's, or for a bench without them one socket with an
+// empty name on the bench's line.
+QList<PostoBanco> postiEffettivi(const DatiBanco &banco);
 
 // The port text a request of the bench uses: a device path becomes a port number of its own.
 QString testoPorta(const QString &porta);
