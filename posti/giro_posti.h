@@ -1,0 +1,75 @@
+#pragma once
+
+#include "file_banco.h"
+#include "registro_traffico.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class LavoroLinea;
+class QThread;
+
+// A bench's rows read at each of its sockets. Each line (a device, after resolving it) has its
+// own thread with its own port and sequencer, so that one line's pauses never wait on another
+// line or on a window; the sockets that share a line take turns on it with whole requests. Each
+// socket's round is its own: started, stopped and ended on its own, with its own result per row.
+//
+// A socket's line is taken (Linee) when its round starts and given back when the last round on
+// that line ends, so that free lines stay free for the panel and the other windows.
+class GiroPosti : public QObject
+{
+    Q_OBJECT
+
+public:
+    // chi: who holds the lines, as the panel is told ("la stazione di collaudo").
+    GiroPosti(const DatiBanco &banco, const QString &chi, QObject *parent = nullptr);
+    // Stops every round and waits for the lines' threads to end.
+    ~GiroPosti() override;
+
+    const QList<PostoBanco> &posti() const { return m_posti; }
+    int numeroPosti() const { return int(m_posti.size()); }
+    // The socket of that name, -1 if none.
+    int indice(const QString &nome) const;
+
+    // Reads the bench's rows once at socket n, in order. False, with nothing sent and the
+    // reason, when that socket's round already runs or its line is held by another user; a port
+    // that cannot be opened is not a refusal but each row's error, as for any request.
+    bool avvia(int posto, QString *motivo);
+    // Stops socket n's round: a request of its in flight ends at once, as interrotta, and the
+    // round ends with fermato. Queued into the line's thread; returns at once.
+    void ferma(int posto);
+    void fermaTutti();
+    bool inCorso(int posto) const;
+    bool qualcunoInCorso() const;
+
+    // The device socket n's line resolved to when its round last started; empty before.
+    QString dispositivo(int posto) const;
+
+signals:
+    // A row's request at socket n ended, in the window's thread, in order.
+    void letta(int posto, int riga, const RisultatoRichiesta &risultato);
+    // Socket n's round ended: after its last row, or stopped (fermato).
+    void terminato(int posto, bool fermato);
+
+private:
+    struct Linea;
+    struct StatoPosto
+    {
+        bool inCorso = false;
+        bool fermato = false;
+        int linea = -1;
+        QString dispositivo;
+    };
+
+    Linea *lineaPer(const QString &dispositivo);
+    void fineRichiesta(int posto, int riga, const RisultatoRichiesta &risultato, bool ultima);
+
+    DatiBanco m_banco;
+    QString m_chi;
+    QList<PostoBanco> m_posti;
+    QList<StatoPosto> m_stati;
+    std::vector<std::unique_ptr<Linea>> m_linee;
+};
