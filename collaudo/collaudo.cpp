@@ -41,6 +41,46 @@ QString limitiMostrati(const RigaBanco &riga)
     return parti.join(QStringLiteral(", "));
 }
 
+// A row's state as the operator is told it: an error with what the line said and what to do.
+QString stato(const ModelloTabella &modello, int n)
+{
+    const QString &descrizione = modello.lettura(n).descrizione;
+    return modello.stato(n) == ModelloTabella::StatoRiga::Errore && !descrizione.isEmpty()
+        ? descrizione
+        : modello.testoStato(n);
+}
+
+Collaudo::Scarto scarto(
+    const ModelloTabella &modello, int n, int rigaVerifica, const QString &unita)
+{
+    using Stato = ModelloTabella::StatoRiga;
+    const RigaBanco &riga = modello.riga(n);
+    const ModelloTabella::Lettura &l = modello.lettura(n);
+    Collaudo::Scarto s{riga.nomeMostrato(), QString(), limitiMostrati(riga), QString()};
+    if (modello.stato(n) != Stato::FuoriDaiLimiti) {
+        s.perQuanto = stato(modello, n);
+        return s;
+    }
+    s.valore = conUnita(riga.valore(l.parola), riga);
+    if (n == rigaVerifica) {
+        // A serial number is shown as the label has it, without a thousands separator.
+        s.valore = riga.valore(l.parola);
+        s.perQuanto = QStringLiteral("il numero di serie letto dallo strumento (%1) non è quello "
+                                     "dell'etichetta (%2)")
+                          .arg(riga.valore(l.parola), unita);
+        return s;
+    }
+    const double v = riga.comeNumero(l.parola);
+    const auto distanza = [&riga](double d) { return conUnita(riga.testoLimite(d), riga); };
+    if (riga.numerica() && riga.minimo && v < *riga.minimo)
+        s.perQuanto = QStringLiteral("%1 sotto il minimo").arg(distanza(*riga.minimo - v));
+    else if (riga.numerica() && riga.massimo && v > *riga.massimo)
+        s.perQuanto = QStringLiteral("%1 sopra il massimo").arg(distanza(v - *riga.massimo));
+    else
+        s.perQuanto = QStringLiteral("diverso dal valore atteso %1").arg(riga.atteso);
+    return s;
+}
+
 } // namespace
 
 Collaudo::Collaudo(Sequenziatore &sequenziatore, RegistroTraffico &registro, QObject *parent)
@@ -111,7 +151,7 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
     m_chi = {chiStazione, operatore, QString(), nome,
         QString::fromLatin1(QCryptographicHash::hash(dati, QCryptographicHash::Sha256).toHex()),
         QStringLiteral("%1, %2").arg(banco->porta, QString::number(banco->baud)),
-        FileBanco::shaRighe(*banco)};
+        FileBanco::shaRighe(*banco), QString()};
     m_modello.imposta(std::move(*banco));
     collegaServer(dove->server);
     return true;
@@ -190,49 +230,82 @@ QString Collaudo::testoPrecedenti(int prove, const QString &ultimo)
         .arg(ordinale, ultimo.isEmpty() ? QStringLiteral("in corso") : ultimo);
 }
 
-bool Collaudo::avvia(const QString &unitaLetta, QString *motivo)
+QString Collaudo::controllaSeriale(const QString &unitaLetta) const
 {
     const QString unita = unitaLetta.trimmed();
     if (unita.isEmpty()) {
-        *motivo = QStringLiteral("Il numero di serie è vuoto: leggere l'etichetta dell'unità con "
-                                 "il lettore, o scriverlo e premere Invio.");
-        return false;
+        return QStringLiteral("Il numero di serie è vuoto: leggere l'etichetta dell'unità con "
+                              "il lettore, o scriverlo e premere Invio.");
     }
-    if (!m_archivio) {
-        *motivo = QStringLiteral("Nessun banco aperto per il collaudo.");
-        return false;
+    if (!m_archivio)
+        return QStringLiteral("Nessun banco aperto per il collaudo.");
+    QString motivo = TestiAmmessi::controlla(unita, QStringLiteral("Il numero di serie"));
+    if (!motivo.isEmpty())
+        return motivo;
+    if (!FileBanco::serialeDelBanco(m_modello.banco(), unita)) {
+        return QStringLiteral("%1: «%2» non ha la forma %3 che il banco %4 dà ai suoi numeri "
+                              "di serie. Leggere l'etichetta del numero di serie dell'unità.")
+            .arg(maiuscola(FileBanco::kSerialeEstraneo), unita, m_modello.banco().modelloUnita,
+                m_chi.banco);
     }
+    return {};
+}
+
+QString Collaudo::avvisoPrecedenti(const QString &unita) const
+{
+    if (!m_archivio)
+        return {};
+    const auto prima = m_archivio->precedenti(unita, m_chi.banco);
+    return prima ? testoPrecedenti(prima->first, prima->second) : QString();
+}
+
+void Collaudo::preparaModello(ModelloTabella &modello, const QString &unita) const
+{
+    if (m_rigaVerifica >= 0) {
+        // The serial read from the instrument is judged as the row's expected value.
+        RigaBanco riga = modello.riga(m_rigaVerifica);
+        riga.atteso = unita;
+        modello.sostituisci(m_rigaVerifica, riga);
+    }
+    modello.azzeraLetture();
+}
+
+std::unique_ptr<RegistrazioneProve> Collaudo::registrazione(
+    const ModelloTabella &modello, const QString &unita, const QString &posto) const
+{
+    if (!m_archivio)
+        return nullptr;
+    RegistrazioneProve::Chi chi = m_chi;
+    chi.unita = unita;
+    chi.posto = posto;
+    return std::make_unique<RegistrazioneProve>(*m_archivio, modello, chi);
+}
+
+void Collaudo::inoltraOra()
+{
+    if (m_inoltro)
+        m_inoltro->inviaOra();
+}
+
+bool Collaudo::avvia(const QString &unitaLetta, QString *motivo)
+{
+    const QString unita = unitaLetta.trimmed();
     if (m_lettura->inCorso()) {
         *motivo = QStringLiteral("La prova dell'unità %1 è in corso: attenderne la fine, o "
                                  "fermarla con Esc, prima di leggere la prossima.")
                       .arg(m_unita);
         return false;
     }
-    *motivo = TestiAmmessi::controlla(unita, QStringLiteral("Il numero di serie"));
+    *motivo = controllaSeriale(unita);
     if (!motivo->isEmpty())
         return false;
-    if (!FileBanco::serialeDelBanco(m_modello.banco(), unita)) {
-        *motivo = QStringLiteral("%1: «%2» non ha la forma %3 che il banco %4 dà ai suoi numeri "
-                                 "di serie. Leggere l'etichetta del numero di serie dell'unità.")
-                      .arg(maiuscola(FileBanco::kSerialeEstraneo), unita,
-                          m_modello.banco().modelloUnita, m_chi.banco);
-        return false;
-    }
-    QString avviso;
-    if (const auto prima = m_archivio->precedenti(unita, m_chi.banco))
-        avviso = testoPrecedenti(prima->first, prima->second);
-    if (m_rigaVerifica >= 0) {
-        // The serial read from the instrument is judged as the row's expected value.
-        RigaBanco riga = m_modello.riga(m_rigaVerifica);
-        riga.atteso = unita;
-        m_modello.sostituisci(m_rigaVerifica, riga);
-    }
-    m_modello.azzeraLetture();
+    const QString avviso = avvisoPrecedenti(unita);
+    preparaModello(m_modello, unita);
     m_unita = unita;
     m_lette = 0;
     m_fermata = false;
     m_chi.unita = unita;
-    m_registrazione = std::make_unique<RegistrazioneProve>(*m_archivio, m_modello, m_chi);
+    m_registrazione = registrazione(m_modello, unita, QString());
     if (!m_lettura->avvia(1, 0)) {
         *motivo = SequenzaRichieste::testoOccupata(m_lettura->motore().occupante());
         m_registrazione.reset();
@@ -267,83 +340,48 @@ void Collaudo::terminata(int, const QString &descrizione)
     const bool interrotta = m_fermata || m_lettura->motore().fermata();
     const bool incompleta = !interrotta && m_lette < m_modello.rowCount();
     const QString esito = m_registrazione->finisci(interrotta, incompleta);
-    Esito fine = giudica(esito, incompleta ? descrizione : QString());
+    Esito fine = giudica(
+        m_modello, m_rigaVerifica, m_unita, esito, m_lette, incompleta ? descrizione : QString());
+    fine.tentativo = m_tentativo;
     fine.erroreArchivio = m_registrazione->errore();
     m_registrazione.reset();
-    if (m_inoltro)
-        m_inoltro->inviaOra();
+    inoltraOra();
     emit finita(fine);
 }
 
-// A row's state as the operator is told it: an error with what the line said and what to do.
-QString Collaudo::stato(int n) const
-{
-    const QString &descrizione = m_modello.lettura(n).descrizione;
-    return m_modello.stato(n) == ModelloTabella::StatoRiga::Errore && !descrizione.isEmpty()
-        ? descrizione
-        : m_modello.testoStato(n);
-}
-
-Collaudo::Scarto Collaudo::scarto(int n) const
+Collaudo::Esito Collaudo::giudica(const ModelloTabella &modello, int rigaVerifica,
+    const QString &unita, const QString &esito, int lette, const QString &descrizione)
 {
     using Stato = ModelloTabella::StatoRiga;
-    const RigaBanco &riga = m_modello.riga(n);
-    const ModelloTabella::Lettura &l = m_modello.lettura(n);
-    Scarto s{riga.nomeMostrato(), QString(), limitiMostrati(riga), QString()};
-    if (m_modello.stato(n) != Stato::FuoriDaiLimiti) {
-        s.perQuanto = stato(n);
-        return s;
-    }
-    s.valore = conUnita(riga.valore(l.parola), riga);
-    if (n == m_rigaVerifica) {
-        // A serial number is shown as the label has it, without a thousands separator.
-        s.valore = riga.valore(l.parola);
-        s.perQuanto = QStringLiteral("il numero di serie letto dallo strumento (%1) non è quello "
-                                     "dell'etichetta (%2)")
-                          .arg(riga.valore(l.parola), m_unita);
-        return s;
-    }
-    const double v = riga.comeNumero(l.parola);
-    const auto distanza = [&riga](double d) { return conUnita(riga.testoLimite(d), riga); };
-    if (riga.numerica() && riga.minimo && v < *riga.minimo)
-        s.perQuanto = QStringLiteral("%1 sotto il minimo").arg(distanza(*riga.minimo - v));
-    else if (riga.numerica() && riga.massimo && v > *riga.massimo)
-        s.perQuanto = QStringLiteral("%1 sopra il massimo").arg(distanza(v - *riga.massimo));
-    else
-        s.perQuanto = QStringLiteral("diverso dal valore atteso %1").arg(riga.atteso);
-    return s;
-}
-
-Collaudo::Esito Collaudo::giudica(const QString &esito, const QString &descrizione) const
-{
-    using Stato = ModelloTabella::StatoRiga;
-    Esito e{m_unita, esito, QString(), {}, m_tentativo, QString()};
+    Esito e{unita, esito, QString(), {}, 0, QString()};
     if (esito == Esiti::kInterrotta) {
-        e.motivo = QStringLiteral("fermata dall'operatore dopo %1 righe di %2")
-                       .arg(m_lette)
-                       .arg(m_modello.rowCount());
+        e.motivo = QStringLiteral("fermata dall'operatore dopo %1 di %2")
+                       .arg(NumeriItaliani::conta(lette, QStringLiteral("riga"), QStringLiteral("righe")),
+                           QString::number(modello.rowCount()));
         return e;
     }
-    for (int n = 0; n < m_modello.rowCount(); ++n) {
-        const Stato giudizio = m_modello.stato(n);
+    for (int n = 0; n < modello.rowCount(); ++n) {
+        const Stato giudizio = modello.stato(n);
         if (giudizio == Stato::FuoriDaiLimiti || giudizio == Stato::NessunaRisposta
             || giudizio == Stato::Errore)
-            e.scarti.append(scarto(n));
+            e.scarti.append(scarto(modello, n, rigaVerifica, unita));
         if (!e.motivo.isEmpty())
             continue;
         // The line's error is the port's, whichever row met it: its message says what to do.
         if (esito == Esiti::kErrore && giudizio == Stato::Errore)
-            e.motivo = stato(n);
+            e.motivo = stato(modello, n);
         // On a line that works, a unit that does not answer is a failed unit.
         if (esito == Esiti::kSenzaRisposta && giudizio == Stato::NessunaRisposta) {
             e.motivo = QStringLiteral("%1: %2. Controllare l'unità nel suo alloggiamento "
                                       "(inserita a fondo, contatti puliti) e leggerla di nuovo.")
-                           .arg(m_modello.riga(n).nomeMostrato(), stato(n));
+                           .arg(modello.riga(n).nomeMostrato(), stato(modello, n));
         }
     }
     if (e.motivo.isEmpty() && esito == Esiti::kErrore) {
-        e.motivo = QStringLiteral("lette %1 righe di %2")
-                       .arg(QString::number(m_lette), QString::number(m_modello.rowCount()));
+        e.motivo = QStringLiteral("%1 %2 di %3")
+                       .arg(lette == 1 ? QStringLiteral("letta") : QStringLiteral("lette"),
+                           NumeriItaliani::conta(lette, QStringLiteral("riga"), QStringLiteral("righe")),
+                           QString::number(modello.rowCount()));
         if (!descrizione.isEmpty())
             e.motivo += QStringLiteral(": ") + descrizione;
     }

@@ -8,6 +8,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -94,7 +95,31 @@ public:
     bool avvia(const QString &unita, QString *motivo);
     // Stops the round at once; it is recorded as interrotta.
     void ferma();
-    bool inCorso() const { return m_lettura->inCorso(); }
+    // The station's own round, or a socket's where the bench has sockets.
+    bool inCorso() const { return m_lettura->inCorso() || (m_altreProve && m_altreProve()); }
+    // Who else runs rounds for this station (its sockets), so that no archive is changed and no
+    // bench is opened under them.
+    void impostaAltreProve(std::function<bool()> inCorso) { m_altreProve = std::move(inCorso); }
+
+    // Why a scanned serial cannot be tested on this bench; empty when it can. The serial is
+    // taken trimmed.
+    QString controllaSeriale(const QString &unita) const;
+    // "seconda prova di questa unità; l'ultima: non conforme"; empty for a unit never tested.
+    QString avvisoPrecedenti(const QString &unita) const;
+    // The row the instrument's serial is read by, -1 without one.
+    int rigaVerifica() const { return m_rigaVerifica; }
+    // A model's rows ready for the unit: the serial row expects its serial, no reading kept.
+    void preparaModello(ModelloTabella &modello, const QString &unita) const;
+    // A run of the unit in the archive, for the rows of that model; null without an archive.
+    std::unique_ptr<RegistrazioneProve> registrazione(
+        const ModelloTabella &modello, const QString &unita, const QString &posto) const;
+    // A run just ended: the server gets it now rather than at the next round of the forwarding.
+    void inoltraOra();
+
+    // A round of the rows of modello ended with esito, lette rows read: the unit's outcome, with
+    // the rows that failed and why. descrizione: the line's last error, for a round cut short.
+    static Esito giudica(const ModelloTabella &modello, int rigaVerifica, const QString &unita,
+        const QString &esito, int lette, const QString &descrizione);
 
     Giornata giornata();
 
@@ -114,9 +139,6 @@ signals:
 private:
     void letta(int n, const RisultatoRichiesta &risultato);
     void terminata(int errore, const QString &descrizione);
-    Esito giudica(const QString &esito, const QString &descrizione) const;
-    Scarto scarto(int n) const;
-    QString stato(int n) const;
     void collegaServer(const std::optional<Destinazione::Server> &server);
 
     ModelloTabella m_modello;
@@ -134,5 +156,6 @@ private:
     int m_lette = 0;
     int m_tentativo = 0;
     bool m_fermata = false;
+    std::function<bool()> m_altreProve;
 };
 Q_DECLARE_METATYPE(Collaudo::Esito)

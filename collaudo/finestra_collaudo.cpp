@@ -31,9 +31,16 @@ QFont ingrandito(QFont carattere, double volte, bool grassetto)
     return carattere;
 }
 
+QString quante(qint64 n, const char *una, const char *tante)
+{
+    return NumeriItaliani::conta(n, QString::fromUtf8(una), QString::fromUtf8(tante));
+}
+
+} // namespace
+
 // A unit without an answer on a working line failed as one out of limits did; an error of the
 // line is the station's, and the unit is to be read again.
-QColor coloreEsito(const QString &esito)
+QColor FinestraCollaudo::coloreEsito(const QString &esito)
 {
     if (esito == Esiti::kConforme)
         return QColor(0x1B, 0x6E, 0x2E);
@@ -46,7 +53,7 @@ QColor coloreEsito(const QString &esito)
 
 // A device path is never split over two lines: a word joiner after each of its marks, where a
 // line may otherwise break ("/dev/", "tty-usb").
-QString percorsiInteri(const QString &testo)
+QString FinestraCollaudo::percorsiInteri(const QString &testo)
 {
     static const QRegularExpression kPercorso(QStringLiteral("\\S*[/\\\\]\\S*"));
     QString risultato;
@@ -64,28 +71,14 @@ QString percorsiInteri(const QString &testo)
     return risultato + testo.mid(fatto);
 }
 
-QString quante(qint64 n, const char *una, const char *tante)
+QVariant RigheColorate::data(const QModelIndex &indice, int ruolo) const
 {
-    return NumeriItaliani::conta(n, QString::fromUtf8(una), QString::fromUtf8(tante));
+    const QVariant dipinto = ModelloColorato::colore(
+        ModelloTabella::StatoRiga(
+            QIdentityProxyModel::data(indice, ModelloTabella::kRuoloStato).toInt()),
+        ruolo);
+    return dipinto.isValid() ? dipinto : QIdentityProxyModel::data(indice, ruolo);
 }
-
-// The rows in the table window's colours: out of limits in red, without a good answer in grey.
-class RigheColorate : public QIdentityProxyModel
-{
-public:
-    using QIdentityProxyModel::QIdentityProxyModel;
-
-    QVariant data(const QModelIndex &indice, int ruolo) const override
-    {
-        const QVariant dipinto = ModelloColorato::colore(
-            ModelloTabella::StatoRiga(
-                QIdentityProxyModel::data(indice, ModelloTabella::kRuoloStato).toInt()),
-            ruolo);
-        return dipinto.isValid() ? dipinto : QIdentityProxyModel::data(indice, ruolo);
-    }
-};
-
-} // namespace
 
 FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -358,6 +351,17 @@ void FinestraCollaudo::finita(const Collaudo::Esito &esito)
     m_tempo->clear();
     // A scan begun during the round keeps the field locked until its Enter.
     m_seriale->setReadOnly(!m_lettoDurante.isEmpty());
+    const TestiEsito testi = testiEsito(esito);
+    m_scarti->setText(testi.scarti);
+    mostraEsito(testi.titolo, testi.dettaglio, testi.colore);
+    m_righe->resizeColumnsToContents();
+    m_seriale->selectAll();
+    m_seriale->setFocus();
+    aggiornaGiornata();
+}
+
+FinestraCollaudo::TestiEsito FinestraCollaudo::testiEsito(const Collaudo::Esito &esito)
+{
     QString dettaglio = QStringLiteral("unità %1").arg(esito.unita);
     if (esito.tentativo > 1)
         dettaglio += QStringLiteral(", prova %1").arg(esito.tentativo);
@@ -386,12 +390,7 @@ void FinestraCollaudo::finita(const Collaudo::Esito &esito)
     if (!esito.erroreArchivio.isEmpty())
         righe << QStringLiteral("ATTENZIONE: la prova non è stata registrata nell'archivio: %1")
                      .arg(esito.erroreArchivio);
-    m_scarti->setText(righe.join(u'\n'));
-    mostraEsito(esito.esito.toUpper(), dettaglio, coloreEsito(esito.esito));
-    m_righe->resizeColumnsToContents();
-    m_seriale->selectAll();
-    m_seriale->setFocus();
-    aggiornaGiornata();
+    return {esito.esito.toUpper(), dettaglio, righe.join(u'\n'), coloreEsito(esito.esito)};
 }
 
 void FinestraCollaudo::mostraEsito(

@@ -2,6 +2,7 @@
 
 #include "collaudo.h"
 
+#include <QIdentityProxyModel>
 #include <QWidget>
 
 class QFrame;
@@ -18,6 +19,14 @@ class QTableView;
 // round. Nothing else in the window takes the focus: its buttons answer to their Alt keys.
 // During a round the field is locked: a scan then is refused whole, never joined to the serial
 // being tested. Ctrl+H asks for the history.
+// The rows in the table window's colours: out of limits in red, without a good answer in grey.
+class RigheColorate : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &indice, int ruolo) const override;
+};
+
 class FinestraCollaudo : public QWidget
 {
     Q_OBJECT
@@ -35,6 +44,19 @@ public:
     // The day's figures and the forwarding as the bottom of the window says them; adesso tells
     // today's last send from an older one.
     static QString testoGiornata(const Collaudo::Giornata &g, const QDateTime &adesso);
+
+    // An outcome as the banner and the lines under it say it.
+    struct TestiEsito
+    {
+        QString titolo; // "NON CONFORME"
+        QString dettaglio; // the unit, its attempt, the reason and what to do
+        QString scarti; // the rows that failed, one a line
+        QColor colore; // the banner's
+    };
+    static TestiEsito testiEsito(const Collaudo::Esito &esito);
+    static QColor coloreEsito(const QString &esito);
+    // The text with a word joiner after each mark of a device path, so that none is split.
+    static QString percorsiInteri(const QString &testo);
 
 signals:
     // Ctrl+H: the history of the archive.
