@@ -49,12 +49,15 @@ public:
     QString dispositivo(int posto) const;
 
 signals:
-    // A row's request at socket n ended, in the window's thread, in order.
-    void letta(int posto, int riga, const RisultatoRichiesta &risultato);
+    // A row's request at socket n ended, in the window's thread, in order; descrizioneErrore is
+    // the error's message as the sequencer gave it, empty without one.
+    void letta(int posto, int riga, const RisultatoRichiesta &risultato,
+        const QString &descrizioneErrore);
     // Socket n's round ended: after its last row, or stopped (fermato).
     void terminato(int posto, bool fermato);
 
 private:
+    friend class LavoroLinea;
     struct Linea;
     struct StatoPosto
     {
@@ -65,7 +68,8 @@ private:
     };
 
     Linea *lineaPer(const QString &dispositivo);
-    void fineRichiesta(int posto, int riga, const RisultatoRichiesta &risultato, bool ultima);
+    void fineRichiesta(int posto, int riga, const RisultatoRichiesta *risultato,
+        const QString &descrizione, bool ultima, bool fermato);
 
     DatiBanco m_banco;
     QString m_chi;

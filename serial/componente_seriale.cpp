@@ -1,5 +1,7 @@
 #include "componente_seriale.h"
 
+#include "linee.h"
+
 #include "porte.h"
 #include "registro_traffico.h"
 
@@ -45,6 +47,20 @@ ComponenteSeriale::ComponenteSeriale(QObject *parent)
 {
     connect(&m_porta, &QSerialPort::readyRead, this, &ComponenteSeriale::raccogliRicevuti);
     connect(&m_porta, &QSerialPort::errorOccurred, this, &ComponenteSeriale::segnalaErrorePorta);
+    connect(&Linee::istanza(), &Linee::prestata, this, &ComponenteSeriale::lineaPrestata);
+}
+
+// Bytes of another user's exchange must not land in this port's received text: the port lets
+// the line go, once what it wrote has left.
+void ComponenteSeriale::lineaPrestata(const QString &dispositivo, const QString &chi)
+{
+    if (chi == m_utente || !m_porta.isOpen() || Linee::risolvi(m_dispositivo) != dispositivo)
+        return;
+    try {
+        chiudi();
+    } catch (const Errore &) {
+        // Closed all the same; the next request reports the line.
+    }
 }
 
 ComponenteSeriale::~ComponenteSeriale()
@@ -155,6 +171,13 @@ void ComponenteSeriale::apri()
     m_marcatori.azzera();
 
     m_dispositivo = Porte::dispositivo(m_commPort);
+    const QString occupante = Linee::istanza().occupante(Linee::risolvi(m_dispositivo));
+    if (!occupante.isEmpty() && occupante != m_utente) {
+        throw Errore(CodiceErrore::PortaOccupata,
+            suQuestaPorta(QStringLiteral("la linea di %1 è in uso da %2: attenderne la fine, o "
+                                         "fermarla, e riprovare.")
+                              .arg(m_dispositivo, occupante)));
+    }
     m_porta.setPortName(m_dispositivo);
     if (!m_porta.open(QIODevice::ReadWrite))
         erroreApertura();

@@ -63,6 +63,11 @@ public:
     // Every byte written and received, and the port's events, go to the record from now on.
     void setRegistro(RegistroTraffico *registro) { m_registro = registro; }
 
+    // Who this port works for, as Linee lends lines: it opens a device lent to that user, and
+    // refuses one lent to another. Empty (the panel and its windows): only devices lent to
+    // nobody; an open port whose device is lent to someone else is closed.
+    void setUtente(const QString &chi) { m_utente = chi; }
+
 signals:
     void OnComm();
 
@@ -89,6 +94,7 @@ private:
     void segnalaErrorePorta(QSerialPort::SerialPortError errore);
     bool lineaCaduta() const;
     void chiudiPerGuasto();
+    void lineaPrestata(const QString &dispositivo, const QString &chi);
     [[noreturn]] void erroreApertura();
     std::chrono::milliseconds tempoDiTrasmissione(qint64 byte) const;
     Errore errorePortaPersa() const;
@@ -97,6 +103,7 @@ private:
     qint16 m_commPort = 1;
     ImpostazioniLinea m_impostazioni;
     QString m_dispositivo;
+    QString m_utente;
     std::optional<Errore> m_guasto;
 
     MarcatoriParita m_marcatori{ParityReplace};

@@ -3,6 +3,7 @@
 #include "errore.h"
 
 #include <QSerialPortInfo>
+#include <QMutex>
 #include <QSet>
 #include <QStringList>
 
@@ -18,11 +19,13 @@ QString variabile(int numero)
 
 // The numbers a person gave as a device's path, for as long as the program runs, like the
 // variables that map them.
+// Lines in threads of their own ask it too: under kMutex.
 QSet<int> &daPercorso()
 {
     static QSet<int> numeri;
     return numeri;
 }
+QMutex kMutex;
 
 #ifndef Q_OS_WIN
 QStringList porteDelSistema()
@@ -74,13 +77,17 @@ int numeroPerDispositivo(const QString &percorso)
 void assegna(int numero, const QString &percorso)
 {
     qputenv(qPrintable(variabile(numero)), percorso.toLocal8Bit());
+    const QMutexLocker blocco(&kMutex);
     daPercorso().insert(numero);
 }
 
 Origine origine(int numero)
 {
-    if (daPercorso().contains(numero))
-        return Origine::Percorso;
+    {
+        const QMutexLocker blocco(&kMutex);
+        if (daPercorso().contains(numero))
+            return Origine::Percorso;
+    }
     if (!qEnvironmentVariable(qPrintable(variabile(numero))).trimmed().isEmpty())
         return Origine::Variabile;
     return Origine::Sistema;

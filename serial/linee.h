@@ -17,9 +17,10 @@ class Linee : public QObject
 public:
     static Linee &istanza();
 
-    // The device a port text names ("3", "/dev/serial/by-path/…"), resolved; throws Errore
-    // when no device answers to it.
-    static QString risolvi(const QString &porta);
+    // The device a port number opens, resolved; throws Errore when no device answers to it.
+    static QString risolvi(int porta);
+    // A device's path resolved: the file its symbolic links lead to, where it exists.
+    static QString risolvi(const QString &dispositivo);
 
     // Lends the device to chi; false, with who holds it, when another does. The same user may
     // take a line it holds again: it is given back when each take has been.
