@@ -108,6 +108,15 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
                       .arg(QDir::toNativeSeparators(percorsoBanco), file.errorString());
         return false;
     }
+    const QByteArray dati = file.readAll();
+    const QString nome = QFileInfo(percorsoBanco).fileName();
+    std::optional<DatiBanco> banco = FileBanco::leggi(dati, nome, errore);
+    return banco && apriBanco(std::move(*banco), nome, dati, stazione, operatore, errore);
+}
+
+bool Collaudo::apriBanco(DatiBanco banco, const QString &nome, const QByteArray &dati,
+    const QString &stazione, const QString &operatore, QString *errore)
+{
     const QString chiStazione = nomeStazione(stazione);
     for (const auto &[testo, che] : {std::pair{chiStazione, QStringLiteral("Il nome della stazione")},
              std::pair{operatore, QStringLiteral("Il nome dell'operatore")}}) {
@@ -115,21 +124,16 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
         if (!errore->isEmpty())
             return false;
     }
-    const QByteArray dati = file.readAll();
-    const QString nome = QFileInfo(percorsoBanco).fileName();
-    std::optional<DatiBanco> banco = FileBanco::leggi(dati, nome, errore);
-    if (!banco)
-        return false;
-    if (banco->righe.isEmpty()) {
+    if (banco.righe.isEmpty()) {
         *errore = QStringLiteral("Il banco %1 non ha righe: non c'è nulla da provare.").arg(nome);
         return false;
     }
     m_rigaVerifica = -1;
-    const QJsonValue verifica = banco->altre.value(QLatin1String(kChiaveVerifica));
+    const QJsonValue verifica = banco.altre.value(QLatin1String(kChiaveVerifica));
     if (!verifica.isUndefined() && !verifica.isNull()) {
         const QString riga = verifica.toString();
-        for (qsizetype i = 0; i < banco->righe.size() && !riga.isEmpty(); ++i) {
-            if (banco->righe[i].nomeMostrato() == riga)
+        for (qsizetype i = 0; i < banco.righe.size() && !riga.isEmpty(); ++i) {
+            if (banco.righe[i].nomeMostrato() == riga)
                 m_rigaVerifica = int(i);
         }
         if (m_rigaVerifica < 0) {
@@ -150,9 +154,9 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
     m_fileArchivio = dove->file;
     m_chi = {chiStazione, operatore, QString(), nome,
         QString::fromLatin1(QCryptographicHash::hash(dati, QCryptographicHash::Sha256).toHex()),
-        QStringLiteral("%1, %2").arg(banco->porta, QString::number(banco->baud)),
-        FileBanco::shaRighe(*banco), QString()};
-    m_modello.imposta(std::move(*banco));
+        QStringLiteral("%1, %2").arg(banco.porta, QString::number(banco.baud)),
+        FileBanco::shaRighe(banco), QString()};
+    m_modello.imposta(std::move(banco));
     collegaServer(dove->server);
     return true;
 }
@@ -271,13 +275,17 @@ void Collaudo::preparaModello(ModelloTabella &modello, const QString &unita) con
 }
 
 std::unique_ptr<RegistrazioneProve> Collaudo::registrazione(
-    const ModelloTabella &modello, const QString &unita, const QString &posto) const
+    const ModelloTabella &modello, const QString &unita, const PostoBanco *posto) const
 {
     if (!m_archivio)
         return nullptr;
     RegistrazioneProve::Chi chi = m_chi;
     chi.unita = unita;
-    chi.posto = posto;
+    if (posto) {
+        chi.posto = posto->nome;
+        chi.linea = QStringLiteral("%1, %2").arg(
+            posto->porta, QString::number(posto->baud.value_or(m_modello.banco().baud)));
+    }
     return std::make_unique<RegistrazioneProve>(*m_archivio, modello, chi);
 }
 
@@ -305,7 +313,7 @@ bool Collaudo::avvia(const QString &unitaLetta, QString *motivo)
     m_lette = 0;
     m_fermata = false;
     m_chi.unita = unita;
-    m_registrazione = registrazione(m_modello, unita, QString());
+    m_registrazione = registrazione(m_modello, unita, nullptr);
     if (!m_lettura->avvia(1, 0)) {
         *motivo = SequenzaRichieste::testoOccupata(m_lettura->motore().occupante());
         m_registrazione.reset();

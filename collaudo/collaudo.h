@@ -73,6 +73,10 @@ public:
     // the server named by BANCO_ARCHIVIO or the settings.
     bool apri(const QString &percorsoBanco, const QString &stazione, const QString &operatore,
         QString *errore);
+    // The same for a bench already read: nome is its file's name, dati its file's bytes, which
+    // the archive keeps the digest of.
+    bool apriBanco(DatiBanco banco, const QString &nome, const QByteArray &dati,
+        const QString &stazione, const QString &operatore, QString *errore);
     // False, with the reason, for a name the archive would not take.
     bool impostaOperatore(const QString &operatore, QString *errore);
     // The archive chosen now (File → Archivio… changed it): the forwarding goes to the new server,
@@ -110,9 +114,10 @@ public:
     int rigaVerifica() const { return m_rigaVerifica; }
     // A model's rows ready for the unit: the serial row expects its serial, no reading kept.
     void preparaModello(ModelloTabella &modello, const QString &unita) const;
-    // A run of the unit in the archive, for the rows of that model; null without an archive.
+    // A run of the unit in the archive, for the rows of that model, at that socket's line (the
+    // bench's without one); null without an archive.
     std::unique_ptr<RegistrazioneProve> registrazione(
-        const ModelloTabella &modello, const QString &unita, const QString &posto) const;
+        const ModelloTabella &modello, const QString &unita, const PostoBanco *posto) const;
     // A run just ended: the server gets it now rather than at the next round of the forwarding.
     void inoltraOra();
 

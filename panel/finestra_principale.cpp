@@ -4,6 +4,7 @@
 #include "dialogo_archivio.h"
 #include "file_banco.h"
 #include "finestra_collaudo.h"
+#include "finestra_posti.h"
 #include "finestra_storico.h"
 #include "finestra_ricerca.h"
 #include "finestra_ripetizione.h"
@@ -53,9 +54,11 @@ FinestraPrincipale::FinestraPrincipale(QWidget *parent)
 // before what it holds, where the panel, made first, would otherwise go first.
 FinestraPrincipale::~FinestraPrincipale()
 {
-    for (QWidget *finestra : std::initializer_list<QWidget *>{m_finestraCollaudo, m_finestraStorico,
-             m_finestraTabella, m_finestraRipetizione, m_finestraRicerca, m_traffico})
+    for (QWidget *finestra : std::initializer_list<QWidget *>{m_finestraPosti, m_finestraCollaudo,
+             m_finestraStorico, m_finestraTabella, m_finestraRipetizione, m_finestraRicerca,
+             m_traffico})
         delete finestra;
+    delete m_collaudoPosti;
     delete m_collaudo;
     delete m_ricerca;
     delete m_lettura;
@@ -215,28 +218,51 @@ bool FinestraPrincipale::apriCollaudo(const QString &percorso, const QString &op
         delete collaudo;
         return rifiuta(perche);
     }
+    delete m_finestraPosti;
+    delete m_collaudoPosti;
     delete m_finestraCollaudo;
     delete m_collaudo;
+    m_finestraPosti = nullptr;
+    m_collaudoPosti = nullptr;
+    m_finestraCollaudo = nullptr;
     m_collaudo = collaudo;
-    m_finestraCollaudo = new FinestraCollaudo(*m_collaudo, this);
-    connect(m_finestraCollaudo, &FinestraCollaudo::storicoChiesto, this,
-        &FinestraPrincipale::mostraStoricoDelCollaudo);
-    connect(m_collaudo, &Collaudo::finita, this, [this] {
+    const auto storicoDopoLaProva = [this] {
         if (m_storicoDelCollaudo && m_finestraStorico)
             m_finestraStorico->aggiorna();
-    });
-    m_finestraCollaudo->aggiornaIntestazione();
-    mostraAccanto(*m_finestraCollaudo);
-    if (chi.isEmpty())
-        m_finestraCollaudo->chiediOperatore();
+    };
+    QWidget *finestraStazione = nullptr;
+    if (!m_collaudo->modello().banco().posti.isEmpty()) {
+        m_collaudoPosti = new CollaudoPosti(*m_collaudo, this);
+        m_finestraPosti = new FinestraPosti(*m_collaudoPosti, this);
+        connect(m_finestraPosti, &FinestraPosti::storicoChiesto, this,
+            &FinestraPrincipale::mostraStoricoDelCollaudo);
+        connect(m_collaudoPosti, &CollaudoPosti::finito, this, storicoDopoLaProva);
+        m_finestraPosti->aggiornaIntestazione();
+        finestraStazione = m_finestraPosti;
+    } else {
+        m_finestraCollaudo = new FinestraCollaudo(*m_collaudo, this);
+        connect(m_finestraCollaudo, &FinestraCollaudo::storicoChiesto, this,
+            &FinestraPrincipale::mostraStoricoDelCollaudo);
+        connect(m_collaudo, &Collaudo::finita, this, storicoDopoLaProva);
+        m_finestraCollaudo->aggiornaIntestazione();
+        finestraStazione = m_finestraCollaudo;
+    }
+    mostraAccanto(*finestraStazione);
+    if (chi.isEmpty()) {
+        if (m_finestraPosti)
+            m_finestraPosti->chiediOperatore();
+        else
+            m_finestraCollaudo->chiediOperatore();
+    }
     return true;
 }
 
 // The station open already, or one for the bench in the table, or for a bench chosen now.
 void FinestraPrincipale::mostraCollaudo()
 {
-    if (m_finestraCollaudo) {
-        mostraAccanto(*m_finestraCollaudo);
+    if (m_finestraCollaudo || m_finestraPosti) {
+        mostraAccanto(m_finestraPosti ? static_cast<QWidget &>(*m_finestraPosti)
+                                      : static_cast<QWidget &>(*m_finestraCollaudo));
         return;
     }
     if (!m_fileBanco.isEmpty() && !m_tabella->modificato()) {
@@ -416,6 +442,8 @@ void FinestraPrincipale::closeEvent(QCloseEvent *evento)
     m_ricerca->motore().ferma();
     if (m_collaudo)
         m_collaudo->ferma();
+    if (m_collaudoPosti)
+        m_collaudoPosti->fermaTutti();
     if (!lasciaBanco()) {
         evento->ignore();
         return;
@@ -427,7 +455,7 @@ void FinestraPrincipale::closeEvent(QCloseEvent *evento)
     if (m_finestraRicerca)
         m_finestraRicerca->close();
     for (QWidget *finestra :
-        std::initializer_list<QWidget *>{m_finestraCollaudo, m_finestraStorico})
+        std::initializer_list<QWidget *>{m_finestraCollaudo, m_finestraPosti, m_finestraStorico})
         if (finestra)
             finestra->close();
     m_pannello->close();

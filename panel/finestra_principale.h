@@ -4,7 +4,9 @@
 #include <QPointer>
 
 class Collaudo;
+class CollaudoPosti;
 class FinestraCollaudo;
+class FinestraPosti;
 class FinestraRicerca;
 class FinestraStorico;
 class FinestraRipetizione;
@@ -45,11 +47,14 @@ public:
 
     // The station for the bench at percorso: false, with the reason shown (or given in errore,
     // and not shown), if the bench or the archive cannot be used, or a unit is being tested.
-    // Without an operator the window asks.
+    // Without an operator the window asks. A bench with sockets opens the grid of its sockets.
     bool apriCollaudo(const QString &percorso, const QString &operatore = {},
         const QString &stazione = {}, QString *errore = nullptr);
     Collaudo *collaudo() { return m_collaudo; }
     FinestraCollaudo *finestraCollaudo() { return m_finestraCollaudo; }
+    // The station's sockets and their grid, for a bench with sockets; null otherwise.
+    CollaudoPosti *collaudoPosti() { return m_collaudoPosti; }
+    FinestraPosti *finestraPosti() { return m_finestraPosti; }
     void mostraCollaudo();
     FinestraStorico &finestraStorico();
     void mostraStorico();
@@ -89,6 +94,8 @@ private:
     FinestraRicerca *m_finestraRicerca = nullptr;
     Collaudo *m_collaudo = nullptr;
     FinestraCollaudo *m_finestraCollaudo = nullptr;
+    CollaudoPosti *m_collaudoPosti = nullptr;
+    FinestraPosti *m_finestraPosti = nullptr;
     FinestraStorico *m_finestraStorico = nullptr;
     bool m_storicoDelCollaudo = false;
     QString m_fileBanco;

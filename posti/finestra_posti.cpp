@@ -1,0 +1,470 @@
+#include "finestra_posti.h"
+
+#include "finestra_collaudo.h"
+#include "testi_ammessi.h"
+
+#include <QAccessible>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+QFont ingrandito(QFont carattere, double volte, bool grassetto)
+{
+    carattere.setPointSizeF(carattere.pointSizeF() * volte);
+    carattere.setBold(grassetto);
+    return carattere;
+}
+
+const QColor kAttesa(0x30, 0x40, 0x60);
+
+bool eInvio(const QKeyEvent *tasto)
+{
+    return tasto->key() == Qt::Key_Return || tasto->key() == Qt::Key_Enter;
+}
+
+} // namespace
+
+FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_posti(posti)
+    , m_collaudo(posti.collaudo())
+    , m_intestazione(new QLabel(this))
+    , m_avviso(new QLabel(this))
+    , m_giornata(new QLabel(this))
+{
+    setWindowTitle(QStringLiteral("Collaudo"));
+    setObjectName(QStringLiteral("finestraPosti"));
+    auto *colonna = new QVBoxLayout(this);
+
+    auto *riga = new QHBoxLayout;
+    m_intestazione->setObjectName(QStringLiteral("intestazione"));
+    m_intestazione->setWordWrap(true);
+    riga->addWidget(m_intestazione, 1);
+    auto *operatore = new QPushButton(QStringLiteral("Cambia &operatore…"), this);
+    operatore->setObjectName(QStringLiteral("cambiaOperatore"));
+    operatore->setFocusPolicy(Qt::NoFocus);
+    riga->addWidget(operatore);
+    colonna->addLayout(riga);
+    m_avviso->setObjectName(QStringLiteral("avviso"));
+    m_avviso->setWordWrap(true);
+    m_avviso->setFont(ingrandito(m_avviso->font(), 1.2, true));
+    colonna->addWidget(m_avviso);
+
+    auto *griglia = new QGridLayout;
+    const int colonne = FinestraPosti::colonne(m_posti.numeroPosti());
+    const bool insieme = m_posti.avvio() == AvvioPosti::Insieme;
+    m_pannelli.resize(size_t(m_posti.numeroPosti()));
+    for (int n = 0; n < m_posti.numeroPosti(); ++n) {
+        Pannello &p = m_pannelli[size_t(n)];
+        const QString nome = m_posti.nome(n);
+        p.gruppo = new QGroupBox(QStringLiteral("Posto %1").arg(nome), this);
+        p.gruppo->setObjectName(QStringLiteral("posto%1").arg(n));
+        p.gruppo->setAccessibleName(QStringLiteral("Posto %1").arg(nome));
+        auto *dentro = new QVBoxLayout(p.gruppo);
+
+        p.seriale = new QLineEdit(p.gruppo);
+        p.seriale->setObjectName(QStringLiteral("numeroDiSerie"));
+        p.seriale->setAccessibleName(QStringLiteral("Numero di serie, posto %1").arg(nome));
+        p.seriale->setFont(ingrandito(p.seriale->font(), 1.6, true));
+        p.seriale->setPlaceholderText(QStringLiteral("leggere l'etichetta con il lettore"));
+        p.seriale->setMaxLength(200);
+        p.seriale->installEventFilter(this);
+        dentro->addWidget(p.seriale);
+        p.avviso = new QLabel(p.gruppo);
+        p.avviso->setObjectName(QStringLiteral("avviso"));
+        p.avviso->setWordWrap(true);
+        dentro->addWidget(p.avviso);
+
+        p.riquadro = new QFrame(p.gruppo);
+        p.riquadro->setObjectName(QStringLiteral("riquadroEsito"));
+        p.riquadro->setAccessibleName(QStringLiteral("Esito del posto %1").arg(nome));
+        p.riquadro->setAutoFillBackground(true);
+        auto *riquadro = new QVBoxLayout(p.riquadro);
+        p.esito = new QLabel(p.riquadro);
+        p.esito->setObjectName(QStringLiteral("esito"));
+        p.esito->setAlignment(Qt::AlignCenter);
+        p.esito->setFont(ingrandito(p.esito->font(), 2.2, true));
+        riquadro->addWidget(p.esito);
+        p.dettaglio = new QLabel(p.riquadro);
+        p.dettaglio->setObjectName(QStringLiteral("dettaglioEsito"));
+        p.dettaglio->setAlignment(Qt::AlignCenter);
+        p.dettaglio->setWordWrap(true);
+        riquadro->addWidget(p.dettaglio);
+        dentro->addWidget(p.riquadro);
+        p.scarti = new QLabel(p.gruppo);
+        p.scarti->setObjectName(QStringLiteral("scarti"));
+        p.scarti->setAccessibleName(QStringLiteral("Righe fallite"));
+        p.scarti->setWordWrap(true);
+        dentro->addWidget(p.scarti);
+
+        auto *avanzamento = new QHBoxLayout;
+        p.avanzamento = new QProgressBar(p.gruppo);
+        p.avanzamento->setObjectName(QStringLiteral("avanzamento"));
+        p.avanzamento->setAccessibleName(QStringLiteral("Righe lette"));
+        p.avanzamento->setFormat(QStringLiteral("%v di %m righe"));
+        p.avanzamento->setRange(0, m_posti.modello(n).rowCount());
+        p.avanzamento->setValue(0);
+        avanzamento->addWidget(p.avanzamento, 1);
+        p.ferma = new QPushButton(QStringLiteral("Ferma"), p.gruppo);
+        p.ferma->setObjectName(QStringLiteral("ferma"));
+        p.ferma->setToolTip(QStringLiteral("Ferma la prova di questo posto (Maiusc+Esc nel suo "
+                                           "campo); Esc le ferma tutte."));
+        p.ferma->setEnabled(false);
+        p.ferma->setFocusPolicy(Qt::NoFocus);
+        avanzamento->addWidget(p.ferma);
+        dentro->addLayout(avanzamento);
+
+        p.righe = new QTableView(p.gruppo);
+        p.righe->setObjectName(QStringLiteral("righePosto"));
+        p.righe->setAccessibleName(QStringLiteral("Righe del posto %1").arg(nome));
+        auto *colorate = new RigheColorate(p.righe);
+        colorate->setSourceModel(const_cast<ModelloTabella *>(&m_posti.modello(n)));
+        p.righe->setModel(colorate);
+        p.righe->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        p.righe->setSelectionMode(QAbstractItemView::NoSelection);
+        p.righe->setFocusPolicy(Qt::NoFocus);
+        p.righe->verticalHeader()->hide();
+        for (int c = 0; c < ModelloTabella::NumeroColonne; ++c) {
+            p.righe->setColumnHidden(c,
+                c != ModelloTabella::Nome && c != ModelloTabella::Valore
+                    && c != ModelloTabella::Stato);
+        }
+        p.righe->horizontalHeader()->setStretchLastSection(true);
+        dentro->addWidget(p.righe, 1);
+        griglia->addWidget(p.gruppo, n / colonne, n % colonne);
+
+        connect(p.seriale, &QLineEdit::returnPressed, this, [this, n] { invio(n); });
+        connect(p.ferma, &QPushButton::clicked, this, [this, n] { m_posti.ferma(n); });
+        mostraEsito(n, QStringLiteral("PRONTO"),
+            insieme ? QStringLiteral("leggere il numero di serie, poi Ctrl+Invio per avviare")
+                    : QStringLiteral("leggere il numero di serie"),
+            kAttesa);
+    }
+    colonna->addLayout(griglia, 1);
+    m_giornata->setObjectName(QStringLiteral("giornata"));
+    m_giornata->setWordWrap(true);
+    colonna->addWidget(m_giornata);
+    if (!m_pannelli.empty())
+        setFocusProxy(m_pannelli.front().seriale);
+
+    connect(operatore, &QPushButton::clicked, this, &FinestraPosti::chiediOperatore);
+    connect(&m_posti, &CollaudoPosti::pronto, this, &FinestraPosti::pronto);
+    connect(&m_posti, &CollaudoPosti::avviato, this, &FinestraPosti::avviato);
+    connect(&m_posti, &CollaudoPosti::rigaLetta, this, &FinestraPosti::rigaLetta);
+    connect(&m_posti, &CollaudoPosti::finito, this, &FinestraPosti::finito);
+    connect(&m_collaudo, &Collaudo::inviate, this, &FinestraPosti::aggiornaGiornata);
+    connect(&m_collaudo, &Collaudo::archivioCambiato, this, &FinestraPosti::aggiornaIntestazione);
+    resize(colonne == 2 ? 1000 : 1260, 900);
+}
+
+void FinestraPosti::aggiornaIntestazione()
+{
+    const QString archivio = m_collaudo.server().isEmpty()
+        ? m_collaudo.descrizioneArchivio()
+        : QStringLiteral("%1, inviato al server %2")
+              .arg(m_collaudo.descrizioneArchivio(), m_collaudo.server());
+    const QString avvio = m_posti.avvio() == AvvioPosti::Insieme
+        ? QStringLiteral("i posti letti partono insieme con Ctrl+Invio")
+        : QStringLiteral("ogni posto parte alla lettura del suo numero di serie");
+    m_intestazione->setText(
+        QStringLiteral("Banco: %1 · Stazione: %2 · Operatore: %3 · %4 posti: %5\nArchivio: %6")
+            .arg(m_collaudo.nomeBanco(), m_collaudo.stazione(),
+                m_collaudo.operatore().isEmpty() ? QStringLiteral("(nessuno)")
+                                                 : m_collaudo.operatore(),
+                QString::number(m_posti.numeroPosti()), avvio, archivio));
+    for (const Pannello &p : m_pannelli)
+        p.righe->resizeColumnsToContents();
+    aggiornaGiornata();
+}
+
+void FinestraPosti::chiediOperatore()
+{
+    auto *dialogo = new QInputDialog(this);
+    dialogo->setObjectName(QStringLiteral("dialogoOperatore"));
+    dialogo->setWindowTitle(QStringLiteral("Collaudo: operatore"));
+    dialogo->setLabelText(QStringLiteral("Nome dell'operatore che collauda le unità:"));
+    dialogo->setTextValue(m_collaudo.operatore());
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QInputDialog::textValueSelected, this, [this](const QString &nome) {
+        const QString operatore = nome.trimmed();
+        if (operatore.isEmpty())
+            return;
+        QString errore;
+        if (!m_collaudo.impostaOperatore(operatore, &errore)) {
+            avvisaFinestra(errore);
+            return;
+        }
+        QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
+            .setValue(QLatin1String(FinestraCollaudo::kChiaveOperatore), operatore);
+        aggiornaIntestazione();
+    });
+    connect(dialogo, &QDialog::finished, this, [this] { vaiAlProssimoLibero(0); });
+    dialogo->open();
+}
+
+QString FinestraPosti::annuncio(const QString &posto, const Collaudo::Esito &esito)
+{
+    QString perche = esito.motivo;
+    if (perche.isEmpty()) {
+        QStringList righe;
+        for (const Collaudo::Scarto &s : esito.scarti)
+            righe << QStringLiteral("%1: %2").arg(s.nome, s.perQuanto);
+        perche = righe.isEmpty() ? QStringLiteral("unità %1").arg(esito.unita)
+                                 : righe.join(QStringLiteral("; "));
+    }
+    return QStringLiteral("Posto %1: %2, %3").arg(posto, esito.esito.toUpper(), perche);
+}
+
+int FinestraPosti::postoDi(const QObject *oggetto) const
+{
+    for (size_t n = 0; n < m_pannelli.size(); ++n) {
+        if (m_pannelli[n].seriale == oggetto)
+            return int(n);
+    }
+    return -1;
+}
+
+// In a socket's field: Esc stops every round, Maiusc+Esc this socket's, Ctrl+Invio starts the
+// filled sockets, Ctrl+H asks for the history. While the socket's round runs its field is locked,
+// and what a scanner types there is kept aside until its Enter.
+bool FinestraPosti::eventFilter(QObject *oggetto, QEvent *evento)
+{
+    const int posto = postoDi(oggetto);
+    if (posto < 0 || evento->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(oggetto, evento);
+    const auto *tasto = static_cast<QKeyEvent *>(evento);
+    Pannello &p = m_pannelli[size_t(posto)];
+    if (tasto->key() == Qt::Key_H && tasto->modifiers() == Qt::ControlModifier) {
+        emit storicoChiesto();
+        return true;
+    }
+    if (tasto->key() == Qt::Key_Escape) {
+        if (tasto->modifiers() & Qt::ShiftModifier)
+            m_posti.ferma(posto);
+        else
+            m_posti.fermaTutti();
+        return true;
+    }
+    if (eInvio(tasto) && (tasto->modifiers() & Qt::ControlModifier)) {
+        // A serial typed and not yet taken goes into its socket first.
+        if (!p.seriale->isReadOnly() && !p.seriale->text().trimmed().isEmpty()
+            && p.seriale->text().trimmed() != m_posti.unita(posto))
+            invio(posto);
+        avviaInsieme();
+        return true;
+    }
+    if (!p.seriale->isReadOnly())
+        return QWidget::eventFilter(oggetto, evento);
+    if (eInvio(tasto))
+        lettoDuranteLaProva(posto);
+    else if (!tasto->text().isEmpty() && tasto->text().at(0).isPrint())
+        p.lettoDurante += tasto->text();
+    return true;
+}
+
+void FinestraPosti::lettoDuranteLaProva(int posto)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    const QString letto = p.lettoDurante.trimmed();
+    p.lettoDurante.clear();
+    const QString unita = m_posti.unita(posto);
+    QString testo;
+    if (letto.isEmpty()) {
+        testo = QStringLiteral("Invio durante la prova dell'unità %1: attenderne la fine, o "
+                               "fermarla, prima di leggere la prossima in questo posto.")
+                    .arg(unita);
+    } else {
+        testo = QStringLiteral("«%1» letto mentre l'unità %2 era in prova in questo posto: non è "
+                               "stato preso. Leggerlo nel campo di un posto libero.")
+                    .arg(TestiAmmessi::mostrabile(letto), unita);
+    }
+    avvisa(posto, p.avvisoProva.isEmpty() ? testo : p.avvisoProva + u'\n' + testo);
+    if (!m_posti.inCorso(posto))
+        p.seriale->setReadOnly(false);
+}
+
+void FinestraPosti::invio(int posto)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    if (m_collaudo.operatore().isEmpty()) {
+        avvisa(posto, QStringLiteral("Manca il nome dell'operatore: Alt+O per darlo."));
+        return;
+    }
+    QString motivo;
+    if (!m_posti.leggi(posto, p.seriale->text(), &motivo)) {
+        avvisa(posto, motivo);
+        p.seriale->selectAll();
+        return;
+    }
+    vaiAlProssimoLibero(posto + 1);
+}
+
+void FinestraPosti::avviaInsieme()
+{
+    if (m_posti.avvio() != AvvioPosti::Insieme) {
+        avvisaFinestra(QStringLiteral("Su questo banco ogni posto parte da sé alla lettura del "
+                                      "suo numero di serie: Ctrl+Invio non serve."));
+        return;
+    }
+    QList<std::pair<int, QString>> rifiutati;
+    const QList<int> avviati = m_posti.avviaRiempiti(&rifiutati);
+    for (const auto &[posto, motivo] : std::as_const(rifiutati))
+        avvisa(posto, motivo);
+    if (avviati.isEmpty() && rifiutati.isEmpty()) {
+        avvisaFinestra(QStringLiteral("Nessun posto ha un'unità in attesa: leggere i numeri di "
+                                      "serie nei campi dei posti, poi premere Ctrl+Invio."));
+        return;
+    }
+    avvisaFinestra(QString());
+    vaiAlProssimoLibero(0);
+}
+
+bool FinestraPosti::libero(int posto) const
+{
+    return !m_posti.inCorso(posto) && !m_posti.riempito(posto);
+}
+
+void FinestraPosti::vaiAlProssimoLibero(int dopo)
+{
+    const int quanti = int(m_pannelli.size());
+    for (int i = 0; i < quanti; ++i) {
+        const int n = (dopo + i) % quanti;
+        if (libero(n)) {
+            m_pannelli[size_t(n)].seriale->setFocus();
+            m_pannelli[size_t(n)].seriale->selectAll();
+            return;
+        }
+    }
+}
+
+void FinestraPosti::pronto(int posto, const QString &unita)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    p.seriale->setText(unita);
+    avvisa(posto, QString());
+    p.scarti->clear();
+    mostraEsito(posto, QStringLiteral("IN ATTESA"),
+        QStringLiteral("unità %1: Ctrl+Invio avvia i posti letti").arg(unita), kAttesa);
+}
+
+// The field is locked from here to the round's end: a scan meanwhile is refused, not joined.
+void FinestraPosti::avviato(int posto, const QString &unita, const QString &avviso)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    p.seriale->setText(unita);
+    p.seriale->setReadOnly(true);
+    p.lettoDurante.clear();
+    p.avvisoProva = avviso.isEmpty() ? QString() : avviso.left(1).toUpper() + avviso.mid(1);
+    avvisa(posto, p.avvisoProva);
+    p.scarti->clear();
+    p.avanzamento->setRange(0, m_posti.modello(posto).rowCount());
+    p.avanzamento->setValue(0);
+    p.ferma->setEnabled(true);
+    mostraEsito(posto, QStringLiteral("IN PROVA"), QStringLiteral("unità %1").arg(unita), kAttesa);
+}
+
+void FinestraPosti::rigaLetta(int posto, int riga)
+{
+    m_pannelli[size_t(posto)].avanzamento->setValue(riga + 1);
+}
+
+void FinestraPosti::finito(int posto, const Collaudo::Esito &esito)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    p.ferma->setEnabled(false);
+    // A scan begun during the round keeps the field locked until its Enter.
+    p.seriale->setReadOnly(!p.lettoDurante.isEmpty());
+    const FinestraCollaudo::TestiEsito testi = FinestraCollaudo::testiEsito(esito);
+    p.scarti->setText(testi.scarti);
+    mostraEsito(posto, testi.titolo, testi.dettaglio, testi.colore,
+        annuncio(m_posti.nome(posto), esito));
+    p.righe->resizeColumnsToContents();
+    // The socket is free again: the operator's next scan goes to it unless the field with the
+    // focus is free already.
+    const int aFuoco = postoDi(focusWidget());
+    if (aFuoco < 0 || !libero(aFuoco)) {
+        p.seriale->setFocus();
+        p.seriale->selectAll();
+    }
+    aggiornaGiornata();
+}
+
+void FinestraPosti::avvisa(int posto, const QString &testo)
+{
+    QLabel *avviso = m_pannelli[size_t(posto)].avviso;
+    avviso->setText(testo);
+    QAccessibleEvent evento(avviso, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&evento);
+}
+
+void FinestraPosti::avvisaFinestra(const QString &testo)
+{
+    m_avviso->setText(testo);
+    QAccessibleEvent evento(m_avviso, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&evento);
+}
+
+// detto: what a reader is told, with the socket's name, where the reader is: on the socket's own
+// field and on the field that has the focus, which may be another socket's.
+void FinestraPosti::mostraEsito(int posto, const QString &testo, const QString &dettaglio,
+    const QColor &sfondo, const QString &detto)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    p.esito->setText(testo);
+    p.dettaglio->setText(FinestraCollaudo::percorsiInteri(dettaglio));
+    QPalette colori = p.riquadro->palette();
+    colori.setColor(QPalette::Window, sfondo);
+    colori.setColor(QPalette::WindowText, Qt::white);
+    p.riquadro->setPalette(colori);
+    const QString descrizione = detto.isEmpty()
+        ? QStringLiteral("Posto %1: %2, %3").arg(m_posti.nome(posto), testo, dettaglio)
+        : detto;
+    p.riquadro->setAccessibleDescription(descrizione);
+    p.gruppo->setAccessibleDescription(descrizione);
+    QList<QWidget *> dove{p.riquadro, p.gruppo, p.seriale};
+    const QString ultimo = QStringLiteral("Ultimo esito: %1").arg(descrizione);
+    p.seriale->setAccessibleDescription(ultimo);
+    if (!detto.isEmpty()) {
+        const int aFuoco = postoDi(focusWidget());
+        if (aFuoco >= 0 && aFuoco != posto) {
+            m_pannelli[size_t(aFuoco)].seriale->setAccessibleDescription(ultimo);
+            dove << m_pannelli[size_t(aFuoco)].seriale;
+        }
+    }
+    for (QWidget *parte : std::as_const(dove)) {
+        QAccessibleEvent evento(parte, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&evento);
+    }
+}
+
+void FinestraPosti::aggiornaGiornata()
+{
+    m_giornata->setText(
+        FinestraCollaudo::testoGiornata(m_collaudo.giornata(), QDateTime::currentDateTime()));
+}
+
+void FinestraPosti::showEvent(QShowEvent *evento)
+{
+    QWidget::showEvent(evento);
+    vaiAlProssimoLibero(0);
+    aggiornaGiornata();
+}
+
+void FinestraPosti::closeEvent(QCloseEvent *evento)
+{
+    m_posti.fermaTutti();
+    QWidget::closeEvent(evento);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "collaudo_posti.h"
+
+#include <QWidget>
+
+#include <vector>
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+
+// The station's window for a fixture with several sockets: a grid of socket panels, each a named
+// group ("Posto A") with its serial field, its banner, the rows that failed, its progress, its
+// rows as they are read and its Ferma button. A scan (the serial, then Enter) fills the socket
+// whose field has the focus, and the focus goes on to the next free socket, so that a scanner
+// goes from one socket to the next. With "avvio": "insieme" Ctrl+Invio starts the filled sockets
+// together. Esc stops every round, Maiusc+Esc the round of the socket whose field has the focus.
+// The fields are the only parts that take the focus: Tab goes from one socket to the next.
+class FinestraPosti : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FinestraPosti(CollaudoPosti &posti, QWidget *parent = nullptr);
+
+    // Two columns up to four sockets, four above.
+    static int colonne(int posti) { return posti <= 4 ? 2 : 4; }
+
+    void aggiornaIntestazione();
+    // Asks the operator's name, kept in the settings as the one-unit station keeps it.
+    void chiediOperatore();
+
+    // What a screen reader is told when a socket's round ends: "Posto B: NON CONFORME, Tensione:
+    // 9 V sopra il massimo".
+    static QString annuncio(const QString &posto, const Collaudo::Esito &esito);
+
+signals:
+    // Ctrl+H: the history of the archive.
+    void storicoChiesto();
+
+protected:
+    bool eventFilter(QObject *oggetto, QEvent *evento) override;
+    void showEvent(QShowEvent *evento) override;
+    void closeEvent(QCloseEvent *evento) override;
+
+private:
+    struct Pannello
+    {
+        QGroupBox *gruppo = nullptr;
+        QLineEdit *seriale = nullptr;
+        QLabel *avviso = nullptr;
+        QFrame *riquadro = nullptr;
+        QLabel *esito = nullptr;
+        QLabel *dettaglio = nullptr;
+        QLabel *scarti = nullptr;
+        QProgressBar *avanzamento = nullptr;
+        QTableView *righe = nullptr;
+        QPushButton *ferma = nullptr;
+        QString avvisoProva; // the notice the round started with
+        QString lettoDurante; // what a scanner typed during the round, so far
+    };
+
+    void invio(int posto);
+    void avviaInsieme();
+    void pronto(int posto, const QString &unita);
+    void avviato(int posto, const QString &unita, const QString &avviso);
+    void rigaLetta(int posto, int riga);
+    void finito(int posto, const Collaudo::Esito &esito);
+    // The focus on the first socket from dopo on (round the grid) that is neither running nor
+    // filled; it stays where it is when every socket is busy.
+    void vaiAlProssimoLibero(int dopo);
+    bool libero(int posto) const;
+    int postoDi(const QObject *oggetto) const;
+    void lettoDuranteLaProva(int posto);
+    void avvisa(int posto, const QString &testo);
+    void avvisaFinestra(const QString &testo);
+    void mostraEsito(int posto, const QString &testo, const QString &dettaglio,
+        const QColor &sfondo, const QString &detto = {});
+    void aggiornaGiornata();
+
+    CollaudoPosti &m_posti;
+    Collaudo &m_collaudo;
+    QLabel *m_intestazione;
+    QLabel *m_avviso;
+    QLabel *m_giornata;
+    std::vector<Pannello> m_pannelli;
+};
