@@ -1,7 +1,9 @@
 #include "banco_prova.h"
 #include "collaudo.h"
+#include "collaudo_posti.h"
 #include "dialogo_archivio.h"
 #include "finestra_collaudo.h"
+#include "finestra_posti.h"
 #include "finestra_storico.h"
 #include "modello_storico.h"
 #include "finestra_principale.h"
@@ -23,6 +25,7 @@
 #include <QApplication>
 #include <QBrush>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QFileDialog>
@@ -73,6 +76,8 @@ private slots:
     void collaudoDallaRigaDiComandoRifiutato_data();
     void collaudoDallaRigaDiComandoRifiutato();
     void cifreDellaGiornata();
+    void collaudoAPosti_data();
+    void collaudoAPosti();
 };
 
 namespace {
@@ -134,7 +139,8 @@ void TestFinestra::init()
 
 void TestFinestra::cleanup()
 {
-    qunsetenv("BANCO_PORTA1");
+    for (const char *porta : {"BANCO_PORTA1", "BANCO_PORTA2", "BANCO_PORTA3", "BANCO_PORTA4"})
+        qunsetenv(porta);
     QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
         .remove(QLatin1String(Destinazione::kChiaveServer));
 }
@@ -808,6 +814,140 @@ void TestFinestra::cifreDellaGiornata()
         "primo passaggio 33,3 %.\n3 prove in attesa: il server non risponde: Is it running? "
         "(ultimo invio riuscito alle 10:42).\n1 prova messa da parte: tentativo già presente; "
         "inviarla di nuovo con banco-richiesta --invia --riprova.");
+}
+
+void TestFinestra::collaudoAPosti_data()
+{
+    QTest::addColumn<QString>("avvio");
+    // Scanned into the field with the focus, each followed by Enter; "^" is Ctrl+Invio.
+    QTest::addColumn<QStringList>("letture");
+    // What each socket's instrument does with its request: answers 100,0 ("100"), hangs up
+    // ("riaggancia"), or has a serial scanned first and then answers ("SN …"); "-" never asked.
+    QTest::addColumn<QStringList>("strumenti");
+    QTest::addColumn<QStringList>("esiti"); // each socket's banner at the end
+    QTest::addColumn<QString>("avviso"); // a socket's notice: "B: the text's start"
+    const QStringList quattro{"100", "100", "100", "100"};
+    QTest::newRow("quattro posti conformi")
+        << "singolo" << QStringList{"PA-1", "PA-2", "PA-3", "PA-4"} << quattro
+        << QStringList{"CONFORME", "CONFORME", "CONFORME", "CONFORME"} << "";
+    QTest::newRow("strumento scollegato durante la prova")
+        << "singolo" << QStringList{"PB-1", "PB-2", "PB-3", "PB-4"}
+        << QStringList{"100", "100", "riaggancia", "100"}
+        << QStringList{"CONFORME", "CONFORME", "SENZA RISPOSTA", "CONFORME"} << "";
+    QTest::newRow("unità già in prova in un altro posto")
+        << "singolo" << QStringList{"PC-1"} << QStringList{"PC-1", "-", "-", "-"}
+        << QStringList{"CONFORME", "PRONTO", "PRONTO", "PRONTO"}
+        << "B: L'unità PC-1 è già nel posto A, in prova";
+    QTest::newRow("avvio insieme dei soli posti letti")
+        << "insieme" << QStringList{"PD-1", "PD-2", "^"} << QStringList{"100", "100", "-", "-"}
+        << QStringList{"CONFORME", "CONFORME", "PRONTO", "PRONTO"} << "";
+}
+
+// Four sockets, each on its own line: scans go from one socket's field to the next free one,
+// each socket ends on its own with its own outcome, and each run is kept with its socket's line.
+void TestFinestra::collaudoAPosti()
+{
+    QFETCH(QStringList, letture);
+    QFETCH(QStringList, strumenti);
+    QFETCH(QStringList, esiti);
+    const QByteArray testo = bancoSu("1",
+        R"({"nome": "Tensione", "strumento": 0, "memoria": "0008", "decimali": 1,
+            "minimo": 20, "massimo": 120})");
+    std::optional<DatiBanco> banco = FileBanco::leggi(testo, QStringLiteral("posti.banco"), nullptr);
+    QVERIFY(banco);
+    std::vector<std::unique_ptr<PeerPty>> peer;
+    for (const QString nome : {"A", "B", "C", "D"}) {
+        peer.push_back(std::make_unique<PeerPty>());
+        const QString porta = QString::number(peer.size());
+        qputenv(qPrintable(QStringLiteral("BANCO_PORTA") + porta), peer.back()->percorso().toLocal8Bit());
+        PostoBanco posto;
+        posto.nome = nome;
+        posto.porta = porta;
+        banco->posti << posto;
+    }
+    QFETCH(QString, avvio);
+    banco->avvio = avvio == u"insieme" ? AvvioPosti::Insieme : AvvioPosti::Singolo;
+    FinestraPrincipale principale;
+    Collaudo collaudo(principale.pannello().sequenziatore(), principale.pannello().registro());
+    QString errore;
+    QVERIFY2(collaudo.apriBanco(*banco, QStringLiteral("posti.banco"), testo, QStringLiteral("S1"),
+                 QStringLiteral("Anna"), &errore),
+        qPrintable(errore));
+    CollaudoPosti posti(collaudo);
+    FinestraPosti finestra(posti);
+    finestra.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+
+    // Each socket's events in order: "avviato PA-1", "riga 1", "finito conforme".
+    QList<QStringList> eventi(4);
+    connect(&posti, &CollaudoPosti::avviato, &finestra,
+        [&](int n, const QString &unita) { eventi[n] << QStringLiteral("avviato ") + unita; });
+    connect(&posti, &CollaudoPosti::rigaLetta, &finestra,
+        [&](int n, int riga) { eventi[n] << QStringLiteral("riga %1").arg(riga + 1); });
+    connect(&posti, &CollaudoPosti::finito, &finestra, [&](int n, const Collaudo::Esito &e) {
+        eventi[n] << QStringLiteral("finito ") + e.esito;
+    });
+    const auto leggi = [&finestra](const QString &codice) {
+        QWidget *campo = finestra.focusWidget();
+        QVERIFY(qobject_cast<QLineEdit *>(campo));
+        if (codice == u"^") {
+            QTest::keyClick(campo, Qt::Key_Return, Qt::ControlModifier);
+            return;
+        }
+        QTest::keyClicks(campo, codice);
+        QTest::keyClick(campo, Qt::Key_Return);
+    };
+    for (int n = 0; n < 4; ++n) {
+        PeerPty &questo = *peer[n];
+        const QString fa = strumenti[n];
+        quandoRicevuti(&finestra, questo, 8, [&, fa, n] {
+            if (fa == u"riaggancia") {
+                questo.riaggancia();
+                return;
+            }
+            if (fa != u"100")
+                leggi(fa);
+            peer[n]->scrivi(QByteArray::fromHex("060003e8"));
+        });
+    }
+    for (const QString &codice : std::as_const(letture))
+        leggi(codice);
+    const qsizetype avviati = esiti.size() - esiti.count(QStringLiteral("PRONTO"));
+    QTRY_COMPARE(std::count_if(eventi.cbegin(), eventi.cend(),
+                     [](const QStringList &e) { return !e.isEmpty() && e.last().startsWith(u"finito"); }),
+        avviati);
+
+    const auto pannello = [&finestra](int n) {
+        return finestra.findChild<QGroupBox *>(QStringLiteral("posto%1").arg(n));
+    };
+    std::unique_ptr<Archivio> archivio = Archivio::apriLocale(Destinazione::filePredefinito(), &errore);
+    QVERIFY2(archivio, qPrintable(errore));
+    for (int n = 0; n < 4; ++n) {
+        const QString esito = pannello(n)->findChild<QLabel *>(QStringLiteral("esito"))->text();
+        QCOMPARE(esito, esiti[n]);
+        if (esito == u"PRONTO") {
+            QVERIFY(eventi[n].isEmpty());
+            QCOMPARE(peer[n]->ricevuti().size(), 0);
+            continue;
+        }
+        const QString unita = pannello(n)->findChild<QLineEdit *>()->text();
+        QCOMPARE(eventi[n].join(u'|'),
+            QStringLiteral("avviato %1|riga 1|finito %2").arg(unita, esito.toLower()));
+        FiltroProve filtro;
+        filtro.unita = unita;
+        QStringList linee;
+        QVERIFY(archivio->perOgniProva(
+            filtro, 0, [&linee](const ProvaArchiviata &p) { linee << p.linea; }));
+        QCOMPARE(linee, QStringList{QStringLiteral("%1, 9600").arg(n + 1)});
+    }
+    QFETCH(QString, avviso);
+    if (!avviso.isEmpty()) {
+        const int n = avviso.at(0).unicode() - u'A';
+        const QString detto = pannello(n)->findChild<QLabel *>(QStringLiteral("avviso"))->text();
+        QVERIFY2(detto.startsWith(avviso.mid(3)), qPrintable(detto));
+    }
+    // The next scan goes to a free socket.
+    QVERIFY(!posti.inCorso(finestra.focusWidget()->parentWidget()->objectName().mid(5).toInt()));
 }
 
 QTEST_MAIN(TestFinestra)
