@@ -819,28 +819,38 @@ void TestFinestra::cifreDellaGiornata()
 void TestFinestra::collaudoAPosti_data()
 {
     QTest::addColumn<QString>("avvio");
-    // Scanned into the field with the focus, each followed by Enter; "^" is Ctrl+Invio.
+    // Scanned into the field with the focus, each followed by Enter, one right after another;
+    // "^" is Ctrl+Invio, "Esc" is Esc, "Ferma A" a click on socket A's Ferma.
     QTest::addColumn<QStringList>("letture");
-    // What each socket's instrument does with its request: answers 100,0 ("100"), hangs up
-    // ("riaggancia"), or has a serial scanned first and then answers ("SN …"); "-" never asked.
+    // Each socket's instrument: the virtual instrument answering 100,0 ("100"), the same gone
+    // before the first scan ("spento"), or a line where nothing answers ("zitto").
     QTest::addColumn<QStringList>("strumenti");
     QTest::addColumn<QStringList>("esiti"); // each socket's banner at the end
     QTest::addColumn<QString>("avviso"); // a socket's notice: "B: the text's start"
-    const QStringList quattro{"100", "100", "100", "100"};
+    const QStringList cento{"100", "100", "100", "100"};
+    const QStringList zitti{"zitto", "zitto", "zitto", "zitto"};
     QTest::newRow("quattro posti conformi")
-        << "singolo" << QStringList{"PA-1", "PA-2", "PA-3", "PA-4"} << quattro
+        << "singolo" << QStringList{"PA-1", "PA-2", "PA-3", "PA-4"} << cento
         << QStringList{"CONFORME", "CONFORME", "CONFORME", "CONFORME"} << "";
-    QTest::newRow("strumento scollegato durante la prova")
+    QTest::newRow("uno strumento spento")
         << "singolo" << QStringList{"PB-1", "PB-2", "PB-3", "PB-4"}
-        << QStringList{"100", "100", "riaggancia", "100"}
-        << QStringList{"CONFORME", "CONFORME", "SENZA RISPOSTA", "CONFORME"} << "";
+        << QStringList{"100", "100", "spento", "100"}
+        << QStringList{"CONFORME", "CONFORME", "ERRORE", "CONFORME"} << "";
     QTest::newRow("unità già in prova in un altro posto")
-        << "singolo" << QStringList{"PC-1"} << QStringList{"PC-1", "-", "-", "-"}
+        << "singolo" << QStringList{"PC-1", "PC-1"} << cento
         << QStringList{"CONFORME", "PRONTO", "PRONTO", "PRONTO"}
         << "B: L'unità PC-1 è già nel posto A, in prova";
     QTest::newRow("avvio insieme dei soli posti letti")
-        << "insieme" << QStringList{"PD-1", "PD-2", "^"} << QStringList{"100", "100", "-", "-"}
+        << "insieme" << QStringList{"PD-1", "PD-2", "^"}
+        << QStringList{"100", "100", "zitto", "zitto"}
         << QStringList{"CONFORME", "CONFORME", "PRONTO", "PRONTO"} << "";
+    QTest::newRow("Esc ferma ogni posto in prova")
+        << "singolo" << QStringList{"PE-1", "PE-2", "Esc"} << zitti
+        << QStringList{"INTERROTTA", "INTERROTTA", "PRONTO", "PRONTO"} << "";
+    QTest::newRow("Ferma ferma il suo posto")
+        << "singolo" << QStringList{"PF-1", "PF-2", "Ferma A"}
+        << QStringList{"zitto", "100", "zitto", "zitto"}
+        << QStringList{"INTERROTTA", "CONFORME", "PRONTO", "PRONTO"} << "";
 }
 
 // Four sockets, each on its own line: scans go from one socket's field to the next free one,
@@ -855,14 +865,24 @@ void TestFinestra::collaudoAPosti()
             "minimo": 20, "massimo": 120})");
     std::optional<DatiBanco> banco = FileBanco::leggi(testo, QStringLiteral("posti.banco"), nullptr);
     QVERIFY(banco);
-    std::vector<std::unique_ptr<PeerPty>> peer;
-    for (const QString nome : {"A", "B", "C", "D"}) {
-        peer.push_back(std::make_unique<PeerPty>());
-        const QString porta = QString::number(peer.size());
-        qputenv(qPrintable(QStringLiteral("BANCO_PORTA") + porta), peer.back()->percorso().toLocal8Bit());
+    QTemporaryDir cartella;
+    std::vector<std::unique_ptr<PeerPty>> zitti;
+    std::vector<std::unique_ptr<StrumentoInProva>> strumentiInProva;
+    for (int n = 0; n < 4; ++n) {
+        QString linea = cartella.filePath(QStringLiteral("porta%1").arg(n + 1));
+        if (strumenti[n] == u"zitto") {
+            zitti.push_back(std::make_unique<PeerPty>());
+            linea = zitti.back()->percorso();
+        } else {
+            auto strumento = std::make_unique<StrumentoInProva>();
+            QVERIFY(strumento->avvia(linea, {}));
+            if (strumenti[n] == u"100")
+                strumentiInProva.push_back(std::move(strumento));
+        }
+        qputenv(qPrintable(QStringLiteral("BANCO_PORTA%1").arg(n + 1)), linea.toLocal8Bit());
         PostoBanco posto;
-        posto.nome = nome;
-        posto.porta = porta;
+        posto.nome = QChar(u'A' + n);
+        posto.porta = QString::number(n + 1);
         banco->posti << posto;
     }
     QFETCH(QString, avvio);
@@ -877,6 +897,9 @@ void TestFinestra::collaudoAPosti()
     FinestraPosti finestra(posti);
     finestra.show();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+    const auto pannello = [&finestra](int n) {
+        return finestra.findChild<QGroupBox *>(QStringLiteral("posto%1").arg(n));
+    };
 
     // Each socket's events in order: "avviato PA-1", "riga 1", "finito conforme".
     QList<QStringList> eventi(4);
@@ -887,52 +910,44 @@ void TestFinestra::collaudoAPosti()
     connect(&posti, &CollaudoPosti::finito, &finestra, [&](int n, const Collaudo::Esito &e) {
         eventi[n] << QStringLiteral("finito ") + e.esito;
     });
-    const auto leggi = [&finestra](const QString &codice) {
+    for (const QString &codice : std::as_const(letture)) {
         QWidget *campo = finestra.focusWidget();
         QVERIFY(qobject_cast<QLineEdit *>(campo));
         if (codice == u"^") {
             QTest::keyClick(campo, Qt::Key_Return, Qt::ControlModifier);
-            return;
+        } else if (codice == u"Esc") {
+            QTest::keyClick(campo, Qt::Key_Escape);
+        } else if (codice.startsWith(u"Ferma ")) {
+            pannello(codice.back().unicode() - u'A')
+                ->findChild<QPushButton *>(QStringLiteral("ferma"))
+                ->click();
+        } else {
+            QTest::keyClicks(campo, codice);
+            QTest::keyClick(campo, Qt::Key_Return);
         }
-        QTest::keyClicks(campo, codice);
-        QTest::keyClick(campo, Qt::Key_Return);
-    };
-    for (int n = 0; n < 4; ++n) {
-        PeerPty &questo = *peer[n];
-        const QString fa = strumenti[n];
-        quandoRicevuti(&finestra, questo, 8, [&, fa, n] {
-            if (fa == u"riaggancia") {
-                questo.riaggancia();
-                return;
-            }
-            if (fa != u"100")
-                leggi(fa);
-            peer[n]->scrivi(QByteArray::fromHex("060003e8"));
-        });
     }
-    for (const QString &codice : std::as_const(letture))
-        leggi(codice);
     const qsizetype avviati = esiti.size() - esiti.count(QStringLiteral("PRONTO"));
     QTRY_COMPARE(std::count_if(eventi.cbegin(), eventi.cend(),
                      [](const QStringList &e) { return !e.isEmpty() && e.last().startsWith(u"finito"); }),
         avviati);
 
-    const auto pannello = [&finestra](int n) {
-        return finestra.findChild<QGroupBox *>(QStringLiteral("posto%1").arg(n));
-    };
     std::unique_ptr<Archivio> archivio = Archivio::apriLocale(Destinazione::filePredefinito(), &errore);
     QVERIFY2(archivio, qPrintable(errore));
     for (int n = 0; n < 4; ++n) {
         const QString esito = pannello(n)->findChild<QLabel *>(QStringLiteral("esito"))->text();
         QCOMPARE(esito, esiti[n]);
         if (esito == u"PRONTO") {
-            QVERIFY(eventi[n].isEmpty());
-            QCOMPARE(peer[n]->ricevuti().size(), 0);
+            QCOMPARE(eventi[n], QStringList());
             continue;
         }
         const QString unita = pannello(n)->findChild<QLineEdit *>()->text();
+        const QString riga = esito == u"INTERROTTA" ? QString() : QStringLiteral("riga 1|");
         QCOMPARE(eventi[n].join(u'|'),
-            QStringLiteral("avviato %1|riga 1|finito %2").arg(unita, esito.toLower()));
+            QStringLiteral("avviato %1|%2finito %3").arg(unita, riga, esito.toLower()));
+        // A reader hears the outcome with its socket's name.
+        const QString detto = pannello(n)->accessibleDescription();
+        QVERIFY2(detto.startsWith(QStringLiteral("Posto %1: %2, ").arg(QChar(u'A' + n), esito)),
+            qPrintable(detto));
         FiltroProve filtro;
         filtro.unita = unita;
         QStringList linee;
@@ -946,8 +961,6 @@ void TestFinestra::collaudoAPosti()
         const QString detto = pannello(n)->findChild<QLabel *>(QStringLiteral("avviso"))->text();
         QVERIFY2(detto.startsWith(avviso.mid(3)), qPrintable(detto));
     }
-    // The next scan goes to a free socket.
-    QVERIFY(!posti.inCorso(finestra.focusWidget()->parentWidget()->objectName().mid(5).toInt()));
 }
 
 QTEST_MAIN(TestFinestra)
