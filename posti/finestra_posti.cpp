@@ -79,7 +79,7 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         p.seriale->setObjectName(QStringLiteral("numeroDiSerie"));
         p.seriale->setAccessibleName(QStringLiteral("Numero di serie, posto %1").arg(nome));
         p.seriale->setFont(ingrandito(p.seriale->font(), 1.6, true));
-        p.seriale->setPlaceholderText(QStringLiteral("leggere l'etichetta con il lettore"));
+        p.seriale->setPlaceholderText(QStringLiteral("numero di serie"));
         p.seriale->setMaxLength(200);
         p.seriale->installEventFilter(this);
         dentro->addWidget(p.seriale);
@@ -142,7 +142,8 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
                 c != ModelloTabella::Nome && c != ModelloTabella::Valore
                     && c != ModelloTabella::Stato);
         }
-        p.righe->horizontalHeader()->setStretchLastSection(true);
+        p.righe->horizontalHeader()->setSectionResizeMode(
+            ModelloTabella::Stato, QHeaderView::Stretch);
         dentro->addWidget(p.righe, 1);
         griglia->addWidget(p.gruppo, n / colonne, n % colonne);
 
