@@ -198,7 +198,7 @@ bool Collaudo::cambiaArchivio(QString *errore)
         return false;
     if (dove->file != m_fileArchivio) {
         // A run being recorded holds the file: the new one is taken after it.
-        if (m_lettura->inCorso()) {
+        if (inCorso()) {
             *errore = QStringLiteral("Un'unità è in prova: il nuovo archivio si sceglie dopo "
                                      "la fine della prova.");
             return false;

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -29,6 +30,15 @@ QFont ingrandito(QFont carattere, double volte, bool grassetto)
 }
 
 const QColor kAttesa(0x30, 0x40, 0x60);
+constexpr int kPostiSenzaScorrere = 8;
+
+// The rows' columns to their texts, the state taking what is left. Set again after each round:
+// a round's start resets the model, and the header its sections' modes with it.
+void adattaColonne(QTableView *righe)
+{
+    righe->resizeColumnsToContents();
+    righe->horizontalHeader()->setSectionResizeMode(ModelloTabella::Stato, QHeaderView::Stretch);
+}
 
 bool eInvio(const QKeyEvent *tasto)
 {
@@ -44,6 +54,7 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     , m_intestazione(new QLabel(this))
     , m_avviso(new QLabel(this))
     , m_giornata(new QLabel(this))
+    , m_scorrimento(new QScrollArea(this))
 {
     setWindowTitle(QStringLiteral("Collaudo"));
     setObjectName(QStringLiteral("finestraPosti"));
@@ -63,14 +74,18 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     m_avviso->setFont(ingrandito(m_avviso->font(), 1.2, true));
     colonna->addWidget(m_avviso);
 
-    auto *griglia = new QGridLayout;
+    // Up to two rows of four the grid fits the screen; more sockets scroll, and the field with
+    // the focus is always shown.
+    auto *tutti = new QWidget(m_scorrimento);
+    auto *griglia = new QGridLayout(tutti);
+    griglia->setContentsMargins(0, 0, 0, 0);
     const int colonne = FinestraPosti::colonne(m_posti.numeroPosti());
     const bool insieme = m_posti.avvio() == AvvioPosti::Insieme;
     m_pannelli.resize(size_t(m_posti.numeroPosti()));
     for (int n = 0; n < m_posti.numeroPosti(); ++n) {
         Pannello &p = m_pannelli[size_t(n)];
         const QString nome = m_posti.nome(n);
-        p.gruppo = new QGroupBox(QStringLiteral("Posto %1").arg(nome), this);
+        p.gruppo = new QGroupBox(QStringLiteral("Posto %1").arg(nome), tutti);
         p.gruppo->setObjectName(QStringLiteral("posto%1").arg(n));
         p.gruppo->setAccessibleName(QStringLiteral("Posto %1").arg(nome));
         auto *dentro = new QVBoxLayout(p.gruppo);
@@ -142,9 +157,8 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
                 c != ModelloTabella::Nome && c != ModelloTabella::Valore
                     && c != ModelloTabella::Stato);
         }
-        p.righe->horizontalHeader()->setSectionResizeMode(
-            ModelloTabella::Stato, QHeaderView::Stretch);
         dentro->addWidget(p.righe, 1);
+        adattaColonne(p.righe);
         griglia->addWidget(p.gruppo, n / colonne, n % colonne);
 
         connect(p.seriale, &QLineEdit::returnPressed, this, [this, n] { invio(n); });
@@ -154,7 +168,16 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
                     : QStringLiteral("leggere il numero di serie"),
             kAttesa);
     }
-    colonna->addLayout(griglia, 1);
+    if (m_posti.numeroPosti() > kPostiSenzaScorrere) {
+        m_scorrimento->setWidget(tutti);
+        m_scorrimento->setWidgetResizable(true);
+        m_scorrimento->setFrameShape(QFrame::NoFrame);
+        m_scorrimento->setFocusPolicy(Qt::NoFocus);
+        colonna->addWidget(m_scorrimento, 1);
+    } else {
+        m_scorrimento->hide();
+        colonna->addWidget(tutti, 1);
+    }
     m_giornata->setObjectName(QStringLiteral("giornata"));
     m_giornata->setWordWrap(true);
     colonna->addWidget(m_giornata);
@@ -187,7 +210,7 @@ void FinestraPosti::aggiornaIntestazione()
                                                  : m_collaudo.operatore(),
                 QString::number(m_posti.numeroPosti()), avvio, archivio));
     for (const Pannello &p : m_pannelli)
-        p.righe->resizeColumnsToContents();
+        adattaColonne(p.righe);
     aggiornaGiornata();
 }
 
@@ -344,6 +367,8 @@ void FinestraPosti::vaiAlProssimoLibero(int dopo)
     for (int i = 0; i < quanti; ++i) {
         const int n = (dopo + i) % quanti;
         if (libero(n)) {
+            if (m_scorrimento->widget())
+                m_scorrimento->ensureWidgetVisible(m_pannelli[size_t(n)].gruppo);
             m_pannelli[size_t(n)].seriale->setFocus();
             m_pannelli[size_t(n)].seriale->selectAll();
             return;
@@ -374,6 +399,7 @@ void FinestraPosti::avviato(int posto, const QString &unita, const QString &avvi
     p.avanzamento->setRange(0, m_posti.modello(posto).rowCount());
     p.avanzamento->setValue(0);
     p.ferma->setEnabled(true);
+    adattaColonne(p.righe);
     mostraEsito(posto, QStringLiteral("IN PROVA"), QStringLiteral("unità %1").arg(unita), kAttesa);
 }
 
@@ -392,7 +418,7 @@ void FinestraPosti::finito(int posto, const Collaudo::Esito &esito)
     p.scarti->setText(testi.scarti);
     mostraEsito(posto, testi.titolo, testi.dettaglio, testi.colore,
         annuncio(m_posti.nome(posto), esito));
-    p.righe->resizeColumnsToContents();
+    adattaColonne(p.righe);
     // The socket is free again: the operator's next scan goes to it unless the field with the
     // focus is free already.
     const int aFuoco = postoDi(focusWidget());

@@ -12,6 +12,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QTableView;
 
 // The station's window for a fixture with several sockets: a grid of socket panels, each a named
@@ -88,5 +89,6 @@ private:
     QLabel *m_intestazione;
     QLabel *m_avviso;
     QLabel *m_giornata;
+    QScrollArea *m_scorrimento;
     std::vector<Pannello> m_pannelli;
 };
