@@ -3,9 +3,8 @@
 
 #include "modi.h"
 
-#include "archivio.h"
+#include "archivio_banco.h"
 #include "errore.h"
-#include "inoltro.h"
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
 #include "rapporto_junit.h"
@@ -25,17 +24,6 @@
 
 namespace RigaDiComando {
 namespace {
-
-// "1 prova aspetta", "3 prove aspettano".
-QString provePrima(qint64 quante, const char *singolare, const char *plurale)
-{
-    return quante == 1 ? QStringLiteral("1 prova %1").arg(QLatin1String(singolare))
-                       : QStringLiteral("%1 prove %2").arg(QString::number(quante), QLatin1String(plurale));
-}
-
-// How long the end of a bench waits for the server to take its runs; past that they wait in
-// the file, and go with the next run or --invia. Nothing on a run's path waits on the server.
-constexpr int kAttesaServerMs = 500;
 
 QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
     const QString &stato, const RisultatoRichiesta &r)
@@ -148,7 +136,8 @@ public:
                 errore = errore ? errore : int(CodiceErrore::ScritturaNonRiuscita);
             }
         }
-        const bool archivioFallito = !riassuntoArchivio();
+        const bool archivioFallito
+            = !m_archivio.riassunto(m_registrazione.get(), {m_registrazione.get()});
         int uscita = TutteRisposte;
         if (m_rapporto->fuoriDaiLimiti() > 0) {
             RigaDiComando::errore(m_rapporto->fuoriDaiLimiti() == 1
@@ -168,7 +157,7 @@ public:
         return uscita;
     }
 
-    bool lavoroInSospeso() const override { return m_inoltro && m_inoltro->occupato(); }
+    bool lavoroInSospeso() const override { return m_archivio.occupato(); }
 
 protected:
     SequenzaRichieste &motore() override { return m_lettura->motore(); }
@@ -177,30 +166,12 @@ private:
     void apriArchivio(const QString &linea)
     {
         const OpzioniArchivio &a = m_opzioni.archivio;
-        QString motivo;
-        m_archivio = Archivio::apriLocale(a.dove.file, &motivo);
-        if (!m_archivio) {
-            m_erroreArchivio = motivo;
-            RigaDiComando::errore(motivo + QStringLiteral(" Le letture non vengono registrate."));
+        if (!m_archivio.apri())
             return;
-        }
-        m_registrazione = std::make_unique<RegistrazioneProve>(*m_archivio, m_modello,
+        m_registrazione = m_archivio.registrazione(m_modello,
             RegistrazioneProve::Chi{a.stazione, a.operatore, m_opzioni.unita,
                 QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco, linea,
-                FileBanco::shaRighe(*m_opzioni.banco)});
-        if (a.dove.server) {
-            m_inoltro = std::make_unique<Inoltro>(a.dove.file, *a.dove.server);
-            connect(m_inoltro.get(), &Inoltro::statoCambiato, this,
-                [this](const StatoInoltro &stato) {
-                    m_inviate += stato.inviate;
-                    m_inAttesa = stato.inAttesa;
-                    m_erroreServer = stato.errore;
-                    m_messeDaParte = stato.messeDaParte;
-                    m_motivoScarto = stato.motivoScarto;
-                });
-            // What waits goes now, then after each run and every 30 s, for a bench read slowly.
-            m_inoltro->avvia();
-        }
+                FileBanco::shaRighe(*m_opzioni.banco), QString()});
     }
 
     void stampaLettura(qint64 giro, int n, const RisultatoRichiesta &risultato)
@@ -228,89 +199,18 @@ private:
         stampaTraffico();
         if (m_registrazione && n == m_modello.rowCount() - 1) {
             m_registrazione->finisci(false);
-            if (m_registrazione->errore().isEmpty())
-                ++m_registrate;
-            if (m_inoltro)
-                m_inoltro->inviaOra();
+            m_archivio.provaFinita(*m_registrazione);
         }
-    }
-
-    // What the archive kept, on standard error; false if the file could not be written.
-    bool riassuntoArchivio()
-    {
-        if (!m_opzioni.archivio.registra)
-            return true;
-        if (m_registrazione && m_registrazione->errore().isEmpty()) {
-            const ProvaArchiviata &u = m_registrazione->ultima();
-            if (!u.uuid.isEmpty()) {
-                RigaDiComando::errore(
-                    QStringLiteral("archivio %1: %2; l'ultima, tentativo %3 dell'unità %4: %5.")
-                        .arg(m_archivio->descrizione(),
-                            m_registrate == 1
-                                ? QStringLiteral("1 prova registrata")
-                                : QStringLiteral("%1 prove registrate").arg(m_registrate),
-                            QString::number(u.tentativo), TestiAmmessi::mostrabile(u.unita),
-                            u.esito));
-            }
-        } else if (m_erroreArchivio.isEmpty() && m_registrazione) {
-            m_erroreArchivio = m_registrazione->errore();
-            RigaDiComando::errore(m_erroreArchivio
-                + QStringLiteral(" Le letture sono state stampate ma non registrate."));
-        }
-        if (m_inoltro) {
-            // The last run was handed to the sender as it ended: this only waits for it.
-            const QString &url = m_opzioni.archivio.dove.server->url;
-            if (!m_inoltro->attendi(kAttesaServerMs)) {
-                const qint64 attesa = m_archivio ? m_archivio->inAttesa() : -1;
-                RigaDiComando::errore(
-                    QStringLiteral("il server %1 non ha risposto entro mezzo secondo: %2 nel "
-                                   "file della stazione e partiranno alla prossima prova o con "
-                                   "banco-richiesta --invia.")
-                        .arg(url, attesa < 0 ? QStringLiteral("le prove aspettano")
-                                             : provePrima(attesa, "aspetta", "aspettano")));
-            } else if (!m_erroreServer.isEmpty()) {
-                RigaDiComando::errore(QStringLiteral("%1; %2 nel file della stazione e "
-                                                     "partiranno alla prossima prova o con "
-                                                     "banco-richiesta --invia.")
-                                          .arg(m_erroreServer,
-                                              provePrima(m_inAttesa, "aspetta", "aspettano")));
-            } else {
-                RigaDiComando::errore(QStringLiteral("server %1: %2, %3 in attesa.")
-                                          .arg(url,
-                                              m_inviate == 1
-                                                  ? QStringLiteral("1 prova inviata")
-                                                  : QStringLiteral("%1 prove inviate")
-                                                        .arg(m_inviate),
-                                              QString::number(m_inAttesa)));
-            }
-            if (m_messeDaParte > 0) {
-                RigaDiComando::errore(QStringLiteral("%1 dal server: %2. Correggere e inviare "
-                                                     "di nuovo con banco-richiesta --invia "
-                                                     "--riprova.")
-                                          .arg(provePrima(m_messeDaParte, "rifiutata e messa da parte",
-                                                  "rifiutate e messe da parte"),
-                                              m_motivoScarto));
-            }
-        }
-        return m_erroreArchivio.isEmpty();
     }
 
     ModelloTabella m_modello;
     std::unique_ptr<LetturaTabella> m_lettura;
     std::unique_ptr<RapportoJUnit> m_rapporto;
-    std::unique_ptr<Archivio> m_archivio;
+    ArchivioDelBanco m_archivio{m_opzioni.archivio};
     std::unique_ptr<RegistrazioneProve> m_registrazione;
-    std::unique_ptr<Inoltro> m_inoltro;
     qint64 m_giroRegistrato = -1;
-    qint64 m_registrate = 0;
-    qint64 m_inviate = 0;
-    qint64 m_inAttesa = 0;
-    qint64 m_messeDaParte = 0;
     bool m_richiestaInterrotta = false; // a request was stopped in flight
     bool m_unitaRifiutata = false;
-    QString m_motivoScarto;
-    QString m_erroreArchivio;
-    QString m_erroreServer;
 };
 
 } // namespace
