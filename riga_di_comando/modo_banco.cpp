@@ -23,10 +23,9 @@
 #include <cstdio>
 
 namespace RigaDiComando {
-namespace {
 
 QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
-    const QString &stato, const RisultatoRichiesta &r)
+    const QString &stato, const RisultatoRichiesta &r, const QString &posto, quint16 strumento)
 {
     const bool letta = r.esito == RisultatoRichiesta::Esito::Risposta && r.valore;
     const QString parola = letta ? parolaEsadecimale(*r.valore) : QString();
@@ -35,29 +34,33 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
         = r.latenzaUs ? QString::number(*r.latenzaUs / 1000.0, 'f', 3) : QString();
     switch (formato) {
     case Formato::Testo: {
-        QString testo = unita.isEmpty() ? QString() : QStringLiteral("unità %1; ").arg(unita);
+        QString testo = posto.isEmpty() ? QString() : QStringLiteral("posto %1; ").arg(posto);
+        if (!unita.isEmpty())
+            testo += QStringLiteral("unità %1; ").arg(unita);
         return testo
             + QStringLiteral("giro %1; %2; strumento %3; memoria %4; parola %5; valore %6; %7")
                   .arg(giro + 1)
                   .arg(riga.nomeMostrato())
-                  .arg(riga.strumento)
+                  .arg(strumento)
                   .arg(riga.testoMemoria(), letta ? parola : QStringLiteral("-"),
                       letta ? riga.valoreConUnita(*r.valore) : QStringLiteral("-"), stato);
     }
-    case Formato::Csv:
-        return QString::fromUtf8(TestiTraffico::lineaCsv(
-            {unita, QString::number(giro + 1), riga.nomeMostrato(), QString::number(riga.strumento),
-                riga.testoMemoria(), parola, valore, riga.unita, stato,
-                r.inizio.toString(Qt::ISODateWithMs), latenza})
-                                     .chopped(2));
+    case Formato::Csv: {
+        QStringList campi{unita, QString::number(giro + 1), riga.nomeMostrato(),
+            QString::number(strumento), riga.testoMemoria(), parola, valore, riga.unita, stato,
+            r.inizio.toString(Qt::ISODateWithMs), latenza};
+        if (!posto.isEmpty())
+            campi.append(posto);
+        return QString::fromUtf8(TestiTraffico::lineaCsv(campi).chopped(2));
+    }
     case Formato::Json:
         break;
     }
-    const QJsonObject oggetto{
+    QJsonObject oggetto{
         {"unita_in_prova", unita.isEmpty() ? QJsonValue() : QJsonValue(unita)},
         {"giro", double(giro + 1)},
         {"nome", riga.nomeMostrato()},
-        {"strumento", double(riga.strumento)},
+        {"strumento", double(strumento)},
         {"memoria", riga.testoMemoria()},
         {"parola", letta ? QJsonValue(parola) : QJsonValue()},
         {"valore", letta ? QJsonValue(riga.comeNumero(*r.valore)) : QJsonValue()},
@@ -67,8 +70,21 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
         {"inizio", r.inizio.toString(Qt::ISODateWithMs)},
         {"latenza_ms", r.latenzaUs ? QJsonValue(*r.latenzaUs / 1000.0) : QJsonValue()},
     };
+    if (!posto.isEmpty())
+        oggetto.insert(QStringLiteral("posto"), posto);
     return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
 }
+
+QString intestazioneCsvBanco(bool conPosto)
+{
+    QStringList colonne{"unita_in_prova", "giro", "nome", "strumento", "memoria", "parola",
+        "valore", "unita", "stato", "inizio", "latenza_ms"};
+    if (conPosto)
+        colonne.append(QStringLiteral("posto"));
+    return QString::fromUtf8(TestiTraffico::lineaCsv(colonne).chopped(2));
+}
+
+namespace {
 
 class ModoBanco : public Linea
 {
@@ -111,12 +127,8 @@ public:
                                           m_opzioni.banco->modelloUnita));
             return UnitaRifiutata;
         }
-        if (m_opzioni.formato == Formato::Csv) {
-            stampa(QString::fromUtf8(TestiTraffico::lineaCsv(
-                {"unita_in_prova", "giro", "nome", "strumento", "memoria", "parola", "valore",
-                    "unita", "stato", "inizio", "latenza_ms"})
-                                         .chopped(2)));
-        }
+        if (m_opzioni.formato == Formato::Csv)
+            stampa(intestazioneCsvBanco(false));
         int errore = Linea::esegui([this] {
             m_lettura->avvia(
                 m_opzioni.ripetizioni, m_opzioni.intervalloMs, m_opzioni.fermatiAlPrimoErrore);
@@ -195,7 +207,7 @@ private:
         if (m_registrazione)
             m_registrazione->lettura(n, risultato);
         stampa(rigaBanco(m_opzioni.formato, m_opzioni.unita, giro, m_modello.riga(n),
-            m_modello.testoStato(n), risultato));
+            m_modello.testoStato(n), risultato, QString(), m_modello.riga(n).strumento));
         stampaTraffico();
         if (m_registrazione && n == m_modello.rowCount() - 1) {
             m_registrazione->finisci(false);
@@ -212,6 +224,71 @@ private:
     bool m_richiestaInterrotta = false; // a request was stopped in flight
     bool m_unitaRifiutata = false;
 };
+
+} // namespace
+
+namespace {
+
+// Each --unita to a socket: "B=SN7" to the socket named B, the others to the free sockets in
+// order. False, with the reason told, for more units than sockets, a socket named twice, a name
+// the bench has no socket of, or one unit in two sockets.
+bool unitaNeiPosti(const QStringList &valori, const DatiBanco &banco, QStringList &perPosto)
+{
+    const QList<PostoBanco> &posti = banco.posti;
+    QStringList nomi;
+    for (const PostoBanco &p : posti)
+        nomi << p.nome;
+    perPosto = QStringList(posti.size());
+    const auto metti = [&](qsizetype posto, const QString &unita) {
+        if (!perPosto.at(posto).isEmpty()) {
+            errore(QStringLiteral("--unita: il posto %1 ha già l'unità %2.")
+                       .arg(nomi.at(posto), TestiAmmessi::mostrabile(perPosto.at(posto))));
+            return false;
+        }
+        const qsizetype altro = perPosto.indexOf(unita);
+        if (altro >= 0 && !unita.isEmpty()) {
+            errore(QStringLiteral("--unita: l'unità %1 è già nel posto %2: un'unità non può stare "
+                                  "in due posti.")
+                       .arg(TestiAmmessi::mostrabile(unita), nomi.at(altro)));
+            return false;
+        }
+        perPosto[posto] = unita;
+        return true;
+    };
+    QStringList senzaNome;
+    for (const QString &valore : valori) {
+        const qsizetype uguale = valore.indexOf(u'=');
+        if (uguale < 0) {
+            senzaNome << valore;
+            continue;
+        }
+        const qsizetype posto = nomi.indexOf(valore.left(uguale));
+        if (posto < 0) {
+            errore(QStringLiteral("--unita %1: %2 non è un posto del banco (i posti sono %3); "
+                                  "un valore con = comincia con il nome del posto: "
+                                  "--unita B=NUMERO.")
+                       .arg(TestiAmmessi::mostrabile(valore),
+                           TestiAmmessi::mostrabile(valore.left(uguale)), nomi.join(u", ")));
+            return false;
+        }
+        if (!metti(posto, valore.mid(uguale + 1)))
+            return false;
+    }
+    qsizetype libero = 0;
+    for (const QString &unita : std::as_const(senzaNome)) {
+        while (libero < perPosto.size() && !perPosto.at(libero).isEmpty())
+            ++libero;
+        if (libero == perPosto.size()) {
+            errore(QStringLiteral("--unita: %1 unità per %2 posti; nulla è stato inviato.")
+                       .arg(valori.size())
+                       .arg(posti.size()));
+            return false;
+        }
+        if (!metti(libero, unita))
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -232,6 +309,34 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
         errore(QStringLiteral("%1: il banco non ha righe da leggere.").arg(opzioni.fileBanco));
         return false;
     }
+    QStringList unita;
+    if (opzioni.banco->posti.isEmpty()) {
+        if (parser.values(t.unita).size() > 1) {
+            errore(QStringLiteral("--unita: il banco %1 non ha posti, e prova un'unità per volta: "
+                                  "togliere le altre --unita, o descrivere i posti nel file "
+                                  "(\"posti\").")
+                       .arg(opzioni.fileBanco));
+            return false;
+        }
+        if (parser.isSet(t.unita))
+            unita.append(opzioni.unita);
+    } else {
+        if (rifiutaSeImpostata(parser, {&t.porta, &t.baud},
+                "--%1 non vale con un banco a più posti: ogni posto ha la sua linea nel file."))
+            return false;
+        if (rifiutaSeImpostata(parser, {&t.traffico},
+                "--%1 non vale con un banco a più posti: le linee lavorano insieme e i loro "
+                "byte si mescolerebbero; per il traffico di una linea usare la finestra "
+                "Visualizza → Traffico."))
+            return false;
+        if (!unitaNeiPosti(parser.values(t.unita), *opzioni.banco, opzioni.unitaDeiPosti))
+            return false;
+        opzioni.unita.clear();
+        for (const QString &u : std::as_const(opzioni.unitaDeiPosti)) {
+            if (!u.isEmpty())
+                unita.append(u);
+        }
+    }
     // The file's line, unless the options name another.
     QString testoPorta = opzioni.testi[Campo::Combo1];
     if (!parser.isSet(t.porta)) {
@@ -248,16 +353,18 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
 
     // Each round of a named unit is one of its runs in the archive.
     OpzioniArchivio &a = opzioni.archivio;
-    a.registra = !opzioni.unita.isEmpty() && !parser.isSet(t.senzaArchivio);
+    a.registra = !unita.isEmpty() && !parser.isSet(t.senzaArchivio);
     if (!a.registra) {
         return !rifiutaSeImpostata(parser, {&t.operatore, &t.stazione, &t.archivio},
             parser.isSet(t.senzaArchivio)
                 ? "--%1 non vale con --senza-archivio: nulla viene registrato."
                 : "--%1 vale solo con --unita: è l'unità in prova che l'archivio registra.");
     }
-    if (opzioni.unita.trimmed().isEmpty()) {
-        errore(QStringLiteral("--unita: il numero di serie è vuoto."));
-        return false;
+    for (const QString &u : std::as_const(unita)) {
+        if (u.trimmed().isEmpty()) {
+            errore(QStringLiteral("--unita: il numero di serie è vuoto."));
+            return false;
+        }
     }
     if (!leggiArchivio(t, parser, a.dove))
         return false;
@@ -265,8 +372,11 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
     a.stazione = nomeStazione(parser.value(t.stazione));
     // What a run is recorded under is checked here, before anything is sent: the archive and
     // the line's server keep it, index it and print it.
-    for (const auto &[testo, opzione] : {std::pair{opzioni.unita, "--unita"},
-             std::pair{a.operatore, "--operatore"}, std::pair{a.stazione, "--stazione"}}) {
+    QList<std::pair<QString, const char *>> testi{
+        {a.operatore, "--operatore"}, {a.stazione, "--stazione"}};
+    for (const QString &u : std::as_const(unita))
+        testi.prepend({u, "--unita"});
+    for (const auto &[testo, opzione] : std::as_const(testi)) {
         const QString motivo = TestiAmmessi::controlla(testo, QString::fromLatin1(opzione));
         if (!motivo.isEmpty()) {
             errore(motivo + QStringLiteral(" Nulla è stato inviato."));

@@ -68,6 +68,8 @@ struct Opzioni
     QString shaBanco; // of the file's bytes, as the archive keeps it
     QString rapporto; // a JUnit XML report of the bench's readings
     QString unita; // the unit under test, carried in every line and in the report
+    // With a bench of sockets: each socket's unit, empty where none was named.
+    QStringList unitaDeiPosti;
     OpzioniArchivio archivio;
     // A search for the rate and address that answer instead of one request.
     std::optional<RicercaStrumento::Impostazioni> ricerca;
