@@ -77,6 +77,7 @@ struct FiltroProve
     QString operatore;
     QString banco; // the bench file's name
     QString shaBanco;
+    QString posto; // the fixture's socket
 
     // Reads a date as AAAA-MM-GG; the reason otherwise.
     static std::optional<QDate> leggiData(

@@ -22,6 +22,7 @@ public:
         QString shaBanco;
         QString linea;
         QString shaRighe;
+        QString posto; // the fixture's socket; empty for a bench without sockets
     };
 
     RegistrazioneProve(Archivio &archivio, const ModelloTabella &modello, const Chi &chi);
