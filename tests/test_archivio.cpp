@@ -228,6 +228,7 @@ void TestArchivio::provaRiletta()
         p.unita = unita;
         p.operatore = kOperatoreOstile;
         p.stazione = QStringLiteral("S1");
+        p.posto = QStringLiteral("B");
         p.banco = QStringLiteral("linea.banco");
         QVERIFY2(locale->iniziaProva(p), qPrintable(locale->errore()));
         LetturaArchiviata l;
@@ -280,12 +281,12 @@ void TestArchivio::provaRiletta()
     filtro.unita = kUnitaOstile;
     QStringList lette;
     QVERIFY(archivio->perOgniProva(filtro, 0, [&](const ProvaArchiviata &p) {
-        lette << p.unita + u' ' + p.operatore + u' ' + QString::number(p.tentativo) + u' '
-                + p.esito;
+        lette << p.unita + u' ' + p.operatore + u' ' + QString::number(p.tentativo) + u' ' + p.esito
+                + u' ' + p.posto;
     }));
     QCOMPARE(lette,
-        QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme"),
-            kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 1 non conforme")}));
+        QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme B"),
+            kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 1 non conforme B")}));
 
     filtro.unita.clear();
     const auto statistiche = archivio->statistiche(filtro);
