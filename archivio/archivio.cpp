@@ -136,7 +136,7 @@ bool processoVivo(const QString &processo)
 
 const char kColonneProva[]
     = "p.uuid, p.stazione, p.operatore, p.unita, p.tentativo, p.banco, p.sha_banco, p.linea, "
-      "p.inizio, p.fine, p.esito, p.sha_righe";
+      "p.inizio, p.fine, p.esito, p.sha_righe, p.posto";
 
 ProvaArchiviata leggiProva(const QSqlQuery &q)
 {
@@ -153,6 +153,7 @@ ProvaArchiviata leggiProva(const QSqlQuery &q)
     p.fine = comeOra(q.value(9));
     p.esito = q.value(10).toString();
     p.shaRighe = q.value(11).toString();
+    p.posto = q.value(12).toString();
     return p;
 }
 
@@ -250,6 +251,11 @@ const char *const kSchemaLocale2[] = {
     "ALTER TABLE letture ADD COLUMN unita_misura TEXT NOT NULL DEFAULT ''",
     "CREATE INDEX IF NOT EXISTS prove_per_versione ON prove "
     "(COALESCE(NULLIF(sha_righe, ''), sha_banco))",
+};
+
+// The fixture's socket each run was read at; '' for a bench without sockets.
+const char *const kSchemaLocale3[] = {
+    "ALTER TABLE prove ADD COLUMN posto TEXT NOT NULL DEFAULT ''",
 };
 
 const char kInserisciLettura[]
@@ -470,6 +476,10 @@ bool Archivio::preparaSchemaLocale()
         for (const char *istruzione : kSchemaLocale2)
             ok = ok && esegui(QString::fromUtf8(istruzione));
     }
+    if (versione < 3) {
+        for (const char *istruzione : kSchemaLocale3)
+            ok = ok && esegui(QString::fromUtf8(istruzione));
+    }
     if (versione < kVersioneSchema)
         ok = ok && esegui(QStringLiteral("PRAGMA user_version = %1").arg(kVersioneSchema));
     if (!ok || !esegui(QStringLiteral("COMMIT")))
@@ -606,7 +616,7 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     QSqlQuery q(database());
     q.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, "
-        "inizio, processo, sha_righe) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "inizio, processo, sha_righe, posto) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(prova.uuid);
     q.addBindValue(testo(prova.stazione));
     q.addBindValue(testo(prova.operatore));
@@ -618,6 +628,7 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     q.addBindValue(testoOra(prova.inizio));
     q.addBindValue(processoCorrente());
     q.addBindValue(testo(prova.shaRighe));
+    q.addBindValue(testo(prova.posto));
     if (!q.exec()) {
         fallita(q, QStringLiteral("la prova non si registra nell'archivio"));
         return annulla();
@@ -693,7 +704,7 @@ QList<ProvaCompleta> Archivio::daInviare(int quante)
         }
         while (q.next()) {
             prove.append({leggiProva(q), {}});
-            id.append(q.value(12).toLongLong());
+            id.append(q.value(13).toLongLong());
         }
     }
     QSqlQuery l(database());
@@ -824,7 +835,8 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
     // A run already there (sent before, its acknowledgement lost) is left as it is.
     p.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, "
-        "linea, inizio, fine, esito, sha_righe) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "linea, inizio, fine, esito, sha_righe, posto) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "?) "
         "ON CONFLICT (uuid) DO NOTHING RETURNING id"));
     for (const ProvaCompleta &c : prove) {
         const ProvaArchiviata &r = c.prova;
@@ -832,7 +844,7 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
                  QVariant(testo(r.operatore)), QVariant(testo(r.unita)), QVariant(r.tentativo),
                  QVariant(testo(r.banco)), QVariant(testo(r.shaBanco)), QVariant(testo(r.linea)),
                  QVariant(testoOra(r.inizio)), QVariant(testoOra(r.fine)), QVariant(r.esito),
-                 QVariant(testo(r.shaRighe))})
+                 QVariant(testo(r.shaRighe)), QVariant(testo(r.posto))})
             p.addBindValue(v);
         if (!p.exec())
             return annulla(p);
@@ -894,6 +906,8 @@ QString Archivio::condizioni(const FiltroProve &filtro, QVariantList &valori) co
         aggiungi("p.banco = ?", filtro.banco);
     if (!filtro.shaBanco.isEmpty())
         aggiungi("COALESCE(NULLIF(p.sha_righe, ''), p.sha_banco) = ?", filtro.shaBanco);
+    if (!filtro.posto.isEmpty())
+        aggiungi("p.posto = ?", filtro.posto);
     return dove.isEmpty() ? QString() : dove.join(QStringLiteral(" AND "));
 }
 
@@ -937,6 +951,27 @@ std::optional<qint64> Archivio::conta(const FiltroProve &filtro)
         return {};
     }
     return q.value(0).toLongLong();
+}
+
+std::optional<QStringList> Archivio::posti(const FiltroProve &filtro)
+{
+    QVariantList valori;
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT DISTINCT p.posto FROM prove p WHERE p.posto <> ''%1 ORDER BY "
+                             "p.posto")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QStringList posti;
+    while (q.next())
+        posti << q.value(0).toString();
+    return posti;
 }
 
 std::optional<QList<Archivio::Punto>> Archivio::valori(

@@ -27,6 +27,7 @@ struct ProvaArchiviata
     QDateTime inizio;
     QDateTime fine; // not valid while the run goes on
     QString esito; // one of Esiti, empty while the run goes on
+    QString posto; // the fixture's socket; empty for a bench without sockets
 };
 
 // One row's reading within a run, with what it was judged against.
@@ -103,8 +104,8 @@ class Archivio
 public:
     enum class Tipo { Locale, Server };
     // The station file's schema, and the server's that this program needs to send to it.
-    static constexpr int kVersioneSchema = 2;
-    static constexpr int kVersioneServer = 2;
+    static constexpr int kVersioneSchema = 3;
+    static constexpr int kVersioneServer = 3;
 
     ~Archivio();
     Archivio(const Archivio &) = delete;
@@ -167,6 +168,8 @@ public:
     bool perOgniProva(const FiltroProve &filtro, qint64 limite,
         const std::function<void(const ProvaArchiviata &)> &fai, qint64 salta = 0);
     std::optional<qint64> conta(const FiltroProve &filtro);
+    // The sockets of the runs chosen, in order; runs without one are in none.
+    std::optional<QStringList> posti(const FiltroProve &filtro);
     std::optional<QList<LetturaArchiviata>> letture(const QString &uuid);
     std::optional<QList<StatisticaRiga>> statistiche(const FiltroProve &filtro);
     std::optional<QList<ResaBanco>> rese(const FiltroProve &filtro);
@@ -180,7 +183,8 @@ public:
         QString unitaMisura; // the row's unit, "°C"
     };
     std::optional<QList<Punto>> valori(const FiltroProve &filtro, const QString &sha, int n);
-    // The attempts this unit has had on this bench so far, and the last one's outcome.
+    // The attempts this unit has had on this bench so far, at any of its sockets, and the last
+    // one's outcome.
     std::optional<std::pair<int, QString>> precedenti(const QString &unita, const QString &banco);
 
     QSqlDatabase database() const;

@@ -215,6 +215,12 @@ TabellaOpzioni::TabellaOpzioni()
           "Con --storico e --statistiche, le prove con questo esito: conforme, \"non conforme\", "
           "\"senza risposta\", errore, interrotta.",
           "ESITO"))
+    , posto(conValore("posto",
+          "Con --storico e --statistiche, le prove lette a quel posto dell'attrezzatura.", "NOME"))
+    , per(conValore("per",
+          "Con --statistiche e il valore posto (l'unico, per ora): le statistiche e le rese di "
+          "ogni posto, un blocco per posto, poi il totale di tutte le prove scelte.",
+          "posto"))
 { }
 
 QList<QCommandLineOption> TabellaOpzioni::tutte() const
@@ -222,7 +228,7 @@ QList<QCommandLineOption> TabellaOpzioni::tutte() const
     return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
         traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione, senzaArchivio,
         archivio, cerca, prima, storico, letture, statistiche, invia, riprova, controllaArchivio,
-        dal, al, esito};
+        dal, al, esito, posto, per};
 }
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
@@ -272,8 +278,10 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     if (parser.isSet(t.storico) || parser.isSet(t.statistiche) || parser.isSet(t.invia)
         || parser.isSet(t.controllaArchivio))
         return leggiInterrogazione(t, parser, opzioni) ? std::optional(opzioni) : std::nullopt;
-    if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito},
+    if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito, &t.posto},
             "--%1 vale solo con --storico o --statistiche."))
+        return {};
+    if (rifiutaSeImpostata(parser, {&t.per}, "--%1 vale solo con --statistiche."))
         return {};
     if (rifiutaSeImpostata(parser, {&t.riprova}, "--%1 vale solo con --invia."))
         return {};

@@ -49,6 +49,7 @@ struct OpzioniInterrogazione
     enum class Cosa { Storico, Statistiche, Invia, Controlla } cosa = Cosa::Storico;
     bool letture = false; // --storico with each run's readings
     bool riprova = false; // --invia: the runs set aside are sent again
+    bool perPosto = false; // --statistiche --per posto: a block per socket, then the total
     FiltroProve filtro;
     Destinazione::Scelta dove;
 };
@@ -93,7 +94,7 @@ struct TabellaOpzioni
     QCommandLineOption cerca, prima;
     // The archive's questions.
     QCommandLineOption storico, letture, statistiche, invia, riprova, controllaArchivio, dal, al,
-        esito;
+        esito, posto, per;
 };
 
 // Reads the options; on --help or --version prints and exits, on a bad option prints why to
