@@ -1126,32 +1126,54 @@ bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
 
 std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
 {
+    // A socket's yields are those of the units first judged there: a unit that failed in a
+    // socket with a worn contact and passed when tried again in another is that socket's
+    // failure at the first pass, not the other's success. So a unit's runs are numbered in
+    // every socket, and the socket is chosen after.
+    FiltroProve tutti = filtro;
+    tutti.posto.clear();
     QVariantList valori;
-    const QString dove = condizioni(filtro, valori);
+    const QString dove = condizioni(tutti, valori);
     // A unit's first and last run among those that judged it: a round that could not be
     // carried out or was stopped judged nothing, and is counted apart, to be read again.
     QString sql = QStringLiteral(
-        "WITH scelte AS (SELECT p.banco, p.unita, p.esito, "
+        "WITH scelte AS (SELECT p.banco, p.unita, p.esito, p.posto, "
         "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
         "ORDER BY p.inizio, p.id) END AS dal_primo, "
         "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
-        "ORDER BY p.inizio DESC, p.id DESC) END AS dall_ultimo "
+        "ORDER BY p.inizio DESC, p.id DESC) END AS dall_ultimo, "
+        "FIRST_VALUE(p.posto) OVER (PARTITION BY p.banco, p.unita, %1 "
+        "ORDER BY p.inizio, p.id) AS posto_primo "
         "FROM prove p WHERE p.fine IS NOT NULL")
                       .arg(QLatin1String(kGiudicate));
     if (!dove.isEmpty())
         sql += QStringLiteral(" AND ") + dove;
+    // The unit's socket, where one is asked for: where it was first judged; for the runs to
+    // be read again, where they ran.
+    const bool perPosto = !filtro.posto.isEmpty();
+    const QString delPrimo = perPosto ? QStringLiteral(" AND posto_primo = ?") : QString();
+    const QString qui = perPosto ? QStringLiteral(" AND posto = ?") : QString();
     sql += QStringLiteral(
-        ") SELECT banco, COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL THEN unita END), "
-        "SUM(CASE WHEN dal_primo IS NOT NULL THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN dal_primo IS NULL THEN 1 ELSE 0 END) "
-        "FROM scelte GROUP BY banco ORDER BY banco");
+        ") SELECT banco, COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL%1 THEN unita END), "
+        "SUM(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo IS NULL%2 THEN 1 ELSE 0 END) "
+        "FROM scelte GROUP BY banco HAVING COUNT(CASE WHEN 1 = 1%2 THEN 1 END) + "
+        "COUNT(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 END) > 0 ORDER BY banco")
+               .arg(delPrimo, qui);
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(sql);
     for (const QVariant &v : valori)
         q.addBindValue(v);
+    if (perPosto) {
+        for (int i = 0; i < 4; ++i)
+            q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+    }
     if (!q.exec()) {
         fallita(q, QStringLiteral("l'archivio non si legge"));
         return {};

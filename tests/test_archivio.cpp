@@ -784,17 +784,19 @@ void TestArchivio::postiDellAttrezzatura_data()
     QTest::newRow("la prova di prima dell'aggiornamento, senza la colonna del posto")
         << QStringList{"--storico", "--unita", "U3"} + csv << QStringList{"unita", "esito", "posto"}
         << QStringList{"unita,esito", "U3,conforme"};
-    QTest::newRow("--statistiche --posto: cifre e rese di quel posto")
+    // U1 failed first in A and passed when tried again in B: a unit of A, failed at its first
+    // pass, conforming at its last; B judged no unit first.
+    QTest::newRow("--statistiche --posto: cifre di quel posto, rese delle unità provate lì prima")
         << QStringList{"--statistiche", "--posto", "B"} + csv
         << QStringList{"posto", "media", "unita", "conformi_al_primo_passaggio"}
         << QStringList{
-               "posto,media", "B,11", "", "posto,unita,conformi_al_primo_passaggio", "B,1,1"};
+               "posto,media", "B,11", "", "posto,unita,conformi_al_primo_passaggio", "B,0,0"};
     QTest::newRow("--per posto: un blocco per posto, poi il totale")
         << QStringList{"--statistiche", "--per", "posto"} + csv
         << QStringList{"posto", "media", "unita", "conformi_al_primo_passaggio",
                "conformi_all_ultimo"}
         << QStringList{"posto,media", "A,21", "B,11", ",16.5", "",
-               "posto,unita,conformi_al_primo_passaggio,conformi_all_ultimo", "A,2,1,1", "B,1,1,1",
+               "posto,unita,conformi_al_primo_passaggio,conformi_all_ultimo", "A,2,1,2", "B,0,0,0",
                ",3,2,3"};
     QTest::newRow("--per un'altra cosa: rifiutato, con quel che si accetta")
         << QStringList{"--statistiche", "--per", "stazione"} << QStringList()
