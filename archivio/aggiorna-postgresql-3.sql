@@ -1,5 +1,6 @@
 -- Brings the archive of a line on PostgreSQL from version 2 of its tables to version 3: runs
--- carry the fixture's socket the unit was read at, which a station may add. The runs already
+-- carry the fixture's socket the unit was read at, which a station may add, and a new table keeps
+-- each time a station's socket was taken out of service or put back. The runs already
 -- there stay as they are, without a socket. A server of version 1 is first brought to version 2
 -- by aggiorna-postgresql-2.sql.
 -- psql -d banco -v ON_ERROR_STOP=1 -f aggiorna-postgresql-3.sql, as the owner of the tables.
@@ -32,6 +33,28 @@ BEGIN
     -- A station inserts only the columns granted to it: the new one too. The checks of the
     -- row-level security policies do not look at it.
     GRANT INSERT (posto) ON prove TO banco_stazione;
+
+    CREATE TABLE servizio_posti (
+        id bigserial PRIMARY KEY,
+        uuid uuid NOT NULL UNIQUE,
+        stazione text NOT NULL,
+        banco text NOT NULL,
+        posto text NOT NULL,
+        in_servizio boolean NOT NULL,
+        operatore text NOT NULL,
+        quando timestamptz NOT NULL,
+        motivo text NOT NULL DEFAULT '',
+        ricevuta timestamptz NOT NULL DEFAULT now()
+    );
+    CREATE INDEX servizio_per_posto ON servizio_posti (stazione, banco, posto, quando);
+    GRANT SELECT ON servizio_posti TO banco_stazione;
+    GRANT INSERT (uuid, stazione, banco, posto, in_servizio, operatore, quando, motivo, ricevuta)
+        ON servizio_posti TO banco_stazione;
+    GRANT USAGE ON SEQUENCE servizio_posti_id_seq TO banco_stazione;
+    ALTER TABLE servizio_posti ENABLE ROW LEVEL SECURITY;
+    CREATE POLICY stazioni_leggono ON servizio_posti FOR SELECT TO banco_stazione USING (true);
+    CREATE POLICY stazioni_aggiungono ON servizio_posti FOR INSERT TO banco_stazione
+        WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
 
     UPDATE banco_schema SET versione = 3;
 END

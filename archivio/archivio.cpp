@@ -253,9 +253,22 @@ const char *const kSchemaLocale2[] = {
     "(COALESCE(NULLIF(sha_righe, ''), sha_banco))",
 };
 
-// The fixture's socket each run was read at; '' for a bench without sockets.
+// The fixture's socket each run was read at; '' for a bench without sockets. And each time a
+// socket was taken out of service or put back: who, when and why.
 const char *const kSchemaLocale3[] = {
     "ALTER TABLE prove ADD COLUMN posto TEXT NOT NULL DEFAULT ''",
+    R"(CREATE TABLE IF NOT EXISTS servizio_posti (
+        id INTEGER PRIMARY KEY,
+        uuid TEXT NOT NULL UNIQUE,
+        stazione TEXT NOT NULL,
+        banco TEXT NOT NULL,
+        posto TEXT NOT NULL,
+        in_servizio INTEGER NOT NULL,
+        operatore TEXT NOT NULL,
+        quando TEXT NOT NULL,
+        motivo TEXT NOT NULL,
+        inviato INTEGER NOT NULL DEFAULT 0))",
+    "CREATE INDEX IF NOT EXISTS servizio_per_posto ON servizio_posti (stazione, banco, posto, quando)",
 };
 
 const char kInserisciLettura[]
@@ -672,6 +685,122 @@ bool Archivio::finisciProva(const QString &uuid, const QString &esito)
     q.addBindValue(uuid);
     if (!q.exec())
         return fallita(q, QStringLiteral("la fine della prova non si registra nell'archivio"));
+    return true;
+}
+
+bool Archivio::registraServizio(const ServizioPosto &servizio)
+{
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("INSERT INTO servizio_posti (uuid, stazione, banco, posto, "
+                             "in_servizio, operatore, quando, motivo) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    const QString uuid = servizio.uuid.isEmpty()
+        ? QUuid::createUuid().toString(QUuid::WithoutBraces)
+        : servizio.uuid;
+    for (const QVariant &v : {QVariant(uuid), QVariant(testo(servizio.stazione)),
+             QVariant(testo(servizio.banco)), QVariant(testo(servizio.posto)),
+             QVariant(servizio.inServizio ? 1 : 0), QVariant(testo(servizio.operatore)),
+             QVariant(testoOra(servizio.quando)), QVariant(testo(servizio.motivo))})
+        q.addBindValue(v);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'archivio non si scrive"));
+    return true;
+}
+
+std::optional<QList<ServizioPosto>> Archivio::servizi(
+    const QString &stazione, const QString &banco, std::optional<bool> daInviare, int quanti)
+{
+    QString sql = QStringLiteral("SELECT uuid, stazione, banco, posto, in_servizio, operatore, "
+                                 "quando, motivo FROM servizio_posti WHERE 1 = 1");
+    QVariantList valori;
+    if (!stazione.isEmpty()) {
+        sql += QStringLiteral(" AND stazione = ?");
+        valori << stazione;
+    }
+    if (!banco.isEmpty()) {
+        sql += QStringLiteral(" AND banco = ?");
+        valori << banco;
+    }
+    if (daInviare)
+        sql += QStringLiteral(" AND inviato = 0");
+    sql += QStringLiteral(" ORDER BY quando, id");
+    if (quanti > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(quanti);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant &v : std::as_const(valori))
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return std::nullopt;
+    }
+    QList<ServizioPosto> elenco;
+    while (q.next()) {
+        elenco.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+            q.value(3).toString(), q.value(4).toInt() != 0, q.value(5).toString(),
+            comeOra(q.value(6)), q.value(7).toString()});
+    }
+    return elenco;
+}
+
+QSet<QString> Archivio::postiFuoriServizio(const QString &stazione, const QString &banco)
+{
+    QSet<QString> fuori;
+    if (const auto elenco = servizi(stazione, banco)) {
+        for (const ServizioPosto &s : *elenco) {
+            if (s.inServizio)
+                fuori.remove(s.posto);
+            else
+                fuori.insert(s.posto);
+        }
+    }
+    return fuori;
+}
+
+bool Archivio::riceviServizi(const QList<ServizioPosto> &servizi)
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        return fallita(QSqlQuery(db), QStringLiteral("il server non riceve i posti fuori servizio"));
+    QSqlQuery q(db);
+    // One already there (sent before, its acknowledgement lost) is left as it is.
+    q.prepare(QStringLiteral("INSERT INTO servizio_posti (uuid, stazione, banco, posto, "
+                             "in_servizio, operatore, quando, motivo) VALUES (?, ?, ?, ?, ?, ?, ?, "
+                             "?) ON CONFLICT (uuid) DO NOTHING"));
+    for (const ServizioPosto &s : servizi) {
+        for (const QVariant &v : {QVariant(s.uuid), QVariant(testo(s.stazione)),
+                 QVariant(testo(s.banco)), QVariant(testo(s.posto)), QVariant(s.inServizio),
+                 QVariant(testo(s.operatore)), QVariant(testoOra(s.quando)),
+                 QVariant(testo(s.motivo))})
+            q.addBindValue(v);
+        if (!q.exec()) {
+            fallita(q, QStringLiteral("il server non riceve i posti fuori servizio"));
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit())
+        return fallita(q, QStringLiteral("il server non riceve i posti fuori servizio"));
+    return true;
+}
+
+bool Archivio::segnaServiziInviati(const QStringList &uuid)
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        return fallita(QSqlQuery(db), QStringLiteral("l'archivio non si scrive"));
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE servizio_posti SET inviato = 1 WHERE uuid = ?"));
+    for (const QString &u : uuid) {
+        q.addBindValue(u);
+        if (!q.exec()) {
+            fallita(q, QStringLiteral("l'archivio non si scrive"));
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit())
+        return fallita(q, QStringLiteral("l'archivio non si scrive"));
     return true;
 }
 

@@ -5,11 +5,26 @@
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSet>
 #include <QString>
 
 #include <functional>
 #include <memory>
 #include <optional>
+
+// A socket of a station's fixture taken out of service (a worn contact, a broken cable) or put
+// back: who did it, when and why.
+struct ServizioPosto
+{
+    QString uuid; // made when recorded, if empty
+    QString stazione;
+    QString banco; // the bench file's name
+    QString posto;
+    bool inServizio = false;
+    QString operatore;
+    QDateTime quando;
+    QString motivo;
+};
 
 // One reading of a bench for one unit under test: who, where, which bench (and which bytes of it
 // judged the unit), when, and how it ended.
@@ -139,6 +154,19 @@ public:
 
     // Store and forward: completed runs not yet on the server, oldest first.
     qint64 inAttesa();
+
+    // The station's file: a socket taken out of service or put back. False, with errore(), if
+    // the file does not take it.
+    bool registraServizio(const ServizioPosto &servizio);
+    // The changes recorded, oldest first; of one station and bench where they are named; only
+    // those not sent yet with daInviare; at most quanti, where positive.
+    std::optional<QList<ServizioPosto>> servizi(const QString &stazione = {},
+        const QString &banco = {}, std::optional<bool> daInviare = {}, int quanti = 0);
+    // The sockets of the station's bench out of service now, as the last change of each left them.
+    QSet<QString> postiFuoriServizio(const QString &stazione, const QString &banco);
+    // The server: changes sent by a station. Forwarded again, one already there is kept.
+    bool riceviServizi(const QList<ServizioPosto> &servizi);
+    bool segnaServiziInviati(const QStringList &uuid);
     QList<ProvaCompleta> daInviare(int quante);
     bool segnaInviate(const QStringList &uuid);
     // A run the server refused, set aside with its reason: it no longer holds the others up.

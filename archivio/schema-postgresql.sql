@@ -56,6 +56,21 @@ CREATE TABLE letture (
 
 -- The names of stations a login may write runs under besides its own (a station renamed, one
 -- machine sending for two stations). Only the administrator reads and writes it.
+-- Each time a station's socket was taken out of service or put back: who, when and why.
+CREATE TABLE servizio_posti (
+    id bigserial PRIMARY KEY,
+    uuid uuid NOT NULL UNIQUE,
+    stazione text NOT NULL,
+    banco text NOT NULL,
+    posto text NOT NULL,
+    in_servizio boolean NOT NULL,
+    operatore text NOT NULL,
+    quando timestamptz NOT NULL,
+    motivo text NOT NULL DEFAULT '',
+    ricevuta timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX servizio_per_posto ON servizio_posti (stazione, banco, posto, quando);
+
 CREATE TABLE stazioni_consentite (
     login text NOT NULL,
     stazione text NOT NULL,
@@ -136,6 +151,10 @@ GRANT SELECT ON prove TO banco_stazione;
 GRANT INSERT (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, inizio, fine,
     esito, ricevuta, sha_righe, posto) ON prove TO banco_stazione;
 GRANT SELECT, INSERT ON letture TO banco_stazione;
+GRANT SELECT ON servizio_posti TO banco_stazione;
+GRANT INSERT (uuid, stazione, banco, posto, in_servizio, operatore, quando, motivo, ricevuta)
+    ON servizio_posti TO banco_stazione;
+GRANT USAGE ON SEQUENCE servizio_posti_id_seq TO banco_stazione;
 GRANT USAGE ON SEQUENCE prove_id_seq TO banco_stazione;
 REVOKE ALL ON FUNCTION banco_prova_ammessa(text, timestamptz), banco_lettura_ammessa(bigint)
     FROM PUBLIC;
@@ -147,6 +166,10 @@ GRANT EXECUTE ON FUNCTION banco_prova_ammessa(text, timestamptz), banco_lettura_
 ALTER TABLE prove ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON prove FOR SELECT TO banco_stazione USING (true);
 CREATE POLICY stazioni_aggiungono ON prove FOR INSERT TO banco_stazione
+    WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
+ALTER TABLE servizio_posti ENABLE ROW LEVEL SECURITY;
+CREATE POLICY stazioni_leggono ON servizio_posti FOR SELECT TO banco_stazione USING (true);
+CREATE POLICY stazioni_aggiungono ON servizio_posti FOR INSERT TO banco_stazione
     WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
 ALTER TABLE letture ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON letture FOR SELECT TO banco_stazione USING (true);

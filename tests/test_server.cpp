@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QUuid>
 
+#include <tuple>
+
 namespace {
 
 // The databases: "nuovo" made at the current version, "aggiornato" made at version 2 and upgraded.
@@ -100,6 +102,7 @@ private slots:
     void aggiornamento_data();
     void aggiornamento();
     void stazionePiuNuovaDelServer();
+    void postiFuoriServizio();
 
 private:
     // psql as the administrator on a database, stopping at the first error; its messages.
@@ -371,6 +374,51 @@ void TestServer::stazionePiuNuovaDelServer()
     QVERIFY2(stato.errore.contains(QStringLiteral("il server va aggiornato alla versione %1")
                                        .arg(Archivio::kVersioneServer)),
         qPrintable(stato.errore));
+}
+
+// A socket taken out of service and put back is kept in the station's file with who and when,
+// and reaches the server after the runs; a change in the name of a station the login may not
+// write for stays waiting, with the server's reason.
+void TestServer::postiFuoriServizio()
+{
+    QTemporaryDir dati;
+    const QString file = dati.filePath(QStringLiteral("archivio.sqlite"));
+    {
+        std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTimeUtc();
+        for (const auto &[posto, inServizio, secondi] :
+            {std::tuple{"B", false, 0}, std::tuple{"A", false, 1}, std::tuple{"B", true, 2}}) {
+            QVERIFY(locale->registraServizio({QString(), QStringLiteral("stazione1"),
+                QStringLiteral("quattro.banco"), QString::fromLatin1(posto), inServizio,
+                QStringLiteral("mario"), ora.addSecs(secondi), QStringLiteral("contatto consumato")}));
+        }
+        QCOMPARE(locale->postiFuoriServizio(QStringLiteral("stazione1"), QStringLiteral("quattro.banco")),
+            QSet<QString>{QStringLiteral("A")});
+    }
+    const auto invia = [&] {
+        const auto server = Destinazione::leggiUrl(
+            QStringLiteral("postgresql://stazione1@/nuovo?host=%1").arg(m_server.cartella()), nullptr);
+        Inoltro inoltro(file, *server);
+        QSignalSpy stati(&inoltro, &Inoltro::statoCambiato);
+        inoltro.inviaOra();
+        inoltro.attendi(30000);
+        return stati.isEmpty() ? StatoInoltro() : stati.last().at(0).value<StatoInoltro>();
+    };
+    QVERIFY(invia().errore.isEmpty());
+    QCOMPARE(valore(QStringLiteral("nuovo"),
+                 QStringLiteral("SELECT string_agg(posto || ':' || in_servizio || ':' || operatore, "
+                                "',' ORDER BY quando) FROM servizio_posti")),
+        QStringLiteral("B:false:mario,A:false:mario,B:true:mario"));
+
+    std::unique_ptr<Archivio>(Archivio::apriLocale(file, nullptr))
+        ->registraServizio({QString(), QStringLiteral("stazione2"), QStringLiteral("quattro.banco"),
+            QStringLiteral("C"), false, QStringLiteral("mario"), QDateTime::currentDateTimeUtc(), {}});
+    const QString rifiuto = invia().errore;
+    QVERIFY2(rifiuto.contains(QStringLiteral("a nome di «stazione2»")), qPrintable(rifiuto));
+    QCOMPARE(std::unique_ptr<Archivio>(Archivio::apriLocale(file, nullptr))
+                 ->servizi({}, {}, true)
+                 ->size(),
+        1);
 }
 
 QTEST_GUILESS_MAIN(TestServer)
