@@ -136,7 +136,7 @@ bool processoVivo(const QString &processo)
 
 const char kColonneProva[]
     = "p.uuid, p.stazione, p.operatore, p.unita, p.tentativo, p.banco, p.sha_banco, p.linea, "
-      "p.inizio, p.fine, p.esito, p.sha_righe";
+      "p.inizio, p.fine, p.esito, p.sha_righe, p.posto";
 
 ProvaArchiviata leggiProva(const QSqlQuery &q)
 {
@@ -153,6 +153,7 @@ ProvaArchiviata leggiProva(const QSqlQuery &q)
     p.fine = comeOra(q.value(9));
     p.esito = q.value(10).toString();
     p.shaRighe = q.value(11).toString();
+    p.posto = q.value(12).toString();
     return p;
 }
 
@@ -250,6 +251,24 @@ const char *const kSchemaLocale2[] = {
     "ALTER TABLE letture ADD COLUMN unita_misura TEXT NOT NULL DEFAULT ''",
     "CREATE INDEX IF NOT EXISTS prove_per_versione ON prove "
     "(COALESCE(NULLIF(sha_righe, ''), sha_banco))",
+};
+
+// The fixture's socket each run was read at; '' for a bench without sockets. And each time a
+// socket was taken out of service or put back: who, when and why.
+const char *const kSchemaLocale3[] = {
+    "ALTER TABLE prove ADD COLUMN posto TEXT NOT NULL DEFAULT ''",
+    R"(CREATE TABLE IF NOT EXISTS servizio_posti (
+        id INTEGER PRIMARY KEY,
+        uuid TEXT NOT NULL UNIQUE,
+        stazione TEXT NOT NULL,
+        banco TEXT NOT NULL,
+        posto TEXT NOT NULL,
+        in_servizio INTEGER NOT NULL,
+        operatore TEXT NOT NULL,
+        quando TEXT NOT NULL,
+        motivo TEXT NOT NULL,
+        inviato INTEGER NOT NULL DEFAULT 0))",
+    "CREATE INDEX IF NOT EXISTS servizio_per_posto ON servizio_posti (stazione, banco, posto, quando)",
 };
 
 const char kInserisciLettura[]
@@ -470,6 +489,10 @@ bool Archivio::preparaSchemaLocale()
         for (const char *istruzione : kSchemaLocale2)
             ok = ok && esegui(QString::fromUtf8(istruzione));
     }
+    if (versione < 3) {
+        for (const char *istruzione : kSchemaLocale3)
+            ok = ok && esegui(QString::fromUtf8(istruzione));
+    }
     if (versione < kVersioneSchema)
         ok = ok && esegui(QStringLiteral("PRAGMA user_version = %1").arg(kVersioneSchema));
     if (!ok || !esegui(QStringLiteral("COMMIT")))
@@ -606,7 +629,7 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     QSqlQuery q(database());
     q.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, "
-        "inizio, processo, sha_righe) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "inizio, processo, sha_righe, posto) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(prova.uuid);
     q.addBindValue(testo(prova.stazione));
     q.addBindValue(testo(prova.operatore));
@@ -618,6 +641,7 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     q.addBindValue(testoOra(prova.inizio));
     q.addBindValue(processoCorrente());
     q.addBindValue(testo(prova.shaRighe));
+    q.addBindValue(testo(prova.posto));
     if (!q.exec()) {
         fallita(q, QStringLiteral("la prova non si registra nell'archivio"));
         return annulla();
@@ -664,6 +688,122 @@ bool Archivio::finisciProva(const QString &uuid, const QString &esito)
     return true;
 }
 
+bool Archivio::registraServizio(const ServizioPosto &servizio)
+{
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("INSERT INTO servizio_posti (uuid, stazione, banco, posto, "
+                             "in_servizio, operatore, quando, motivo) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    const QString uuid = servizio.uuid.isEmpty()
+        ? QUuid::createUuid().toString(QUuid::WithoutBraces)
+        : servizio.uuid;
+    for (const QVariant &v : {QVariant(uuid), QVariant(testo(servizio.stazione)),
+             QVariant(testo(servizio.banco)), QVariant(testo(servizio.posto)),
+             QVariant(servizio.inServizio ? 1 : 0), QVariant(testo(servizio.operatore)),
+             QVariant(testoOra(servizio.quando)), QVariant(testo(servizio.motivo))})
+        q.addBindValue(v);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'archivio non si scrive"));
+    return true;
+}
+
+std::optional<QList<ServizioPosto>> Archivio::servizi(
+    const QString &stazione, const QString &banco, std::optional<bool> daInviare, int quanti)
+{
+    QString sql = QStringLiteral("SELECT uuid, stazione, banco, posto, in_servizio, operatore, "
+                                 "quando, motivo FROM servizio_posti WHERE 1 = 1");
+    QVariantList valori;
+    if (!stazione.isEmpty()) {
+        sql += QStringLiteral(" AND stazione = ?");
+        valori << stazione;
+    }
+    if (!banco.isEmpty()) {
+        sql += QStringLiteral(" AND banco = ?");
+        valori << banco;
+    }
+    if (daInviare)
+        sql += QStringLiteral(" AND inviato = 0");
+    sql += QStringLiteral(" ORDER BY quando, id");
+    if (quanti > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(quanti);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant &v : std::as_const(valori))
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return std::nullopt;
+    }
+    QList<ServizioPosto> elenco;
+    while (q.next()) {
+        elenco.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+            q.value(3).toString(), q.value(4).toInt() != 0, q.value(5).toString(),
+            comeOra(q.value(6)), q.value(7).toString()});
+    }
+    return elenco;
+}
+
+QSet<QString> Archivio::postiFuoriServizio(const QString &stazione, const QString &banco)
+{
+    QSet<QString> fuori;
+    if (const auto elenco = servizi(stazione, banco)) {
+        for (const ServizioPosto &s : *elenco) {
+            if (s.inServizio)
+                fuori.remove(s.posto);
+            else
+                fuori.insert(s.posto);
+        }
+    }
+    return fuori;
+}
+
+bool Archivio::riceviServizi(const QList<ServizioPosto> &servizi)
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        return fallita(QSqlQuery(db), QStringLiteral("il server non riceve i posti fuori servizio"));
+    QSqlQuery q(db);
+    // One already there (sent before, its acknowledgement lost) is left as it is.
+    q.prepare(QStringLiteral("INSERT INTO servizio_posti (uuid, stazione, banco, posto, "
+                             "in_servizio, operatore, quando, motivo) VALUES (?, ?, ?, ?, ?, ?, ?, "
+                             "?) ON CONFLICT (uuid) DO NOTHING"));
+    for (const ServizioPosto &s : servizi) {
+        for (const QVariant &v : {QVariant(s.uuid), QVariant(testo(s.stazione)),
+                 QVariant(testo(s.banco)), QVariant(testo(s.posto)), QVariant(s.inServizio),
+                 QVariant(testo(s.operatore)), QVariant(testoOra(s.quando)),
+                 QVariant(testo(s.motivo))})
+            q.addBindValue(v);
+        if (!q.exec()) {
+            fallita(q, QStringLiteral("il server non riceve i posti fuori servizio"));
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit())
+        return fallita(q, QStringLiteral("il server non riceve i posti fuori servizio"));
+    return true;
+}
+
+bool Archivio::segnaServiziInviati(const QStringList &uuid)
+{
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        return fallita(QSqlQuery(db), QStringLiteral("l'archivio non si scrive"));
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("UPDATE servizio_posti SET inviato = 1 WHERE uuid = ?"));
+    for (const QString &u : uuid) {
+        q.addBindValue(u);
+        if (!q.exec()) {
+            fallita(q, QStringLiteral("l'archivio non si scrive"));
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit())
+        return fallita(q, QStringLiteral("l'archivio non si scrive"));
+    return true;
+}
+
 qint64 Archivio::inAttesa()
 {
     QSqlQuery q(database());
@@ -693,7 +833,7 @@ QList<ProvaCompleta> Archivio::daInviare(int quante)
         }
         while (q.next()) {
             prove.append({leggiProva(q), {}});
-            id.append(q.value(12).toLongLong());
+            id.append(q.value(13).toLongLong());
         }
     }
     QSqlQuery l(database());
@@ -824,7 +964,8 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
     // A run already there (sent before, its acknowledgement lost) is left as it is.
     p.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, "
-        "linea, inizio, fine, esito, sha_righe) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "linea, inizio, fine, esito, sha_righe, posto) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "?) "
         "ON CONFLICT (uuid) DO NOTHING RETURNING id"));
     for (const ProvaCompleta &c : prove) {
         const ProvaArchiviata &r = c.prova;
@@ -832,7 +973,7 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
                  QVariant(testo(r.operatore)), QVariant(testo(r.unita)), QVariant(r.tentativo),
                  QVariant(testo(r.banco)), QVariant(testo(r.shaBanco)), QVariant(testo(r.linea)),
                  QVariant(testoOra(r.inizio)), QVariant(testoOra(r.fine)), QVariant(r.esito),
-                 QVariant(testo(r.shaRighe))})
+                 QVariant(testo(r.shaRighe)), QVariant(testo(r.posto))})
             p.addBindValue(v);
         if (!p.exec())
             return annulla(p);
@@ -894,6 +1035,8 @@ QString Archivio::condizioni(const FiltroProve &filtro, QVariantList &valori) co
         aggiungi("p.banco = ?", filtro.banco);
     if (!filtro.shaBanco.isEmpty())
         aggiungi("COALESCE(NULLIF(p.sha_righe, ''), p.sha_banco) = ?", filtro.shaBanco);
+    if (!filtro.posto.isEmpty())
+        aggiungi("p.posto = ?", filtro.posto);
     return dove.isEmpty() ? QString() : dove.join(QStringLiteral(" AND "));
 }
 
@@ -937,6 +1080,27 @@ std::optional<qint64> Archivio::conta(const FiltroProve &filtro)
         return {};
     }
     return q.value(0).toLongLong();
+}
+
+std::optional<QStringList> Archivio::posti(const FiltroProve &filtro)
+{
+    QVariantList valori;
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT DISTINCT p.posto FROM prove p WHERE p.posto <> ''%1 ORDER BY "
+                             "p.posto")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QStringList posti;
+    while (q.next())
+        posti << q.value(0).toString();
+    return posti;
 }
 
 std::optional<QList<Archivio::Punto>> Archivio::valori(
@@ -1091,32 +1255,54 @@ bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
 
 std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
 {
+    // A socket's yields are those of the units first judged there: a unit that failed in a
+    // socket with a worn contact and passed when tried again in another is that socket's
+    // failure at the first pass, not the other's success. So a unit's runs are numbered in
+    // every socket, and the socket is chosen after.
+    FiltroProve tutti = filtro;
+    tutti.posto.clear();
     QVariantList valori;
-    const QString dove = condizioni(filtro, valori);
+    const QString dove = condizioni(tutti, valori);
     // A unit's first and last run among those that judged it: a round that could not be
     // carried out or was stopped judged nothing, and is counted apart, to be read again.
     QString sql = QStringLiteral(
-        "WITH scelte AS (SELECT p.banco, p.unita, p.esito, "
+        "WITH scelte AS (SELECT p.banco, p.unita, p.esito, p.posto, "
         "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
         "ORDER BY p.inizio, p.id) END AS dal_primo, "
         "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
-        "ORDER BY p.inizio DESC, p.id DESC) END AS dall_ultimo "
+        "ORDER BY p.inizio DESC, p.id DESC) END AS dall_ultimo, "
+        "FIRST_VALUE(p.posto) OVER (PARTITION BY p.banco, p.unita, %1 "
+        "ORDER BY p.inizio, p.id) AS posto_primo "
         "FROM prove p WHERE p.fine IS NOT NULL")
                       .arg(QLatin1String(kGiudicate));
     if (!dove.isEmpty())
         sql += QStringLiteral(" AND ") + dove;
+    // The unit's socket, where one is asked for: where it was first judged; for the runs to
+    // be read again, where they ran.
+    const bool perPosto = !filtro.posto.isEmpty();
+    const QString delPrimo = perPosto ? QStringLiteral(" AND posto_primo = ?") : QString();
+    const QString qui = perPosto ? QStringLiteral(" AND posto = ?") : QString();
     sql += QStringLiteral(
-        ") SELECT banco, COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL THEN unita END), "
-        "SUM(CASE WHEN dal_primo IS NOT NULL THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme' THEN 1 ELSE 0 END), "
-        "SUM(CASE WHEN dal_primo IS NULL THEN 1 ELSE 0 END) "
-        "FROM scelte GROUP BY banco ORDER BY banco");
+        ") SELECT banco, COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL%1 THEN unita END), "
+        "SUM(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo IS NULL%2 THEN 1 ELSE 0 END) "
+        "FROM scelte GROUP BY banco HAVING COUNT(CASE WHEN 1 = 1%2 THEN 1 END) + "
+        "COUNT(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 END) > 0 ORDER BY banco")
+               .arg(delPrimo, qui);
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(sql);
     for (const QVariant &v : valori)
         q.addBindValue(v);
+    if (perPosto) {
+        for (int i = 0; i < 4; ++i)
+            q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+    }
     if (!q.exec()) {
         fallita(q, QStringLiteral("l'archivio non si legge"));
         return {};

@@ -5,11 +5,26 @@
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSet>
 #include <QString>
 
 #include <functional>
 #include <memory>
 #include <optional>
+
+// A socket of a station's fixture taken out of service (a worn contact, a broken cable) or put
+// back: who did it, when and why.
+struct ServizioPosto
+{
+    QString uuid; // made when recorded, if empty
+    QString stazione;
+    QString banco; // the bench file's name
+    QString posto;
+    bool inServizio = false;
+    QString operatore;
+    QDateTime quando;
+    QString motivo;
+};
 
 // One reading of a bench for one unit under test: who, where, which bench (and which bytes of it
 // judged the unit), when, and how it ended.
@@ -27,6 +42,7 @@ struct ProvaArchiviata
     QDateTime inizio;
     QDateTime fine; // not valid while the run goes on
     QString esito; // one of Esiti, empty while the run goes on
+    QString posto; // the fixture's socket; empty for a bench without sockets
 };
 
 // One row's reading within a run, with what it was judged against.
@@ -103,8 +119,8 @@ class Archivio
 public:
     enum class Tipo { Locale, Server };
     // The station file's schema, and the server's that this program needs to send to it.
-    static constexpr int kVersioneSchema = 2;
-    static constexpr int kVersioneServer = 2;
+    static constexpr int kVersioneSchema = 3;
+    static constexpr int kVersioneServer = 3;
 
     ~Archivio();
     Archivio(const Archivio &) = delete;
@@ -138,6 +154,19 @@ public:
 
     // Store and forward: completed runs not yet on the server, oldest first.
     qint64 inAttesa();
+
+    // The station's file: a socket taken out of service or put back. False, with errore(), if
+    // the file does not take it.
+    bool registraServizio(const ServizioPosto &servizio);
+    // The changes recorded, oldest first; of one station and bench where they are named; only
+    // those not sent yet with daInviare; at most quanti, where positive.
+    std::optional<QList<ServizioPosto>> servizi(const QString &stazione = {},
+        const QString &banco = {}, std::optional<bool> daInviare = {}, int quanti = 0);
+    // The sockets of the station's bench out of service now, as the last change of each left them.
+    QSet<QString> postiFuoriServizio(const QString &stazione, const QString &banco);
+    // The server: changes sent by a station. Forwarded again, one already there is kept.
+    bool riceviServizi(const QList<ServizioPosto> &servizi);
+    bool segnaServiziInviati(const QStringList &uuid);
     QList<ProvaCompleta> daInviare(int quante);
     bool segnaInviate(const QStringList &uuid);
     // A run the server refused, set aside with its reason: it no longer holds the others up.
@@ -167,6 +196,8 @@ public:
     bool perOgniProva(const FiltroProve &filtro, qint64 limite,
         const std::function<void(const ProvaArchiviata &)> &fai, qint64 salta = 0);
     std::optional<qint64> conta(const FiltroProve &filtro);
+    // The sockets of the runs chosen, in order; runs without one are in none.
+    std::optional<QStringList> posti(const FiltroProve &filtro);
     std::optional<QList<LetturaArchiviata>> letture(const QString &uuid);
     std::optional<QList<StatisticaRiga>> statistiche(const FiltroProve &filtro);
     std::optional<QList<ResaBanco>> rese(const FiltroProve &filtro);
@@ -180,7 +211,8 @@ public:
         QString unitaMisura; // the row's unit, "°C"
     };
     std::optional<QList<Punto>> valori(const FiltroProve &filtro, const QString &sha, int n);
-    // The attempts this unit has had on this bench so far, and the last one's outcome.
+    // The attempts this unit has had on this bench so far, at any of its sockets, and the last
+    // one's outcome.
     std::optional<std::pair<int, QString>> precedenti(const QString &unita, const QString &banco);
 
     QSqlDatabase database() const;

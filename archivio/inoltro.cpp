@@ -69,11 +69,52 @@ private:
             m_locale = Archivio::apriLocale(m_file, &errore);
         if (!m_locale)
             return 0;
-        if (m_locale->inAttesa() <= 0)
+        const auto servizi = m_locale->servizi({}, {}, true, Inoltro::kPerVolta);
+        if (m_locale->inAttesa() <= 0 && (!servizi || servizi->isEmpty()))
             return 0;
         if (!m_remoto)
             m_remoto = Archivio::apriServer(m_destinazione, &errore);
         if (!m_remoto)
+            return 0;
+        const qint64 inviate = inviaProve(errore);
+        if (errore.isEmpty())
+            inviaServizi(errore);
+        return inviate;
+    }
+
+    // The sockets' service changes, after the runs: a server that refuses them (one not yet
+    // brought up to date) keeps none of them from waiting in the file.
+    void inviaServizi(QString &errore)
+    {
+        for (;;) {
+            const auto servizi = m_locale->servizi({}, {}, true, Inoltro::kPerVolta);
+            if (!servizi) {
+                errore = m_locale->errore();
+                return;
+            }
+            if (servizi->isEmpty())
+                return;
+            if (!m_remoto->riceviServizi(*servizi)) {
+                if (!sempreRaggiungibile(errore))
+                    return;
+                errore = m_remoto->errore();
+                return;
+            }
+            QStringList uuid;
+            for (const ServizioPosto &s : *servizi)
+                uuid << s.uuid;
+            if (!m_locale->segnaServiziInviati(uuid)) {
+                errore = m_locale->errore();
+                return;
+            }
+            if (servizi->size() < Inoltro::kPerVolta)
+                return;
+        }
+    }
+
+    qint64 inviaProve(QString &errore)
+    {
+        if (m_locale->inAttesa() <= 0)
             return 0;
         qint64 inviate = 0;
         for (;;) {

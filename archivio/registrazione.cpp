@@ -38,6 +38,7 @@ bool RegistrazioneProve::inizia(const QDateTime &inizio)
     m_prova.shaBanco = m_chi.shaBanco;
     m_prova.shaRighe = m_chi.shaRighe;
     m_prova.linea = m_chi.linea;
+    m_prova.posto = m_chi.posto;
     m_conErrori = m_senzaRisposta = m_fuori = false;
     if (!m_archivio.iniziaProva(m_prova))
         return fallita();

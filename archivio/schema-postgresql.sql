@@ -1,14 +1,14 @@
 -- The archive of a line of stations on PostgreSQL: every station sends its runs here.
 -- psql -d banco -v ON_ERROR_STOP=1 -f schema-postgresql.sql, as the database's owner, who is
--- bound by none of the rules below. A server of version 1 is brought here by
--- aggiorna-postgresql-2.sql instead.
+-- bound by none of the rules below. A server of an earlier version is brought here instead by the
+-- upgrade scripts after its version, in order: aggiorna-postgresql-2.sql, aggiorna-postgresql-3.sql.
 -- The stations log in with roles that are members of banco_stazione. They read every run; they
 -- add runs only under their login's name or a name stazioni_consentite allows the login, and
 -- readings only of a run added in the same transaction; they never change or delete one.
 BEGIN;
 
 CREATE TABLE banco_schema (versione integer NOT NULL);
-INSERT INTO banco_schema VALUES (2);
+INSERT INTO banco_schema VALUES (3);
 
 CREATE TABLE prove (
     id bigserial PRIMARY KEY,
@@ -25,7 +25,9 @@ CREATE TABLE prove (
     esito text,
     ricevuta timestamptz NOT NULL DEFAULT now(),
     -- The digest of the bench's rows: a row's statistics are over the runs of one digest.
-    sha_righe text NOT NULL DEFAULT ''
+    sha_righe text NOT NULL DEFAULT '',
+    -- The fixture's socket the unit was read at; '' for a bench without sockets.
+    posto text NOT NULL DEFAULT ''
 );
 CREATE INDEX prove_per_unita ON prove (unita, banco, inizio);
 CREATE INDEX prove_per_inizio ON prove (inizio);
@@ -54,6 +56,21 @@ CREATE TABLE letture (
 
 -- The names of stations a login may write runs under besides its own (a station renamed, one
 -- machine sending for two stations). Only the administrator reads and writes it.
+-- Each time a station's socket was taken out of service or put back: who, when and why.
+CREATE TABLE servizio_posti (
+    id bigserial PRIMARY KEY,
+    uuid uuid NOT NULL UNIQUE,
+    stazione text NOT NULL,
+    banco text NOT NULL,
+    posto text NOT NULL,
+    in_servizio boolean NOT NULL,
+    operatore text NOT NULL,
+    quando timestamptz NOT NULL,
+    motivo text NOT NULL DEFAULT '',
+    ricevuta timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX servizio_per_posto ON servizio_posti (stazione, banco, posto, quando);
+
 CREATE TABLE stazioni_consentite (
     login text NOT NULL,
     stazione text NOT NULL,
@@ -132,8 +149,12 @@ GRANT SELECT ON banco_schema TO banco_stazione;
 -- take the one the sequence gives another station next). A new column needs its own GRANT.
 GRANT SELECT ON prove TO banco_stazione;
 GRANT INSERT (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, inizio, fine,
-    esito, ricevuta, sha_righe) ON prove TO banco_stazione;
+    esito, ricevuta, sha_righe, posto) ON prove TO banco_stazione;
 GRANT SELECT, INSERT ON letture TO banco_stazione;
+GRANT SELECT ON servizio_posti TO banco_stazione;
+GRANT INSERT (uuid, stazione, banco, posto, in_servizio, operatore, quando, motivo, ricevuta)
+    ON servizio_posti TO banco_stazione;
+GRANT USAGE ON SEQUENCE servizio_posti_id_seq TO banco_stazione;
 GRANT USAGE ON SEQUENCE prove_id_seq TO banco_stazione;
 REVOKE ALL ON FUNCTION banco_prova_ammessa(text, timestamptz), banco_lettura_ammessa(bigint)
     FROM PUBLIC;
@@ -145,6 +166,10 @@ GRANT EXECUTE ON FUNCTION banco_prova_ammessa(text, timestamptz), banco_lettura_
 ALTER TABLE prove ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON prove FOR SELECT TO banco_stazione USING (true);
 CREATE POLICY stazioni_aggiungono ON prove FOR INSERT TO banco_stazione
+    WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
+ALTER TABLE servizio_posti ENABLE ROW LEVEL SECURITY;
+CREATE POLICY stazioni_leggono ON servizio_posti FOR SELECT TO banco_stazione USING (true);
+CREATE POLICY stazioni_aggiungono ON servizio_posti FOR INSERT TO banco_stazione
     WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
 ALTER TABLE letture ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON letture FOR SELECT TO banco_stazione USING (true);

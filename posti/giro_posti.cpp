@@ -1,5 +1,6 @@
 #include "giro_posti.h"
 
+#include "interruttore.h"
 #include "componente_seriale.h"
 #include "conversioni.h"
 #include "errore.h"
@@ -8,6 +9,7 @@
 #include "sequenziatore.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include <map>
 
@@ -85,7 +87,53 @@ public:
 
     const RegistroTraffico *registro() const { return m_registro.get(); }
 
+    // The lid switch on this line's port, read from now on; the port stays open for it.
+    void sorveglia(int porta, const QString &baud, QSerialPort::PinoutSignal segnale)
+    {
+        m_portaInterruttore = porta;
+        m_baudInterruttore = baud;
+        m_segnale = segnale;
+        auto *timer = new QTimer(this);
+        timer->setInterval(Interruttore::kIntervalloMs);
+        connect(timer, &QTimer::timeout, this, [this] { leggiInterruttore(); });
+        timer->start();
+        leggiInterruttore();
+    }
+
 private:
+    void leggiInterruttore()
+    {
+        QString perche;
+        // A request in flight opens the port as it needs; between requests the switch keeps it
+        // open, at the line's rate.
+        if (!m_comm->PortOpen() && !m_inCorso) {
+            try {
+                m_comm->setCommPort(qint16(m_portaInterruttore));
+                m_comm->setSettings(QStringLiteral("%1,O,8,1").arg(m_baudInterruttore));
+                m_comm->setPortOpen(true);
+            } catch (const Errore &errore) {
+                perche = errore.descrizione();
+            }
+        }
+        std::optional<bool> attivo;
+        if (const auto segnali = m_comm->segnaliModem())
+            attivo = segnali->testFlag(m_segnale);
+        else if (perche.isEmpty() && !m_inCorso)
+            perche = QStringLiteral("il dispositivo %1 non dice lo stato dei suoi segnali")
+                         .arg(m_comm->dispositivo());
+        if (!perche.isEmpty() && perche != m_illeggibile) {
+            QMetaObject::invokeMethod(
+                m_giro, [giro = m_giro, perche] { emit giro->interruttoreIlleggibile(perche); },
+                Qt::QueuedConnection);
+        }
+        if (attivo || !perche.isEmpty())
+            m_illeggibile = perche;
+        if (m_interruttore.aggiorna(attivo)) {
+            QMetaObject::invokeMethod(
+                m_giro, [giro = m_giro] { emit giro->coperchioChiuso(); }, Qt::QueuedConnection);
+        }
+    }
+
     void pianifica()
     {
         if (m_pianificata)
@@ -139,7 +187,7 @@ private:
     // A line nobody reads is let go, so that the panel may open it.
     void chiudiSeLibera()
     {
-        if (!m_turni.empty())
+        if (!m_turni.empty() || m_portaInterruttore > 0)
             return;
         try {
             if (m_comm->PortOpen())
@@ -175,6 +223,11 @@ private:
     bool m_inCorso = false;
     bool m_pianificata = false;
     QString m_descrizione;
+    Interruttore m_interruttore;
+    int m_portaInterruttore = 0; // 0: no switch on this line
+    QString m_baudInterruttore;
+    QSerialPort::PinoutSignal m_segnale = QSerialPort::NoSignal;
+    QString m_illeggibile; // the reason last told
 };
 
 struct GiroPosti::Linea
@@ -205,6 +258,59 @@ GiroPosti::~GiroPosti()
         if (stato.inCorso)
             Linee::istanza().lascia(stato.dispositivo, m_chi);
     }
+    if (!m_lineaInterruttore.isEmpty())
+        Linee::istanza().lascia(m_lineaInterruttore, m_chi);
+}
+
+bool GiroPosti::sorvegliaInterruttore(QString *motivo)
+{
+    if (!m_banco.interruttore) {
+        *motivo = QStringLiteral("Il banco non ha un interruttore del coperchio.");
+        return false;
+    }
+    if (!m_lineaInterruttore.isEmpty())
+        return true;
+    const int posto = indice(m_banco.interruttore->posto);
+    if (posto < 0) {
+        *motivo = QStringLiteral("L'interruttore del coperchio è sul posto %1, che il banco non ha.")
+                      .arg(m_banco.interruttore->posto);
+        return false;
+    }
+    static const std::map<QString, QSerialPort::PinoutSignal> kSegnali{
+        {QStringLiteral("CTS"), QSerialPort::ClearToSendSignal},
+        {QStringLiteral("DSR"), QSerialPort::DataSetReadySignal},
+        {QStringLiteral("DCD"), QSerialPort::DataCarrierDetectSignal},
+        {QStringLiteral("RI"), QSerialPort::RingIndicatorSignal}};
+    const auto segnale = kSegnali.find(m_banco.interruttore->segnale);
+    if (segnale == kSegnali.end()) {
+        *motivo = QStringLiteral("Il segnale %1 dell'interruttore non è CTS, DSR, DCD o RI.")
+                      .arg(m_banco.interruttore->segnale);
+        return false;
+    }
+    const PostoBanco &questo = m_posti.at(posto);
+    const QString porta = FileBanco::testoPorta(questo.porta);
+    QString dispositivo;
+    try {
+        dispositivo = Linee::risolvi(Conversioni::numeroPorta(porta));
+    } catch (const Errore &errore) {
+        *motivo = QStringLiteral("L'interruttore del coperchio non si legge: %1").arg(errore.descrizione());
+        return false;
+    }
+    QString occupante;
+    if (!Linee::istanza().prendi(dispositivo, m_chi, &occupante)) {
+        *motivo = QStringLiteral("La linea di %1 è in uso da %2: attenderne la fine, o "
+                                 "fermarla, e riprovare.")
+                      .arg(dispositivo, occupante);
+        return false;
+    }
+    m_lineaInterruttore = dispositivo;
+    LavoroLinea *lavoro = lineaPer(dispositivo)->lavoro;
+    const int numero = Conversioni::numeroPorta(porta);
+    const QString baud = QString::number(questo.baud.value_or(m_banco.baud));
+    QMetaObject::invokeMethod(
+        lavoro, [lavoro, numero, baud, s = segnale->second] { lavoro->sorveglia(numero, baud, s); },
+        Qt::QueuedConnection);
+    return true;
 }
 
 int GiroPosti::indice(const QString &nome) const

@@ -48,6 +48,11 @@ public:
     // The device socket n's line resolved to when its round last started; empty before.
     QString dispositivo(int posto) const;
 
+    // Watches the bench's lid switch (its "interruttore") every Interruttore::kIntervalloMs from
+    // its socket's line's thread: that port stays open, and the line taken, from now on. False,
+    // with the reason, for a bench without a switch or a line held by another user.
+    bool sorvegliaInterruttore(QString *motivo);
+
 signals:
     // A row's request at socket n ended, in the window's thread, in order; descrizioneErrore is
     // the error's message as the sequencer gave it, empty without one.
@@ -55,6 +60,11 @@ signals:
         const QString &descrizioneErrore);
     // Socket n's round ended: after its last row, or stopped (fermato).
     void terminato(int posto, bool fermato);
+    // The fixture's lid was closed.
+    void coperchioChiuso();
+    // The lid switch cannot be read (the port does not open, or the device does not tell its
+    // modem lines): said once, with why, until it can be read again.
+    void interruttoreIlleggibile(const QString &motivo);
 
 private:
     friend class LavoroLinea;
@@ -73,6 +83,7 @@ private:
 
     DatiBanco m_banco;
     QString m_chi;
+    QString m_lineaInterruttore; // taken while the switch is watched
     QList<PostoBanco> m_posti;
     QList<StatoPosto> m_stati;
     std::vector<std::unique_ptr<Linea>> m_linee;

@@ -19,6 +19,8 @@ std::unique_ptr<Modo> creaModo(const Opzioni &opzioni)
         return modoInterrogazione(opzioni);
     if (opzioni.ricerca)
         return modoRicerca(opzioni);
+    if (opzioni.banco && !opzioni.banco->posti.isEmpty())
+        return modoPosti(opzioni);
     if (opzioni.banco)
         return modoBanco(opzioni);
     return modoRichiesta(opzioni);
@@ -113,6 +115,11 @@ void Linea::stampaTraffico()
 
 void Linea::stampaRiassunto(const StatisticheRipetizione &s)
 {
+    errore(testoRiassunto(s));
+}
+
+QString testoRiassunto(const StatisticheRipetizione &s)
+{
     QString riassunto = QStringLiteral("%1 richieste: %2 con risposta, %3 senza risposta, %4 "
                                        "con errore")
                             .arg(s.inviate())
@@ -125,7 +132,7 @@ void Linea::stampaRiassunto(const StatisticheRipetizione &s)
                          .arg(*s.latenzaMediaUs() / 1000.0, 0, 'f', 3)
                          .arg(*s.latenzaMassimaUs() / 1000.0, 0, 'f', 3);
     }
-    errore(riassunto + u'.');
+    return riassunto + u'.';
 }
 
 } // namespace RigaDiComando

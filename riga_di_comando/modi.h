@@ -3,6 +3,7 @@
 #include "componente_seriale.h"
 #include "opzioni.h"
 #include "pannello_testi.h"
+#include "riga_banco.h"
 #include "registro_traffico.h"
 #include "sequenziatore.h"
 
@@ -72,7 +73,17 @@ private:
     bool m_portaPersa = false; // the last error was the port's
 };
 
+// A row read on a bench, as banco-richiesta prints it: posto is the socket's name, empty for a
+// bench without sockets; strumento the address the request went to.
+QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
+    const QString &stato, const RisultatoRichiesta &r, const QString &posto, quint16 strumento);
+QString intestazioneCsvBanco(bool conPosto);
+
+// "3 richieste: 3 con risposta, …; latenza minima …"
+QString testoRiassunto(const StatisticheRipetizione &s);
+
 std::unique_ptr<Modo> modoRichiesta(const Opzioni &opzioni);
+std::unique_ptr<Modo> modoPosti(const Opzioni &opzioni);
 std::unique_ptr<Modo> modoBanco(const Opzioni &opzioni);
 std::unique_ptr<Modo> modoRicerca(const Opzioni &opzioni);
 std::unique_ptr<Modo> modoInterrogazione(const Opzioni &opzioni);

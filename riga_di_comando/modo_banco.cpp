@@ -3,9 +3,8 @@
 
 #include "modi.h"
 
-#include "archivio.h"
+#include "archivio_banco.h"
 #include "errore.h"
-#include "inoltro.h"
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
 #include "rapporto_junit.h"
@@ -24,21 +23,9 @@
 #include <cstdio>
 
 namespace RigaDiComando {
-namespace {
-
-// "1 prova aspetta", "3 prove aspettano".
-QString provePrima(qint64 quante, const char *singolare, const char *plurale)
-{
-    return quante == 1 ? QStringLiteral("1 prova %1").arg(QLatin1String(singolare))
-                       : QStringLiteral("%1 prove %2").arg(QString::number(quante), QLatin1String(plurale));
-}
-
-// How long the end of a bench waits for the server to take its runs; past that they wait in
-// the file, and go with the next run or --invia. Nothing on a run's path waits on the server.
-constexpr int kAttesaServerMs = 500;
 
 QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const RigaBanco &riga,
-    const QString &stato, const RisultatoRichiesta &r)
+    const QString &stato, const RisultatoRichiesta &r, const QString &posto, quint16 strumento)
 {
     const bool letta = r.esito == RisultatoRichiesta::Esito::Risposta && r.valore;
     const QString parola = letta ? parolaEsadecimale(*r.valore) : QString();
@@ -47,29 +34,33 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
         = r.latenzaUs ? QString::number(*r.latenzaUs / 1000.0, 'f', 3) : QString();
     switch (formato) {
     case Formato::Testo: {
-        QString testo = unita.isEmpty() ? QString() : QStringLiteral("unità %1; ").arg(unita);
+        QString testo = posto.isEmpty() ? QString() : QStringLiteral("posto %1; ").arg(posto);
+        if (!unita.isEmpty())
+            testo += QStringLiteral("unità %1; ").arg(unita);
         return testo
             + QStringLiteral("giro %1; %2; strumento %3; memoria %4; parola %5; valore %6; %7")
                   .arg(giro + 1)
                   .arg(riga.nomeMostrato())
-                  .arg(riga.strumento)
+                  .arg(strumento)
                   .arg(riga.testoMemoria(), letta ? parola : QStringLiteral("-"),
                       letta ? riga.valoreConUnita(*r.valore) : QStringLiteral("-"), stato);
     }
-    case Formato::Csv:
-        return QString::fromUtf8(TestiTraffico::lineaCsv(
-            {unita, QString::number(giro + 1), riga.nomeMostrato(), QString::number(riga.strumento),
-                riga.testoMemoria(), parola, valore, riga.unita, stato,
-                r.inizio.toString(Qt::ISODateWithMs), latenza})
-                                     .chopped(2));
+    case Formato::Csv: {
+        QStringList campi{unita, QString::number(giro + 1), riga.nomeMostrato(),
+            QString::number(strumento), riga.testoMemoria(), parola, valore, riga.unita, stato,
+            r.inizio.toString(Qt::ISODateWithMs), latenza};
+        if (!posto.isEmpty())
+            campi.append(posto);
+        return QString::fromUtf8(TestiTraffico::lineaCsv(campi).chopped(2));
+    }
     case Formato::Json:
         break;
     }
-    const QJsonObject oggetto{
+    QJsonObject oggetto{
         {"unita_in_prova", unita.isEmpty() ? QJsonValue() : QJsonValue(unita)},
         {"giro", double(giro + 1)},
         {"nome", riga.nomeMostrato()},
-        {"strumento", double(riga.strumento)},
+        {"strumento", double(strumento)},
         {"memoria", riga.testoMemoria()},
         {"parola", letta ? QJsonValue(parola) : QJsonValue()},
         {"valore", letta ? QJsonValue(riga.comeNumero(*r.valore)) : QJsonValue()},
@@ -79,8 +70,21 @@ QString rigaBanco(Formato formato, const QString &unita, qint64 giro, const Riga
         {"inizio", r.inizio.toString(Qt::ISODateWithMs)},
         {"latenza_ms", r.latenzaUs ? QJsonValue(*r.latenzaUs / 1000.0) : QJsonValue()},
     };
+    if (!posto.isEmpty())
+        oggetto.insert(QStringLiteral("posto"), posto);
     return QString::fromUtf8(QJsonDocument(oggetto).toJson(QJsonDocument::Compact));
 }
+
+QString intestazioneCsvBanco(bool conPosto)
+{
+    QStringList colonne{"unita_in_prova", "giro", "nome", "strumento", "memoria", "parola",
+        "valore", "unita", "stato", "inizio", "latenza_ms"};
+    if (conPosto)
+        colonne.append(QStringLiteral("posto"));
+    return QString::fromUtf8(TestiTraffico::lineaCsv(colonne).chopped(2));
+}
+
+namespace {
 
 class ModoBanco : public Linea
 {
@@ -123,12 +127,8 @@ public:
                                           m_opzioni.banco->modelloUnita));
             return UnitaRifiutata;
         }
-        if (m_opzioni.formato == Formato::Csv) {
-            stampa(QString::fromUtf8(TestiTraffico::lineaCsv(
-                {"unita_in_prova", "giro", "nome", "strumento", "memoria", "parola", "valore",
-                    "unita", "stato", "inizio", "latenza_ms"})
-                                         .chopped(2)));
-        }
+        if (m_opzioni.formato == Formato::Csv)
+            stampa(intestazioneCsvBanco(false));
         int errore = Linea::esegui([this] {
             m_lettura->avvia(
                 m_opzioni.ripetizioni, m_opzioni.intervalloMs, m_opzioni.fermatiAlPrimoErrore);
@@ -148,7 +148,8 @@ public:
                 errore = errore ? errore : int(CodiceErrore::ScritturaNonRiuscita);
             }
         }
-        const bool archivioFallito = !riassuntoArchivio();
+        const bool archivioFallito
+            = !m_archivio.riassunto(m_registrazione.get(), {m_registrazione.get()});
         int uscita = TutteRisposte;
         if (m_rapporto->fuoriDaiLimiti() > 0) {
             RigaDiComando::errore(m_rapporto->fuoriDaiLimiti() == 1
@@ -168,7 +169,7 @@ public:
         return uscita;
     }
 
-    bool lavoroInSospeso() const override { return m_inoltro && m_inoltro->occupato(); }
+    bool lavoroInSospeso() const override { return m_archivio.occupato(); }
 
 protected:
     SequenzaRichieste &motore() override { return m_lettura->motore(); }
@@ -177,30 +178,12 @@ private:
     void apriArchivio(const QString &linea)
     {
         const OpzioniArchivio &a = m_opzioni.archivio;
-        QString motivo;
-        m_archivio = Archivio::apriLocale(a.dove.file, &motivo);
-        if (!m_archivio) {
-            m_erroreArchivio = motivo;
-            RigaDiComando::errore(motivo + QStringLiteral(" Le letture non vengono registrate."));
+        if (!m_archivio.apri())
             return;
-        }
-        m_registrazione = std::make_unique<RegistrazioneProve>(*m_archivio, m_modello,
+        m_registrazione = m_archivio.registrazione(m_modello,
             RegistrazioneProve::Chi{a.stazione, a.operatore, m_opzioni.unita,
                 QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco, linea,
-                FileBanco::shaRighe(*m_opzioni.banco)});
-        if (a.dove.server) {
-            m_inoltro = std::make_unique<Inoltro>(a.dove.file, *a.dove.server);
-            connect(m_inoltro.get(), &Inoltro::statoCambiato, this,
-                [this](const StatoInoltro &stato) {
-                    m_inviate += stato.inviate;
-                    m_inAttesa = stato.inAttesa;
-                    m_erroreServer = stato.errore;
-                    m_messeDaParte = stato.messeDaParte;
-                    m_motivoScarto = stato.motivoScarto;
-                });
-            // What waits goes now, then after each run and every 30 s, for a bench read slowly.
-            m_inoltro->avvia();
-        }
+                FileBanco::shaRighe(*m_opzioni.banco), QString()});
     }
 
     void stampaLettura(qint64 giro, int n, const RisultatoRichiesta &risultato)
@@ -224,94 +207,88 @@ private:
         if (m_registrazione)
             m_registrazione->lettura(n, risultato);
         stampa(rigaBanco(m_opzioni.formato, m_opzioni.unita, giro, m_modello.riga(n),
-            m_modello.testoStato(n), risultato));
+            m_modello.testoStato(n), risultato, QString(), m_modello.riga(n).strumento));
         stampaTraffico();
         if (m_registrazione && n == m_modello.rowCount() - 1) {
             m_registrazione->finisci(false);
-            if (m_registrazione->errore().isEmpty())
-                ++m_registrate;
-            if (m_inoltro)
-                m_inoltro->inviaOra();
+            m_archivio.provaFinita(*m_registrazione);
         }
-    }
-
-    // What the archive kept, on standard error; false if the file could not be written.
-    bool riassuntoArchivio()
-    {
-        if (!m_opzioni.archivio.registra)
-            return true;
-        if (m_registrazione && m_registrazione->errore().isEmpty()) {
-            const ProvaArchiviata &u = m_registrazione->ultima();
-            if (!u.uuid.isEmpty()) {
-                RigaDiComando::errore(
-                    QStringLiteral("archivio %1: %2; l'ultima, tentativo %3 dell'unità %4: %5.")
-                        .arg(m_archivio->descrizione(),
-                            m_registrate == 1
-                                ? QStringLiteral("1 prova registrata")
-                                : QStringLiteral("%1 prove registrate").arg(m_registrate),
-                            QString::number(u.tentativo), TestiAmmessi::mostrabile(u.unita),
-                            u.esito));
-            }
-        } else if (m_erroreArchivio.isEmpty() && m_registrazione) {
-            m_erroreArchivio = m_registrazione->errore();
-            RigaDiComando::errore(m_erroreArchivio
-                + QStringLiteral(" Le letture sono state stampate ma non registrate."));
-        }
-        if (m_inoltro) {
-            // The last run was handed to the sender as it ended: this only waits for it.
-            const QString &url = m_opzioni.archivio.dove.server->url;
-            if (!m_inoltro->attendi(kAttesaServerMs)) {
-                const qint64 attesa = m_archivio ? m_archivio->inAttesa() : -1;
-                RigaDiComando::errore(
-                    QStringLiteral("il server %1 non ha risposto entro mezzo secondo: %2 nel "
-                                   "file della stazione e partiranno alla prossima prova o con "
-                                   "banco-richiesta --invia.")
-                        .arg(url, attesa < 0 ? QStringLiteral("le prove aspettano")
-                                             : provePrima(attesa, "aspetta", "aspettano")));
-            } else if (!m_erroreServer.isEmpty()) {
-                RigaDiComando::errore(QStringLiteral("%1; %2 nel file della stazione e "
-                                                     "partiranno alla prossima prova o con "
-                                                     "banco-richiesta --invia.")
-                                          .arg(m_erroreServer,
-                                              provePrima(m_inAttesa, "aspetta", "aspettano")));
-            } else {
-                RigaDiComando::errore(QStringLiteral("server %1: %2, %3 in attesa.")
-                                          .arg(url,
-                                              m_inviate == 1
-                                                  ? QStringLiteral("1 prova inviata")
-                                                  : QStringLiteral("%1 prove inviate")
-                                                        .arg(m_inviate),
-                                              QString::number(m_inAttesa)));
-            }
-            if (m_messeDaParte > 0) {
-                RigaDiComando::errore(QStringLiteral("%1 dal server: %2. Correggere e inviare "
-                                                     "di nuovo con banco-richiesta --invia "
-                                                     "--riprova.")
-                                          .arg(provePrima(m_messeDaParte, "rifiutata e messa da parte",
-                                                  "rifiutate e messe da parte"),
-                                              m_motivoScarto));
-            }
-        }
-        return m_erroreArchivio.isEmpty();
     }
 
     ModelloTabella m_modello;
     std::unique_ptr<LetturaTabella> m_lettura;
     std::unique_ptr<RapportoJUnit> m_rapporto;
-    std::unique_ptr<Archivio> m_archivio;
+    ArchivioDelBanco m_archivio{m_opzioni.archivio};
     std::unique_ptr<RegistrazioneProve> m_registrazione;
-    std::unique_ptr<Inoltro> m_inoltro;
     qint64 m_giroRegistrato = -1;
-    qint64 m_registrate = 0;
-    qint64 m_inviate = 0;
-    qint64 m_inAttesa = 0;
-    qint64 m_messeDaParte = 0;
     bool m_richiestaInterrotta = false; // a request was stopped in flight
     bool m_unitaRifiutata = false;
-    QString m_motivoScarto;
-    QString m_erroreArchivio;
-    QString m_erroreServer;
 };
+
+} // namespace
+
+namespace {
+
+// Each --unita to a socket: "B=SN7" to the socket named B, the others to the free sockets in
+// order. False, with the reason told, for more units than sockets, a socket named twice, a name
+// the bench has no socket of, or one unit in two sockets.
+bool unitaNeiPosti(const QStringList &valori, const DatiBanco &banco, QStringList &perPosto)
+{
+    const QList<PostoBanco> &posti = banco.posti;
+    QStringList nomi;
+    for (const PostoBanco &p : posti)
+        nomi << p.nome;
+    perPosto = QStringList(posti.size());
+    const auto metti = [&](qsizetype posto, const QString &unita) {
+        if (!perPosto.at(posto).isEmpty()) {
+            errore(QStringLiteral("--unita: il posto %1 ha già l'unità %2.")
+                       .arg(nomi.at(posto), TestiAmmessi::mostrabile(perPosto.at(posto))));
+            return false;
+        }
+        const qsizetype altro = perPosto.indexOf(unita);
+        if (altro >= 0 && !unita.isEmpty()) {
+            errore(QStringLiteral("--unita: l'unità %1 è già nel posto %2: un'unità non può stare "
+                                  "in due posti.")
+                       .arg(TestiAmmessi::mostrabile(unita), nomi.at(altro)));
+            return false;
+        }
+        perPosto[posto] = unita;
+        return true;
+    };
+    QStringList senzaNome;
+    for (const QString &valore : valori) {
+        const qsizetype uguale = valore.indexOf(u'=');
+        if (uguale < 0) {
+            senzaNome << valore;
+            continue;
+        }
+        const qsizetype posto = nomi.indexOf(valore.left(uguale));
+        if (posto < 0) {
+            errore(QStringLiteral("--unita %1: %2 non è un posto del banco (i posti sono %3); "
+                                  "un valore con = comincia con il nome del posto: "
+                                  "--unita B=NUMERO.")
+                       .arg(TestiAmmessi::mostrabile(valore),
+                           TestiAmmessi::mostrabile(valore.left(uguale)), nomi.join(u", ")));
+            return false;
+        }
+        if (!metti(posto, valore.mid(uguale + 1)))
+            return false;
+    }
+    qsizetype libero = 0;
+    for (const QString &unita : std::as_const(senzaNome)) {
+        while (libero < perPosto.size() && !perPosto.at(libero).isEmpty())
+            ++libero;
+        if (libero == perPosto.size()) {
+            errore(QStringLiteral("--unita: %1 unità per %2 posti; nulla è stato inviato.")
+                       .arg(valori.size())
+                       .arg(posti.size()));
+            return false;
+        }
+        if (!metti(libero, unita))
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -332,6 +309,34 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
         errore(QStringLiteral("%1: il banco non ha righe da leggere.").arg(opzioni.fileBanco));
         return false;
     }
+    QStringList unita;
+    if (opzioni.banco->posti.isEmpty()) {
+        if (parser.values(t.unita).size() > 1) {
+            errore(QStringLiteral("--unita: il banco %1 non ha posti, e prova un'unità per volta: "
+                                  "togliere le altre --unita, o descrivere i posti nel file "
+                                  "(\"posti\").")
+                       .arg(opzioni.fileBanco));
+            return false;
+        }
+        if (parser.isSet(t.unita))
+            unita.append(opzioni.unita);
+    } else {
+        if (rifiutaSeImpostata(parser, {&t.porta, &t.baud},
+                "--%1 non vale con un banco a più posti: ogni posto ha la sua linea nel file."))
+            return false;
+        if (rifiutaSeImpostata(parser, {&t.traffico},
+                "--%1 non vale con un banco a più posti: le linee lavorano insieme e i loro "
+                "byte si mescolerebbero; per il traffico di una linea usare la finestra "
+                "Visualizza → Traffico."))
+            return false;
+        if (!unitaNeiPosti(parser.values(t.unita), *opzioni.banco, opzioni.unitaDeiPosti))
+            return false;
+        opzioni.unita.clear();
+        for (const QString &u : std::as_const(opzioni.unitaDeiPosti)) {
+            if (!u.isEmpty())
+                unita.append(u);
+        }
+    }
     // The file's line, unless the options name another.
     QString testoPorta = opzioni.testi[Campo::Combo1];
     if (!parser.isSet(t.porta)) {
@@ -348,16 +353,18 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
 
     // Each round of a named unit is one of its runs in the archive.
     OpzioniArchivio &a = opzioni.archivio;
-    a.registra = !opzioni.unita.isEmpty() && !parser.isSet(t.senzaArchivio);
+    a.registra = !unita.isEmpty() && !parser.isSet(t.senzaArchivio);
     if (!a.registra) {
         return !rifiutaSeImpostata(parser, {&t.operatore, &t.stazione, &t.archivio},
             parser.isSet(t.senzaArchivio)
                 ? "--%1 non vale con --senza-archivio: nulla viene registrato."
                 : "--%1 vale solo con --unita: è l'unità in prova che l'archivio registra.");
     }
-    if (opzioni.unita.trimmed().isEmpty()) {
-        errore(QStringLiteral("--unita: il numero di serie è vuoto."));
-        return false;
+    for (const QString &u : std::as_const(unita)) {
+        if (u.trimmed().isEmpty()) {
+            errore(QStringLiteral("--unita: il numero di serie è vuoto."));
+            return false;
+        }
     }
     if (!leggiArchivio(t, parser, a.dove))
         return false;
@@ -365,8 +372,11 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
     a.stazione = nomeStazione(parser.value(t.stazione));
     // What a run is recorded under is checked here, before anything is sent: the archive and
     // the line's server keep it, index it and print it.
-    for (const auto &[testo, opzione] : {std::pair{opzioni.unita, "--unita"},
-             std::pair{a.operatore, "--operatore"}, std::pair{a.stazione, "--stazione"}}) {
+    QList<std::pair<QString, const char *>> testi{
+        {a.operatore, "--operatore"}, {a.stazione, "--stazione"}};
+    for (const QString &u : std::as_const(unita))
+        testi.prepend({u, "--unita"});
+    for (const auto &[testo, opzione] : std::as_const(testi)) {
         const QString motivo = TestiAmmessi::controlla(testo, QString::fromLatin1(opzione));
         if (!motivo.isEmpty()) {
             errore(motivo + QStringLiteral(" Nulla è stato inviato."));

@@ -4,6 +4,7 @@
 #include "modi.h"
 
 #include "archivio.h"
+#include "errore.h"
 #include "inoltro.h"
 #include "testi_ammessi.h"
 #include "testi_traffico.h"
@@ -132,9 +133,16 @@ private:
     bool storico(Archivio &archivio)
     {
         const Formato f = m_opzioni.formato;
-        if (f == Formato::Csv)
-            stampa(csv(m_domanda.letture ? kIntestazioneProva + kIntestazioneLettura
-                                         : kIntestazioneProva));
+        if (f == Formato::Csv) {
+            // The socket's column only where a run chosen has one.
+            const auto posti = archivio.posti(m_domanda.filtro);
+            if (!posti)
+                return false;
+            m_colonnaPosto = !posti->isEmpty();
+            const QStringList prova = kIntestazioneProva
+                + (m_colonnaPosto ? QStringList{QStringLiteral("posto")} : QStringList());
+            stampa(csv(m_domanda.letture ? prova + kIntestazioneLettura : prova));
+        }
         qint64 quante = 0;
         QList<ProvaArchiviata> prove;
         // The runs first, then each one's readings: one query open at a time.
@@ -163,7 +171,9 @@ private:
 
     void stampaProva(const ProvaArchiviata &p, const QList<LetturaArchiviata> &letture)
     {
-        const QStringList colonne = colonneProva(p);
+        QStringList colonne = colonneProva(p);
+        if (m_colonnaPosto)
+            colonne << p.posto;
         switch (m_opzioni.formato) {
         case Formato::Testo:
             stampa(QStringLiteral("%1; unità %2; tentativo %3; %4; stazione %5; operatore %6; "
@@ -171,7 +181,10 @@ private:
                        .arg(ora(p.inizio), TestiAmmessi::mostrabile(p.unita),
                            QString::number(p.tentativo),
                            p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito,
-                           TestiAmmessi::mostrabile(p.stazione),
+                           TestiAmmessi::mostrabile(p.stazione)
+                               + (p.posto.isEmpty() ? QString()
+                                                    : QStringLiteral("; posto ")
+                                           + TestiAmmessi::mostrabile(p.posto)),
                            p.operatore.isEmpty() ? QStringLiteral("-")
                                                  : TestiAmmessi::mostrabile(p.operatore),
                            TestiAmmessi::mostrabile(p.banco), p.shaBanco.left(12),
@@ -196,6 +209,7 @@ private:
         }
         QJsonObject o = comeJson(kIntestazioneProva, colonne);
         o.insert(QStringLiteral("tentativo"), p.tentativo);
+        o.insert(QStringLiteral("posto"), p.posto.isEmpty() ? QJsonValue() : QJsonValue(p.posto));
         if (m_domanda.letture) {
             QJsonArray righe;
             for (const LetturaArchiviata &l : letture) {
@@ -214,86 +228,150 @@ private:
         stampa(json(o));
     }
 
+    // The figures of the runs chosen, of one socket of theirs or of all.
+    struct Blocco
+    {
+        QString posto; // empty: every socket
+        QList<StatisticaRiga> righe;
+        QList<ResaBanco> rese;
+    };
+
     bool statistiche(Archivio &archivio)
     {
-        const auto righe = archivio.statistiche(m_domanda.filtro);
-        const auto rese = righe ? archivio.rese(m_domanda.filtro) : std::nullopt;
-        if (!righe || !rese)
+        QList<Blocco> blocchi;
+        const auto aggiungi = [&](const FiltroProve &filtro) {
+            auto righe = archivio.statistiche(filtro);
+            auto rese = righe ? archivio.rese(filtro) : std::nullopt;
+            if (!righe || !rese)
+                return false;
+            blocchi.append({filtro.posto, std::move(*righe), std::move(*rese)});
+            return true;
+        };
+        // A block per socket, then the total as without --per; a filter on one socket is that
+        // socket's block already.
+        if (m_domanda.perPosto && m_domanda.filtro.posto.isEmpty()) {
+            const auto posti = archivio.posti(m_domanda.filtro);
+            if (!posti)
+                return false;
+            if (posti->isEmpty())
+                errore(QStringLiteral("nessuna delle prove scelte ha un posto: solo il totale."));
+            for (const QString &posto : *posti) {
+                FiltroProve filtro = m_domanda.filtro;
+                filtro.posto = posto;
+                if (!aggiungi(filtro))
+                    return false;
+            }
+        }
+        if (!aggiungi(m_domanda.filtro))
             return false;
+        const bool conPosto = std::any_of(
+            blocchi.cbegin(), blocchi.cend(), [](const Blocco &b) { return !b.posto.isEmpty(); });
         const Formato f = m_opzioni.formato;
+        // In CSV the socket is a first column, empty for the total; in text it starts the line.
+        const auto colonnaPosto = [conPosto](const QString &posto) {
+            return conPosto ? QStringList{posto} : QStringList();
+        };
+        const auto inizio = [](const QString &posto) {
+            return posto.isEmpty()
+                ? QString()
+                : QStringLiteral("posto ") + TestiAmmessi::mostrabile(posto) + QStringLiteral("; ");
+        };
+        const auto postoJson = [](const QString &posto) {
+            return posto.isEmpty() ? QJsonValue() : QJsonValue(posto);
+        };
         const QStringList intestazione{"banco", "nome", "strumento", "memoria", "minimo", "massimo",
             "letture", "con_valore", "media", "deviazione", "valore_minimo", "valore_massimo",
             "cpk", "fuori_dai_limiti", "fallite"};
         if (f == Formato::Csv)
-            stampa(csv(intestazione));
-        for (const StatisticaRiga &s : *righe) {
-            const QStringList colonne{s.banco, s.nome, QString::number(s.strumento), s.memoria,
-                numero(s.minimo, 15), numero(s.massimo, 15), QString::number(s.letture),
-                QString::number(s.conValore), numero(s.media), numero(s.deviazione),
-                numero(s.valoreMinimo, 15), numero(s.valoreMassimo, 15), numero(s.cpk, 4),
-                QString::number(s.fuoriDaiLimiti), QString::number(s.fallite)};
-            if (f == Formato::Csv) {
-                stampa(csv(colonne));
-            } else if (f == Formato::Testo) {
-                const auto o
-                    = [](const QString &t) { return t.isEmpty() ? QStringLiteral("-") : t; };
-                stampa(QStringLiteral("banco %1; %2 (strumento %3, memoria %4); limiti %5 … %6; "
-                                      "letture %7; media %8; deviazione %9; minimo %10; massimo "
-                                      "%11; Cpk %12; fuori dai limiti %13; fallite %14")
-                           .arg(colonne[0], colonne[1], colonne[2], colonne[3], o(colonne[4]),
-                               o(colonne[5]), colonne[6], o(colonne[8]), o(colonne[9]))
-                           .arg(o(colonne[10]), o(colonne[11]), o(colonne[12]), colonne[13],
-                               colonne[14]));
-            } else {
-                QJsonObject j{{"tipo", "riga"}, {"banco", s.banco}, {"nome", s.nome},
-                    {"strumento", s.strumento}, {"memoria", s.memoria},
-                    {"minimo", numeroJson(s.minimo)}, {"massimo", numeroJson(s.massimo)},
-                    {"letture", double(s.letture)}, {"con_valore", double(s.conValore)},
-                    {"media", numeroJson(s.media)}, {"deviazione", numeroJson(s.deviazione)},
-                    {"valore_minimo", numeroJson(s.valoreMinimo)},
-                    {"valore_massimo", numeroJson(s.valoreMassimo)}, {"cpk", numeroJson(s.cpk)},
-                    {"fuori_dai_limiti", double(s.fuoriDaiLimiti)}, {"fallite", double(s.fallite)}};
-                stampa(json(j));
+            stampa(csv(colonnaPosto(QStringLiteral("posto")) + intestazione));
+        for (const Blocco &b : blocchi) {
+            for (const StatisticaRiga &s : b.righe) {
+                const QStringList colonne{s.banco, s.nome, QString::number(s.strumento), s.memoria,
+                    numero(s.minimo, 15), numero(s.massimo, 15), QString::number(s.letture),
+                    QString::number(s.conValore), numero(s.media), numero(s.deviazione),
+                    numero(s.valoreMinimo, 15), numero(s.valoreMassimo, 15), numero(s.cpk, 4),
+                    QString::number(s.fuoriDaiLimiti), QString::number(s.fallite)};
+                if (f == Formato::Csv) {
+                    stampa(csv(colonnaPosto(b.posto) + colonne));
+                } else if (f == Formato::Testo) {
+                    const auto o
+                        = [](const QString &t) { return t.isEmpty() ? QStringLiteral("-") : t; };
+                    stampa(inizio(b.posto)
+                        + QStringLiteral("banco %1; %2 (strumento %3, memoria %4); limiti %5 … "
+                                         "%6; letture %7; media %8; deviazione %9; minimo %10; "
+                                         "massimo %11; Cpk %12; fuori dai limiti %13; fallite %14")
+                              .arg(colonne[0], colonne[1], colonne[2], colonne[3], o(colonne[4]),
+                                  o(colonne[5]), colonne[6], o(colonne[8]), o(colonne[9]),
+                                  o(colonne[10]), o(colonne[11]), o(colonne[12]), colonne[13],
+                                  colonne[14]));
+                } else {
+                    QJsonObject j{{"tipo", "riga"}, {"posto", postoJson(b.posto)},
+                        {"banco", s.banco}, {"nome", s.nome}, {"strumento", s.strumento},
+                        {"memoria", s.memoria}, {"minimo", numeroJson(s.minimo)},
+                        {"massimo", numeroJson(s.massimo)}, {"letture", double(s.letture)},
+                        {"con_valore", double(s.conValore)}, {"media", numeroJson(s.media)},
+                        {"deviazione", numeroJson(s.deviazione)},
+                        {"valore_minimo", numeroJson(s.valoreMinimo)},
+                        {"valore_massimo", numeroJson(s.valoreMassimo)}, {"cpk", numeroJson(s.cpk)},
+                        {"fuori_dai_limiti", double(s.fuoriDaiLimiti)},
+                        {"fallite", double(s.fallite)}};
+                    stampa(json(j));
+                }
             }
         }
         // The yields: after an empty line, a table of their own in CSV.
         if (f == Formato::Csv) {
             stampa({});
-            stampa(csv({"banco", "unita", "prove", "conformi_al_primo_passaggio",
-                "conformi_all_ultimo", "resa_al_primo_passaggio_percento", "resa_finale_percento", "da_ripetere"}));
+            stampa(csv(colonnaPosto(QStringLiteral("posto"))
+                + QStringList{"banco", "unita", "prove", "conformi_al_primo_passaggio",
+                    "conformi_all_ultimo", "resa_al_primo_passaggio_percento",
+                    "resa_finale_percento", "da_ripetere"}));
         }
-        for (const ResaBanco &r : *rese) {
-            if (f == Formato::Csv) {
-                stampa(csv({r.banco, QString::number(r.unita), QString::number(r.prove),
-                    QString::number(r.conformiAlPrimo), QString::number(r.conformiAllUltimo),
-                    percentuale(r.conformiAlPrimo, r.unita),
-                    percentuale(r.conformiAllUltimo, r.unita), QString::number(r.daRipetere)}));
-            } else if (f == Formato::Testo) {
-                stampa(QStringLiteral("banco %1: %2, %3; resa al primo passaggio %4% "
-                                      "(%5 di %8), finale %6% (%7 di %8); %9 da ripetere")
-                           .arg(TestiAmmessi::mostrabile(r.banco),
-                               r.unita == 1 ? QStringLiteral("1 unità")
-                                            : QStringLiteral("%1 unità").arg(r.unita),
-                               r.prove == 1 ? QStringLiteral("1 prova")
-                                            : QStringLiteral("%1 prove").arg(r.prove),
-                               percentuale(r.conformiAlPrimo, r.unita),
-                               QString::number(r.conformiAlPrimo),
-                               percentuale(r.conformiAllUltimo, r.unita),
-                               QString::number(r.conformiAllUltimo), QString::number(r.unita),
-                               QString::number(r.daRipetere)));
-            } else {
-                stampa(json({{"tipo", "resa"}, {"banco", r.banco}, {"unita", double(r.unita)},
-                    {"prove", double(r.prove)}, {"conformi_al_primo_passaggio", double(r.conformiAlPrimo)},
-                    {"conformi_all_ultimo", double(r.conformiAllUltimo)},
-                    {"da_ripetere", double(r.daRipetere)}}));
+        for (const Blocco &b : blocchi) {
+            for (const ResaBanco &r : b.rese) {
+                if (f == Formato::Csv) {
+                    stampa(csv(colonnaPosto(b.posto)
+                        + QStringList{r.banco, QString::number(r.unita), QString::number(r.prove),
+                            QString::number(r.conformiAlPrimo),
+                            QString::number(r.conformiAllUltimo),
+                            percentuale(r.conformiAlPrimo, r.unita),
+                            percentuale(r.conformiAllUltimo, r.unita),
+                            QString::number(r.daRipetere)}));
+                } else if (f == Formato::Testo) {
+                    stampa(inizio(b.posto)
+                        + QStringLiteral("banco %1: %2, %3; resa al primo passaggio %4% "
+                                         "(%5 di %8), finale %6% (%7 di %8); %9 da ripetere")
+                              .arg(TestiAmmessi::mostrabile(r.banco),
+                                  r.unita == 1 ? QStringLiteral("1 unità")
+                                               : QStringLiteral("%1 unità").arg(r.unita),
+                                  r.prove == 1 ? QStringLiteral("1 prova")
+                                               : QStringLiteral("%1 prove").arg(r.prove),
+                                  percentuale(r.conformiAlPrimo, r.unita),
+                                  QString::number(r.conformiAlPrimo),
+                                  percentuale(r.conformiAllUltimo, r.unita),
+                                  QString::number(r.conformiAllUltimo), QString::number(r.unita),
+                                  QString::number(r.daRipetere)));
+                } else {
+                    stampa(json({{"tipo", "resa"}, {"posto", postoJson(b.posto)},
+                        {"banco", r.banco}, {"unita", double(r.unita)}, {"prove", double(r.prove)},
+                        {"conformi_al_primo_passaggio", double(r.conformiAlPrimo)},
+                        {"conformi_all_ultimo", double(r.conformiAllUltimo)},
+                        {"da_ripetere", double(r.daRipetere)}}));
+                }
             }
         }
-        errore(QStringLiteral("%1, %2 in %3.")
-                   .arg(righe->size() == 1 ? QStringLiteral("1 riga")
-                                           : QStringLiteral("%1 righe").arg(righe->size()),
-                       rese->size() == 1 ? QStringLiteral("1 banco")
-                                         : QStringLiteral("%1 banchi").arg(rese->size()),
-                       archivio.descrizione()));
+        const Blocco &totale = blocchi.last();
+        const qsizetype posti = blocchi.size() - 1;
+        errore(
+            QStringLiteral("%1, %2%3 in %4.")
+                .arg(totale.righe.size() == 1 ? QStringLiteral("1 riga")
+                                              : QStringLiteral("%1 righe").arg(totale.righe.size()),
+                    totale.rese.size() == 1 ? QStringLiteral("1 banco")
+                                            : QStringLiteral("%1 banchi").arg(totale.rese.size()),
+                    posti == 0       ? QString()
+                        : posti == 1 ? QStringLiteral(", 1 posto")
+                                     : QStringLiteral(", %1 posti").arg(posti),
+                    archivio.descrizione()));
         return true;
     }
 
@@ -379,6 +457,7 @@ private:
 
     Opzioni m_opzioni;
     OpzioniInterrogazione m_domanda;
+    bool m_colonnaPosto = false; // the runs' CSV has the socket's column
 };
 
 } // namespace
@@ -410,16 +489,30 @@ bool leggiInterrogazione(
     d.riprova = parser.isSet(t.riprova);
     if (d.cosa == OpzioniInterrogazione::Cosa::Controlla
         && rifiutaSeImpostata(parser,
-            {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.letture},
+            {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.posto, &t.per, &t.letture},
             "--%1 non vale con --controlla-archivio, che controlla tutto il file."))
         return false;
     if (d.cosa == OpzioniInterrogazione::Cosa::Invia
-        && rifiutaSeImpostata(parser, {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.letture},
+        && rifiutaSeImpostata(parser,
+            {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.posto, &t.per, &t.letture},
             "--%1 non vale con --invia, che invia tutte le prove in attesa."))
         return false;
     if (d.cosa != OpzioniInterrogazione::Cosa::Storico
         && rifiutaSeImpostata(parser, {&t.letture}, "--%1 vale solo con --storico."))
         return false;
+    if (d.cosa != OpzioniInterrogazione::Cosa::Statistiche
+        && rifiutaSeImpostata(parser, {&t.per}, "--%1 vale solo con --statistiche."))
+        return false;
+    if (parser.isSet(t.per)) {
+        // The only grouping for now; others may join it.
+        if (parser.value(t.per).trimmed().toLower() != u"posto") {
+            errore(QStringLiteral("--per: %1 non è un raggruppamento che le statistiche "
+                                  "conoscono; si accetta soltanto posto (--per posto).")
+                       .arg(citaTesto(parser.value(t.per))));
+            return false;
+        }
+        d.perPosto = true;
+    }
     if (!leggiArchivio(t, parser, d.dove))
         return false;
     if (d.cosa == OpzioniInterrogazione::Cosa::Invia && !d.dove.server) {
@@ -430,6 +523,7 @@ bool leggiInterrogazione(
     d.letture = parser.isSet(t.letture);
     d.filtro.unita = parser.value(t.unita);
     d.filtro.stazione = parser.value(t.stazione);
+    d.filtro.posto = parser.value(t.posto);
     QString motivo;
     for (const auto &[opzione, data] :
         {std::pair{&t.dal, &d.filtro.dal}, std::pair{&t.al, &d.filtro.al}}) {

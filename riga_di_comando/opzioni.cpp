@@ -47,7 +47,8 @@ Stato di uscita:
   8  con --controlla-archivio: il file della stazione è danneggiato
   9  con --banco e --unita: l'unità è stata rifiutata prima di inviare nulla
      (il numero di serie non ha la forma che il banco dichiara)
-Quando più stati valgono insieme prevale il primo di 3, 1, 6, 5, 4.
+Quando più stati valgono insieme prevale il primo di 3, 1, 6, 5, 4; con un banco a più
+posti lo stato è il più grave fra quelli dei posti.
 Con --cerca: 0 se almeno una combinazione ha risposto, 1 se nessuna; 2 e 3 come sopra.
 Con --storico e --statistiche: 0, o 5 se l'archivio non si legge.
 )";
@@ -172,8 +173,9 @@ TabellaOpzioni::TabellaOpzioni()
           "FILE.xml"))
     , unita(conValore("unita",
           "L'unità in prova (il numero di serie), riportata in ogni riga e nel rapporto; con "
-          "--banco ogni giro è una sua prova nell'archivio. Con --storico e --statistiche, "
-          "le prove di quell'unità.",
+          "--banco ogni giro è una sua prova nell'archivio. Con un banco a più posti si "
+          "ripete, un'unità per posto: riempiono i posti in ordine, o POSTO=TESTO nomina il "
+          "posto. Con --storico e --statistiche, le prove di quell'unità.",
           "TESTO"))
     , operatore(conValore("operatore", "Con --banco e --unita, chi fa la prova.", "NOME"))
     , stazione(conValore("stazione",
@@ -215,6 +217,12 @@ TabellaOpzioni::TabellaOpzioni()
           "Con --storico e --statistiche, le prove con questo esito: conforme, \"non conforme\", "
           "\"senza risposta\", errore, interrotta.",
           "ESITO"))
+    , posto(conValore("posto",
+          "Con --storico e --statistiche, le prove lette a quel posto dell'attrezzatura.", "NOME"))
+    , per(conValore("per",
+          "Con --statistiche e il valore posto (l'unico, per ora): le statistiche e le rese di "
+          "ogni posto, un blocco per posto, poi il totale di tutte le prove scelte.",
+          "posto"))
 { }
 
 QList<QCommandLineOption> TabellaOpzioni::tutte() const
@@ -222,7 +230,7 @@ QList<QCommandLineOption> TabellaOpzioni::tutte() const
     return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
         traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione, senzaArchivio,
         archivio, cerca, prima, storico, letture, statistiche, invia, riprova, controllaArchivio,
-        dal, al, esito};
+        dal, al, esito, posto, per};
 }
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
@@ -272,8 +280,10 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     if (parser.isSet(t.storico) || parser.isSet(t.statistiche) || parser.isSet(t.invia)
         || parser.isSet(t.controllaArchivio))
         return leggiInterrogazione(t, parser, opzioni) ? std::optional(opzioni) : std::nullopt;
-    if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito},
+    if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito, &t.posto},
             "--%1 vale solo con --storico o --statistiche."))
+        return {};
+    if (rifiutaSeImpostata(parser, {&t.per}, "--%1 vale solo con --statistiche."))
         return {};
     if (rifiutaSeImpostata(parser, {&t.riprova}, "--%1 vale solo con --invia."))
         return {};

@@ -49,6 +49,7 @@ struct OpzioniInterrogazione
     enum class Cosa { Storico, Statistiche, Invia, Controlla } cosa = Cosa::Storico;
     bool letture = false; // --storico with each run's readings
     bool riprova = false; // --invia: the runs set aside are sent again
+    bool perPosto = false; // --statistiche --per posto: a block per socket, then the total
     FiltroProve filtro;
     Destinazione::Scelta dove;
 };
@@ -68,6 +69,8 @@ struct Opzioni
     QString shaBanco; // of the file's bytes, as the archive keeps it
     QString rapporto; // a JUnit XML report of the bench's readings
     QString unita; // the unit under test, carried in every line and in the report
+    // With a bench of sockets: each socket's unit, empty where none was named.
+    QStringList unitaDeiPosti;
     OpzioniArchivio archivio;
     // A search for the rate and address that answer instead of one request.
     std::optional<RicercaStrumento::Impostazioni> ricerca;
@@ -91,7 +94,7 @@ struct TabellaOpzioni
     QCommandLineOption cerca, prima;
     // The archive's questions.
     QCommandLineOption storico, letture, statistiche, invia, riprova, controllaArchivio, dal, al,
-        esito;
+        esito, posto, per;
 };
 
 // Reads the options; on --help or --version prints and exits, on a bad option prints why to

@@ -80,6 +80,18 @@ bool ComponenteSeriale::PortOpen() const
     return m_porta.isOpen() && !m_guasto;
 }
 
+std::optional<QSerialPort::PinoutSignals> ComponenteSeriale::segnaliModem()
+{
+    if (!PortOpen())
+        return std::nullopt;
+    const QSerialPort::PinoutSignals segnali = m_porta.pinoutSignals();
+    if (m_porta.error() != QSerialPort::NoError) {
+        m_porta.clearError();
+        return std::nullopt;
+    }
+    return segnali;
+}
+
 void ComponenteSeriale::setPortOpen(bool aperta)
 {
     if (aperta) {

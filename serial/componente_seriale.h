@@ -57,6 +57,10 @@ public:
 
     qint16 CommEvent() const { return m_evento; }
 
+    // The modem-status lines (CTS, DSR, DCD, RI) as the port reads them now; none while the port
+    // is closed or where the device cannot tell them (a pseudo-terminal cannot).
+    std::optional<QSerialPort::PinoutSignals> segnaliModem();
+
     // The device of the port last opened.
     const QString &dispositivo() const { return m_dispositivo; }
 

@@ -1,6 +1,7 @@
 #include "finestra_storico.h"
 
 #include "dialogo_csv.h"
+#include "file_banco.h"
 #include "grafico_storico.h"
 #include "lettore_storico.h"
 #include "modello_storico.h"
@@ -9,6 +10,7 @@
 #include "testi_traffico.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QHash>
@@ -47,26 +49,27 @@ QString mostrato(const QString &testo)
                       : NumeriItaliani::daMacchina(testo.left(spazio)) + testo.mid(spazio);
 }
 
-const QStringList kColonneStatistiche{"Banco", "Riga", "Strumento", "Memoria", "Unità di misura",
-    "Limite min.", "Limite max.", "Letture", "Con valore", "Media", "Dev. std.", "Min", "Max",
-    "Cpk", "Fuori dai limiti", "Fallite"};
+// The socket's column comes first; it is shown when the figures are per socket.
+const QStringList kColonneStatistiche{"Posto", "Banco", "Riga", "Strumento", "Memoria",
+    "Unità di misura", "Limite min.", "Limite max.", "Letture", "Con valore", "Media", "Dev. std.",
+    "Min", "Max", "Cpk", "Fuori dai limiti", "Fallite"};
 
-QStringList campiStatistica(const StatisticaRiga &s)
+QStringList campiStatistica(const QString &posto, const StatisticaRiga &s)
 {
-    return {s.banco, s.nome, QString::number(s.strumento), s.memoria, s.unitaMisura,
+    return {posto, s.banco, s.nome, QString::number(s.strumento), s.memoria, s.unitaMisura,
         cifra(s.minimo), cifra(s.massimo), NumeriItaliani::intero(s.letture),
         NumeriItaliani::intero(s.conValore), cifra(s.media), cifra(s.deviazione),
         cifra(s.valoreMinimo), cifra(s.valoreMassimo), TestiStorico::cpk(s.cpk),
         NumeriItaliani::intero(s.fuoriDaiLimiti), NumeriItaliani::intero(s.fallite)};
 }
 
-const QStringList kColonneRese{"Banco", "Unità", "Prove concluse", "Da ripetere",
+const QStringList kColonneRese{"Posto", "Banco", "Unità", "Prove concluse", "Da ripetere",
     "Conformi al primo passaggio", "Resa al primo passaggio", "Conformi all'ultima prova",
     "Resa finale"};
 
-QStringList campiResa(const ResaBanco &r)
+QStringList campiResa(const QString &posto, const ResaBanco &r)
 {
-    return {r.banco, NumeriItaliani::intero(r.unita), NumeriItaliani::intero(r.prove),
+    return {posto, r.banco, NumeriItaliani::intero(r.unita), NumeriItaliani::intero(r.prove),
         NumeriItaliani::intero(r.daRipetere), NumeriItaliani::intero(r.conformiAlPrimo),
         TestiStorico::percento(r.conformiAlPrimo, r.unita),
         NumeriItaliani::intero(r.conformiAllUltimo),
@@ -138,6 +141,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     , m_operatore(new QLineEdit(this))
     , m_esito(new QComboBox(this))
     , m_banco(new QLineEdit(this))
+    , m_posto(new QLineEdit(this))
     , m_attesa(new QTimer(this))
     , m_schede(new QTabWidget(this))
     , m_letture(modelloTesti({"Riga", "Nome", "Strumento", "Memoria", "Valore", "Minimo", "Massimo",
@@ -145,6 +149,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
           this))
     , m_tabellaStatistiche(modelloTesti(kColonneStatistiche, this))
     , m_rese(new QLabel(this))
+    , m_perPosto(new QCheckBox(QStringLiteral("Pe&r posto"), this))
     , m_tabellaRese(modelloTesti(kColonneRese, this))
     , m_rigaGrafico(new QComboBox(this))
     , m_grafico(new GraficoStorico(this))
@@ -176,6 +181,9 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     m_operatore->setObjectName(QStringLiteral("filtroOperatore"));
     m_banco->setObjectName(QStringLiteral("filtroBanco"));
     m_banco->setPlaceholderText(QStringLiteral("nome del file"));
+    m_posto->setObjectName(QStringLiteral("filtroPosto"));
+    m_posto->setPlaceholderText(QStringLiteral("dell'attrezzatura"));
+    m_posto->setMaxLength(FileBanco::kMassimoNomePosto);
     m_esito->setObjectName(QStringLiteral("filtroEsito"));
     m_esito->addItem(QStringLiteral("tutti"), QString());
     for (const QString &esito : Esiti::tutti())
@@ -184,13 +192,15 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     campo(riga1, QStringLiteral("&Dal:"), m_dal, QStringLiteral("Dal giorno"));
     campo(riga1, QStringLiteral("A&l:"), m_al, QStringLiteral("Al giorno"));
     campo(riga1, QStringLiteral("E&sito:"), m_esito, QStringLiteral("Esito"));
-    campo(riga2, QStringLiteral("S&tazione:"), m_stazione, QStringLiteral("Stazione"));
+    campo(riga2, QStringLiteral("Sta&zione:"), m_stazione, QStringLiteral("Stazione"));
     campo(riga2, QStringLiteral("&Operatore:"), m_operatore, QStringLiteral("Operatore"));
     campo(riga2, QStringLiteral("&Banco:"), m_banco, QStringLiteral("Banco"));
+    campo(riga2, QStringLiteral("Pos&to:"), m_posto, QStringLiteral("Posto dell'attrezzatura"));
     m_esito->view()->setAccessibleName(m_esito->accessibleName());
     // Tab goes as the fields read, row by row.
     setTabOrder(m_al, m_esito);
     setTabOrder(m_esito, m_stazione);
+    setTabOrder(m_banco, m_posto);
     colonna->addLayout(riga1);
     colonna->addLayout(riga2);
 
@@ -210,10 +220,18 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     m_rese->setObjectName(QStringLiteral("statoStatistiche"));
     m_rese->setAccessibleName(QStringLiteral("Stato delle statistiche"));
     limitaRighe(m_rese);
-    statistiche->addWidget(m_rese);
+    auto *intestazione = new QHBoxLayout;
+    intestazione->addWidget(m_rese, 1);
+    m_perPosto->setObjectName(QStringLiteral("perPosto"));
+    m_perPosto->setToolTip(QStringLiteral(
+        "Le statistiche e le rese di ogni posto dell'attrezzatura, poi quelle di tutti i posti"));
+    intestazione->addWidget(m_perPosto, 0, Qt::AlignTop);
+    statistiche->addLayout(intestazione);
     // Any number of benches and rows scroll in their tables: the window keeps its size.
     m_vistaRese = vista(m_tabellaRese, QStringLiteral("Rese per banco"), this);
     m_vistaStatistiche = vista(m_tabellaStatistiche, QStringLiteral("Statistiche per riga"), this);
+    m_vistaRese->setColumnHidden(0, true);
+    m_vistaStatistiche->setColumnHidden(0, true);
     auto *cifre = new QSplitter(Qt::Vertical, pagina);
     cifre->addWidget(m_vistaRese);
     cifre->addWidget(m_vistaStatistiche);
@@ -256,11 +274,19 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     m_attesa->setSingleShot(true);
     m_attesa->setInterval(300);
     connect(m_attesa, &QTimer::timeout, this, &FinestraStorico::applica);
-    for (QLineEdit *campo : {m_unita, m_dal, m_al, m_stazione, m_operatore, m_banco}) {
+    for (QLineEdit *campo : {m_unita, m_dal, m_al, m_stazione, m_operatore, m_banco, m_posto}) {
         connect(campo, &QLineEdit::textEdited, m_attesa, qOverload<>(&QTimer::start));
         connect(campo, &QLineEdit::returnPressed, this, &FinestraStorico::applica);
     }
     connect(m_esito, &QComboBox::currentIndexChanged, this, &FinestraStorico::applica);
+    connect(m_perPosto, &QCheckBox::toggled, this, [this] {
+        // A refused filter has no figures to group.
+        if (!m_rifiuto.isEmpty())
+            return;
+        m_statisticheDaRifare = true;
+        if (m_schede->currentIndex() > 0)
+            chiediStatistiche();
+    });
     connect(m_schede, &QTabWidget::currentChanged, this, [this](int scheda) {
         if (scheda > 0 && m_statisticheDaRifare)
             chiediStatistiche();
@@ -341,6 +367,7 @@ void FinestraStorico::applica()
     filtro.stazione = m_stazione->text().trimmed();
     filtro.operatore = m_operatore->text().trimmed();
     filtro.banco = m_banco->text().trimmed();
+    filtro.posto = m_posto->text().trimmed();
     filtro.esito = m_esito->currentData().toString();
     m_rifiuto.clear();
     m_sceltaDaRitrovare.clear();
@@ -403,38 +430,62 @@ void FinestraStorico::chiediStatistiche()
 {
     m_statisticheDaRifare = false;
     mostraTesto(m_rese, QStringLiteral("Calcolo delle statistiche…"));
-    using Cifre = std::pair<QList<StatisticaRiga>, QList<ResaBanco>>;
+    using TestiStorico::CifrePosto;
     const quint64 generazione = m_generazione;
-    m_lettore->chiedi<Cifre>(
-        [filtro = m_modello->filtro()](Archivio &a) -> std::optional<Cifre> {
-            std::optional<QList<StatisticaRiga>> righe = a.statistiche(filtro);
-            if (!righe)
-                return std::nullopt;
-            std::optional<QList<ResaBanco>> rese = a.rese(filtro);
-            if (!rese)
-                return std::nullopt;
+    m_lettore->chiedi<QList<CifrePosto>>(
+        [filtro = m_modello->filtro(), perPosto = m_perPosto->isChecked()](
+            Archivio &a) -> std::optional<QList<CifrePosto>> {
             // A row the archive keeps no unit for takes it from its newest reading's shown value.
             QHash<QString, QHash<int, QString>> unitaDeiBanchi;
-            for (StatisticaRiga &s : *righe) {
-                if (!s.unitaMisura.isEmpty())
-                    continue;
-                if (!unitaDeiBanchi.contains(s.shaBanco)) {
-                    QHash<int, QString> &unita = unitaDeiBanchi[s.shaBanco];
-                    FiltroProve ultima = filtro;
-                    ultima.shaBanco = s.shaBanco;
-                    QString uuid;
-                    a.perOgniProva(ultima, 1, [&uuid](const ProvaArchiviata &p) { uuid = p.uuid; });
-                    if (!uuid.isEmpty()) {
-                        for (const LetturaArchiviata &l :
-                            a.letture(uuid).value_or(QList<LetturaArchiviata>()))
-                            unita.insert(l.n, TestiStorico::unitaDellaLettura(l));
+            const auto cifre = [&](const FiltroProve &scelte) -> std::optional<CifrePosto> {
+                std::optional<QList<StatisticaRiga>> righe = a.statistiche(scelte);
+                if (!righe)
+                    return std::nullopt;
+                std::optional<QList<ResaBanco>> rese = a.rese(scelte);
+                if (!rese)
+                    return std::nullopt;
+                for (StatisticaRiga &s : *righe) {
+                    if (!s.unitaMisura.isEmpty())
+                        continue;
+                    if (!unitaDeiBanchi.contains(s.shaBanco)) {
+                        QHash<int, QString> &unita = unitaDeiBanchi[s.shaBanco];
+                        FiltroProve ultima = filtro;
+                        ultima.shaBanco = s.shaBanco;
+                        QString uuid;
+                        a.perOgniProva(
+                            ultima, 1, [&uuid](const ProvaArchiviata &p) { uuid = p.uuid; });
+                        if (!uuid.isEmpty()) {
+                            for (const LetturaArchiviata &l :
+                                a.letture(uuid).value_or(QList<LetturaArchiviata>()))
+                                unita.insert(l.n, TestiStorico::unitaDellaLettura(l));
+                        }
                     }
+                    s.unitaMisura = unitaDeiBanchi.value(s.shaBanco).value(s.n);
                 }
-                s.unitaMisura = unitaDeiBanchi.value(s.shaBanco).value(s.n);
+                return CifrePosto{scelte.posto, std::move(*righe), std::move(*rese)};
+            };
+            QList<CifrePosto> blocchi;
+            // A filter on one socket is that socket's block already.
+            if (perPosto && filtro.posto.isEmpty()) {
+                const std::optional<QStringList> posti = a.posti(filtro);
+                if (!posti)
+                    return std::nullopt;
+                for (const QString &posto : *posti) {
+                    FiltroProve delPosto = filtro;
+                    delPosto.posto = posto;
+                    std::optional<CifrePosto> blocco = cifre(delPosto);
+                    if (!blocco)
+                        return std::nullopt;
+                    blocchi.append(std::move(*blocco));
+                }
             }
-            return Cifre{std::move(*righe), std::move(*rese)};
+            std::optional<CifrePosto> totale = cifre(filtro);
+            if (!totale)
+                return std::nullopt;
+            blocchi.append(std::move(*totale));
+            return blocchi;
         },
-        [this, generazione](const std::optional<Cifre> &cifre, const QString &errore) {
+        [this, generazione](const std::optional<QList<CifrePosto>> &cifre, const QString &errore) {
             // A filter changed meanwhile asks again, or will: only its answer is shown.
             if (generazione != m_generazione)
                 return;
@@ -442,25 +493,38 @@ void FinestraStorico::chiediStatistiche()
                 mostraTesto(m_rese, errore);
                 return;
             }
-            mostraStatistiche(cifre->first, cifre->second);
+            mostraStatistiche(*cifre);
         });
 }
 
-void FinestraStorico::mostraStatistiche(
-    const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese)
+void FinestraStorico::mostraStatistiche(const QList<TestiStorico::CifrePosto> &blocchi)
 {
+    const QList<StatisticaRiga> &righe = blocchi.last().righe;
+    const QList<ResaBanco> &rese = blocchi.last().rese;
+    const bool perPosto = blocchi.size() > 1;
     m_tabellaStatistiche->removeRows(0, m_tabellaStatistiche->rowCount());
-    for (const StatisticaRiga &s : righe)
-        aggiungiRiga(*m_tabellaStatistiche, campiStatistica(s));
-    m_vistaStatistiche->resizeColumnsToContents();
     m_tabellaRese->removeRows(0, m_tabellaRese->rowCount());
-    for (const ResaBanco &r : rese)
-        aggiungiRiga(*m_tabellaRese, campiResa(r));
+    for (const TestiStorico::CifrePosto &b : blocchi) {
+        const QString posto = b.posto.isEmpty() ? QStringLiteral("tutti") : b.posto;
+        for (const StatisticaRiga &s : b.righe)
+            aggiungiRiga(*m_tabellaStatistiche, campiStatistica(posto, s));
+        for (const ResaBanco &r : b.rese)
+            aggiungiRiga(*m_tabellaRese, campiResa(posto, r));
+    }
+    m_vistaStatistiche->setColumnHidden(0, !perPosto);
+    m_vistaRese->setColumnHidden(0, !perPosto);
+    m_vistaStatistiche->resizeColumnsToContents();
     m_vistaRese->resizeColumnsToContents();
-    mostraTesto(m_rese,
-        rese.isEmpty() ? QStringLiteral("Nessuna prova conclusa fra quelle scelte.")
-                       : QStringLiteral("Rese contate sulle unità; le prove da ripetere (errore o "
-                                        "interrotta) non entrano in nessuna resa."));
+    QString testo = rese.isEmpty()
+        ? QStringLiteral("Nessuna prova conclusa fra quelle scelte.")
+        : QStringLiteral("Rese contate sulle unità; le prove da ripetere (errore o interrotta) "
+                         "non entrano in nessuna resa.");
+    if (m_perPosto->isChecked() && !perPosto && m_modello->filtro().posto.isEmpty()
+        && !rese.isEmpty())
+        testo += QStringLiteral(" Nessuna delle prove scelte ha un posto: solo il totale.");
+    else if (perPosto)
+        testo += QStringLiteral(" Le prove senza posto contano solo in «tutti».");
+    mostraTesto(m_rese, testo);
     // The row the chart showed stays chosen when it is still there.
     std::pair<QString, int> scelta = m_rigaDaRitrovare;
     if (const int i = m_rigaGrafico->currentData().toInt();
@@ -468,7 +532,7 @@ void FinestraStorico::mostraStatistiche(
         scelta = {m_statistiche.at(i).shaBanco, m_statistiche.at(i).n};
     m_rigaDaRitrovare = {QString(), -1};
     m_statistiche = righe;
-    m_reseBanchi = rese;
+    m_cifre = blocchi;
     const QSignalBlocker fermo(m_rigaGrafico);
     m_rigaGrafico->clear();
     for (const StatisticaRiga &s : righe) {
@@ -525,7 +589,7 @@ void FinestraStorico::esporta()
     switch (m_schede->currentIndex()) {
     case 1:
         scriviCsv(QStringLiteral("Esporta le statistiche"), QStringLiteral("statistiche.csv"),
-            TestiStorico::csvStatistiche(m_statistiche, m_reseBanchi));
+            TestiStorico::csvStatistiche(m_cifre));
         return;
     case 2:
         scriviCsv(QStringLiteral("Esporta il grafico"), QStringLiteral("grafico.csv"),
@@ -593,7 +657,7 @@ void FinestraStorico::rifiuta(const QString &motivo)
     m_tabellaStatistiche->removeRows(0, m_tabellaStatistiche->rowCount());
     m_tabellaRese->removeRows(0, m_tabellaRese->rowCount());
     m_statistiche.clear();
-    m_reseBanchi.clear();
+    m_cifre.clear();
     mostraTesto(m_rese, m_rifiuto);
     {
         const QSignalBlocker fermo(m_rigaGrafico);

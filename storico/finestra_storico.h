@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archivio.h"
+#include "testi_storico.h"
 
 #include <QWidget>
 
@@ -9,6 +10,7 @@
 class GraficoStorico;
 class LettoreStorico;
 class ModelloStorico;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -18,8 +20,9 @@ class QTableView;
 class QTimer;
 
 // The history of the archive: the runs a filter chooses (serial number prefix, dates, station,
-// operator, outcome, bench), newest first, each opening to its readings; the per-row figures
-// of the same runs, with first-pass and final yield; one row's value across them as a chart;
+// operator, outcome, bench, fixture's socket), newest first, each opening to its readings; the
+// per-row figures of the same runs, with first-pass and final yield, also socket by socket; one
+// row's value across them as a chart;
 // each exported as CSV. The archive is read in a thread of its own: the window never waits
 // for it.
 class FinestraStorico : public QWidget
@@ -49,7 +52,8 @@ private:
     void rifiuta(const QString &motivo);
     void ritrovaScelta();
     void chiediStatistiche();
-    void mostraStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese);
+    // The sockets' blocks, if asked, then the total of the runs chosen, last.
+    void mostraStatistiche(const QList<TestiStorico::CifrePosto> &blocchi);
     void chiediGrafico();
     void esporta();
     void scriviCsv(const QString &titolo, const QString &nome, const QByteArray &csv);
@@ -64,6 +68,7 @@ private:
     QLineEdit *m_operatore;
     QComboBox *m_esito;
     QLineEdit *m_banco;
+    QLineEdit *m_posto;
     QTimer *m_attesa;
     QTabWidget *m_schede;
     QTableView *m_prove;
@@ -72,6 +77,7 @@ private:
     QTableView *m_vistaStatistiche;
     QStandardItemModel *m_tabellaStatistiche;
     QLabel *m_rese; // what the figures' tab waits for, or why it has none
+    QCheckBox *m_perPosto;
     QTableView *m_vistaRese;
     QStandardItemModel *m_tabellaRese;
     QComboBox *m_rigaGrafico;
@@ -83,8 +89,8 @@ private:
     QString m_rifiuto; // why the filter's fields are not applied
     QString m_sceltaDaRitrovare; // the run chosen before a refresh, by uuid
     std::pair<QString, int> m_rigaDaRitrovare{QString(), -1}; // the chart's, as sha and row
-    QList<StatisticaRiga> m_statistiche;
-    QList<ResaBanco> m_reseBanchi;
+    QList<StatisticaRiga> m_statistiche; // of every socket: the chart's rows
+    QList<TestiStorico::CifrePosto> m_cifre; // as shown, for the export
     QList<Archivio::Punto> m_punti;
     QString m_unitaGrafico; // the unit of the chart's row, where it is known
     bool m_statisticheDaRifare = true;

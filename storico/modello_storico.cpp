@@ -7,7 +7,7 @@
 namespace {
 
 const char *const kTitoli[]
-    = {"Inizio", "Unità", "Tentativo", "Esito", "Banco", "Stazione", "Operatore", "Fine"};
+    = {"Inizio", "Unità", "Tentativo", "Esito", "Banco", "Stazione", "Posto", "Operatore", "Fine"};
 
 QString ora(const QDateTime &istante)
 {
@@ -133,6 +133,8 @@ QVariant ModelloStorico::data(const QModelIndex &indice, int ruolo) const
         return p.banco;
     case Stazione:
         return p.stazione;
+    case Posto:
+        return p.posto;
     case Operatore:
         return p.operatore;
     case Fine:

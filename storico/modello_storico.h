@@ -20,6 +20,7 @@ public:
         Esito,
         Banco,
         Stazione,
+        Posto,
         Operatore,
         Fine,
         NumeroColonne

@@ -3,6 +3,7 @@
 #include "numeri_italiani.h"
 #include "testi_traffico.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace TestiStorico {
@@ -82,15 +83,15 @@ QString avvisoServer(const QString &motivo)
 QStringList intestazioneProve()
 {
     return {"inizio", "fine", "unita_in_prova", "tentativo", "esito", "banco", "sha_banco",
-        "stazione", "operatore", "linea", "prova", "riga", "nome_riga", "strumento", "memoria",
-        "valore", "unita_di_misura", "valore_mostrato", "limite_minimo", "limite_massimo", "atteso",
-        "stato", "latenza_ms", "istante_lettura"};
+        "stazione", "posto", "operatore", "linea", "prova", "riga", "nome_riga", "strumento",
+        "memoria", "valore", "unita_di_misura", "valore_mostrato", "limite_minimo",
+        "limite_massimo", "atteso", "stato", "latenza_ms", "istante_lettura"};
 }
 
 QStringList campiProva(const ProvaArchiviata &p, const LetturaArchiviata *l)
 {
     QStringList campi{istante(p.inizio), istante(p.fine), p.unita, QString::number(p.tentativo),
-        p.esito, p.banco, p.shaBanco, p.stazione, p.operatore, p.linea, p.uuid};
+        p.esito, p.banco, p.shaBanco, p.stazione, p.posto, p.operatore, p.linea, p.uuid};
     if (!l) {
         campi.resize(intestazioneProve().size());
         return campi;
@@ -102,37 +103,46 @@ QStringList campiProva(const ProvaArchiviata &p, const LetturaArchiviata *l)
     return campi;
 }
 
-QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese)
+QByteArray csvStatistiche(const QList<CifrePosto> &blocchi)
 {
+    const bool conPosto = std::any_of(
+        blocchi.cbegin(), blocchi.cend(), [](const CifrePosto &b) { return !b.posto.isEmpty(); });
+    const auto posto
+        = [conPosto](const QString &nome) { return conPosto ? QStringList{nome} : QStringList(); };
     QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio);
-    csv += TestiTraffico::lineaCsv(
-        {"banco", "riga", "nome_riga", "strumento", "memoria", "unita_di_misura", "limite_minimo",
-            "limite_massimo", "letture", "letture_con_valore", "media", "deviazione_standard",
-            "valore_minimo", "valore_massimo", "cpk", "letture_fuori_dai_limiti",
-            "letture_fallite"},
+    csv += TestiTraffico::lineaCsv(posto(QStringLiteral("posto"))
+            + QStringList{"banco", "riga", "nome_riga", "strumento", "memoria", "unita_di_misura",
+                "limite_minimo", "limite_massimo", "letture", "letture_con_valore", "media",
+                "deviazione_standard", "valore_minimo", "valore_massimo", "cpk",
+                "letture_fuori_dai_limiti", "letture_fallite"},
         FormaCsv::Foglio);
-    for (const StatisticaRiga &s : righe) {
-        csv += TestiTraffico::lineaCsv(
-            {s.banco, QString::number(s.n + 1), s.nome, QString::number(s.strumento), s.memoria,
-                s.unitaMisura, numeroCsv(s.minimo), numeroCsv(s.massimo),
-                QString::number(s.letture), QString::number(s.conValore), numeroCsv(s.media),
-                numeroCsv(s.deviazione), numeroCsv(s.valoreMinimo), numeroCsv(s.valoreMassimo),
-                numeroCsv(s.cpk), QString::number(s.fuoriDaiLimiti), QString::number(s.fallite)},
-            FormaCsv::Foglio);
+    for (const CifrePosto &b : blocchi) {
+        for (const StatisticaRiga &s : b.righe) {
+            csv += TestiTraffico::lineaCsv(posto(b.posto)
+                    + QStringList{s.banco, QString::number(s.n + 1), s.nome,
+                        QString::number(s.strumento), s.memoria, s.unitaMisura, numeroCsv(s.minimo),
+                        numeroCsv(s.massimo), QString::number(s.letture),
+                        QString::number(s.conValore), numeroCsv(s.media), numeroCsv(s.deviazione),
+                        numeroCsv(s.valoreMinimo), numeroCsv(s.valoreMassimo), numeroCsv(s.cpk),
+                        QString::number(s.fuoriDaiLimiti), QString::number(s.fallite)},
+                FormaCsv::Foglio);
+        }
     }
     csv += "\r\n";
-    csv += TestiTraffico::lineaCsv(
-        {"banco", "unita_provate", "prove_concluse", "conformi_al_primo_passaggio",
-            "conformi_all_ultima_prova", "resa_al_primo_passaggio_percento", "resa_finale_percento",
-            "prove_da_ripetere"},
+    csv += TestiTraffico::lineaCsv(posto(QStringLiteral("posto"))
+            + QStringList{"banco", "unita_provate", "prove_concluse", "conformi_al_primo_passaggio",
+                "conformi_all_ultima_prova", "resa_al_primo_passaggio_percento",
+                "resa_finale_percento", "prove_da_ripetere"},
         FormaCsv::Foglio);
-    for (const ResaBanco &r : rese) {
-        csv += TestiTraffico::lineaCsv(
-            {r.banco, QString::number(r.unita), QString::number(r.prove),
-                QString::number(r.conformiAlPrimo), QString::number(r.conformiAllUltimo),
-                percentoCsv(r.conformiAlPrimo, r.unita), percentoCsv(r.conformiAllUltimo, r.unita),
-                QString::number(r.daRipetere)},
-            FormaCsv::Foglio);
+    for (const CifrePosto &b : blocchi) {
+        for (const ResaBanco &r : b.rese) {
+            csv += TestiTraffico::lineaCsv(posto(b.posto)
+                    + QStringList{r.banco, QString::number(r.unita), QString::number(r.prove),
+                        QString::number(r.conformiAlPrimo), QString::number(r.conformiAllUltimo),
+                        percentoCsv(r.conformiAlPrimo, r.unita),
+                        percentoCsv(r.conformiAllUltimo, r.unita), QString::number(r.daRipetere)},
+                FormaCsv::Foglio);
+        }
     }
     return csv;
 }

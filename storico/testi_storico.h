@@ -30,8 +30,20 @@ QString avvisoServer(const QString &motivo);
 // line with the reading's columns empty.
 QStringList intestazioneProve();
 QStringList campiProva(const ProvaArchiviata &prova, const LetturaArchiviata *lettura);
-// The statistics' export: the rows' figures, an empty line, then the yields of each bench.
-QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese);
+// The figures of the runs of one socket, or of all the runs chosen (posto empty).
+struct CifrePosto
+{
+    QString posto;
+    QList<StatisticaRiga> righe;
+    QList<ResaBanco> rese;
+};
+// The statistics' export: the rows' figures, an empty line, then the yields of each bench; with
+// a first column for the socket where a block has one (empty for the total of every socket).
+QByteArray csvStatistiche(const QList<CifrePosto> &blocchi);
+inline QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList<ResaBanco> &rese)
+{
+    return csvStatistiche(QList<CifrePosto>{{QString(), righe, rese}});
+}
 // The chart's export: its points in order, each with the row's unit.
 QByteArray csvPunti(const QList<Archivio::Punto> &punti, const QString &unita);
 

@@ -100,8 +100,8 @@ bool serialeDelBanco(const DatiBanco &banco, const QString &unita);
 inline const QString kSerialeEstraneo
     = QStringLiteral("il codice letto non è un numero di serie di questo banco");
 
-// The sockets a round is read on: the file's, or for a bench without them one socket with an
-// empty name on the bench's line.
+// The sockets a round is read on: the file's, each with its rate (the line's where it has
+// none), or for a bench without them one socket with an empty name on the bench's line.
 QList<PostoBanco> postiEffettivi(const DatiBanco &banco);
 
 // The port text a request of the bench uses: a device path becomes a port number of its own.

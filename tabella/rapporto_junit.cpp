@@ -34,14 +34,28 @@ void RapportoJUnit::aggiungiProprieta(
 
 QByteArray RapportoJUnit::comeXml(bool interrotto) const
 {
+    return comeXml({{this, interrotto}});
+}
+
+QByteArray RapportoJUnit::comeXml(const QList<std::pair<const RapportoJUnit *, bool>> &rapporti)
+{
     QByteArray xml;
-    xml.reserve(m_esami.size() * 160 + 1024);
+    xml.reserve(1024);
     QXmlStreamWriter w(&xml);
     w.setAutoFormatting(true);
     w.writeStartDocument();
     w.writeStartElement(QStringLiteral("testsuites"));
     w.writeAttribute(QStringLiteral("name"), QStringLiteral("banco-seriale"));
     const QString adesso = QDateTime::currentDateTime().toString(Qt::ISODate);
+    for (const auto &[rapporto, interrotto] : rapporti)
+        rapporto->scriviGiri(w, interrotto, adesso);
+    w.writeEndElement();
+    w.writeEndDocument();
+    return xml;
+}
+
+void RapportoJUnit::scriviGiri(QXmlStreamWriter &w, bool interrotto, const QString &adesso) const
+{
     for (qsizetype inizio = 0; inizio < m_esami.size();) {
         qsizetype fine = inizio;
         int fallimenti = 0, errori = 0;
@@ -57,8 +71,9 @@ QByteArray RapportoJUnit::comeXml(bool interrotto) const
         }
         const bool ultimo = fine == m_esami.size();
         w.writeStartElement(QStringLiteral("testsuite"));
-        w.writeAttribute(
-            QStringLiteral("name"), QStringLiteral("giro %1").arg(m_esami[inizio].giro + 1));
+        const QString giro = QStringLiteral("giro %1").arg(m_esami[inizio].giro + 1);
+        w.writeAttribute(QStringLiteral("name"),
+            m_posto.isEmpty() ? giro : QStringLiteral("posto %1, %2").arg(m_posto, giro));
         w.writeAttribute(QStringLiteral("tests"), QString::number(fine - inizio));
         w.writeAttribute(QStringLiteral("failures"), QString::number(fallimenti));
         w.writeAttribute(QStringLiteral("errors"), QString::number(errori));
@@ -128,15 +143,17 @@ QByteArray RapportoJUnit::comeXml(bool interrotto) const
         w.writeEndElement();
         inizio = fine;
     }
-    w.writeEndElement();
-    w.writeEndDocument();
-    return xml;
 }
 
 bool RapportoJUnit::scrivi(const QString &percorso, bool interrotto, QString *errore) const
 {
+    return scrivi(percorso, comeXml(interrotto), errore);
+}
+
+bool RapportoJUnit::scrivi(const QString &percorso, const QByteArray &xml, QString *errore)
+{
     QSaveFile file(percorso);
-    if (file.open(QIODevice::WriteOnly) && file.write(comeXml(interrotto)) >= 0 && file.commit())
+    if (file.open(QIODevice::WriteOnly) && file.write(xml) >= 0 && file.commit())
         return true;
     if (errore)
         *errore = QStringLiteral("impossibile scrivere il rapporto in %1 (%2): scegliere un'altra "

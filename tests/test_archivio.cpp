@@ -46,6 +46,7 @@ struct Esito
     int uscita = -1;
     QStringList righe;
     QString errori;
+    QString testo; // the standard output whole, blank lines and all
 };
 
 } // namespace
@@ -76,6 +77,8 @@ private slots:
     void controlloDellArchivio();
     void storicoAPagine_data();
     void storicoAPagine();
+    void postiDellAttrezzatura_data();
+    void postiDellAttrezzatura();
     void storicoConServerBloccato();
     void storicoConAccessoRifiutato();
 
@@ -83,6 +86,7 @@ private:
     QString banco(const QByteArray &righe, const QString &porta, const QByteArray &prima = {});
     Esito richiesta(const QStringList &argomenti, const QString &dati);
     QProcess *avviaRichiesta(const QStringList &argomenti, const QString &dati);
+    QString archivioConPosti();
     qint64 proveSulServer()
     {
         return m_server.interroga("SELECT count(*) FROM prove").toLongLong();
@@ -127,7 +131,8 @@ Esito TestArchivio::richiesta(const QStringList &argomenti, const QString &dati)
     if (!p->waitForFinished(60000))
         return e;
     e.uscita = p->exitCode();
-    e.righe = QString::fromUtf8(p->readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    e.testo = QString::fromUtf8(p->readAllStandardOutput());
+    e.righe = e.testo.split(u'\n', Qt::SkipEmptyParts);
     e.errori = QString::fromUtf8(p->readAllStandardError());
     return e;
 }
@@ -223,6 +228,7 @@ void TestArchivio::provaRiletta()
         p.unita = unita;
         p.operatore = kOperatoreOstile;
         p.stazione = QStringLiteral("S1");
+        p.posto = QStringLiteral("B");
         p.banco = QStringLiteral("linea.banco");
         QVERIFY2(locale->iniziaProva(p), qPrintable(locale->errore()));
         LetturaArchiviata l;
@@ -275,12 +281,12 @@ void TestArchivio::provaRiletta()
     filtro.unita = kUnitaOstile;
     QStringList lette;
     QVERIFY(archivio->perOgniProva(filtro, 0, [&](const ProvaArchiviata &p) {
-        lette << p.unita + u' ' + p.operatore + u' ' + QString::number(p.tentativo) + u' '
-                + p.esito;
+        lette << p.unita + u' ' + p.operatore + u' ' + QString::number(p.tentativo) + u' ' + p.esito
+                + u' ' + p.posto;
     }));
     QCOMPARE(lette,
-        QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme"),
-            kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 1 non conforme")}));
+        QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme B"),
+            kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 1 non conforme B")}));
 
     filtro.unita.clear();
     const auto statistiche = archivio->statistiche(filtro);
@@ -711,6 +717,128 @@ void TestArchivio::storicoAPagine()
     QTRY_COMPARE(modello.rowCount(), 150);
     for (int i = 0; i < modello.rowCount(); ++i)
         QCOMPARE(modello.prova(i).unita, QStringLiteral("U2"));
+}
+
+// A station file of version 2 with unit U3's run, brought to the current version, then units read
+// at the fixture's sockets: U1 at A (non conforme), then at B (conforme), U2 at A (conforme).
+QString TestArchivio::archivioConPosti()
+{
+    const QString file = m_cartella.filePath(QStringLiteral("posti/archivio.sqlite"));
+    if (QFile::exists(file))
+        return file;
+    const auto registra = [](Archivio &a, const QString &unita, const QString &posto,
+                              const QString &esito, double valore) {
+        ProvaArchiviata p;
+        p.unita = unita;
+        p.posto = posto;
+        p.banco = p.shaBanco = QStringLiteral("b.banco");
+        if (!a.iniziaProva(p))
+            return false;
+        LetturaArchiviata l;
+        l.nome = QStringLiteral("T");
+        l.valore = valore;
+        l.istante = p.inizio;
+        return a.registraLettura(p.uuid, l) && a.finisciProva(p.uuid, esito);
+    };
+    {
+        std::unique_ptr<Archivio> a = Archivio::apriLocale(file, nullptr);
+        if (!a || !registra(*a, QStringLiteral("U3"), {}, Esiti::kConforme, 13))
+            return {};
+        // As version 2 wrote it: without the socket's column.
+        QSqlQuery q(a->database());
+        if (!q.exec(QStringLiteral("ALTER TABLE prove DROP COLUMN posto"))
+            || !q.exec(QStringLiteral("PRAGMA user_version = 2")))
+            return {};
+    }
+    QString motivo;
+    std::unique_ptr<Archivio> a = Archivio::apriLocale(file, &motivo);
+    if (!a) {
+        qWarning("%s", qPrintable(motivo));
+        return {};
+    }
+    for (const auto &[unita, posto, esito, valore] :
+        {std::tuple{"U1", "A", Esiti::kNonConforme, 30.0},
+            std::tuple{"U1", "B", Esiti::kConforme, 11.0},
+            std::tuple{"U2", "A", Esiti::kConforme, 12.0}}) {
+        if (!registra(*a, QString::fromLatin1(unita), QString::fromLatin1(posto), esito, valore)) {
+            qWarning("%s", qPrintable(a->errore()));
+            return {};
+        }
+    }
+    return file;
+}
+
+void TestArchivio::postiDellAttrezzatura_data()
+{
+    QTest::addColumn<QStringList>("argomenti");
+    QTest::addColumn<QStringList>("colonne"); // of the CSV printed, by name; a blank line starts
+                                              // a table with a header of its own
+    QTest::addColumn<QStringList>("atteso"); // those columns, line by line; or the refusal
+    const QStringList csv{"--formato", "csv"};
+    QTest::newRow("U1 a B dopo A: il tentativo 2")
+        << QStringList{"--storico", "--unita", "U1"} + csv
+        << QStringList{"posto", "tentativo", "esito"}
+        << QStringList{"posto,tentativo,esito", "B,2,conforme", "A,1,non conforme"};
+    QTest::newRow("--posto: le prove di quel posto") << QStringList{"--storico", "--posto", "A"}
+            + csv << QStringList{"unita", "posto"} << QStringList{"unita,posto", "U2,A", "U1,A"};
+    QTest::newRow("la prova di prima dell'aggiornamento, senza la colonna del posto")
+        << QStringList{"--storico", "--unita", "U3"} + csv << QStringList{"unita", "esito", "posto"}
+        << QStringList{"unita,esito", "U3,conforme"};
+    // U1 failed first in A and passed when tried again in B: a unit of A, failed at its first
+    // pass, conforming at its last; B judged no unit first.
+    QTest::newRow("--statistiche --posto: cifre di quel posto, rese delle unità provate lì prima")
+        << QStringList{"--statistiche", "--posto", "B"} + csv
+        << QStringList{"posto", "media", "unita", "conformi_al_primo_passaggio"}
+        << QStringList{
+               "posto,media", "B,11", "", "posto,unita,conformi_al_primo_passaggio", "B,0,0"};
+    QTest::newRow("--per posto: un blocco per posto, poi il totale")
+        << QStringList{"--statistiche", "--per", "posto"} + csv
+        << QStringList{"posto", "media", "unita", "conformi_al_primo_passaggio",
+               "conformi_all_ultimo"}
+        << QStringList{"posto,media", "A,21", "B,11", ",16.5", "",
+               "posto,unita,conformi_al_primo_passaggio,conformi_all_ultimo", "A,2,1,2", "B,0,0,0",
+               ",3,2,3"};
+    QTest::newRow("--per un'altra cosa: rifiutato, con quel che si accetta")
+        << QStringList{"--statistiche", "--per", "stazione"} << QStringList()
+        << QStringList{"rifiuto", "si accetta soltanto posto"};
+}
+
+// The fixture's sockets in the station's file: attempts counted across them, --posto choosing
+// one, --per posto giving each its figures, and a file of version 2 brought up to date.
+void TestArchivio::postiDellAttrezzatura()
+{
+    QFETCH(QStringList, argomenti);
+    QFETCH(QStringList, colonne);
+    QFETCH(QStringList, atteso);
+    const QString file = archivioConPosti();
+    QVERIFY(!file.isEmpty());
+    const Esito e = richiesta(argomenti + QStringList{"--archivio", file}, m_cartella.path());
+    if (atteso.first() == u"rifiuto") {
+        QCOMPARE(e.uscita, 2);
+        QVERIFY2(e.errori.contains(atteso.last()) && e.righe.isEmpty(), qPrintable(e.errori));
+        return;
+    }
+    QCOMPARE(e.uscita, 0);
+    QStringList lette;
+    QStringList intestazione;
+    for (const QString &riga : e.testo.trimmed().split(u'\n')) {
+        if (riga.isEmpty()) {
+            intestazione.clear();
+            lette << QString();
+            continue;
+        }
+        const QStringList campi = riga.split(u',');
+        QStringList scelti;
+        for (const QString &colonna : colonne) {
+            const qsizetype i = (intestazione.isEmpty() ? campi : intestazione).indexOf(colonna);
+            if (i >= 0)
+                scelti << campi.value(i);
+        }
+        if (intestazione.isEmpty())
+            intestazione = campi;
+        lette << scelti.join(u',');
+    }
+    QCOMPARE(lette, atteso);
 }
 
 // A server that stops answering holds the history's reader in a query: closing the history does

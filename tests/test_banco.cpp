@@ -217,6 +217,8 @@ private slots:
     void rigaDiComandoFermataDaCtrlC();
     void bancoDaRigaDiComando_data();
     void bancoDaRigaDiComando();
+    void postiDaRigaDiComando_data();
+    void postiDaRigaDiComando();
     void ricercaDaRigaDiComando_data();
     void ricercaDaRigaDiComando();
     void usoNominaIlProgramma_data();
@@ -631,6 +633,100 @@ print(casi, fallimenti, errori, "interrotto" if interrotto else "")
     QCOMPARE(lettore.exitCode(), 0);
     QCOMPARE(letto.value(0).toInt(), letture.size()); // a test case for each reading printed
     QCOMPARE(letto.mid(1).join(u' ').trimmed(), rapporto);
+}
+
+void TestBanco::postiDaRigaDiComando_data()
+{
+    QTest::addColumn<QStringList>("opzioni");
+    QTest::addColumn<bool>("spento"); // socket B's instrument is gone
+    QTest::addColumn<int>("stato");
+    QTest::addColumn<QString>("letti"); // socket=unit of each line printed, in order
+    QTest::addColumn<QString>("messaggio"); // on standard error
+
+    QTest::newRow("due unità nei posti in ordine: 0")
+        << QStringList{"--unita", "SN1", "--unita", "SN2"} << false << 0
+        << "A=SN1 B=SN2 A=SN1 B=SN2" << "posto B: 2 richieste: 2 con risposta";
+    QTest::newRow("B=SN7 nomina il posto, A resta vuoto: 0")
+        << QStringList{"--unita", "B=SN7"} << false << 0 << "B=SN7 B=SN7"
+        << "1 prova registrata";
+    QTest::newRow("lo strumento del posto B è spento: 3, A legge ogni riga")
+        << QStringList{"--unita", "SN1", "--unita", "SN2"} << true << 3
+        << "A=SN1 B=SN2 A=SN1 B=SN2" << "posto B: errore 11";
+    QTest::newRow("più unità che posti: 2")
+        << QStringList{"--unita", "a", "--unita", "b", "--unita", "c"} << false << 2 << ""
+        << "3 unità per 2 posti";
+    QTest::newRow("un posto che il banco non ha: 2")
+        << QStringList{"--unita", "Z=SN1"} << false << 2 << "" << "Z non è un posto del banco";
+    QTest::newRow("un'unità in due posti: 2")
+        << QStringList{"--unita", "SN1", "--unita", "B=SN1"} << false << 2 << ""
+        << "un'unità non può stare in due posti";
+    QTest::newRow("--porta con i posti: 2")
+        << QStringList{"--porta", "1"} << false << 2 << "" << "--porta non vale";
+    QTest::newRow("senza posti, --unita ripetuta: 2")
+        << QStringList{"--unita", "SN1", "--unita", "SN2", "senza posti"} << false << 2 << ""
+        << "non ha posti";
+}
+
+// A bench of two sockets, each unit on its own line: every line printed names its socket and
+// unit, each socket's round is one run of the archive, and one socket's dead line fails that
+// socket only.
+void TestBanco::postiDaRigaDiComando()
+{
+    QFETCH(QStringList, opzioni);
+    QFETCH(bool, spento);
+    QFETCH(int, stato);
+    QFETCH(QString, letti);
+    QFETCH(QString, messaggio);
+
+    const QString portaB = m_cartella.filePath("porta2");
+    StrumentoInProva a, b;
+    QVERIFY(a.avvia(porta(), {"--indirizzo", "1"}));
+    if (!spento)
+        QVERIFY(b.avvia(portaB, {"--indirizzo", "2"}));
+    const bool senzaPosti = opzioni.removeAll("senza posti") > 0;
+    const QString banco = m_cartella.filePath("posti.banco");
+    QFile file(banco);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"formato": "banco-seriale", "versione": 2, "linea": {"porta": ")"
+        + porta().toUtf8() + R"("}, "righe": [
+        {"nome": "Temperatura", "strumento": 1, "memoria": "0008", "decimali": 1,
+         "minimo": 20, "massimo": 120},
+        {"nome": "Tensione", "strumento": 1, "memoria": "000C", "minimo": 207, "massimo": 253}])"
+        + (senzaPosti ? QByteArray()
+                      : R"(, "posti": [{"nome": "A", "porta": ")" + porta().toUtf8()
+                    + R"(", "strumento": 1}, {"nome": "B", "porta": ")" + portaB.toUtf8()
+                    + R"(", "strumento": 2}])")
+        + "}");
+    file.close();
+    QFile::remove(m_cartella.filePath("posti.xml"));
+    QProcess comando;
+    comando.start(BANCO_RICHIESTA,
+        QStringList{"--banco", banco, "--formato", "json", "--archivio",
+            m_cartella.filePath("posti.db"), "--rapporto", m_cartella.filePath("posti.xml")}
+            + opzioni);
+    QVERIFY(comando.waitForFinished(30000));
+    const QString errori = QString::fromUtf8(comando.readAllStandardError());
+    QVERIFY2(errori.contains(messaggio), qPrintable(errori));
+    QCOMPARE(comando.exitCode(), stato);
+    QStringList stampati;
+    const QList<QByteArray> righe = comando.readAllStandardOutput().split('\n');
+    for (const QByteArray &riga : righe) {
+        if (riga.isEmpty())
+            continue;
+        const QJsonObject oggetto = QJsonDocument::fromJson(riga).object();
+        stampati << oggetto.value("posto").toString() + u'=' + oggetto.value("unita_in_prova").toString();
+    }
+    // The two lines' readings come in whichever order their threads end them: each socket's
+    // own are in order, and the list is compared sorted.
+    QStringList attesi = letti.split(u' ', Qt::SkipEmptyParts);
+    attesi.sort();
+    stampati.sort();
+    QCOMPARE(stampati, attesi);
+    // One suite for each socket read.
+    attesi.removeDuplicates();
+    QFile rapporto(m_cartella.filePath("posti.xml"));
+    QCOMPARE(rapporto.open(QIODevice::ReadOnly) ? rapporto.readAll().count("<testsuite ") : 0,
+        attesi.size());
 }
 
 void TestBanco::ripetizioneConGuasti_data()

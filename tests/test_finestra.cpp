@@ -334,8 +334,8 @@ void TestFinestra::bancoRifiutato_data()
     QTest::newRow("un altro formato")
         << QByteArray(R"({"formato": "altro", "versione": 1})") << "«rotto.banco», campo «formato»";
     QTest::newRow("una versione più nuova")
-        << QByteArray(R"({"formato": "banco-seriale", "versione": 2})")
-        << "«rotto.banco», campo «versione»: il file è della versione 2";
+        << QByteArray(R"({"formato": "banco-seriale", "versione": 3})")
+        << "«rotto.banco», campo «versione»: il file è della versione 3";
     QTest::newRow("non UTF-8") << riga("{\"strumento\": 0, \"memoria\": \"8\", \"nome\": \"\xE8\"}")
                                << "«rotto.banco»: il file non è testo UTF-8";
     QTest::newRow("baud non intero")

@@ -1,5 +1,6 @@
 #include "componente_seriale.h"
 #include "giro_posti.h"
+#include "interruttore.h"
 #include "linee.h"
 #include "peer_pty.h"
 #include "processo.h"
@@ -68,6 +69,9 @@ private slots:
     void postiInParallelo();
     void unPostoFermatoLasciaGliAltri();
     void lineaPrestata();
+    void coperchio_data();
+    void coperchio();
+    void interruttoreSuUnTerminaleVirtuale();
 
 private:
     QTemporaryDir m_cartella;
@@ -196,6 +200,58 @@ void TestPosti::lineaPrestata()
     QTRY_COMPARE_WITH_TIMEOUT(eventi.finiti, 1, 10000);
     pannello.setPortOpen(true);
     QVERIFY(pannello.PortOpen());
+}
+
+void TestPosti::coperchio_data()
+{
+    QTest::addColumn<QString>("letture"); // 1 active, 0 inactive, - not readable
+    QTest::addColumn<QString>("chiusure"); // where a closing is told: the readings' positions
+
+    QTest::newRow("aperto, poi chiuso") << "0011" << "3";
+    QTest::newRow("una lettura attiva sola non conta") << "00100" << "";
+    QTest::newRow("chiuso già all'avvio: conta solo dopo un'apertura") << "1111001" << "";
+    QTest::newRow("chiuso all'avvio, aperto e chiuso") << "11110011" << "7";
+    QTest::newRow("un attimo inattivo mentre la porta si riapre non è una nuova chiusura")
+        << "00110111" << "3";
+    QTest::newRow("due chiusure vere") << "0011001100" << "3 7";
+    QTest::newRow("non leggibile: il conto riparte") << "001-1011" << "7";
+}
+
+void TestPosti::coperchio()
+{
+    QFETCH(QString, letture);
+    QFETCH(QString, chiusure);
+    Interruttore interruttore;
+    QStringList dette;
+    for (qsizetype i = 0; i < letture.size(); ++i) {
+        const QChar c = letture.at(i);
+        if (interruttore.aggiorna(c == u'-' ? std::nullopt : std::optional<bool>(c == u'1')))
+            dette << QString::number(i);
+    }
+    QCOMPARE(dette.join(u' '), chiusure);
+}
+
+// A pseudo-terminal has no modem lines: the station is told once that the switch cannot be
+// read, and the switch's line stays taken for it.
+void TestPosti::interruttoreSuUnTerminaleVirtuale()
+{
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    DatiBanco banco;
+    banco.righe = {riga("a", 8)};
+    banco.posti = {posto("A", "1", 1)};
+    banco.interruttore = InterruttoreBanco{QStringLiteral("A"), QStringLiteral("DSR")};
+    GiroPosti giro(banco, QStringLiteral("la stazione"));
+    QSignalSpy illeggibile(&giro, &GiroPosti::interruttoreIlleggibile);
+    QString motivo;
+    QVERIFY2(giro.sorvegliaInterruttore(&motivo), qPrintable(motivo));
+    QVERIFY(illeggibile.wait(5000));
+    QVERIFY2(illeggibile.first().first().toString().contains(u"non dice lo stato"),
+        qPrintable(illeggibile.first().first().toString()));
+    QCOMPARE(Linee::istanza().occupante(Linee::risolvi(peer.percorso())), QStringLiteral("la stazione"));
+    // Told once, however many readings fail.
+    QTest::qWait(5 * Interruttore::kIntervalloMs);
+    QCOMPARE(illeggibile.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPosti)

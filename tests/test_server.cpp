@@ -1,6 +1,6 @@
 // The line's PostgreSQL server and what a station may write there, logged in as a member of
 // banco_stazione: on a server of the test's own, in a database made with schema-postgresql.sql
-// and in one made with version 1 of it and upgraded with aggiorna-postgresql-2.sql.
+// and in one made with version 2 of it and upgraded with aggiorna-postgresql-3.sql.
 
 #include "server_postgres.h"
 
@@ -16,9 +16,11 @@
 #include <QTest>
 #include <QUuid>
 
+#include <tuple>
+
 namespace {
 
-// The databases: "nuovo" made at version 2, "aggiornato" made at version 1 and upgraded.
+// The databases: "nuovo" made at the current version, "aggiornato" made at version 2 and upgraded.
 const QStringList kDatabase = {QStringLiteral("nuovo"), QStringLiteral("aggiornato")};
 
 // A connection of its own, as a login, removed with the object.
@@ -41,18 +43,21 @@ private:
     QString m_nome;
 };
 
-// A run as a station sends it, with ricevuta when given; the id the server gives back, if any.
-// A refusal rolls the transaction back, before the statement is let go as a station does.
+// A run as a station sends it, with one more column when given as "colonna=valore"; the id the
+// server gives back, if any. A refusal rolls the transaction back, before the statement is let go
+// as a station does.
 bool inserisciProva(QSqlDatabase db, const QString &stazione, const QString &uuid,
-    const QString &ricevuta, QList<qint64> &id, QSqlError &errore)
+    const QString &aggiunta, QList<qint64> &id, QSqlError &errore)
 {
+    const QString colonna = aggiunta.section(u'=', 0, 0);
+    const QString valore = aggiunta.section(u'=', 1);
     QSqlQuery q(db);
     q.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, "
         "inizio, fine, esito%1) VALUES (?, ?, 'Anna', 'SN-1', 1, 'linea.banco', 'ab', '1', now(), "
         "now(), 'conforme'%2) ON CONFLICT (uuid) DO NOTHING RETURNING id")
-                  .arg(ricevuta.isEmpty() ? QString() : QStringLiteral(", ricevuta"),
-                      ricevuta.isEmpty() ? QString() : QStringLiteral(", ") + ricevuta));
+                  .arg(aggiunta.isEmpty() ? QString() : QStringLiteral(", ") + colonna,
+                      aggiunta.isEmpty() ? QString() : QStringLiteral(", ") + valore));
     q.addBindValue(uuid);
     q.addBindValue(stazione);
     if (!q.exec()) {
@@ -94,8 +99,10 @@ private slots:
     void scrittura_data();
     void scrittura();
     void nomeConsentito();
+    void aggiornamento_data();
     void aggiornamento();
     void stazionePiuNuovaDelServer();
+    void postiFuoriServizio();
 
 private:
     // psql as the administrator on a database, stopping at the first error; its messages.
@@ -163,6 +170,7 @@ void TestServer::initTestCase()
         psql(QStringLiteral("banco"),
             {QStringLiteral("-c"), QStringLiteral("CREATE DATABASE nuovo"), QStringLiteral("-c"),
                 QStringLiteral("CREATE DATABASE aggiornato"), QStringLiteral("-c"),
+                QStringLiteral("CREATE DATABASE dalla1"), QStringLiteral("-c"),
                 QStringLiteral("CREATE ROLE stazione1 LOGIN IN ROLE banco_stazione"),
                 QStringLiteral("-c"),
                 QStringLiteral("CREATE ROLE stazione2 LOGIN IN ROLE banco_stazione")},
@@ -172,16 +180,22 @@ void TestServer::initTestCase()
                  {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL)}, &motivo),
         qPrintable(motivo));
     QVERIFY2(psql(QStringLiteral("aggiornato"),
+                 {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_2)}, &motivo),
+        qPrintable(motivo));
+    QVERIFY2(psql(QStringLiteral("dalla1"),
                  {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_1)}, &motivo),
         qPrintable(motivo));
-    // Each station's earlier run: in the upgraded database, from before the upgrade.
-    for (const QString &database : kDatabase) {
+    // Each station's earlier run: in the upgraded databases, from before the upgrade.
+    for (const QString &database : kDatabase + QStringList{QStringLiteral("dalla1")}) {
         for (const QString &login : {QStringLiteral("stazione1"), QStringLiteral("stazione2")})
             QVERIFY(!provaCompleta(login, database).isEmpty());
     }
-    QVERIFY2(psql(QStringLiteral("aggiornato"),
-                 {QStringLiteral("-f"), QStringLiteral(BANCO_AGGIORNA_POSTGRESQL_2)}, &motivo),
-        qPrintable(motivo));
+    for (const auto &[database, script] : {std::pair{"aggiornato", BANCO_AGGIORNA_POSTGRESQL_3},
+             std::pair{"dalla1", BANCO_AGGIORNA_POSTGRESQL_2},
+             std::pair{"dalla1", BANCO_AGGIORNA_POSTGRESQL_3}})
+        QVERIFY2(psql(QString::fromLatin1(database),
+                     {QStringLiteral("-f"), QString::fromUtf8(script)}, &motivo),
+            qPrintable(motivo));
 }
 
 void TestServer::scrittura_data()
@@ -189,7 +203,7 @@ void TestServer::scrittura_data()
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("stazione"); // the name on a new run; none if empty
     QTest::addColumn<QString>("letture"); // "nuova", or the login whose earlier run they go to
-    QTest::addColumn<QString>("ricevuta"); // a value given for ricevuta
+    QTest::addColumn<QString>("aggiunta"); // one more column of the run, "colonna=valore"
     QTest::addColumn<bool>("ripetuta"); // the new run has the uuid of the earlier own one
     QTest::addColumn<int>("ricevute"); // runs the server takes; -1: it refuses
 
@@ -209,7 +223,10 @@ void TestServer::scrittura_data()
             << "stazione1"
             << "stazione1" << QString() << false << -1;
         riga("ora di ricezione nel passato")
-            << "stazione1" << QString() << "now() - interval '1 day'" << false << -1;
+            << "stazione1" << QString() << "ricevuta=now() - interval '1 day'" << false << -1;
+        riga("la prova propria con il suo posto") << "stazione1"
+                                                  << "nuova"
+                                                  << "posto='A'" << false << 1;
         riga("la prova propria già arrivata") << "stazione1" << QString() << QString() << true << 0;
     }
 }
@@ -219,7 +236,7 @@ void TestServer::scrittura()
     QFETCH(QString, database);
     QFETCH(QString, stazione);
     QFETCH(QString, letture);
-    QFETCH(QString, ricevuta);
+    QFETCH(QString, aggiunta);
     QFETCH(bool, ripetuta);
     QFETCH(int, ricevute);
 
@@ -248,7 +265,7 @@ void TestServer::scrittura()
     if (!stazione.isEmpty()) {
         const QString uuid = ripetuta ? prima(QStringLiteral("stazione1"), "uuid")
                                       : QUuid::createUuid().toString(QUuid::WithoutBraces);
-        ok = inserisciProva(db, stazione, uuid, ricevuta, id, errore);
+        ok = inserisciProva(db, stazione, uuid, aggiunta, id, errore);
     }
     if (ok && letture == QLatin1String("nuova"))
         ok = inserisciLettura(db, id.value(0), errore) && inserisciLettura(db, id.value(0), errore);
@@ -259,6 +276,12 @@ void TestServer::scrittura()
     QVERIFY2(ok == (ricevute >= 0), qPrintable(errore.text()));
     if (ok) {
         QCOMPARE(id.size(), ricevute);
+        // The column given is kept as sent.
+        if (!aggiunta.isEmpty())
+            QCOMPARE(valore(database,
+                         QStringLiteral("SELECT count(*) FROM prove WHERE id = %1 AND %2")
+                             .arg(QString::number(id.value(0)), aggiunta)),
+                QStringLiteral("1"));
     } else {
         // A refusal, not a fault of the connection, with the reason for the operator.
         QCOMPARE(errore.nativeErrorCode(), QStringLiteral("42501"));
@@ -294,26 +317,33 @@ void TestServer::nomeConsentito()
     }
 }
 
+void TestServer::aggiornamento_data()
+{
+    QTest::addColumn<QString>("database");
+    QTest::newRow("dalla versione 2") << "aggiornato";
+    QTest::newRow("dalla versione 1, con un aggiornamento dopo l'altro") << "dalla1";
+}
+
 // An upgraded server has what a new one has, its runs of before, and a second upgrade changes
 // nothing.
 void TestServer::aggiornamento()
 {
+    QFETCH(QString, database);
     const QString nuovo = schema(QStringLiteral("nuovo"));
     QVERIFY(nuovo.contains(QLatin1String("CREATE POLICY")));
-    QCOMPARE(schema(QStringLiteral("aggiornato")), nuovo);
+    QCOMPARE(schema(database), nuovo);
     QString messaggi;
-    QVERIFY2(psql(QStringLiteral("aggiornato"),
-                 {QStringLiteral("-f"), QStringLiteral(BANCO_AGGIORNA_POSTGRESQL_2)}, &messaggi),
+    QVERIFY2(psql(database, {QStringLiteral("-f"), QStringLiteral(BANCO_AGGIORNA_POSTGRESQL_3)},
+                 &messaggi),
         qPrintable(messaggi));
-    QCOMPARE(schema(QStringLiteral("aggiornato")), nuovo);
-    QCOMPARE(valore(QStringLiteral("aggiornato"),
+    QCOMPARE(schema(database), nuovo);
+    QCOMPARE(valore(database,
                  QStringLiteral("SELECT string_agg(p.stazione || ':' || l.nome || ':' "
-                                "|| p.sha_righe || l.unita_misura, ',' ORDER BY p.id) FROM prove p "
-                                "JOIN letture l ON l.prova = p.id WHERE p.id <= 2")),
+                                "|| p.sha_righe || p.posto || l.unita_misura, ',' ORDER BY p.id) "
+                                "FROM prove p JOIN letture l ON l.prova = p.id WHERE p.id <= 2")),
         QStringLiteral("stazione1:Temperatura:,stazione2:Temperatura:"));
-    QCOMPARE(
-        valore(QStringLiteral("aggiornato"), QStringLiteral("SELECT versione FROM banco_schema")),
-        QStringLiteral("2"));
+    QCOMPARE(valore(database, QStringLiteral("SELECT versione FROM banco_schema")),
+        QString::number(Archivio::kVersioneServer));
 }
 
 // A station that knows a newer schema than its server's keeps its runs waiting, and says why:
@@ -323,7 +353,7 @@ void TestServer::stazionePiuNuovaDelServer()
     QVERIFY(psql(QStringLiteral("banco"),
         {QStringLiteral("-c"), QStringLiteral("CREATE DATABASE vecchio")}));
     QVERIFY(psql(QStringLiteral("vecchio"),
-        {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_1)}));
+        {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_2)}));
     QTemporaryDir dati;
     const QString file = dati.filePath(QStringLiteral("archivio.sqlite"));
     {
@@ -341,8 +371,54 @@ void TestServer::stazionePiuNuovaDelServer()
     const StatoInoltro stato = stati.last().at(0).value<StatoInoltro>();
     QCOMPARE(stato.inAttesa, 1);
     QCOMPARE(stato.messeDaParte, 0);
-    QVERIFY2(stato.errore.contains(QStringLiteral("il server va aggiornato alla versione 2")),
+    QVERIFY2(stato.errore.contains(QStringLiteral("il server va aggiornato alla versione %1")
+                                       .arg(Archivio::kVersioneServer)),
         qPrintable(stato.errore));
+}
+
+// A socket taken out of service and put back is kept in the station's file with who and when,
+// and reaches the server after the runs; a change in the name of a station the login may not
+// write for stays waiting, with the server's reason.
+void TestServer::postiFuoriServizio()
+{
+    QTemporaryDir dati;
+    const QString file = dati.filePath(QStringLiteral("archivio.sqlite"));
+    {
+        std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTimeUtc();
+        for (const auto &[posto, inServizio, secondi] :
+            {std::tuple{"B", false, 0}, std::tuple{"A", false, 1}, std::tuple{"B", true, 2}}) {
+            QVERIFY(locale->registraServizio({QString(), QStringLiteral("stazione1"),
+                QStringLiteral("quattro.banco"), QString::fromLatin1(posto), inServizio,
+                QStringLiteral("mario"), ora.addSecs(secondi), QStringLiteral("contatto consumato")}));
+        }
+        QCOMPARE(locale->postiFuoriServizio(QStringLiteral("stazione1"), QStringLiteral("quattro.banco")),
+            QSet<QString>{QStringLiteral("A")});
+    }
+    const auto invia = [&] {
+        const auto server = Destinazione::leggiUrl(
+            QStringLiteral("postgresql://stazione1@/nuovo?host=%1").arg(m_server.cartella()), nullptr);
+        Inoltro inoltro(file, *server);
+        QSignalSpy stati(&inoltro, &Inoltro::statoCambiato);
+        inoltro.inviaOra();
+        inoltro.attendi(30000);
+        return stati.isEmpty() ? StatoInoltro() : stati.last().at(0).value<StatoInoltro>();
+    };
+    QVERIFY(invia().errore.isEmpty());
+    QCOMPARE(valore(QStringLiteral("nuovo"),
+                 QStringLiteral("SELECT string_agg(posto || ':' || in_servizio || ':' || operatore, "
+                                "',' ORDER BY quando) FROM servizio_posti")),
+        QStringLiteral("B:false:mario,A:false:mario,B:true:mario"));
+
+    std::unique_ptr<Archivio>(Archivio::apriLocale(file, nullptr))
+        ->registraServizio({QString(), QStringLiteral("stazione2"), QStringLiteral("quattro.banco"),
+            QStringLiteral("C"), false, QStringLiteral("mario"), QDateTime::currentDateTimeUtc(), {}});
+    const QString rifiuto = invia().errore;
+    QVERIFY2(rifiuto.contains(QStringLiteral("a nome di «stazione2»")), qPrintable(rifiuto));
+    QCOMPARE(std::unique_ptr<Archivio>(Archivio::apriLocale(file, nullptr))
+                 ->servizi({}, {}, true)
+                 ->size(),
+        1);
 }
 
 QTEST_GUILESS_MAIN(TestServer)

@@ -2,6 +2,7 @@
 
 #include "finestra_storico.h"
 #include "lettore_storico.h"
+#include "modello_storico.h"
 #include "testi_storico.h"
 
 #include <QtCharts>
@@ -12,10 +13,11 @@ using namespace Qt::StringLiterals;
 
 // A run of banco for unit, with the values of row "Tensione" (limits 0 … 20, shown in V).
 static void registra(Archivio &archivio, const QString &unita, const QList<double> &valori,
-    const QDateTime &inizio, const QString &banco = u"a.banco"_s)
+    const QDateTime &inizio, const QString &banco = u"a.banco"_s, const QString &posto = {})
 {
     ProvaArchiviata p;
     p.unita = unita;
+    p.posto = posto;
     p.banco = p.shaBanco = banco;
     p.inizio = inizio;
     QVERIFY2(archivio.iniziaProva(p), qPrintable(archivio.errore()));
@@ -106,6 +108,45 @@ private slots:
         QCOMPARE(stato->text(), rifiuto);
     }
 
+    // "Per posto" gives each socket's figures, then every socket's; a socket typed in the filter
+    // chooses its runs, shown with their socket, and its figures only.
+    void perPosto()
+    {
+        const QString file = cartella.filePath(u"posti.sqlite"_s);
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        registra(*archivio, u"SN-1"_s, {10}, ora.addSecs(-3), u"a.banco"_s, u"A"_s);
+        registra(*archivio, u"SN-2"_s, {12}, ora.addSecs(-2), u"a.banco"_s, u"B"_s);
+        registra(*archivio, u"SN-3"_s, {14}, ora.addSecs(-1));
+        FinestraStorico f(std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        const auto colonna = [](const QTableView *t, int c) {
+            QStringList celle;
+            for (int r = 0; r < t->model()->rowCount(); ++r)
+                celle << t->model()->index(r, c).data().toString();
+            return celle.join(u',');
+        };
+        auto *statistiche = f.findChild<QTableView *>(u"Statistiche per riga"_s);
+        auto *rese = f.findChild<QTableView *>(u"Rese per banco"_s);
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(1);
+        QTRY_COMPARE(colonna(statistiche, 10), u"12"_s); // the mean of every run
+        QVERIFY(statistiche->isColumnHidden(0));
+        f.findChild<QCheckBox *>(u"perPosto"_s)->setChecked(true);
+        QTRY_COMPARE(colonna(statistiche, 0), u"A,B,tutti"_s);
+        QCOMPARE(colonna(statistiche, 10), u"10,12,12"_s);
+        QCOMPARE(colonna(rese, 0) + u';' + colonna(rese, 2), u"A,B,tutti;1,1,3"_s);
+        QVERIFY(!statistiche->isColumnHidden(0) && !rese->isColumnHidden(0));
+
+        auto *posto = f.findChild<QLineEdit *>(u"filtroPosto"_s);
+        posto->setText(u"B"_s);
+        QTest::keyClick(posto, Qt::Key_Return);
+        auto *prove = f.findChild<QTableView *>(u"Prove"_s);
+        QTRY_COMPARE(colonna(prove, ModelloStorico::Unita), u"SN-2"_s);
+        QCOMPARE(colonna(prove, ModelloStorico::Posto), u"B"_s);
+        QTRY_COMPARE(colonna(statistiche, 0) + u';' + colonna(statistiche, 10), u"B;12"_s);
+    }
+
     void csv_data()
     {
         QTest::addColumn<QByteArray>("csv");
@@ -114,12 +155,15 @@ private slots:
         const auto archivio = Archivio::apriLocale(cartella.filePath(u"csv.sqlite"_s), nullptr);
         registra(*archivio, u"SN-1"_s, {10, 12.5}, {{2026, 12, 10}, {4, 21, 3, 123}, Qt::UTC});
         registra(*archivio, u"SN-2"_s, {}, {{2026, 7, 1}, {22, 0}, Qt::UTC});
+        registra(*archivio, u"SN-3"_s, {}, {{2026, 1, 1}, {8, 0}, Qt::UTC}, u"a.banco"_s, u"B"_s);
         const QByteArray prove = FinestraStorico::csvProve(*archivio, {}).value_or("");
         QTest::newRow("prove: una riga per lettura, ora d'inverno")
             << prove << 2
             << u"inizio=2026-12-10T05:21:03.123+01:00;valore=12,5;unita_di_misura=V"_s;
         QTest::newRow("prove: una prova senza letture, ora d'estate")
-            << prove << 3 << u"inizio=2026-07-02T00:00:00.000+02:00;valore="_s;
+            << prove << 3 << u"inizio=2026-07-02T00:00:00.000+02:00;valore=;posto="_s;
+        QTest::newRow("prove: il posto della prova")
+            << prove << 4 << u"unita_in_prova=SN-3;posto=B"_s;
         StatisticaRiga s;
         s.unitaMisura = u"V"_s;
         s.cpk = 1.3333333;
@@ -128,6 +172,12 @@ private slots:
             << cifre << 1 << u"unita_di_misura=V;cpk=1,3333333"_s;
         QTest::newRow("statistiche: rese e prove da ripetere")
             << cifre << 4 << u"resa_al_primo_passaggio_percento=66,7;prove_da_ripetere=4"_s;
+        const QByteArray perPosto
+            = TestiStorico::csvStatistiche({{u"A"_s, {s}, {{u"a.banco"_s, 1, 1, 1, 1, 0}}},
+                {{}, {s}, {{u"a.banco"_s, 3, 5, 2, 3, 4}}}});
+        QTest::newRow("statistiche per posto: il posto, poi il totale senza")
+            << perPosto << 2 << u"posto=;unita_di_misura=V"_s;
+        QTest::newRow("rese per posto") << perPosto << 5 << u"posto=A;unita_provate=1"_s;
     }
 
     // An export's line has the values its header names (the header after the last blank line).

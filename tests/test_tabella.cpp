@@ -36,6 +36,11 @@ private slots:
     void bancoLetto();
     void nomeDellaRiga_data();
     void nomeDellaRiga();
+    void postiRifiutati_data();
+    void postiRifiutati();
+    void postiLetti_data();
+    void postiLetti();
+    void postiSalvatiERiletti();
 };
 
 namespace {
@@ -379,7 +384,7 @@ void TestTabella::annullaOgniModifica()
 }
 
 const QByteArray kBanco // the README's example rows of the digest, the other way round
-    = R"({"formato":"banco-seriale","versione":1,"linea":{"porta":"1","baud":9600},"posti":4,)"
+    = R"({"formato":"banco-seriale","versione":1,"linea":{"porta":"1","baud":9600},"stampante":4,)"
       R"("righe":[{"strumento":3,"memoria":"ff","tipo":"con segno","minimo":-0.125,)"
       R"("massimo":1e6,"nome":" Forno \\ A"},{"strumento":0,"memoria":"8","decimali":1,)"
       R"("unita":"°C","minimo":20.50,"atteso":"25"}]})";
@@ -390,18 +395,23 @@ void TestTabella::bancoLetto_data()
     QTest::addColumn<QByteArray>("a");
     QTest::addColumn<QString>("errore"); // empty: the bench opens
     QTest::addColumn<QString>("seriale"); // taken; one character shorter, refused by a form
-    const QByteArray posti = R"("posti")";
-    QTest::newRow("la linea e i posti")
-        << QByteArray(R"(9600},"posti":4)") << QByteArray(R"(1200},"posti":8)") << QString() << "";
+    const QByteArray posti = R"("stampante")";
+    QTest::newRow("la linea, i posti e la stampante")
+        << QByteArray(R"(9600},"stampante":4)")
+        << QByteArray(R"(1200},"stampante":8,"posti":[{"nome":"A","porta":"2","strumenti":)"
+                      R"({"3":13}},{"nome":"B","porta":"2","strumenti":{"0":5,"3":6}}])")
+        << QString() << "";
     QTest::newRow("la forma senza ^ e $, come scritta")
-        << posti << QByteArray(R"("modello_unita":"SN-","posti")") << QString() << "LOTTO-SN-";
+        << posti << QByteArray(R"("modello_unita":"SN-","stampante")") << QString() << "LOTTO-SN-";
     QTest::newRow("chiavi in altro ordine o sconosciute, spazi, ogni codice")
         << QByteArray(R"("strumento":3,"memoria":"ff")")
         << QByteArray("\"memoria\" :\t\"ff\",\n \"x\":[1], \"strumento\":3") << QString() << "";
-    QTest::newRow("modello_unita non testo") << posti << QByteArray(R"("modello_unita":42,"posti")")
-                                             << "«modello_unita»: serve un testo" << QString();
-    QTest::newRow("espressione non valida") << posti << QByteArray(R"("modello_unita":"[","posti")")
-                                            << "«[» non è un'espressione regolare" << QString();
+    QTest::newRow("modello_unita non testo")
+        << posti << QByteArray(R"("modello_unita":42,"stampante")")
+        << "«modello_unita»: serve un testo" << QString();
+    QTest::newRow("espressione non valida")
+        << posti << QByteArray(R"("modello_unita":"[","stampante")")
+        << "«[» non è un'espressione regolare" << QString();
 }
 
 // The rows' digest: SHA-256 of the README's canonical text, rows as in the file, nothing else.
@@ -422,7 +432,8 @@ void TestTabella::bancoLetto()
     QCOMPARE(FileBanco::shaRighe(*banco),
         "eda070764dd176ddc9d94c7a59d67062b0c0163a90bfbde809a2ce2ffac3ae50");
     QVERIFY(FileBanco::serialeDelBanco(*banco, seriale));
-    QCOMPARE(FileBanco::serialeDelBanco(*banco, seriale.left(seriale.size() - 1)), banco->modelloUnita.isEmpty());
+    QCOMPARE(FileBanco::serialeDelBanco(*banco, seriale.left(seriale.size() - 1)),
+        banco->modelloUnita.isEmpty());
     QCOMPARE(FileBanco::leggi(FileBanco::comeJson(*banco), "b.banco", &motivo).value().modelloUnita,
         banco->modelloUnita);
 }
@@ -451,6 +462,181 @@ void TestTabella::nomeDellaRiga()
     const bool preso = bool(FileBanco::leggi(file, "a.banco", &motivo));
     QVERIFY2(preso ? TestiAmmessi::mostrabile(nome) == detto : motivo.contains(detto),
         qPrintable(motivo));
+}
+
+namespace {
+
+// A bench of rows at the addresses given ("1,2") and the top-level keys given, version 2 unless
+// they say otherwise.
+QByteArray bancoConPosti(const QString &strumentiRighe, QByteArray resto)
+{
+    QByteArrayList righe;
+    for (const QString &strumento : strumentiRighe.split(u',', Qt::SkipEmptyParts))
+        righe << R"({"strumento":)" + strumento.toUtf8() + R"(,"memoria":")"
+                + QByteArray::number(righe.size() + 8, 16) + "\"}";
+    if (!resto.contains("\"versione\""))
+        resto += resto.isEmpty() ? R"("versione":2)" : R"(,"versione":2)";
+    return R"({"formato":"banco-seriale","linea":{"porta":"1","baud":9600},"righe":[)"
+        + righe.join(',') + "]," + resto + "}";
+}
+
+} // namespace
+
+void TestTabella::postiRifiutati_data()
+{
+    QTest::addColumn<QString>("righe");
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QStringList>("parole");
+
+    const auto riga = [](const char *nome, const char *righe, const QByteArray &json,
+                          const QStringList &parole) {
+        QTest::newRow(nome) << QString::fromUtf8(righe) << json << parole;
+    };
+    riga("nome ripetuto", "1", R"("posti":[{"nome":"A","porta":"1"},{"nome":"A","porta":"2"}])",
+        {"posto 2, campo «nome»: «A» è già il nome del posto 1", "un nome diverso"});
+    riga("senza nome, detto per posizione", "1",
+        R"("posti":[{"nome":"A","porta":"1"},{"porta":"2"}])",
+        {"posto 2, campo «nome»: manca il nome", "per esempio \"A\""});
+    riga("nome di 17 caratteri", "1", R"("posti":[{"nome":"ABCDEFGHIJKLMNOPQ","porta":"1"}])",
+        {"posto 1, campo «nome»", "lungo 17 caratteri: al massimo 16"});
+    riga("nome con un a capo", "1", R"("posti":[{"nome":"A\nB","porta":"1"}])",
+        {"posto 1, campo «nome»", "carattere di controllo (\\n)"});
+    riga("senza porta", "1", R"("posti":[{"nome":"A"}])",
+        {"posto «A», campo «porta»: manca la porta", "/dev/serial/by-path/"});
+    riga("strumento su righe di più strumenti", "1,2",
+        R"("posti":[{"nome":"A","porta":"1","strumento":5}])",
+        {"posto «A», campo «strumento»: le righe usano più strumenti (1, 2)",
+            R"("strumenti": { "1": 11, "2": 12 })"});
+    riga("strumento e strumenti insieme", "1",
+        R"("posti":[{"nome":"A","porta":"1","strumento":5,"strumenti":{"1":5}}])",
+        {"posto «A», campo «strumento»", "non entrambi"});
+    riga("strumenti di uno strumento che nessuna riga usa", "1,2",
+        R"("posti":[{"nome":"A","porta":"1","strumenti":{"1":11,"3":13}}])",
+        {"posto «A», campo «strumenti»: nessuna riga usa lo strumento 3 (le righe usano 1, 2)"});
+    riga("stessa porta, stesso indirizzo", "1,2",
+        R"("posti":[{"nome":"A","porta":"1","strumenti":{"1":5}},)"
+        R"({"nome":"B","porta":" 1","strumenti":{"2":5}}])",
+        {"posto «B», campo «porta»: è sulla stessa linea del posto «A»", "indirizzo 5"});
+    riga("due nomi dello stesso dispositivo", "1",
+        R"("posti":[{"nome":"A","porta":"@DISPOSITIVO@"},{"nome":"B","porta":"@COLLEGAMENTO@"}])",
+        {"posto «B», campo «porta»: è sulla stessa linea del posto «A»", "indirizzo 1"});
+    riga("chiave sconosciuta in un posto", "1", R"("posti":[{"nome":"A","porta":"1","bud":19200}])",
+        {"posto «A», campo «bud»: un posto non ha questo campo", "«baud»"});
+    QByteArrayList trentatre;
+    for (int n = 0; n < 33; ++n)
+        trentatre << R"({"nome":"P)" + QByteArray::number(n) + R"(","porta":"/dev/p)"
+                + QByteArray::number(n) + "\"}";
+    riga("33 posti", "1", "\"posti\":[" + trentatre.join(',') + "]",
+        {"campo «posti»: 33 posti sono troppi: al massimo 32"});
+    riga("elenco vuoto", "1", R"("posti":[])", {"campo «posti»: l'elenco è vuoto", "togliere"});
+    riga("avvio sconosciuto", "1", R"("posti":[{"nome":"A","porta":"1"}],"avvio":"tutti")",
+        {"campo «avvio»: «tutti» non è un modo di avvio", "\"insieme\""});
+    riga("interruttore di un posto che non c'è", "1",
+        R"("posti":[{"nome":"A","porta":"1"}],"interruttore":{"posto":"B","segnale":"DSR"})",
+        {"campo «interruttore.posto»: «B» non è il nome di un posto", "(A)"});
+    riga("interruttore su un segnale che non entra", "1",
+        R"("posti":[{"nome":"A","porta":"1"}],"interruttore":{"posto":"A","segnale":"DTR"})",
+        {"campo «interruttore.segnale»: «DTR» non è un segnale", "\"DCD\""});
+    riga("versione 3", "1", R"("versione":3)", {"campo «versione»", "legge fino alla 2"});
+}
+
+// A bench whose sockets cannot be told apart, reached or read is refused with one message that
+// names the file, the socket and the field, and says what to write.
+void TestTabella::postiRifiutati()
+{
+    QFETCH(QString, righe);
+    QFETCH(QByteArray, json);
+    QFETCH(QStringList, parole);
+    QTemporaryDir cartella;
+    QFile dispositivo(cartella.filePath("tty"));
+    QVERIFY(dispositivo.open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link(dispositivo.fileName(), cartella.filePath("per-nome")));
+    json.replace("@DISPOSITIVO@", dispositivo.fileName().toUtf8())
+        .replace("@COLLEGAMENTO@", cartella.filePath("per-nome").toUtf8());
+    QString errore;
+    QVERIFY(!FileBanco::leggi(bancoConPosti(righe, json), "/banchi/a.banco", &errore));
+    QVERIFY2(errore.startsWith("«a.banco», "), qPrintable(errore));
+    for (const QString &parola : parole)
+        QVERIFY2(errore.contains(parola), qPrintable(errore));
+}
+
+void TestTabella::postiLetti_data()
+{
+    QTest::addColumn<QString>("righe");
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QStringList>("posti"); // "nome@porta baud: each row's address", then avvio
+
+    QTest::newRow("senza posti: uno solo, sulla linea")
+        << "1,2" << QByteArray(R"("versione":1)") << QStringList{"@1 9600: 1 2", "singolo"};
+    QTest::newRow("strumento per ogni riga, la velocità della linea dove manca")
+        << "4,4"
+        << QByteArray(R"("posti":[{"nome":" ABCDEFGHIJKLMNOP ","porta":"1","strumento":5},)"
+                      R"({"nome":"B","porta":"1","strumento":6,"baud":19200}])")
+        << QStringList{"ABCDEFGHIJKLMNOP@1 9600: 5 5", "B@1 19200: 6 6", "singolo"};
+    QTest::newRow("strumenti per righe di più strumenti, porte a numero e a percorso")
+        << "1,2"
+        << QByteArray(R"("posti":[{"nome":"A","porta":3,"strumenti":{"1":11,"2":12}},)"
+                      R"({"nome":"B","porta":"/dev/serial/by-path/x","strumenti":{"2":22}}])")
+        << QStringList{"A@3 9600: 11 12", "B@/dev/serial/by-path/x 9600: 1 22", "singolo"};
+    QTest::newRow("versione 1 con posti, avvio insieme e interruttore")
+        << "1"
+        << QByteArray(R"("versione":1,"avvio":"insieme","interruttore":{"segnale":"RI",)"
+                      R"("posto":"B"},"posti":[{"nome":"A","porta":"1"},{"nome":"B","porta":"2"}])")
+        << QStringList{"A@1 9600: 1", "B@2 9600: 1", "insieme, interruttore B RI"};
+}
+
+void TestTabella::postiLetti()
+{
+    QFETCH(QString, righe);
+    QFETCH(QByteArray, json);
+    QFETCH(QStringList, posti);
+    QString errore;
+    const auto banco = FileBanco::leggi(bancoConPosti(righe, json), "a.banco", &errore);
+    QVERIFY2(banco, qPrintable(errore));
+    QStringList visti;
+    for (const PostoBanco &posto : FileBanco::postiEffettivi(*banco)) {
+        QStringList indirizzi;
+        for (const RigaBanco &riga : banco->righe)
+            indirizzi << QString::number(posto.indirizzo(riga.strumento));
+        visti << QStringLiteral("%1@%2 %3: %4")
+                     .arg(posto.nome, posto.porta, QString::number(posto.baud.value_or(0)),
+                         indirizzi.join(u' '));
+    }
+    visti << (banco->avvio == AvvioPosti::Insieme ? QStringLiteral("insieme")
+                                                  : QStringLiteral("singolo"))
+            + (banco->interruttore
+                    ? QStringLiteral(", interruttore %1 %2")
+                          .arg(banco->interruttore->posto, banco->interruttore->segnale)
+                    : QString());
+    QCOMPARE(visti, posti);
+}
+
+// A version-1 file with sockets is saved as version 2 with every socket's settings; the table
+// edits its rows and keeps the sockets for the save.
+void TestTabella::postiSalvatiERiletti()
+{
+    const QByteArray file = bancoConPosti("1,2",
+        R"("versione":1,"avvio":"insieme","interruttore":{"posto":"B","segnale":"CTS"},)"
+        R"("posti":[{"nome":"A","porta":"1","baud":19200,"strumenti":{"2":7}},)"
+        R"({"nome":"B","porta":"/dev/serial/by-path/y"}])");
+    QString errore;
+    const auto letto = FileBanco::leggi(file, "a.banco", &errore);
+    QVERIFY2(letto, qPrintable(errore));
+    ModelloTabella modello;
+    modello.imposta(*letto);
+    QVERIFY(modello.setData(modello.index(0, ModelloTabella::Minimo), "3", Qt::EditRole));
+    const QByteArray scritto = FileBanco::comeJson(modello.banco());
+    QVERIFY(scritto.contains(R"("versione": 2)"));
+    const auto riletto = FileBanco::leggi(scritto, "b.banco", &errore);
+    QVERIFY2(riletto, qPrintable(errore));
+    QCOMPARE(FileBanco::comeJson(*riletto), scritto);
+    QCOMPARE(riletto->righe[0].minimo, 3.0);
+    QCOMPARE(riletto->posti.size(), 2);
+    QCOMPARE(riletto->posti[0].nome, "A");
+    QCOMPARE(riletto->posti[0].indirizzo(2), 7);
+    QCOMPARE(riletto->posti[1].nome, "B");
+    QCOMPARE(riletto->avvio, AvvioPosti::Insieme);
+    QCOMPARE(riletto->interruttore->segnale, "CTS");
 }
 
 QTEST_APPLESS_MAIN(TestTabella)

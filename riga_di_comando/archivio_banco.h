@@ -1,0 +1,49 @@
+#pragma once
+
+#include "archivio.h"
+#include "inoltro.h"
+#include "opzioni.h"
+#include "registrazione.h"
+
+#include <QObject>
+
+#include <memory>
+
+class ModelloTabella;
+
+namespace RigaDiComando {
+
+// What a bench read from the command line keeps: the station's file, the forwarding of its runs
+// to the line's server, and what is said of both on standard error at the end.
+class ArchivioDelBanco : public QObject
+{
+public:
+    explicit ArchivioDelBanco(const OpzioniArchivio &opzioni);
+
+    // Opens the station's file and starts sending what waits; false, with the reason told, if
+    // the file cannot be used: the readings are then printed but not recorded.
+    bool apri();
+    // A unit's rounds as runs of the file; none without a file.
+    std::unique_ptr<RegistrazioneProve> registrazione(
+        const ModelloTabella &modello, const RegistrazioneProve::Chi &chi);
+    // A round ended: counted if the file took it, and handed to the sender at once.
+    void provaFinita(const RegistrazioneProve &registrazione);
+    // What the file and the server took, once every round has ended; ultima: the registration
+    // of the last round. False if the file could not be written.
+    bool riassunto(const RegistrazioneProve *ultima, const QList<const RegistrazioneProve *> &tutte);
+    bool occupato() const { return m_inoltro && m_inoltro->occupato(); }
+
+private:
+    OpzioniArchivio m_opzioni;
+    std::unique_ptr<Archivio> m_archivio;
+    std::unique_ptr<Inoltro> m_inoltro;
+    qint64 m_registrate = 0;
+    qint64 m_inviate = 0;
+    qint64 m_inAttesa = 0;
+    qint64 m_messeDaParte = 0;
+    QString m_motivoScarto;
+    QString m_erroreArchivio;
+    QString m_erroreServer;
+};
+
+} // namespace RigaDiComando
