@@ -860,14 +860,10 @@ void TestFinestra::collaudoAPosti()
     QFETCH(QStringList, letture);
     QFETCH(QStringList, strumenti);
     QFETCH(QStringList, esiti);
-    const QByteArray testo = bancoSu("1",
-        R"({"nome": "Tensione", "strumento": 0, "memoria": "0008", "decimali": 1,
-            "minimo": 20, "massimo": 120})");
-    std::optional<DatiBanco> banco = FileBanco::leggi(testo, QStringLiteral("posti.banco"), nullptr);
-    QVERIFY(banco);
     QTemporaryDir cartella;
     std::vector<std::unique_ptr<PeerPty>> zitti;
     std::vector<std::unique_ptr<StrumentoInProva>> strumentiInProva;
+    QStringList posti;
     for (int n = 0; n < 4; ++n) {
         QString linea = cartella.filePath(QStringLiteral("porta%1").arg(n + 1));
         if (strumenti[n] == u"zitto") {
@@ -880,34 +876,36 @@ void TestFinestra::collaudoAPosti()
                 strumentiInProva.push_back(std::move(strumento));
         }
         qputenv(qPrintable(QStringLiteral("BANCO_PORTA%1").arg(n + 1)), linea.toLocal8Bit());
-        PostoBanco posto;
-        posto.nome = QChar(u'A' + n);
-        posto.porta = QString::number(n + 1);
-        banco->posti << posto;
+        posti << QStringLiteral(R"({"nome": "%1", "porta": "%2"})")
+                     .arg(QString(QChar(u'A' + n)), QString::number(n + 1));
     }
     QFETCH(QString, avvio);
-    banco->avvio = avvio == u"insieme" ? AvvioPosti::Insieme : AvvioPosti::Singolo;
+    QByteArray testo = bancoSu("1",
+        R"({"nome": "Tensione", "strumento": 0, "memoria": "0008", "decimali": 1,
+            "minimo": 20, "massimo": 120})");
+    testo.replace(R"("versione": 1)", R"("versione": 2)");
+    testo.insert(testo.lastIndexOf('}'),
+        QStringLiteral(R"(, "avvio": "%1", "posti": [%2])").arg(avvio, posti.join(u',')).toUtf8());
+    const QString banco = cartella.filePath(QStringLiteral("posti.banco"));
+    QVERIFY(scrivi(banco, testo));
+    // The station opens on the grid, as --collaudo opens it.
     FinestraPrincipale principale;
-    Collaudo collaudo(principale.pannello().sequenziatore(), principale.pannello().registro());
-    QString errore;
-    QVERIFY2(collaudo.apriBanco(*banco, QStringLiteral("posti.banco"), testo, QStringLiteral("S1"),
-                 QStringLiteral("Anna"), &errore),
-        qPrintable(errore));
-    CollaudoPosti posti(collaudo);
-    FinestraPosti finestra(posti);
-    finestra.show();
+    QVERIFY(principale.apriCollaudo(banco, QStringLiteral("Anna"), QStringLiteral("S1")));
+    QVERIFY(!principale.finestraCollaudo());
+    FinestraPosti &finestra = *principale.finestraPosti();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+    CollaudoPosti &stazione = *principale.collaudoPosti();
     const auto pannello = [&finestra](int n) {
         return finestra.findChild<QGroupBox *>(QStringLiteral("posto%1").arg(n));
     };
 
     // Each socket's events in order: "avviato PA-1", "riga 1", "finito conforme".
     QList<QStringList> eventi(4);
-    connect(&posti, &CollaudoPosti::avviato, &finestra,
+    connect(&stazione, &CollaudoPosti::avviato, &finestra,
         [&](int n, const QString &unita) { eventi[n] << QStringLiteral("avviato ") + unita; });
-    connect(&posti, &CollaudoPosti::rigaLetta, &finestra,
+    connect(&stazione, &CollaudoPosti::rigaLetta, &finestra,
         [&](int n, int riga) { eventi[n] << QStringLiteral("riga %1").arg(riga + 1); });
-    connect(&posti, &CollaudoPosti::finito, &finestra, [&](int n, const Collaudo::Esito &e) {
+    connect(&stazione, &CollaudoPosti::finito, &finestra, [&](int n, const Collaudo::Esito &e) {
         eventi[n] << QStringLiteral("finito ") + e.esito;
     });
     for (const QString &codice : std::as_const(letture)) {
@@ -931,6 +929,7 @@ void TestFinestra::collaudoAPosti()
                      [](const QStringList &e) { return !e.isEmpty() && e.last().startsWith(u"finito"); }),
         avviati);
 
+    QString errore;
     std::unique_ptr<Archivio> archivio = Archivio::apriLocale(Destinazione::filePredefinito(), &errore);
     QVERIFY2(archivio, qPrintable(errore));
     for (int n = 0; n < 4; ++n) {
@@ -950,10 +949,12 @@ void TestFinestra::collaudoAPosti()
             qPrintable(detto));
         FiltroProve filtro;
         filtro.unita = unita;
-        QStringList linee;
-        QVERIFY(archivio->perOgniProva(
-            filtro, 0, [&linee](const ProvaArchiviata &p) { linee << p.linea; }));
-        QCOMPARE(linee, QStringList{QStringLiteral("%1, 9600").arg(n + 1)});
+        QStringList prove;
+        QVERIFY(archivio->perOgniProva(filtro, 0,
+            [&prove](const ProvaArchiviata &p) { prove << p.posto + QStringLiteral(": ") + p.linea; }));
+        QCOMPARE(prove,
+            QStringList{QStringLiteral("%1: %2, 9600")
+                            .arg(QString(QChar(u'A' + n)), QString::number(n + 1))});
     }
     QFETCH(QString, avviso);
     if (!avviso.isEmpty()) {
