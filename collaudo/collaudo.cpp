@@ -396,7 +396,7 @@ Collaudo::Esito Collaudo::giudica(const ModelloTabella &modello, int rigaVerific
     return e;
 }
 
-Collaudo::Giornata Collaudo::giornata()
+Collaudo::Giornata Collaudo::giornata(const QString &posto)
 {
     Giornata g;
     if (!m_archivio)
@@ -404,6 +404,7 @@ Collaudo::Giornata Collaudo::giornata()
     FiltroProve oggi;
     oggi.dal = oggi.al = QDate::currentDate();
     oggi.stazione = m_chi.stazione;
+    oggi.posto = posto;
     const std::optional<QList<ResaBanco>> rese = m_archivio->rese(oggi);
     if (!rese) {
         g.errore = m_archivio->errore();
@@ -419,7 +420,7 @@ Collaudo::Giornata Collaudo::giornata()
     g.nonConformi = g.unita - g.conformi;
     if (g.unita > 0)
         g.resaAlPrimo = double(alPrimo) / double(g.unita);
-    if (m_inoltro) {
+    if (m_inoltro && posto.isEmpty()) {
         // The file's count is the freshest: a run just ended waits before the send says so.
         g.inoltro = m_statoInoltro.value_or(StatoInoltro());
         g.inoltro->inAttesa = std::max<qint64>(m_archivio->inAttesa(), 0);

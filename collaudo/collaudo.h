@@ -126,7 +126,9 @@ public:
     static Esito giudica(const ModelloTabella &modello, int rigaVerifica, const QString &unita,
         const QString &esito, int lette, const QString &descrizione);
 
-    Giornata giornata();
+    // posto: the figures of one socket's units (those first judged there), without the
+    // forwarding; empty: the whole station's.
+    Giornata giornata(const QString &posto = {});
 
     // "terza prova di questa unità; l'ultima: non conforme"; empty for a unit never tested.
     static QString testoPrecedenti(int prove, const QString &ultimo);

@@ -417,19 +417,25 @@ void FinestraCollaudo::aggiornaGiornata()
     m_giornata->setText(testoGiornata(m_collaudo.giornata(), QDateTime::currentDateTime()));
 }
 
-QString FinestraCollaudo::testoGiornata(const Collaudo::Giornata &g, const QDateTime &adesso)
+QString FinestraCollaudo::testoCifre(const Collaudo::Giornata &g)
 {
-    if (!g.errore.isEmpty())
-        return QStringLiteral("Le cifre di oggi non si leggono: %1").arg(g.errore);
-    QString testo = QStringLiteral("Oggi su questa stazione: %1 unità, %2, %3")
+    QString testo = QStringLiteral("%1 unità, %2, %3")
                         .arg(NumeriItaliani::intero(g.unita), quante(g.conformi, "conforme", "conformi"),
                             quante(g.nonConformi, "non conforme", "non conformi"));
     if (g.daRipetere > 0)
         testo += QStringLiteral(", %1 da ripetere").arg(NumeriItaliani::intero(g.daRipetere));
-    testo += QStringLiteral("; resa al primo passaggio %1.")
-                 .arg(g.resaAlPrimo
-                         ? NumeriItaliani::decimale(*g.resaAlPrimo * 100, 1) + QStringLiteral(" %")
-                         : QStringLiteral("—"));
+    return testo
+        + QStringLiteral("; resa al primo passaggio %1.")
+              .arg(g.resaAlPrimo
+                      ? NumeriItaliani::decimale(*g.resaAlPrimo * 100, 1) + QStringLiteral(" %")
+                      : QStringLiteral("—"));
+}
+
+QString FinestraCollaudo::testoGiornata(const Collaudo::Giornata &g, const QDateTime &adesso)
+{
+    if (!g.errore.isEmpty())
+        return QStringLiteral("Le cifre di oggi non si leggono: %1").arg(g.errore);
+    QString testo = QStringLiteral("Oggi su questa stazione: ") + testoCifre(g);
     if (!g.inoltro)
         return testo + QStringLiteral("\nNessun server: le prove restano nella stazione.");
 

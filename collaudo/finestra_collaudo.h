@@ -44,6 +44,9 @@ public:
     // The day's figures and the forwarding as the bottom of the window says them; adesso tells
     // today's last send from an older one.
     static QString testoGiornata(const Collaudo::Giornata &g, const QDateTime &adesso);
+    // The figures alone: "3 unità, 1 conforme, 2 non conformi, 1 da ripetere; resa al primo
+    // passaggio 33,3 %."
+    static QString testoCifre(const Collaudo::Giornata &g);
 
     // An outcome as the banner and the lines under it say it.
     struct TestiEsito

@@ -159,6 +159,10 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         }
         dentro->addWidget(p.righe, 1);
         adattaColonne(p.righe);
+        p.giornata = new QLabel(p.gruppo);
+        p.giornata->setObjectName(QStringLiteral("giornataPosto"));
+        p.giornata->setWordWrap(true);
+        dentro->addWidget(p.giornata);
         griglia->addWidget(p.gruppo, n / colonne, n % colonne);
 
         connect(p.seriale, &QLineEdit::returnPressed, this, [this, n] { invio(n); });
@@ -189,7 +193,11 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     connect(&m_posti, &CollaudoPosti::avviato, this, &FinestraPosti::avviato);
     connect(&m_posti, &CollaudoPosti::rigaLetta, this, &FinestraPosti::rigaLetta);
     connect(&m_posti, &CollaudoPosti::finito, this, &FinestraPosti::finito);
-    connect(&m_collaudo, &Collaudo::inviate, this, &FinestraPosti::aggiornaGiornata);
+    // The forwarding changes the station's line only.
+    connect(&m_collaudo, &Collaudo::inviate, this, [this] {
+        m_giornata->setText(FinestraCollaudo::testoGiornata(
+            m_collaudo.giornata(), QDateTime::currentDateTime()));
+    });
     connect(&m_collaudo, &Collaudo::archivioCambiato, this, &FinestraPosti::aggiornaIntestazione);
     resize(colonne == 2 ? 1000 : 1260, 900);
 }
@@ -426,7 +434,7 @@ void FinestraPosti::finito(int posto, const Collaudo::Esito &esito)
         p.seriale->setFocus();
         p.seriale->selectAll();
     }
-    aggiornaGiornata();
+    aggiornaGiornata(posto);
 }
 
 void FinestraPosti::avvisa(int posto, const QString &testo)
@@ -477,10 +485,18 @@ void FinestraPosti::mostraEsito(int posto, const QString &testo, const QString &
     }
 }
 
-void FinestraPosti::aggiornaGiornata()
+void FinestraPosti::aggiornaGiornata(int posto)
 {
     m_giornata->setText(
         FinestraCollaudo::testoGiornata(m_collaudo.giornata(), QDateTime::currentDateTime()));
+    for (int n = 0; n < int(m_pannelli.size()); ++n) {
+        if (posto >= 0 && n != posto)
+            continue;
+        const Collaudo::Giornata g = m_collaudo.giornata(m_posti.nome(n));
+        m_pannelli[size_t(n)].giornata->setText(g.errore.isEmpty()
+                ? QStringLiteral("Oggi in questo posto: ") + FinestraCollaudo::testoCifre(g)
+                : QString());
+    }
 }
 
 void FinestraPosti::showEvent(QShowEvent *evento)

@@ -62,6 +62,7 @@ private:
         QProgressBar *avanzamento = nullptr;
         QTableView *righe = nullptr;
         QPushButton *ferma = nullptr;
+        QLabel *giornata = nullptr; // the socket's figures of today
         QString avvisoProva; // the notice the round started with
         QString lettoDurante; // what a scanner typed during the round, so far
     };
@@ -82,7 +83,8 @@ private:
     void avvisaFinestra(const QString &testo);
     void mostraEsito(int posto, const QString &testo, const QString &dettaglio,
         const QColor &sfondo, const QString &detto = {});
-    void aggiornaGiornata();
+    // The station's figures, and those of one socket (-1: every socket's).
+    void aggiornaGiornata(int posto = -1);
 
     CollaudoPosti &m_posti;
     Collaudo &m_collaudo;

@@ -890,7 +890,9 @@ void TestFinestra::collaudoAPosti()
     QVERIFY(scrivi(banco, testo));
     // The station opens on the grid, as --collaudo opens it.
     FinestraPrincipale principale;
-    QVERIFY(principale.apriCollaudo(banco, QStringLiteral("Anna"), QStringLiteral("S1")));
+    // A station of each case's own, so that each socket's figures are this case's.
+    const QString nomeStazione = QString::fromUtf8(QTest::currentDataTag()).left(40);
+    QVERIFY(principale.apriCollaudo(banco, QStringLiteral("Anna"), nomeStazione));
     QVERIFY(!principale.finestraCollaudo());
     FinestraPosti &finestra = *principale.finestraPosti();
     QVERIFY(QTest::qWaitForWindowExposed(&finestra));
@@ -935,6 +937,13 @@ void TestFinestra::collaudoAPosti()
     for (int n = 0; n < 4; ++n) {
         const QString esito = pannello(n)->findChild<QLabel *>(QStringLiteral("esito"))->text();
         QCOMPARE(esito, esiti[n]);
+        // Today's figures are the socket's own: its one unit, or its one run to repeat.
+        const QString cifre = esito == u"CONFORME"
+            ? QStringLiteral("1 unità, 1 conforme, 0 non conformi; resa al primo passaggio 100,0 %.")
+            : QStringLiteral("0 unità, 0 conformi, 0 non conformi%1; resa al primo passaggio —.")
+                  .arg(esito == u"PRONTO" ? QString() : QStringLiteral(", 1 da ripetere"));
+        QCOMPARE(pannello(n)->findChild<QLabel *>(QStringLiteral("giornataPosto"))->text(),
+            QStringLiteral("Oggi in questo posto: ") + cifre);
         if (esito == u"PRONTO") {
             QCOMPARE(eventi[n], QStringList());
             continue;
