@@ -407,7 +407,9 @@ void FinestraPosti::avviato(int posto, const QString &unita, const QString &avvi
     p.avanzamento->setRange(0, m_posti.modello(posto).rowCount());
     p.avanzamento->setValue(0);
     p.ferma->setEnabled(true);
-    adattaColonne(p.righe);
+    // The start reset the rows: the state takes the width again, the others keep theirs until
+    // the round's values are in.
+    p.righe->horizontalHeader()->setSectionResizeMode(ModelloTabella::Stato, QHeaderView::Stretch);
     mostraEsito(posto, QStringLiteral("IN PROVA"), QStringLiteral("unità %1").arg(unita), kAttesa);
 }
 
