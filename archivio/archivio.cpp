@@ -786,22 +786,7 @@ bool Archivio::riceviServizi(const QList<ServizioPosto> &servizi)
 
 bool Archivio::segnaServiziInviati(const QStringList &uuid)
 {
-    QSqlDatabase db = database();
-    if (!db.transaction())
-        return fallita(QSqlQuery(db), QStringLiteral("l'archivio non si scrive"));
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("UPDATE servizio_posti SET inviato = 1 WHERE uuid = ?"));
-    for (const QString &u : uuid) {
-        q.addBindValue(u);
-        if (!q.exec()) {
-            fallita(q, QStringLiteral("l'archivio non si scrive"));
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit())
-        return fallita(q, QStringLiteral("l'archivio non si scrive"));
-    return true;
+    return segnaInviati("UPDATE servizio_posti SET inviato = 1 WHERE uuid = ?", uuid);
 }
 
 qint64 Archivio::inAttesa()
@@ -854,11 +839,17 @@ QList<ProvaCompleta> Archivio::daInviare(int quante)
 
 bool Archivio::segnaInviate(const QStringList &uuid)
 {
+    return segnaInviati("UPDATE prove SET inviata = 1 WHERE uuid = ?", uuid);
+}
+
+// The server took them: one statement per uuid, all in one transaction.
+bool Archivio::segnaInviati(const char *sql, const QStringList &uuid)
+{
     QSqlDatabase db = database();
     if (!db.transaction())
         return fallita(QSqlQuery(db), QStringLiteral("l'archivio non si scrive"));
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("UPDATE prove SET inviata = 1 WHERE uuid = ?"));
+    q.prepare(QString::fromLatin1(sql));
     for (const QString &u : uuid) {
         q.addBindValue(u);
         if (!q.exec()) {

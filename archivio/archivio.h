@@ -220,6 +220,7 @@ public:
 private:
     Archivio(Tipo tipo, const QString &connessione);
     bool esegui(const QString &sql);
+    bool segnaInviati(const char *sql, const QStringList &uuid);
     // BEGIN IMMEDIATE: true if this call began it; false with errore() empty inside a
     // transaction already open, or with errore() set when the file refuses.
     bool iniziaTransazione();
