@@ -436,7 +436,8 @@ void FinestraPosti::finito(int posto, const Collaudo::Esito &esito)
         p.seriale->setFocus();
         p.seriale->selectAll();
     }
-    aggiornaGiornata(posto);
+    // Every socket's: a unit retested here may change the figures of the socket it was first in.
+    aggiornaGiornata();
 }
 
 void FinestraPosti::avvisa(int posto, const QString &testo)
@@ -487,13 +488,11 @@ void FinestraPosti::mostraEsito(int posto, const QString &testo, const QString &
     }
 }
 
-void FinestraPosti::aggiornaGiornata(int posto)
+void FinestraPosti::aggiornaGiornata()
 {
     m_giornata->setText(
         FinestraCollaudo::testoGiornata(m_collaudo.giornata(), QDateTime::currentDateTime()));
     for (int n = 0; n < int(m_pannelli.size()); ++n) {
-        if (posto >= 0 && n != posto)
-            continue;
         const Collaudo::Giornata g = m_collaudo.giornata(m_posti.nome(n));
         m_pannelli[size_t(n)].giornata->setText(g.errore.isEmpty()
                 ? QStringLiteral("Oggi in questo posto: ") + FinestraCollaudo::testoCifre(g)

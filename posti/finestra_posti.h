@@ -83,8 +83,8 @@ private:
     void avvisaFinestra(const QString &testo);
     void mostraEsito(int posto, const QString &testo, const QString &dettaglio,
         const QColor &sfondo, const QString &detto = {});
-    // The station's figures, and those of one socket (-1: every socket's).
-    void aggiornaGiornata(int posto = -1);
+    // The station's figures, and each socket's.
+    void aggiornaGiornata();
 
     CollaudoPosti &m_posti;
     Collaudo &m_collaudo;
