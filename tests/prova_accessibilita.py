@@ -33,7 +33,8 @@ GIRI_DI_TAB = {
                                    "Importa CSV…", "Righe del banco", "Pausa fra i giri",
                                    "Grafico", "Esporta…"],
     "Storico": ["Numero di serie (inizio)", "Dal giorno", "Al giorno", "Esito", "Stazione",
-                "Operatore", "Banco", "Prove, statistiche e grafico", "Prove",
+                "Operatore", "Banco", "Posto dell'attrezzatura", "Prove, statistiche e grafico",
+                "Prove",
                 "Letture della prova", "Aggiorna", "Esporta CSV…"],
     # Before a search, stopping, using and exporting are disabled.
     "Cerca strumento": [f"{b} baud" for b in ("110", "300", "600", "1200", "2400", "4800", "9600",
@@ -125,6 +126,44 @@ def finestre(applicazione):
     return {f.name: f for f in applicazione if f is not None}
 
 
+def posti(ambiente, cartella):
+    """A station of two sockets whose lines have no device: each socket's group names its
+    outcome, with the socket, to a screen reader."""
+    banco = os.path.join(cartella.name, "posti.banco")
+    with open(banco, "w", encoding="utf-8") as file:
+        file.write(BANCO_COLLAUDO.replace('"righe"', '"posti": [{"nome": "A", "porta": "%s"}, '
+                                          '{"nome": "B", "porta": "%s"}], "righe"' % (
+                                              os.path.join(cartella.name, "nessuna-a"),
+                                              os.path.join(cartella.name, "nessuna-b"))))
+    programma = subprocess.Popen([sys.argv[1], "--collaudo", banco, "--operatore", "Prova"],
+                                 env=ambiente)
+
+    def attendi(cosa, condizione):
+        return attendi_finche_vive(programma, cosa, condizione)
+
+    try:
+        applicazione = attendi("banco-seriale sul bus di accessibilità", lambda: next(
+            (a for a in pyatspi.Registry.getDesktop(0)
+             if a is not None and a.name == "banco-seriale"), None))
+        collaudo = attendi("la stazione dei posti", lambda: finestre(applicazione).get("Collaudo"))
+        identita = subprocess.check_output(
+            ["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Collaudo$"],
+            text=True).split()[0]
+        subprocess.check_call(["xdotool", "windowfocus", "--sync", identita])
+        attendi("il fuoco nel posto A", lambda: a_fuoco(collaudo) == "Numero di serie, posto A")
+        for unita in ("SN-1", "SN-2"):
+            subprocess.check_call(["xdotool", "type", unita])
+            subprocess.check_call(["xdotool", "key", "Return"])
+        for nome in ("A", "B"):
+            gruppo = attendi(f"il posto {nome}", lambda: next(
+                (o for o in discendenti(collaudo) if o.name == f"Posto {nome}"), None))
+            attendi(f"l'esito del posto {nome}",
+                    lambda: gruppo.description.startswith(f"Posto {nome}: ERRORE"))
+    finally:
+        programma.terminate()
+        programma.wait(30)
+
+
 def main():
     cartella = tempfile.TemporaryDirectory()
     ambiente = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
@@ -206,6 +245,8 @@ def main():
     finally:
         programma.terminate()
         programma.wait(30)
+
+    posti(ambiente, cartella)
 
     for messaggio in fallite:
         print(f"FALLITA: {messaggio}")
