@@ -40,6 +40,13 @@ public:
         , m_chi(chi)
     { }
 
+    // The port writes to the record as it closes: the port and its sequencer go first.
+    ~LavoroLinea() override
+    {
+        delete m_sequenziatore;
+        delete m_comm;
+    }
+
     void inizia()
     {
         m_comm = new ComponenteSeriale(this);
