@@ -23,6 +23,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -182,7 +183,17 @@ void FinestraTraffico::mostra(int scelta)
         return;
     m_registro = registro;
     m_modello.setRegistro(*m_registro);
-    m_tabella->setColumnHidden(ModelloTraffico::kColonnaDispositivo, m_registro == &m_pannello);
+    const int dispositivo = ModelloTraffico::kColonnaDispositivo;
+    const bool conDispositivo = m_registro != &m_pannello;
+    if (conDispositivo && m_tabella->isColumnHidden(dispositivo)) {
+        // The device's column comes with room of its own rather than taken from the notes.
+        m_tabella->setColumnHidden(dispositivo, false);
+        resize(width() + m_tabella->columnWidth(dispositivo), height());
+    } else if (!conDispositivo && !m_tabella->isColumnHidden(dispositivo)) {
+        const int larghezza = m_tabella->columnWidth(dispositivo);
+        m_tabella->setColumnHidden(dispositivo, true);
+        resize(std::max(minimumSizeHint().width(), width() - larghezza), height());
+    }
     m_ultimaRichiestaMostrata = 0;
     aggiorna();
     m_tabella->scrollToBottom();
@@ -219,7 +230,9 @@ void FinestraTraffico::aggiorna()
     const bool inFondo = barra->value() >= barra->maximum();
     if (m_modello.sincronizza() && inFondo)
         m_tabella->scrollToBottom();
-    QString stato = QStringLiteral("%1 eventi").arg(NumeriItaliani::intero(m_registro->size()));
+    QString stato = m_registro->size() == 1
+        ? QStringLiteral("1 evento")
+        : QStringLiteral("%1 eventi").arg(NumeriItaliani::intero(m_registro->size()));
     if (m_registro->scartati() > 0)
         stato += QStringLiteral(", %1 più vecchi scartati")
                      .arg(NumeriItaliani::intero(qint64(m_registro->scartati())));
