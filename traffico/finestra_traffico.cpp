@@ -154,7 +154,7 @@ void FinestraTraffico::aggiungiLinee(GiroPosti *giro)
 
 void FinestraTraffico::aggiungiLinea(GiroPosti *giro, int linea)
 {
-    m_linee.append({giro, linea, &giro->trafficoLinea(linea)});
+    m_linee.append({giro, &giro->trafficoLinea(linea)});
     m_scelta->addItem(giro->dispositivoLinea(linea));
     m_rigaScelta->show();
 }

@@ -63,7 +63,6 @@ private:
     struct LineaMostrata
     {
         QObject *giro;
-        int linea;
         RegistroTraffico *registro;
     };
 
