@@ -18,6 +18,10 @@ namespace {
 // A line's record keeps its last requests for whoever shows them: 2 MiB of events a line, so
 // that a fixture of 32 lines stays small however long the day.
 constexpr qsizetype kCapacitaRegistro = 1 << 16;
+// While a round runs, the bytes of a request reach the window at least this often: a batch a
+// request and a few a second cost a round's thread little, and a slow request still shows as
+// it goes.
+constexpr int kConsegnaMs = 100;
 
 // One socket's round on a line: the texts of each of its requests, and how far it has gone.
 struct Turno
@@ -35,8 +39,9 @@ struct Turno
 class LavoroLinea : public QObject
 {
 public:
-    LavoroLinea(GiroPosti *giro, const QString &chi)
+    LavoroLinea(GiroPosti *giro, int linea, const QString &chi)
         : m_giro(giro)
+        , m_linea(linea)
         , m_chi(chi)
     { }
 
@@ -59,6 +64,10 @@ public:
         m_sequenziatore->setScartaFuoriRichiesta(true);
         connect(m_sequenziatore, &Sequenziatore::errore, this,
             [this](int, const QString &descrizione) { m_descrizione = descrizione; });
+        // Fires in the pauses of a request too: they wait in the thread's event loop.
+        m_consegna = new QTimer(this);
+        m_consegna->setInterval(kConsegnaMs);
+        connect(m_consegna, &QTimer::timeout, this, &LavoroLinea::consegna);
     }
 
     void avvia(int posto, const QList<PannelloDiTesti> &richieste)
@@ -66,6 +75,7 @@ public:
         Turno &turno = m_turni[posto];
         turno = Turno();
         turno.richieste = richieste;
+        m_consegna->start();
         pianifica();
     }
 
@@ -178,6 +188,8 @@ private:
         m_descrizione.clear();
         m_sequenziatore->richiesta(&turno->second.richieste[riga]);
         m_inCorso = false;
+        // Before the result is told: whoever hears of it finds its bytes in the line's record.
+        consegna();
         const RisultatoRichiesta risultato = m_registro->ultimoRisultato();
         // The map may have changed during the request: only this socket's turn stays put.
         Turno &questo = m_turni.at(posto);
@@ -202,6 +214,23 @@ private:
         } catch (const Errore &) {
             // Closed all the same; the next round opens it again or reports why not.
         }
+        // The closing is the line's last event until a round starts it again.
+        consegna();
+        m_consegna->stop();
+    }
+
+    // Hands the events added since the last batch to the window's thread.
+    void consegna()
+    {
+        if (m_registro->fineAssoluta() == m_consegnati)
+            return;
+        auto lotto
+            = std::make_shared<const RegistroTraffico::Lotto>(m_registro->lottoDa(m_consegnati));
+        m_consegnati = m_registro->fineAssoluta();
+        QMetaObject::invokeMethod(
+            m_giro,
+            [giro = m_giro, linea = m_linea, lotto] { giro->accogliTraffico(linea, *lotto); },
+            Qt::QueuedConnection);
     }
 
     void avvisa(int posto, int riga, const RisultatoRichiesta *risultato,
@@ -220,11 +249,14 @@ private:
     }
 
     GiroPosti *m_giro;
+    int m_linea;
     QString m_chi;
     PannelloDiTesti m_pannello;
     ComponenteSeriale *m_comm = nullptr;
     Sequenziatore *m_sequenziatore = nullptr;
     std::unique_ptr<RegistroTraffico> m_registro;
+    QTimer *m_consegna = nullptr;
+    quint64 m_consegnati = 0; // absolute number of the first event not handed yet
     std::map<int, Turno> m_turni;
     int m_corrente = -1;
     bool m_inCorso = false;
@@ -242,6 +274,8 @@ struct GiroPosti::Linea
     QString dispositivo;
     QThread thread;
     LavoroLinea *lavoro = nullptr;
+    // The copies of the line's events, in the window's thread.
+    RegistroTraffico traffico{kCapacitaRegistro};
 };
 
 GiroPosti::GiroPosti(const DatiBanco &banco, const QString &chi, QObject *parent)
@@ -337,7 +371,7 @@ GiroPosti::Linea *GiroPosti::lineaPer(const QString &dispositivo)
     }
     auto linea = std::make_unique<Linea>();
     linea->dispositivo = dispositivo;
-    linea->lavoro = new LavoroLinea(this, m_chi);
+    linea->lavoro = new LavoroLinea(this, int(m_linee.size()), m_chi);
     linea->lavoro->moveToThread(&linea->thread);
     QObject::connect(&linea->thread, &QThread::finished, linea->lavoro, &QObject::deleteLater);
     linea->thread.setObjectName(QStringLiteral("linea %1").arg(dispositivo));
@@ -345,6 +379,7 @@ GiroPosti::Linea *GiroPosti::lineaPer(const QString &dispositivo)
     LavoroLinea *lavoro = linea->lavoro;
     QMetaObject::invokeMethod(lavoro, [lavoro] { lavoro->inizia(); }, Qt::QueuedConnection);
     m_linee.push_back(std::move(linea));
+    emit lineaAggiunta(int(m_linee.size() - 1));
     return m_linee.back().get();
 }
 
@@ -430,6 +465,23 @@ bool GiroPosti::qualcunoInCorso() const
 QString GiroPosti::dispositivo(int posto) const
 {
     return posto >= 0 && posto < m_stati.size() ? m_stati.at(posto).dispositivo : QString();
+}
+
+QString GiroPosti::dispositivoLinea(int linea) const
+{
+    return linea >= 0 && linea < numeroLinee() ? m_linee.at(size_t(linea))->dispositivo : QString();
+}
+
+RegistroTraffico &GiroPosti::trafficoLinea(int linea)
+{
+    return m_linee.at(size_t(linea))->traffico;
+}
+
+void GiroPosti::accogliTraffico(int linea, const RegistroTraffico::Lotto &lotto)
+{
+    Linea &questa = *m_linee.at(size_t(linea));
+    questa.traffico.accogli(lotto, questa.dispositivo);
+    emit trafficoAggiunto(linea);
 }
 
 void GiroPosti::fineRichiesta(int posto, int riga, const RisultatoRichiesta *risultato,

@@ -53,6 +53,18 @@ public:
     // with the reason, for a bench without a switch or a line held by another user.
     bool sorvegliaInterruttore(QString *motivo);
 
+    // The lines' traffic, for a window in this object's thread. A line's record is written in
+    // the line's thread; the line hands copies of its new events to this thread at the end of
+    // each request and every tenth of a second while a round runs, appended to a record of
+    // this thread's (RegistroTraffico::accogli) that nothing else touches: it is read, emptied
+    // and saved as the panel's record is, with no lock. Lines count from 0 in the order they
+    // first ran, and stay until this object ends.
+    int numeroLinee() const { return int(m_linee.size()); }
+    // The line's device, as the sockets resolved it ("porta 3" for a port no device answers);
+    // every event of the line's record names it.
+    QString dispositivoLinea(int linea) const;
+    RegistroTraffico &trafficoLinea(int linea);
+
 signals:
     // A row's request at socket n ended, in the window's thread, in order; descrizioneErrore is
     // the error's message as the sequencer gave it, empty without one.
@@ -66,6 +78,11 @@ signals:
     // modem lines): said once, with why, until it can be read again.
     void interruttoreIlleggibile(const QString &motivo);
 
+    // A line was started, its record empty; numeroLinee() counts it already.
+    void lineaAggiunta(int linea);
+    // Line n's record gained the events of a batch.
+    void trafficoAggiunto(int linea);
+
 private:
     friend class LavoroLinea;
     struct Linea;
@@ -78,6 +95,7 @@ private:
     };
 
     Linea *lineaPer(const QString &dispositivo);
+    void accogliTraffico(int linea, const RegistroTraffico::Lotto &lotto);
     void fineRichiesta(int posto, int riga, const RisultatoRichiesta *risultato,
         const QString &descrizione, bool ultima, bool fermato);
 

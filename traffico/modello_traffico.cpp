@@ -11,7 +11,7 @@
 
 ModelloTraffico::ModelloTraffico(const RegistroTraffico &registro, QObject *parent)
     : QAbstractTableModel(parent)
-    , m_registro(registro)
+    , m_registro(&registro)
     , m_primo(registro.primoAssoluto())
     , m_fine(registro.primoAssoluto())
 {
@@ -25,13 +25,22 @@ int ModelloTraffico::rowCount(const QModelIndex &parent) const
 
 int ModelloTraffico::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : TestiTraffico::NumeroColonne;
+    return parent.isValid() ? 0 : kNumeroColonne;
+}
+
+void ModelloTraffico::setRegistro(const RegistroTraffico &registro)
+{
+    beginResetModel();
+    m_registro = &registro;
+    m_primo = registro.primoAssoluto();
+    m_fine = registro.fineAssoluta();
+    endResetModel();
 }
 
 bool ModelloTraffico::sincronizza()
 {
-    const quint64 primo = m_registro.primoAssoluto();
-    const quint64 fine = m_registro.fineAssoluta();
+    const quint64 primo = m_registro->primoAssoluto();
+    const quint64 fine = m_registro->fineAssoluta();
     bool cambiato = false;
     if (primo > m_primo) {
         const quint64 via = std::min(primo, m_fine) - m_primo;
@@ -59,22 +68,25 @@ QVariant ModelloTraffico::data(const QModelIndex &indice, int ruolo) const
         return {};
     // The model may lag the record by the events dropped since the last synchronisation.
     const quint64 assoluto = m_primo + quint64(indice.row());
-    if (assoluto < m_registro.primoAssoluto() || assoluto >= m_registro.fineAssoluta())
+    if (assoluto < m_registro->primoAssoluto() || assoluto >= m_registro->fineAssoluta())
         return {};
     const RegistroTraffico::Evento &e
-        = m_registro.evento(qsizetype(assoluto - m_registro.primoAssoluto()));
-    const RisultatoRichiesta *risultato = m_registro.risultato(e);
+        = m_registro->evento(qsizetype(assoluto - m_registro->primoAssoluto()));
+    const RisultatoRichiesta *risultato = m_registro->risultato(e);
     const bool errore = e.erroreLinea || e.tipo == TipoEvento::Errore
         || e.tipo == TipoEvento::PortaPersa
         || (risultato && risultato->esito == RisultatoRichiesta::Esito::Errore);
 
     switch (ruolo) {
     case Qt::DisplayRole:
-        return TestiTraffico::colonna(
-            m_registro, e, indice.column(), TestiTraffico::Lettore::Finestra);
+        if (indice.column() == kColonnaDispositivo)
+            return m_registro->dispositivo(e);
+        return TestiTraffico::colonna(*m_registro, e,
+            indice.column() < kColonnaDispositivo ? indice.column() : indice.column() - 1,
+            TestiTraffico::Lettore::Finestra);
     case Qt::ToolTipRole:
         return risultato ? TestiTraffico::riassunto(*risultato, TestiTraffico::Lettore::Finestra)
-                         : m_registro.dispositivo(e);
+                         : m_registro->dispositivo(e);
     case Qt::ForegroundRole:
         if (errore)
             return QBrush(QColor(0xB0, 0x00, 0x00));
@@ -111,5 +123,7 @@ QVariant ModelloTraffico::headerData(int sezione, Qt::Orientation orientamento, 
 {
     if (orientamento != Qt::Horizontal || ruolo != Qt::DisplayRole)
         return {};
-    return TestiTraffico::titoloColonna(sezione);
+    if (sezione == kColonnaDispositivo)
+        return QStringLiteral("Dispositivo");
+    return TestiTraffico::titoloColonna(sezione < kColonnaDispositivo ? sezione : sezione - 1);
 }

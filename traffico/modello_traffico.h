@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testi_traffico.h"
+
 #include <QAbstractTableModel>
 
 class RegistroTraffico;
@@ -14,6 +16,20 @@ class ModelloTraffico : public QAbstractTableModel
 public:
     explicit ModelloTraffico(const RegistroTraffico &registro, QObject *parent = nullptr);
 
+    // The columns are the record's texts with the event's device before the byte: the device
+    // names the line each row was on, where a window shows more than one line.
+    static constexpr int kColonnaDispositivo = TestiTraffico::Byte;
+    static constexpr int kNumeroColonne = TestiTraffico::NumeroColonne + 1;
+    // The model's column of one of the record's texts.
+    static int colonna(TestiTraffico::Colonna testo)
+    {
+        return testo < kColonnaDispositivo ? testo : testo + 1;
+    }
+
+    const RegistroTraffico &registro() const { return *m_registro; }
+    // Shows another record, from its oldest event.
+    void setRegistro(const RegistroTraffico &registro);
+
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &indice, int ruolo = Qt::DisplayRole) const override;
@@ -23,7 +39,7 @@ public:
     bool sincronizza();
 
 private:
-    const RegistroTraffico &m_registro;
+    const RegistroTraffico *m_registro;
     quint64 m_primo = 0; // absolute number of the first row shown
     quint64 m_fine = 0;
 };

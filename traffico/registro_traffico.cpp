@@ -35,7 +35,7 @@ bool conDettaglio(TipoEvento tipo)
 
 } // namespace
 
-RegistroTraffico::Evento &RegistroTraffico::aggiungi(TipoEvento tipo)
+RegistroTraffico::Evento &RegistroTraffico::nuovo()
 {
     if (qsizetype(m_eventi.size()) >= m_capacita) {
         const quint32 dettaglio = m_eventi.front().dettaglio;
@@ -49,8 +49,13 @@ RegistroTraffico::Evento &RegistroTraffico::aggiungi(TipoEvento tipo)
             }
         }
     }
+    return m_eventi.emplace_back();
+}
+
+RegistroTraffico::Evento &RegistroTraffico::aggiungi(TipoEvento tipo)
+{
     const qint64 adesso = adessoUs();
-    Evento &evento = m_eventi.emplace_back();
+    Evento &evento = nuovo();
     evento.tempoUs = adesso;
     evento.tempoRichiestaUs
         = m_inCorso ? qint32(std::min<qint64>(adesso - m_inizioUs, INT32_MAX)) : -1;
@@ -72,6 +77,62 @@ void RegistroTraffico::aggiungiDettaglio(TipoEvento tipo, Dettaglio dettaglio)
     Evento &evento = aggiungi(tipo);
     evento.dettaglio = quint32(m_primoDettaglio + m_dettagli.size());
     m_dettagli.push_back(std::move(dettaglio));
+}
+
+RegistroTraffico::Lotto RegistroTraffico::lottoDa(quint64 da) const
+{
+    Lotto lotto;
+    lotto.primo = std::max(da, primoAssoluto());
+    lotto.dispositivi = m_dispositivi;
+    if (lotto.primo >= fineAssoluta())
+        return lotto;
+    const auto inizio = m_eventi.cbegin() + qsizetype(lotto.primo - primoAssoluto());
+    lotto.eventi.assign(inizio, m_eventi.cend());
+    for (Evento &evento : lotto.eventi) {
+        if (!conDettaglio(evento.tipo))
+            continue;
+        const Dettaglio *d = dettaglio(evento);
+        evento.dettaglio = d ? quint32(lotto.dettagli.size()) : kSenzaDettaglio;
+        if (d)
+            lotto.dettagli.push_back(*d);
+    }
+    return lotto;
+}
+
+void RegistroTraffico::accogli(const Lotto &lotto, const QString &linea)
+{
+    if (lotto.primo > fineAssoluta())
+        m_scartati += lotto.primo - fineAssoluta();
+    // The writer's device indexes as this record's, found once a batch.
+    std::vector<quint16> dispositivi(size_t(lotto.dispositivi.size()));
+    for (qsizetype i = 0; i < lotto.dispositivi.size(); ++i) {
+        const QString &nome = linea.isEmpty() ? lotto.dispositivi.at(i) : linea;
+        qsizetype indice = m_dispositivi.indexOf(nome);
+        if (indice < 0) {
+            indice = m_dispositivi.size();
+            m_dispositivi.append(nome);
+        }
+        dispositivi[size_t(i)] = quint16(std::min<qsizetype>(indice, 0xFFFF));
+    }
+    for (const Evento &origine : lotto.eventi) {
+        Evento &evento = nuovo();
+        evento = origine;
+        evento.dispositivo
+            = origine.dispositivo < dispositivi.size() ? dispositivi[origine.dispositivo] : 0;
+        if (conDettaglio(origine.tipo) && origine.dettaglio < lotto.dettagli.size()) {
+            const Dettaglio &d = lotto.dettagli[origine.dettaglio];
+            evento.dettaglio = quint32(m_primoDettaglio + m_dettagli.size());
+            m_dettagli.push_back(d);
+            if (d.risultato) {
+                m_corrente = *d.risultato;
+                m_richiesta = m_corrente.numero;
+            }
+        }
+        if (origine.tipo == TipoEvento::Inizio)
+            m_inCorso = true;
+        else if (origine.tipo == TipoEvento::Risultato)
+            m_inCorso = false;
+    }
 }
 
 void RegistroTraffico::portaAperta(int porta, const QString &dispositivo, qint32 baud, char parita)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // What happened on the line, in order: every byte written and received, the port's own events
 // and one result per request. Kept below the window, so that any program that sends requests can
@@ -125,6 +126,21 @@ public:
     // Forgets every event; what comes next continues the absolute numbering.
     void svuota();
 
+    // Records written in one thread and shown in another: the writer hands copies of its new
+    // events (lottoDa) to the reader's thread, which appends them to a record of its own
+    // (accogli). Neither record is ever touched outside its own thread.
+    struct Lotto;
+    // The events from absolute number `da` (or the oldest kept) to the end, with their notes,
+    // results and device names.
+    Lotto lottoDa(quint64 da) const;
+    // Appends a batch of the writer's, in order; events the writer dropped before handing them
+    // count as dropped here too, so that absolute numbers stay the writer's. Each event keeps
+    // the writer's device name, or is given `linea` if that is not empty: a record of one line
+    // names every event, those before its port opened or of a port that never did included,
+    // as the line is known rather than by the name its port was opened under. The last
+    // request's result and whether one runs follow the writer's.
+    void accogli(const Lotto &lotto, const QString &linea = {});
+
 private:
     // An error's text or a request's result: 40 bytes, the result apart and shared by copies of
     // the record. A request's port events keep their number in the event itself: with a note
@@ -136,6 +152,8 @@ private:
         std::shared_ptr<const RisultatoRichiesta> risultato;
     };
 
+    // Room for one more event at the end, dropping the oldest when full.
+    Evento &nuovo();
     Evento &aggiungi(TipoEvento tipo);
     void aggiungiDettaglio(TipoEvento tipo, Dettaglio dettaglio);
     const Dettaglio *dettaglio(const Evento &evento) const;
@@ -164,4 +182,14 @@ private:
     RisultatoRichiesta m_corrente;
     std::optional<qint64> m_ultimoTrasmessoUs;
     std::optional<qint64> m_primoRicevutoDopoUs;
+};
+
+struct RegistroTraffico::Lotto
+{
+    quint64 primo = 0; // the absolute number of the first event in the writer's record
+    // Each event's dettaglio indexes dettagli if it has a note or result; its dispositivo
+    // indexes dispositivi.
+    std::vector<Evento> eventi;
+    std::vector<Dettaglio> dettagli;
+    QStringList dispositivi;
 };
