@@ -27,6 +27,8 @@ public:
     ~CollaudoPosti() override;
 
     Collaudo &collaudo() { return m_collaudo; }
+    // The lines the sockets are read on, for the traffic window.
+    GiroPosti &giro() { return *m_giro; }
     int numeroPosti() const { return int(m_posti.size()); }
     QString nome(int posto) const;
     AvvioPosti avvio() const;

@@ -6,6 +6,7 @@
 #include "finestra_collaudo.h"
 #include "finestra_posti.h"
 #include "finestra_storico.h"
+#include "giro_posti.h"
 #include "finestra_ricerca.h"
 #include "finestra_ripetizione.h"
 #include "finestra_tabella.h"
@@ -233,6 +234,7 @@ bool FinestraPrincipale::apriCollaudo(const QString &percorso, const QString &op
     QWidget *finestraStazione = nullptr;
     if (!m_collaudo->modello().banco().posti.isEmpty()) {
         m_collaudoPosti = new CollaudoPosti(*m_collaudo, this);
+        traffico().aggiungiLinee(&m_collaudoPosti->giro());
         m_finestraPosti = new FinestraPosti(*m_collaudoPosti, this);
         connect(m_finestraPosti, &FinestraPosti::storicoChiesto, this,
             &FinestraPrincipale::mostraStoricoDelCollaudo);
