@@ -33,9 +33,10 @@ struct Turno
 class LavoroLinea : public QObject
 {
 public:
-    LavoroLinea(GiroPosti *giro, const QString &chi)
+    LavoroLinea(GiroPosti *giro, const QString &chi, const QString &dispositivo)
         : m_giro(giro)
         , m_chi(chi)
+        , m_dispositivo(dispositivo)
     { }
 
     void inizia()
@@ -50,6 +51,10 @@ public:
         m_sequenziatore->setScartaFuoriRichiesta(true);
         connect(m_sequenziatore, &Sequenziatore::errore, this,
             [this](int, const QString &descrizione) { m_descrizione = descrizione; });
+        connect(m_sequenziatore, &Sequenziatore::pausaTerminata, this,
+            [this](std::chrono::nanoseconds durata) {
+                emit m_giro->pausaTerminata(m_dispositivo, durata);
+            });
     }
 
     void avvia(int posto, const QList<PannelloDiTesti> &richieste)
@@ -166,6 +171,7 @@ private:
 
     GiroPosti *m_giro;
     QString m_chi;
+    QString m_dispositivo;
     PannelloDiTesti m_pannello;
     ComponenteSeriale *m_comm = nullptr;
     Sequenziatore *m_sequenziatore = nullptr;
@@ -224,7 +230,7 @@ GiroPosti::Linea *GiroPosti::lineaPer(const QString &dispositivo)
     }
     auto linea = std::make_unique<Linea>();
     linea->dispositivo = dispositivo;
-    linea->lavoro = new LavoroLinea(this, m_chi);
+    linea->lavoro = new LavoroLinea(this, m_chi, dispositivo);
     linea->lavoro->moveToThread(&linea->thread);
     QObject::connect(&linea->thread, &QThread::finished, linea->lavoro, &QObject::deleteLater);
     linea->thread.setObjectName(QStringLiteral("linea %1").arg(dispositivo));

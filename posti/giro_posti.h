@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 class LavoroLinea;
@@ -55,6 +56,9 @@ signals:
         const QString &descrizioneErrore);
     // Socket n's round ended: after its last row, or stopped (fermato).
     void terminato(int posto, bool fermato);
+    // A pause of a request on the line of that device ended after durata. Emitted in the line's
+    // own thread, as the line's sequencer measured it: a receiver connected directly runs there.
+    void pausaTerminata(const QString &dispositivo, std::chrono::nanoseconds durata);
 
 private:
     friend class LavoroLinea;
