@@ -490,7 +490,7 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
             .arg(letture)
             .arg(risposteMorte)
             .arg(memoria.value(0).toDouble() / 1024, 0, 'f', 1)
-            .arg(memoria.value(2), memoria.value(3)));
+            .arg(memoria.value(2), memoria.value(3).trimmed()));
     tabella.nota(QStringLiteral("Pause a un posto solo: %1; a 8 posti: %2, di cui %3 finite "
                                 "entro 10 ms da una oltre 105 ms su un'altra linea. Carico della "
                                 "macchina (media su un minuto) %4 all'inizio, %5 alla fine.")
