@@ -128,7 +128,8 @@ struct Pause
 
     explicit Pause(GiroPosti &giro)
     {
-        QObject::connect(&giro, &GiroPosti::pausaTerminata, &giro,
+        QObject::connect(
+            &giro, &GiroPosti::pausaTerminata, &giro,
             [this](const QString &dispositivo, nanoseconds durata) {
                 const qint64 fine = monotonoNs();
                 const QMutexLocker blocco(&mutex);
@@ -167,7 +168,8 @@ QString code(std::vector<double> durate)
     if (durate.empty())
         return QStringLiteral("nessuna");
     std::sort(durate.begin(), durate.end());
-    const auto oltre = std::count_if(durate.begin(), durate.end(), [](double p) { return p > 105; });
+    const auto oltre
+        = std::count_if(durate.begin(), durate.end(), [](double p) { return p > 105; });
     return QStringLiteral("%1 oltre 105 ms, 99° percentile %2")
         .arg(oltre)
         .arg(durate[durate.size() * 99 / 100], 0, 'f', 2);
@@ -258,25 +260,37 @@ int memoriaPosti(int argc, char *argv[])
     return 0;
 }
 
-void misuraPosti(Tabella &tabella, const QString &strumento, const QString &richiesta,
-    const QString &programma)
+void misuraPosti(
+    Tabella &tabella, const QString &strumento, const QString &richiesta, const QString &programma)
 {
     const int giri = numeroDaAmbiente("BANCO_GIRI_POSTI", 5);
     QTemporaryDir cartella;
-    const auto collegamento = [&](int porta) {
-        return cartella.filePath(QStringLiteral("porta%1").arg(porta));
-    };
+    const auto collegamento
+        = [&](int porta) { return cartella.filePath(QStringLiteral("porta%1").arg(porta)); };
     for (int p = 1; p <= kPortaUccisa; ++p)
         qputenv(qPrintable(nomePorta(p)), QFile::encodeName(collegamento(p)));
 
     // An instrument on each of the 8 lines at its socket's address, one at four addresses on
     // the shared line, and the one killed during the round, started again before each.
+    // What the 8 lines' instruments answered, counted from their logs as they come: a reading
+    // the program found without an answer that its instrument did answer had its answer late.
     std::vector<std::unique_ptr<QProcess>> strumenti;
+    int risposteDegliStrumenti = 0;
     for (int p = 1; p <= kLinee; ++p) {
         strumenti.push_back(std::make_unique<QProcess>());
-        avviaStrumento(*strumenti.back(), strumento,
+        QProcess &questo = *strumenti.back();
+        avviaStrumento(questo, strumento,
             {QStringLiteral("--collegamento"), collegamento(p), QStringLiteral("--indirizzo"),
-                QString::number(p)});
+                QString::number(p)},
+            true);
+        questo.readAllStandardOutput(); // its start
+        QObject::connect(&questo, &QProcess::readyReadStandardOutput, &questo, [&] {
+            while (questo.canReadLine()) {
+                const QByteArray riga = questo.readLine();
+                risposteDegliStrumenti
+                    += riga.startsWith("richiesta:") && riga.contains("; risposta:");
+            }
+        });
     }
     QProcess condiviso;
     QStringList registroCondiviso;
@@ -290,8 +304,7 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
     });
     QProcess daUccidere;
 
-    QList<int> otto, condivise{kPortaCondivisa, kPortaCondivisa, kPortaCondivisa,
-                        kPortaCondivisa},
+    QList<int> otto, condivise{kPortaCondivisa, kPortaCondivisa, kPortaCondivisa, kPortaCondivisa},
         conMaiAvviata, conUccisa;
     for (int p = 1; p <= kLinee; ++p)
         otto << p;
@@ -308,14 +321,16 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
 
     std::vector<double> durataUno, durataOtto, durataQuattro, cpuUno, cpuOtto, altriVivi,
         altriMaiAvviata, altriUccisa;
-    int risposte = 0, letture = 0, risposteMorte = 0;
+    int risposte = 0, letture = 0, risposteMorte = 0, risposteSulleOtto = 0;
     const auto altri = [](const Giro &g) {
         return *std::max_element(g.fineMs.begin(), g.fineMs.begin() + kLinee - 1);
     };
     // The readings at the sockets whose instrument lives: the first n, or all.
-    const auto conta = [&](const Giro &g, int n = -1) {
+    const auto conta = [&](const Giro &g, int n = -1, bool sulleOtto = true) {
         risposte += g.quante(g.risposte, n);
         letture += g.quante(g.letture, n);
+        if (sulleOtto)
+            risposteSulleOtto += g.quante(g.risposte, n);
     };
     PerFili filiUno, filiOtto;
     int lettureUno = 0, lettureOtto = 0;
@@ -334,7 +349,8 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
         cpuUno.push_back(g.processoreMs / g.quante(g.letture));
         conta(g);
     };
-    gira(uno); // the first round starts the line's thread and warms the caches; not counted
+    // The first round starts the line's thread and warms the caches: only its answers count.
+    conta(gira(uno));
     {
         const QMutexLocker blocco(&pauseUno.mutex);
         pauseUno.perLinea.clear();
@@ -354,7 +370,7 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
         unPosto();
         const Giro q = gira(suUna);
         durataQuattro.push_back(q.durataMs);
-        conta(q);
+        conta(q, -1, false);
 
         unPosto();
         const Giro m = gira(maiAvviata);
@@ -378,16 +394,20 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
     }
     unPosto();
     const QString caricoDopo = caricoDellaMacchina();
-    // What the shared line's instrument logged, to its last line.
-    while (condiviso.waitForReadyRead(300)) {
+    for (auto &p : strumenti) {
+        while (p->waitForReadyRead(300)) { }
     }
+    const int risposteViste = risposteDegliStrumenti;
+    // What the shared line's instrument logged, to its last line.
+    while (condiviso.waitForReadyRead(300)) { }
     const QStringList richiesteCondivise = registroCondiviso.mid(righeAllInizio);
     for (const QString &riga : richiesteCondivise) {
         if (riga.startsWith(u"richiesta non valida"))
             std::fprintf(stderr, "strumento condiviso: %s\n", qPrintable(riga));
     }
-    const qsizetype nonValide = std::count_if(richiesteCondivise.cbegin(),
-        richiesteCondivise.cend(), [](const QString &r) { return r.startsWith(u"richiesta non valida"); });
+    const qsizetype nonValide
+        = std::count_if(richiesteCondivise.cbegin(), richiesteCondivise.cend(),
+            [](const QString &r) { return r.startsWith(u"richiesta non valida"); });
     const qsizetype lette = std::count_if(richiesteCondivise.cbegin(), richiesteCondivise.cend(),
         [](const QString &r) { return r.startsWith(u"richiesta:"); });
 
@@ -415,11 +435,14 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
     const double mUno = valoreMediano(durataUno);
     const std::vector<double> tuttePause = pause.tutte(), pauseDiUno = pauseUno.tutte();
     std::vector<double> peggiorePerLinea;
-    for (const auto &[linea, durate] : pause.perLinea)
-        peggiorePerLinea.push_back(massimo(durate));
-    const bool pauseEntro = pause.perLinea.size() == kLinee
-        && std::all_of(tuttePause.begin(), tuttePause.end(),
-            [](double p) { return p >= 100 && p <= 105; });
+    {
+        const QMutexLocker blocco(&pause.mutex);
+        for (const auto &[linea, durate] : pause.perLinea)
+            peggiorePerLinea.push_back(massimo(durate));
+    }
+    const bool pauseEntro = peggiorePerLinea.size() == kLinee
+        && std::all_of(
+            tuttePause.begin(), tuttePause.end(), [](double p) { return p >= 100 && p <= 105; });
     const double rapportoGiro = valoreMediano(durataOtto) / mUno;
     const double rapportoCpu = valoreMediano(cpuOtto) / valoreMediano(cpuUno);
     const double rapportoQuattro = valoreMediano(durataQuattro) / (kCondivisi * mUno);
@@ -431,21 +454,20 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
                        .arg(giri));
     tabella.intestazione({"Misura", "Mediana (min–max)", "Obiettivo", "Raggiunto"});
     tabella.riga({"Un posto solo: giro, ms", mediana(durataUno), "riferimento", "—"});
-    tabella.riga({"Un posto solo: processore per lettura, ms", mediana(cpuUno, 2), "riferimento",
-        "—"});
+    tabella.riga(
+        {"Un posto solo: processore per lettura, ms", mediana(cpuUno, 2), "riferimento", "—"});
     tabella.riga({QStringLiteral("Un posto solo: ogni pausa (%1), ms").arg(pauseDiUno.size()),
         pauseDiUno.empty() ? QStringLiteral("—") : mediana(pauseDiUno, 2), "riferimento", "—"});
     tabella.riga({"8 posti su 8 linee: giro, ms", mediana(durataOtto),
         QStringLiteral("entro 1,05 × un posto (%1 ms)").arg(1.05 * mUno, 0, 'f', 1),
         esito(rapportoGiro <= 1.05)});
     tabella.riga({"8 posti su 8 linee: processore per lettura, ms", mediana(cpuOtto, 2),
-        QStringLiteral("entro 1,1 × un posto (%1 ms)")
-            .arg(1.1 * valoreMediano(cpuUno), 0, 'f', 2),
+        QStringLiteral("entro 1,1 × un posto (%1 ms)").arg(1.1 * valoreMediano(cpuUno), 0, 'f', 2),
         esito(rapportoCpu <= 1.1)});
     tabella.riga({QStringLiteral("8 posti su 8 linee: ogni pausa, su ogni linea (%1), ms")
                       .arg(tuttePause.size()),
-        tuttePause.empty() ? QStringLiteral("—") : mediana(tuttePause, 2),
-        "ognuna fra 100 e 105", esito(pauseEntro)});
+        tuttePause.empty() ? QStringLiteral("—") : mediana(tuttePause, 2), "ognuna fra 100 e 105",
+        esito(pauseEntro)});
     tabella.riga({"4 posti su una linea: giro, ms", mediana(durataQuattro),
         QStringLiteral("4 × un posto ± 2 % (%1 ms)").arg(kCondivisi * mUno, 0, 'f', 1),
         esito(std::abs(rapportoQuattro - 1) <= 0.02)});
@@ -456,41 +478,46 @@ void misuraPosti(Tabella &tabella, const QString &strumento, const QString &rich
         esito(nonValide == 0 && lette == qsizetype(giri) * kCondivisi * 5)});
     tabella.riga({"8 posti, nessuno spento: fine degli altri 7, ms", mediana(altriVivi),
         "riferimento", "—"});
-    tabella.riga({"8 posti, uno strumento mai avviato: fine degli altri 7, ms",
-        mediana(altriMaiAvviata),
-        QStringLiteral("ritardo sotto 50 ms (%1 ms)").arg(ritardoMaiAvviata, 0, 'f', 1),
-        esito(ritardoMaiAvviata < 50)});
+    tabella.riga(
+        {"8 posti, uno strumento mai avviato: fine degli altri 7, ms", mediana(altriMaiAvviata),
+            QStringLiteral("ritardo sotto 50 ms (%1 ms)").arg(ritardoMaiAvviata, 0, 'f', 1),
+            esito(ritardoMaiAvviata < 50)});
     tabella.riga({"8 posti, uno strumento ucciso dopo la prima lettura: fine degli altri 7, ms",
         mediana(altriUccisa),
         QStringLiteral("ritardo sotto 50 ms (%1 ms)").arg(ritardoUccisa, 0, 'f', 1),
         esito(ritardoUccisa < 50)});
     const double piccoMiB = memoria.value(1).toDouble() / 1024;
     tabella.riga({"Memoria di picco di un processo con 8 posti in giro (VmHWM), MiB",
-        memoria.size() == 4 ? QString::number(piccoMiB, 'f', 1) : QStringLiteral("—"),
-        "sotto 64", esito(memoria.size() == 4 && piccoMiB < 64)});
+        memoria.size() == 4 ? QString::number(piccoMiB, 'f', 1) : QStringLiteral("—"), "sotto 64",
+        esito(memoria.size() == 4 && piccoMiB < 64)});
     tabella.riga({"Lo stesso con banco-richiesta --banco, 8 posti (VmHWM letta da /proc), MiB",
         piccoRichiesta ? QString::number(piccoRichiesta / 1024.0, 'f', 1) : QStringLiteral("—"),
         "sotto 64", esito(piccoRichiesta > 0 && piccoRichiesta < 64 * 1024)});
+    tabella.nota(QStringLiteral(
+        "Rapporti sulle mediane: giro a 8 posti %1 × un posto, processore per "
+        "lettura %2 ×, 4 posti su una linea %3 × (4 × un posto). Pausa più lunga "
+        "per ciascuna delle 8 linee, ms: %4. Risposte %5 su %6 letture ai posti vivi; il posto mai "
+        "avviato ne ha avute %7. Memoria di picco del processo prima di creare i "
+        "posti %8 MiB; %9 risposte su %10 letture nei suoi 3 giri.")
+                     .arg(rapportoGiro, 0, 'f', 3)
+                     .arg(rapportoCpu, 0, 'f', 2)
+                     .arg(rapportoQuattro, 0, 'f', 3)
+                     .arg([&] {
+                         QStringList testi;
+                         for (const double p : peggiorePerLinea)
+                             testi << QString::number(p, 'f', 2);
+                         return testi.join(QStringLiteral(", "));
+                     }())
+                     .arg(risposte)
+                     .arg(letture)
+                     .arg(risposteMorte)
+                     .arg(memoria.value(0).toDouble() / 1024, 0, 'f', 1)
+                     .arg(memoria.value(2), memoria.value(3).trimmed()));
     tabella.nota(
-        QStringLiteral("Rapporti sulle mediane: giro a 8 posti %1 × un posto, processore per "
-                       "lettura %2 ×, 4 posti su una linea %3 × (4 × un posto). Pausa più lunga "
-                       "per ciascuna delle 8 linee, ms: %4. Risposte %5 su %6 letture ai posti vivi; il posto mai "
-                       "avviato ne ha avute %7. Memoria di picco del processo prima di creare i "
-                       "posti %8 MiB; %9 risposte su %10 letture nei suoi 3 giri.")
-            .arg(rapportoGiro, 0, 'f', 3)
-            .arg(rapportoCpu, 0, 'f', 2)
-            .arg(rapportoQuattro, 0, 'f', 3)
-            .arg([&] {
-                QStringList testi;
-                for (const double p : peggiorePerLinea)
-                    testi << QString::number(p, 'f', 2);
-                return testi.join(QStringLiteral(", "));
-            }())
-            .arg(risposte)
-            .arg(letture)
-            .arg(risposteMorte)
-            .arg(memoria.value(0).toDouble() / 1024, 0, 'f', 1)
-            .arg(memoria.value(2), memoria.value(3).trimmed()));
+        QStringLiteral("Sulle 8 linee il programma ha contato %1 risposte, i loro strumenti "
+                       "ne hanno date %2.")
+            .arg(risposteSulleOtto)
+            .arg(risposteViste));
     tabella.nota(QStringLiteral("Pause a un posto solo: %1; a 8 posti: %2, di cui %3 finite "
                                 "entro 10 ms da una oltre 105 ms su un'altra linea. Carico della "
                                 "macchina (media su un minuto) %4 all'inizio, %5 alla fine.")

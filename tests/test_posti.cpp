@@ -111,7 +111,8 @@ void TestPosti::postiInParallelo()
     Eventi eventi(giro);
     QMutex mutex;
     QMap<QString, int> pause; // told in the lines' threads
-    connect(&giro, &GiroPosti::pausaTerminata, &giro,
+    connect(
+        &giro, &GiroPosti::pausaTerminata, &giro,
         [&](const QString &dispositivo, std::chrono::nanoseconds) {
             const QMutexLocker blocco(&mutex);
             ++pause[dispositivo];
