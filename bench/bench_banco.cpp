@@ -4,6 +4,7 @@
 
 #include "bench_archivio.h"
 #include "bench_collaudo.h"
+#include "bench_posti.h"
 #include "bench_ricerca.h"
 #include "bench_tabella.h"
 #include "finestra_principale.h"
@@ -598,6 +599,8 @@ int main(int argc, char *argv[])
         return interrogaArchivio(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "--storico-apri") == 0)
         return apriStorico(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--posti-memoria") == 0)
+        return memoriaPosti(argc, argv);
     QApplication app(argc, argv);
     const QStringList argomenti = app.arguments();
     if (argomenti.size() < 3) {
@@ -643,6 +646,8 @@ int main(int argc, char *argv[])
         misuraArchivio(tabella, argomenti.at(0));
     if (scelta("collaudo"))
         misuraCollaudo(tabella, argomenti.at(0));
+    if (scelta("posti"))
+        misuraPosti(tabella, argomenti.at(1), argomenti.at(2), argomenti.at(0));
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

@@ -39,10 +39,11 @@ struct Turno
 class LavoroLinea : public QObject
 {
 public:
-    LavoroLinea(GiroPosti *giro, int linea, const QString &chi)
+    LavoroLinea(GiroPosti *giro, int linea, const QString &chi, const QString &dispositivo)
         : m_giro(giro)
         , m_linea(linea)
         , m_chi(chi)
+        , m_dispositivo(dispositivo)
     { }
 
     // The port writes to the record as it closes: the port and its sequencer go first.
@@ -68,6 +69,10 @@ public:
         m_consegna = new QTimer(this);
         m_consegna->setInterval(kConsegnaMs);
         connect(m_consegna, &QTimer::timeout, this, &LavoroLinea::consegna);
+        connect(m_sequenziatore, &Sequenziatore::pausaTerminata, this,
+            [this](std::chrono::nanoseconds durata) {
+                emit m_giro->pausaTerminata(m_dispositivo, durata);
+            });
     }
 
     void avvia(int posto, const QList<PannelloDiTesti> &richieste)
@@ -251,6 +256,7 @@ private:
     GiroPosti *m_giro;
     int m_linea;
     QString m_chi;
+    QString m_dispositivo;
     PannelloDiTesti m_pannello;
     ComponenteSeriale *m_comm = nullptr;
     Sequenziatore *m_sequenziatore = nullptr;
@@ -371,7 +377,7 @@ GiroPosti::Linea *GiroPosti::lineaPer(const QString &dispositivo)
     }
     auto linea = std::make_unique<Linea>();
     linea->dispositivo = dispositivo;
-    linea->lavoro = new LavoroLinea(this, int(m_linee.size()), m_chi);
+    linea->lavoro = new LavoroLinea(this, int(m_linee.size()), m_chi, dispositivo);
     linea->lavoro->moveToThread(&linea->thread);
     QObject::connect(&linea->thread, &QThread::finished, linea->lavoro, &QObject::deleteLater);
     linea->thread.setObjectName(QStringLiteral("linea %1").arg(dispositivo));

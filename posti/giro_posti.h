@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 class LavoroLinea;
@@ -82,6 +83,9 @@ signals:
     void lineaAggiunta(int linea);
     // Line n's record gained the events of a batch.
     void trafficoAggiunto(int linea);
+    // A pause of a request on the line of that device ended after durata. Emitted in the line's
+    // own thread, as the line's sequencer measured it: a receiver connected directly runs there.
+    void pausaTerminata(const QString &dispositivo, std::chrono::nanoseconds durata);
 
 private:
     friend class LavoroLinea;

@@ -5,6 +5,7 @@
 #include "peer_pty.h"
 #include "processo.h"
 
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -112,11 +113,32 @@ void TestPosti::postiInParallelo()
 
     GiroPosti giro(banco, QStringLiteral("la prova"));
     Eventi eventi(giro);
+    QMutex mutex;
+    QMap<QString, int> pause; // told in the lines' threads
+    connect(
+        &giro, &GiroPosti::pausaTerminata, &giro,
+        [&](const QString &dispositivo, std::chrono::nanoseconds) {
+            const QMutexLocker blocco(&mutex);
+            ++pause[dispositivo];
+        },
+        Qt::DirectConnection);
     for (int i = 0; i < giro.numeroPosti(); ++i) {
         QString motivo;
         QVERIFY2(giro.avvia(i, &motivo), qPrintable(motivo));
     }
     QTRY_COMPARE_WITH_TIMEOUT(eventi.finiti, giro.numeroPosti(), 30000);
+
+    // Each live line's pauses are told under its device: five a request of its sockets.
+    QMap<QString, int> attese;
+    for (int i = 0; i < giro.numeroPosti(); ++i) {
+        if (porte.at(i) != spento)
+            attese[giro.dispositivo(i)] += 5 * int(banco.righe.size());
+    }
+    {
+        const QMutexLocker blocco(&mutex);
+        for (auto a = attese.cbegin(); a != attese.cend(); ++a)
+            QCOMPARE(pause.value(a.key()), a.value());
+    }
 
     for (int i = 0; i < giro.numeroPosti(); ++i) {
         const QStringList atteso = porte.at(i) == spento
