@@ -267,26 +267,33 @@ private:
         const std::function<milliseconds()> &adesso, const Blocco &blocco, const Silenzio &silenzio)
     {
         milliseconds sveglio = adesso();
-        std::optional<milliseconds> ultimoByte;
+        milliseconds ultimoByte{0};
+        bool conByte = false; // since the last silence
         while (!m_fine) {
             pollfd attese[2] = {{m_master, POLLIN, 0}, {m_sveglia[0], POLLIN, 0}};
             ::poll(attese, 2, int(kVeglia.count()));
-            const milliseconds ora = adesso();
-            const milliseconds incertezza = ora - sveglio;
-            sveglio = ora;
             QByteArray letti;
             char buffer[4096];
             ssize_t n = 0;
             while ((n = ::read(m_master, buffer, sizeof buffer)) > 0)
                 letti.append(buffer, n);
+            // Taken once the bytes are read: a thread held up between its waking and its read
+            // (a busy machine stalls a process for a few hundred milliseconds) reads bytes that
+            // came in meanwhile, a later phase's too, and they arrived at some moment since the
+            // read before. Taken at the waking, they looked read on time, and two phases' bytes
+            // one group.
+            const milliseconds ora = adesso();
+            const milliseconds incertezza = ora - sveglio;
+            sveglio = ora;
             if (!letti.isEmpty()) {
                 // The settings now are those the bytes were written under, unless the thread
                 // read them late: the program changes them only between phases, 100 ms apart.
                 blocco(letti, ora, lineaVista(m_slave), incertezza);
                 ultimoByte = ora;
-            } else if (ultimoByte && ora - *ultimoByte > Strumento::kPausaMassima) {
+                conByte = true;
+            } else if (conByte && ora - ultimoByte > Strumento::kPausaMassima) {
                 silenzio(ora);
-                ultimoByte.reset();
+                conByte = false;
             }
         }
     }
