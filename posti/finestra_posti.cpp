@@ -444,8 +444,11 @@ void FinestraPosti::cambiaServizio(int posto)
             avvisa(posto, errore);
     });
     connect(dialogo, &QDialog::finished, this, [this, posto] {
-        // The scanner goes on: to this socket if it stayed in service, else to the next.
-        vaiAlProssimoLibero(posto);
+        // From this socket, the scanner goes on: to it if it stayed in service, else to the next.
+        const Pannello &p = m_pannelli[size_t(posto)];
+        const QWidget *aFuoco = focusWidget();
+        if (!aFuoco || aFuoco == p.seriale || aFuoco == p.servizio)
+            vaiAlProssimoLibero(posto);
     });
     dialogo->open();
 }
@@ -482,7 +485,7 @@ void FinestraPosti::mostraServizio(int posto)
         mostraEsito(posto, QStringLiteral("FUORI SERVIZIO"), dettaglio.join(QStringLiteral(", ")),
             kFuoriServizio);
         // Its field cannot keep the focus: the next scan goes to a free socket.
-        if (focusWidget() == p.seriale || !focusWidget())
+        if (focusWidget() == p.seriale)
             vaiAlProssimoLibero(posto + 1);
         return;
     }
