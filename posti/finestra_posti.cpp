@@ -177,6 +177,9 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         p.contatti->setObjectName(QStringLiteral("contatti"));
         p.contatti->setWordWrap(true);
         p.contatti->setFont(ingrandito(p.contatti->font(), 1.0, true));
+        QPalette rosso = p.contatti->palette();
+        rosso.setColor(QPalette::WindowText, QColor(0xa0, 0x00, 0x20));
+        p.contatti->setPalette(rosso);
         p.contatti->hide();
         dentro->addWidget(p.contatti);
         griglia->addWidget(p.gruppo, n / colonne, n % colonne);
@@ -643,9 +646,9 @@ void FinestraPosti::aggiornaGiornata()
         const CollaudoPosti::Resa &qui = rese[size_t(n)];
         const QString avviso = CollaudoPosti::avvisoContatti(
             qui, {tutte.unita - qui.unita, tutte.alPrimo - qui.alPrimo});
-        if (avviso == p.contatti->text())
+        if (avviso.compare(p.contatti->text(), Qt::CaseInsensitive) == 0)
             continue;
-        p.contatti->setText(avviso);
+        p.contatti->setText(avviso.left(1).toUpper() + avviso.mid(1));
         p.contatti->setVisible(!avviso.isEmpty());
         p.contatti->setAccessibleName(
             avviso.isEmpty() ? QString() : QStringLiteral("Posto %1: %2").arg(m_posti.nome(n), avviso));
