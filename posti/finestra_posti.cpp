@@ -149,6 +149,7 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         p.servizio = new QPushButton(QStringLiteral("Fuori servizio"), p.gruppo);
         p.servizio->setObjectName(QStringLiteral("servizio"));
         p.servizio->setFocusPolicy(Qt::TabFocus);
+        p.servizio->installEventFilter(this);
         avanzamento->addWidget(p.servizio);
         dentro->addLayout(avanzamento);
 
@@ -308,12 +309,19 @@ int FinestraPosti::postoDi(const QObject *oggetto) const
     return -1;
 }
 
-// In a socket's field: Esc stops every round, Maiusc+Esc this socket's, Ctrl+Invio starts the
-// filled sockets, Ctrl+H asks for the history. While the socket's round runs its field is locked,
-// and what a scanner types there is kept aside until its Enter.
+// In a socket's field or on its Fuori servizio button: Esc stops every round, Maiusc+Esc this
+// socket's, Ctrl+Invio starts the filled sockets, Ctrl+H asks for the history. While the socket's
+// round runs its field is locked, and what a scanner types there is kept aside until its Enter.
 bool FinestraPosti::eventFilter(QObject *oggetto, QEvent *evento)
 {
-    const int posto = postoDi(oggetto);
+    int posto = postoDi(oggetto);
+    bool pulsante = false;
+    for (size_t n = 0; posto < 0 && n < m_pannelli.size(); ++n) {
+        if (m_pannelli[n].servizio == oggetto) {
+            posto = int(n);
+            pulsante = true;
+        }
+    }
     if (posto < 0 || evento->type() != QEvent::KeyPress)
         return QWidget::eventFilter(oggetto, evento);
     const auto *tasto = static_cast<QKeyEvent *>(evento);
@@ -333,7 +341,8 @@ bool FinestraPosti::eventFilter(QObject *oggetto, QEvent *evento)
         avviaInsieme();
         return true;
     }
-    if (!p.seriale->isReadOnly())
+    // On the Fuori servizio button the keys are the button's.
+    if (pulsante || !p.seriale->isReadOnly())
         return QWidget::eventFilter(oggetto, evento);
     if (eInvio(tasto))
         lettoDuranteLaProva(posto);
