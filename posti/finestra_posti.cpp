@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -432,8 +433,13 @@ void FinestraPosti::cambiaServizio(int posto)
     const QString nome = m_posti.nome(posto);
     QString errore;
     if (m_posti.fuoriServizio(posto)) {
-        if (!m_posti.impostaServizio(posto, true, QString(), &errore))
+        Pannello &p = m_pannelli[size_t(posto)];
+        if (!m_posti.impostaServizio(posto, true, QString(), &errore)) {
             avvisa(posto, errore);
+        } else if (focusWidget() == p.servizio) {
+            // Back in service from its button: the next scan goes to it.
+            p.seriale->setFocus();
+        }
         return;
     }
     if (m_posti.inCorso(posto)) {
@@ -456,11 +462,14 @@ void FinestraPosti::cambiaServizio(int posto)
             avvisa(posto, errore);
     });
     connect(dialogo, &QDialog::finished, this, [this, posto] {
-        // From this socket, the scanner goes on: to it if it stayed in service, else to the next.
-        const Pannello &p = m_pannelli[size_t(posto)];
-        const QWidget *aFuoco = focusWidget();
-        if (!aFuoco || aFuoco == p.seriale || aFuoco == p.servizio)
-            vaiAlProssimoLibero(posto);
+        // Out of service, the scanner goes on from it to the next free socket, once the dialog
+        // has given the focus back to where it was; a focus elsewhere stays.
+        QTimer::singleShot(0, this, [this, posto] {
+            const Pannello &p = m_pannelli[size_t(posto)];
+            const QWidget *aFuoco = focusWidget();
+            if (m_posti.fuoriServizio(posto) && (aFuoco == p.seriale || aFuoco == p.servizio))
+                vaiAlProssimoLibero(posto + 1);
+        });
     });
     dialogo->open();
 }
