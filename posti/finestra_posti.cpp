@@ -224,9 +224,10 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         while (perche.endsWith(u'.'))
             perche.chop(1);
         m_interruttore->show();
-        mostraAvviso(m_interruttore, QStringLiteral("L'interruttore del coperchio non si legge: %1. I posti "
-                                      "letti partono con Ctrl+Invio.")
-                           .arg(perche));
+        mostraAvviso(m_interruttore,
+            QStringLiteral("L'interruttore del coperchio non si legge: %1. I posti letti partono "
+                           "con Ctrl+Invio.")
+                .arg(perche));
     };
     connect(&m_posti, &CollaudoPosti::interruttoreNonLeggibile, this, illeggibile);
     if (!m_posti.interruttoreIlleggibile().isEmpty())
