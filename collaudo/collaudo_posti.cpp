@@ -30,11 +30,10 @@ CollaudoPosti::CollaudoPosti(Collaudo &collaudo, QObject *parent)
         m_interruttoreIlleggibile.clear();
         emit coperchioChiuso();
     });
-    connect(m_giro.get(), &GiroPosti::interruttoreIlleggibile, this,
-        [this](const QString &motivo) {
-            m_interruttoreIlleggibile = motivo;
-            emit interruttoreNonLeggibile(motivo);
-        });
+    connect(m_giro.get(), &GiroPosti::interruttoreIlleggibile, this, [this](const QString &motivo) {
+        m_interruttoreIlleggibile = motivo;
+        emit interruttoreNonLeggibile(motivo);
+    });
     const DatiBanco &banco = collaudo.modello().banco();
     if (banco.interruttore && banco.avvio == AvvioPosti::Insieme) {
         QString motivo;

@@ -395,8 +395,7 @@ void FinestraPosti::avviaInsieme(bool dalCoperchio)
     // A serial typed and not yet taken goes into its socket first.
     if (const int posto = postoDi(focusWidget()); posto >= 0) {
         const QLineEdit *seriale = m_pannelli[size_t(posto)].seriale;
-        if (!seriale->isReadOnly() && seriale->isEnabled()
-            && !seriale->text().trimmed().isEmpty()
+        if (!seriale->isReadOnly() && seriale->isEnabled() && !seriale->text().trimmed().isEmpty()
             && seriale->text().trimmed() != m_posti.unita(posto))
             invio(posto);
     }
@@ -444,10 +443,11 @@ void FinestraPosti::cambiaServizio(int posto)
         return;
     }
     if (m_posti.inCorso(posto)) {
-        avvisa(posto, QStringLiteral("Il posto %1 ha in prova l'unità %2: attenderne la fine, o "
-                                     "fermarla con il suo pulsante Ferma, prima di metterlo "
-                                     "fuori servizio.")
-                          .arg(nome, m_posti.unita(posto)));
+        avvisa(posto,
+            QStringLiteral("Il posto %1 ha in prova l'unità %2: attenderne la fine, o "
+                           "fermarla con il suo pulsante Ferma, prima di metterlo "
+                           "fuori servizio.")
+                .arg(nome, m_posti.unita(posto)));
         return;
     }
     auto *dialogo = new QInputDialog(this);
@@ -480,10 +480,11 @@ void FinestraPosti::mostraServizio(int posto)
     Pannello &p = m_pannelli[size_t(posto)];
     const QString nome = m_posti.nome(posto);
     const bool fuori = m_posti.fuoriServizio(posto);
-    p.servizio->setText(fuori ? QStringLiteral("Rimetti in servizio")
-                              : QStringLiteral("Fuori servizio"));
-    p.servizio->setAccessibleName(fuori ? QStringLiteral("Rimetti in servizio il posto %1").arg(nome)
-                                        : QStringLiteral("Fuori servizio, posto %1").arg(nome));
+    p.servizio->setText(
+        fuori ? QStringLiteral("Rimetti in servizio") : QStringLiteral("Fuori servizio"));
+    p.servizio->setAccessibleName(fuori
+            ? QStringLiteral("Rimetti in servizio il posto %1").arg(nome)
+            : QStringLiteral("Fuori servizio, posto %1").arg(nome));
     p.seriale->setEnabled(!fuori);
     p.righe->setEnabled(!fuori);
     p.avanzamento->setEnabled(!fuori);
@@ -669,8 +670,9 @@ void FinestraPosti::aggiornaGiornata()
             continue;
         p.contatti->setText(avviso.left(1).toUpper() + avviso.mid(1));
         p.contatti->setVisible(!avviso.isEmpty());
-        p.contatti->setAccessibleName(
-            avviso.isEmpty() ? QString() : QStringLiteral("Posto %1: %2").arg(m_posti.nome(n), avviso));
+        p.contatti->setAccessibleName(avviso.isEmpty()
+                ? QString()
+                : QStringLiteral("Posto %1: %2").arg(m_posti.nome(n), avviso));
         if (!avviso.isEmpty()) {
             QAccessibleEvent evento(p.contatti, QAccessible::NameChanged);
             QAccessible::updateAccessibility(&evento);

@@ -265,19 +265,19 @@ void TestPosti::avvisoDeiContatti_data()
     QTest::addColumn<QString>("avviso"); // empty: no warning
     const QString sotto = QStringLiteral("resa al primo passaggio %1 punti sotto gli altri posti: "
                                          "controllare i contatti dell'alloggiamento");
-    QTest::newRow("10,1 punti sotto avvisa") << QList<qint64>{10, 8} << QList<qint64>{1000, 901}
-                                             << sotto.arg(QStringLiteral("10,1"));
-    QTest::newRow("10 punti sotto non avvisa") << QList<qint64>{10, 8} << QList<qint64>{10, 9}
-                                               << QString();
-    QTest::newRow("troppo poche unità nel posto") << QList<qint64>{4, 0} << QList<qint64>{30, 30}
-                                                  << QString();
-    QTest::newRow("troppo poche unità negli altri") << QList<qint64>{30, 0} << QList<qint64>{4, 4}
-                                                    << QString();
+    QTest::newRow("10,1 punti sotto avvisa")
+        << QList<qint64>{10, 8} << QList<qint64>{1000, 901} << sotto.arg(QStringLiteral("10,1"));
+    QTest::newRow("10 punti sotto non avvisa")
+        << QList<qint64>{10, 8} << QList<qint64>{10, 9} << QString();
+    QTest::newRow("troppo poche unità nel posto")
+        << QList<qint64>{4, 0} << QList<qint64>{30, 30} << QString();
+    QTest::newRow("troppo poche unità negli altri")
+        << QList<qint64>{30, 0} << QList<qint64>{4, 4} << QString();
     QTest::newRow("un posto solo") << QList<qint64>{30, 0} << QList<qint64>{0, 0} << QString();
-    QTest::newRow("cinque unità per parte bastano") << QList<qint64>{5, 2} << QList<qint64>{5, 5}
-                                                    << sotto.arg(QStringLiteral("60,0"));
-    QTest::newRow("sopra gli altri non avvisa") << QList<qint64>{10, 10} << QList<qint64>{10, 5}
-                                                << QString();
+    QTest::newRow("cinque unità per parte bastano")
+        << QList<qint64>{5, 2} << QList<qint64>{5, 5} << sotto.arg(QStringLiteral("60,0"));
+    QTest::newRow("sopra gli altri non avvisa")
+        << QList<qint64>{10, 10} << QList<qint64>{10, 5} << QString();
 }
 
 void TestPosti::avvisoDeiContatti()
