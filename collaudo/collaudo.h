@@ -89,6 +89,8 @@ public:
     QString descrizioneArchivio() const;
     // The server's URL, empty without one.
     QString server() const { return m_server ? m_server->url : QString(); }
+    // The station's archive, null before a bench is opened; another after cambiaArchivio.
+    Archivio *archivio() const { return m_archivio.get(); }
 
     const ModelloTabella &modello() const { return m_modello; }
     LetturaTabella &lettura() { return *m_lettura; }

@@ -1,6 +1,7 @@
 #include "collaudo_posti.h"
 
 #include "giro_posti.h"
+#include "numeri_italiani.h"
 
 CollaudoPosti::CollaudoPosti(Collaudo &collaudo, QObject *parent)
     : QObject(parent)
@@ -17,6 +18,111 @@ CollaudoPosti::CollaudoPosti(Collaudo &collaudo, QObject *parent)
     connect(m_giro.get(), &GiroPosti::letta, this, &CollaudoPosti::letta);
     connect(m_giro.get(), &GiroPosti::terminato, this, &CollaudoPosti::terminato);
     m_collaudo.impostaAltreProve([this] { return qualcunoInCorso(); });
+    leggiServizi();
+    connect(&m_collaudo, &Collaudo::archivioCambiato, this, [this] {
+        leggiServizi();
+        for (int n = 0; n < numeroPosti(); ++n)
+            emit servizioCambiato(n);
+    });
+
+    // The lid starts the batch only where the sockets wait for one.
+    connect(m_giro.get(), &GiroPosti::coperchioChiuso, this, [this] {
+        m_interruttoreIlleggibile.clear();
+        emit coperchioChiuso();
+    });
+    connect(m_giro.get(), &GiroPosti::interruttoreIlleggibile, this, [this](const QString &motivo) {
+        m_interruttoreIlleggibile = motivo;
+        emit interruttoreNonLeggibile(motivo);
+    });
+    const DatiBanco &banco = collaudo.modello().banco();
+    if (banco.interruttore && banco.avvio == AvvioPosti::Insieme) {
+        QString motivo;
+        if (!m_giro->sorvegliaInterruttore(&motivo))
+            m_interruttoreIlleggibile = motivo;
+    }
+}
+
+void CollaudoPosti::leggiServizi()
+{
+    QSet<QString> fuori;
+    std::optional<QList<ServizioPosto>> cambi;
+    if (Archivio *archivio = m_collaudo.archivio()) {
+        fuori = archivio->postiFuoriServizio(m_collaudo.stazione(), m_collaudo.nomeBanco());
+        if (!fuori.isEmpty())
+            cambi = archivio->servizi(m_collaudo.stazione(), m_collaudo.nomeBanco());
+    }
+    for (int n = 0; n < numeroPosti(); ++n) {
+        ServizioPosto &s = m_posti[n].servizio;
+        s = ServizioPosto();
+        s.posto = nome(n);
+        s.inServizio = !fuori.contains(s.posto);
+        if (s.inServizio || !cambi)
+            continue;
+        // The last change of the socket tells who took it out, when and why.
+        for (const ServizioPosto &c : std::as_const(*cambi)) {
+            if (c.posto == s.posto)
+                s = c;
+        }
+        s.inServizio = false;
+    }
+}
+
+bool CollaudoPosti::impostaServizio(
+    int posto, bool inServizio, const QString &motivo, QString *errore)
+{
+    Posto &p = m_posti.at(posto);
+    if (inCorso(posto)) {
+        *errore = QStringLiteral("Il posto %1 ha in prova l'unità %2: attenderne la fine, o "
+                                 "fermarla con il suo pulsante Ferma, prima di metterlo fuori "
+                                 "servizio.")
+                      .arg(nome(posto), p.unita);
+        return false;
+    }
+    if (m_collaudo.operatore().isEmpty()) {
+        *errore = QStringLiteral("Manca il nome dell'operatore: Alt+O per darlo, poi riprovare.");
+        return false;
+    }
+    Archivio *archivio = m_collaudo.archivio();
+    if (!archivio) {
+        *errore = QStringLiteral("Nessun banco aperto per il collaudo.");
+        return false;
+    }
+    ServizioPosto cambio;
+    cambio.stazione = m_collaudo.stazione();
+    cambio.banco = m_collaudo.nomeBanco();
+    cambio.posto = nome(posto);
+    cambio.inServizio = inServizio;
+    cambio.operatore = m_collaudo.operatore();
+    cambio.quando = QDateTime::currentDateTime();
+    cambio.motivo = inServizio ? QString() : motivo.simplified();
+    if (!archivio->registraServizio(cambio)) {
+        *errore = QStringLiteral("Il cambio del posto %1 non è stato registrato: %2. Il posto "
+                                 "resta com'era.")
+                      .arg(nome(posto), archivio->errore());
+        return false;
+    }
+    p.servizio = cambio;
+    if (!inServizio) {
+        p.riempito = false;
+        p.unita.clear();
+    }
+    emit servizioCambiato(posto);
+    return true;
+}
+
+QString CollaudoPosti::avvisoContatti(const Resa &posto, const Resa &altri)
+{
+    if (posto.unita < kUnitaPerConfrontare || altri.unita < kUnitaPerConfrontare)
+        return {};
+    // More than 10 points below, in whole numbers: altri.alPrimo / altri.unita - posto.alPrimo /
+    // posto.unita > 10 / 100.
+    const qint64 differenza = altri.alPrimo * posto.unita - posto.alPrimo * altri.unita;
+    if (100 * differenza <= 10 * posto.unita * altri.unita)
+        return {};
+    const double punti = 100.0 * double(differenza) / double(posto.unita * altri.unita);
+    return QStringLiteral("resa al primo passaggio %1 punti sotto gli altri posti: controllare i "
+                          "contatti dell'alloggiamento")
+        .arg(NumeriItaliani::decimale(punti, 1));
 }
 
 // The rounds end with the window: each stopped run is recorded before the engine goes.
@@ -61,6 +167,12 @@ bool CollaudoPosti::leggi(int posto, const QString &letta, QString *motivo)
                       .arg(nome(posto), p.unita);
         return false;
     }
+    if (fuoriServizio(posto)) {
+        *motivo = QStringLiteral("Il posto %1 è fuori servizio: leggere l'unità in un altro posto, "
+                                 "o rimetterlo in servizio con il suo pulsante.")
+                      .arg(nome(posto));
+        return false;
+    }
     *motivo = m_collaudo.controllaSeriale(unita);
     if (!motivo->isEmpty())
         return false;
@@ -90,7 +202,7 @@ QList<int> CollaudoPosti::avviaRiempiti(QList<std::pair<int, QString>> *motivi)
 {
     QList<int> avviati;
     for (int n = 0; n < numeroPosti(); ++n) {
-        if (!m_posti[n].riempito || inCorso(n))
+        if (!m_posti[n].riempito || inCorso(n) || fuoriServizio(n))
             continue;
         QString motivo;
         if (avvia(n, &motivo))

@@ -16,6 +16,13 @@ class GiroPosti;
 //
 // A socket is filled by a scan; with "avvio": "singolo" the scan starts it, with "insieme" the
 // filled sockets start together. A unit is in one socket at a time.
+//
+// A socket may be out of service (a worn contact, a broken cable): it takes no scan and no start
+// until put back. Each change is recorded in the archive with the station's operator; a station
+// opened again on the same bench has the same sockets out.
+//
+// A bench with a lid switch ("interruttore") is watched from the opening: closing the lid starts
+// the filled sockets, as the batch start does.
 class CollaudoPosti : public QObject
 {
     Q_OBJECT
@@ -50,6 +57,31 @@ public:
     QString unita(int posto) const { return m_posti.at(posto).unita; }
     bool riempito(int posto) const { return m_posti.at(posto).riempito; }
 
+    // The socket's last change of service, as recorded; a socket never changed is in service
+    // with no operator and no time.
+    const ServizioPosto &servizio(int posto) const { return m_posti.at(posto).servizio; }
+    bool fuoriServizio(int posto) const { return !m_posti.at(posto).servizio.inServizio; }
+    // Takes the socket out of service (motivo: optional) or puts it back, recorded with the
+    // operator and now. False, with the reason and nothing changed, for a socket whose round
+    // runs (it is stopped first, by the operator), without an operator or an archive, or when the
+    // archive does not take it. A unit waiting in the socket is taken out of it.
+    bool impostaServizio(int posto, bool inServizio, const QString &motivo, QString *errore);
+    // Why the lid switch cannot be read, as the engine last told; empty while it can, or without
+    // a switch.
+    const QString &interruttoreIlleggibile() const { return m_interruttoreIlleggibile; }
+
+    // A first-pass yield counted in units: those judged, those conforming at their first run.
+    struct Resa
+    {
+        qint64 unita = 0;
+        qint64 alPrimo = 0;
+    };
+    // Below this many units today, in the socket or in the others together, no warning.
+    static constexpr qint64 kUnitaPerConfrontare = 5;
+    // What a socket's panel says when its first-pass yield today is more than 10 points below
+    // the other sockets' units together: worn contacts look so. Empty otherwise.
+    static QString avvisoContatti(const Resa &posto, const Resa &altri);
+
 signals:
     // A unit scanned into the socket waits for the batch start.
     void pronto(int posto, const QString &unita);
@@ -57,6 +89,12 @@ signals:
     void avviato(int posto, const QString &unita, const QString &avviso);
     void rigaLetta(int posto, int riga);
     void finito(int posto, const Collaudo::Esito &esito);
+    // The socket was taken out of service or put back, or read so from the archive.
+    void servizioCambiato(int posto);
+    // The lid was closed: the filled sockets are to start.
+    void coperchioChiuso();
+    // The lid switch cannot be read: why. Said once until it can be read again.
+    void interruttoreNonLeggibile(const QString &motivo);
 
 private:
     struct Posto
@@ -68,7 +106,11 @@ private:
         bool riempito = false; // scanned, waiting for the batch start
         int lette = 0;
         int tentativo = 0;
+        ServizioPosto servizio;
     };
+
+    // Which sockets the archive has out of service for this station and bench.
+    void leggiServizi();
 
     bool avvia(int posto, QString *motivo);
     void letta(int posto, int riga, const RisultatoRichiesta &risultato,
@@ -78,4 +120,5 @@ private:
     Collaudo &m_collaudo;
     std::unique_ptr<GiroPosti> m_giro;
     std::vector<Posto> m_posti;
+    QString m_interruttoreIlleggibile;
 };

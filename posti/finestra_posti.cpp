@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -30,6 +31,7 @@ QFont ingrandito(QFont carattere, double volte, bool grassetto)
 }
 
 const QColor kAttesa(0x30, 0x40, 0x60);
+const QColor kFuoriServizio(0x70, 0x70, 0x70);
 constexpr int kPostiSenzaScorrere = 8;
 
 // The rows' columns to their texts, the state taking what is left. Set again after each round:
@@ -53,6 +55,7 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     , m_collaudo(posti.collaudo())
     , m_intestazione(new QLabel(this))
     , m_avviso(new QLabel(this))
+    , m_interruttore(new QLabel(this))
     , m_giornata(new QLabel(this))
     , m_scorrimento(new QScrollArea(this))
 {
@@ -73,6 +76,10 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     m_avviso->setWordWrap(true);
     m_avviso->setFont(ingrandito(m_avviso->font(), 1.2, true));
     colonna->addWidget(m_avviso);
+    m_interruttore->setObjectName(QStringLiteral("interruttore"));
+    m_interruttore->setWordWrap(true);
+    m_interruttore->hide();
+    colonna->addWidget(m_interruttore);
 
     // Up to two rows of four the grid fits the screen; more sockets scroll, and the field with
     // the focus is always shown.
@@ -80,7 +87,6 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     auto *griglia = new QGridLayout(tutti);
     griglia->setContentsMargins(0, 0, 0, 0);
     const int colonne = FinestraPosti::colonne(m_posti.numeroPosti());
-    const bool insieme = m_posti.avvio() == AvvioPosti::Insieme;
     m_pannelli.resize(size_t(m_posti.numeroPosti()));
     for (int n = 0; n < m_posti.numeroPosti(); ++n) {
         Pannello &p = m_pannelli[size_t(n)];
@@ -140,6 +146,12 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         p.ferma->setEnabled(false);
         p.ferma->setFocusPolicy(Qt::NoFocus);
         avanzamento->addWidget(p.ferma);
+        // No mnemonic: every socket has one, and the keyboard reaches it by Tab from the field.
+        p.servizio = new QPushButton(QStringLiteral("Fuori servizio"), p.gruppo);
+        p.servizio->setObjectName(QStringLiteral("servizio"));
+        p.servizio->setFocusPolicy(Qt::TabFocus);
+        p.servizio->installEventFilter(this);
+        avanzamento->addWidget(p.servizio);
         dentro->addLayout(avanzamento);
 
         p.righe = new QTableView(p.gruppo);
@@ -163,14 +175,21 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         p.giornata->setObjectName(QStringLiteral("giornataPosto"));
         p.giornata->setWordWrap(true);
         dentro->addWidget(p.giornata);
+        p.contatti = new QLabel(p.gruppo);
+        p.contatti->setObjectName(QStringLiteral("contatti"));
+        p.contatti->setWordWrap(true);
+        p.contatti->setFont(ingrandito(p.contatti->font(), 1.0, true));
+        QPalette rosso = p.contatti->palette();
+        rosso.setColor(QPalette::WindowText, QColor(0xa0, 0x00, 0x20));
+        p.contatti->setPalette(rosso);
+        p.contatti->hide();
+        dentro->addWidget(p.contatti);
         griglia->addWidget(p.gruppo, n / colonne, n % colonne);
 
         connect(p.seriale, &QLineEdit::returnPressed, this, [this, n] { invio(n); });
         connect(p.ferma, &QPushButton::clicked, this, [this, n] { m_posti.ferma(n); });
-        mostraEsito(n, QStringLiteral("PRONTO"),
-            insieme ? QStringLiteral("leggere il numero di serie, poi Ctrl+Invio per avviare")
-                    : QStringLiteral("leggere il numero di serie"),
-            kAttesa);
+        connect(p.servizio, &QPushButton::clicked, this, [this, n] { cambiaServizio(n); });
+        mostraServizio(n);
     }
     if (m_posti.numeroPosti() > kPostiSenzaScorrere) {
         m_scorrimento->setWidget(tutti);
@@ -193,6 +212,26 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     connect(&m_posti, &CollaudoPosti::avviato, this, &FinestraPosti::avviato);
     connect(&m_posti, &CollaudoPosti::rigaLetta, this, &FinestraPosti::rigaLetta);
     connect(&m_posti, &CollaudoPosti::finito, this, &FinestraPosti::finito);
+    connect(&m_posti, &CollaudoPosti::servizioCambiato, this, &FinestraPosti::mostraServizio);
+    connect(&m_posti, &CollaudoPosti::coperchioChiuso, this, [this] {
+        m_interruttore->hide();
+        avviaInsieme(true);
+    });
+    // The lid switch's reason, told once by the engine: said here until the lid is read again,
+    // in a line of its own that a start does not clear.
+    const auto illeggibile = [this](const QString &motivo) {
+        QString perche = motivo.trimmed();
+        while (perche.endsWith(u'.'))
+            perche.chop(1);
+        m_interruttore->show();
+        mostraAvviso(m_interruttore,
+            QStringLiteral("L'interruttore del coperchio non si legge: %1. I posti letti partono "
+                           "con Ctrl+Invio.")
+                .arg(perche));
+    };
+    connect(&m_posti, &CollaudoPosti::interruttoreNonLeggibile, this, illeggibile);
+    if (!m_posti.interruttoreIlleggibile().isEmpty())
+        illeggibile(m_posti.interruttoreIlleggibile());
     // The forwarding changes the station's line only.
     connect(&m_collaudo, &Collaudo::inviate, this, [this] {
         m_giornata->setText(FinestraCollaudo::testoGiornata(
@@ -208,8 +247,11 @@ void FinestraPosti::aggiornaIntestazione()
         ? m_collaudo.descrizioneArchivio()
         : QStringLiteral("%1, inviato al server %2")
               .arg(m_collaudo.descrizioneArchivio(), m_collaudo.server());
+    const bool coperchio = m_collaudo.modello().banco().interruttore.has_value();
     const QString avvio = m_posti.avvio() == AvvioPosti::Insieme
-        ? QStringLiteral("i posti letti partono insieme con Ctrl+Invio")
+        ? (coperchio ? QStringLiteral("i posti letti partono insieme alla chiusura del coperchio "
+                                      "o con Ctrl+Invio")
+                     : QStringLiteral("i posti letti partono insieme con Ctrl+Invio"))
         : QStringLiteral("ogni posto parte alla lettura del suo numero di serie");
     m_intestazione->setText(
         QStringLiteral("Banco: %1 · Stazione: %2 · Operatore: %3 · %4 posti: %5\nArchivio: %6")
@@ -269,12 +311,19 @@ int FinestraPosti::postoDi(const QObject *oggetto) const
     return -1;
 }
 
-// In a socket's field: Esc stops every round, Maiusc+Esc this socket's, Ctrl+Invio starts the
-// filled sockets, Ctrl+H asks for the history. While the socket's round runs its field is locked,
-// and what a scanner types there is kept aside until its Enter.
+// In a socket's field or on its Fuori servizio button: Esc stops every round, Maiusc+Esc this
+// socket's, Ctrl+Invio starts the filled sockets, Ctrl+H asks for the history. While the socket's
+// round runs its field is locked, and what a scanner types there is kept aside until its Enter.
 bool FinestraPosti::eventFilter(QObject *oggetto, QEvent *evento)
 {
-    const int posto = postoDi(oggetto);
+    int posto = postoDi(oggetto);
+    bool pulsante = false;
+    for (size_t n = 0; posto < 0 && n < m_pannelli.size(); ++n) {
+        if (m_pannelli[n].servizio == oggetto) {
+            posto = int(n);
+            pulsante = true;
+        }
+    }
     if (posto < 0 || evento->type() != QEvent::KeyPress)
         return QWidget::eventFilter(oggetto, evento);
     const auto *tasto = static_cast<QKeyEvent *>(evento);
@@ -291,14 +340,11 @@ bool FinestraPosti::eventFilter(QObject *oggetto, QEvent *evento)
         return true;
     }
     if (eInvio(tasto) && (tasto->modifiers() & Qt::ControlModifier)) {
-        // A serial typed and not yet taken goes into its socket first.
-        if (!p.seriale->isReadOnly() && !p.seriale->text().trimmed().isEmpty()
-            && p.seriale->text().trimmed() != m_posti.unita(posto))
-            invio(posto);
         avviaInsieme();
         return true;
     }
-    if (!p.seriale->isReadOnly())
+    // On the Fuori servizio button the keys are the button's.
+    if (pulsante || !p.seriale->isReadOnly())
         return QWidget::eventFilter(oggetto, evento);
     if (eInvio(tasto))
         lettoDuranteLaProva(posto);
@@ -344,8 +390,15 @@ void FinestraPosti::invio(int posto)
     vaiAlProssimoLibero(posto + 1);
 }
 
-void FinestraPosti::avviaInsieme()
+void FinestraPosti::avviaInsieme(bool dalCoperchio)
 {
+    // A serial typed and not yet taken goes into its socket first.
+    if (const int posto = postoDi(focusWidget()); posto >= 0) {
+        const QLineEdit *seriale = m_pannelli[size_t(posto)].seriale;
+        if (!seriale->isReadOnly() && seriale->isEnabled() && !seriale->text().trimmed().isEmpty()
+            && seriale->text().trimmed() != m_posti.unita(posto))
+            invio(posto);
+    }
     if (m_posti.avvio() != AvvioPosti::Insieme) {
         avvisaFinestra(QStringLiteral("Su questo banco ogni posto parte da sé alla lettura del "
                                       "suo numero di serie: Ctrl+Invio non serve."));
@@ -356,8 +409,12 @@ void FinestraPosti::avviaInsieme()
     for (const auto &[posto, motivo] : std::as_const(rifiutati))
         avvisa(posto, motivo);
     if (avviati.isEmpty() && rifiutati.isEmpty()) {
-        avvisaFinestra(QStringLiteral("Nessun posto ha un'unità in attesa: leggere i numeri di "
-                                      "serie nei campi dei posti, poi premere Ctrl+Invio."));
+        avvisaFinestra(dalCoperchio
+                ? QStringLiteral("Coperchio chiuso, ma nessun posto ha un'unità in attesa: "
+                                 "aprirlo, leggere i numeri di serie nei campi dei posti, poi "
+                                 "richiuderlo.")
+                : QStringLiteral("Nessun posto ha un'unità in attesa: leggere i numeri di "
+                                 "serie nei campi dei posti, poi premere Ctrl+Invio."));
         return;
     }
     avvisaFinestra(QString());
@@ -366,7 +423,100 @@ void FinestraPosti::avviaInsieme()
 
 bool FinestraPosti::libero(int posto) const
 {
-    return !m_posti.inCorso(posto) && !m_posti.riempito(posto);
+    return !m_posti.inCorso(posto) && !m_posti.riempito(posto) && !m_posti.fuoriServizio(posto);
+}
+
+// Taking a socket out asks why (optional); a running socket is refused, to be stopped first by
+// the operator, so that no run is cut short by a click meant for the socket's state.
+void FinestraPosti::cambiaServizio(int posto)
+{
+    const QString nome = m_posti.nome(posto);
+    QString errore;
+    if (m_posti.fuoriServizio(posto)) {
+        Pannello &p = m_pannelli[size_t(posto)];
+        if (!m_posti.impostaServizio(posto, true, QString(), &errore)) {
+            avvisa(posto, errore);
+        } else if (focusWidget() == p.servizio) {
+            // Back in service from its button: the next scan goes to it.
+            p.seriale->setFocus();
+        }
+        return;
+    }
+    if (m_posti.inCorso(posto)) {
+        avvisa(posto,
+            QStringLiteral("Il posto %1 ha in prova l'unità %2: attenderne la fine, o "
+                           "fermarla con il suo pulsante Ferma, prima di metterlo "
+                           "fuori servizio.")
+                .arg(nome, m_posti.unita(posto)));
+        return;
+    }
+    auto *dialogo = new QInputDialog(this);
+    dialogo->setObjectName(QStringLiteral("dialogoServizio"));
+    dialogo->setWindowTitle(QStringLiteral("Collaudo: posto %1 fuori servizio").arg(nome));
+    dialogo->setLabelText(QStringLiteral("Perché il posto %1 va fuori servizio (facoltativo, per "
+                                         "esempio «contatto consumato»):")
+                              .arg(nome));
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QInputDialog::textValueSelected, this, [this, posto](const QString &motivo) {
+        QString errore;
+        if (!m_posti.impostaServizio(posto, false, motivo, &errore))
+            avvisa(posto, errore);
+    });
+    connect(dialogo, &QDialog::finished, this, [this, posto] {
+        // Out of service, the scanner goes on from it to the next free socket, once the dialog
+        // has given the focus back to where it was; a focus elsewhere stays.
+        QTimer::singleShot(0, this, [this, posto] {
+            const Pannello &p = m_pannelli[size_t(posto)];
+            const QWidget *aFuoco = focusWidget();
+            if (m_posti.fuoriServizio(posto) && (aFuoco == p.seriale || aFuoco == p.servizio))
+                vaiAlProssimoLibero(posto + 1);
+        });
+    });
+    dialogo->open();
+}
+
+void FinestraPosti::mostraServizio(int posto)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    const QString nome = m_posti.nome(posto);
+    const bool fuori = m_posti.fuoriServizio(posto);
+    p.servizio->setText(
+        fuori ? QStringLiteral("Rimetti in servizio") : QStringLiteral("Fuori servizio"));
+    p.servizio->setAccessibleName(fuori
+            ? QStringLiteral("Rimetti in servizio il posto %1").arg(nome)
+            : QStringLiteral("Fuori servizio, posto %1").arg(nome));
+    p.seriale->setEnabled(!fuori);
+    p.righe->setEnabled(!fuori);
+    p.avanzamento->setEnabled(!fuori);
+    p.scarti->setEnabled(!fuori);
+    if (fuori) {
+        const ServizioPosto &s = m_posti.servizio(posto);
+        p.seriale->clear();
+        p.scarti->clear();
+        avvisa(posto, QString());
+        QStringList dettaglio;
+        if (!s.motivo.isEmpty())
+            dettaglio << s.motivo;
+        if (!s.operatore.isEmpty())
+            dettaglio << QStringLiteral("da %1").arg(s.operatore);
+        if (s.quando.isValid()) {
+            const QDateTime ora = s.quando.toLocalTime();
+            dettaglio << QStringLiteral("il %1 alle %2")
+                             .arg(ora.toString(QStringLiteral("d/M/yyyy")),
+                                 ora.toString(QStringLiteral("HH:mm")));
+        }
+        mostraEsito(posto, QStringLiteral("FUORI SERVIZIO"), dettaglio.join(QStringLiteral(", ")),
+            kFuoriServizio);
+        // Its field cannot keep the focus: the next scan goes to a free socket.
+        if (focusWidget() == p.seriale)
+            vaiAlProssimoLibero(posto + 1);
+        return;
+    }
+    mostraEsito(posto, QStringLiteral("PRONTO"),
+        m_posti.avvio() == AvvioPosti::Insieme
+            ? QStringLiteral("leggere il numero di serie, poi Ctrl+Invio per avviare")
+            : QStringLiteral("leggere il numero di serie"),
+        kAttesa);
 }
 
 void FinestraPosti::vaiAlProssimoLibero(int dopo)
@@ -450,8 +600,13 @@ void FinestraPosti::avvisa(int posto, const QString &testo)
 
 void FinestraPosti::avvisaFinestra(const QString &testo)
 {
-    m_avviso->setText(testo);
-    QAccessibleEvent evento(m_avviso, QAccessible::NameChanged);
+    mostraAvviso(m_avviso, testo);
+}
+
+void FinestraPosti::mostraAvviso(QLabel *dove, const QString &testo)
+{
+    dove->setText(testo);
+    QAccessibleEvent evento(dove, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&evento);
 }
 
@@ -492,11 +647,36 @@ void FinestraPosti::aggiornaGiornata()
 {
     m_giornata->setText(
         FinestraCollaudo::testoGiornata(m_collaudo.giornata(), QDateTime::currentDateTime()));
+    std::vector<CollaudoPosti::Resa> rese(m_pannelli.size());
+    CollaudoPosti::Resa tutte;
     for (int n = 0; n < int(m_pannelli.size()); ++n) {
         const Collaudo::Giornata g = m_collaudo.giornata(m_posti.nome(n));
         m_pannelli[size_t(n)].giornata->setText(g.errore.isEmpty()
                 ? QStringLiteral("Oggi in questo posto: ") + FinestraCollaudo::testoCifre(g)
                 : QString());
+        if (g.errore.isEmpty() && g.resaAlPrimo) {
+            rese[size_t(n)] = {g.unita, qRound64(*g.resaAlPrimo * double(g.unita))};
+            tutte.unita += g.unita;
+            tutte.alPrimo += rese[size_t(n)].alPrimo;
+        }
+    }
+    // Each socket against the others together; a reader hears a new warning with its socket.
+    for (int n = 0; n < int(m_pannelli.size()); ++n) {
+        Pannello &p = m_pannelli[size_t(n)];
+        const CollaudoPosti::Resa &qui = rese[size_t(n)];
+        const QString avviso = CollaudoPosti::avvisoContatti(
+            qui, {tutte.unita - qui.unita, tutte.alPrimo - qui.alPrimo});
+        if (avviso.compare(p.contatti->text(), Qt::CaseInsensitive) == 0)
+            continue;
+        p.contatti->setText(avviso.left(1).toUpper() + avviso.mid(1));
+        p.contatti->setVisible(!avviso.isEmpty());
+        p.contatti->setAccessibleName(avviso.isEmpty()
+                ? QString()
+                : QStringLiteral("Posto %1: %2").arg(m_posti.nome(n), avviso));
+        if (!avviso.isEmpty()) {
+            QAccessibleEvent evento(p.contatti, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&evento);
+        }
     }
 }
 

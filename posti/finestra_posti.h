@@ -20,8 +20,11 @@ class QTableView;
 // rows as they are read and its Ferma button. A scan (the serial, then Enter) fills the socket
 // whose field has the focus, and the focus goes on to the next free socket, so that a scanner
 // goes from one socket to the next. With "avvio": "insieme" Ctrl+Invio starts the filled sockets
-// together. Esc stops every round, Maiusc+Esc the round of the socket whose field has the focus.
-// The fields are the only parts that take the focus: Tab goes from one socket to the next.
+// together, as does closing the lid where the bench has a lid switch. Esc stops every round,
+// Maiusc+Esc the round of the socket whose field has the focus. The fields and the sockets'
+// Fuori servizio buttons are the only parts that take the focus: Tab goes from a socket's field
+// to its button, then to the next socket. A socket out of service is greyed, its field disabled,
+// and skipped by the scans' focus and by the batch start.
 class FinestraPosti : public QWidget
 {
     Q_OBJECT
@@ -62,13 +65,19 @@ private:
         QProgressBar *avanzamento = nullptr;
         QTableView *righe = nullptr;
         QPushButton *ferma = nullptr;
+        QPushButton *servizio = nullptr; // Fuori servizio / Rimetti in servizio
         QLabel *giornata = nullptr; // the socket's figures of today
+        QLabel *contatti = nullptr; // its first-pass yield well below the others'
         QString avvisoProva; // the notice the round started with
         QString lettoDurante; // what a scanner typed during the round, so far
     };
 
     void invio(int posto);
-    void avviaInsieme();
+    // Ctrl+Invio, or the lid closed (dalCoperchio).
+    void avviaInsieme(bool dalCoperchio = false);
+    void cambiaServizio(int posto);
+    // The socket's panel as its service has it.
+    void mostraServizio(int posto);
     void pronto(int posto, const QString &unita);
     void avviato(int posto, const QString &unita, const QString &avviso);
     void rigaLetta(int posto, int riga);
@@ -81,6 +90,7 @@ private:
     void lettoDuranteLaProva(int posto);
     void avvisa(int posto, const QString &testo);
     void avvisaFinestra(const QString &testo);
+    static void mostraAvviso(QLabel *dove, const QString &testo);
     void mostraEsito(int posto, const QString &testo, const QString &dettaglio,
         const QColor &sfondo, const QString &detto = {});
     // The station's figures, and each socket's.
@@ -90,6 +100,7 @@ private:
     Collaudo &m_collaudo;
     QLabel *m_intestazione;
     QLabel *m_avviso;
+    QLabel *m_interruttore; // why the lid switch cannot be read
     QLabel *m_giornata;
     QScrollArea *m_scorrimento;
     std::vector<Pannello> m_pannelli;

@@ -29,6 +29,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -818,39 +819,59 @@ void TestFinestra::cifreDellaGiornata()
 
 void TestFinestra::collaudoAPosti_data()
 {
+    QTest::addColumn<QString>("interruttore"); // the socket of the lid switch, on a line of its own
     QTest::addColumn<QString>("avvio");
     // Scanned into the field with the focus, each followed by Enter, one right after another;
-    // "^" is Ctrl+Invio, "Esc" is Esc, "Ferma A" a click on socket A's Ferma.
+    // "^" is Ctrl+Invio, "Esc" is Esc, "Ferma A" a click on socket A's Ferma, "Fuori A" on its
+    // Fuori servizio with a reason, "Coperchio" the lid closed.
     QTest::addColumn<QStringList>("letture");
     // Each socket's instrument: the virtual instrument answering 100,0 ("100"), the same gone
     // before the first scan ("spento"), or a line where nothing answers ("zitto").
     QTest::addColumn<QStringList>("strumenti");
     QTest::addColumn<QStringList>("esiti"); // each socket's banner at the end
-    QTest::addColumn<QString>("avviso"); // a socket's notice: "B: the text's start"
+    // A socket's notice: "B: the text's start"; "*: " the lid switch's, in the window.
+    QTest::addColumn<QString>("avviso");
     const QStringList cento{"100", "100", "100", "100"};
     const QStringList zitti{"zitto", "zitto", "zitto", "zitto"};
     QTest::newRow("quattro posti conformi")
-        << "singolo" << QStringList{"PA-1", "PA-2", "PA-3", "PA-4"} << cento
+        << "" << "singolo" << QStringList{"PA-1", "PA-2", "PA-3", "PA-4"} << cento
         << QStringList{"CONFORME", "CONFORME", "CONFORME", "CONFORME"} << "";
     QTest::newRow("uno strumento spento")
-        << "singolo" << QStringList{"PB-1", "PB-2", "PB-3", "PB-4"}
+        << "" << "singolo" << QStringList{"PB-1", "PB-2", "PB-3", "PB-4"}
         << QStringList{"100", "100", "spento", "100"}
         << QStringList{"CONFORME", "CONFORME", "ERRORE", "CONFORME"} << "";
     QTest::newRow("unità già in prova in un altro posto")
-        << "singolo" << QStringList{"PC-1", "PC-1"} << cento
+        << "" << "singolo" << QStringList{"PC-1", "PC-1"} << cento
         << QStringList{"CONFORME", "PRONTO", "PRONTO", "PRONTO"}
         << "B: L'unità PC-1 è già nel posto A, in prova";
     QTest::newRow("avvio insieme dei soli posti letti")
-        << "insieme" << QStringList{"PD-1", "PD-2", "^"}
+        << "" << "insieme" << QStringList{"PD-1", "PD-2", "^"}
         << QStringList{"100", "100", "zitto", "zitto"}
         << QStringList{"CONFORME", "CONFORME", "PRONTO", "PRONTO"} << "";
     QTest::newRow("Esc ferma ogni posto in prova")
-        << "singolo" << QStringList{"PE-1", "PE-2", "Esc"} << zitti
+        << "" << "singolo" << QStringList{"PE-1", "PE-2", "Esc"} << zitti
         << QStringList{"INTERROTTA", "INTERROTTA", "PRONTO", "PRONTO"} << "";
     QTest::newRow("Ferma ferma il suo posto")
-        << "singolo" << QStringList{"PF-1", "PF-2", "Ferma A"}
+        << "" << "singolo" << QStringList{"PF-1", "PF-2", "Ferma A"}
         << QStringList{"zitto", "100", "zitto", "zitto"}
         << QStringList{"INTERROTTA", "CONFORME", "PRONTO", "PRONTO"} << "";
+    QTest::newRow("un posto fuori servizio saltato dal lettore")
+        << "" << "singolo" << QStringList{"Fuori B", "PG-1", "PG-2", "PG-3"}
+        << QStringList{"100", "zitto", "100", "100"}
+        << QStringList{"CONFORME", "FUORI SERVIZIO", "CONFORME", "CONFORME"} << "";
+    QTest::newRow("avvio insieme senza il posto messo fuori servizio")
+        << "" << "insieme" << QStringList{"PH-1", "PH-2", "Fuori B", "^"}
+        << QStringList{"100", "zitto", "zitto", "zitto"}
+        << QStringList{"CONFORME", "FUORI SERVIZIO", "PRONTO", "PRONTO"} << "";
+    QTest::newRow("un posto in prova non va fuori servizio")
+        << "" << "singolo" << QStringList{"PI-1", "Fuori A", "Esc"} << zitti
+        << QStringList{"INTERROTTA", "PRONTO", "PRONTO", "PRONTO"}
+        << "A: Il posto A ha in prova l'unità PI-1";
+    QTest::newRow("coperchio illeggibile, chiuso avvia i posti letti")
+        << "B" << "insieme" << QStringList{"PL-1", "Coperchio"}
+        << QStringList{"100", "zitto", "zitto", "zitto"}
+        << QStringList{"CONFORME", "PRONTO", "PRONTO", "PRONTO"}
+        << "*: L'interruttore del coperchio non si legge: il dispositivo";
 }
 
 // Four sockets, each on its own line: scans go from one socket's field to the next free one,
@@ -880,12 +901,20 @@ void TestFinestra::collaudoAPosti()
                      .arg(QString(QChar(u'A' + n)), QString::number(n + 1));
     }
     QFETCH(QString, avvio);
+    QFETCH(QString, interruttore);
     QByteArray testo = bancoSu("1",
         R"({"nome": "Tensione", "strumento": 0, "memoria": "0008", "decimali": 1,
             "minimo": 20, "massimo": 120})");
     testo.replace(R"("versione": 1)", R"("versione": 2)");
     testo.insert(testo.lastIndexOf('}'),
         QStringLiteral(R"(, "avvio": "%1", "posti": [%2])").arg(avvio, posti.join(u',')).toUtf8());
+    if (!interruttore.isEmpty()) {
+        testo.insert(testo.lastIndexOf('}'),
+            QStringLiteral(R"(, "interruttore": {"posto": "%1", "segnale": "DSR"})")
+                .arg(interruttore)
+                .toUtf8());
+    }
+    const QDateTime inizio = QDateTime::currentDateTime();
     const QString banco = cartella.filePath(QStringLiteral("posti.banco"));
     QVERIFY(scrivi(banco, testo));
     // The station opens on the grid, as --collaudo opens it.
@@ -917,6 +946,17 @@ void TestFinestra::collaudoAPosti()
             QTest::keyClick(campo, Qt::Key_Return, Qt::ControlModifier);
         } else if (codice == u"Esc") {
             QTest::keyClick(campo, Qt::Key_Escape);
+        } else if (codice == u"Coperchio") {
+            emit stazione.coperchioChiuso();
+        } else if (codice.startsWith(u"Fuori ")) {
+            pannello(codice.back().unicode() - u'A')
+                ->findChild<QPushButton *>(QStringLiteral("servizio"))
+                ->click();
+            // Asked why, unless refused at once.
+            if (auto *dialogo = finestra.findChild<QInputDialog *>(QStringLiteral("dialogoServizio"))) {
+                dialogo->setTextValue(QStringLiteral("contatto consumato"));
+                dialogo->accept();
+            }
         } else if (codice.startsWith(u"Ferma ")) {
             pannello(codice.back().unicode() - u'A')
                 ->findChild<QPushButton *>(QStringLiteral("ferma"))
@@ -926,7 +966,8 @@ void TestFinestra::collaudoAPosti()
             QTest::keyClick(campo, Qt::Key_Return);
         }
     }
-    const qsizetype avviati = esiti.size() - esiti.count(QStringLiteral("PRONTO"));
+    const qsizetype avviati = esiti.size() - esiti.count(QStringLiteral("PRONTO"))
+        - esiti.count(QStringLiteral("FUORI SERVIZIO"));
     QTRY_COMPARE(std::count_if(eventi.cbegin(), eventi.cend(),
                      [](const QStringList &e) { return !e.isEmpty() && e.last().startsWith(u"finito"); }),
         avviati);
@@ -941,10 +982,27 @@ void TestFinestra::collaudoAPosti()
         const QString cifre = esito == u"CONFORME"
             ? QStringLiteral("1 unità, 1 conforme, 0 non conformi; resa al primo passaggio 100,0 %.")
             : QStringLiteral("0 unità, 0 conformi, 0 non conformi%1; resa al primo passaggio —.")
-                  .arg(esito == u"PRONTO" ? QString() : QStringLiteral(", 1 da ripetere"));
+                  .arg(esito == u"PRONTO" || esito == u"FUORI SERVIZIO"
+                          ? QString()
+                          : QStringLiteral(", 1 da ripetere"));
         QCOMPARE(pannello(n)->findChild<QLabel *>(QStringLiteral("giornataPosto"))->text(),
             QStringLiteral("Oggi in questo posto: ") + cifre);
-        if (esito == u"PRONTO") {
+        if (esito == u"FUORI SERVIZIO") {
+            // Taken out by the operator, now, with the reason; the change is the socket's last.
+            const std::optional<QList<ServizioPosto>> cambi
+                = archivio->servizi(nomeStazione, QStringLiteral("posti.banco"));
+            QVERIFY(cambi && !cambi->isEmpty());
+            const ServizioPosto &s = cambi->last();
+            QCOMPARE(s.posto + s.operatore + s.motivo, QChar(u'A' + n) + QStringLiteral("Anna")
+                    + QStringLiteral("contatto consumato"));
+            QVERIFY(!s.inServizio && s.quando >= inizio && s.quando <= QDateTime::currentDateTime());
+            // Its field takes no scan; a reader hears the socket's name with it.
+            QVERIFY(!pannello(n)->findChild<QLineEdit *>()->isEnabled());
+            QVERIFY(pannello(n)->accessibleDescription().startsWith(
+                QStringLiteral("Posto %1: FUORI SERVIZIO, contatto consumato, da Anna")
+                    .arg(QChar(u'A' + n))));
+        }
+        if (esito == u"PRONTO" || esito == u"FUORI SERVIZIO") {
             QCOMPARE(eventi[n], QStringList());
             continue;
         }
@@ -966,10 +1024,30 @@ void TestFinestra::collaudoAPosti()
                             .arg(QString(QChar(u'A' + n)), QString::number(n + 1))});
     }
     QFETCH(QString, avviso);
-    if (!avviso.isEmpty()) {
+    if (avviso.startsWith(u'*')) {
+        const QLabel *detto
+            = finestra.findChild<QLabel *>(QStringLiteral("interruttore"), Qt::FindDirectChildrenOnly);
+        QTRY_VERIFY2(detto->text().startsWith(avviso.mid(3)), qPrintable(detto->text()));
+        QVERIFY2(detto->text().endsWith(u"I posti letti partono con Ctrl+Invio."),
+            qPrintable(detto->text()));
+    } else if (!avviso.isEmpty()) {
         const int n = avviso.at(0).unicode() - u'A';
         const QString detto = pannello(n)->findChild<QLabel *>(QStringLiteral("avviso"))->text();
         QVERIFY2(detto.startsWith(avviso.mid(3)), qPrintable(detto));
+    }
+
+    // The station opened again on the bench has the same sockets out of service.
+    if (!esiti.contains(QStringLiteral("FUORI SERVIZIO")))
+        return;
+    principale.close();
+    FinestraPrincipale riaperta;
+    QVERIFY(riaperta.apriCollaudo(banco, QStringLiteral("Bruno"), nomeStazione));
+    for (int n = 0; n < 4; ++n) {
+        const QString esito = riaperta.finestraPosti()
+                                  ->findChild<QGroupBox *>(QStringLiteral("posto%1").arg(n))
+                                  ->findChild<QLabel *>(QStringLiteral("esito"))
+                                  ->text();
+        QCOMPARE(esito == u"FUORI SERVIZIO", esiti[n] == u"FUORI SERVIZIO");
     }
 }
 

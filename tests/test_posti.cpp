@@ -1,3 +1,4 @@
+#include "collaudo_posti.h"
 #include "componente_seriale.h"
 #include "giro_posti.h"
 #include "interruttore.h"
@@ -73,6 +74,8 @@ private slots:
     void coperchio_data();
     void coperchio();
     void interruttoreSuUnTerminaleVirtuale();
+    void avvisoDeiContatti_data();
+    void avvisoDeiContatti();
 
 private:
     QTemporaryDir m_cartella;
@@ -274,6 +277,36 @@ void TestPosti::interruttoreSuUnTerminaleVirtuale()
     // Told once, however many readings fail.
     QTest::qWait(5 * Interruttore::kIntervalloMs);
     QCOMPARE(illeggibile.size(), 1);
+}
+
+void TestPosti::avvisoDeiContatti_data()
+{
+    // Today's units and those conforming at their first run: the socket's, the others' together.
+    QTest::addColumn<QList<qint64>>("posto");
+    QTest::addColumn<QList<qint64>>("altri");
+    QTest::addColumn<QString>("avviso"); // empty: no warning
+    const QString sotto = QStringLiteral("resa al primo passaggio %1 punti sotto gli altri posti: "
+                                         "controllare i contatti dell'alloggiamento");
+    QTest::newRow("10,1 punti sotto avvisa")
+        << QList<qint64>{10, 8} << QList<qint64>{1000, 901} << sotto.arg(QStringLiteral("10,1"));
+    QTest::newRow("10 punti sotto non avvisa")
+        << QList<qint64>{10, 8} << QList<qint64>{10, 9} << QString();
+    QTest::newRow("troppo poche unità nel posto")
+        << QList<qint64>{4, 0} << QList<qint64>{30, 30} << QString();
+    QTest::newRow("troppo poche unità negli altri")
+        << QList<qint64>{30, 0} << QList<qint64>{4, 4} << QString();
+    QTest::newRow("un posto solo") << QList<qint64>{30, 0} << QList<qint64>{0, 0} << QString();
+    QTest::newRow("cinque unità per parte bastano")
+        << QList<qint64>{5, 2} << QList<qint64>{5, 5} << sotto.arg(QStringLiteral("60,0"));
+    QTest::newRow("sopra gli altri non avvisa")
+        << QList<qint64>{10, 10} << QList<qint64>{10, 5} << QString();
+}
+
+void TestPosti::avvisoDeiContatti()
+{
+    QFETCH(QList<qint64>, posto);
+    QFETCH(QList<qint64>, altri);
+    QTEST(CollaudoPosti::avvisoContatti({posto[0], posto[1]}, {altri[0], altri[1]}), "avviso");
 }
 
 QTEST_GUILESS_MAIN(TestPosti)
