@@ -218,27 +218,40 @@ void FinestraCollaudo::aggiornaIntestazione()
 
 void FinestraCollaudo::chiediOperatore()
 {
-    auto *dialogo = new QInputDialog(this);
+    QDialog *dialogo = dialogoOperatore(this, m_collaudo, [this](const QString &esito) {
+        if (esito.isEmpty())
+            aggiornaIntestazione();
+        else
+            avvisa(esito);
+    });
+    connect(dialogo, &QDialog::finished, m_seriale, [this] { m_seriale->setFocus(); });
+}
+
+QDialog *FinestraCollaudo::dialogoOperatore(
+    QWidget *finestra, Collaudo &collaudo, const std::function<void(const QString &)> &fatto)
+{
+    auto *dialogo = new QInputDialog(finestra);
     dialogo->setObjectName(QStringLiteral("dialogoOperatore"));
     dialogo->setWindowTitle(QStringLiteral("Collaudo: operatore"));
     dialogo->setLabelText(QStringLiteral("Nome dell'operatore che collauda le unità:"));
-    dialogo->setTextValue(m_collaudo.operatore());
+    dialogo->setTextValue(collaudo.operatore());
     dialogo->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialogo, &QInputDialog::textValueSelected, this, [this](const QString &nome) {
-        const QString operatore = nome.trimmed();
-        if (operatore.isEmpty())
-            return;
-        QString errore;
-        if (!m_collaudo.impostaOperatore(operatore, &errore)) {
-            avvisa(errore);
-            return;
-        }
-        QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
-            .setValue(QLatin1String(kChiaveOperatore), operatore);
-        aggiornaIntestazione();
-    });
-    connect(dialogo, &QDialog::finished, m_seriale, [this] { m_seriale->setFocus(); });
+    connect(dialogo, &QInputDialog::textValueSelected, finestra,
+        [&collaudo, fatto](const QString &nome) {
+            const QString operatore = nome.trimmed();
+            if (operatore.isEmpty())
+                return;
+            QString errore;
+            if (!collaudo.impostaOperatore(operatore, &errore)) {
+                fatto(errore);
+                return;
+            }
+            QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
+                .setValue(QLatin1String(kChiaveOperatore), operatore);
+            fatto(QString());
+        });
     dialogo->open();
+    return dialogo;
 }
 
 // Esc stops the round from the serial field, which always has the focus, and Ctrl+H asks for

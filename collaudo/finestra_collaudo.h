@@ -5,6 +5,9 @@
 #include <QIdentityProxyModel>
 #include <QWidget>
 
+#include <functional>
+
+class QDialog;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -38,6 +41,10 @@ public:
     void aggiornaIntestazione();
     // Asks the operator's name, kept in the settings for the next time.
     void chiediOperatore();
+    // The same for any station's window: fatto is told an empty text once the name is taken,
+    // or why the station refused it. The dialog, open.
+    static QDialog *dialogoOperatore(
+        QWidget *finestra, Collaudo &collaudo, const std::function<void(const QString &)> &fatto);
     // The settings' key of the operator's name.
     static constexpr char kChiaveOperatore[] = "collaudo/operatore";
 

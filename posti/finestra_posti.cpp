@@ -266,27 +266,14 @@ void FinestraPosti::aggiornaIntestazione()
 
 void FinestraPosti::chiediOperatore()
 {
-    auto *dialogo = new QInputDialog(this);
-    dialogo->setObjectName(QStringLiteral("dialogoOperatore"));
-    dialogo->setWindowTitle(QStringLiteral("Collaudo: operatore"));
-    dialogo->setLabelText(QStringLiteral("Nome dell'operatore che collauda le unità:"));
-    dialogo->setTextValue(m_collaudo.operatore());
-    dialogo->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialogo, &QInputDialog::textValueSelected, this, [this](const QString &nome) {
-        const QString operatore = nome.trimmed();
-        if (operatore.isEmpty())
-            return;
-        QString errore;
-        if (!m_collaudo.impostaOperatore(operatore, &errore)) {
-            avvisaFinestra(errore);
-            return;
-        }
-        QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"))
-            .setValue(QLatin1String(FinestraCollaudo::kChiaveOperatore), operatore);
-        aggiornaIntestazione();
-    });
+    QDialog *dialogo
+        = FinestraCollaudo::dialogoOperatore(this, m_collaudo, [this](const QString &esito) {
+              if (esito.isEmpty())
+                  aggiornaIntestazione();
+              else
+                  avvisaFinestra(esito);
+          });
     connect(dialogo, &QDialog::finished, this, [this] { vaiAlProssimoLibero(0); });
-    dialogo->open();
 }
 
 QString FinestraPosti::annuncio(const QString &posto, const Collaudo::Esito &esito)
