@@ -7,6 +7,7 @@
 #include "testi_traffico.h"
 
 #include <QAction>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -57,6 +58,8 @@ FinestraTraffico::FinestraTraffico(RegistroTraffico &registro, QWidget *parent)
 
     m_scelta->setObjectName(QStringLiteral("sceltaLinea"));
     m_scelta->setAccessibleName(QStringLiteral("Linea mostrata"));
+    // Its list is its own object for a screen reader, named as the box is.
+    m_scelta->view()->setAccessibleName(m_scelta->accessibleName());
     m_scelta->setToolTip(QStringLiteral(
         "Il traffico del pannello o quello di una delle linee dei posti, per dispositivo"));
     m_scelta->addItem(QStringLiteral("Pannello"));
