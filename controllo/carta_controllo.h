@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The individuals and moving-range chart of one row's values (subgroups of one), its run rules
+// and the capability figures: plain values in, figures out, with no archive behind them.
+namespace CartaControllo {
+
+// d2 for moving ranges of two values; E2 = 3 / d2; D4 for the moving-range chart.
+constexpr double kD2 = 1.128;
+constexpr double kE2 = 2.66;
+constexpr double kD4 = 3.267;
+
+struct Limiti
+{
+    double centro = 0; // x̄
+    double sigma = 0; // σ̂ within: MR̄ / d2
+    double mrMedio = 0; // MR̄
+    double superiore() const { return centro + kE2 * mrMedio; }
+    double inferiore() const { return centro - kE2 * mrMedio; }
+    double superioreMr() const { return kD4 * mrMedio; }
+};
+
+// From a reference phase of at least two values; none with fewer.
+std::optional<Limiti> limiti(const QList<double> &valori);
+
+// The rules each point completes, numbered 1 to 8: 1-4 always, 5-8 with ancheDa5A8. Empty
+// lists for the points that complete none.
+QList<QList<int>> regole(const QList<double> &valori, const Limiti &limiti, bool ancheDa5A8);
+
+// What a rule means, in words: "8 valori di seguito dalla stessa parte della media".
+QString testoRegola(int regola);
+
+// Cp and Cpk from σ̂ within, Pp and Ppk from the overall sample standard deviation, against
+// the row's limits: one-sided with one limit (no Cp or Pp then), none without limits or spread.
+struct Capacita
+{
+    std::optional<double> cp, cpk, pp, ppk;
+};
+Capacita capacita(const QList<double> &valori, double sigmaEntro, std::optional<double> minimo,
+    std::optional<double> massimo);
+
+// "non capace" below 1.00, "al limite" to 1.33, "capace" to 1.67, "molto capace" above.
+QString giudizio(double indice);
+
+} // namespace CartaControllo
