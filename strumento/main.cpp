@@ -107,6 +107,12 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                        "parole restano quelle di partenza (0008=1000, 0034=9999, …); un "
                        "indirizzo che nessuno ha vale 0."),
         QStringLiteral("[S:]IND=VALORE"));
+    const QCommandLineOption deriva(QStringLiteral("deriva"),
+        QStringLiteral("Parola che deriva: dopo ogni lettura di IND (esadecimale) le si somma "
+                       "PASSO (da -65535 a 65535, negativo per scendere), per ogni strumento "
+                       "a parte, fra 0 e 65535 (per esempio 000C=2: la tensione sale di 2 a "
+                       "ogni lettura); ripetibile."),
+        QStringLiteral("IND=PASSO"));
     const QCommandLineOption modoGuasto(QStringLiteral("guasto"),
         QStringLiteral("nessuna-risposta | ritardo=MS | parziale | rumore | riaggancio=N | "
                        "misto (riaggancio: chiude la linea dopo N richieste, come un "
@@ -120,7 +126,7 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
                        "parità dispari, non ha risposta (pari e nessuna parità non si "
                        "distinguono su un terminale virtuale)."),
         QStringLiteral("BAUD"), QStringLiteral("9600"));
-    parser.addOptions({aiuto, collegamento, indirizzo, memoria, modoGuasto, baud});
+    parser.addOptions({aiuto, collegamento, indirizzo, memoria, deriva, modoGuasto, baud});
     if (!parser.parse(argomenti)) {
         opzioneNonValida(parser.unknownOptionNames().isEmpty()
                 ? QStringLiteral("opzione senza valore (%1)").arg(parser.errorText())
@@ -169,6 +175,19 @@ Opzioni leggiOpzioni(const QStringList &argomenti)
         }
         // Over the words every instrument starts with: the others stay.
         opzioni.configurazione.memoria.insert(quint16(indirizzoMemoria), quint16(numero));
+    }
+    for (const QString &valore : parser.values(deriva)) {
+        const QStringList parti = valore.split(u'=');
+        uint indirizzoMemoria = 0;
+        bool passoValido = false;
+        const int passo = parti.value(1).trimmed().toInt(&passoValido);
+        if (parti.size() != 2 || !numeroIntero(parti[0], 16, 0xFFFF, indirizzoMemoria)
+            || !passoValido || passo < -0xFFFF || passo > 0xFFFF) {
+            opzioneNonValida(QStringLiteral("deriva non valida: %1 (per esempio 000C=2, o "
+                                            "0008=-5 per una parola che scende)")
+                                 .arg(valore));
+        }
+        opzioni.configurazione.deriva.insert(quint16(indirizzoMemoria), passo);
     }
     if (parser.isSet(modoGuasto))
         opzioni.configurazione.guasto = guasto(parser.value(modoGuasto), opzioni.configurazione);

@@ -1,5 +1,7 @@
 #include "strumento.h"
 
+#include <algorithm>
+
 #include <QStringList>
 
 using namespace std::chrono;
@@ -213,6 +215,11 @@ Strumento::Esito Strumento::rispondi()
                    .arg(esadecimale4(memoria))
                    .arg(valore);
         m_ultimaLettura = QByteArray(1, kAck) + QByteArray(1, 0) + byteDellaParola(valore);
+        if (const auto passo = m_configurazione.deriva.constFind(memoria);
+            passo != m_configurazione.deriva.cend()) {
+            m_configurazione.memoriaDi[indirizzo].insert(
+                memoria, quint16(std::clamp(int(valore) + *passo, 0, 0xFFFF)));
+        }
         esito.risposta = m_ultimaLettura;
     } else if (comando == 0x01) {
         cosa = QStringLiteral("ripetizione dell'ultima lettura");

@@ -47,6 +47,9 @@ public:
         QList<quint16> indirizzi{0};
         QMap<quint16, quint16> memoria = memoriaIniziale(); // every instrument's
         QMap<quint16, QMap<quint16, quint16>> memoriaDi; // one instrument's, over the shared one
+        // A word that drifts: each read of it adds its step, for that instrument, kept within
+        // 0 … 65535, as a parameter creeping towards a limit.
+        QMap<quint16, int> deriva;
         Guasto guasto = Guasto::Nessuno;
         std::chrono::milliseconds ritardo{0};
         int richiestePrimaDelRiaggancio = 0;

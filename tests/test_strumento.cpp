@@ -36,6 +36,7 @@ private slots:
     void risposte();
     void lineaVistaDalTerminale_data();
     void lineaVistaDalTerminale();
+    void parolaCheDeriva();
 };
 
 void TestStrumento::risposte_data()
@@ -181,6 +182,32 @@ void TestStrumento::risposte()
         registro += esito->registro + u'\n';
     QCOMPARE(date, risposte);
     QVERIFY2(registro.contains(nelRegistro), qPrintable(registro));
+}
+
+// A drifting word grows by its step at each read, for each instrument apart, and never leaves
+// the word's range.
+void TestStrumento::parolaCheDeriva()
+{
+    Strumento::Configurazione configurazione;
+    configurazione.indirizzi = {0, 3};
+    configurazione.deriva = {{0x0008, 2}, {0x000C, -300}};
+    Strumento strumento(configurazione);
+    QStringList letture;
+    int inizio = 0;
+    for (const auto &[indirizzo, memoria] : {std::pair{"0000", "0008"}, std::pair{"0000", "0008"},
+             std::pair{"0003", "0008"}, std::pair{"0000", "0008"}, std::pair{"0000", "000C"},
+             std::pair{"0000", "000C"}}) {
+        for (const auto &[istante, gruppo] : richiesta(inizio, indirizzo, "00", memoria)) {
+            for (const char byte : QByteArray::fromHex(gruppo)) {
+                if (auto esito = strumento.ricevi(byte, milliseconds(istante)))
+                    letture << esito->registro.section(QStringLiteral("lettura di "), 1).section(u';', 0, 0);
+            }
+        }
+        inizio += 1000;
+    }
+    QCOMPARE(letture,
+        (QStringList{"0:0008 = 1000", "0:0008 = 1002", "3:0008 = 1000", "0:0008 = 1004",
+            "0:000C = 230", "0:000C = 0"}));
 }
 
 void TestStrumento::lineaVistaDalTerminale_data()
