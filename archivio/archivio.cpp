@@ -707,7 +707,7 @@ bool Archivio::registraServizio(const ServizioPosto &servizio)
 }
 
 std::optional<QList<ServizioPosto>> Archivio::servizi(
-    const QString &stazione, const QString &banco, std::optional<bool> daInviare, int quanti)
+    const QString &stazione, const QString &banco, bool soloDaInviare, int quanti)
 {
     QString sql = QStringLiteral("SELECT uuid, stazione, banco, posto, in_servizio, operatore, "
                                  "quando, motivo FROM servizio_posti WHERE 1 = 1");
@@ -720,7 +720,7 @@ std::optional<QList<ServizioPosto>> Archivio::servizi(
         sql += QStringLiteral(" AND banco = ?");
         valori << banco;
     }
-    if (daInviare)
+    if (soloDaInviare)
         sql += QStringLiteral(" AND inviato = 0");
     sql += QStringLiteral(" ORDER BY quando, id");
     if (quanti > 0)

@@ -159,9 +159,9 @@ public:
     // the file does not take it.
     bool registraServizio(const ServizioPosto &servizio);
     // The changes recorded, oldest first; of one station and bench where they are named; only
-    // those not sent yet with daInviare; at most quanti, where positive.
+    // those not sent yet with soloDaInviare; at most quanti, where positive.
     std::optional<QList<ServizioPosto>> servizi(const QString &stazione = {},
-        const QString &banco = {}, std::optional<bool> daInviare = {}, int quanti = 0);
+        const QString &banco = {}, bool soloDaInviare = false, int quanti = 0);
     // The sockets of the station's bench out of service now, as the last change of each left them.
     QSet<QString> postiFuoriServizio(const QString &stazione, const QString &banco);
     // The server: changes sent by a station. Forwarded again, one already there is kept.

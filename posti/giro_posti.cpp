@@ -107,8 +107,6 @@ public:
             m_sequenziatore->annulla();
     }
 
-    const RegistroTraffico *registro() const { return m_registro.get(); }
-
     // The lid switch on this line's port, read from now on; the port stays open for it.
     void sorveglia(int porta, const QString &baud, QSerialPort::PinoutSignal segnale)
     {
@@ -431,7 +429,6 @@ bool GiroPosti::avvia(int posto, QString *motivo)
     }
     Linea *linea = lineaPer(dispositivo);
     stato.inCorso = true;
-    stato.fermato = false;
     stato.dispositivo = daPrestare ? dispositivo : QString();
     LavoroLinea *lavoro = linea->lavoro;
     QMetaObject::invokeMethod(
@@ -499,7 +496,6 @@ void GiroPosti::fineRichiesta(int posto, int riga, const RisultatoRichiesta *ris
         return;
     StatoPosto &stato = m_stati[posto];
     stato.inCorso = false;
-    stato.fermato = fermato;
     if (!stato.dispositivo.isEmpty())
         Linee::istanza().lascia(stato.dispositivo, m_chi);
     emit terminato(posto, fermato);

@@ -93,8 +93,6 @@ private:
     struct StatoPosto
     {
         bool inCorso = false;
-        bool fermato = false;
-        int linea = -1;
         QString dispositivo;
     };
 
