@@ -1,0 +1,373 @@
+#include "archivio_sql.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+#include <QRegularExpression>
+#include <QFile>
+#include <QFileInfo>
+#include <QCoreApplication>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSysInfo>
+#include <QUuid>
+
+#include <atomic>
+#include <cmath>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <csignal>
+#endif
+
+// The questions both databases answer with the same SQL: the runs chosen by a filter, their
+// readings, the rows' statistics and the yields.
+
+using namespace ArchivioSql;
+
+QSet<QString> Archivio::postiFuoriServizio(const QString &stazione, const QString &banco)
+{
+    QSet<QString> fuori;
+    if (const auto elenco = servizi(stazione, banco)) {
+        for (const ServizioPosto &s : *elenco) {
+            if (s.inServizio)
+                fuori.remove(s.posto);
+            else
+                fuori.insert(s.posto);
+        }
+    }
+    return fuori;
+}
+
+QString Archivio::condizioni(const FiltroProve &filtro, QVariantList &valori) const
+{
+    QStringList dove;
+    const auto aggiungi = [&](const char *condizione, const QVariant &valore) {
+        dove << QString::fromLatin1(condizione);
+        valori << valore;
+    };
+    if (!filtro.unita.isEmpty()) {
+        if (filtro.prefisso) {
+            QString modello = filtro.unita;
+            modello.replace(u'\\', QStringLiteral("\\\\"))
+                .replace(u'%', QStringLiteral("\\%"))
+                .replace(u'_', QStringLiteral("\\_"));
+            aggiungi("p.unita LIKE ? ESCAPE '\\'", modello + u'%');
+        } else {
+            aggiungi("p.unita = ?", filtro.unita);
+        }
+    }
+    if (filtro.dal.isValid())
+        aggiungi("p.inizio >= ?", testoOra(filtro.dal.startOfDay()));
+    if (filtro.al.isValid())
+        aggiungi("p.inizio < ?", testoOra(filtro.al.addDays(1).startOfDay()));
+    if (!filtro.esito.isEmpty())
+        aggiungi("p.esito = ?", filtro.esito);
+    if (!filtro.stazione.isEmpty())
+        aggiungi("p.stazione = ?", filtro.stazione);
+    if (!filtro.operatore.isEmpty())
+        aggiungi("p.operatore = ?", filtro.operatore);
+    if (!filtro.banco.isEmpty())
+        aggiungi("p.banco = ?", filtro.banco);
+    if (!filtro.shaBanco.isEmpty())
+        aggiungi("COALESCE(NULLIF(p.sha_righe, ''), p.sha_banco) = ?", filtro.shaBanco);
+    if (!filtro.posto.isEmpty())
+        aggiungi("p.posto = ?", filtro.posto);
+    return dove.isEmpty() ? QString() : dove.join(QStringLiteral(" AND "));
+}
+
+bool Archivio::perOgniProva(const FiltroProve &filtro, qint64 limite,
+    const std::function<void(const ProvaArchiviata &)> &fai, qint64 salta)
+{
+    QVariantList valori;
+    const QString dove = condizioni(filtro, valori);
+    QString sql = QStringLiteral("SELECT %1 FROM prove p").arg(QLatin1String(kColonneProva));
+    if (!dove.isEmpty())
+        sql += QStringLiteral(" WHERE ") + dove;
+    sql += QStringLiteral(" ORDER BY p.inizio DESC, p.id DESC");
+    if (limite > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(limite);
+    if (limite > 0 && salta > 0)
+        sql += QStringLiteral(" OFFSET %1").arg(salta);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'archivio non si legge"));
+    while (q.next())
+        fai(leggiProva(q));
+    return true;
+}
+
+std::optional<qint64> Archivio::conta(const FiltroProve &filtro)
+{
+    QVariantList valori;
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM prove p%1")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" WHERE ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec() || !q.next()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    return q.value(0).toLongLong();
+}
+
+std::optional<QStringList> Archivio::posti(const FiltroProve &filtro)
+{
+    QVariantList valori;
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT DISTINCT p.posto FROM prove p WHERE p.posto <> ''%1 ORDER BY "
+                             "p.posto")
+                  .arg(dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QStringList posti;
+    while (q.next())
+        posti << q.value(0).toString();
+    return posti;
+}
+
+std::optional<QList<Archivio::Punto>> Archivio::valori(
+    const FiltroProve &filtro, const QString &sha, int n)
+{
+    QVariantList valori{sha, n};
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT p.inizio, p.unita, l.valore, l.giudizio, l.unita_misura FROM "
+                             "prove p JOIN letture l ON l.prova = p.id WHERE %1 = ? AND l.n = ? "
+                             "AND l.valore IS NOT NULL AND %2%3 ORDER BY p.inizio, p.id")
+                  .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
+                      dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QList<Punto> punti;
+    while (q.next()) {
+        punti.append({comeOra(q.value(0)), q.value(1).toString(), q.value(2).toDouble(),
+            q.value(3).toInt() == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti),
+            q.value(4).toString()});
+    }
+    return punti;
+}
+
+std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
+{
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM letture WHERE prova = (SELECT id FROM prove WHERE "
+                             "uuid = ?) ORDER BY n")
+                  .arg(QLatin1String(kColonneLettura)));
+    q.addBindValue(uuid);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QList<LetturaArchiviata> letture;
+    while (q.next())
+        letture.append(leggiLettura(q));
+    return letture;
+}
+
+// Per version of a bench (its SHA-256, so that a row is the same row with the same limits), sums
+// in SQL over integers and reals only, the same on both databases; the deviation and Cpk from
+// them here. A row's name, address and limits come from its latest reading.
+std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &filtro)
+{
+    QVariantList valori;
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1, MAX(p.banco) FROM prove p WHERE %2%3 GROUP BY %1")
+                  .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
+                      dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QList<std::pair<QString, QString>> banchi;
+    while (q.next())
+        banchi.append({q.value(0).toString(), q.value(1).toString()});
+    q.finish();
+    QList<StatisticaRiga> righe;
+    for (const auto &[sha, banco] : banchi) {
+        if (!statisticheDelBanco(sha, banco, filtro, righe))
+            return {};
+    }
+    std::stable_sort(righe.begin(), righe.end(),
+        [](const StatisticaRiga &a, const StatisticaRiga &b) { return a.fallite > b.fallite; });
+    return righe;
+}
+
+bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
+    const FiltroProve &filtro, QList<StatisticaRiga> &righe)
+{
+    QVariantList valori{sha};
+    const QString dove = condizioni(filtro, valori);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT l.n, MAX(l.prova), COUNT(*), COUNT(l.valore), SUM(l.valore), "
+                       "SUM(l.valore * l.valore), MIN(l.valore), MAX(l.valore), "
+                       "SUM(CASE WHEN l.giudizio = 1 THEN 1 ELSE 0 END), "
+                       "SUM(CASE WHEN l.giudizio > 0 THEN 1 ELSE 0 END) "
+                       "FROM prove p JOIN letture l ON l.prova = p.id WHERE %1 = ? AND %2%3 "
+                       "GROUP BY l.n ORDER BY l.n")
+            .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
+                dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'archivio non si legge"));
+    QList<std::pair<qint64, int>> ultime;
+    const qsizetype primo = righe.size();
+    while (q.next()) {
+        StatisticaRiga s;
+        s.banco = banco;
+        s.shaBanco = sha;
+        s.n = q.value(0).toInt();
+        ultime.append({q.value(1).toLongLong(), q.value(0).toInt()});
+        s.letture = q.value(2).toLongLong();
+        s.conValore = q.value(3).toLongLong();
+        s.fuoriDaiLimiti = q.value(8).toLongLong();
+        s.fallite = q.value(9).toLongLong();
+        if (s.conValore > 0) {
+            const double n = double(s.conValore);
+            const double somma = q.value(4).toDouble();
+            s.media = somma / n;
+            s.valoreMinimo = q.value(6).toDouble();
+            s.valoreMassimo = q.value(7).toDouble();
+            if (s.conValore >= 2) {
+                const double varianza = (q.value(5).toDouble() - somma * somma / n) / (n - 1);
+                s.deviazione = std::sqrt(std::max(0.0, varianza));
+                // Rounding leaves a trace of spread in values that are all the same.
+                if (*s.valoreMinimo == *s.valoreMassimo)
+                    s.deviazione = 0.0;
+            }
+        }
+        righe.append(s);
+    }
+    q.finish();
+    QSqlQuery r(database());
+    r.setForwardOnly(true);
+    r.prepare(QStringLiteral(
+        "SELECT nome, strumento, memoria, minimo, massimo, unita_misura FROM letture WHERE prova = "
+        "? AND n = ?"));
+    for (qsizetype i = 0; i < ultime.size(); ++i) {
+        r.addBindValue(ultime[i].first);
+        r.addBindValue(ultime[i].second);
+        if (!r.exec() || !r.next())
+            return fallita(r, QStringLiteral("l'archivio non si legge"));
+        StatisticaRiga &s = righe[primo + i];
+        s.nome = r.value(0).toString();
+        s.strumento = r.value(1).toInt();
+        s.memoria = r.value(2).toString();
+        s.minimo = facoltativo(r.value(3));
+        s.massimo = facoltativo(r.value(4));
+        s.unitaMisura = r.value(5).toString();
+        if (s.media && s.deviazione)
+            s.cpk = ::cpk(*s.media, *s.deviazione, s.minimo, s.massimo);
+        r.finish();
+    }
+    return true;
+}
+
+std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
+{
+    // A socket's yields are those of the units first judged there: a unit that failed in a
+    // socket with a worn contact and passed when tried again in another is that socket's
+    // failure at the first pass, not the other's success. So a unit's runs are numbered in
+    // every socket, and the socket is chosen after.
+    FiltroProve tutti = filtro;
+    tutti.posto.clear();
+    QVariantList valori;
+    const QString dove = condizioni(tutti, valori);
+    // A unit's first and last run among those that judged it: a round that could not be
+    // carried out or was stopped judged nothing, and is counted apart, to be read again.
+    QString sql = QStringLiteral(
+        "WITH scelte AS (SELECT p.banco, p.unita, p.esito, p.posto, "
+        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
+        "ORDER BY p.inizio, p.id) END AS dal_primo, "
+        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
+        "ORDER BY p.inizio DESC, p.id DESC) END AS dall_ultimo, "
+        "FIRST_VALUE(p.posto) OVER (PARTITION BY p.banco, p.unita, %1 "
+        "ORDER BY p.inizio, p.id) AS posto_primo "
+        "FROM prove p WHERE p.fine IS NOT NULL")
+                      .arg(QLatin1String(kGiudicate));
+    if (!dove.isEmpty())
+        sql += QStringLiteral(" AND ") + dove;
+    // The unit's socket, where one is asked for: where it was first judged; for the runs to
+    // be read again, where they ran.
+    const bool perPosto = !filtro.posto.isEmpty();
+    const QString delPrimo = perPosto ? QStringLiteral(" AND posto_primo = ?") : QString();
+    const QString qui = perPosto ? QStringLiteral(" AND posto = ?") : QString();
+    sql += QStringLiteral(
+        ") SELECT banco, COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL%1 THEN unita END), "
+        "SUM(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN dal_primo IS NULL%2 THEN 1 ELSE 0 END) "
+        "FROM scelte GROUP BY banco HAVING COUNT(CASE WHEN 1 = 1%2 THEN 1 END) + "
+        "COUNT(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 END) > 0 ORDER BY banco")
+               .arg(delPrimo, qui);
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (perPosto) {
+        for (int i = 0; i < 4; ++i)
+            q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+        q.addBindValue(filtro.posto);
+    }
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    QList<ResaBanco> rese;
+    while (q.next()) {
+        rese.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),
+            q.value(3).toLongLong(), q.value(4).toLongLong(), q.value(5).toLongLong()});
+    }
+    return rese;
+}
+
+std::optional<std::pair<int, QString>> Archivio::precedenti(
+    const QString &unita, const QString &banco)
+{
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT COUNT(*), (SELECT esito FROM prove WHERE unita = ? AND banco "
+                             "= ? ORDER BY inizio DESC, id DESC LIMIT 1) FROM prove WHERE unita = "
+                             "? AND banco = ?"));
+    for (const QString &v : {unita, banco, unita, banco})
+        q.addBindValue(testo(v));
+    if (!q.exec() || !q.next()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    return std::make_pair(q.value(0).toInt(), q.value(1).toString());
+}
