@@ -183,19 +183,6 @@ QString spiegaSqlite(const QString &codice)
 
 } // namespace ArchivioSql
 
-std::optional<double> cpk(
-    double media, double deviazione, std::optional<double> minimo, std::optional<double> massimo)
-{
-    if (!(deviazione > 0) || (!minimo && !massimo))
-        return {};
-    double margine = std::numeric_limits<double>::infinity();
-    if (minimo)
-        margine = std::min(margine, media - *minimo);
-    if (massimo)
-        margine = std::min(margine, *massimo - media);
-    return margine / (3 * deviazione);
-}
-
 QString nuovoUuid()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);

@@ -92,24 +92,77 @@ struct StatisticaRiga
     std::optional<double> deviazione; // sample standard deviation
     std::optional<double> valoreMinimo;
     std::optional<double> valoreMassimo;
-    std::optional<double> cpk;
+    // Capability against the row's limits: Cp and Cpk from σ̂ within (the mean moving range
+    // over 1.128, within each socket's series), Pp and Ppk from the sample deviation.
+    std::optional<double> cp, cpk, pp, ppk;
+    // The control chart, where the row has one series (one socket): its centre and limits.
+    std::optional<double> centro, lcs, lci;
+    bool limitiFissati = false;
+    // The points that complete a rule, in every series of the row, and the rules they complete.
+    qint64 fuoriControllo = 0;
+    QList<int> regole;
 };
 
-// Units of one bench: how many, how many passed at their first attempt and at their last.
+// Control limits an engineer fixed for one row's chart at one socket of one bench version: the
+// chart uses the latest set from then on, and earlier sets stay for the record.
+struct LimitiCarta
+{
+    QString uuid; // made when recorded, if empty
+    QString stazione;
+    QString operatore;
+    QDateTime quando;
+    QString banco; // the bench file's name
+    QString versione; // the rows' digest: the bench version the runs are grouped by
+    QString posto; // empty for a bench without sockets
+    int n = 0; // the row, from 0
+    QString nome;
+    double centro = 0; // x̄
+    double mrMedio = 0; // MR̄: the limits are x̄ ± 2.66 MR̄
+    qint64 valori = 0; // how many values they were computed from
+};
+
+// One row's values at one socket of one bench version, oldest first: a control chart's points,
+// from the runs that judged their unit.
+struct SerieCarta
+{
+    QString banco;
+    QString versione;
+    QString posto;
+    int n = 0;
+    QString nome;
+    QString unitaMisura;
+    std::optional<double> minimo; // the row's limits in its latest run
+    std::optional<double> massimo;
+    QList<double> valori;
+    // With conPunti only: each value's run, unit and start.
+    QStringList prove;
+    QStringList unita;
+    QList<QDateTime> inizi;
+    std::optional<LimitiCarta> fissati; // the latest set fixed for this chart
+};
+
+// One row's part in a bench version's yields.
+struct ResaRiga
+{
+    int n = 0;
+    QString nome;
+    qint64 unita = 0; // units whose first judged run read this row
+    qint64 conformiAlPrimo = 0; // … and passed it there
+    qint64 fallite = 0; // judged runs that failed this row
+};
+
+// Units of one bench version: how many, how many passed at their first attempt and at their last.
 struct ResaBanco
 {
     QString banco;
+    QString versione;
     qint64 unita = 0;
     qint64 prove = 0;
     qint64 conformiAlPrimo = 0;
     qint64 conformiAllUltimo = 0;
     qint64 daRipetere = 0; // runs ended errore or interrotta: in no figure above
+    QList<ResaRiga> righe; // in the bench's order
 };
-
-// Cpk of values with this mean and sample deviation against the limits set; one-sided with one
-// limit, none without spread or limits.
-std::optional<double> cpk(
-    double media, double deviazione, std::optional<double> minimo, std::optional<double> massimo);
 
 // The archive on one database: the station's SQLite file, which records, or the line's
 // PostgreSQL server, which receives whole runs. Both answer the same questions with the same SQL.
@@ -199,8 +252,23 @@ public:
     // The sockets of the runs chosen, in order; runs without one are in none.
     std::optional<QStringList> posti(const FiltroProve &filtro);
     std::optional<QList<LetturaArchiviata>> letture(const QString &uuid);
-    std::optional<QList<StatisticaRiga>> statistiche(const FiltroProve &filtro);
+    // With ancheDa5A8, the charts' rules 5 to 8 as well as 1 to 4.
+    std::optional<QList<StatisticaRiga>> statistiche(
+        const FiltroProve &filtro, bool ancheDa5A8 = false);
     std::optional<QList<ResaBanco>> rese(const FiltroProve &filtro);
+    // The control charts of the runs chosen: one per bench version, socket and row, of the row
+    // named riga only where it is given; with conPunti, each value's run, unit and start too.
+    std::optional<QList<SerieCarta>> serieCarta(
+        const FiltroProve &filtro, const QString &riga = {}, bool conPunti = false);
+    // The station's file: limits fixed for a chart. False, with errore(), if the file does not
+    // take them. Fixed limits are never changed or removed, only followed by newer ones.
+    bool fissaLimiti(LimitiCarta &limiti);
+    // Every set fixed, oldest first; of one bench version where it is given.
+    std::optional<QList<LimitiCarta>> limitiFissati(const QString &versione = {});
+    // Store and forward, as for the runs: sets not yet on the server, and the server's side.
+    std::optional<QList<LimitiCarta>> limitiDaInviare(int quanti);
+    bool riceviLimiti(const QList<LimitiCarta> &limiti);
+    bool segnaLimitiInviati(const QStringList &uuid);
     // One row's values over the runs chosen, oldest first, with each value's judgement.
     struct Punto
     {

@@ -191,7 +191,7 @@ std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
 // Per version of a bench (its SHA-256, so that a row is the same row with the same limits), sums
 // in SQL over integers and reals only, the same on both databases; the deviation and Cpk from
 // them here. A row's name, address and limits come from its latest reading.
-std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &filtro)
+std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &filtro, bool)
 {
     QVariantList valori;
     const QString dove = condizioni(filtro, valori);
@@ -286,8 +286,6 @@ bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
         s.minimo = facoltativo(r.value(3));
         s.massimo = facoltativo(r.value(4));
         s.unitaMisura = r.value(5).toString();
-        if (s.media && s.deviazione)
-            s.cpk = ::cpk(*s.media, *s.deviazione, s.minimo, s.massimo);
         r.finish();
     }
     return true;
@@ -349,8 +347,14 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
     }
     QList<ResaBanco> rese;
     while (q.next()) {
-        rese.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),
-            q.value(3).toLongLong(), q.value(4).toLongLong(), q.value(5).toLongLong()});
+        ResaBanco r;
+        r.banco = q.value(0).toString();
+        r.unita = q.value(1).toLongLong();
+        r.prove = q.value(2).toLongLong();
+        r.conformiAlPrimo = q.value(3).toLongLong();
+        r.conformiAllUltimo = q.value(4).toLongLong();
+        r.daRipetere = q.value(5).toLongLong();
+        rese.append(r);
     }
     return rese;
 }

@@ -166,4 +166,43 @@ QString giudizio(double indice)
     return QStringLiteral("molto capace");
 }
 
+qsizetype Analisi::fuoriControllo() const
+{
+    return std::count_if(
+        regole.cbegin(), regole.cend(), [](const QList<int> &r) { return !r.isEmpty(); });
+}
+
+Analisi analizza(
+    const QList<double> &valori, const std::optional<Limiti> &fissati, bool ancheDa5A8)
+{
+    Analisi a;
+    a.fissati = fissati.has_value();
+    a.limiti = fissati ? fissati : limiti(valori.first(std::min<qsizetype>(valori.size(), kFaseDiRiferimento)));
+    if (a.limiti)
+        a.regole = regole(valori, *a.limiti, ancheDa5A8);
+    else
+        a.regole.resize(valori.size());
+    return a;
+}
+
+QList<VocePareto> pareto(const QList<std::pair<QString, qint64>> &conteggi)
+{
+    QList<VocePareto> voci;
+    qint64 totale = 0;
+    for (const auto &[nome, conteggio] : conteggi) {
+        if (conteggio > 0) {
+            voci.append({nome, conteggio, 0});
+            totale += conteggio;
+        }
+    }
+    std::stable_sort(voci.begin(), voci.end(),
+        [](const VocePareto &a, const VocePareto &b) { return a.conteggio > b.conteggio; });
+    qint64 finQui = 0;
+    for (VocePareto &v : voci) {
+        finQui += v.conteggio;
+        v.cumulata = 100.0 * double(finQui) / double(totale);
+    }
+    return voci;
+}
+
 } // namespace CartaControllo

@@ -164,17 +164,27 @@ private slots:
             << prove << 3 << u"inizio=2026-07-02T00:00:00.000+02:00;valore=;posto="_s;
         QTest::newRow("prove: il posto della prova")
             << prove << 4 << u"unita_in_prova=SN-3;posto=B"_s;
+        const auto resa = [](qint64 unita, qint64 prove, qint64 primo, qint64 ultimo, qint64 ripetere) {
+            ResaBanco r;
+            r.banco = u"a.banco"_s;
+            r.unita = unita;
+            r.prove = prove;
+            r.conformiAlPrimo = primo;
+            r.conformiAllUltimo = ultimo;
+            r.daRipetere = ripetere;
+            return r;
+        };
         StatisticaRiga s;
         s.unitaMisura = u"V"_s;
         s.cpk = 1.3333333;
-        const QByteArray cifre = TestiStorico::csvStatistiche({s}, {{u"a.banco"_s, 3, 5, 2, 3, 4}});
+        const QByteArray cifre = TestiStorico::csvStatistiche({s}, {resa(3, 5, 2, 3, 4)});
         QTest::newRow("statistiche: unità, Cpk intero")
             << cifre << 1 << u"unita_di_misura=V;cpk=1,3333333"_s;
         QTest::newRow("statistiche: rese e prove da ripetere")
             << cifre << 4 << u"resa_al_primo_passaggio_percento=66,7;prove_da_ripetere=4"_s;
         const QByteArray perPosto
-            = TestiStorico::csvStatistiche({{u"A"_s, {s}, {{u"a.banco"_s, 1, 1, 1, 1, 0}}},
-                {{}, {s}, {{u"a.banco"_s, 3, 5, 2, 3, 4}}}});
+            = TestiStorico::csvStatistiche({{u"A"_s, {s}, {resa(1, 1, 1, 1, 0)}},
+                {{}, {s}, {resa(3, 5, 2, 3, 4)}}});
         QTest::newRow("statistiche per posto: il posto, poi il totale senza")
             << perPosto << 2 << u"posto=;unita_di_misura=V"_s;
         QTest::newRow("rese per posto") << perPosto << 5 << u"posto=A;unita_provate=1"_s;
