@@ -1,5 +1,6 @@
 #pragma once
 
+#include "carta_controllo.h"
 #include "destinazione.h"
 
 #include <QDateTime>
@@ -306,6 +307,13 @@ private:
     QString m_errore;
     QString m_sqlstate; // of the last failure: SQLite's code, or PostgreSQL's SQLSTATE
 };
+
+// The limits of a series, computed now from all its values, as an engineer fixes them: none with
+// fewer than two values.
+std::optional<LimitiCarta> limitiDellaSerie(
+    const SerieCarta &serie, const QString &stazione, const QString &operatore);
+// A series' chart: its latest fixed limits, or its reference phase.
+CartaControllo::Analisi analizza(const SerieCarta &serie, bool ancheDa5A8);
 
 // A fresh UUID, as the archive keys runs.
 QString nuovoUuid();

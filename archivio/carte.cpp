@@ -35,3 +35,37 @@ bool Archivio::segnaLimitiInviati(const QStringList &)
 {
     return true;
 }
+
+std::optional<LimitiCarta> limitiDellaSerie(
+    const SerieCarta &serie, const QString &stazione, const QString &operatore)
+{
+    const std::optional<CartaControllo::Limiti> l = CartaControllo::limiti(serie.valori);
+    if (!l)
+        return std::nullopt;
+    LimitiCarta f;
+    f.stazione = stazione;
+    f.operatore = operatore;
+    f.quando = QDateTime::currentDateTimeUtc();
+    f.banco = serie.banco;
+    f.versione = serie.versione;
+    f.posto = serie.posto;
+    f.n = serie.n;
+    f.nome = serie.nome;
+    f.centro = l->centro;
+    f.mrMedio = l->mrMedio;
+    f.valori = serie.valori.size();
+    return f;
+}
+
+CartaControllo::Analisi analizza(const SerieCarta &serie, bool ancheDa5A8)
+{
+    std::optional<CartaControllo::Limiti> fissati;
+    if (serie.fissati) {
+        CartaControllo::Limiti l;
+        l.centro = serie.fissati->centro;
+        l.mrMedio = serie.fissati->mrMedio;
+        l.sigma = l.mrMedio / CartaControllo::kD2;
+        fissati = l;
+    }
+    return CartaControllo::analizza(serie.valori, fissati, ancheDa5A8);
+}
