@@ -606,8 +606,8 @@ void FinestraPosti::sorveglia(int posto, const Collaudo::Esito &esito)
     if (aFuoco >= 0 && aFuoco != posto)
         dove << m_pannelli[size_t(aFuoco)].seriale;
     for (QWidget *campo : std::as_const(dove)) {
-        campo->setAccessibleDescription(campo->accessibleDescription()
-            + QStringLiteral(". Posto %1: %2").arg(nome, testo));
+        campo->setAccessibleDescription(
+            campo->accessibleDescription() + QStringLiteral(". Posto %1: %2").arg(nome, testo));
         QAccessibleEvent detto(campo, QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&detto);
     }

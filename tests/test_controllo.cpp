@@ -108,8 +108,8 @@ void TestControllo::sorveglianzaDellaStazione_data()
     QList<double> altrove;
     for (int i = 0; i < 25; ++i)
         altrove << (i % 2 ? 50.5 : 49.5);
-    QTest::newRow("un nuovo scatto avvisa") << QList<double>() << true << false
-                                            << QList<double>{0.5, 3.5} << "1:1";
+    QTest::newRow("un nuovo scatto avvisa")
+        << QList<double>() << true << false << QList<double>{0.5, 3.5} << "1:1";
     QTest::newRow("la stessa corsa avvisa una volta")
         << QList<double>() << true << false << volte(0.5, 12) << "7:4";
     QTest::newRow("una nuova corsa dopo un ritorno avvisa di nuovo")
@@ -144,7 +144,8 @@ void TestControllo::sorveglianzaDellaStazione()
     limiti.sigma = 1;
     limiti.mrMedio = kD2;
     Sorveglianza sorveglianza(ancheDa5A8);
-    sorveglianza.semina(QStringLiteral("B"), 2, passato, fissati ? std::optional(limiti) : std::nullopt);
+    sorveglianza.semina(
+        QStringLiteral("B"), 2, passato, fissati ? std::optional(limiti) : std::nullopt);
     QStringList avvisi;
     for (qsizetype i = 0; i < nuovi.size(); ++i) {
         // Another socket's chart of the same row is its own.

@@ -909,9 +909,9 @@ void TestFinestra::collaudoInDeriva()
             avvisi << unita;
             ultimo = deriva->text();
             // Heard where the reader is, with the outcome.
-            QVERIFY2(seriale->accessibleDescription().startsWith(
-                         QStringLiteral("Ultimo esito: CONFORME, unità SD-%1. DERIVA alle ").arg(unita)),
-                qPrintable(seriale->accessibleDescription()));
+            const QString sentito = seriale->accessibleDescription();
+            const QString atteso = QStringLiteral("Ultimo esito: CONFORME, unità SD-%1. DERIVA alle ");
+            QVERIFY2(sentito.startsWith(atteso.arg(unita)), qPrintable(sentito));
         }
     }
     QTEST(avvisi, "avvisi");
