@@ -221,7 +221,17 @@ void FinestraCollaudo::aggiornaIntestazione()
     m_avanzamento->setRange(0, m_collaudo.modello().rowCount());
     m_avanzamento->setValue(0);
     m_righe->resizeColumnsToContents();
+    if (!m_collaudo.erroreSorveglianza().isEmpty())
+        avvisa(testoErroreSorveglianza(m_collaudo.erroreSorveglianza()));
     aggiornaGiornata();
+}
+
+QString FinestraCollaudo::testoErroreSorveglianza(const QString &errore)
+{
+    return QStringLiteral("Le carte di controllo del banco non si leggono dall'archivio (%1): "
+                          "l'avviso DERIVA guarda solo le unità provate da adesso. Riaprire la "
+                          "stazione quando l'archivio si legge.")
+        .arg(errore.simplified());
 }
 
 void FinestraCollaudo::chiediOperatore()

@@ -73,6 +73,8 @@ public:
     // One row's: "Temperatura: 8 valori di seguito dalla stessa parte della media (ultimi
     // valori 100,2; 100,4; 100,6; 100,8; 101,0 °C)".
     static QString testoDeriva(const Collaudo::Deriva &deriva);
+    // Why the charts' past is missing, and what it means for the warnings.
+    static QString testoErroreSorveglianza(const QString &errore);
     // The warning's colours, for the sockets' panels too.
     static void coloraDeriva(QLabel *etichetta);
     static QColor coloreEsito(const QString &esito);

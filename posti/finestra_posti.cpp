@@ -269,6 +269,8 @@ void FinestraPosti::aggiornaIntestazione()
                 QString::number(m_posti.numeroPosti()), avvio, archivio));
     for (const Pannello &p : m_pannelli)
         adattaColonne(p.righe);
+    if (!m_collaudo.erroreSorveglianza().isEmpty())
+        avvisaFinestra(FinestraCollaudo::testoErroreSorveglianza(m_collaudo.erroreSorveglianza()));
     aggiornaGiornata();
 }
 
