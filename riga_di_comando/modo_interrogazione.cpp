@@ -240,8 +240,9 @@ private:
     {
         QList<Blocco> blocchi;
         const auto aggiungi = [&](const FiltroProve &filtro) {
-            auto righe = archivio.statistiche(filtro);
-            auto rese = righe ? archivio.rese(filtro) : std::nullopt;
+            auto cifre = archivio.statisticheERese(filtro);
+            auto righe = cifre ? std::optional(cifre->statistiche) : std::nullopt;
+            auto rese = cifre ? std::optional(cifre->rese) : std::nullopt;
             if (!righe || !rese)
                 return false;
             blocchi.append({filtro.posto, std::move(*righe), std::move(*rese)});
