@@ -861,9 +861,10 @@ void TestArchivio::limitiFissatiDelleCarte()
     const QString file = dati.filePath(QStringLiteral("stazione.sqlite"));
     std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
     QVERIFY(locale);
-    const auto registra = [&](const QList<double> &valori) {
+    const auto registra = [&](const QList<double> &valori, const QDateTime &inizio = {}) {
         for (const double valore : valori) {
             ProvaArchiviata p;
+            p.inizio = inizio;
             p.stazione = QStringLiteral("S1");
             p.unita = QStringLiteral("U");
             p.posto = QStringLiteral("A");
@@ -902,6 +903,9 @@ void TestArchivio::limitiFissatiDelleCarte()
     QVERIFY(fissati && locale->fissaLimiti(*fissati));
     QCOMPARE(carta().fissati->operatore, QStringLiteral("Ing. Bianchi"));
     QCOMPARE(locale->limitiFissati()->size(), 2);
+    // A run recorded late with its earlier start takes its place in the chart.
+    registra({5}, QDateTime(QDate(2020, 1, 1), QTime(8, 0), Qt::UTC));
+    QCOMPARE(carta().valori, QList<double>({5, 10, 12, 10, 12, 11, 30, 40}));
     // Fixed limits are never changed or removed.
     QSqlQuery q(locale->database());
     QVERIFY(!q.exec(QStringLiteral("UPDATE limiti_carta SET centro = 0")));
