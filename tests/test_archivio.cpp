@@ -799,8 +799,8 @@ void TestArchivio::postiDellAttrezzatura_data()
                "posto,unita,conformi_al_primo_passaggio,conformi_all_ultimo", "A,2,1,2", "B,0,0,0",
                ",3,2,3"};
     QTest::newRow("--per un'altra cosa: rifiutato, con quel che si accetta")
-        << QStringList{"--statistiche", "--per", "stazione"} << QStringList()
-        << QStringList{"rifiuto", "si accetta soltanto posto"};
+        << QStringList{"--statistiche", "--per", "colore"} << QStringList()
+        << QStringList{"rifiuto", "si accetta stazione, operatore, giorno o posto"};
 }
 
 // The fixture's sockets in the station's file: attempts counted across them, --posto choosing
@@ -838,7 +838,8 @@ void TestArchivio::postiDellAttrezzatura()
             intestazione = campi;
         lette << scelti.join(u',');
     }
-    QCOMPARE(lette, atteso);
+    // The tables named; those after them (the rows' yields, the Pareto) are others' to check.
+    QCOMPARE(lette.mid(0, atteso.size()), atteso);
 }
 
 // A server that stops answering holds the history's reader in a query: closing the history does
