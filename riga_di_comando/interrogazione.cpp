@@ -70,7 +70,7 @@ QString giudizioCapacita(const std::optional<double> &cpk, qint64 fuoriControllo
     return CartaControllo::giudizio(*cpk);
 }
 
-QString numeriRegole(const QList<int> &regole, QChar separatore)
+QString numeriRegole(const QList<int> &regole, const QString &separatore)
 {
     QStringList numeri;
     for (const int r : regole)

@@ -39,7 +39,7 @@ QString bancoEVersione(const QString &banco, const QString &versione);
 // judged, since its capability says nothing of tomorrow. Empty without Cpk.
 QString giudizioCapacita(const std::optional<double> &cpk, qint64 fuoriControllo);
 // The rules, by number: "1 4"; in JSON an array.
-QString numeriRegole(const QList<int> &regole, QChar separatore = u' ');
+QString numeriRegole(const QList<int> &regole, const QString &separatore = QStringLiteral(" "));
 QJsonValue regoleJson(const QList<int> &regole);
 
 // --carta: each chart of the row, its points and summary; or, with --fissa, its limits fixed on

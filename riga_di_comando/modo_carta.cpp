@@ -83,13 +83,15 @@ QString origineLimiti(const Carta &c)
             QString::number(CartaControllo::kFaseDiRiferimento));
 }
 
+// "regola 1 (un valore oltre 3 sigma dalla media)", each rule in words.
 QString testoRegole(const QList<int> &regole)
 {
     QStringList parti;
-    for (const int r : regole)
-        parti << QStringLiteral("%1 (%2)").arg(QString::number(r), CartaControllo::testoRegola(r));
-    return (regole.size() == 1 ? QStringLiteral("regola ") : QStringLiteral("regole "))
-        + parti.join(QStringLiteral(", "));
+    for (const int r : regole) {
+        parti << QStringLiteral("regola %1 (%2)")
+                     .arg(QString::number(r), CartaControllo::testoRegola(r));
+    }
+    return parti.join(QStringLiteral(", "));
 }
 
 std::optional<double> centro(const Carta &c)
@@ -118,7 +120,7 @@ QString riassuntoTesto(const Carta &c)
                      .arg(numero(centro(c)), numero(lcs(c)), numero(lci(c)));
     }
     testo += fuori == 0 ? QStringLiteral("; nessun punto fuori controllo")
-                        : QStringLiteral("; %1 fuori controllo (%2)")
+                        : QStringLiteral("; %1 fuori controllo: %2")
                               .arg(conteggio(fuori, "punto", "punti"), testoRegole(regole));
     const CartaControllo::Capacita &k = c.capacita;
     if (k.cpk || k.ppk) {

@@ -415,7 +415,7 @@ private:
                               .arg(conteggio(s.fuoriControllo, "punto", "punti"),
                                   s.regole.size() == 1 ? QStringLiteral("regola")
                                                        : QStringLiteral("regole"),
-                                  numeriRegole(s.regole, u','));
+                                  numeriRegole(s.regole, QStringLiteral(", ")));
                     stampa(inizioTesto(b.gruppo)
                         + QStringLiteral("banco %1; %2 (strumento %3, memoria %4); limiti %5 … "
                                          "%6; letture %7; media %8; deviazione %9; minimo %10; "
