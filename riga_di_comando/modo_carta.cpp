@@ -73,8 +73,8 @@ QString origineLimiti(const Carta &c)
                 conteggio(f.valori, "valore", "valori"));
     }
     if (!c.analisi.limiti)
-        return QStringLiteral("nessun limite di controllo (ne servono almeno 2 valori)");
-    if (s.valori.size() > CartaControllo::kFaseDiRiferimento)
+        return QStringLiteral("nessun limite di controllo (servono almeno 2 valori)");
+    if (s.valori.size() >= CartaControllo::kFaseDiRiferimento)
         return QStringLiteral("limiti della fase di riferimento (i primi %1 valori)")
             .arg(CartaControllo::kFaseDiRiferimento);
     return QStringLiteral("limiti della fase di riferimento (%1 finora, fino ai primi %2)")
