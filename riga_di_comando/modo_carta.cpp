@@ -345,22 +345,25 @@ int cartaDiControllo(Archivio &archivio, const Opzioni &opzioni)
         return OpzioneNonValida;
     }
     if (serie->isEmpty()) {
-        // An unknown row, or one the runs chosen did not read: the rows they read say which.
-        const std::optional<QList<SerieCarta>> tutte = archivio.serieCarta(d.filtro);
-        if (!tutte) {
+        // An unknown row, or one the runs chosen read without a value: the rows they read,
+        // with values or not, say which.
+        const std::optional<QList<StatisticaRiga>> righe = archivio.statistiche(d.filtro);
+        if (!righe) {
             errore(archivio.errore());
             return ArchivioNonScritto;
         }
-        QStringList righe;
-        for (const SerieCarta &s : *tutte) {
-            const QString nome = TestiAmmessi::mostrabile(s.nome);
-            if (!righe.contains(nome))
-                righe << nome;
+        QStringList nomi;
+        for (const StatisticaRiga &r : *righe) {
+            const QString nome = TestiAmmessi::mostrabile(r.nome);
+            if (!nomi.contains(nome))
+                nomi << nome;
         }
-        if (!righe.isEmpty()) {
+        if (!nomi.isEmpty()
+            && !std::any_of(righe->cbegin(), righe->cend(),
+                [&d](const StatisticaRiga &r) { return r.nome == d.riga; })) {
             errore(QStringLiteral("--carta: nelle prove scelte non c'è una riga %1; le righe "
                                   "sono: %2.")
-                       .arg(citaTesto(d.riga), righe.join(QStringLiteral(", "))));
+                       .arg(citaTesto(d.riga), nomi.join(QStringLiteral(", "))));
             return OpzioneNonValida;
         }
     }
