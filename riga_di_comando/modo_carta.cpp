@@ -284,8 +284,8 @@ int fissa(
         const double inferiore = limiti.inferiore();
         switch (f) {
         case Formato::Testo:
-            stampa(QStringLiteral("%1: limiti fissati da %2 su %3 (da %4): centro %5, lcs %6, "
-                                  "lci %7, escursione mobile media %8.")
+            stampa(QStringLiteral("%1: limiti fissati da %2, stazione %3, da %4: centro %5, "
+                                  "lcs %6, lci %7, escursione mobile media %8.")
                        .arg(titolo(s), TestiAmmessi::mostrabile(l->operatore),
                            TestiAmmessi::mostrabile(l->stazione),
                            conteggio(l->valori, "valore", "valori"), numero(l->centro),

@@ -82,6 +82,7 @@ private slots:
     void limitiFissatiDelleCarte();
     void storicoConServerBloccato();
     void storicoConAccessoRifiutato();
+    void limitiFissatiDaiValoriDelServer();
 
 private:
     QString banco(const QByteArray &righe, const QString &porta, const QByteArray &prima = {});
@@ -952,6 +953,55 @@ void TestArchivio::storicoConAccessoRifiutato()
         *Destinazione::leggiUrl(m_server.url().replace("stazione@", "nessuno@"), nullptr), &motivo));
     QVERIFY2(motivo.startsWith(u"accesso rifiutato") && motivo.contains(u"~/.pgpass"),
         qPrintable(motivo));
+}
+
+// --carta --fissa on the line's server: the values are read there, the limits are fixed in the
+// station's own file, which forwards them later; nothing is written on the server.
+void TestArchivio::limitiFissatiDaiValoriDelServer()
+{
+    QTemporaryDir altra;
+    const QString file = altra.filePath("banco-seriale/archivio.sqlite");
+    {
+        std::unique_ptr<Archivio> a = Archivio::apriLocale(file, nullptr);
+        QVERIFY(a);
+        for (const double valore : {10.0, 12.0, 11.0}) {
+            ProvaArchiviata p;
+            p.stazione = QStringLiteral("S1");
+            p.unita = QStringLiteral("U");
+            p.banco = QStringLiteral("dal-server.banco");
+            p.shaRighe = QStringLiteral("vs");
+            LetturaArchiviata l;
+            l.nome = QStringLiteral("T");
+            l.valore = valore;
+            l.istante = QDateTime::currentDateTimeUtc();
+            QVERIFY(a->iniziaProva(p) && a->registraLettura(p.uuid, l)
+                && a->finisciProva(p.uuid, Esiti::kConforme));
+        }
+    }
+    Inoltro inoltro(file, *Destinazione::leggiUrl(m_server.url(), nullptr));
+    inoltro.inviaOra();
+    QVERIFY(inoltro.attendi(30000));
+    // This station's file has none of those values: they can come from the server only.
+    QTemporaryDir dati;
+    const Esito e
+        = richiesta({"--carta", "T", "--nome-banco", "dal-server.banco", "--fissa", "--operatore",
+                        "Ing. Verdi", "--formato", "json", "--archivio", m_server.url()},
+            dati.path());
+    QCOMPARE(e.uscita, 0);
+    QCOMPARE(e.righe.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(e.righe.first().toUtf8()).object().value("centro"),
+        QJsonValue(11.0));
+    QCOMPARE(m_server
+                 .interroga("SELECT count(*) FROM limiti_carta WHERE banco = "
+                            "'dal-server.banco'")
+                 .toLongLong(),
+        0);
+    std::unique_ptr<Archivio> stazione
+        = Archivio::apriLocale(dati.filePath("banco-seriale/archivio.sqlite"), nullptr);
+    QVERIFY(stazione);
+    const auto daInviare = stazione->limitiDaInviare(10);
+    QVERIFY(daInviare && daInviare->size() == 1);
+    QCOMPARE(daInviare->first().operatore, QStringLiteral("Ing. Verdi"));
 }
 
 #include "test_archivio.moc"
