@@ -17,11 +17,13 @@ struct Esito
     int uscita = -1;
     QStringList righe;
     QString errori;
+    QByteArray testo; // the standard output whole, blank lines and all
 };
 
-// One run of a unit with one reading per row, rows named in order from 0.
+// One run of a unit with one reading per row, rows named in order from 0; the rows named in
+// fuori out of their limits, and the run non conforme then.
 bool registra(Archivio &a, const QString &banco, const QString &unita, const QDateTime &inizio,
-    const QList<std::pair<QString, double>> &letture)
+    const QList<std::pair<QString, double>> &letture, const QStringList &fuori = {})
 {
     ProvaArchiviata p;
     p.unita = unita;
@@ -38,11 +40,15 @@ bool registra(Archivio &a, const QString &banco, const QString &unita, const QDa
         l.minimo = 0;
         l.massimo = l.nome == u"Rampa" ? 21 : 100;
         l.stato = QStringLiteral("entro i limiti");
+        if (fuori.contains(l.nome)) {
+            l.stato = QStringLiteral("fuori dai limiti");
+            l.giudizio = LetturaArchiviata::Giudizio::FuoriDaiLimiti;
+        }
         l.istante = inizio;
         if (!a.registraLettura(p.uuid, l))
             return false;
     }
-    return a.finisciProva(p.uuid, Esiti::kConforme);
+    return a.finisciProva(p.uuid, fuori.isEmpty() ? Esiti::kConforme : Esiti::kNonConforme);
 }
 
 QDateTime alle(int giorno, int minuto)
@@ -75,6 +81,7 @@ private:
 // uno.banco: Temperatura 9, 11, 9, 11 … (24 values), 10, then 20; Pressione 5 each time.
 // due.banco: Temperatura too, two runs on 2 December and one on 4 December.
 // rampa.banco: Rampa 1, 2, … 20 within 0 … 21. tre.banco: a single run.
+// resa.banco: unit A fails row Y, then passes; B passes; C fails X and Y.
 void TestCarta::initTestCase()
 {
     QVERIFY(m_cartella.isValid());
@@ -95,6 +102,11 @@ void TestCarta::initTestCase()
         QVERIFY(registra(
             *a, "rampa.banco", QStringLiteral("R%1").arg(i), alle(3, i), {{"Rampa", double(i)}}));
     QVERIFY(registra(*a, "tre.banco", "T1", alle(3, 0), {{"Temperatura", 1}}));
+    int minuto = 0;
+    for (const auto &[unita, fuori] :
+        {std::pair{"A", QStringList{"Y"}}, std::pair{"A", QStringList()},
+            std::pair{"B", QStringList()}, std::pair{"C", QStringList{"X", "Y"}}})
+        QVERIFY(registra(*a, "resa.banco", unita, alle(6, minuto++), {{"X", 1}, {"Y", 2}}, fuori));
 }
 
 Esito TestCarta::richiesta(const QStringList &argomenti, const QString &file)
@@ -109,7 +121,8 @@ Esito TestCarta::richiesta(const QStringList &argomenti, const QString &file)
     if (!p.waitForFinished(60000))
         return e;
     e.uscita = p.exitCode();
-    e.righe = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    e.testo = p.readAllStandardOutput();
+    e.righe = QString::fromUtf8(e.testo).split(u'\n', Qt::SkipEmptyParts);
     e.errori = QString::fromUtf8(p.readAllStandardError());
     return e;
 }
@@ -208,7 +221,7 @@ void TestCarta::limitiFissatiRestano()
 void TestCarta::statistiche_data()
 {
     QTest::addColumn<QStringList>("argomenti");
-    QTest::addColumn<QStringList>("colonne"); // of the rows' CSV table, by name
+    QTest::addColumn<QStringList>("colonne"); // of the first CSV table that has them all
     QTest::addColumn<QStringList>("atteso"); // those columns, its header first
 
     QTest::newRow("--per giorno: un blocco per giorno, poi il totale")
@@ -224,6 +237,16 @@ void TestCarta::statistiche_data()
         << QStringList{"cp,cpk,pp,ppk,giudizio",
                "3.948,3.948,0.5916,0.5916,processo non sotto controllo: la capacità non è "
                "affidabile"};
+    // 3 units in 4 runs: (4 - 3) / 3 = 33.3% retested. Y failed twice, X once: Y comes first
+    // though it is the second row, with 2 of the 3 failures (66.7%).
+    QTest::newRow("resa: tasso di ripetizione")
+        << QStringList{"--nome-banco", "resa.banco"}
+        << QStringList{"unita", "prove", "tasso_di_ripetizione_percento"}
+        << QStringList{"unita,prove,tasso_di_ripetizione_percento", "3,4,33.3"};
+    QTest::newRow("resa: Pareto delle righe fallite")
+        << QStringList{"--nome-banco", "resa.banco"}
+        << QStringList{"nome", "fallite", "cumulata_percento"}
+        << QStringList{"nome,fallite,cumulata_percento", "Y,2,66.7", "X,1,100.0"};
 }
 
 void TestCarta::statistiche()
@@ -233,19 +256,22 @@ void TestCarta::statistiche()
     QFETCH(QStringList, atteso);
     const Esito e = richiesta(QStringList{"--statistiche", "--formato", "csv"} + argomenti, m_file);
     QCOMPARE(e.uscita, 0);
-    const QStringList intestazione = e.righe.value(0).split(u',');
+    QStringList intestazione;
     QStringList lette;
-    // The rows' table: up to the yields' header.
-    for (const QString &riga : e.righe) {
-        if (riga.contains(u"conformi_al_primo_passaggio"))
-            break;
+    for (const QString &riga : QString::fromUtf8(e.testo).split(u'\n')) {
         const QStringList campi = riga.split(u',');
-        QStringList scelti;
-        for (const QString &colonna : std::as_const(colonne)) {
-            const qsizetype i = intestazione.indexOf(colonna);
-            if (i >= 0)
-                scelti << campi.value(i);
+        if (intestazione.isEmpty()) {
+            if (std::all_of(colonne.cbegin(), colonne.cend(),
+                    [&](const QString &c) { return campi.contains(c); }))
+                intestazione = campi;
+            else
+                continue;
+        } else if (riga.isEmpty()) {
+            break;
         }
+        QStringList scelti;
+        for (const QString &colonna : std::as_const(colonne))
+            scelti << campi.value(intestazione.indexOf(colonna));
         lette << scelti.join(u',');
     }
     QCOMPARE(lette, atteso);
