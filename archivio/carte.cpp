@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <tuple>
+#include <vector>
 
 using namespace ArchivioSql;
 
@@ -45,6 +46,10 @@ void legaLimiti(QSqlQuery &q, const LimitiCarta &l)
         q.addBindValue(v);
 }
 
+// Rows a run may have, as readings are read by the million: the row's number and its judgement
+// travel packed with the run's id.
+constexpr qint64 kRighePerProva = 1 << 20;
+
 // A run chosen: the chart it feeds and what its points show.
 struct ProvaScelta
 {
@@ -57,7 +62,7 @@ struct ProvaScelta
 } // namespace
 
 bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool conPunti,
-    QList<SerieCarta> &serie, QList<StatisticaRiga> *statistiche)
+    QList<SerieCarta> &serie, QList<StatisticaRiga> *statistiche, QHash<qint64, QByteArray> *giudizi)
 {
     QVariantList valori;
     const QString dove = condizioni(filtro, valori);
@@ -99,9 +104,12 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
 
     // Then every reading, in the order the runs started: each lands on its chart's series.
     QVariantList valoriLetture = valori;
-    QString sql = QStringLiteral("SELECT l.prova, l.n, l.valore, l.giudizio FROM prove p JOIN "
-                                 "letture l ON l.prova = p.id WHERE %1")
-                      .arg(filtri);
+    // The run, the row and its judgement in one number: each column read costs the program more
+    // than the database.
+    QString sql = QStringLiteral("SELECT (l.prova * %2 + l.n) * 16 + l.giudizio, l.valore FROM "
+                                 "prove p JOIN letture l ON l.prova = p.id WHERE %1 AND l.n >= 0 AND l.n < %2 "
+                                 "AND l.giudizio >= 0 AND l.giudizio < 16")
+                      .arg(filtri, QString::number(kRighePerProva));
     if (!riga.isEmpty()) {
         sql += QStringLiteral(" AND l.nome = ?");
         valoriLetture << riga;
@@ -118,27 +126,59 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         qint64 letture = 0, conValore = 0, fuori = 0, fallite = 0;
         double somma = 0, quadrati = 0, minimo = 0, massimo = 0;
         qint64 ultimaProva = 0;
-        int banco = 0; // the chart whose bench name the row takes
+        int carta = 0; // the chart whose bench name the row takes
+        bool usata = false;
     };
-    QHash<qint64, int> indiceSerie; // chart × row → series
-    QHash<std::pair<QString, int>, Somme> somme; // version × row
+    // Indexed by version (or chart) and row, not hashed: a million readings pass here.
+    QStringList versioni;
+    QList<int> versioneDellaCarta;
+    for (const auto &[versione, posto] : std::as_const(carteInOrdine)) {
+        qsizetype v = versioni.indexOf(versione);
+        if (v < 0) {
+            v = versioni.size();
+            versioni.append(versione);
+        }
+        versioneDellaCarta.append(int(v));
+    }
+    std::vector<std::vector<Somme>> somme(versioni.size());
+    std::vector<std::vector<int>> indiceSerie(carteInOrdine.size()); // chart × row → series
     QList<qint64> ultimaProvaSerie;
+    qint64 idCorrente = -1;
+    const ProvaScelta *p = nullptr;
+    QByteArray *giudiziProva = nullptr;
     while (q.next()) {
-        const qint64 idProva = q.value(0).toLongLong();
-        const auto p = prove.constFind(idProva);
-        if (p == prove.constEnd())
+        const qint64 chiave = q.value(0).toLongLong();
+        const qint64 idProva = chiave / 16 / kRighePerProva;
+        if (idProva != idCorrente) {
+            idCorrente = idProva;
+            const auto trovata = prove.constFind(idProva);
+            p = trovata == prove.constEnd() ? nullptr : &*trovata;
+            giudiziProva = giudizi && p ? &(*giudizi)[idProva] : nullptr;
+        }
+        if (!p)
             continue; // a run that ended between the two questions
-        const int n = q.value(1).toInt();
-        const QVariant valore = q.value(2);
+        const int n = int(chiave / 16 % kRighePerProva);
+        if (n < 0)
+            continue;
+        const QVariant valore = q.value(1);
         const bool conValore = !valore.isNull();
-        const int giudizio = q.value(3).toInt();
+        const int giudizio = int(chiave % 16);
+        if (giudiziProva) {
+            if (giudiziProva->size() <= n)
+                giudiziProva->resize(n + 1, char(kSenzaGiudizio));
+            (*giudiziProva)[n] = char(giudizio);
+        }
         if (statistiche) {
-            Somme &s = somme[{carteInOrdine.at(p->carta).first, n}];
+            std::vector<Somme> &dellaVersione = somme[versioneDellaCarta.at(p->carta)];
+            if (dellaVersione.size() <= size_t(n))
+                dellaVersione.resize(n + 1);
+            Somme &s = dellaVersione[n];
+            s.usata = true;
             ++s.letture;
             s.fuori += giudizio == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti) ? 1 : 0;
             s.fallite += giudizio > 0 ? 1 : 0;
             s.ultimaProva = idProva;
-            s.banco = p->carta;
+            s.carta = p->carta;
             if (conValore) {
                 const double x = valore.toDouble();
                 s.minimo = s.conValore == 0 ? x : std::min(s.minimo, x);
@@ -150,10 +190,11 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         }
         if (!conValore)
             continue;
-        const qint64 chiave = (qint64(p->carta) << 32) | quint32(n);
-        auto i = indiceSerie.constFind(chiave);
-        if (i == indiceSerie.constEnd()) {
-            i = indiceSerie.insert(chiave, int(serie.size()));
+        std::vector<int> &dellaCarta = indiceSerie[p->carta];
+        if (dellaCarta.size() <= size_t(n))
+            dellaCarta.resize(n + 1, -1);
+        if (dellaCarta[n] < 0) {
+            dellaCarta[n] = int(serie.size());
             SerieCarta nuova;
             nuova.banco = banchi.at(p->carta);
             nuova.versione = carteInOrdine.at(p->carta).first;
@@ -162,9 +203,10 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             serie.append(nuova);
             ultimaProvaSerie.append(0);
         }
-        SerieCarta &s = serie[*i];
+        const int i = dellaCarta[n];
+        SerieCarta &s = serie[i];
         s.valori.append(valore.toDouble());
-        ultimaProvaSerie[*i] = idProva;
+        ultimaProvaSerie[i] = idProva;
         if (conPunti) {
             s.prove.append(p->uuid);
             s.unita.append(p->unita);
@@ -213,32 +255,37 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
 
     if (!statistiche)
         return true;
-    for (auto s = somme.cbegin(); s != somme.cend(); ++s) {
-        StatisticaRiga riga;
-        riga.shaBanco = s.key().first;
-        riga.n = s.key().second;
-        riga.banco = banchi.at(s->banco);
-        riga.letture = s->letture;
-        riga.conValore = s->conValore;
-        riga.fuoriDaiLimiti = s->fuori;
-        riga.fallite = s->fallite;
-        if (!descrivi(s->ultimaProva, riga.n, riga.nome, riga.minimo, riga.massimo,
-                riga.unitaMisura))
-            return false;
-        if (s->conValore > 0) {
-            const double n = double(s->conValore);
-            riga.media = s->somma / n;
-            riga.valoreMinimo = s->minimo;
-            riga.valoreMassimo = s->massimo;
-            if (s->conValore >= 2) {
-                const double varianza = (s->quadrati - s->somma * s->somma / n) / (n - 1);
-                riga.deviazione = std::sqrt(std::max(0.0, varianza));
-                // Rounding leaves a trace of spread in values that are all the same.
-                if (s->minimo == s->massimo)
-                    riga.deviazione = 0.0;
+    for (qsizetype v = 0; v < versioni.size(); ++v) {
+        for (size_t n = 0; n < somme[v].size(); ++n) {
+            const Somme &s = somme[v][n];
+            if (!s.usata)
+                continue;
+            StatisticaRiga riga;
+            riga.shaBanco = versioni.at(v);
+            riga.n = int(n);
+            riga.banco = banchi.at(s.carta);
+            riga.letture = s.letture;
+            riga.conValore = s.conValore;
+            riga.fuoriDaiLimiti = s.fuori;
+            riga.fallite = s.fallite;
+            if (!descrivi(s.ultimaProva, riga.n, riga.nome, riga.minimo, riga.massimo,
+                    riga.unitaMisura))
+                return false;
+            if (s.conValore > 0) {
+                const double quante = double(s.conValore);
+                riga.media = s.somma / quante;
+                riga.valoreMinimo = s.minimo;
+                riga.valoreMassimo = s.massimo;
+                if (s.conValore >= 2) {
+                    const double varianza = (s.quadrati - s.somma * s.somma / quante) / (quante - 1);
+                    riga.deviazione = std::sqrt(std::max(0.0, varianza));
+                    // Rounding leaves a trace of spread in values that are all the same.
+                    if (s.minimo == s.massimo)
+                        riga.deviazione = 0.0;
+                }
             }
+            statistiche->append(riga);
         }
-        statistiche->append(riga);
     }
     return true;
 }
@@ -247,7 +294,7 @@ std::optional<QList<SerieCarta>> Archivio::serieCarta(
     const FiltroProve &filtro, const QString &riga, bool conPunti)
 {
     QList<SerieCarta> serie;
-    if (!raccogli(filtro, riga, conPunti, serie, nullptr))
+    if (!raccogli(filtro, riga, conPunti, serie, nullptr, nullptr))
         return std::nullopt;
     return serie;
 }

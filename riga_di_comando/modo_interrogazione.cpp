@@ -299,11 +299,11 @@ private:
     {
         QList<Blocco> blocchi;
         const auto aggiungi = [&](const FiltroProve &filtro, const QString &gruppo) {
-            auto righe = archivio.statistiche(filtro, m_domanda.ancheDa5A8);
-            auto rese = righe ? archivio.rese(filtro) : std::nullopt;
-            if (!righe || !rese)
+            // Both from one pass over the readings.
+            auto cifre = archivio.statisticheERese(filtro, m_domanda.ancheDa5A8);
+            if (!cifre)
                 return false;
-            blocchi.append({gruppo, std::move(*righe), std::move(*rese)});
+            blocchi.append({gruppo, std::move(cifre->statistiche), std::move(cifre->rese)});
             return true;
         };
         // A block per group, then the total as without --per; a filter on one group is that

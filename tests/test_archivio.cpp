@@ -307,6 +307,14 @@ void TestArchivio::provaRiletta()
     QCOMPARE(rese->first().conformiAlPrimo, 1);
     QCOMPARE(rese->first().conformiAllUltimo, 2);
     QCOMPARE(rese->first().daRipetere, 1);
+    // The row's part, the same from one pass for statistics and yields: the units' first
+    // judged runs read T twice and passed it once (B's), and one judged run failed it.
+    const auto cifre = archivio->statisticheERese(filtro);
+    QVERIFY(cifre && cifre->rese.size() == 1 && cifre->rese.first().righe.size() == 1);
+    const ResaRiga &t = cifre->rese.first().righe.first();
+    QCOMPARE(std::tuple(t.nome, t.unita, t.conformiAlPrimo, t.fallite),
+        std::tuple(QStringLiteral("T"), 2, 1, 1));
+    QCOMPARE(archivio->rese(filtro, true)->first().righe.first().conformiAlPrimo, 1);
 }
 
 // Two stations read their benches at once and send to one server: every run there, none doubled.
