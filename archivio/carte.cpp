@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 #include <tuple>
 #include <vector>
@@ -53,6 +54,7 @@ constexpr qint64 kRighePerProva = 1 << 20;
 // A run chosen: the chart it feeds and what its points show.
 struct ProvaScelta
 {
+    qint64 id = 0;
     int carta = 0; // bench version and socket, as an index
     QString uuid;
     QString unita;
@@ -73,13 +75,15 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT p.id, %1, p.posto, p.banco, p.uuid, p.unita, p.inizio FROM "
-                             "prove p WHERE %2")
+                             "prove p WHERE %2 ORDER BY p.inizio, p.id")
                   .arg(QLatin1String(kVersioneBanco), filtri));
     for (const QVariant &v : valori)
         q.addBindValue(v);
     if (!q.exec())
         return fallita(q, QStringLiteral("l'archivio non si legge"));
-    QHash<qint64, ProvaScelta> prove;
+    // In the order they started: a reading's place in its series is its run's here.
+    QList<ProvaScelta> prove;
+    QHash<qint64, int> ordineDi;
     QHash<std::pair<QString, QString>, int> carte; // (version, socket) → index
     QList<std::pair<QString, QString>> carteInOrdine;
     QList<QString> banchi; // each chart's bench name
@@ -92,17 +96,21 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             banchi.append(q.value(3).toString());
         }
         ProvaScelta p;
+        p.id = q.value(0).toLongLong();
         p.carta = *c;
         if (conPunti) {
             p.uuid = q.value(4).toString();
             p.unita = q.value(5).toString();
             p.inizio = comeOra(q.value(6));
         }
-        prove.insert(q.value(0).toLongLong(), p);
+        ordineDi.insert(p.id, int(prove.size()));
+        prove.append(p);
     }
     q.finish();
 
-    // Then every reading, in the order the runs started: each lands on its chart's series.
+    // Then every reading, in whatever order the database finds them quickest (a server sorting a
+    // million readings by their run's start spends more than the pass itself): each lands on its
+    // chart's series with its run's place, and a series out of order is put in order after.
     QVariantList valoriLetture = valori;
     // The run, the row and its judgement in one number: each column read costs the program more
     // than the database.
@@ -114,7 +122,6 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         sql += QStringLiteral(" AND l.nome = ?");
         valoriLetture << riga;
     }
-    sql += QStringLiteral(" ORDER BY p.inizio, p.id, l.n");
     q.prepare(sql);
     for (const QVariant &v : valoriLetture)
         q.addBindValue(v);
@@ -125,7 +132,7 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     {
         qint64 letture = 0, conValore = 0, fuori = 0, fallite = 0;
         double somma = 0, quadrati = 0, minimo = 0, massimo = 0;
-        qint64 ultimaProva = 0;
+        int ultimaProva = -1; // the latest run's place
         int carta = 0; // the chart whose bench name the row takes
         bool usata = false;
     };
@@ -142,17 +149,20 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     }
     std::vector<std::vector<Somme>> somme(versioni.size());
     std::vector<std::vector<int>> indiceSerie(carteInOrdine.size()); // chart × row → series
-    QList<qint64> ultimaProvaSerie;
+    std::vector<QList<int>> ordini; // each series' values' places
+    qint64 fuoriOrdine = 0;
     qint64 idCorrente = -1;
     const ProvaScelta *p = nullptr;
+    int ordine = -1;
     QByteArray *giudiziProva = nullptr;
     while (q.next()) {
         const qint64 chiave = q.value(0).toLongLong();
         const qint64 idProva = chiave / 16 / kRighePerProva;
         if (idProva != idCorrente) {
             idCorrente = idProva;
-            const auto trovata = prove.constFind(idProva);
-            p = trovata == prove.constEnd() ? nullptr : &*trovata;
+            const auto trovata = ordineDi.constFind(idProva);
+            ordine = trovata == ordineDi.constEnd() ? -1 : *trovata;
+            p = ordine < 0 ? nullptr : &prove.at(ordine);
             giudiziProva = giudizi && p ? &(*giudizi)[idProva] : nullptr;
         }
         if (!p)
@@ -177,7 +187,7 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             ++s.letture;
             s.fuori += giudizio == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti) ? 1 : 0;
             s.fallite += giudizio > 0 ? 1 : 0;
-            s.ultimaProva = idProva;
+            s.ultimaProva = std::max(s.ultimaProva, ordine);
             s.carta = p->carta;
             if (conValore) {
                 const double x = valore.toDouble();
@@ -201,19 +211,44 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             nuova.posto = carteInOrdine.at(p->carta).second;
             nuova.n = n;
             serie.append(nuova);
-            ultimaProvaSerie.append(0);
+            ordini.emplace_back();
         }
         const int i = dellaCarta[n];
-        SerieCarta &s = serie[i];
-        s.valori.append(valore.toDouble());
-        ultimaProvaSerie[i] = idProva;
-        if (conPunti) {
-            s.prove.append(p->uuid);
-            s.unita.append(p->unita);
-            s.inizi.append(p->inizio);
-        }
+        QList<int> &posti = ordini[i];
+        fuoriOrdine += !posti.isEmpty() && posti.last() > ordine ? 1 : 0;
+        posti.append(ordine);
+        serie[i].valori.append(valore.toDouble());
     }
     q.finish();
+
+    for (qsizetype i = 0; i < serie.size(); ++i) {
+        SerieCarta &s = serie[i];
+        QList<int> &posti = ordini[i];
+        if (fuoriOrdine > 0 && !std::is_sorted(posti.cbegin(), posti.cend())) {
+            // A run reads each row once: no two values share a place.
+            std::vector<qsizetype> indici(posti.size());
+            std::iota(indici.begin(), indici.end(), 0);
+            std::sort(indici.begin(), indici.end(),
+                [&](qsizetype a, qsizetype b) { return posti.at(a) < posti.at(b); });
+            QList<double> valoriInOrdine;
+            QList<int> postiInOrdine;
+            valoriInOrdine.reserve(posti.size());
+            postiInOrdine.reserve(posti.size());
+            for (const qsizetype j : indici) {
+                valoriInOrdine.append(s.valori.at(j));
+                postiInOrdine.append(posti.at(j));
+            }
+            s.valori = std::move(valoriInOrdine);
+            posti = std::move(postiInOrdine);
+        }
+        if (conPunti) {
+            for (const int o : std::as_const(posti)) {
+                s.prove.append(prove.at(o).uuid);
+                s.unita.append(prove.at(o).unita);
+                s.inizi.append(prove.at(o).inizio);
+            }
+        }
+    }
 
     // Each row's name, unit and limits as its latest run had them.
     QSqlQuery r(database());
@@ -235,7 +270,8 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     };
     for (qsizetype i = 0; i < serie.size(); ++i) {
         SerieCarta &s = serie[i];
-        if (!descrivi(ultimaProvaSerie.at(i), s.n, s.nome, s.minimo, s.massimo, s.unitaMisura))
+        if (!descrivi(prove.at(ordini[i].last()).id, s.n, s.nome, s.minimo, s.massimo,
+                s.unitaMisura))
             return false;
     }
 
@@ -268,7 +304,7 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             riga.conValore = s.conValore;
             riga.fuoriDaiLimiti = s.fuori;
             riga.fallite = s.fallite;
-            if (!descrivi(s.ultimaProva, riga.n, riga.nome, riga.minimo, riga.massimo,
+            if (!descrivi(prove.at(s.ultimaProva).id, riga.n, riga.nome, riga.minimo, riga.massimo,
                     riga.unitaMisura))
                 return false;
             if (s.conValore > 0) {
