@@ -15,6 +15,7 @@
 #include <QUuid>
 
 #include <atomic>
+#include <iterator>
 #include <cmath>
 
 #ifdef Q_OS_WIN
@@ -293,22 +294,14 @@ bool Archivio::preparaSchemaLocale()
                                QString::number(kVersioneSchema)));
     }
     // From the version found to this one, in the same transaction: all or nothing.
+    const std::pair<const char *const *, size_t> passi[] = {
+        {kSchemaLocale1, std::size(kSchemaLocale1)}, {kSchemaLocale2, std::size(kSchemaLocale2)},
+        {kSchemaLocale3, std::size(kSchemaLocale3)}, {kSchemaLocale4, std::size(kSchemaLocale4)}};
+    static_assert(std::size(passi) == kVersioneSchema);
     bool ok = true;
-    if (versione < 1) {
-        for (const char *istruzione : kSchemaLocale1)
-            ok = ok && esegui(QString::fromUtf8(istruzione));
-    }
-    if (versione < 2) {
-        for (const char *istruzione : kSchemaLocale2)
-            ok = ok && esegui(QString::fromUtf8(istruzione));
-    }
-    if (versione < 3) {
-        for (const char *istruzione : kSchemaLocale3)
-            ok = ok && esegui(QString::fromUtf8(istruzione));
-    }
-    if (versione < 4) {
-        for (const char *istruzione : kSchemaLocale4)
-            ok = ok && esegui(QString::fromUtf8(istruzione));
+    for (int passo = std::max(versione, 0); passo < kVersioneSchema; ++passo) {
+        for (size_t i = 0; i < passi[passo].second; ++i)
+            ok = ok && esegui(QString::fromUtf8(passi[passo].first[i]));
     }
     if (versione < kVersioneSchema)
         ok = ok && esegui(QStringLiteral("PRAGMA user_version = %1").arg(kVersioneSchema));

@@ -318,6 +318,8 @@ private:
     std::optional<QList<StatisticaRiga>> statisticheDa(
         const FiltroProve &filtro, bool ancheDa5A8, QHash<qint64, QByteArray> *giudizi);
     // Each row's part from the judgements given, or read here; none with senzaRighe.
+    // The fixed sets chosen by the end of a SELECT on limiti_carta, with its values.
+    std::optional<QList<LimitiCarta>> elencoLimiti(const QString &scelta, const QVariantList &valori);
     std::optional<QList<ResaBanco>> reseDa(const FiltroProve &filtro,
         const QHash<qint64, QByteArray> *giudizi, bool senzaRighe = false);
 
@@ -332,6 +334,8 @@ private:
 // fewer than two values.
 std::optional<LimitiCarta> limitiDellaSerie(
     const SerieCarta &serie, const QString &stazione, const QString &operatore);
+// A series' latest fixed limits, as the chart uses them.
+std::optional<CartaControllo::Limiti> limitiFissati(const SerieCarta &serie);
 // A series' chart: its latest fixed limits, or its reference phase.
 CartaControllo::Analisi analizza(const SerieCarta &serie, bool ancheDa5A8);
 

@@ -353,29 +353,25 @@ bool Archivio::fissaLimiti(LimitiCarta &limiti)
 
 std::optional<QList<LimitiCarta>> Archivio::limitiFissati(const QString &versione)
 {
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM limiti_carta%2 ORDER BY quando, id")
-                  .arg(QLatin1String(kColonneLimiti),
-                      versione.isEmpty() ? QString() : QStringLiteral(" WHERE versione = ?")));
-    if (!versione.isEmpty())
-        q.addBindValue(versione);
-    if (!q.exec()) {
-        fallita(q, QStringLiteral("l'archivio non si legge"));
-        return std::nullopt;
-    }
-    QList<LimitiCarta> elenco;
-    while (q.next())
-        elenco.append(leggiLimiti(q));
-    return elenco;
+    return elencoLimiti(versione.isEmpty() ? QStringLiteral("ORDER BY quando, id")
+                                           : QStringLiteral("WHERE versione = ? ORDER BY quando, id"),
+        versione.isEmpty() ? QVariantList{} : QVariantList{versione});
 }
 
 std::optional<QList<LimitiCarta>> Archivio::limitiDaInviare(int quanti)
 {
+    return elencoLimiti(
+        QStringLiteral("WHERE inviato = 0 ORDER BY id LIMIT %1").arg(quanti), {});
+}
+
+std::optional<QList<LimitiCarta>> Archivio::elencoLimiti(
+    const QString &scelta, const QVariantList &valori)
+{
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM limiti_carta WHERE inviato = 0 ORDER BY id LIMIT %2")
-                  .arg(QLatin1String(kColonneLimiti), QString::number(quanti)));
+    q.prepare(QStringLiteral("SELECT %1 FROM limiti_carta %2").arg(QLatin1String(kColonneLimiti), scelta));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
     if (!q.exec()) {
         fallita(q, QStringLiteral("l'archivio non si legge"));
         return std::nullopt;
@@ -436,15 +432,18 @@ std::optional<LimitiCarta> limitiDellaSerie(
     return f;
 }
 
+std::optional<CartaControllo::Limiti> limitiFissati(const SerieCarta &serie)
+{
+    if (!serie.fissati)
+        return std::nullopt;
+    CartaControllo::Limiti l;
+    l.centro = serie.fissati->centro;
+    l.mrMedio = serie.fissati->mrMedio;
+    l.sigma = l.mrMedio / CartaControllo::kD2;
+    return l;
+}
+
 CartaControllo::Analisi analizza(const SerieCarta &serie, bool ancheDa5A8)
 {
-    std::optional<CartaControllo::Limiti> fissati;
-    if (serie.fissati) {
-        CartaControllo::Limiti l;
-        l.centro = serie.fissati->centro;
-        l.mrMedio = serie.fissati->mrMedio;
-        l.sigma = l.mrMedio / CartaControllo::kD2;
-        fissati = l;
-    }
-    return CartaControllo::analizza(serie.valori, fissati, ancheDa5A8);
+    return CartaControllo::analizza(serie.valori, limitiFissati(serie), ancheDa5A8);
 }

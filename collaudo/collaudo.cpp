@@ -186,15 +186,7 @@ void Collaudo::seminaSorveglianza()
     for (const SerieCarta &s : *serie) {
         if (!posti.contains(s.posto) || s.n < 0 || s.n >= m_modello.rowCount())
             continue;
-        std::optional<CartaControllo::Limiti> fissati;
-        if (s.fissati) {
-            CartaControllo::Limiti l;
-            l.centro = s.fissati->centro;
-            l.mrMedio = s.fissati->mrMedio;
-            l.sigma = l.mrMedio / CartaControllo::kD2;
-            fissati = l;
-        }
-        m_sorveglianza.semina(s.posto, s.n, s.valori, fissati);
+        m_sorveglianza.semina(s.posto, s.n, s.valori, limitiFissati(s));
     }
 }
 
