@@ -1,6 +1,7 @@
 // The history window on a station's file of the test's own, its exports and its chart.
 
 #include "finestra_storico.h"
+#include "grafico_storico.h"
 #include "lettore_storico.h"
 #include "modello_storico.h"
 #include "testi_storico.h"
@@ -11,7 +12,8 @@
 
 using namespace Qt::StringLiterals;
 
-// A run of banco for unit, with the values of row "Tensione" (limits 0 … 20, shown in V).
+// A run of banco for unit, with the values of its rows "Tensione", "Riga 2", … (limits 0 … 20,
+// shown in V), judged against them.
 static void registra(Archivio &archivio, const QString &unita, const QList<double> &valori,
     const QDateTime &inizio, const QString &banco = u"a.banco"_s, const QString &posto = {})
 {
@@ -21,16 +23,40 @@ static void registra(Archivio &archivio, const QString &unita, const QList<doubl
     p.banco = p.shaBanco = banco;
     p.inizio = inizio;
     QVERIFY2(archivio.iniziaProva(p), qPrintable(archivio.errore()));
+    bool conforme = true;
     for (LetturaArchiviata l; l.n < valori.size(); ++l.n) {
-        l.nome = u"Tensione"_s;
+        l.nome = l.n == 0 ? u"Tensione"_s : u"Riga %1"_s.arg(l.n + 1);
         l.valore = valori[l.n];
         l.valoreMostrato = u"%1 V"_s.arg(valori[l.n]);
         l.minimo = 0;
         l.massimo = 20;
+        const bool entro = valori[l.n] >= 0 && valori[l.n] <= 20;
+        l.stato = entro ? u"entro i limiti"_s : u"fuori dai limiti"_s;
+        l.giudizio = entro ? LetturaArchiviata::Giudizio::Buona
+                           : LetturaArchiviata::Giudizio::FuoriDaiLimiti;
+        conforme = conforme && entro;
         l.istante = inizio;
         QVERIFY(archivio.registraLettura(p.uuid, l));
     }
-    QVERIFY(archivio.finisciProva(p.uuid, Esiti::kConforme));
+    QVERIFY(archivio.finisciProva(p.uuid, conforme ? Esiti::kConforme : Esiti::kNonConforme));
+}
+
+// The chart's series by their legend's names; those without one (the rules' further labels)
+// under their label.
+static QHash<QString, QXYSeries *> serieDelGrafico(const QWidget &finestra)
+{
+    QHash<QString, QXYSeries *> serie;
+    for (QAbstractSeries *s : finestra.findChild<QChartView *>()->chart()->series()) {
+        auto *xy = qobject_cast<QXYSeries *>(s);
+        serie.insert(s->name().isEmpty() ? xy->pointLabelsFormat() : s->name(), xy);
+    }
+    return serie;
+}
+
+// A horizontal line's height.
+static double altezza(const QXYSeries *linea)
+{
+    return linea->count() ? linea->at(0).y() : qQNaN();
 }
 
 class TestStorico : public QObject
@@ -39,7 +65,11 @@ class TestStorico : public QObject
     QTemporaryDir cartella;
 
 private slots:
-    void initTestCase() { qputenv("TZ", "Europe/Rome"); }
+    void initTestCase()
+    {
+        qputenv("TZ", "Europe/Rome");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(cartella.filePath(u"impostazioni"_s)));
+    }
 
     // F5 keeps the run chosen and refreshes the figures' tab; 60 benches' yields fit 1280×1024; the
     // chart tells units and limits; a refused date clears all, and no tab nor F5 asks for figures.
@@ -77,7 +107,7 @@ private slots:
                     + m->index(0, c).data().toString() + u';';
             return campi;
         };
-        QTRY_VERIFY2(cifre().contains(u"Cpk=3,00;"_s) && cifre().contains(u"Unità di misura=V;"_s),
+        QTRY_VERIFY2(cifre().contains(u"Ppk=3,00;"_s) && cifre().contains(u"Unità di misura=V;"_s),
             qPrintable(cifre()));
         for (QPushButton *b : f.findChildren<QPushButton *>())
             QVERIFY2(QRect(0, 0, 1280, 1024).contains(QRect(b->mapToGlobal(QPoint()), b->size())),
@@ -85,11 +115,11 @@ private slots:
         schede->setCurrentIndex(2);
         QChart *chart = f.findChild<QChartView *>()->chart();
         QTRY_COMPARE(chart->axes(Qt::Vertical).value(0)->titleText(), u"Tensione (V)"_s);
-        QHash<QString, QXYSeries *> serie;
-        for (QAbstractSeries *s : chart->series())
-            serie.insert(s->name(), qobject_cast<QXYSeries *>(s));
-        QVERIFY(serie.contains(u"limite minimo"_s) && serie.contains(u"limite massimo"_s));
-        emit serie.value(u"valore"_s)->hovered(QPointF(3, 12), true);
+        const QHash<QString, QXYSeries *> serie = serieDelGrafico(f);
+        QTRY_COMPARE(serie.value(u"Valore"_s)->count(), 3);
+        QCOMPARE(altezza(serie.value(u"Limite inferiore (specifica)"_s)), 0.0);
+        QCOMPARE(altezza(serie.value(u"Limite superiore (specifica)"_s)), 20.0);
+        emit serie.value(u"Valore"_s)->hovered(QPointF(3, 12), true);
         QTRY_VERIFY(QToolTip::isVisible());
         for (const QString &parte : {u"SN-12"_s, ora.toString(u"yyyy-MM-dd HH:mm:ss"_s), u"12 V"_s})
             QVERIFY2(QToolTip::text().contains(parte), qPrintable(QToolTip::text()));
@@ -135,7 +165,7 @@ private slots:
         f.findChild<QCheckBox *>(u"perPosto"_s)->setChecked(true);
         QTRY_COMPARE(colonna(statistiche, 0), u"A,B,tutti"_s);
         QCOMPARE(colonna(statistiche, 10), u"10,12,12"_s);
-        QCOMPARE(colonna(rese, 0) + u';' + colonna(rese, 2), u"A,B,tutti;1,1,3"_s);
+        QCOMPARE(colonna(rese, 0) + u';' + colonna(rese, 3), u"A,B,tutti;1,1,3"_s);
         QVERIFY(!statistiche->isColumnHidden(0) && !rese->isColumnHidden(0));
 
         auto *posto = f.findChild<QLineEdit *>(u"filtroPosto"_s);
@@ -145,6 +175,123 @@ private slots:
         QTRY_COMPARE(colonna(prove, ModelloStorico::Unita), u"SN-2"_s);
         QCOMPARE(colonna(prove, ModelloStorico::Posto), u"B"_s);
         QTRY_COMPARE(colonna(statistiche, 0) + u';' + colonna(statistiche, 10), u"B;12"_s);
+    }
+
+    // A hand-made series with one value far beyond the rest: that value is marked with rule 1,
+    // the chart's control limits are those of the analysis, and the point tells its unit.
+    void carta()
+    {
+        SerieCarta serie;
+        serie.nome = u"Tensione"_s;
+        serie.unitaMisura = u"V"_s;
+        serie.minimo = 0;
+        serie.massimo = 20;
+        const QDateTime inizio({2026, 12, 10}, {9, 0}, Qt::UTC);
+        for (int i = 0; i < 20; ++i) {
+            serie.valori << (i == 14 ? 13.0 : (i % 2 ? 10.2 : 9.8));
+            serie.unita << u"SN-%1"_s.arg(i + 1);
+            serie.prove << u"prova-%1"_s.arg(i + 1);
+            serie.inizi << inizio.addSecs(60 * i);
+        }
+        const CartaControllo::Analisi analisi = analizza(serie, false);
+        QWidget finestra;
+        auto *grafico = new GraficoStorico(&finestra);
+        (new QVBoxLayout(&finestra))->addWidget(grafico);
+        finestra.resize(900, 700);
+        finestra.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+        grafico->mostra(serie, analisi);
+        const QHash<QString, QXYSeries *> linee = serieDelGrafico(finestra);
+        QXYSeries *regola1 = linee.value(u"1"_s);
+        if (!regola1 || regola1->name().isEmpty())
+            regola1 = linee.value(u"Viola una regola (il suo numero)"_s);
+        QVERIFY(regola1);
+        QCOMPARE(regola1->pointLabelsFormat(), u"1"_s);
+        QCOMPARE(regola1->points(), QList<QPointF>{QPointF(15, 13)});
+        QCOMPARE(altezza(linee.value(u"LCS (controllo)"_s)), analisi.limiti->superiore());
+        QCOMPARE(altezza(linee.value(u"Media"_s)), analisi.limiti->centro);
+        QCOMPARE(altezza(linee.value(u"Limite superiore (specifica)"_s)), 20.0);
+        emit regola1->hovered(QPointF(15, 13), true);
+        QTRY_VERIFY(QToolTip::isVisible());
+        for (const QString &parte : {u"SN-15"_s, u"13 V"_s, CartaControllo::testoRegola(1)})
+            QVERIFY2(QToolTip::text().contains(parte), qPrintable(QToolTip::text()));
+        QToolTip::hideText();
+    }
+
+    // Limits fixed from the window are recorded on the station's file with who fixed them, and
+    // the chart keeps to them once new values would have moved limits computed from the values.
+    void fissaLimiti()
+    {
+        const QString file = cartella.filePath(u"limiti.sqlite"_s);
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        for (int i = 0; i < 10; ++i)
+            registra(*archivio, u"SN-%1"_s.arg(i), {i % 2 ? 10.5 : 9.5}, ora.addSecs(i - 100));
+        FinestraStorico f(std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(2);
+        auto *fissa = f.findChild<QPushButton *>(u"fissaLimiti"_s);
+        QTRY_VERIFY(fissa->isEnabled());
+        fissa->click();
+        QInputDialog *dialogo = nullptr;
+        QTRY_VERIFY((dialogo = f.findChild<QInputDialog *>(u"dialogoLimiti"_s)));
+        dialogo->setTextValue(u" Anna Rossi "_s);
+        dialogo->accept();
+        QList<LimitiCarta> fissati;
+        QTRY_COMPARE((fissati = archivio->limitiFissati().value_or(QList<LimitiCarta>())).size(), 1);
+        QCOMPARE(fissati[0].operatore, u"Anna Rossi"_s);
+        QCOMPARE(fissati[0].valori, 10);
+        QCOMPARE(fissati[0].centro, 10.0);
+        const double lcs = 10.0 + CartaControllo::kE2 * 1.0;
+        // Two values far up: from all twelve values the limits would widen; the set fixed
+        // keeps them, and marks both.
+        registra(*archivio, u"SN-10"_s, {14}, ora.addSecs(-10));
+        registra(*archivio, u"SN-11"_s, {14}, ora.addSecs(-5));
+        QTest::keyClick(&f, Qt::Key_F5);
+        const QHash<QString, QXYSeries *> linee = serieDelGrafico(f);
+        QTRY_COMPARE(linee.value(u"Valore"_s)->count(), 12);
+        QCOMPARE(altezza(linee.value(u"LCS (controllo)"_s)), lcs);
+        QVERIFY2(f.findChild<QLabel *>(u"riassuntoCarta"_s)->text().contains(u"Anna Rossi"_s),
+            qPrintable(f.findChild<QLabel *>(u"riassuntoCarta"_s)->text()));
+        QCOMPARE(f.findChild<QListWidget *>(u"violazioni"_s)->count(), 2);
+    }
+
+    // Each row's first-pass rate counts the units whose first run passed it: a unit that failed
+    // a row and passed it on its retest counts against that row only; the retest rate counts
+    // the runs beyond each unit's first.
+    void reseRighe()
+    {
+        const QString file = cartella.filePath(u"rese.sqlite"_s);
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        registra(*archivio, u"SN-1"_s, {10, 10}, ora.addSecs(-40));
+        registra(*archivio, u"SN-2"_s, {10, 25}, ora.addSecs(-30));
+        registra(*archivio, u"SN-2"_s, {10, 10}, ora.addSecs(-20));
+        registra(*archivio, u"SN-3"_s, {30, 25}, ora.addSecs(-10));
+        registra(*archivio, u"SN-4"_s, {10, 10}, ora);
+        FinestraStorico f(std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(1);
+        const QAbstractItemModel *righe = f.findChild<QTableView *>(u"Rese per riga"_s)->model();
+        const auto colonne = [righe](int riga) {
+            QString campi;
+            for (int c = 1; c < righe->columnCount(); ++c)
+                campi += righe->headerData(c, Qt::Horizontal).toString() + u'='
+                    + righe->index(riga, c).data().toString() + u';';
+            return campi;
+        };
+        QTRY_COMPARE(righe->rowCount(), 2);
+        for (const auto &[riga, atteso] : {std::pair{0, u"Nome=Tensione;Unità=4;"
+                                                         u"Conformi al primo passaggio=3;Resa al "
+                                                         u"primo passaggio=75,0 %;Prove fallite=1;"_s},
+                 std::pair{1, u"Nome=Riga 2;Unità=4;Conformi al primo passaggio=2;Resa al primo "
+                              u"passaggio=50,0 %;Prove fallite=2;"_s}})
+            QVERIFY2(colonne(riga).contains(atteso), qPrintable(colonne(riga)));
+        // Five runs of four units: one retest in four units.
+        const QAbstractItemModel *banchi = f.findChild<QTableView *>(u"Rese per banco"_s)->model();
+        QCOMPARE(banchi->index(0, banchi->columnCount() - 1).data().toString(), u"25,0 %"_s);
     }
 
     void csv_data()
