@@ -94,7 +94,8 @@ QStringList campiResaRiga(const QString &posto, const ResaBanco &b, const ResaRi
 
 // Where rules 5 to 8 are chosen, in the settings the programs share.
 constexpr char kChiaveRegole5A8[] = "storico/regole_5_8";
-// The name the station's operator last gave, offered to whoever fixes a chart's limits.
+// Who last fixed a chart's limits here, offered to the next; else the station's operator.
+constexpr char kChiaveChiFissa[] = "storico/operatore_limiti";
 constexpr char kChiaveOperatore[] = "collaudo/operatore";
 
 QSettings impostazioni()
@@ -274,6 +275,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     righe->addWidget(m_pareto);
     righe->setStretchFactor(0, 1);
     righe->setStretchFactor(1, 1);
+    righe->setSizes({600, 600});
     auto *cifre = new QSplitter(Qt::Vertical, pagina);
     cifre->addWidget(m_vistaRese);
     cifre->addWidget(righe);
@@ -748,7 +750,10 @@ void FinestraStorico::chiediOperatoreLimiti()
         QStringLiteral("I limiti della carta di «%1»%2 si fissano da tutti i suoi %3 valori e "
                        "valgono per le prove seguenti.\nNome di chi li fissa:")
             .arg(m_carta.nome, posto, NumeriItaliani::intero(m_carta.valori.size())));
-    dialogo->setTextValue(impostazioni().value(QLatin1String(kChiaveOperatore)).toString());
+    const QSettings scelte = impostazioni();
+    dialogo->setTextValue(scelte.value(QLatin1String(kChiaveChiFissa),
+                                    scelte.value(QLatin1String(kChiaveOperatore)))
+                              .toString());
     dialogo->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialogo, &QInputDialog::textValueSelected, this, &FinestraStorico::fissaLimiti);
     connect(dialogo, &QDialog::finished, m_fissa, [this] { m_fissa->setFocus(); });
@@ -820,7 +825,7 @@ void FinestraStorico::fissaLimiti(const QString &nome)
                           : QStringLiteral("Nessun limite fissato: %1").arg(errore));
                 return;
             }
-            impostazioni().setValue(QLatin1String(kChiaveOperatore), esito->limiti->operatore);
+            impostazioni().setValue(QLatin1String(kChiaveChiFissa), esito->limiti->operatore);
             if (generazione != m_generazione)
                 return;
             // Drawn with the set at once: a server read shows it once the station forwards it.

@@ -10,9 +10,10 @@
 #include <QChartView>
 #include <QCursor>
 #include <QEvent>
-#include <QLegendMarker>
+#include <QFontMetricsF>
+#include <QGraphicsLayout>
 #include <QLineSeries>
-#include <QMap>
+#include <QGraphicsSimpleTextItem>
 #include <QScatterSeries>
 #include <QToolTip>
 #include <QValueAxis>
@@ -38,6 +39,8 @@ public:
 // Beyond this many values the points are a line alone: markers would hide it, and cost the
 // drawing of each.
 constexpr qsizetype kPuntiVisibili = 200;
+// Beyond this many points out of control they are marked without their rules' numbers.
+constexpr qsizetype kNumeriVisibili = 60;
 
 const QColor kRosso(0xC0, 0x00, 0x00);
 const QColor kBlu(0x00, 0x5A, 0xB5);
@@ -52,6 +55,9 @@ QChart *nuovoGrafico()
     grafico->setLocale(QLocale(QLocale::Italian, QLocale::Italy));
     grafico->legend()->setAlignment(Qt::AlignBottom);
     grafico->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
+    grafico->layout()->setContentsMargins(0, 0, 0, 0);
+    grafico->setMargins(QMargins(6, 6, 6, 2));
+    grafico->setBackgroundRoundness(0);
     return grafico;
 }
 
@@ -98,12 +104,6 @@ void orizzontale(QLineSeries *serie, const QValueAxis *asse, std::optional<doubl
                      : QList<QPointF>());
 }
 
-void mostraNellaLegenda(QChart *grafico, QAbstractSeries *serie, bool visibile)
-{
-    for (QLegendMarker *segno : grafico->legend()->markers(serie))
-        segno->setVisible(visibile);
-}
-
 // The values' range, with a margin, on round ticks.
 void intervallo(QValueAxis *asse, double basso, double alto)
 {
@@ -121,9 +121,10 @@ struct GraficoStorico::Disegno
     QChart *escursioni = nuovoGrafico();
     QLineSeries *valori = nullptr;
     QScatterSeries *fuori = nullptr;
-    // The points that complete a rule, one series per label ("1", "2, 5"): a series has one
-    // label format for all its points. The first is named in the legend.
-    QList<QScatterSeries *> regole;
+    // The points that complete a rule, and over each its rules' numbers ("1", "2, 5"), kept
+    // over their point as the chart changes size.
+    QScatterSeries *regole = nullptr;
+    QList<std::pair<QGraphicsSimpleTextItem *, QPointF>> numeri;
     QLineSeries *specificaSuperiore = nullptr;
     QLineSeries *specificaInferiore = nullptr;
     QLineSeries *lcs = nullptr;
@@ -157,6 +158,12 @@ GraficoStorico::GraficoStorico(QWidget *parent)
     d->fuori->setBorderColor(kRosso);
     d->fuori->setMarkerSize(9);
     carta->addSeries(d->fuori);
+    d->regole = new QScatterSeries(this);
+    d->regole->setName(QStringLiteral("Regola violata (numero)"));
+    d->regole->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
+    d->regole->setColor(kArancio);
+    d->regole->setBorderColor(Qt::black);
+    carta->addSeries(d->regole);
     // Specification and control told apart without colour too: the specification dashed (the
     // upper) and dash-dotted (the lower), the control limits dotted, the centre solid.
     d->specificaSuperiore = linea(
@@ -176,8 +183,21 @@ GraficoStorico::GraficoStorico(QWidget *parent)
     aggancia(carta, d->prove, d->asseValori);
     connect(d->valori, &QXYSeries::hovered, this, &GraficoStorico::descrivi);
     connect(d->fuori, &QXYSeries::hovered, this, &GraficoStorico::descrivi);
+    connect(d->regole, &QXYSeries::hovered, this, &GraficoStorico::descrivi);
+    connect(carta, &QChart::plotAreaChanged, this, &GraficoStorico::posizionaNumeri);
 
     QChart *escursioni = d->escursioni;
+    // The legends beside the charts, of one width: the moving-range chart, which is low, keeps
+    // its height, and the two charts' runs stand one above the other.
+    for (QChart *grafico : {carta, escursioni}) {
+        QLegend *legenda = grafico->legend();
+        legenda->setAlignment(Qt::AlignRight);
+        const qreal larghezza = QFontMetricsF(legenda->font()).horizontalAdvance(
+                                    QStringLiteral("Limite superiore (specifica)"))
+            + 56;
+        legenda->setMinimumWidth(larghezza);
+        legenda->setMaximumWidth(larghezza);
+    }
     d->mr = new QLineSeries(this);
     d->mr->setName(QStringLiteral("Escursione mobile"));
     escursioni->addSeries(d->mr);
@@ -223,8 +243,8 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
     const QList<double> &v = serie.valori;
     const qsizetype n = v.size();
 
-    QList<QPointF> valori, fuori;
-    QMap<QString, QList<QPointF>> etichettati;
+    QList<QPointF> valori, fuori, regole;
+    QStringList numeri;
     valori.reserve(n);
     double basso = 0, alto = 1;
     bool primo = true;
@@ -234,10 +254,6 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
         basso = std::min(basso, y);
         alto = std::max(alto, y);
     };
-    for (const std::optional<double> &limite : {serie.minimo, serie.massimo}) {
-        if (limite)
-            comprendi(*limite);
-    }
     if (analisi.limiti) {
         comprendi(analisi.limiti->superiore());
         comprendi(analisi.limiti->inferiore());
@@ -249,11 +265,21 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
         if ((serie.minimo && v[i] < *serie.minimo) || (serie.massimo && v[i] > *serie.massimo))
             fuori.append(punto);
         if (i < analisi.regole.size() && !analisi.regole[i].isEmpty()) {
-            QStringList numeri;
+            QStringList quali;
             for (int regola : analisi.regole[i])
-                numeri << QString::number(regola);
-            etichettati[numeri.join(QStringLiteral(", "))].append(punto);
+                quali << QString::number(regola);
+            regole.append(punto);
+            numeri.append(quali.join(QStringLiteral(", ")));
         }
+    }
+    // A specification limit far from a process that keeps well within it would flatten the
+    // chart: it is drawn where it lies within three spans of the values and control limits.
+    const double ampiezza = std::max(alto - basso, std::abs(alto) * 1e-6);
+    const double mezzo = (basso + alto) / 2;
+    const bool vuoto = primo;
+    for (const std::optional<double> &limite : {serie.minimo, serie.massimo}) {
+        if (limite && (vuoto || std::abs(*limite - mezzo) <= 3.5 * ampiezza))
+            comprendi(*limite);
     }
     intervallo(d->asseValori, basso, alto);
     d->asseValori->setTitleText(TestiStorico::conUnita(serie.nome, serie.unitaMisura));
@@ -283,35 +309,25 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
     orizzontale(d->media, d->prove, media);
     orizzontale(d->lci, d->prove, lci);
 
-    while (d->regole.size() < etichettati.size()) {
-        auto *segni = new QScatterSeries(this);
-        segni->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
-        segni->setMarkerSize(14);
-        segni->setColor(kArancio);
-        segni->setBorderColor(Qt::black);
-        segni->setPointLabelsVisible(true);
-        segni->setPointLabelsClipping(false);
-        QFont grassetto = segni->pointLabelsFont();
+    // Many points out of control are a drift or a shift the marks show: their numbers, one on
+    // another, would only hide them. Then the list under the chart says which rules.
+    const bool conNumeri = regole.size() <= kNumeriVisibili;
+    d->regole->setMarkerSize(conNumeri ? 14 : 8);
+    d->regole->replace(regole);
+    for (const auto &[testo, punto] : std::as_const(d->numeri))
+        delete testo;
+    d->numeri.clear();
+    if (conNumeri) {
+        QFont grassetto = d->carta->font();
         grassetto.setBold(true);
-        segni->setPointLabelsFont(grassetto);
-        segni->setName(d->regole.isEmpty() ? QStringLiteral("Viola una regola (il suo numero)")
-                                           : QString());
-        d->carta->addSeries(segni);
-        segni->attachAxis(d->prove);
-        segni->attachAxis(d->asseValori);
-        connect(segni, &QXYSeries::hovered, this, &GraficoStorico::descrivi);
-        d->regole.append(segni);
+        for (qsizetype i = 0; i < regole.size(); ++i) {
+            auto *testo = new QGraphicsSimpleTextItem(numeri.at(i), d->carta);
+            testo->setFont(grassetto);
+            testo->setZValue(10);
+            d->numeri.append({testo, regole.at(i)});
+        }
     }
-    qsizetype k = 0;
-    for (auto voce = etichettati.cbegin(); voce != etichettati.cend(); ++voce, ++k) {
-        d->regole[k]->setPointLabelsFormat(voce.key());
-        d->regole[k]->replace(voce.value());
-    }
-    for (; k < d->regole.size(); ++k)
-        d->regole[k]->replace(QList<QPointF>());
-    for (qsizetype i = 0; i < d->regole.size(); ++i)
-        mostraNellaLegenda(d->carta, d->regole[i], i == 0 && !etichettati.isEmpty());
-    mostraNellaLegenda(d->carta, d->fuori, !fuori.isEmpty());
+    posizionaNumeri();
 
     // The moving ranges: |x_i - x_(i-1)| at value i.
     QList<QPointF> escursioni;
@@ -330,6 +346,15 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
     orizzontale(d->mrMedio, d->proveMr, mrMedio);
     orizzontale(d->mrLcs, d->proveMr, mrLcs);
     emit mostrato();
+}
+
+void GraficoStorico::posizionaNumeri()
+{
+    for (const auto &[testo, punto] : std::as_const(d->numeri)) {
+        const QPointF dove = d->carta->mapToPosition(punto, d->regole);
+        const QRectF misura = testo->boundingRect();
+        testo->setPos(dove.x() - misura.width() / 2, dove.y() - misura.height() - 8);
+    }
 }
 
 void GraficoStorico::descrivi(const QPointF &punto, bool sopra)
@@ -397,6 +422,7 @@ GraficoPareto::GraficoPareto(QWidget *parent)
     d->conteggi->setTitleText(QStringLiteral("prove fallite"));
     d->percento = new QValueAxis(this);
     d->percento->setRange(0, 100);
+    d->percento->setTickCount(5);
     d->percento->setLabelFormat(QStringLiteral("%.0f %%"));
     d->percento->setTitleText(QStringLiteral("cumulata"));
     d->grafico->addAxis(d->righe, Qt::AlignBottom);
@@ -436,7 +462,11 @@ void GraficoPareto::mostra(const QList<CartaControllo::VocePareto> &voci)
     d->fallite->append(conteggi);
     d->righe->clear();
     d->righe->append(nomi.isEmpty() ? QStringList{QStringLiteral("nessuna riga fallita")} : nomi);
-    d->conteggi->setRange(0, double(massimo));
-    d->conteggi->applyNiceNumbers();
+    // Whole counts: a tick every passo failures, some five of them.
+    const qint64 passo = std::max<qint64>(1, (massimo + 4) / 5);
+    d->conteggi->setRange(0, double(passo * ((massimo + passo - 1) / passo)));
+    d->conteggi->setTickType(QValueAxis::TicksDynamic);
+    d->conteggi->setTickAnchor(0);
+    d->conteggi->setTickInterval(double(passo));
     d->cumulata->replace(cumulata);
 }

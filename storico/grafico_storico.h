@@ -34,6 +34,8 @@ signals:
     void mostrato();
 
 private:
+    // Each rule's number over its point, where the chart now draws it.
+    void posizionaNumeri();
     // The pointer on a value's point, or off it.
     void descrivi(const QPointF &punto, bool sopra);
 

@@ -40,6 +40,8 @@ void GraficoStorico::mostra(const SerieCarta &, const CartaControllo::Analisi &)
 
 void GraficoStorico::svuota() { }
 
+void GraficoStorico::posizionaNumeri() { }
+
 void GraficoStorico::descrivi(const QPointF &, bool) { }
 
 struct GraficoPareto::Disegno

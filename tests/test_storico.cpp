@@ -41,15 +41,12 @@ static void registra(Archivio &archivio, const QString &unita, const QList<doubl
     QVERIFY(archivio.finisciProva(p.uuid, conforme ? Esiti::kConforme : Esiti::kNonConforme));
 }
 
-// The chart's series by their legend's names; those without one (the rules' further labels)
-// under their label.
+// The control chart's series by their legend's names.
 static QHash<QString, QXYSeries *> serieDelGrafico(const QWidget &finestra)
 {
     QHash<QString, QXYSeries *> serie;
-    for (QAbstractSeries *s : finestra.findChild<QChartView *>()->chart()->series()) {
-        auto *xy = qobject_cast<QXYSeries *>(s);
-        serie.insert(s->name().isEmpty() ? xy->pointLabelsFormat() : s->name(), xy);
-    }
+    for (QAbstractSeries *s : finestra.findChild<QChartView *>()->chart()->series())
+        serie.insert(s->name(), qobject_cast<QXYSeries *>(s));
     return serie;
 }
 
@@ -202,12 +199,20 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&finestra));
         grafico->mostra(serie, analisi);
         const QHash<QString, QXYSeries *> linee = serieDelGrafico(finestra);
-        QXYSeries *regola1 = linee.value(u"1"_s);
-        if (!regola1 || regola1->name().isEmpty())
-            regola1 = linee.value(u"Viola una regola (il suo numero)"_s);
-        QVERIFY(regola1);
-        QCOMPARE(regola1->pointLabelsFormat(), u"1"_s);
+        QXYSeries *regola1 = linee.value(u"Regola violata (numero)"_s);
         QCOMPARE(regola1->points(), QList<QPointF>{QPointF(15, 13)});
+        // Its number stands over it.
+        QChart *chart = finestra.findChild<QChartView *>()->chart();
+        const QPointF sopra = chart->mapToPosition(QPointF(15, 13), regola1);
+        QStringList numeri;
+        for (QGraphicsItem *parte : chart->childItems()) {
+            if (auto *testo = dynamic_cast<QGraphicsSimpleTextItem *>(parte);
+                testo && testo->isVisible()
+                && std::abs(testo->mapToParent(testo->boundingRect().center()).x() - sopra.x()) < 2
+                && testo->pos().y() < sopra.y())
+                numeri << testo->text();
+        }
+        QCOMPARE(numeri, QStringList{u"1"_s});
         QCOMPARE(altezza(linee.value(u"LCS (controllo)"_s)), analisi.limiti->superiore());
         QCOMPARE(altezza(linee.value(u"Media"_s)), analisi.limiti->centro);
         QCOMPARE(altezza(linee.value(u"Limite superiore (specifica)"_s)), 20.0);
