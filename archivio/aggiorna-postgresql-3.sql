@@ -4,8 +4,8 @@
 -- there stay as they are, without a socket. A server of version 1 is first brought to version 2
 -- by aggiorna-postgresql-2.sql.
 -- psql -d banco -v ON_ERROR_STOP=1 -f aggiorna-postgresql-3.sql, as the owner of the tables.
--- All or nothing, in one transaction. Tables already at version 3 are left as they are; any
--- other version is refused with a message.
+-- All or nothing, in one transaction. Tables already at version 3 or later are left as they
+-- are; any other version is refused with a message.
 BEGIN;
 
 DO $aggiorna$
@@ -17,8 +17,8 @@ BEGIN
     END IF;
     -- Two upgrades at once: the second waits for the first and finds version 3.
     SELECT versione INTO trovata FROM banco_schema FOR UPDATE;
-    IF trovata = 3 THEN
-        RAISE NOTICE 'le tabelle dell''archivio sono già della versione 3: nulla da aggiornare';
+    IF trovata >= 3 THEN
+        RAISE NOTICE 'le tabelle dell''archivio sono già della versione %: nulla da aggiornare', trovata;
         RETURN;
     END IF;
     IF trovata = 1 THEN

@@ -157,6 +157,33 @@ const char *const kSchemaLocale3[] = {
     "CREATE INDEX IF NOT EXISTS servizio_per_posto ON servizio_posti (stazione, banco, posto, quando)",
 };
 
+// The control limits an engineer fixed for a chart: added, never changed or removed, so that a
+// chart drawn once can always be drawn again as it was. Only whether a set has been sent to the
+// server changes.
+const char *const kSchemaLocale4[] = {
+    R"(CREATE TABLE IF NOT EXISTS limiti_carta (
+        id INTEGER PRIMARY KEY,
+        uuid TEXT NOT NULL UNIQUE,
+        stazione TEXT NOT NULL,
+        operatore TEXT NOT NULL,
+        quando TEXT NOT NULL,
+        banco TEXT NOT NULL,
+        versione TEXT NOT NULL,
+        posto TEXT NOT NULL,
+        n INTEGER NOT NULL,
+        nome TEXT NOT NULL,
+        centro REAL NOT NULL,
+        mr_medio REAL NOT NULL,
+        valori INTEGER NOT NULL,
+        inviato INTEGER NOT NULL DEFAULT 0))",
+    "CREATE INDEX IF NOT EXISTS limiti_per_carta ON limiti_carta (versione, posto, n, quando)",
+    R"(CREATE TRIGGER IF NOT EXISTS limiti_carta_restano BEFORE DELETE ON limiti_carta
+        BEGIN SELECT RAISE(ABORT, 'i limiti fissati restano: se ne fissano di nuovi'); END)",
+    R"(CREATE TRIGGER IF NOT EXISTS limiti_carta_non_cambiano BEFORE UPDATE OF uuid, stazione,
+        operatore, quando, banco, versione, posto, n, nome, centro, mr_medio, valori ON limiti_carta
+        BEGIN SELECT RAISE(ABORT, 'i limiti fissati restano: se ne fissano di nuovi'); END)",
+};
+
 } // namespace
 
 namespace ArchivioSql {
@@ -277,6 +304,10 @@ bool Archivio::preparaSchemaLocale()
     }
     if (versione < 3) {
         for (const char *istruzione : kSchemaLocale3)
+            ok = ok && esegui(QString::fromUtf8(istruzione));
+    }
+    if (versione < 4) {
+        for (const char *istruzione : kSchemaLocale4)
             ok = ok && esegui(QString::fromUtf8(istruzione));
     }
     if (versione < kVersioneSchema)

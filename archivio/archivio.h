@@ -173,8 +173,8 @@ class Archivio
 public:
     enum class Tipo { Locale, Server };
     // The station file's schema, and the server's that this program needs to send to it.
-    static constexpr int kVersioneSchema = 3;
-    static constexpr int kVersioneServer = 3;
+    static constexpr int kVersioneSchema = 4;
+    static constexpr int kVersioneServer = 4;
 
     ~Archivio();
     Archivio(const Archivio &) = delete;
@@ -298,8 +298,10 @@ private:
     bool chiudiAbbandonate();
     // The filter as conditions on the runs, named p, with their values in order.
     QString condizioni(const FiltroProve &filtro, QVariantList &valori) const;
-    bool statisticheDelBanco(const QString &sha, const QString &banco, const FiltroProve &filtro,
-        QList<StatisticaRiga> &righe);
+    // One pass over the readings of the runs chosen: each chart's series (of the row named riga
+    // only, where given) and, where asked for, each row's sums for its statistics.
+    bool raccogli(const FiltroProve &filtro, const QString &riga, bool conPunti,
+        QList<SerieCarta> &serie, QList<StatisticaRiga> *statistiche);
 
     Tipo m_tipo;
     QString m_connessione;

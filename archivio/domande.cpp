@@ -1,5 +1,12 @@
 #include "archivio_sql.h"
 
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
@@ -191,104 +198,59 @@ std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
 // Per version of a bench (its SHA-256, so that a row is the same row with the same limits), sums
 // in SQL over integers and reals only, the same on both databases; the deviation and Cpk from
 // them here. A row's name, address and limits come from its latest reading.
-std::optional<QList<StatisticaRiga>> Archivio::statistiche(const FiltroProve &filtro, bool)
+std::optional<QList<StatisticaRiga>> Archivio::statistiche(
+    const FiltroProve &filtro, bool ancheDa5A8)
 {
-    QVariantList valori;
-    const QString dove = condizioni(filtro, valori);
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1, MAX(p.banco) FROM prove p WHERE %2%3 GROUP BY %1")
-                  .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
-                      dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
-    for (const QVariant &v : valori)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        fallita(q, QStringLiteral("l'archivio non si legge"));
-        return {};
-    }
-    QList<std::pair<QString, QString>> banchi;
-    while (q.next())
-        banchi.append({q.value(0).toString(), q.value(1).toString()});
-    q.finish();
+    QList<SerieCarta> serie;
     QList<StatisticaRiga> righe;
-    for (const auto &[sha, banco] : banchi) {
-        if (!statisticheDelBanco(sha, banco, filtro, righe))
-            return {};
+    if (!raccogli(filtro, {}, false, serie, &righe))
+        return std::nullopt;
+    QHash<std::pair<QString, int>, QList<const SerieCarta *>> perRiga;
+    for (const SerieCarta &s : serie)
+        perRiga[{s.versione, s.n}].append(&s);
+    for (StatisticaRiga &r : righe) {
+        const QList<const SerieCarta *> sue = perRiga.value({r.shaBanco, r.n});
+        // σ̂ within from the moving ranges inside each socket's series: the offset between
+        // two sockets is not the process's short-term spread.
+        double escursioni = 0;
+        qint64 quante = 0;
+        QList<double> tutti;
+        QSet<int> regole;
+        for (const SerieCarta *s : sue) {
+            for (qsizetype i = 1; i < s->valori.size(); ++i)
+                escursioni += std::abs(s->valori.at(i) - s->valori.at(i - 1));
+            quante += std::max<qsizetype>(0, s->valori.size() - 1);
+            tutti += s->valori;
+            const CartaControllo::Analisi a = analizza(*s, ancheDa5A8);
+            r.fuoriControllo += a.fuoriControllo();
+            for (const QList<int> &punto : a.regole) {
+                for (int n : punto)
+                    regole.insert(n);
+            }
+            if (sue.size() == 1 && a.limiti) {
+                r.centro = a.limiti->centro;
+                r.lcs = a.limiti->superiore();
+                r.lci = a.limiti->inferiore();
+                r.limitiFissati = a.fissati;
+            }
+        }
+        r.regole = regole.values();
+        std::sort(r.regole.begin(), r.regole.end());
+        if (quante > 0) {
+            const CartaControllo::Capacita c = CartaControllo::capacita(
+                tutti, escursioni / double(quante) / CartaControllo::kD2, r.minimo, r.massimo);
+            r.cp = c.cp;
+            r.cpk = c.cpk;
+            r.pp = c.pp;
+            r.ppk = c.ppk;
+        }
     }
+    std::sort(righe.begin(), righe.end(), [](const StatisticaRiga &a, const StatisticaRiga &b) {
+        return std::tie(a.banco, a.shaBanco, a.n) < std::tie(b.banco, b.shaBanco, b.n);
+    });
     std::stable_sort(righe.begin(), righe.end(),
         [](const StatisticaRiga &a, const StatisticaRiga &b) { return a.fallite > b.fallite; });
     return righe;
-}
-
-bool Archivio::statisticheDelBanco(const QString &sha, const QString &banco,
-    const FiltroProve &filtro, QList<StatisticaRiga> &righe)
-{
-    QVariantList valori{sha};
-    const QString dove = condizioni(filtro, valori);
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT l.n, MAX(l.prova), COUNT(*), COUNT(l.valore), SUM(l.valore), "
-                       "SUM(l.valore * l.valore), MIN(l.valore), MAX(l.valore), "
-                       "SUM(CASE WHEN l.giudizio = 1 THEN 1 ELSE 0 END), "
-                       "SUM(CASE WHEN l.giudizio > 0 THEN 1 ELSE 0 END) "
-                       "FROM prove p JOIN letture l ON l.prova = p.id WHERE %1 = ? AND %2%3 "
-                       "GROUP BY l.n ORDER BY l.n")
-            .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
-                dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
-    for (const QVariant &v : valori)
-        q.addBindValue(v);
-    if (!q.exec())
-        return fallita(q, QStringLiteral("l'archivio non si legge"));
-    QList<std::pair<qint64, int>> ultime;
-    const qsizetype primo = righe.size();
-    while (q.next()) {
-        StatisticaRiga s;
-        s.banco = banco;
-        s.shaBanco = sha;
-        s.n = q.value(0).toInt();
-        ultime.append({q.value(1).toLongLong(), q.value(0).toInt()});
-        s.letture = q.value(2).toLongLong();
-        s.conValore = q.value(3).toLongLong();
-        s.fuoriDaiLimiti = q.value(8).toLongLong();
-        s.fallite = q.value(9).toLongLong();
-        if (s.conValore > 0) {
-            const double n = double(s.conValore);
-            const double somma = q.value(4).toDouble();
-            s.media = somma / n;
-            s.valoreMinimo = q.value(6).toDouble();
-            s.valoreMassimo = q.value(7).toDouble();
-            if (s.conValore >= 2) {
-                const double varianza = (q.value(5).toDouble() - somma * somma / n) / (n - 1);
-                s.deviazione = std::sqrt(std::max(0.0, varianza));
-                // Rounding leaves a trace of spread in values that are all the same.
-                if (*s.valoreMinimo == *s.valoreMassimo)
-                    s.deviazione = 0.0;
-            }
-        }
-        righe.append(s);
-    }
-    q.finish();
-    QSqlQuery r(database());
-    r.setForwardOnly(true);
-    r.prepare(QStringLiteral(
-        "SELECT nome, strumento, memoria, minimo, massimo, unita_misura FROM letture WHERE prova = "
-        "? AND n = ?"));
-    for (qsizetype i = 0; i < ultime.size(); ++i) {
-        r.addBindValue(ultime[i].first);
-        r.addBindValue(ultime[i].second);
-        if (!r.exec() || !r.next())
-            return fallita(r, QStringLiteral("l'archivio non si legge"));
-        StatisticaRiga &s = righe[primo + i];
-        s.nome = r.value(0).toString();
-        s.strumento = r.value(1).toInt();
-        s.memoria = r.value(2).toString();
-        s.minimo = facoltativo(r.value(3));
-        s.massimo = facoltativo(r.value(4));
-        s.unitaMisura = r.value(5).toString();
-        r.finish();
-    }
-    return true;
 }
 
 std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
@@ -304,15 +266,15 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
     // A unit's first and last run among those that judged it: a round that could not be
     // carried out or was stopped judged nothing, and is counted apart, to be read again.
     QString sql = QStringLiteral(
-        "WITH scelte AS (SELECT p.banco, p.unita, p.esito, p.posto, "
-        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
+        "WITH scelte AS (SELECT p.id, p.banco, %2 AS versione, p.unita, p.esito, p.posto, "
+        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, %2, p.unita, %1 "
         "ORDER BY p.inizio, p.id) END AS dal_primo, "
-        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, p.unita, %1 "
+        "CASE WHEN %1 THEN ROW_NUMBER() OVER (PARTITION BY p.banco, %2, p.unita, %1 "
         "ORDER BY p.inizio DESC, p.id DESC) END AS dall_ultimo, "
-        "FIRST_VALUE(p.posto) OVER (PARTITION BY p.banco, p.unita, %1 "
+        "FIRST_VALUE(p.posto) OVER (PARTITION BY p.banco, %2, p.unita, %1 "
         "ORDER BY p.inizio, p.id) AS posto_primo "
         "FROM prove p WHERE p.fine IS NOT NULL")
-                      .arg(QLatin1String(kGiudicate));
+                      .arg(QLatin1String(kGiudicate), QLatin1String(kVersioneBanco));
     if (!dove.isEmpty())
         sql += QStringLiteral(" AND ") + dove;
     // The unit's socket, where one is asked for: where it was first judged; for the runs to
@@ -320,14 +282,16 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
     const bool perPosto = !filtro.posto.isEmpty();
     const QString delPrimo = perPosto ? QStringLiteral(" AND posto_primo = ?") : QString();
     const QString qui = perPosto ? QStringLiteral(" AND posto = ?") : QString();
+    const QString scelte = sql + u')';
     sql += QStringLiteral(
-        ") SELECT banco, COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL%1 THEN unita END), "
+        ") SELECT MAX(banco), versione, "
+        "COUNT(DISTINCT CASE WHEN dal_primo IS NOT NULL%1 THEN unita END), "
         "SUM(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 ELSE 0 END), "
         "SUM(CASE WHEN dal_primo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
         "SUM(CASE WHEN dall_ultimo = 1 AND esito = 'conforme'%1 THEN 1 ELSE 0 END), "
         "SUM(CASE WHEN dal_primo IS NULL%2 THEN 1 ELSE 0 END) "
-        "FROM scelte GROUP BY banco HAVING COUNT(CASE WHEN 1 = 1%2 THEN 1 END) + "
-        "COUNT(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 END) > 0 ORDER BY banco")
+        "FROM scelte GROUP BY banco, versione HAVING COUNT(CASE WHEN 1 = 1%2 THEN 1 END) + "
+        "COUNT(CASE WHEN dal_primo IS NOT NULL%1 THEN 1 END) > 0 ORDER BY 1, MIN(id)")
                .arg(delPrimo, qui);
     QSqlQuery q(database());
     q.setForwardOnly(true);
@@ -349,12 +313,45 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
     while (q.next()) {
         ResaBanco r;
         r.banco = q.value(0).toString();
-        r.unita = q.value(1).toLongLong();
-        r.prove = q.value(2).toLongLong();
-        r.conformiAlPrimo = q.value(3).toLongLong();
-        r.conformiAllUltimo = q.value(4).toLongLong();
-        r.daRipetere = q.value(5).toLongLong();
+        r.versione = q.value(1).toString();
+        r.unita = q.value(2).toLongLong();
+        r.prove = q.value(3).toLongLong();
+        r.conformiAlPrimo = q.value(4).toLongLong();
+        r.conformiAllUltimo = q.value(5).toLongLong();
+        r.daRipetere = q.value(6).toLongLong();
         rese.append(r);
+    }
+    q.finish();
+
+    // Each row's part: how the units' first judged runs read it, and how often any judged run
+    // failed it.
+    q.prepare(scelte
+        + QStringLiteral(" SELECT s.versione, l.n, MAX(l.nome), "
+                         "SUM(CASE WHEN s.dal_primo = 1%1 THEN 1 ELSE 0 END), "
+                         "SUM(CASE WHEN s.dal_primo = 1 AND l.giudizio = 0%1 THEN 1 ELSE 0 END), "
+                         "SUM(CASE WHEN s.dal_primo IS NOT NULL AND l.giudizio > 0%1 THEN 1 ELSE 0 "
+                         "END) FROM scelte s JOIN letture l ON l.prova = s.id "
+                         "GROUP BY s.versione, l.n ORDER BY s.versione, l.n")
+              .arg(delPrimo));
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (perPosto) {
+        for (int i = 0; i < 3; ++i)
+            q.addBindValue(filtro.posto);
+    }
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return {};
+    }
+    while (q.next()) {
+        for (ResaBanco &r : rese) {
+            if (r.versione == q.value(0).toString()) {
+                ResaRiga riga{q.value(1).toInt(), q.value(2).toString(), q.value(3).toLongLong(),
+                    q.value(4).toLongLong(), q.value(5).toLongLong()};
+                if (riga.unita > 0 || riga.fallite > 0)
+                    r.righe.append(riga);
+            }
+        }
     }
     return rese;
 }

@@ -69,8 +69,10 @@ private:
             m_locale = Archivio::apriLocale(m_file, &errore);
         if (!m_locale)
             return 0;
-        const auto servizi = m_locale->servizi({}, {}, true, Inoltro::kPerVolta);
-        if (m_locale->inAttesa() <= 0 && (!servizi || servizi->isEmpty()))
+        const auto servizi = m_locale->servizi({}, {}, true, 1);
+        const auto limiti = m_locale->limitiDaInviare(1);
+        if (m_locale->inAttesa() <= 0 && (!servizi || servizi->isEmpty())
+            && (!limiti || limiti->isEmpty()))
             return 0;
         if (!m_remoto)
             m_remoto = Archivio::apriServer(m_destinazione, &errore);
@@ -82,32 +84,47 @@ private:
         return inviate;
     }
 
-    // The sockets' service changes, after the runs: a server that refuses them (one not yet
-    // brought up to date) keeps none of them from waiting in the file.
+    // The sockets' service changes and the charts' fixed limits, after the runs: a server that
+    // refuses them (one not yet brought up to date) keeps none of them from waiting in the file.
     void inviaServizi(QString &errore)
     {
+        inviaVoci<ServizioPosto>(errore,
+            [this] { return m_locale->servizi({}, {}, true, Inoltro::kPerVolta); },
+            [this](const QList<ServizioPosto> &s) { return m_remoto->riceviServizi(s); },
+            [this](const QStringList &u) { return m_locale->segnaServiziInviati(u); });
+        if (!errore.isEmpty())
+            return;
+        inviaVoci<LimitiCarta>(errore,
+            [this] { return m_locale->limitiDaInviare(Inoltro::kPerVolta); },
+            [this](const QList<LimitiCarta> &l) { return m_remoto->riceviLimiti(l); },
+            [this](const QStringList &u) { return m_locale->segnaLimitiInviati(u); });
+    }
+
+    template <typename Voce, typename Leggi, typename Ricevi, typename Segna>
+    void inviaVoci(QString &errore, Leggi leggi, Ricevi ricevi, Segna segna)
+    {
         for (;;) {
-            const auto servizi = m_locale->servizi({}, {}, true, Inoltro::kPerVolta);
-            if (!servizi) {
+            const std::optional<QList<Voce>> voci = leggi();
+            if (!voci) {
                 errore = m_locale->errore();
                 return;
             }
-            if (servizi->isEmpty())
+            if (voci->isEmpty())
                 return;
-            if (!m_remoto->riceviServizi(*servizi)) {
+            if (!ricevi(*voci)) {
                 if (!sempreRaggiungibile(errore))
                     return;
                 errore = m_remoto->errore();
                 return;
             }
             QStringList uuid;
-            for (const ServizioPosto &s : *servizi)
-                uuid << s.uuid;
-            if (!m_locale->segnaServiziInviati(uuid)) {
+            for (const Voce &v : *voci)
+                uuid << v.uuid;
+            if (!segna(uuid)) {
                 errore = m_locale->errore();
                 return;
             }
-            if (servizi->size() < Inoltro::kPerVolta)
+            if (voci->size() < Inoltro::kPerVolta)
                 return;
         }
     }

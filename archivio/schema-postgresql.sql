@@ -1,14 +1,15 @@
 -- The archive of a line of stations on PostgreSQL: every station sends its runs here.
 -- psql -d banco -v ON_ERROR_STOP=1 -f schema-postgresql.sql, as the database's owner, who is
 -- bound by none of the rules below. A server of an earlier version is brought here instead by the
--- upgrade scripts after its version, in order: aggiorna-postgresql-2.sql, aggiorna-postgresql-3.sql.
+-- upgrade scripts after its version, in order: aggiorna-postgresql-2.sql, aggiorna-postgresql-3.sql,
+-- aggiorna-postgresql-4.sql.
 -- The stations log in with roles that are members of banco_stazione. They read every run; they
 -- add runs only under their login's name or a name stazioni_consentite allows the login, and
 -- readings only of a run added in the same transaction; they never change or delete one.
 BEGIN;
 
 CREATE TABLE banco_schema (versione integer NOT NULL);
-INSERT INTO banco_schema VALUES (3);
+INSERT INTO banco_schema VALUES (4);
 
 CREATE TABLE prove (
     id bigserial PRIMARY KEY,
@@ -70,6 +71,26 @@ CREATE TABLE servizio_posti (
     ricevuta timestamptz NOT NULL DEFAULT now()
 );
 CREATE INDEX servizio_per_posto ON servizio_posti (stazione, banco, posto, quando);
+
+-- The control limits an engineer fixed for a chart (a row of a bench version at a socket), sent
+-- by the station where they were fixed: added, never changed or removed; the latest is used.
+CREATE TABLE limiti_carta (
+    id bigserial PRIMARY KEY,
+    uuid uuid NOT NULL UNIQUE,
+    stazione text NOT NULL,
+    operatore text NOT NULL,
+    quando timestamptz NOT NULL,
+    banco text NOT NULL,
+    versione text NOT NULL,
+    posto text NOT NULL,
+    n integer NOT NULL,
+    nome text NOT NULL,
+    centro double precision NOT NULL,
+    mr_medio double precision NOT NULL,
+    valori bigint NOT NULL,
+    ricevuta timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX limiti_per_carta ON limiti_carta (versione, posto, n, quando);
 
 CREATE TABLE stazioni_consentite (
     login text NOT NULL,
@@ -155,6 +176,10 @@ GRANT SELECT ON servizio_posti TO banco_stazione;
 GRANT INSERT (uuid, stazione, banco, posto, in_servizio, operatore, quando, motivo, ricevuta)
     ON servizio_posti TO banco_stazione;
 GRANT USAGE ON SEQUENCE servizio_posti_id_seq TO banco_stazione;
+GRANT SELECT ON limiti_carta TO banco_stazione;
+GRANT INSERT (uuid, stazione, operatore, quando, banco, versione, posto, n, nome, centro, mr_medio,
+    valori, ricevuta) ON limiti_carta TO banco_stazione;
+GRANT USAGE ON SEQUENCE limiti_carta_id_seq TO banco_stazione;
 GRANT USAGE ON SEQUENCE prove_id_seq TO banco_stazione;
 REVOKE ALL ON FUNCTION banco_prova_ammessa(text, timestamptz), banco_lettura_ammessa(bigint)
     FROM PUBLIC;
@@ -170,6 +195,10 @@ CREATE POLICY stazioni_aggiungono ON prove FOR INSERT TO banco_stazione
 ALTER TABLE servizio_posti ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON servizio_posti FOR SELECT TO banco_stazione USING (true);
 CREATE POLICY stazioni_aggiungono ON servizio_posti FOR INSERT TO banco_stazione
+    WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
+ALTER TABLE limiti_carta ENABLE ROW LEVEL SECURITY;
+CREATE POLICY stazioni_leggono ON limiti_carta FOR SELECT TO banco_stazione USING (true);
+CREATE POLICY stazioni_aggiungono ON limiti_carta FOR INSERT TO banco_stazione
     WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
 ALTER TABLE letture ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON letture FOR SELECT TO banco_stazione USING (true);

@@ -79,6 +79,7 @@ private slots:
     void storicoAPagine();
     void postiDellAttrezzatura_data();
     void postiDellAttrezzatura();
+    void limitiFissatiDelleCarte();
     void storicoConServerBloccato();
     void storicoConAccessoRifiutato();
 
@@ -209,7 +210,7 @@ void TestArchivio::provaRiletta_data()
 }
 
 // Runs recorded as typed (quotes, semicolons and SQL in the serial number and the operator), read
-// back, and counted: a Cpk against the row's limits, first-pass and final yield over units. On the
+// back, and counted: Cpk and Ppk against the row's limits, first-pass and final yield over units. On the
 // server, after the sending, and a second sending of the same runs doubles nothing.
 void TestArchivio::provaRiletta()
 {
@@ -295,7 +296,9 @@ void TestArchivio::provaRiletta()
     QCOMPARE(s.letture, 3);
     QCOMPARE(*s.media, 12.0);
     QCOMPARE(*s.deviazione, 2.0);
-    QCOMPARE(*s.cpk, 2.0); // min(30 - 12, 12 - 0) / (3 × 2)
+    // Ppk from s: min(30 - 12, 12 - 0) / (3 × 2); Cpk from σ̂ = MR̄ / 1.128 = 2 / 1.128.
+    QCOMPARE(*s.ppk, 2.0);
+    QCOMPARE(*s.cpk, 12 * 1.128 / 6);
     QCOMPARE(s.fuoriDaiLimiti, 1);
     const auto rese = archivio->rese(filtro);
     QVERIFY(rese && rese->size() == 1);
@@ -842,6 +845,75 @@ void TestArchivio::postiDellAttrezzatura()
 }
 
 // A server that stops answering holds the history's reader in a query: closing the history does
+// Limits an engineer fixed stay the chart's when new values come, until a newer set; the file
+// keeps every set as it was written, and the server receives them with the runs.
+void TestArchivio::limitiFissatiDelleCarte()
+{
+    QTemporaryDir dati;
+    const QString file = dati.filePath(QStringLiteral("stazione.sqlite"));
+    std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
+    QVERIFY(locale);
+    const auto registra = [&](const QList<double> &valori) {
+        for (const double valore : valori) {
+            ProvaArchiviata p;
+            p.stazione = QStringLiteral("S1");
+            p.unita = QStringLiteral("U");
+            p.posto = QStringLiteral("A");
+            p.banco = QStringLiteral("carta.banco");
+            p.shaRighe = QStringLiteral("v1");
+            LetturaArchiviata l;
+            l.nome = QStringLiteral("T");
+            l.valore = valore;
+            l.massimo = 100;
+            l.istante = QDateTime::currentDateTimeUtc();
+            QVERIFY(locale->iniziaProva(p) && locale->registraLettura(p.uuid, l)
+                && locale->finisciProva(p.uuid, Esiti::kConforme));
+        }
+    };
+    const auto carta = [&] {
+        const auto serie = locale->serieCarta({}, QStringLiteral("T"));
+        return serie && serie->size() == 1 ? serie->first() : SerieCarta{};
+    };
+    // x̄ = 11, MR̄ = (2 + 2 + 2 + 1) / 4 = 1.75: limits 11 ± 4.655.
+    registra({10, 12, 10, 12, 11});
+    std::optional<LimitiCarta> fissati
+        = limitiDellaSerie(carta(), QStringLiteral("S1"), QStringLiteral("Ing. Rossi"));
+    QVERIFY(fissati && locale->fissaLimiti(*fissati));
+    // New values move the mean and the spread the limits of a reference phase would have.
+    registra({30, 40});
+    SerieCarta s = carta();
+    QCOMPARE(s.valori.size(), 7);
+    QVERIFY(s.fissati && s.fissati->operatore == QStringLiteral("Ing. Rossi"));
+    CartaControllo::Analisi a = analizza(s, false);
+    QVERIFY(a.fissati);
+    QCOMPARE(a.limiti->centro, 11.0);
+    QCOMPARE(a.limiti->superiore(), 11 + 2.66 * 1.75);
+    QCOMPARE(a.regole.at(5), QList<int>{1});
+    // A newer set is the chart's; the first stays in the file.
+    fissati = limitiDellaSerie(s, QStringLiteral("S1"), QStringLiteral("Ing. Bianchi"));
+    QVERIFY(fissati && locale->fissaLimiti(*fissati));
+    QCOMPARE(carta().fissati->operatore, QStringLiteral("Ing. Bianchi"));
+    QCOMPARE(locale->limitiFissati()->size(), 2);
+    // Fixed limits are never changed or removed.
+    QSqlQuery q(locale->database());
+    QVERIFY(!q.exec(QStringLiteral("UPDATE limiti_carta SET centro = 0")));
+    QVERIFY(!q.exec(QStringLiteral("DELETE FROM limiti_carta")));
+    QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM limiti_carta WHERE centro = 11")) && q.next()
+        && q.value(0).toInt() == 1);
+    q.finish();
+
+    QString motivo;
+    const auto destinazione = Destinazione::leggiUrl(m_server.url(), &motivo);
+    QVERIFY2(destinazione, qPrintable(motivo));
+    Inoltro inoltro(file, *destinazione);
+    inoltro.inviaOra();
+    QVERIFY(inoltro.attendi(30000));
+    QCOMPARE(locale->limitiDaInviare(10)->size(), 0);
+    QCOMPARE(m_server.interroga("SELECT string_agg(operatore, ',' ORDER BY quando) FROM limiti_carta "
+                                "WHERE banco = 'carta.banco'"),
+        QStringLiteral("Ing. Rossi,Ing. Bianchi"));
+}
+
 // not wait for it, and the answer, when it comes, goes nowhere.
 void TestArchivio::storicoConServerBloccato()
 {

@@ -104,7 +104,8 @@ private slots:
                     + m->index(0, c).data().toString() + u';';
             return campi;
         };
-        QTRY_VERIFY2(cifre().contains(u"Ppk=3,00;"_s) && cifre().contains(u"Unità di misura=V;"_s),
+        QTRY_VERIFY2(cifre().contains(u"Cpk=3,38;"_s) && cifre().contains(u"Ppk=3,00;"_s)
+                && cifre().contains(u"Unità di misura=V;"_s),
             qPrintable(cifre()));
         for (QPushButton *b : f.findChildren<QPushButton *>())
             QVERIFY2(QRect(0, 0, 1280, 1024).contains(QRect(b->mapToGlobal(QPoint()), b->size())),
