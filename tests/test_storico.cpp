@@ -45,7 +45,8 @@ static void registra(Archivio &archivio, const QString &unita, const QList<doubl
 static QHash<QString, QXYSeries *> serieDelGrafico(const QWidget &finestra)
 {
     QHash<QString, QXYSeries *> serie;
-    for (QAbstractSeries *s : finestra.findChild<QChartView *>()->chart()->series())
+    for (QAbstractSeries *s :
+        finestra.findChild<GraficoStorico *>()->findChild<QChartView *>()->chart()->series())
         serie.insert(s->name(), qobject_cast<QXYSeries *>(s));
     return serie;
 }
@@ -111,7 +112,7 @@ private slots:
             QVERIFY2(QRect(0, 0, 1280, 1024).contains(QRect(b->mapToGlobal(QPoint()), b->size())),
                 qPrintable(b->text()));
         schede->setCurrentIndex(2);
-        QChart *chart = f.findChild<QChartView *>()->chart();
+        QChart *chart = f.findChild<GraficoStorico *>()->findChild<QChartView *>()->chart();
         QTRY_COMPARE(chart->axes(Qt::Vertical).value(0)->titleText(), u"Tensione (V)"_s);
         const QHash<QString, QXYSeries *> serie = serieDelGrafico(f);
         QTRY_COMPARE(serie.value(u"Valore"_s)->count(), 3);
@@ -254,7 +255,7 @@ private slots:
         // keeps them, and marks both.
         registra(*archivio, u"SN-10"_s, {14}, ora.addSecs(-10));
         registra(*archivio, u"SN-11"_s, {14}, ora.addSecs(-5));
-        QTest::keyClick(&f, Qt::Key_F5);
+        f.aggiorna();
         const QHash<QString, QXYSeries *> linee = serieDelGrafico(f);
         QTRY_COMPARE(linee.value(u"Valore"_s)->count(), 12);
         QCOMPARE(altezza(linee.value(u"LCS (controllo)"_s)), lcs);
