@@ -325,7 +325,8 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     grafico->addWidget(m_riassunto);
     m_violazioni->setObjectName(QStringLiteral("violazioni"));
     m_violazioni->setAccessibleName(QStringLiteral("Valori che violano una regola"));
-    m_violazioni->setMaximumHeight(4 * m_violazioni->fontMetrics().lineSpacing() + 8);
+    m_violazioni->setWordWrap(true);
+    m_violazioni->setMaximumHeight(5 * m_violazioni->fontMetrics().lineSpacing() + 8);
     m_violazioni->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     grafico->addWidget(m_violazioni);
     m_schede->addTab(pagina, QStringLiteral("&Grafico"));

@@ -293,6 +293,9 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
             asse->applyNiceNumbers();
     }
     d->valori->setPointsVisible(n <= kPuntiVisibili);
+    // Smoothing thousands of short segments costs most of the drawing and shows nothing more.
+    for (QChartView *vista : {d->vista, d->vistaMr})
+        vista->setRenderHint(QPainter::Antialiasing, n <= kPuntiVisibili);
     d->valori->replace(valori);
     d->fuori->replace(fuori);
     orizzontale(d->specificaSuperiore, d->prove, serie.massimo);
@@ -350,10 +353,18 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
 
 void GraficoStorico::posizionaNumeri()
 {
+    // Left to right, a number that would cover the one before is left out: the list under the
+    // chart has every point's rules.
+    QRectF ultimo;
     for (const auto &[testo, punto] : std::as_const(d->numeri)) {
         const QPointF dove = d->carta->mapToPosition(punto, d->regole);
         const QRectF misura = testo->boundingRect();
         testo->setPos(dove.x() - misura.width() / 2, dove.y() - misura.height() - 8);
+        const QRectF qui = testo->mapRectToParent(misura).adjusted(-2, 0, 2, 0);
+        const bool libero = !qui.intersects(ultimo);
+        testo->setVisible(libero);
+        if (libero)
+            ultimo = qui;
     }
 }
 
@@ -423,8 +434,8 @@ GraficoPareto::GraficoPareto(QWidget *parent)
     d->percento = new QValueAxis(this);
     d->percento->setRange(0, 100);
     d->percento->setTickCount(5);
-    d->percento->setLabelFormat(QStringLiteral("%.0f %%"));
-    d->percento->setTitleText(QStringLiteral("cumulata"));
+    d->percento->setLabelFormat(QStringLiteral("%.0f"));
+    d->percento->setTitleText(QStringLiteral("cumulata (%)"));
     d->grafico->addAxis(d->righe, Qt::AlignBottom);
     d->grafico->addAxis(d->conteggi, Qt::AlignLeft);
     d->grafico->addAxis(d->percento, Qt::AlignRight);
@@ -433,6 +444,7 @@ GraficoPareto::GraficoPareto(QWidget *parent)
     d->cumulata->attachAxis(d->righe);
     d->cumulata->attachAxis(d->percento);
     d->grafico->setTitle(QStringLiteral("Righe che falliscono (Pareto)"));
+    d->grafico->legend()->setMarkerShape(QLegend::MarkerShapeDefault);
     auto *vista = nuovaVista(d->grafico, this, QStringLiteral("Pareto delle righe che falliscono"),
         QStringLiteral("Le righe che falliscono, dalla più frequente, a barre, con la linea della "
                        "percentuale cumulata. Le stesse cifre sono nella tabella delle rese per "

@@ -150,7 +150,7 @@ QString riassuntoCarta(
                      .arg(QString::number(n), QString::number(CartaControllo::kFaseDiRiferimento));
     }
     const auto numero = [](double v) {
-        return NumeriItaliani::daMacchina(QString::number(v, 'g', 6));
+        return NumeriItaliani::daMacchina(QString::number(v, 'g', 5));
     };
     frasi << QStringLiteral("Media %1, LCS %2, LCI %3.")
                  .arg(numero(analisi.limiti->centro), numero(analisi.limiti->superiore()),
