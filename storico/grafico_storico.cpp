@@ -39,6 +39,33 @@ public:
 // Beyond this many values the points are a line alone: markers would hide it, and cost the
 // drawing of each.
 constexpr qsizetype kPuntiVisibili = 200;
+// Beyond this many values a line keeps, of each run of values that share a few pixels, the
+// lowest and the highest in their order: the same drawing, for a fraction of the segments.
+constexpr qsizetype kSegmentiMassimi = 2000;
+
+QList<QPointF> sfoltito(const QList<QPointF> &punti)
+{
+    if (punti.size() <= kSegmentiMassimi)
+        return punti;
+    const qsizetype gruppo = (2 * punti.size() + kSegmentiMassimi - 1) / kSegmentiMassimi;
+    QList<QPointF> linea;
+    linea.reserve(2 * (punti.size() / gruppo + 1));
+    for (qsizetype da = 0; da < punti.size(); da += gruppo) {
+        const qsizetype a = std::min(punti.size(), da + gruppo);
+        qsizetype basso = da, alto = da;
+        for (qsizetype i = da + 1; i < a; ++i) {
+            if (punti[i].y() < punti[basso].y())
+                basso = i;
+            if (punti[i].y() > punti[alto].y())
+                alto = i;
+        }
+        linea.append(punti[std::min(basso, alto)]);
+        if (basso != alto)
+            linea.append(punti[std::max(basso, alto)]);
+    }
+    return linea;
+}
+
 // Beyond this many points out of control they are marked without their rules' numbers.
 constexpr qsizetype kNumeriVisibili = 60;
 
@@ -293,10 +320,10 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
             asse->applyNiceNumbers();
     }
     d->valori->setPointsVisible(n <= kPuntiVisibili);
-    // Smoothing thousands of short segments costs most of the drawing and shows nothing more.
+    // Smoothing thousands of short segments costs half the drawing and shows nothing more.
     for (QChartView *vista : {d->vista, d->vistaMr})
-        vista->setRenderHint(QPainter::Antialiasing, n <= kPuntiVisibili);
-    d->valori->replace(valori);
+        vista->setRenderHint(QPainter::Antialiasing, n <= kSegmentiMassimi);
+    d->valori->replace(sfoltito(valori));
     d->fuori->replace(fuori);
     orizzontale(d->specificaSuperiore, d->prove, serie.massimo);
     orizzontale(d->specificaInferiore, d->prove, serie.minimo);
@@ -316,6 +343,7 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
     // another, would only hide them. Then the list under the chart says which rules.
     const bool conNumeri = regole.size() <= kNumeriVisibili;
     d->regole->setMarkerSize(conNumeri ? 14 : 8);
+    d->regole->setBorderColor(conNumeri ? QColor(Qt::black) : kArancio);
     d->regole->replace(regole);
     for (const auto &[testo, punto] : std::as_const(d->numeri))
         delete testo;
@@ -345,7 +373,7 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
     d->asseMr->applyNiceNumbers();
     d->asseMr->setTitleText(TestiStorico::conUnita(QStringLiteral("Escursione"), serie.unitaMisura));
     d->mr->setPointsVisible(n <= kPuntiVisibili);
-    d->mr->replace(escursioni);
+    d->mr->replace(sfoltito(escursioni));
     orizzontale(d->mrMedio, d->proveMr, mrMedio);
     orizzontale(d->mrLcs, d->proveMr, mrLcs);
     emit mostrato();
