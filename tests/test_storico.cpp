@@ -326,16 +326,32 @@ private slots:
             r.conformiAlPrimo = primo;
             r.conformiAllUltimo = ultimo;
             r.daRipetere = ripetere;
+            r.righe = {ResaRiga{1, u"Corrente"_s, unita, primo, prove - primo}};
             return r;
         };
         StatisticaRiga s;
         s.unitaMisura = u"V"_s;
         s.cpk = 1.3333333;
+        s.ppk = 0.9;
         const QByteArray cifre = TestiStorico::csvStatistiche({s}, {resa(3, 5, 2, 3, 4)});
-        QTest::newRow("statistiche: unità, Cpk intero")
-            << cifre << 1 << u"unita_di_misura=V;cpk=1,3333333"_s;
-        QTest::newRow("statistiche: rese e prove da ripetere")
-            << cifre << 4 << u"resa_al_primo_passaggio_percento=66,7;prove_da_ripetere=4"_s;
+        QTest::newRow("statistiche: unità, Cpk intero, Ppk e il giudizio di Cpk")
+            << cifre << 1 << u"unita_di_misura=V;cpk=1,3333333;ppk=0,9;giudizio=capace"_s;
+        QTest::newRow("statistiche: rese, ripetizioni e prove da ripetere")
+            << cifre << 4
+            << u"resa_al_primo_passaggio_percento=66,7;tasso_di_ripetizione_percento=66,7;"
+               u"prove_da_ripetere=4"_s;
+        QTest::newRow("statistiche: rese per riga")
+            << cifre << 7
+            << u"riga=2;nome_riga=Corrente;resa_al_primo_passaggio_percento=66,7;prove_fallite=3"_s;
+        SerieCarta carta;
+        carta.valori = {10, 13};
+        carta.unita = {u"SN-1"_s, u"SN-2"_s};
+        CartaControllo::Analisi analisi;
+        analisi.limiti = CartaControllo::Limiti{10, 0.5 / CartaControllo::kD2, 0.5};
+        analisi.regole = {{}, {1, 5}};
+        QTest::newRow("carta: escursione, limiti e regole del valore")
+            << TestiStorico::csvCarta(carta, analisi) << 2
+            << u"unita_in_prova=SN-2;valore=13;escursione_mobile=3;lcs=11,33;regole=1 5"_s;
         const QByteArray perPosto
             = TestiStorico::csvStatistiche({{u"A"_s, {s}, {resa(1, 1, 1, 1, 0)}},
                 {{}, {s}, {resa(3, 5, 2, 3, 4)}}});
