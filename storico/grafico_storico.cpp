@@ -409,7 +409,8 @@ void GraficoStorico::descrivi(const QPointF &punto, bool sopra)
         valore += u' ' + d->serie.unitaMisura;
     if ((d->serie.minimo && v < *d->serie.minimo) || (d->serie.massimo && v > *d->serie.massimo))
         valore += QStringLiteral(", fuori dalla specifica");
-    QStringList righe{QStringLiteral("Valore %1 di %2").arg(QString::number(i + 1), QString::number(d->serie.valori.size()))};
+    QStringList righe{QStringLiteral("Valore %1 di %2")
+            .arg(NumeriItaliani::intero(i + 1), NumeriItaliani::intero(d->serie.valori.size()))};
     if (i < d->serie.unita.size())
         righe << QStringLiteral("Unità in prova: ") + d->serie.unita.at(i);
     if (i < d->serie.inizi.size())
