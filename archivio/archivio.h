@@ -3,7 +3,9 @@
 #include "carta_controllo.h"
 #include "destinazione.h"
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QSqlDatabase>
 #include <QSet>
@@ -256,7 +258,16 @@ public:
     // With ancheDa5A8, the charts' rules 5 to 8 as well as 1 to 4.
     std::optional<QList<StatisticaRiga>> statistiche(
         const FiltroProve &filtro, bool ancheDa5A8 = false);
-    std::optional<QList<ResaBanco>> rese(const FiltroProve &filtro);
+    // With conRighe, each row's part too: a pass over the readings.
+    std::optional<QList<ResaBanco>> rese(const FiltroProve &filtro, bool conRighe = false);
+    // Both, from one pass over the readings.
+    struct StatisticheERese
+    {
+        QList<StatisticaRiga> statistiche;
+        QList<ResaBanco> rese;
+    };
+    std::optional<StatisticheERese> statisticheERese(
+        const FiltroProve &filtro, bool ancheDa5A8 = false);
     // The control charts of the runs chosen: one per bench version, socket and row, of the row
     // named riga only where it is given; with conPunti, each value's run, unit and start too.
     std::optional<QList<SerieCarta>> serieCarta(
@@ -299,9 +310,16 @@ private:
     // The filter as conditions on the runs, named p, with their values in order.
     QString condizioni(const FiltroProve &filtro, QVariantList &valori) const;
     // One pass over the readings of the runs chosen: each chart's series (of the row named riga
-    // only, where given) and, where asked for, each row's sums for its statistics.
+    // only, where given) and, where asked for, each row's sums for its statistics and each
+    // run's judgements by row (kSenzaGiudizio where a run has no reading of a row).
     bool raccogli(const FiltroProve &filtro, const QString &riga, bool conPunti,
-        QList<SerieCarta> &serie, QList<StatisticaRiga> *statistiche);
+        QList<SerieCarta> &serie, QList<StatisticaRiga> *statistiche,
+        QHash<qint64, QByteArray> *giudizi);
+    std::optional<QList<StatisticaRiga>> statisticheDa(
+        const FiltroProve &filtro, bool ancheDa5A8, QHash<qint64, QByteArray> *giudizi);
+    // Each row's part from the judgements given, or read here; none with senzaRighe.
+    std::optional<QList<ResaBanco>> reseDa(const FiltroProve &filtro,
+        const QHash<qint64, QByteArray> *giudizi, bool senzaRighe = false);
 
     Tipo m_tipo;
     QString m_connessione;

@@ -17,6 +17,9 @@ namespace ArchivioSql {
 // How long a program waits for another's hold on the station's file.
 inline constexpr std::chrono::milliseconds kAttesaOccupato{5000};
 
+// A run's judgement of a row it did not read, where a run's judgements are kept by row.
+inline constexpr int kSenzaGiudizio = 0x7f;
+
 inline constexpr char kColonneProva[]
     = "p.uuid, p.stazione, p.operatore, p.unita, p.tentativo, p.banco, p.sha_banco, p.linea, "
       "p.inizio, p.fine, p.esito, p.sha_righe, p.posto";

@@ -7,8 +7,10 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 #include <tuple>
+#include <vector>
 
 using namespace ArchivioSql;
 
@@ -45,9 +47,14 @@ void legaLimiti(QSqlQuery &q, const LimitiCarta &l)
         q.addBindValue(v);
 }
 
+// Rows a run may have, as readings are read by the million: the row's number and its judgement
+// travel packed with the run's id.
+constexpr qint64 kRighePerProva = 1 << 20;
+
 // A run chosen: the chart it feeds and what its points show.
 struct ProvaScelta
 {
+    qint64 id = 0;
     int carta = 0; // bench version and socket, as an index
     QString uuid;
     QString unita;
@@ -57,7 +64,7 @@ struct ProvaScelta
 } // namespace
 
 bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool conPunti,
-    QList<SerieCarta> &serie, QList<StatisticaRiga> *statistiche)
+    QList<SerieCarta> &serie, QList<StatisticaRiga> *statistiche, QHash<qint64, QByteArray> *giudizi)
 {
     QVariantList valori;
     const QString dove = condizioni(filtro, valori);
@@ -68,13 +75,15 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     QSqlQuery q(database());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT p.id, %1, p.posto, p.banco, p.uuid, p.unita, p.inizio FROM "
-                             "prove p WHERE %2")
+                             "prove p WHERE %2 ORDER BY p.inizio, p.id")
                   .arg(QLatin1String(kVersioneBanco), filtri));
     for (const QVariant &v : valori)
         q.addBindValue(v);
     if (!q.exec())
         return fallita(q, QStringLiteral("l'archivio non si legge"));
-    QHash<qint64, ProvaScelta> prove;
+    // In the order they started: a reading's place in its series is its run's here.
+    QList<ProvaScelta> prove;
+    QHash<qint64, int> ordineDi;
     QHash<std::pair<QString, QString>, int> carte; // (version, socket) → index
     QList<std::pair<QString, QString>> carteInOrdine;
     QList<QString> banchi; // each chart's bench name
@@ -87,26 +96,32 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             banchi.append(q.value(3).toString());
         }
         ProvaScelta p;
+        p.id = q.value(0).toLongLong();
         p.carta = *c;
         if (conPunti) {
             p.uuid = q.value(4).toString();
             p.unita = q.value(5).toString();
             p.inizio = comeOra(q.value(6));
         }
-        prove.insert(q.value(0).toLongLong(), p);
+        ordineDi.insert(p.id, int(prove.size()));
+        prove.append(p);
     }
     q.finish();
 
-    // Then every reading, in the order the runs started: each lands on its chart's series.
+    // Then every reading, in whatever order the database finds them quickest (a server sorting a
+    // million readings by their run's start spends more than the pass itself): each lands on its
+    // chart's series with its run's place, and a series out of order is put in order after.
     QVariantList valoriLetture = valori;
-    QString sql = QStringLiteral("SELECT l.prova, l.n, l.valore, l.giudizio FROM prove p JOIN "
-                                 "letture l ON l.prova = p.id WHERE %1")
-                      .arg(filtri);
+    // The run, the row and its judgement in one number: each column read costs the program more
+    // than the database.
+    QString sql = QStringLiteral("SELECT (l.prova * %2 + l.n) * 16 + l.giudizio, l.valore FROM "
+                                 "prove p JOIN letture l ON l.prova = p.id WHERE %1 AND l.n >= 0 AND l.n < %2 "
+                                 "AND l.giudizio >= 0 AND l.giudizio < 16")
+                      .arg(filtri, QString::number(kRighePerProva));
     if (!riga.isEmpty()) {
         sql += QStringLiteral(" AND l.nome = ?");
         valoriLetture << riga;
     }
-    sql += QStringLiteral(" ORDER BY p.inizio, p.id, l.n");
     q.prepare(sql);
     for (const QVariant &v : valoriLetture)
         q.addBindValue(v);
@@ -117,28 +132,63 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     {
         qint64 letture = 0, conValore = 0, fuori = 0, fallite = 0;
         double somma = 0, quadrati = 0, minimo = 0, massimo = 0;
-        qint64 ultimaProva = 0;
-        int banco = 0; // the chart whose bench name the row takes
+        int ultimaProva = -1; // the latest run's place
+        int carta = 0; // the chart whose bench name the row takes
+        bool usata = false;
     };
-    QHash<qint64, int> indiceSerie; // chart × row → series
-    QHash<std::pair<QString, int>, Somme> somme; // version × row
-    QList<qint64> ultimaProvaSerie;
+    // Indexed by version (or chart) and row, not hashed: a million readings pass here.
+    QStringList versioni;
+    QList<int> versioneDellaCarta;
+    for (const auto &[versione, posto] : std::as_const(carteInOrdine)) {
+        qsizetype v = versioni.indexOf(versione);
+        if (v < 0) {
+            v = versioni.size();
+            versioni.append(versione);
+        }
+        versioneDellaCarta.append(int(v));
+    }
+    std::vector<std::vector<Somme>> somme(versioni.size());
+    std::vector<std::vector<int>> indiceSerie(carteInOrdine.size()); // chart × row → series
+    std::vector<QList<int>> ordini; // each series' values' places
+    qint64 fuoriOrdine = 0;
+    qint64 idCorrente = -1;
+    const ProvaScelta *p = nullptr;
+    int ordine = -1;
+    QByteArray *giudiziProva = nullptr;
     while (q.next()) {
-        const qint64 idProva = q.value(0).toLongLong();
-        const auto p = prove.constFind(idProva);
-        if (p == prove.constEnd())
+        const qint64 chiave = q.value(0).toLongLong();
+        const qint64 idProva = chiave / 16 / kRighePerProva;
+        if (idProva != idCorrente) {
+            idCorrente = idProva;
+            const auto trovata = ordineDi.constFind(idProva);
+            ordine = trovata == ordineDi.constEnd() ? -1 : *trovata;
+            p = ordine < 0 ? nullptr : &prove.at(ordine);
+            giudiziProva = giudizi && p ? &(*giudizi)[idProva] : nullptr;
+        }
+        if (!p)
             continue; // a run that ended between the two questions
-        const int n = q.value(1).toInt();
-        const QVariant valore = q.value(2);
+        const int n = int(chiave / 16 % kRighePerProva);
+        if (n < 0)
+            continue;
+        const QVariant valore = q.value(1);
         const bool conValore = !valore.isNull();
-        const int giudizio = q.value(3).toInt();
+        const int giudizio = int(chiave % 16);
+        if (giudiziProva) {
+            if (giudiziProva->size() <= n)
+                giudiziProva->resize(n + 1, char(kSenzaGiudizio));
+            (*giudiziProva)[n] = char(giudizio);
+        }
         if (statistiche) {
-            Somme &s = somme[{carteInOrdine.at(p->carta).first, n}];
+            std::vector<Somme> &dellaVersione = somme[versioneDellaCarta.at(p->carta)];
+            if (dellaVersione.size() <= size_t(n))
+                dellaVersione.resize(n + 1);
+            Somme &s = dellaVersione[n];
+            s.usata = true;
             ++s.letture;
             s.fuori += giudizio == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti) ? 1 : 0;
             s.fallite += giudizio > 0 ? 1 : 0;
-            s.ultimaProva = idProva;
-            s.banco = p->carta;
+            s.ultimaProva = std::max(s.ultimaProva, ordine);
+            s.carta = p->carta;
             if (conValore) {
                 const double x = valore.toDouble();
                 s.minimo = s.conValore == 0 ? x : std::min(s.minimo, x);
@@ -150,28 +200,55 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         }
         if (!conValore)
             continue;
-        const qint64 chiave = (qint64(p->carta) << 32) | quint32(n);
-        auto i = indiceSerie.constFind(chiave);
-        if (i == indiceSerie.constEnd()) {
-            i = indiceSerie.insert(chiave, int(serie.size()));
+        std::vector<int> &dellaCarta = indiceSerie[p->carta];
+        if (dellaCarta.size() <= size_t(n))
+            dellaCarta.resize(n + 1, -1);
+        if (dellaCarta[n] < 0) {
+            dellaCarta[n] = int(serie.size());
             SerieCarta nuova;
             nuova.banco = banchi.at(p->carta);
             nuova.versione = carteInOrdine.at(p->carta).first;
             nuova.posto = carteInOrdine.at(p->carta).second;
             nuova.n = n;
             serie.append(nuova);
-            ultimaProvaSerie.append(0);
+            ordini.emplace_back();
         }
-        SerieCarta &s = serie[*i];
-        s.valori.append(valore.toDouble());
-        ultimaProvaSerie[*i] = idProva;
-        if (conPunti) {
-            s.prove.append(p->uuid);
-            s.unita.append(p->unita);
-            s.inizi.append(p->inizio);
-        }
+        const int i = dellaCarta[n];
+        QList<int> &posti = ordini[i];
+        fuoriOrdine += !posti.isEmpty() && posti.last() > ordine ? 1 : 0;
+        posti.append(ordine);
+        serie[i].valori.append(valore.toDouble());
     }
     q.finish();
+
+    for (qsizetype i = 0; i < serie.size(); ++i) {
+        SerieCarta &s = serie[i];
+        QList<int> &posti = ordini[i];
+        if (fuoriOrdine > 0 && !std::is_sorted(posti.cbegin(), posti.cend())) {
+            // A run reads each row once: no two values share a place.
+            std::vector<qsizetype> indici(posti.size());
+            std::iota(indici.begin(), indici.end(), 0);
+            std::sort(indici.begin(), indici.end(),
+                [&](qsizetype a, qsizetype b) { return posti.at(a) < posti.at(b); });
+            QList<double> valoriInOrdine;
+            QList<int> postiInOrdine;
+            valoriInOrdine.reserve(posti.size());
+            postiInOrdine.reserve(posti.size());
+            for (const qsizetype j : indici) {
+                valoriInOrdine.append(s.valori.at(j));
+                postiInOrdine.append(posti.at(j));
+            }
+            s.valori = std::move(valoriInOrdine);
+            posti = std::move(postiInOrdine);
+        }
+        if (conPunti) {
+            for (const int o : std::as_const(posti)) {
+                s.prove.append(prove.at(o).uuid);
+                s.unita.append(prove.at(o).unita);
+                s.inizi.append(prove.at(o).inizio);
+            }
+        }
+    }
 
     // Each row's name, unit and limits as its latest run had them.
     QSqlQuery r(database());
@@ -193,7 +270,8 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     };
     for (qsizetype i = 0; i < serie.size(); ++i) {
         SerieCarta &s = serie[i];
-        if (!descrivi(ultimaProvaSerie.at(i), s.n, s.nome, s.minimo, s.massimo, s.unitaMisura))
+        if (!descrivi(prove.at(ordini[i].last()).id, s.n, s.nome, s.minimo, s.massimo,
+                s.unitaMisura))
             return false;
     }
 
@@ -213,32 +291,37 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
 
     if (!statistiche)
         return true;
-    for (auto s = somme.cbegin(); s != somme.cend(); ++s) {
-        StatisticaRiga riga;
-        riga.shaBanco = s.key().first;
-        riga.n = s.key().second;
-        riga.banco = banchi.at(s->banco);
-        riga.letture = s->letture;
-        riga.conValore = s->conValore;
-        riga.fuoriDaiLimiti = s->fuori;
-        riga.fallite = s->fallite;
-        if (!descrivi(s->ultimaProva, riga.n, riga.nome, riga.minimo, riga.massimo,
-                riga.unitaMisura))
-            return false;
-        if (s->conValore > 0) {
-            const double n = double(s->conValore);
-            riga.media = s->somma / n;
-            riga.valoreMinimo = s->minimo;
-            riga.valoreMassimo = s->massimo;
-            if (s->conValore >= 2) {
-                const double varianza = (s->quadrati - s->somma * s->somma / n) / (n - 1);
-                riga.deviazione = std::sqrt(std::max(0.0, varianza));
-                // Rounding leaves a trace of spread in values that are all the same.
-                if (s->minimo == s->massimo)
-                    riga.deviazione = 0.0;
+    for (qsizetype v = 0; v < versioni.size(); ++v) {
+        for (size_t n = 0; n < somme[v].size(); ++n) {
+            const Somme &s = somme[v][n];
+            if (!s.usata)
+                continue;
+            StatisticaRiga riga;
+            riga.shaBanco = versioni.at(v);
+            riga.n = int(n);
+            riga.banco = banchi.at(s.carta);
+            riga.letture = s.letture;
+            riga.conValore = s.conValore;
+            riga.fuoriDaiLimiti = s.fuori;
+            riga.fallite = s.fallite;
+            if (!descrivi(prove.at(s.ultimaProva).id, riga.n, riga.nome, riga.minimo, riga.massimo,
+                    riga.unitaMisura))
+                return false;
+            if (s.conValore > 0) {
+                const double quante = double(s.conValore);
+                riga.media = s.somma / quante;
+                riga.valoreMinimo = s.minimo;
+                riga.valoreMassimo = s.massimo;
+                if (s.conValore >= 2) {
+                    const double varianza = (s.quadrati - s.somma * s.somma / quante) / (quante - 1);
+                    riga.deviazione = std::sqrt(std::max(0.0, varianza));
+                    // Rounding leaves a trace of spread in values that are all the same.
+                    if (s.minimo == s.massimo)
+                        riga.deviazione = 0.0;
+                }
             }
+            statistiche->append(riga);
         }
-        statistiche->append(riga);
     }
     return true;
 }
@@ -247,7 +330,7 @@ std::optional<QList<SerieCarta>> Archivio::serieCarta(
     const FiltroProve &filtro, const QString &riga, bool conPunti)
 {
     QList<SerieCarta> serie;
-    if (!raccogli(filtro, riga, conPunti, serie, nullptr))
+    if (!raccogli(filtro, riga, conPunti, serie, nullptr, nullptr))
         return std::nullopt;
     return serie;
 }

@@ -201,9 +201,33 @@ std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
 std::optional<QList<StatisticaRiga>> Archivio::statistiche(
     const FiltroProve &filtro, bool ancheDa5A8)
 {
+    return statisticheDa(filtro, ancheDa5A8, nullptr);
+}
+
+std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro, bool conRighe)
+{
+    return reseDa(filtro, nullptr, !conRighe);
+}
+
+std::optional<Archivio::StatisticheERese> Archivio::statisticheERese(
+    const FiltroProve &filtro, bool ancheDa5A8)
+{
+    QHash<qint64, QByteArray> giudizi;
+    std::optional<QList<StatisticaRiga>> statistiche = statisticheDa(filtro, ancheDa5A8, &giudizi);
+    if (!statistiche)
+        return std::nullopt;
+    std::optional<QList<ResaBanco>> rese = reseDa(filtro, &giudizi);
+    if (!rese)
+        return std::nullopt;
+    return StatisticheERese{*statistiche, *rese};
+}
+
+std::optional<QList<StatisticaRiga>> Archivio::statisticheDa(
+    const FiltroProve &filtro, bool ancheDa5A8, QHash<qint64, QByteArray> *giudizi)
+{
     QList<SerieCarta> serie;
     QList<StatisticaRiga> righe;
-    if (!raccogli(filtro, {}, false, serie, &righe))
+    if (!raccogli(filtro, {}, false, serie, &righe, giudizi))
         return std::nullopt;
     QHash<std::pair<QString, int>, QList<const SerieCarta *>> perRiga;
     for (const SerieCarta &s : serie)
@@ -253,7 +277,8 @@ std::optional<QList<StatisticaRiga>> Archivio::statistiche(
     return righe;
 }
 
-std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
+std::optional<QList<ResaBanco>> Archivio::reseDa(
+    const FiltroProve &filtro, const QHash<qint64, QByteArray> *giudizi, bool senzaRighe)
 {
     // A socket's yields are those of the units first judged there: a unit that failed in a
     // socket with a worn contact and passed when tried again in another is that socket's
@@ -322,35 +347,96 @@ std::optional<QList<ResaBanco>> Archivio::rese(const FiltroProve &filtro)
         rese.append(r);
     }
     q.finish();
+    if (senzaRighe)
+        return rese;
 
-    // Each row's part: how the units' first judged runs read it, and how often any judged run
-    // failed it.
+    // Each row's part: how the units' first judged runs read it, and how often the judged
+    // runs of the socket chosen (of all, without one) failed it. From each run's judgements by
+    // row, read here unless the statistics just read them.
+    QHash<qint64, QByteArray> letti;
+    if (!giudizi) {
+        QVariantList valoriLetture;
+        const QString doveLetture = condizioni(filtro, valoriLetture);
+        q.prepare(QStringLiteral("SELECT l.prova, l.n, l.giudizio FROM prove p JOIN letture l ON "
+                                 "l.prova = p.id WHERE %1%2")
+                      .arg(QLatin1String(kGiudicate),
+                          doveLetture.isEmpty() ? QString() : QStringLiteral(" AND ") + doveLetture));
+        for (const QVariant &v : valoriLetture)
+            q.addBindValue(v);
+        if (!q.exec()) {
+            fallita(q, QStringLiteral("l'archivio non si legge"));
+            return {};
+        }
+        while (q.next()) {
+            QByteArray &dellaProva = letti[q.value(0).toLongLong()];
+            const int n = q.value(1).toInt();
+            if (n < 0)
+                continue;
+            if (dellaProva.size() <= n)
+                dellaProva.resize(n + 1, char(kSenzaGiudizio));
+            dellaProva[n] = char(q.value(2).toInt());
+        }
+        q.finish();
+        giudizi = &letti;
+    }
     q.prepare(scelte
-        + QStringLiteral(" SELECT s.versione, l.n, MAX(l.nome), "
-                         "SUM(CASE WHEN s.dal_primo = 1%1 THEN 1 ELSE 0 END), "
-                         "SUM(CASE WHEN s.dal_primo = 1 AND l.giudizio = 0%1 THEN 1 ELSE 0 END), "
-                         "SUM(CASE WHEN s.dal_primo IS NOT NULL AND l.giudizio > 0%1 THEN 1 ELSE 0 "
-                         "END) FROM scelte s JOIN letture l ON l.prova = s.id "
-                         "GROUP BY s.versione, l.n ORDER BY s.versione, l.n")
-              .arg(delPrimo));
+        + QStringLiteral(" SELECT id, versione, dal_primo, posto, posto_primo FROM scelte WHERE "
+                         "dal_primo IS NOT NULL ORDER BY id"));
     for (const QVariant &v : valori)
         q.addBindValue(v);
-    if (perPosto) {
-        for (int i = 0; i < 3; ++i)
-            q.addBindValue(filtro.posto);
-    }
     if (!q.exec()) {
         fallita(q, QStringLiteral("l'archivio non si legge"));
         return {};
     }
+    QHash<QString, std::pair<std::vector<ResaRiga>, qint64>> perVersione; // rows, latest run
     while (q.next()) {
-        for (ResaBanco &r : rese) {
-            if (r.versione == q.value(0).toString()) {
-                ResaRiga riga{q.value(1).toInt(), q.value(2).toString(), q.value(3).toLongLong(),
-                    q.value(4).toLongLong(), q.value(5).toLongLong()};
-                if (riga.unita > 0 || riga.fallite > 0)
-                    r.righe.append(riga);
+        const qint64 id = q.value(0).toLongLong();
+        const auto g = giudizi->constFind(id);
+        if (g == giudizi->constEnd())
+            continue;
+        const bool primaQui = q.value(2).toLongLong() == 1
+            && (!perPosto || q.value(4).toString() == filtro.posto);
+        const bool qui = !perPosto || q.value(3).toString() == filtro.posto;
+        if (!primaQui && !qui)
+            continue;
+        auto &[righe, ultima] = perVersione[q.value(1).toString()];
+        ultima = id;
+        if (righe.size() < size_t(g->size()))
+            righe.resize(g->size());
+        for (qsizetype n = 0; n < g->size(); ++n) {
+            const int giudizio = g->at(n);
+            if (giudizio == kSenzaGiudizio)
+                continue;
+            ResaRiga &r = righe[n];
+            r.n = int(n);
+            if (primaQui) {
+                ++r.unita;
+                r.conformiAlPrimo += giudizio == 0 ? 1 : 0;
             }
+            if (qui)
+                r.fallite += giudizio > 0 ? 1 : 0;
+        }
+    }
+    q.finish();
+    // The rows' names as the latest run of each version has them.
+    q.prepare(QStringLiteral("SELECT n, nome FROM letture WHERE prova = ?"));
+    for (ResaBanco &resa : rese) {
+        const auto v = perVersione.constFind(resa.versione);
+        if (v == perVersione.constEnd())
+            continue;
+        q.addBindValue(v->second);
+        if (!q.exec()) {
+            fallita(q, QStringLiteral("l'archivio non si legge"));
+            return {};
+        }
+        QHash<int, QString> nomi;
+        while (q.next())
+            nomi.insert(q.value(0).toInt(), q.value(1).toString());
+        for (ResaRiga r : v->first) {
+            if (r.unita == 0 && r.fallite == 0)
+                continue;
+            r.nome = nomi.value(r.n);
+            resa.righe.append(r);
         }
     }
     return rese;

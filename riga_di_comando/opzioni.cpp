@@ -24,8 +24,8 @@ BANCO_PORTA1=/dev/ttyUSB0), altrimenti la N-esima porta seriale del sistema; su 
 
 Archivio: con --banco e --unita ogni giro è una prova dell'unità, registrata nel file
 SQLite della stazione e poi inviata al server PostgreSQL della linea, se ce n'è uno
-(--archivio, BANCO_ARCHIVIO o l'impostazione della finestra). --storico, --statistiche
-e --invia interrogano l'archivio invece di leggere.)";
+(--archivio, BANCO_ARCHIVIO o l'impostazione della finestra). --storico, --statistiche,
+--carta e --invia interrogano l'archivio invece di leggere.)";
 
 const char kStatiDiUscita[] = R"(
 Stato di uscita:
@@ -50,7 +50,9 @@ Stato di uscita:
 Quando più stati valgono insieme prevale il primo di 3, 1, 6, 5, 4; con un banco a più
 posti lo stato è il più grave fra quelli dei posti.
 Con --cerca: 0 se almeno una combinazione ha risposto, 1 se nessuna; 2 e 3 come sopra.
-Con --storico e --statistiche: 0, o 5 se l'archivio non si legge.
+Con --storico, --statistiche e --carta: 0, o 5 se l'archivio non si legge; con --carta 2
+anche per una riga sconosciuta o presente in più banchi senza --nome-banco, e per --fissa
+su una carta con meno di 2 valori (nulla è fissato).
 )";
 
 } // namespace
@@ -175,12 +177,15 @@ TabellaOpzioni::TabellaOpzioni()
           "L'unità in prova (il numero di serie), riportata in ogni riga e nel rapporto; con "
           "--banco ogni giro è una sua prova nell'archivio. Con un banco a più posti si "
           "ripete, un'unità per posto: riempiono i posti in ordine, o POSTO=TESTO nomina il "
-          "posto. Con --storico e --statistiche, le prove di quell'unità.",
+          "posto. Con --storico, --statistiche e --carta, le prove di quell'unità.",
           "TESTO"))
-    , operatore(conValore("operatore", "Con --banco e --unita, chi fa la prova.", "NOME"))
+    , operatore(conValore("operatore",
+          "Con --banco e --unita, chi fa la prova; con --carta --fissa, chi fissa i limiti.",
+          "NOME"))
     , stazione(conValore("stazione",
           "Con --banco e --unita, la stazione della prova (senza, il nome della macchina). "
-          "Con --storico e --statistiche, le prove di quella stazione.",
+          "Con --storico, --statistiche e --carta, le prove di quella stazione (e con --fissa la "
+          "stazione che registra i limiti).",
           "NOME"))
     , senzaArchivio(senzaValore("senza-archivio", "Con --banco e --unita, non registra le prove."))
     , archivio(conValore("archivio",
@@ -198,9 +203,23 @@ TabellaOpzioni::TabellaOpzioni()
     , storico(senzaValore("storico", "Elenca le prove dell'archivio, dalla più recente."))
     , letture(senzaValore("letture", "Con --storico, anche le letture di ogni prova."))
     , statistiche(senzaValore("statistiche",
-          "Per ogni riga dei banchi: letture, media, deviazione standard, minimo, massimo, Cpk, "
-          "fuori dai limiti, le righe che falliscono di più per prime; poi la resa al primo "
-          "passaggio e finale per banco, contata sulle unità, e le prove da ripetere."))
+          "Per ogni riga dei banchi: letture, media, deviazione standard, minimo, massimo, Cp e "
+          "Cpk (dalla sigma entro, dalle escursioni mobili), Pp e Ppk (dalla deviazione "
+          "complessiva) con il giudizio, la carta di controllo e le sue regole violate, fuori "
+          "dai limiti, le righe che falliscono di più per prime; poi per ogni versione di banco "
+          "la resa al primo passaggio e finale, contata sulle unità, il tasso di ripetizione, la "
+          "resa al primo passaggio di ogni riga, il Pareto delle righe che falliscono e le prove "
+          "da ripetere."))
+    , carta(conValore("carta",
+          "La carta di controllo dei valori singoli della riga RIGA: un punto per prova con "
+          "centro, limiti di controllo e le regole che completa, poi un riassunto con Cpk e Ppk; "
+          "una carta per versione del banco e posto. Per esempio --carta Temperatura "
+          "--nome-banco linea3.banco.",
+          "RIGA"))
+    , fissa(senzaValore("fissa",
+          "Con --carta e --operatore: fissa i limiti di controllo di ogni carta della riga, "
+          "calcolati ora da tutti i suoi valori, nel file della stazione; le carte li usano da "
+          "allora in poi. Per esempio --carta Temperatura --fissa --operatore \"Anna Rossi\"."))
     , invia(senzaValore(
           "invia", "Invia al server le prove che aspettano nel file della stazione e dice quante."))
     , riprova(senzaValore("riprova",
@@ -209,28 +228,41 @@ TabellaOpzioni::TabellaOpzioni()
     , controllaArchivio(senzaValore("controlla-archivio",
           "Controlla l'integrità del file della stazione (quello di --archivio o il "
           "predefinito) e dice che cosa ha trovato."))
-    , dal(conValore(
-          "dal", "Con --storico e --statistiche, le prove da questo giorno.", "AAAA-MM-GG"))
-    , al(conValore("al", "Con --storico e --statistiche, le prove fino a questo giorno compreso.",
+    , dal(conValore("dal", "Con --storico, --statistiche e --carta, le prove da questo giorno.",
+          "AAAA-MM-GG"))
+    , al(conValore("al",
+          "Con --storico, --statistiche e --carta, le prove fino a questo giorno "
+          "compreso.",
           "AAAA-MM-GG"))
     , esito(conValore("esito",
-          "Con --storico e --statistiche, le prove con questo esito: conforme, \"non conforme\", "
+          "Con --storico, --statistiche e --carta, le prove con questo esito: conforme, \"non "
+          "conforme\", "
           "\"senza risposta\", errore, interrotta.",
           "ESITO"))
     , posto(conValore("posto",
-          "Con --storico e --statistiche, le prove lette a quel posto dell'attrezzatura.", "NOME"))
+          "Con --storico, --statistiche e --carta, le prove lette a quel posto "
+          "dell'attrezzatura.",
+          "NOME"))
+    , nomeBanco(conValore("nome-banco",
+          "Con --storico, --statistiche e --carta, le prove del file di banco con quel nome "
+          "(per esempio linea3.banco).",
+          "NOME"))
     , per(conValore("per",
-          "Con --statistiche e il valore posto (l'unico, per ora): le statistiche e le rese di "
-          "ogni posto, un blocco per posto, poi il totale di tutte le prove scelte.",
-          "posto"))
+          "Con --statistiche: le statistiche e le rese di ogni stazione, operatore, giorno o "
+          "posto, un blocco ciascuno, poi il totale di tutte le prove scelte. Per esempio "
+          "--statistiche --per giorno.",
+          "stazione|operatore|giorno|posto"))
+    , regole58(senzaValore("regole-5-8",
+          "Con --carta e --statistiche, anche le regole da 5 a 8 delle carte di controllo, "
+          "oltre a quelle da 1 a 4. Per esempio --carta Temperatura --regole-5-8."))
 { }
 
 QList<QCommandLineOption> TabellaOpzioni::tutte() const
 {
     return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
         traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione, senzaArchivio,
-        archivio, cerca, prima, storico, letture, statistiche, invia, riprova, controllaArchivio,
-        dal, al, esito, posto, per};
+        archivio, cerca, prima, storico, letture, statistiche, carta, fissa, invia, riprova,
+        controllaArchivio, dal, al, esito, posto, nomeBanco, per, regole58};
 }
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
@@ -277,13 +309,17 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
                    .arg(citaTesto(parser.value(t.formato))));
         return {};
     }
-    if (parser.isSet(t.storico) || parser.isSet(t.statistiche) || parser.isSet(t.invia)
-        || parser.isSet(t.controllaArchivio))
+    if (parser.isSet(t.storico) || parser.isSet(t.statistiche) || parser.isSet(t.carta)
+        || parser.isSet(t.invia) || parser.isSet(t.controllaArchivio))
         return leggiInterrogazione(t, parser, opzioni) ? std::optional(opzioni) : std::nullopt;
-    if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito, &t.posto},
-            "--%1 vale solo con --storico o --statistiche."))
+    if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito, &t.posto, &t.nomeBanco},
+            "--%1 vale solo con --storico, --statistiche o --carta."))
         return {};
     if (rifiutaSeImpostata(parser, {&t.per}, "--%1 vale solo con --statistiche."))
+        return {};
+    if (rifiutaSeImpostata(parser, {&t.regole58}, "--%1 vale solo con --carta o --statistiche."))
+        return {};
+    if (rifiutaSeImpostata(parser, {&t.fissa}, "--%1 vale solo con --carta RIGA."))
         return {};
     if (rifiutaSeImpostata(parser, {&t.riprova}, "--%1 vale solo con --invia."))
         return {};

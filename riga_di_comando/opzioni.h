@@ -46,10 +46,16 @@ struct OpzioniArchivio
 // The questions asked of the archive instead of a reading.
 struct OpzioniInterrogazione
 {
-    enum class Cosa { Storico, Statistiche, Invia, Controlla } cosa = Cosa::Storico;
+    enum class Cosa { Storico, Statistiche, Carta, Invia, Controlla } cosa = Cosa::Storico;
     bool letture = false; // --storico with each run's readings
     bool riprova = false; // --invia: the runs set aside are sent again
-    bool perPosto = false; // --statistiche --per posto: a block per socket, then the total
+    // --statistiche --per: a block per group of runs, then the total.
+    enum class Per { Nessuno, Posto, Stazione, Operatore, Giorno } per = Per::Nessuno;
+    QString riga; // --carta: the row whose charts are printed
+    bool fissa = false; // --carta --fissa: their limits fixed now, on the station's file
+    QString operatore; // who fixes them
+    QString stazione; // the station that records them
+    bool ancheDa5A8 = false; // the charts' rules 5 to 8 as well
     FiltroProve filtro;
     Destinazione::Scelta dove;
 };
@@ -93,8 +99,8 @@ struct TabellaOpzioni
     // A search.
     QCommandLineOption cerca, prima;
     // The archive's questions.
-    QCommandLineOption storico, letture, statistiche, invia, riprova, controllaArchivio, dal, al,
-        esito, posto, per;
+    QCommandLineOption storico, letture, statistiche, carta, fissa, invia, riprova,
+        controllaArchivio, dal, al, esito, posto, nomeBanco, per, regole58;
 };
 
 // Reads the options; on --help or --version prints and exits, on a bad option prints why to

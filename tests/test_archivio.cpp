@@ -82,6 +82,7 @@ private slots:
     void limitiFissatiDelleCarte();
     void storicoConServerBloccato();
     void storicoConAccessoRifiutato();
+    void limitiFissatiDaiValoriDelServer();
 
 private:
     QString banco(const QByteArray &righe, const QString &porta, const QByteArray &prima = {});
@@ -306,6 +307,14 @@ void TestArchivio::provaRiletta()
     QCOMPARE(rese->first().conformiAlPrimo, 1);
     QCOMPARE(rese->first().conformiAllUltimo, 2);
     QCOMPARE(rese->first().daRipetere, 1);
+    // The row's part, the same from one pass for statistics and yields: the units' first
+    // judged runs read T twice and passed it once (B's), and one judged run failed it.
+    const auto cifre = archivio->statisticheERese(filtro);
+    QVERIFY(cifre && cifre->rese.size() == 1 && cifre->rese.first().righe.size() == 1);
+    const ResaRiga &t = cifre->rese.first().righe.first();
+    QCOMPARE(std::tuple(t.nome, t.unita, t.conformiAlPrimo, t.fallite),
+        std::tuple(QStringLiteral("T"), 2, 1, 1));
+    QCOMPARE(archivio->rese(filtro, true)->first().righe.first().conformiAlPrimo, 1);
 }
 
 // Two stations read their benches at once and send to one server: every run there, none doubled.
@@ -802,8 +811,8 @@ void TestArchivio::postiDellAttrezzatura_data()
                "posto,unita,conformi_al_primo_passaggio,conformi_all_ultimo", "A,2,1,2", "B,0,0,0",
                ",3,2,3"};
     QTest::newRow("--per un'altra cosa: rifiutato, con quel che si accetta")
-        << QStringList{"--statistiche", "--per", "stazione"} << QStringList()
-        << QStringList{"rifiuto", "si accetta soltanto posto"};
+        << QStringList{"--statistiche", "--per", "colore"} << QStringList()
+        << QStringList{"rifiuto", "si accetta stazione, operatore, giorno o posto"};
 }
 
 // The fixture's sockets in the station's file: attempts counted across them, --posto choosing
@@ -841,7 +850,8 @@ void TestArchivio::postiDellAttrezzatura()
             intestazione = campi;
         lette << scelti.join(u',');
     }
-    QCOMPARE(lette, atteso);
+    // The tables named; those after them (the rows' yields, the Pareto) are others' to check.
+    QCOMPARE(lette.mid(0, atteso.size()), atteso);
 }
 
 // A server that stops answering holds the history's reader in a query: closing the history does
@@ -853,9 +863,10 @@ void TestArchivio::limitiFissatiDelleCarte()
     const QString file = dati.filePath(QStringLiteral("stazione.sqlite"));
     std::unique_ptr<Archivio> locale = Archivio::apriLocale(file, nullptr);
     QVERIFY(locale);
-    const auto registra = [&](const QList<double> &valori) {
+    const auto registra = [&](const QList<double> &valori, const QDateTime &inizio = {}) {
         for (const double valore : valori) {
             ProvaArchiviata p;
+            p.inizio = inizio;
             p.stazione = QStringLiteral("S1");
             p.unita = QStringLiteral("U");
             p.posto = QStringLiteral("A");
@@ -894,6 +905,9 @@ void TestArchivio::limitiFissatiDelleCarte()
     QVERIFY(fissati && locale->fissaLimiti(*fissati));
     QCOMPARE(carta().fissati->operatore, QStringLiteral("Ing. Bianchi"));
     QCOMPARE(locale->limitiFissati()->size(), 2);
+    // A run recorded late with its earlier start takes its place in the chart.
+    registra({5}, QDateTime(QDate(2020, 1, 1), QTime(8, 0), Qt::UTC));
+    QCOMPARE(carta().valori, QList<double>({5, 10, 12, 10, 12, 11, 30, 40}));
     // Fixed limits are never changed or removed.
     QSqlQuery q(locale->database());
     QVERIFY(!q.exec(QStringLiteral("UPDATE limiti_carta SET centro = 0")));
@@ -951,6 +965,55 @@ void TestArchivio::storicoConAccessoRifiutato()
         *Destinazione::leggiUrl(m_server.url().replace("stazione@", "nessuno@"), nullptr), &motivo));
     QVERIFY2(motivo.startsWith(u"accesso rifiutato") && motivo.contains(u"~/.pgpass"),
         qPrintable(motivo));
+}
+
+// --carta --fissa on the line's server: the values are read there, the limits are fixed in the
+// station's own file, which forwards them later; nothing is written on the server.
+void TestArchivio::limitiFissatiDaiValoriDelServer()
+{
+    QTemporaryDir altra;
+    const QString file = altra.filePath("banco-seriale/archivio.sqlite");
+    {
+        std::unique_ptr<Archivio> a = Archivio::apriLocale(file, nullptr);
+        QVERIFY(a);
+        for (const double valore : {10.0, 12.0, 11.0}) {
+            ProvaArchiviata p;
+            p.stazione = QStringLiteral("S1");
+            p.unita = QStringLiteral("U");
+            p.banco = QStringLiteral("dal-server.banco");
+            p.shaRighe = QStringLiteral("vs");
+            LetturaArchiviata l;
+            l.nome = QStringLiteral("T");
+            l.valore = valore;
+            l.istante = QDateTime::currentDateTimeUtc();
+            QVERIFY(a->iniziaProva(p) && a->registraLettura(p.uuid, l)
+                && a->finisciProva(p.uuid, Esiti::kConforme));
+        }
+    }
+    Inoltro inoltro(file, *Destinazione::leggiUrl(m_server.url(), nullptr));
+    inoltro.inviaOra();
+    QVERIFY(inoltro.attendi(30000));
+    // This station's file has none of those values: they can come from the server only.
+    QTemporaryDir dati;
+    const Esito e
+        = richiesta({"--carta", "T", "--nome-banco", "dal-server.banco", "--fissa", "--operatore",
+                        "Ing. Verdi", "--formato", "json", "--archivio", m_server.url()},
+            dati.path());
+    QCOMPARE(e.uscita, 0);
+    QCOMPARE(e.righe.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(e.righe.first().toUtf8()).object().value("centro"),
+        QJsonValue(11.0));
+    QCOMPARE(m_server
+                 .interroga("SELECT count(*) FROM limiti_carta WHERE banco = "
+                            "'dal-server.banco'")
+                 .toLongLong(),
+        0);
+    std::unique_ptr<Archivio> stazione
+        = Archivio::apriLocale(dati.filePath("banco-seriale/archivio.sqlite"), nullptr);
+    QVERIFY(stazione);
+    const auto daInviare = stazione->limitiDaInviare(10);
+    QVERIFY(daInviare && daInviare->size() == 1);
+    QCOMPARE(daInviare->first().operatore, QStringLiteral("Ing. Verdi"));
 }
 
 #include "test_archivio.moc"
