@@ -526,12 +526,13 @@ void FinestraStorico::chiediStatistiche()
             // A row the archive keeps no unit for takes it from its newest reading's shown value.
             QHash<QString, QHash<int, QString>> unitaDeiBanchi;
             const auto cifre = [&](const FiltroProve &scelte) -> std::optional<CifrePosto> {
-                std::optional<QList<StatisticaRiga>> righe = a.statistiche(scelte, ancheDa5A8);
-                if (!righe)
+                // The rows' figures and the yields with each row's part, in one pass.
+                std::optional<Archivio::StatisticheERese> tutte
+                    = a.statisticheERese(scelte, ancheDa5A8);
+                if (!tutte)
                     return std::nullopt;
-                std::optional<QList<ResaBanco>> rese = a.rese(scelte);
-                if (!rese)
-                    return std::nullopt;
+                QList<StatisticaRiga> *righe = &tutte->statistiche;
+                QList<ResaBanco> *rese = &tutte->rese;
                 for (StatisticaRiga &s : *righe) {
                     if (!s.unitaMisura.isEmpty())
                         continue;
