@@ -608,11 +608,18 @@ void FinestraStorico::mostraStatistiche(const QList<TestiStorico::CifrePosto> &b
         tabella->setColumnHidden(0, !perPosto);
         tabella->resizeColumnsToContents();
     }
-    // The Pareto of every socket's runs: each row named with its bench where there are several.
+    // The Pareto of every socket's runs: each row named with its bench where there are several,
+    // and with the bench's version where a bench has several.
     QList<std::pair<QString, qint64>> conteggi;
+    QHash<QString, int> versioni;
+    for (const ResaBanco &r : rese)
+        ++versioni[r.banco];
     for (const ResaBanco &r : rese) {
+        const QString banco = versioni.value(r.banco) > 1
+            ? QStringLiteral("%1 %2").arg(r.banco, TestiStorico::versioneBreve(r.versione))
+            : r.banco;
         for (const ResaRiga &riga : r.righe)
-            conteggi.append({rese.size() > 1 ? QStringLiteral("%1 — %2").arg(r.banco, riga.nome)
+            conteggi.append({rese.size() > 1 ? QStringLiteral("%1 — %2").arg(banco, riga.nome)
                                              : riga.nome,
                 riga.fallite});
     }

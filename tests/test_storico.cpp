@@ -138,7 +138,7 @@ private slots:
     }
 
     // "Per posto" gives each socket's figures, then every socket's; a socket typed in the filter
-    // chooses its runs, shown with their socket, and its figures only.
+    // chooses its runs, shown with their socket, and its figures and chart only.
     void perPosto()
     {
         const QString file = cartella.filePath(u"posti.sqlite"_s);
@@ -166,6 +166,11 @@ private slots:
         QCOMPARE(colonna(statistiche, 10), u"10,12,12"_s);
         QCOMPARE(colonna(rese, 0) + u';' + colonna(rese, 3), u"A,B,tutti;1,1,3"_s);
         QVERIFY(!statistiche->isColumnHidden(0) && !rese->isColumnHidden(0));
+        // The chart's row has a series at each socket and one without: the choice of it shows.
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(2);
+        auto *serie = f.findChild<QComboBox *>(u"serieGrafico"_s);
+        QTRY_COMPARE(serie->count(), 3);
+        QVERIFY(serie->isVisible());
 
         auto *posto = f.findChild<QLineEdit *>(u"filtroPosto"_s);
         posto->setText(u"B"_s);
@@ -174,6 +179,8 @@ private slots:
         QTRY_COMPARE(colonna(prove, ModelloStorico::Unita), u"SN-2"_s);
         QCOMPARE(colonna(prove, ModelloStorico::Posto), u"B"_s);
         QTRY_COMPARE(colonna(statistiche, 0) + u';' + colonna(statistiche, 10), u"B;12"_s);
+        QTRY_COMPARE(serie->count(), 1);
+        QVERIFY(!serie->isVisible());
     }
 
     // A hand-made series with one value far beyond the rest: that value is marked with rule 1,
