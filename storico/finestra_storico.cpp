@@ -746,6 +746,10 @@ void FinestraStorico::mostraCarta()
 
 void FinestraStorico::chiediOperatoreLimiti()
 {
+    if (m_fissando) {
+        mostraTesto(m_riassunto, QStringLiteral("I limiti si stanno registrando: un momento."));
+        return;
+    }
     if (m_carta.valori.size() < 2) {
         mostraTesto(m_riassunto, QStringLiteral("Servono almeno 2 valori per fissare i limiti."));
         return;
@@ -790,7 +794,9 @@ void FinestraStorico::fissaLimiti(const QString &nome)
         return;
     }
     const quint64 generazione = m_generazione;
-    m_fissa->setEnabled(false);
+    // The button keeps the focus the dialog gives back; a second press meanwhile is told to
+    // wait.
+    m_fissando = true;
     m_lettore->chiedi<LimitiRegistrati>(
         [serie = m_carta, operatore, file = m_lettore->dove().file](
             Archivio &a) -> std::optional<LimitiRegistrati> {
@@ -827,7 +833,7 @@ void FinestraStorico::fissaLimiti(const QString &nome)
         },
         [this, generazione](
             const std::optional<LimitiRegistrati> &esito, const QString &errore) {
-            m_fissa->setEnabled(m_carta.valori.size() >= 2);
+            m_fissando = false;
             if (!esito || !esito->limiti) {
                 mostraTesto(m_riassunto,
                     esito ? esito->errore

@@ -114,6 +114,7 @@ private:
     CartaControllo::Analisi m_analisi;
     std::pair<QString, QString> m_serieDaRitrovare; // the series drawn, as socket and version
     bool m_statisticheDaRifare = true;
+    bool m_fissando = false; // limits asked to be recorded, not yet answered
     quint64 m_generazione = 0; // of the filter
     quint64 m_letturaChiesta = 0;
 };
