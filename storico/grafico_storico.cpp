@@ -191,8 +191,8 @@ GraficoStorico::GraficoStorico(QWidget *parent)
     d->regole->setColor(kArancio);
     d->regole->setBorderColor(Qt::black);
     carta->addSeries(d->regole);
-    // Specification and control told apart without colour too: the specification dashed (the
-    // upper) and dash-dotted (the lower), the control limits dotted, the centre solid.
+    // The row's own limits and the chart's told apart without colour too: the row's maximum
+    // dashed and its minimum dash-dotted, the control limits dotted, the centre solid.
     d->specificaSuperiore = linea(
         carta, QStringLiteral("Limite superiore (specifica)"), kRosso, Qt::DashLine, this);
     d->specificaInferiore = linea(
@@ -299,8 +299,8 @@ void GraficoStorico::mostra(const SerieCarta &serie, const CartaControllo::Anali
             numeri.append(quali.join(QStringLiteral(", ")));
         }
     }
-    // A specification limit far from a process that keeps well within it would flatten the
-    // chart: it is drawn where it lies within three spans of the values and control limits.
+    // A row's limit far from a process that keeps well within it would flatten the chart: it
+    // is drawn where it lies within three and a half spans of the values and control limits.
     const double ampiezza = std::max(alto - basso, std::abs(alto) * 1e-6);
     const double mezzo = (basso + alto) / 2;
     const bool vuoto = primo;

@@ -9,9 +9,9 @@
 #include <memory>
 
 // One row's control chart: its values at one socket of one bench version, in their order, as an
-// individuals chart (the points joined, the row's specification limits and the chart's centre and
-// control limits as lines told apart by colour and dash, each named in the legend; the values
-// out of the specification in red, those that complete a run rule marked with the rule's number),
+// individuals chart (the points joined, the row's own minimum and maximum and the chart's centre
+// and control limits as lines told apart by colour and dash, each named in the legend; the values
+// beyond the row's limits in red, those that complete a run rule marked with the rule's number),
 // and under it the moving-range chart (each value's distance from the one before, its mean and
 // its upper limit). The value axis is titled with the row's name and unit. A point under the
 // pointer tells its unit under test, time, value and rules. Where Qt Charts is not part of the
