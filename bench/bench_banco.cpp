@@ -647,6 +647,8 @@ int main(int argc, char *argv[])
         misuraArchivio(tabella, argomenti.at(0));
     if (scelta("collaudo"))
         misuraCollaudo(tabella, argomenti.at(0));
+    if (scelta("deriva"))
+        misuraSorveglianza(tabella);
     if (scelta("posti"))
         misuraPosti(tabella, argomenti.at(1), argomenti.at(2), argomenti.at(0));
     if (scelta("carta"))

@@ -10,3 +10,7 @@ void misuraCollaudo(Misure::Tabella &tabella, const QString &programma);
 // bench_banco --storico-apri FILE|URL prints "apertura_ms filtro_mediano_ms filtro_massimo_ms
 // memoria_kib picco_kib".
 int apriStorico(int argc, char *argv[]);
+
+// The station's watch of its control charts on an archive of 100,000 runs of its bench: the
+// charts read when the bench is opened, and the check of a round's values against them.
+void misuraSorveglianza(Misure::Tabella &tabella);

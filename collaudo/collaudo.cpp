@@ -157,8 +157,84 @@ bool Collaudo::apriBanco(DatiBanco banco, const QString &nome, const QByteArray 
         QStringLiteral("%1, %2").arg(banco.porta, QString::number(banco.baud)),
         FileBanco::shaRighe(banco), QString()};
     m_modello.imposta(std::move(banco));
+    seminaSorveglianza();
     collegaServer(dove->server);
     return true;
+}
+
+void Collaudo::seminaSorveglianza()
+{
+    const DatiBanco &banco = m_modello.banco();
+    m_sorveglianza.azzera(banco.regole5A8);
+    m_erroreSorveglianza.clear();
+    if (!m_archivio)
+        return;
+    QSet<QString> posti;
+    for (const PostoBanco &posto : banco.posti)
+        posti.insert(posto.nome);
+    if (posti.isEmpty())
+        posti.insert(QString());
+    // This version's series at every socket in one pass: runs of other stations count, as on
+    // the history's chart of the same file.
+    FiltroProve filtro;
+    filtro.shaBanco = m_chi.shaRighe;
+    const std::optional<QList<SerieCarta>> serie = m_archivio->serieCarta(filtro);
+    if (!serie) {
+        m_erroreSorveglianza = m_archivio->errore();
+        return;
+    }
+    for (const SerieCarta &s : *serie) {
+        if (!posti.contains(s.posto) || s.n < 0 || s.n >= m_modello.rowCount())
+            continue;
+        std::optional<CartaControllo::Limiti> fissati;
+        if (s.fissati) {
+            CartaControllo::Limiti l;
+            l.centro = s.fissati->centro;
+            l.mrMedio = s.fissati->mrMedio;
+            l.sigma = l.mrMedio / CartaControllo::kD2;
+            fissati = l;
+        }
+        m_sorveglianza.semina(s.posto, s.n, s.valori, fissati);
+    }
+}
+
+QList<Collaudo::Deriva> Collaudo::sorveglia(const ModelloTabella &modello, const QString &posto,
+    const QString &unita, const QString &esito)
+{
+    QList<Deriva> derive;
+    if (esito.isEmpty() || Esiti::daRipetere(esito))
+        return derive;
+    for (int n = 0; n < modello.rowCount(); ++n) {
+        const RigaBanco &riga = modello.riga(n);
+        const ModelloTabella::Lettura &l = modello.lettura(n);
+        // The serial read back from the instrument is no measure.
+        if (n == m_rigaVerifica || !riga.numerica()
+            || l.esito != ModelloTabella::Lettura::Esito::Letta)
+            continue;
+        const QList<int> regole = m_sorveglianza.aggiungi(posto, n, riga.comeNumero(l.parola));
+        if (regole.isEmpty())
+            continue;
+        Deriva d;
+        d.posto = posto;
+        d.n = n;
+        d.riga = riga.nomeMostrato();
+        d.regole = regole;
+        for (const int regola : regole)
+            d.testiRegole << CartaControllo::testoRegola(regola);
+        for (const double v : m_sorveglianza.ultimi(posto, n, kValoriMostrati))
+            d.ultimi << NumeriItaliani::daMacchina(riga.testoLimite(v));
+        d.unitaMisura = riga.unita;
+        d.unita = unita;
+        derive << d;
+    }
+    const QDate oggi = QDate::currentDate();
+    if (m_giornoDerive != oggi) {
+        m_derive.clear();
+        m_giornoDerive = oggi;
+    }
+    if (!derive.isEmpty())
+        m_derive[posto] += derive.size();
+    return derive;
 }
 
 bool Collaudo::impostaOperatore(const QString &operatore, QString *errore)
@@ -209,6 +285,7 @@ bool Collaudo::cambiaArchivio(QString *errore)
         m_inoltro.reset(); // it reads the old file
         m_archivio = std::move(nuovo);
         m_fileArchivio = dove->file;
+        seminaSorveglianza();
     }
     collegaServer(dove->server);
     emit archivioCambiato();
@@ -418,6 +495,14 @@ Collaudo::Giornata Collaudo::giornata(const QString &posto)
         alPrimo += r.conformiAlPrimo;
     }
     g.nonConformi = g.unita - g.conformi;
+    if (m_giornoDerive == QDate::currentDate()) {
+        if (posto.isEmpty()) {
+            for (const qint64 quante : std::as_const(m_derive))
+                g.derive += quante;
+        } else {
+            g.derive = m_derive.value(posto);
+        }
+    }
     if (g.unita > 0)
         g.resaAlPrimo = double(alPrimo) / double(g.unita);
     if (m_inoltro && posto.isEmpty()) {

@@ -5,6 +5,7 @@
 #include "lettura_tabella.h"
 #include "modello_tabella.h"
 #include "registrazione.h"
+#include "sorveglianza.h"
 
 #include <QObject>
 
@@ -23,6 +24,12 @@ class Sequenziatore;
 // be the one on the unit's label, or the unit is non conforme. A bench may give the form of its
 // serials in "modello_unita": a scan of another form is refused before anything is sent, as is a
 // serial, an operator or a station the archive would not take.
+//
+// Each row's values are watched on its control chart, one per socket, as the archive keeps them
+// for this version of the bench: read from the archive when the bench is opened (with the limits
+// an engineer fixed by then), then fed each round's values. A rule that fires anew is told as
+// DERIVA; the unit is judged by the row's limits only. "regole_5_8": true in the bench adds rules
+// 5 to 8 to 1 to 4.
 class Collaudo : public QObject
 {
     Q_OBJECT
@@ -61,7 +68,24 @@ public:
         std::optional<StatoInoltro> inoltro;
         QString server; // its URL
         QString errore;
+        qint64 derive = 0; // DERIVA warnings given today since the station was opened
     };
+
+    // A row's control chart broke rules at a round's value that it did not break at the one
+    // before.
+    struct Deriva
+    {
+        QString posto; // empty without sockets
+        int n = 0; // the row
+        QString riga; // its name
+        QList<int> regole;
+        QStringList testiRegole; // each rule in words
+        QStringList ultimi; // the chart's last values, oldest first, as the row shows them
+        QString unitaMisura; // the row's unit, "°C"; empty where it has none
+        QString unita; // the unit whose value it was
+    };
+    // How many of a chart's last values a warning shows.
+    static constexpr int kValoriMostrati = 5;
 
     static constexpr char kChiaveVerifica[] = "verifica_unita";
 
@@ -135,6 +159,21 @@ public:
     // "terza prova di questa unità; l'ultima: non conforme"; empty for a unit never tested.
     static QString testoPrecedenti(int prove, const QString &ultimo);
 
+    // A round of the unit at posto (empty without sockets) ended with esito, the values in
+    // modello: each row's value goes on its chart, and the charts that broke a rule anew are
+    // returned, in the rows' order, and counted in the day's figures. A round to repeat (errore,
+    // interrotta) counts in no chart and feeds nothing. Called once the outcome is shown.
+    QList<Deriva> sorveglia(const ModelloTabella &modello, const QString &posto,
+        const QString &unita, const QString &esito);
+    // Why the charts' past could not be read when the bench or the archive was opened: they start
+    // from the rounds read since. Empty when it was read.
+    const QString &erroreSorveglianza() const { return m_erroreSorveglianza; }
+    const Sorveglianza &sorveglianza() const { return m_sorveglianza; }
+    // The charts read again from the archive, as the opening of the bench reads them: the latest
+    // limits fixed for them, and their values so far. Done by the opening and by a change of
+    // archive.
+    void seminaSorveglianza();
+
 signals:
     // avviso: the unit was tested before, and how it went.
     void avviata(const QString &unita, const QString &avviso);
@@ -166,5 +205,9 @@ private:
     int m_tentativo = 0;
     bool m_fermata = false;
     std::function<bool()> m_altreProve;
+    Sorveglianza m_sorveglianza;
+    QString m_erroreSorveglianza;
+    QDate m_giornoDerive; // the day the counts below are of
+    QHash<QString, qint64> m_derive; // DERIVA warnings by socket
 };
 Q_DECLARE_METATYPE(Collaudo::Esito)

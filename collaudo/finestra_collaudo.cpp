@@ -89,6 +89,7 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     , m_riquadro(new QFrame(this))
     , m_esito(new QLabel(m_riquadro))
     , m_dettaglio(new QLabel(m_riquadro))
+    , m_deriva(new QLabel(this))
     , m_scarti(new QLabel(this))
     , m_avanzamento(new QProgressBar(this))
     , m_tempo(new QLabel(this))
@@ -139,6 +140,13 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     m_dettaglio->setWordWrap(true);
     riquadro->addWidget(m_dettaglio);
     colonna->addWidget(m_riquadro);
+    m_deriva->setObjectName(QStringLiteral("deriva"));
+    m_deriva->setWordWrap(true);
+    m_deriva->setFont(ingrandito(m_deriva->font(), 1.3, true));
+    m_deriva->setTextInteractionFlags(Qt::NoTextInteraction);
+    coloraDeriva(m_deriva);
+    m_deriva->hide();
+    colonna->addWidget(m_deriva);
     m_scarti->setObjectName(QStringLiteral("scarti"));
     m_scarti->setAccessibleName(QStringLiteral("Righe fallite"));
     m_scarti->setWordWrap(true);
@@ -213,7 +221,17 @@ void FinestraCollaudo::aggiornaIntestazione()
     m_avanzamento->setRange(0, m_collaudo.modello().rowCount());
     m_avanzamento->setValue(0);
     m_righe->resizeColumnsToContents();
+    if (!m_collaudo.erroreSorveglianza().isEmpty())
+        avvisa(testoErroreSorveglianza(m_collaudo.erroreSorveglianza()));
     aggiornaGiornata();
+}
+
+QString FinestraCollaudo::testoErroreSorveglianza(const QString &errore)
+{
+    return QStringLiteral("Le carte di controllo del banco non si leggono dall'archivio (%1): "
+                          "l'avviso DERIVA guarda solo le unità provate da adesso. Riaprire la "
+                          "stazione quando l'archivio si legge.")
+        .arg(errore.simplified());
 }
 
 void FinestraCollaudo::chiediOperatore()
@@ -370,7 +388,61 @@ void FinestraCollaudo::finita(const Collaudo::Esito &esito)
     m_righe->resizeColumnsToContents();
     m_seriale->selectAll();
     m_seriale->setFocus();
+    sorveglia(esito);
     aggiornaGiornata();
+}
+
+void FinestraCollaudo::sorveglia(const Collaudo::Esito &esito)
+{
+    const QList<Collaudo::Deriva> derive
+        = m_collaudo.sorveglia(m_collaudo.modello(), QString(), esito.unita, esito.esito);
+    if (derive.isEmpty())
+        return;
+    const QString testo = testoDerive(derive, QTime::currentTime());
+    m_deriva->setText(testo);
+    m_deriva->show();
+    // Heard with the outcome, on the field that keeps the focus.
+    m_seriale->setAccessibleDescription(
+        m_seriale->accessibleDescription() + QStringLiteral(". ") + testo);
+    QAccessibleEvent nome(m_deriva, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&nome);
+    QAccessibleEvent descrizione(m_seriale, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&descrizione);
+}
+
+QString FinestraCollaudo::testoDeriva(const Collaudo::Deriva &deriva)
+{
+    QString valori = deriva.ultimi.join(QStringLiteral("; "));
+    if (!deriva.unitaMisura.isEmpty())
+        valori += u' ' + deriva.unitaMisura;
+    return QStringLiteral("%1: %2 (%3 %4)")
+        .arg(deriva.riga, deriva.testiRegole.join(QStringLiteral(" e ")),
+            deriva.ultimi.size() == 1 ? QStringLiteral("ultimo valore")
+                                      : QStringLiteral("ultimi valori"),
+            valori);
+}
+
+QString FinestraCollaudo::testoDerive(const QList<Collaudo::Deriva> &derive, const QTime &ora)
+{
+    if (derive.isEmpty())
+        return {};
+    QStringList righe{QStringLiteral("DERIVA alle %1, dopo l'unità %2:")
+                          .arg(ora.toString(QStringLiteral("HH:mm")), derive.first().unita)};
+    for (const Collaudo::Deriva &d : derive)
+        righe << testoDeriva(d) + u'.';
+    righe << QStringLiteral("Il processo si sposta prima dei limiti del banco: avvisare chi ne "
+                            "cura la qualità. Le unità restano giudicate sui limiti del banco.");
+    return righe.join(u'\n');
+}
+
+void FinestraCollaudo::coloraDeriva(QLabel *etichetta)
+{
+    etichetta->setAutoFillBackground(true);
+    etichetta->setMargin(6);
+    QPalette colori = etichetta->palette();
+    colori.setColor(QPalette::Window, QColor(0xFF, 0xD2, 0x00));
+    colori.setColor(QPalette::WindowText, Qt::black);
+    etichetta->setPalette(colori);
 }
 
 FinestraCollaudo::TestiEsito FinestraCollaudo::testiEsito(const Collaudo::Esito &esito)
@@ -437,11 +509,13 @@ QString FinestraCollaudo::testoCifre(const Collaudo::Giornata &g)
                             quante(g.nonConformi, "non conforme", "non conformi"));
     if (g.daRipetere > 0)
         testo += QStringLiteral(", %1 da ripetere").arg(NumeriItaliani::intero(g.daRipetere));
-    return testo
-        + QStringLiteral("; resa al primo passaggio %1.")
-              .arg(g.resaAlPrimo
-                      ? NumeriItaliani::decimale(*g.resaAlPrimo * 100, 1) + QStringLiteral(" %")
-                      : QStringLiteral("—"));
+    testo += QStringLiteral("; resa al primo passaggio %1")
+                 .arg(g.resaAlPrimo
+                         ? NumeriItaliani::decimale(*g.resaAlPrimo * 100, 1) + QStringLiteral(" %")
+                         : QStringLiteral("—"));
+    if (g.derive > 0)
+        testo += QStringLiteral("; ") + quante(g.derive, "avviso DERIVA", "avvisi DERIVA");
+    return testo + u'.';
 }
 
 QString FinestraCollaudo::testoGiornata(const Collaudo::Giornata &g, const QDateTime &adesso)

@@ -3,6 +3,7 @@
 #include "collaudo.h"
 
 #include <QIdentityProxyModel>
+#include <QTime>
 #include <QWidget>
 
 #include <functional>
@@ -21,7 +22,9 @@ class QTableView;
 // scanned, with the rows that failed under it and the day's figures at the bottom. Esc stops a
 // round. Nothing else in the window takes the focus: its buttons answer to their Alt keys.
 // During a round the field is locked: a scan then is refused whole, never joined to the serial
-// being tested. Ctrl+H asks for the history.
+// being tested. Ctrl+H asks for the history. After the banner, a row whose control chart broke a
+// rule anew is told in a DERIVA line under it, which stays until the next warning; a screen
+// reader hears it on the serial field with the outcome.
 // The rows in the table window's colours: out of limits in red, without a good answer in grey.
 class RigheColorate : public QIdentityProxyModel
 {
@@ -64,6 +67,16 @@ public:
         QColor colore; // the banner's
     };
     static TestiEsito testiEsito(const Collaudo::Esito &esito);
+    // A round's DERIVA warnings as the window shows them, one row a line, with the time and the
+    // unit, and what to do; empty without warnings.
+    static QString testoDerive(const QList<Collaudo::Deriva> &derive, const QTime &ora);
+    // One row's: "Temperatura: 8 valori di seguito dalla stessa parte della media (ultimi
+    // valori 100,2; 100,4; 100,6; 100,8; 101,0 °C)".
+    static QString testoDeriva(const Collaudo::Deriva &deriva);
+    // Why the charts' past is missing, and what it means for the warnings.
+    static QString testoErroreSorveglianza(const QString &errore);
+    // The warning's colours, for the sockets' panels too.
+    static void coloraDeriva(QLabel *etichetta);
     static QColor coloreEsito(const QString &esito);
     // The text with a word joiner after each mark of a device path, so that none is split.
     static QString percorsiInteri(const QString &testo);
@@ -84,6 +97,8 @@ private:
     void finita(const Collaudo::Esito &esito);
     void aggiornaGiornata();
     void mostraEsito(const QString &testo, const QString &dettaglio, const QColor &sfondo);
+    // The round's values to the charts, after its outcome is shown; a new warning shown.
+    void sorveglia(const Collaudo::Esito &esito);
     void avvisa(const QString &testo);
     // A scan that came during a round: refused, with what to do.
     void lettoDuranteLaProva();
@@ -95,6 +110,7 @@ private:
     QFrame *m_riquadro;
     QLabel *m_esito;
     QLabel *m_dettaglio;
+    QLabel *m_deriva;
     QLabel *m_scarti;
     QProgressBar *m_avanzamento;
     QLabel *m_tempo;

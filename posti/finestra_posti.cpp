@@ -130,6 +130,14 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         p.scarti->setAccessibleName(QStringLiteral("Righe fallite"));
         p.scarti->setWordWrap(true);
         dentro->addWidget(p.scarti);
+        p.deriva = new QLabel(p.gruppo);
+        p.deriva->setObjectName(QStringLiteral("deriva"));
+        p.deriva->setWordWrap(true);
+        p.deriva->setFont(ingrandito(p.deriva->font(), 1.0, true));
+        p.deriva->setTextInteractionFlags(Qt::NoTextInteraction);
+        FinestraCollaudo::coloraDeriva(p.deriva);
+        p.deriva->hide();
+        dentro->addWidget(p.deriva);
 
         auto *avanzamento = new QHBoxLayout;
         p.avanzamento = new QProgressBar(p.gruppo);
@@ -261,6 +269,8 @@ void FinestraPosti::aggiornaIntestazione()
                 QString::number(m_posti.numeroPosti()), avvio, archivio));
     for (const Pannello &p : m_pannelli)
         adattaColonne(p.righe);
+    if (!m_collaudo.erroreSorveglianza().isEmpty())
+        avvisaFinestra(FinestraCollaudo::testoErroreSorveglianza(m_collaudo.erroreSorveglianza()));
     aggiornaGiornata();
 }
 
@@ -565,6 +575,7 @@ void FinestraPosti::finito(int posto, const Collaudo::Esito &esito)
     p.scarti->setText(testi.scarti);
     mostraEsito(posto, testi.titolo, testi.dettaglio, testi.colore,
         annuncio(m_posti.nome(posto), esito));
+    sorveglia(posto, esito);
     adattaColonne(p.righe);
     // The socket is free again: the operator's next scan goes to it unless the field with the
     // focus is free already.
@@ -575,6 +586,33 @@ void FinestraPosti::finito(int posto, const Collaudo::Esito &esito)
     }
     // Every socket's: a unit retested here may change the figures of the socket it was first in.
     aggiornaGiornata();
+}
+
+// Heard as the outcome is: with the socket's name, on its field and on the field with the focus.
+void FinestraPosti::sorveglia(int posto, const Collaudo::Esito &esito)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    const QString nome = m_posti.nome(posto);
+    const QList<Collaudo::Deriva> derive
+        = m_collaudo.sorveglia(m_posti.modello(posto), nome, esito.unita, esito.esito);
+    if (derive.isEmpty())
+        return;
+    const QString testo = FinestraCollaudo::testoDerive(derive, QTime::currentTime());
+    p.deriva->setText(testo);
+    p.deriva->setAccessibleName(QStringLiteral("Posto %1: %2").arg(nome, testo));
+    p.deriva->show();
+    QAccessibleEvent evento(p.deriva, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&evento);
+    QList<QWidget *> dove{p.seriale};
+    const int aFuoco = postoDi(focusWidget());
+    if (aFuoco >= 0 && aFuoco != posto)
+        dove << m_pannelli[size_t(aFuoco)].seriale;
+    for (QWidget *campo : std::as_const(dove)) {
+        campo->setAccessibleDescription(
+            campo->accessibleDescription() + QStringLiteral(". Posto %1: %2").arg(nome, testo));
+        QAccessibleEvent detto(campo, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&detto);
+    }
 }
 
 void FinestraPosti::avvisa(int posto, const QString &testo)

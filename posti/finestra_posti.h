@@ -24,7 +24,9 @@ class QTableView;
 // Maiusc+Esc the round of the socket whose field has the focus. The fields and the sockets'
 // Fuori servizio buttons are the only parts that take the focus: Tab goes from a socket's field
 // to its button, then to the next socket. A socket out of service is greyed, its field disabled,
-// and skipped by the scans' focus and by the batch start.
+// and skipped by the scans' focus and by the batch start. After a socket's banner, a row whose
+// chart at that socket broke a rule anew is told in the socket's DERIVA line, which stays until
+// the socket's next warning; a reader hears it with the socket's name.
 class FinestraPosti : public QWidget
 {
     Q_OBJECT
@@ -68,6 +70,7 @@ private:
         QPushButton *servizio = nullptr; // Fuori servizio / Rimetti in servizio
         QLabel *giornata = nullptr; // the socket's figures of today
         QLabel *contatti = nullptr; // its first-pass yield well below the others'
+        QLabel *deriva = nullptr; // its charts' last DERIVA warning
         QString avvisoProva; // the notice the round started with
         QString lettoDurante; // what a scanner typed during the round, so far
     };
@@ -95,6 +98,8 @@ private:
         const QColor &sfondo, const QString &detto = {});
     // The station's figures, and each socket's.
     void aggiornaGiornata();
+    // The socket's round's values to its charts, after its outcome is shown.
+    void sorveglia(int posto, const Collaudo::Esito &esito);
 
     CollaudoPosti &m_posti;
     Collaudo &m_collaudo;

@@ -535,6 +535,16 @@ std::optional<DatiBanco> leggi(const QByteArray &dati, const QString &file, QStr
         } else if (chiave == u"modello_unita") {
             if (!leggiModelloUnita(i.value(), file, banco, errore))
                 return std::nullopt;
+        } else if (chiave == u"regole_5_8") {
+            if (!i.value().isBool()) {
+                rifiuta(errore,
+                    messaggio(file, 0, chiave,
+                        QStringLiteral("serve true (le carte di controllo della stazione usano "
+                                       "anche le regole da 5 a 8) o false (solo da 1 a 4), "
+                                       "senza virgolette.")));
+                return std::nullopt;
+            }
+            banco.regole5A8 = i.value().toBool();
         } else {
             banco.altre.insert(chiave, i.value());
         }
@@ -640,6 +650,8 @@ QByteArray comeJson(const DatiBanco &banco)
                 {QLatin1String("segnale"), banco.interruttore->segnale}});
     if (!banco.modelloUnita.isEmpty())
         radice.insert(QLatin1String("modello_unita"), banco.modelloUnita);
+    if (banco.regole5A8)
+        radice.insert(QLatin1String("regole_5_8"), true);
     radice.insert(QLatin1String("linea"), linea);
     radice.insert(QLatin1String("righe"), righe);
     return QJsonDocument(radice).toJson(QJsonDocument::Indented);

@@ -54,6 +54,8 @@ struct DatiBanco
     QList<PostoBanco> posti;
     AvvioPosti avvio = AvvioPosti::Singolo; // "avvio"
     std::optional<InterruttoreBanco> interruttore; // "interruttore"
+    // "regole_5_8": the station's control charts warn by rules 5 to 8 as well as 1 to 4.
+    bool regole5A8 = false;
 };
 
 namespace FileBanco {

@@ -7,9 +7,10 @@
 # by their captions. The station (Collaudo) is opened from the command line, as a line's launcher
 # opens it: its serial field keeps the focus, and a unit scanned there ends in a banner that the
 # tree names with its outcome, read out on the field itself. The instrument's address is described
-# with the range a request takes.
+# with the range a request takes. A station whose process drifts tells DERIVA after the outcome,
+# heard on the serial field and named in the tree.
 #
-# Run inside its own bus: dbus-run-session -- prova_accessibilita.py BANCO_SERIALE
+# Run inside its own bus: dbus-run-session -- prova_accessibilita.py BANCO_SERIALE STRUMENTO
 
 import os
 import subprocess
@@ -164,6 +165,59 @@ def posti(ambiente, cartella):
         programma.wait(30)
 
 
+def deriva(ambiente, cartella):
+    """A station whose temperature rises a little at each unit, against the virtual instrument:
+    after the seventh unit the chart breaks its rules, and the DERIVA warning is read out on the
+    serial field after the outcome."""
+    linea = os.path.join(cartella.name, "deriva")
+    strumento = subprocess.Popen([sys.argv[2], "--collegamento", linea, "--deriva", "0008=2"],
+                                 stdout=subprocess.DEVNULL)
+    banco = os.path.join(cartella.name, "deriva.banco")
+    with open(banco, "w", encoding="utf-8") as file:
+        file.write(BANCO_COLLAUDO.replace('"minimo": 20', '"decimali": 1, "minimo": 20'))
+    ambiente = dict(ambiente, BANCO_PORTA1=linea,
+                    XDG_DATA_HOME=os.path.join(cartella.name, "dati-deriva"))
+    programma = None
+    try:
+        limite = time.monotonic() + 10
+        while not os.path.exists(linea) and time.monotonic() < limite:
+            time.sleep(0.05)
+        programma = subprocess.Popen([sys.argv[1], "--collaudo", banco, "--operatore", "Prova"],
+                                     env=ambiente)
+
+        def attendi(cosa, condizione):
+            return attendi_finche_vive(programma, cosa, condizione)
+
+        applicazione = attendi("banco-seriale sul bus di accessibilità", lambda: next(
+            (a for a in pyatspi.Registry.getDesktop(0)
+             if a is not None and a.name == "banco-seriale"), None))
+        collaudo = attendi("la stazione", lambda: finestre(applicazione).get("Collaudo"))
+        identita = subprocess.check_output(
+            ["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Collaudo$"],
+            text=True).split()[0]
+        subprocess.check_call(["xdotool", "windowfocus", "--sync", identita])
+        attendi("il fuoco nel numero di serie", lambda: a_fuoco(collaudo) == "Numero di serie")
+        seriale = next(o for o in discendenti(collaudo) if o.name == "Numero di serie")
+        for n in range(1, 8):
+            subprocess.check_call(["xdotool", "type", f"SN-{n}"])
+            subprocess.check_call(["xdotool", "key", "Return"])
+            attendi(f"l'esito dell'unità SN-{n}", lambda: seriale.description.startswith(
+                f"Ultimo esito: CONFORME, unità SN-{n}"))
+        verifica(". DERIVA alle " in seriale.description
+                 and "Temperatura: " in seriale.description,
+                 f"il numero di serie non annuncia la deriva: {seriale.description!r}")
+        verifica(any(o.name.startswith("DERIVA alle ") for o in discendenti(collaudo)),
+                 "nessun oggetto dell'albero si chiama con l'avviso DERIVA")
+        verifica(a_fuoco(collaudo) == "Numero di serie",
+                 f"il fuoco è passato a {a_fuoco(collaudo)!r}")
+    finally:
+        if programma:
+            programma.terminate()
+            programma.wait(30)
+        strumento.terminate()
+        strumento.wait(30)
+
+
 def main():
     cartella = tempfile.TemporaryDirectory()
     ambiente = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
@@ -247,6 +301,7 @@ def main():
         programma.wait(30)
 
     posti(ambiente, cartella)
+    deriva(ambiente, cartella)
 
     for messaggio in fallite:
         print(f"FALLITA: {messaggio}")

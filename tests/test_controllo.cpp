@@ -1,4 +1,5 @@
 #include "carta_controllo.h"
+#include "sorveglianza.h"
 
 #include <QTest>
 
@@ -12,6 +13,8 @@ private slots:
     void regoleDellaCarta_data();
     void regoleDellaCarta();
     void capacitaSuRampaERumore();
+    void sorveglianzaDellaStazione_data();
+    void sorveglianzaDellaStazione();
 };
 
 // Against a centre of 0 and σ̂ of 1: each rule on a short series that completes it, and one that
@@ -88,6 +91,70 @@ void TestControllo::capacitaSuRampaERumore()
     // One limit: one side, no Cp.
     const Capacita solo = capacita(rumore, limiti(rumore)->sigma, std::nullopt, 14.0);
     QVERIFY(!solo.cp && solo.cpk && *solo.cpk > *c.cpk);
+}
+
+// A station's chart seeded with its past, then fed value by value: which rules warn at which new
+// value, as "value:rule". Fixed limits: a centre of 0 and σ̂ of 1.
+void TestControllo::sorveglianzaDellaStazione_data()
+{
+    QTest::addColumn<QList<double>>("passato");
+    QTest::addColumn<bool>("fissati");
+    QTest::addColumn<bool>("ancheDa5A8");
+    QTest::addColumn<QList<double>>("nuovi");
+    QTest::addColumn<QString>("avvisi");
+
+    const auto volte = [](double valore, int quante) { return QList<double>(quante, valore); };
+    // 25 values around 50, their σ̂ 0.887: a reference phase far from the fixed limits.
+    QList<double> altrove;
+    for (int i = 0; i < 25; ++i)
+        altrove << (i % 2 ? 50.5 : 49.5);
+    QTest::newRow("un nuovo scatto avvisa")
+        << QList<double>() << true << false << QList<double>{0.5, 3.5} << "1:1";
+    QTest::newRow("la stessa corsa avvisa una volta")
+        << QList<double>() << true << false << volte(0.5, 12) << "7:4";
+    QTest::newRow("una nuova corsa dopo un ritorno avvisa di nuovo")
+        << QList<double>() << true << false << volte(0.5, 8) + volte(-0.2, 1) + volte(0.5, 8)
+        << "7:4 16:4";
+    QTest::newRow("una corsa già nel passato non avvisa")
+        << volte(0.5, 8) << true << false << volte(0.5, 2) << "";
+    QTest::newRow("una corsa completata dal primo valore nuovo")
+        << volte(0.5, 7) << true << false << volte(0.5, 2) << "0:4";
+    QTest::newRow("limiti fissati usati")
+        << altrove << true << false << QList<double>{0.5, 3.5} << "1:1 1:2 1:3";
+    QTest::newRow("senza limiti fissati, la fase di riferimento")
+        << altrove << false << false << QList<double>{0.5, 3.5} << "0:1 1:2";
+    QTest::newRow("fase di riferimento dei primi 25 valori, non degli ultimi")
+        << altrove + volte(40, 10) << false << false << QList<double>{50, 50.3} << "";
+    QTest::newRow("fase di riferimento completata dai valori nuovi")
+        << altrove.first(20) << false << false
+        << altrove.mid(20) + volte(40, 10) + QList<double>{50, 50.3} << "5:1 6:2 8:3 11:4";
+    QTest::newRow("regole 5-8 se chieste")
+        << QList<double>() << true << true << QList<double>{0, 0.1, 0.2, 0.3, 0.4, 0.5} << "5:5";
+    QTest::newRow("regole 5-8 non chieste")
+        << QList<double>() << true << false << QList<double>{0, 0.1, 0.2, 0.3, 0.4, 0.5} << "";
+}
+
+void TestControllo::sorveglianzaDellaStazione()
+{
+    QFETCH(QList<double>, passato);
+    QFETCH(bool, fissati);
+    QFETCH(bool, ancheDa5A8);
+    QFETCH(QList<double>, nuovi);
+    Limiti limiti;
+    limiti.sigma = 1;
+    limiti.mrMedio = kD2;
+    Sorveglianza sorveglianza(ancheDa5A8);
+    sorveglianza.semina(
+        QStringLiteral("B"), 2, passato, fissati ? std::optional(limiti) : std::nullopt);
+    QStringList avvisi;
+    for (qsizetype i = 0; i < nuovi.size(); ++i) {
+        // Another socket's chart of the same row is its own.
+        sorveglianza.aggiungi(QStringLiteral("A"), 2, i % 2 ? 1000 : -1000);
+        for (const int regola : sorveglianza.aggiungi(QStringLiteral("B"), 2, nuovi.at(i)))
+            avvisi << QStringLiteral("%1:%2").arg(i).arg(regola);
+    }
+    QTEST(avvisi.join(u' '), "avvisi");
+    QCOMPARE(sorveglianza.ultimi(QStringLiteral("B"), 2, 1), nuovi.last(1));
 }
 
 QTEST_GUILESS_MAIN(TestControllo)

@@ -2,6 +2,7 @@
 #include "collaudo.h"
 #include "collaudo_posti.h"
 #include "dialogo_archivio.h"
+#include "file_banco.h"
 #include "finestra_collaudo.h"
 #include "finestra_posti.h"
 #include "finestra_storico.h"
@@ -77,6 +78,8 @@ private slots:
     void collaudoDallaRigaDiComandoRifiutato_data();
     void collaudoDallaRigaDiComandoRifiutato();
     void cifreDellaGiornata();
+    void collaudoInDeriva_data();
+    void collaudoInDeriva();
     void collaudoAPosti_data();
     void collaudoAPosti();
 };
@@ -364,6 +367,10 @@ void TestFinestra::bancoRifiutato_data()
     for (int n = 0; n < 100'000; ++n)
         troppe += n ? ",{}" : "{}";
     QTest::newRow("100000 righe") << riga(troppe) << "campo «righe»: 100000 righe sono troppe";
+    QByteArray regole = riga(R"({"strumento": 0, "memoria": "8"})");
+    regole.insert(regole.lastIndexOf('}'), R"(, "regole_5_8": "true")");
+    QTest::newRow("regole 5-8 fra virgolette")
+        << regole << "«rotto.banco», campo «regole_5_8»: serve true";
     QTest::newRow("file mancante") << QByteArray() << "«rotto.banco»: impossibile aprirlo";
 }
 
@@ -815,6 +822,96 @@ void TestFinestra::cifreDellaGiornata()
         "primo passaggio 33,3 %.\n3 prove in attesa: il server non risponde: Is it running? "
         "(ultimo invio riuscito alle 10:42).\n1 prova messa da parte: tentativo già presente; "
         "inviarla di nuovo con banco-richiesta --invia --riprova.");
+}
+
+void TestFinestra::collaudoInDeriva_data()
+{
+    QTest::addColumn<QByteArray>("regole"); // the bench's top-level key, if any
+    QTest::addColumn<QList<int>>("avvisi"); // the units after which DERIVA is told
+    QTest::newRow("regole 1-4") << QByteArray() << QList<int>{8};
+    // Six rising values: the last of the past and the first five units.
+    QTest::newRow("regole 5-8 dal banco") << QByteArray(R"(, "regole_5_8": true)") << QList<int>{5, 8};
+}
+
+// A process drifting slowly within the row's wide limits: the station, seeded with 25 steady
+// runs from the archive, tells DERIVA once after the banner when the chart breaks a rule, and
+// not again while the same run goes on; every unit still passes.
+void TestFinestra::collaudoInDeriva()
+{
+    QTemporaryDir cartella;
+    // An archive of each case's own: the runs of one case are no past of the other's chart.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(cartella.filePath(QStringLiteral("dati"))));
+    const QString linea = cartella.filePath(QStringLiteral("deriva"));
+    StrumentoInProva strumento; // 100,0 bar, 0,2 bar more at each read
+    QVERIFY(strumento.avvia(linea, {QStringLiteral("--deriva"), QStringLiteral("0008=2")}));
+    qputenv("BANCO_PORTA1", linea.toLocal8Bit());
+    QFETCH(QByteArray, regole);
+    QByteArray dati = bancoSu("1",
+        R"({"nome": "Pressione", "strumento": 0, "memoria": "0008", "decimali": 1,
+            "unita": "bar", "minimo": 50, "massimo": 150})");
+    dati.insert(dati.lastIndexOf('}'), regole);
+    const QString banco = cartella.filePath(QStringLiteral("deriva.banco"));
+    QVERIFY(scrivi(banco, dati));
+    {
+        // The steady past: 98 and 102 bar in turn, a centre of 99,92 and σ̂ of 3,5 bar.
+        QString errore;
+        const std::optional<DatiBanco> letto = FileBanco::leggi(dati, "deriva.banco", &errore);
+        QVERIFY2(letto, qPrintable(errore));
+        std::unique_ptr<Archivio> archivio
+            = Archivio::apriLocale(Destinazione::filePredefinito(), &errore);
+        QVERIFY2(archivio, qPrintable(errore));
+        const QDateTime prima = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        for (int i = 0; i < 25; ++i) {
+            ProvaArchiviata prova;
+            prova.stazione = QStringLiteral("S1");
+            prova.operatore = QStringLiteral("Anna");
+            prova.unita = QStringLiteral("SP-%1").arg(i);
+            prova.banco = QStringLiteral("deriva.banco");
+            prova.shaBanco = QStringLiteral("0");
+            prova.shaRighe = FileBanco::shaRighe(*letto);
+            prova.inizio = prima.addSecs(60 * i);
+            LetturaArchiviata l;
+            l.nome = QStringLiteral("Pressione");
+            l.memoria = QStringLiteral("0008");
+            l.valore = i % 2 ? 102.0 : 98.0;
+            l.stato = QStringLiteral("entro i limiti");
+            l.istante = prova.inizio;
+            QVERIFY(archivio->iniziaProva(prova) && archivio->registraLettura(prova.uuid, l)
+                && archivio->finisciProva(prova.uuid, Esiti::kConforme));
+        }
+    }
+    FinestraPrincipale finestra;
+    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna"), QStringLiteral("S1")));
+    FinestraCollaudo &stazione = *finestra.finestraCollaudo();
+    Collaudo &collaudo = *finestra.collaudo();
+    auto *seriale = stazione.findChild<QLineEdit *>(QStringLiteral("numeroDiSerie"));
+    const auto *deriva = stazione.findChild<QLabel *>(QStringLiteral("deriva"));
+    const auto *esito = stazione.findChild<QLabel *>(QStringLiteral("esito"));
+    QSignalSpy finite(&collaudo, &Collaudo::finita);
+    QList<int> avvisi;
+    QString ultimo;
+    for (int unita = 1; unita <= 10; ++unita) {
+        QTest::keyClicks(seriale, QStringLiteral("SD-%1").arg(unita));
+        QTest::keyClick(seriale, Qt::Key_Return);
+        QTRY_COMPARE(finite.size(), unita);
+        // The values are within the row's limits: the unit passes whatever the chart says.
+        QCOMPARE(esito->text(), QStringLiteral("CONFORME"));
+        if (deriva->text() != ultimo) {
+            avvisi << unita;
+            ultimo = deriva->text();
+        }
+    }
+    QTEST(avvisi, "avvisi");
+    QVERIFY(!deriva->isHidden());
+    QVERIFY2(deriva->text().contains(u", dopo l'unità SD-8:\nPressione: 8 valori di seguito dalla "
+                                     u"stessa parte della media (ultimi valori 100,6; 100,8; "
+                                     u"101,0; 101,2; 101,4 bar).\n"),
+        qPrintable(deriva->text()));
+    const QString cifre = stazione.findChild<QLabel *>(QStringLiteral("giornata"))->text();
+    QVERIFY2(cifre.contains(QStringLiteral("; %1 DERIVA.")
+                                 .arg(avvisi.size() == 1 ? QStringLiteral("1 avviso")
+                                                         : QStringLiteral("2 avvisi"))),
+        qPrintable(cifre));
 }
 
 void TestFinestra::collaudoAPosti_data()
