@@ -271,6 +271,36 @@ private slots:
         QCOMPARE(f.findChild<QListWidget *>(u"violazioni"_s)->count(), 2);
     }
 
+    // "Regole 5-8" adds rules 5 to 8 to the chart, here six values steadily rising within the
+    // limits, and is remembered for the next window.
+    void regole5A8()
+    {
+        const QString file = cartella.filePath(u"regole.sqlite"_s);
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        const QList<double> valori{10.3, 9.7, 10.3, 9.7, 10.3, 9.7, 10.3, 9.7, 9.8, 9.85, 9.9, 9.95,
+            10.0};
+        for (qsizetype i = 0; i < valori.size(); ++i)
+            registra(*archivio, u"SN-%1"_s.arg(i + 1), {valori[i]}, ora.addSecs(i - 100));
+        auto f = std::make_unique<FinestraStorico>(
+            std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.get()));
+        f->findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(2);
+        auto *riassunto = f->findChild<QLabel *>(u"riassuntoCarta"_s);
+        QTRY_VERIFY2(riassunto->text().contains(u"Nessun valore viola le regole 1-4."_s),
+            qPrintable(riassunto->text()));
+        f->findChild<QCheckBox *>(u"regole5A8"_s)->setChecked(true);
+        QVERIFY2(riassunto->text().contains(u"1 valore viola le regole 1-8"_s),
+            qPrintable(riassunto->text()));
+        QVERIFY(f->findChild<QListWidget *>(u"violazioni"_s)->item(0)->text().startsWith(
+            u"Valore 13 di 13, unità SN-13"_s));
+        f.reset();
+        FinestraStorico dopo(std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        QVERIFY(dopo.findChild<QCheckBox *>(u"regole5A8"_s)->isChecked());
+        dopo.findChild<QCheckBox *>(u"regole5A8"_s)->setChecked(false);
+    }
+
     // Each row's first-pass rate counts the units whose first run passed it: a unit that failed
     // a row and passed it on its retest counts against that row only; the retest rate counts
     // the runs beyond each unit's first.
