@@ -3,6 +3,7 @@
 // starts, and how long the request's bytes take on the wire. Run by scripts/bench on an X server.
 
 #include "bench_archivio.h"
+#include "bench_carta.h"
 #include "bench_collaudo.h"
 #include "bench_posti.h"
 #include "bench_ricerca.h"
@@ -650,6 +651,8 @@ int main(int argc, char *argv[])
         misuraSorveglianza(tabella);
     if (scelta("posti"))
         misuraPosti(tabella, argomenti.at(1), argomenti.at(2), argomenti.at(0));
+    if (scelta("carta"))
+        misuraCarta(tabella);
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

@@ -15,12 +15,15 @@
 #include <QDir>
 #include <QHash>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStandardItemModel>
@@ -52,28 +55,52 @@ QString mostrato(const QString &testo)
 // The socket's column comes first; it is shown when the figures are per socket.
 const QStringList kColonneStatistiche{"Posto", "Banco", "Riga", "Strumento", "Memoria",
     "Unità di misura", "Limite min.", "Limite max.", "Letture", "Con valore", "Media", "Dev. std.",
-    "Min", "Max", "Cpk", "Fuori dai limiti", "Fallite"};
+    "Min", "Max", "Cp", "Cpk", "Pp", "Ppk", "Giudizio", "Fuori dai limiti", "Fallite"};
 
 QStringList campiStatistica(const QString &posto, const StatisticaRiga &s)
 {
     return {posto, s.banco, s.nome, QString::number(s.strumento), s.memoria, s.unitaMisura,
         cifra(s.minimo), cifra(s.massimo), NumeriItaliani::intero(s.letture),
         NumeriItaliani::intero(s.conValore), cifra(s.media), cifra(s.deviazione),
-        cifra(s.valoreMinimo), cifra(s.valoreMassimo), TestiStorico::cpk(s.cpk),
-        NumeriItaliani::intero(s.fuoriDaiLimiti), NumeriItaliani::intero(s.fallite)};
+        cifra(s.valoreMinimo), cifra(s.valoreMassimo), TestiStorico::cpk(s.cp),
+        TestiStorico::cpk(s.cpk), TestiStorico::cpk(s.pp), TestiStorico::cpk(s.ppk),
+        TestiStorico::giudizio(s), NumeriItaliani::intero(s.fuoriDaiLimiti),
+        NumeriItaliani::intero(s.fallite)};
 }
 
-const QStringList kColonneRese{"Posto", "Banco", "Unità", "Prove concluse", "Da ripetere",
-    "Conformi al primo passaggio", "Resa al primo passaggio", "Conformi all'ultima prova",
-    "Resa finale"};
+const QStringList kColonneRese{"Posto", "Banco", "Versione", "Unità", "Prove concluse",
+    "Da ripetere", "Conformi al primo passaggio", "Resa al primo passaggio",
+    "Conformi all'ultima prova", "Resa finale", "Ripetizioni"};
 
 QStringList campiResa(const QString &posto, const ResaBanco &r)
 {
-    return {posto, r.banco, NumeriItaliani::intero(r.unita), NumeriItaliani::intero(r.prove),
+    return {posto, r.banco, TestiStorico::versioneBreve(r.versione),
+        NumeriItaliani::intero(r.unita), NumeriItaliani::intero(r.prove),
         NumeriItaliani::intero(r.daRipetere), NumeriItaliani::intero(r.conformiAlPrimo),
         TestiStorico::percento(r.conformiAlPrimo, r.unita),
         NumeriItaliani::intero(r.conformiAllUltimo),
-        TestiStorico::percento(r.conformiAllUltimo, r.unita)};
+        TestiStorico::percento(r.conformiAllUltimo, r.unita), TestiStorico::ripetizioni(r)};
+}
+
+const QStringList kColonneReseRighe{"Posto", "Banco", "Versione", "Riga", "Nome", "Unità",
+    "Conformi al primo passaggio", "Resa al primo passaggio", "Prove fallite"};
+
+QStringList campiResaRiga(const QString &posto, const ResaBanco &b, const ResaRiga &r)
+{
+    return {posto, b.banco, TestiStorico::versioneBreve(b.versione), QString::number(r.n + 1),
+        r.nome, NumeriItaliani::intero(r.unita), NumeriItaliani::intero(r.conformiAlPrimo),
+        TestiStorico::percento(r.conformiAlPrimo, r.unita), NumeriItaliani::intero(r.fallite)};
+}
+
+// Where rules 5 to 8 are chosen, in the settings the programs share.
+constexpr char kChiaveRegole5A8[] = "storico/regole_5_8";
+// Who last fixed a chart's limits here, offered to the next; else the station's operator.
+constexpr char kChiaveChiFissa[] = "storico/operatore_limiti";
+constexpr char kChiaveOperatore[] = "collaudo/operatore";
+
+QSettings impostazioni()
+{
+    return QSettings(QStringLiteral("banco-seriale"), QStringLiteral("banco-seriale"));
 }
 
 // A message that may run long (a server's): at most three lines, the whole in its tooltip, so
@@ -151,8 +178,16 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     , m_rese(new QLabel(this))
     , m_perPosto(new QCheckBox(QStringLiteral("Pe&r posto"), this))
     , m_tabellaRese(modelloTesti(kColonneRese, this))
+    , m_tabellaReseRighe(modelloTesti(kColonneReseRighe, this))
+    , m_pareto(new GraficoPareto(this))
     , m_rigaGrafico(new QComboBox(this))
+    , m_etichettaSerie(new QLabel(QStringLiteral("Posto e &versione:"), this))
+    , m_serieGrafico(new QComboBox(this))
+    , m_regole5A8(new QCheckBox(QStringLiteral("Regole &5-8"), this))
+    , m_fissa(new QPushButton(QStringLiteral("&Fissa i limiti…"), this))
     , m_grafico(new GraficoStorico(this))
+    , m_riassunto(new QLabel(this))
+    , m_violazioni(new QListWidget(this))
     , m_stato(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Storico"));
@@ -230,14 +265,25 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     // Any number of benches and rows scroll in their tables: the window keeps its size.
     m_vistaRese = vista(m_tabellaRese, QStringLiteral("Rese per banco"), this);
     m_vistaStatistiche = vista(m_tabellaStatistiche, QStringLiteral("Statistiche per riga"), this);
+    m_vistaReseRighe = vista(m_tabellaReseRighe, QStringLiteral("Rese per riga"), this);
     m_vistaRese->setColumnHidden(0, true);
+    m_vistaReseRighe->setColumnHidden(0, true);
     m_vistaStatistiche->setColumnHidden(0, true);
+    // Each row's first-pass rate beside the Pareto of the rows that fail.
+    auto *righe = new QSplitter(Qt::Horizontal, pagina);
+    righe->addWidget(m_vistaReseRighe);
+    righe->addWidget(m_pareto);
+    righe->setStretchFactor(0, 1);
+    righe->setStretchFactor(1, 1);
+    righe->setSizes({600, 600});
     auto *cifre = new QSplitter(Qt::Vertical, pagina);
     cifre->addWidget(m_vistaRese);
+    cifre->addWidget(righe);
     cifre->addWidget(m_vistaStatistiche);
     cifre->setStretchFactor(0, 1);
-    cifre->setStretchFactor(1, 3);
-    cifre->setSizes({120, 480});
+    cifre->setStretchFactor(1, 2);
+    cifre->setStretchFactor(2, 2);
+    cifre->setSizes({110, 250, 250});
     statistiche->addWidget(cifre, 1);
     m_schede->addTab(pagina, QStringLiteral("Stat&istiche"));
 
@@ -250,9 +296,39 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     m_rigaGrafico->setAccessibleName(QStringLiteral("Riga del grafico"));
     m_rigaGrafico->view()->setAccessibleName(m_rigaGrafico->accessibleName());
     scelta->addWidget(etichetta);
-    scelta->addWidget(m_rigaGrafico, 1);
+    scelta->addWidget(m_rigaGrafico, 2);
+    m_etichettaSerie->setBuddy(m_serieGrafico);
+    m_serieGrafico->setObjectName(QStringLiteral("serieGrafico"));
+    m_serieGrafico->setAccessibleName(QStringLiteral("Posto e versione del banco della carta"));
+    m_serieGrafico->view()->setAccessibleName(m_serieGrafico->accessibleName());
+    scelta->addWidget(m_etichettaSerie);
+    scelta->addWidget(m_serieGrafico, 1);
+    m_etichettaSerie->hide();
+    m_serieGrafico->hide();
+    m_regole5A8->setObjectName(QStringLiteral("regole5A8"));
+    m_regole5A8->setToolTip(QStringLiteral(
+        "Oltre alle regole 1-4, anche le regole 5-8 (andamenti, alternanze, valori troppo "
+        "vicini alla media o tutti lontani)"));
+    m_regole5A8->setChecked(impostazioni().value(QLatin1String(kChiaveRegole5A8)).toBool());
+    scelta->addWidget(m_regole5A8);
+    m_fissa->setObjectName(QStringLiteral("fissaLimiti"));
+    m_fissa->setToolTip(QStringLiteral(
+        "Fissa media e limiti di controllo da tutti i valori della carta: le prove nuove si "
+        "giudicano su questi"));
+    m_fissa->setEnabled(false);
+    scelta->addWidget(m_fissa);
     grafico->addLayout(scelta);
     grafico->addWidget(m_grafico, 1);
+    m_riassunto->setObjectName(QStringLiteral("riassuntoCarta"));
+    m_riassunto->setAccessibleName(QStringLiteral("Riassunto della carta"));
+    limitaRighe(m_riassunto);
+    grafico->addWidget(m_riassunto);
+    m_violazioni->setObjectName(QStringLiteral("violazioni"));
+    m_violazioni->setAccessibleName(QStringLiteral("Valori che violano una regola"));
+    m_violazioni->setWordWrap(true);
+    m_violazioni->setMaximumHeight(5 * m_violazioni->fontMetrics().lineSpacing() + 8);
+    m_violazioni->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    grafico->addWidget(m_violazioni);
     m_schede->addTab(pagina, QStringLiteral("&Grafico"));
     colonna->addWidget(m_schede, 1);
 
@@ -292,6 +368,18 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
             chiediStatistiche();
     });
     connect(m_rigaGrafico, &QComboBox::currentIndexChanged, this, &FinestraStorico::chiediGrafico);
+    connect(m_serieGrafico, &QComboBox::currentIndexChanged, this, &FinestraStorico::mostraCarta);
+    connect(m_regole5A8, &QCheckBox::toggled, this, [this](bool tutte) {
+        impostazioni().setValue(QLatin1String(kChiaveRegole5A8), tutte);
+        mostraCarta();
+        // The statistics' points out of control follow the same rules.
+        if (!m_rifiuto.isEmpty())
+            return;
+        m_statisticheDaRifare = true;
+        if (m_schede->currentIndex() == 1)
+            chiediStatistiche();
+    });
+    connect(m_fissa, &QPushButton::clicked, this, &FinestraStorico::chiediOperatoreLimiti);
     connect(esporta, &QPushButton::clicked, this, &FinestraStorico::esporta);
     connect(aggiorna, &QPushButton::clicked, this, &FinestraStorico::aggiorna);
     auto *f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);
@@ -433,17 +521,18 @@ void FinestraStorico::chiediStatistiche()
     using TestiStorico::CifrePosto;
     const quint64 generazione = m_generazione;
     m_lettore->chiedi<QList<CifrePosto>>(
-        [filtro = m_modello->filtro(), perPosto = m_perPosto->isChecked()](
-            Archivio &a) -> std::optional<QList<CifrePosto>> {
+        [filtro = m_modello->filtro(), perPosto = m_perPosto->isChecked(),
+            ancheDa5A8 = m_regole5A8->isChecked()](Archivio &a) -> std::optional<QList<CifrePosto>> {
             // A row the archive keeps no unit for takes it from its newest reading's shown value.
             QHash<QString, QHash<int, QString>> unitaDeiBanchi;
             const auto cifre = [&](const FiltroProve &scelte) -> std::optional<CifrePosto> {
-                std::optional<QList<StatisticaRiga>> righe = a.statistiche(scelte);
-                if (!righe)
+                // The rows' figures and the yields with each row's part, in one pass.
+                std::optional<Archivio::StatisticheERese> tutte
+                    = a.statisticheERese(scelte, ancheDa5A8);
+                if (!tutte)
                     return std::nullopt;
-                std::optional<QList<ResaBanco>> rese = a.rese(scelte);
-                if (!rese)
-                    return std::nullopt;
+                QList<StatisticaRiga> *righe = &tutte->statistiche;
+                QList<ResaBanco> *rese = &tutte->rese;
                 for (StatisticaRiga &s : *righe) {
                     if (!s.unitaMisura.isEmpty())
                         continue;
@@ -504,17 +593,37 @@ void FinestraStorico::mostraStatistiche(const QList<TestiStorico::CifrePosto> &b
     const bool perPosto = blocchi.size() > 1;
     m_tabellaStatistiche->removeRows(0, m_tabellaStatistiche->rowCount());
     m_tabellaRese->removeRows(0, m_tabellaRese->rowCount());
+    m_tabellaReseRighe->removeRows(0, m_tabellaReseRighe->rowCount());
     for (const TestiStorico::CifrePosto &b : blocchi) {
         const QString posto = b.posto.isEmpty() ? QStringLiteral("tutti") : b.posto;
         for (const StatisticaRiga &s : b.righe)
             aggiungiRiga(*m_tabellaStatistiche, campiStatistica(posto, s));
-        for (const ResaBanco &r : b.rese)
+        for (const ResaBanco &r : b.rese) {
             aggiungiRiga(*m_tabellaRese, campiResa(posto, r));
+            for (const ResaRiga &riga : r.righe)
+                aggiungiRiga(*m_tabellaReseRighe, campiResaRiga(posto, r, riga));
+        }
     }
-    m_vistaStatistiche->setColumnHidden(0, !perPosto);
-    m_vistaRese->setColumnHidden(0, !perPosto);
-    m_vistaStatistiche->resizeColumnsToContents();
-    m_vistaRese->resizeColumnsToContents();
+    for (QTableView *tabella : {m_vistaStatistiche, m_vistaRese, m_vistaReseRighe}) {
+        tabella->setColumnHidden(0, !perPosto);
+        tabella->resizeColumnsToContents();
+    }
+    // The Pareto of every socket's runs: each row named with its bench where there are several,
+    // and with the bench's version where a bench has several.
+    QList<std::pair<QString, qint64>> conteggi;
+    QHash<QString, int> versioni;
+    for (const ResaBanco &r : rese)
+        ++versioni[r.banco];
+    for (const ResaBanco &r : rese) {
+        const QString banco = versioni.value(r.banco) > 1
+            ? QStringLiteral("%1 %2").arg(r.banco, TestiStorico::versioneBreve(r.versione))
+            : r.banco;
+        for (const ResaRiga &riga : r.righe)
+            conteggi.append({rese.size() > 1 ? QStringLiteral("%1 — %2").arg(banco, riga.nome)
+                                             : riga.nome,
+                riga.fallite});
+    }
+    m_pareto->mostra(CartaControllo::pareto(conteggi));
     QString testo = rese.isEmpty()
         ? QStringLiteral("Nessuna prova conclusa fra quelle scelte.")
         : QStringLiteral("Rese contate sulle unità; le prove da ripetere (errore o interrotta) "
@@ -550,32 +659,197 @@ void FinestraStorico::chiediGrafico()
 {
     const int i = m_rigaGrafico->currentData().toInt();
     if (m_rigaGrafico->currentIndex() < 0 || i >= m_statistiche.size()) {
-        m_punti.clear();
-        m_unitaGrafico.clear();
-        m_grafico->mostra({}, QString(), QString(), std::nullopt, std::nullopt);
+        m_serie.clear();
+        {
+            const QSignalBlocker fermo(m_serieGrafico);
+            m_serieGrafico->clear();
+        }
+        mostraCarta();
         return;
     }
     const StatisticaRiga s = m_statistiche.at(i);
     const quint64 generazione = m_generazione;
-    m_lettore->chiedi<QList<Archivio::Punto>>(
+    m_lettore->chiedi<QList<SerieCarta>>(
         [filtro = m_modello->filtro(), s](
-            Archivio &a) { return a.valori(filtro, s.shaBanco, s.n); },
+            Archivio &a) { return a.serieCarta(filtro, s.nome, true); },
         [this, s, generazione](
-            const std::optional<QList<Archivio::Punto>> &punti, const QString &errore) {
+            const std::optional<QList<SerieCarta>> &trovate, const QString &errore) {
             if (generazione != m_generazione)
                 return;
-            if (!punti) {
-                mostraTesto(m_rese, errore);
+            if (!trovate) {
+                mostraTesto(m_riassunto, errore);
                 return;
             }
-            m_punti = *punti;
-            m_unitaGrafico = s.unitaMisura;
-            for (const Archivio::Punto &p : *punti) {
-                if (!m_unitaGrafico.isEmpty())
-                    break;
-                m_unitaGrafico = p.unitaMisura;
+            // The row's series of its bench version, one per socket; all the bench's of that row
+            // where none is of that version.
+            QList<SerieCarta> serie, delBanco;
+            for (const SerieCarta &c : *trovate) {
+                if (c.banco != s.banco || c.n != s.n)
+                    continue;
+                (c.versione == s.shaBanco ? serie : delBanco).append(c);
             }
-            m_grafico->mostra(*punti, s.nome, m_unitaGrafico, s.minimo, s.massimo);
+            if (serie.isEmpty())
+                serie = delBanco;
+            const bool versioni = std::any_of(serie.cbegin(), serie.cend(),
+                [&](const SerieCarta &c) { return c.versione != serie.front().versione; });
+            std::pair<QString, QString> scelta = std::exchange(m_serieDaRitrovare, {});
+            if (scelta.second.isEmpty() && !m_carta.versione.isEmpty())
+                scelta = {m_carta.posto, m_carta.versione};
+            m_serie = serie;
+            const QSignalBlocker fermo(m_serieGrafico);
+            m_serieGrafico->clear();
+            for (SerieCarta &c : m_serie) {
+                if (c.unitaMisura.isEmpty())
+                    c.unitaMisura = s.unitaMisura;
+                QString nome = c.posto.isEmpty() ? QStringLiteral("senza posto")
+                                                 : QStringLiteral("posto ") + c.posto;
+                if (versioni)
+                    nome += QStringLiteral(", versione ") + TestiStorico::versioneBreve(c.versione);
+                m_serieGrafico->addItem(nome);
+                if (c.posto == scelta.first && c.versione == scelta.second)
+                    m_serieGrafico->setCurrentIndex(m_serieGrafico->count() - 1);
+            }
+            m_etichettaSerie->setVisible(m_serie.size() > 1);
+            m_serieGrafico->setVisible(m_serie.size() > 1);
+            mostraCarta();
+        });
+}
+
+void FinestraStorico::mostraCarta()
+{
+    const int i = m_serieGrafico->currentIndex();
+    if (i < 0 || i >= m_serie.size()) {
+        m_carta = SerieCarta();
+        m_analisi = CartaControllo::Analisi();
+        m_grafico->svuota();
+        m_violazioni->clear();
+        m_fissa->setEnabled(false);
+        m_etichettaSerie->hide();
+        m_serieGrafico->hide();
+        mostraTesto(m_riassunto,
+            m_rifiuto.isEmpty() ? QStringLiteral("Nessuna riga con valori fra le prove scelte.")
+                                : QString());
+        return;
+    }
+    m_carta = m_serie.at(i);
+    const bool tutte = m_regole5A8->isChecked();
+    m_analisi = analizza(m_carta, tutte);
+    m_grafico->mostra(m_carta, m_analisi);
+    mostraTesto(m_riassunto, TestiStorico::riassuntoCarta(m_carta, m_analisi, tutte));
+    m_violazioni->clear();
+    const QStringList violazioni = TestiStorico::violazioni(m_carta, m_analisi);
+    m_violazioni->addItems(violazioni.isEmpty()
+            ? QStringList{QStringLiteral("Nessun valore viola le regole.")}
+            : violazioni);
+    m_fissa->setEnabled(m_carta.valori.size() >= 2);
+}
+
+void FinestraStorico::chiediOperatoreLimiti()
+{
+    if (m_fissando) {
+        mostraTesto(m_riassunto, QStringLiteral("I limiti si stanno registrando: un momento."));
+        return;
+    }
+    if (m_carta.valori.size() < 2) {
+        mostraTesto(m_riassunto, QStringLiteral("Servono almeno 2 valori per fissare i limiti."));
+        return;
+    }
+    auto *dialogo = new QInputDialog(this);
+    dialogo->setObjectName(QStringLiteral("dialogoLimiti"));
+    dialogo->setWindowTitle(QStringLiteral("Storico: fissa i limiti"));
+    const QString posto
+        = m_carta.posto.isEmpty() ? QString() : QStringLiteral(" al posto ") + m_carta.posto;
+    dialogo->setLabelText(
+        QStringLiteral("I limiti della carta di «%1»%2 si fissano da tutti i suoi %3 valori e "
+                       "valgono per le prove seguenti.\nNome di chi li fissa:")
+            .arg(m_carta.nome, posto, NumeriItaliani::intero(m_carta.valori.size())));
+    const QSettings scelte = impostazioni();
+    dialogo->setTextValue(scelte.value(QLatin1String(kChiaveChiFissa),
+                                    scelte.value(QLatin1String(kChiaveOperatore)))
+                              .toString());
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QInputDialog::textValueSelected, this, &FinestraStorico::fissaLimiti);
+    connect(dialogo, &QDialog::finished, m_fissa, [this] { m_fissa->setFocus(); });
+    dialogo->open();
+}
+
+namespace {
+
+// What fixing a chart's limits came to: the set recorded, or why none was.
+struct LimitiRegistrati
+{
+    std::optional<LimitiCarta> limiti;
+    QString errore;
+};
+
+} // namespace
+
+void FinestraStorico::fissaLimiti(const QString &nome)
+{
+    const QString operatore = nome.trimmed();
+    if (operatore.isEmpty()) {
+        mostraTesto(m_riassunto,
+            QStringLiteral("Nessun limite fissato: serve il nome di chi li fissa. Premere di "
+                           "nuovo «Fissa i limiti…» e scriverlo."));
+        return;
+    }
+    const quint64 generazione = m_generazione;
+    // The button keeps the focus the dialog gives back; a second press meanwhile is told to
+    // wait.
+    m_fissando = true;
+    m_lettore->chiedi<LimitiRegistrati>(
+        [serie = m_carta, operatore, file = m_lettore->dove().file](
+            Archivio &a) -> std::optional<LimitiRegistrati> {
+            LimitiRegistrati esito;
+            std::optional<LimitiCarta> limiti
+                = limitiDellaSerie(serie, nomeStazione(QString()), operatore);
+            if (!limiti) {
+                esito.errore = QStringLiteral(
+                    "Nessun limite fissato: servono almeno 2 valori della carta.");
+                return esito;
+            }
+            // Fixed limits belong to the station's file, which forwards them: never written
+            // straight to the server the window may be reading.
+            std::unique_ptr<Archivio> locale;
+            Archivio *dove = &a;
+            if (a.tipo() != Archivio::Tipo::Locale) {
+                QString motivo;
+                locale = Archivio::apriLocale(file, &motivo);
+                if (!locale) {
+                    esito.errore = QStringLiteral("Nessun limite fissato: il file della stazione "
+                                                  "non si apre (%1). Riprovare quando è "
+                                                  "raggiungibile.")
+                                       .arg(motivo);
+                    return esito;
+                }
+                dove = locale.get();
+            }
+            if (!dove->fissaLimiti(*limiti)) {
+                esito.errore = QStringLiteral("Nessun limite fissato: %1").arg(dove->errore());
+                return esito;
+            }
+            esito.limiti = limiti;
+            return esito;
+        },
+        [this, generazione](
+            const std::optional<LimitiRegistrati> &esito, const QString &errore) {
+            m_fissando = false;
+            if (!esito || !esito->limiti) {
+                mostraTesto(m_riassunto,
+                    esito ? esito->errore
+                          : QStringLiteral("Nessun limite fissato: %1").arg(errore));
+                return;
+            }
+            impostazioni().setValue(QLatin1String(kChiaveChiFissa), esito->limiti->operatore);
+            if (generazione != m_generazione)
+                return;
+            // Drawn with the set at once: a server read shows it once the station forwards it.
+            for (SerieCarta &c : m_serie) {
+                if (c.versione == esito->limiti->versione && c.posto == esito->limiti->posto
+                    && c.n == esito->limiti->n)
+                    c.fissati = esito->limiti;
+            }
+            mostraCarta();
         });
 }
 
@@ -592,8 +866,8 @@ void FinestraStorico::esporta()
             TestiStorico::csvStatistiche(m_cifre));
         return;
     case 2:
-        scriviCsv(QStringLiteral("Esporta il grafico"), QStringLiteral("grafico.csv"),
-            TestiStorico::csvPunti(m_punti, m_unitaGrafico));
+        scriviCsv(QStringLiteral("Esporta la carta"), QStringLiteral("carta.csv"),
+            TestiStorico::csvCarta(m_carta, m_analisi));
         return;
     default:
         break;
@@ -656,6 +930,8 @@ void FinestraStorico::rifiuta(const QString &motivo)
     m_letture->removeRows(0, m_letture->rowCount());
     m_tabellaStatistiche->removeRows(0, m_tabellaStatistiche->rowCount());
     m_tabellaRese->removeRows(0, m_tabellaRese->rowCount());
+    m_tabellaReseRighe->removeRows(0, m_tabellaReseRighe->rowCount());
+    m_pareto->mostra({});
     m_statistiche.clear();
     m_cifre.clear();
     mostraTesto(m_rese, m_rifiuto);
@@ -682,6 +958,7 @@ void FinestraStorico::aggiorna()
     if (const int i = m_rigaGrafico->currentData().toInt();
         m_rigaGrafico->currentIndex() >= 0 && i < m_statistiche.size())
         m_rigaDaRitrovare = {m_statistiche.at(i).shaBanco, m_statistiche.at(i).n};
+    m_serieDaRitrovare = {m_carta.posto, m_carta.versione};
     ++m_generazione;
     m_modello->rileggi();
     m_statisticheDaRifare = true;

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class GraficoPareto;
 class GraficoStorico;
 class LettoreStorico;
 class ModelloStorico;
@@ -14,6 +15,8 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QPushButton;
 class QStandardItemModel;
 class QTabWidget;
 class QTableView;
@@ -21,9 +24,10 @@ class QTimer;
 
 // The history of the archive: the runs a filter chooses (serial number prefix, dates, station,
 // operator, outcome, bench, fixture's socket), newest first, each opening to its readings; the
-// per-row figures of the same runs, with first-pass and final yield, also socket by socket; one
-// row's value across them as a chart;
-// each exported as CSV. The archive is read in a thread of its own: the window never waits
+// per-row figures of the same runs with their capability, each bench version's yields (first-pass,
+// final, retests, each row's first-pass rate and a Pareto of the failing rows), also socket by
+// socket; one row's control chart at one socket of one bench version, whose limits an engineer
+// fixes from here; each exported as CSV. The archive is read in a thread of its own: the window never waits
 // for it.
 class FinestraStorico : public QWidget
 {
@@ -55,6 +59,11 @@ private:
     // The sockets' blocks, if asked, then the total of the runs chosen, last.
     void mostraStatistiche(const QList<TestiStorico::CifrePosto> &blocchi);
     void chiediGrafico();
+    // The series chosen under "Posto e versione", analysed with the rules chosen now.
+    void mostraCarta();
+    // "Fissa i limiti…": who fixes them, then the set recorded on the station's file.
+    void chiediOperatoreLimiti();
+    void fissaLimiti(const QString &operatore);
     void esporta();
     void scriviCsv(const QString &titolo, const QString &nome, const QByteArray &csv);
     void aggiornaStato();
@@ -80,8 +89,17 @@ private:
     QCheckBox *m_perPosto;
     QTableView *m_vistaRese;
     QStandardItemModel *m_tabellaRese;
+    QTableView *m_vistaReseRighe;
+    QStandardItemModel *m_tabellaReseRighe;
+    GraficoPareto *m_pareto;
     QComboBox *m_rigaGrafico;
+    QLabel *m_etichettaSerie;
+    QComboBox *m_serieGrafico; // shown only when the row has several series
+    QCheckBox *m_regole5A8;
+    QPushButton *m_fissa;
     GraficoStorico *m_grafico;
+    QLabel *m_riassunto;
+    QListWidget *m_violazioni;
     QLabel *m_stato;
     QString m_archivio;
     QString m_avviso;
@@ -91,9 +109,12 @@ private:
     std::pair<QString, int> m_rigaDaRitrovare{QString(), -1}; // the chart's, as sha and row
     QList<StatisticaRiga> m_statistiche; // of every socket: the chart's rows
     QList<TestiStorico::CifrePosto> m_cifre; // as shown, for the export
-    QList<Archivio::Punto> m_punti;
-    QString m_unitaGrafico; // the unit of the chart's row, where it is known
+    QList<SerieCarta> m_serie; // the chart row's series, one per socket and bench version
+    SerieCarta m_carta; // the one drawn
+    CartaControllo::Analisi m_analisi;
+    std::pair<QString, QString> m_serieDaRitrovare; // the series drawn, as socket and version
     bool m_statisticheDaRifare = true;
+    bool m_fissando = false; // limits asked to be recorded, not yet answered
     quint64 m_generazione = 0; // of the filter
     quint64 m_letturaChiesta = 0;
 };

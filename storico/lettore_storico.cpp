@@ -75,6 +75,7 @@ LettoreStorico::LettoreStorico(QObject *parent)
 
 LettoreStorico::LettoreStorico(const Destinazione::Scelta &dove, QObject *parent)
     : QObject(parent)
+    , m_dove(dove)
     , m_casella(std::make_shared<FiloDelServer::Casella>(this))
     , m_filo(new QThread)
     , m_esecutore(new Esecutore(dove))

@@ -24,6 +24,9 @@ public:
     LettoreStorico(const Destinazione::Scelta &dove, QObject *parent = nullptr);
     ~LettoreStorico() override;
 
+    // Where it reads: the station's file, and the server where one is named.
+    const Destinazione::Scelta &dove() const { return m_dove; }
+
     // lavoro runs in the reader's thread; poi gets its answer, or the reason it has none, in this
     // object's thread. Questions are answered in the order they are asked.
     template<typename T>
@@ -53,6 +56,7 @@ private:
 
     // The reader may outlive this object, held by a server that went away: its answers then go
     // nowhere.
+    Destinazione::Scelta m_dove;
     std::shared_ptr<FiloDelServer::Casella> m_casella;
     QThread *m_filo;
     class Esecutore *m_esecutore;

@@ -4,6 +4,7 @@
 #include "testi_traffico.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace TestiStorico {
@@ -103,6 +104,106 @@ QStringList campiProva(const ProvaArchiviata &p, const LetturaArchiviata *l)
     return campi;
 }
 
+QString ripetizioni(const ResaBanco &resa)
+{
+    return percento(std::max<qint64>(0, resa.prove - resa.unita), resa.unita);
+}
+
+QString giudizio(const StatisticaRiga &riga)
+{
+    if (!riga.cpk)
+        return {};
+    return riga.fuoriControllo > 0 ? QStringLiteral("non affidabile: fuori controllo")
+                                   : CartaControllo::giudizio(*riga.cpk);
+}
+
+QString versioneBreve(const QString &versione)
+{
+    return versione.left(8);
+}
+
+QString riassuntoCarta(
+    const SerieCarta &serie, const CartaControllo::Analisi &analisi, bool ancheDa5A8)
+{
+    const qsizetype n = serie.valori.size();
+    if (!analisi.limiti) {
+        return n == 0 ? QStringLiteral("Nessun valore della riga fra le prove scelte.")
+                      : QStringLiteral("Un valore solo: i limiti di controllo ne chiedono almeno "
+                                       "2.");
+    }
+    QStringList frasi;
+    if (analisi.fissati && serie.fissati) {
+        const LimitiCarta &f = *serie.fissati;
+        frasi << QStringLiteral("Limiti fissati da %1 il %2 (stazione %3) su %4.")
+                     .arg(f.operatore,
+                         f.quando.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                         f.stazione,
+                         NumeriItaliani::conta(
+                             f.valori, QStringLiteral("valore"), QStringLiteral("valori")));
+    } else if (analisi.fissati) {
+        frasi << QStringLiteral("Limiti fissati.");
+    } else if (n >= CartaControllo::kFaseDiRiferimento) {
+        frasi << QStringLiteral("Limiti dai primi %1 valori.")
+                     .arg(CartaControllo::kFaseDiRiferimento);
+    } else {
+        frasi << QStringLiteral("Limiti da tutti i %1 valori, finché non sono %2.")
+                     .arg(QString::number(n), QString::number(CartaControllo::kFaseDiRiferimento));
+    }
+    const auto numero = [](double v) {
+        return NumeriItaliani::daMacchina(QString::number(v, 'g', 5));
+    };
+    frasi << QStringLiteral("Media %1, LCS %2, LCI %3.")
+                 .arg(numero(analisi.limiti->centro), numero(analisi.limiti->superiore()),
+                     numero(analisi.limiti->inferiore()));
+    const qsizetype fuori = analisi.fuoriControllo();
+    const std::optional<CartaControllo::Limiti> tutti = CartaControllo::limiti(serie.valori);
+    const CartaControllo::Capacita c = CartaControllo::capacita(
+        serie.valori, tutti ? tutti->sigma : 0, serie.minimo, serie.massimo);
+    if (!serie.minimo && !serie.massimo) {
+        frasi << QStringLiteral("La riga non ha limiti di specifica: niente Cpk né Ppk.");
+    } else if (!c.cpk || !c.ppk) {
+        frasi << QStringLiteral("I valori non variano: Cpk e Ppk non si calcolano.");
+    } else {
+        frasi << QStringLiteral("Cpk %1, Ppk %2: %3.")
+                     .arg(cpk(c.cpk), cpk(c.ppk),
+                         fuori > 0 ? QStringLiteral("processo non sotto controllo: la capacità "
+                                                    "non è affidabile")
+                                   : CartaControllo::giudizio(*c.cpk));
+    }
+    const QString regole = ancheDa5A8 ? QStringLiteral("1-8") : QStringLiteral("1-4");
+    if (fuori == 0)
+        frasi << QStringLiteral("Nessun valore viola le regole %1.").arg(regole);
+    else if (fuori == 1)
+        frasi << QStringLiteral("1 valore viola le regole %1, elencato sotto.").arg(regole);
+    else
+        frasi << QStringLiteral("%1 valori violano le regole %2, elencati sotto.")
+                     .arg(NumeriItaliani::intero(fuori), regole);
+    return frasi.join(u' ');
+}
+
+QStringList violazioni(const SerieCarta &serie, const CartaControllo::Analisi &analisi)
+{
+    QStringList elenco;
+    const qsizetype n = serie.valori.size();
+    for (qsizetype i = 0; i < std::min(n, analisi.regole.size()); ++i) {
+        if (analisi.regole[i].isEmpty())
+            continue;
+        QStringList regole;
+        for (int r : analisi.regole[i])
+            regole << QStringLiteral("regola %1, %2")
+                          .arg(QString::number(r), CartaControllo::testoRegola(r));
+        QStringList dove{QStringLiteral("Valore %1 di %2")
+                .arg(NumeriItaliani::intero(i + 1), NumeriItaliani::intero(n))};
+        if (i < serie.unita.size())
+            dove << QStringLiteral("unità ") + serie.unita.at(i);
+        if (i < serie.inizi.size())
+            dove << serie.inizi.at(i).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        elenco << dove.join(QStringLiteral(", ")) + QStringLiteral(": ")
+                + regole.join(QStringLiteral("; "));
+    }
+    return elenco;
+}
+
 QByteArray csvStatistiche(const QList<CifrePosto> &blocchi)
 {
     const bool conPosto = std::any_of(
@@ -113,8 +214,9 @@ QByteArray csvStatistiche(const QList<CifrePosto> &blocchi)
     csv += TestiTraffico::lineaCsv(posto(QStringLiteral("posto"))
             + QStringList{"banco", "riga", "nome_riga", "strumento", "memoria", "unita_di_misura",
                 "limite_minimo", "limite_massimo", "letture", "letture_con_valore", "media",
-                "deviazione_standard", "valore_minimo", "valore_massimo", "cpk",
-                "letture_fuori_dai_limiti", "letture_fallite"},
+                "deviazione_standard", "valore_minimo", "valore_massimo", "cp", "cpk", "pp", "ppk",
+                "giudizio", "punti_fuori_controllo", "letture_fuori_dai_limiti",
+                "letture_fallite"},
         FormaCsv::Foglio);
     for (const CifrePosto &b : blocchi) {
         for (const StatisticaRiga &s : b.righe) {
@@ -123,40 +225,79 @@ QByteArray csvStatistiche(const QList<CifrePosto> &blocchi)
                         QString::number(s.strumento), s.memoria, s.unitaMisura, numeroCsv(s.minimo),
                         numeroCsv(s.massimo), QString::number(s.letture),
                         QString::number(s.conValore), numeroCsv(s.media), numeroCsv(s.deviazione),
-                        numeroCsv(s.valoreMinimo), numeroCsv(s.valoreMassimo), numeroCsv(s.cpk),
-                        QString::number(s.fuoriDaiLimiti), QString::number(s.fallite)},
+                        numeroCsv(s.valoreMinimo), numeroCsv(s.valoreMassimo), numeroCsv(s.cp),
+                        numeroCsv(s.cpk), numeroCsv(s.pp), numeroCsv(s.ppk), giudizio(s),
+                        QString::number(s.fuoriControllo), QString::number(s.fuoriDaiLimiti),
+                        QString::number(s.fallite)},
                 FormaCsv::Foglio);
         }
     }
     csv += "\r\n";
     csv += TestiTraffico::lineaCsv(posto(QStringLiteral("posto"))
-            + QStringList{"banco", "unita_provate", "prove_concluse", "conformi_al_primo_passaggio",
-                "conformi_all_ultima_prova", "resa_al_primo_passaggio_percento",
-                "resa_finale_percento", "prove_da_ripetere"},
+            + QStringList{"banco", "versione", "unita_provate", "prove_concluse",
+                "conformi_al_primo_passaggio", "conformi_all_ultima_prova",
+                "resa_al_primo_passaggio_percento", "resa_finale_percento",
+                "tasso_di_ripetizione_percento", "prove_da_ripetere"},
         FormaCsv::Foglio);
     for (const CifrePosto &b : blocchi) {
         for (const ResaBanco &r : b.rese) {
             csv += TestiTraffico::lineaCsv(posto(b.posto)
-                    + QStringList{r.banco, QString::number(r.unita), QString::number(r.prove),
-                        QString::number(r.conformiAlPrimo), QString::number(r.conformiAllUltimo),
+                    + QStringList{r.banco, r.versione, QString::number(r.unita),
+                        QString::number(r.prove), QString::number(r.conformiAlPrimo),
+                        QString::number(r.conformiAllUltimo),
                         percentoCsv(r.conformiAlPrimo, r.unita),
-                        percentoCsv(r.conformiAllUltimo, r.unita), QString::number(r.daRipetere)},
+                        percentoCsv(r.conformiAllUltimo, r.unita),
+                        percentoCsv(std::max<qint64>(0, r.prove - r.unita), r.unita),
+                        QString::number(r.daRipetere)},
                 FormaCsv::Foglio);
+        }
+    }
+    csv += "\r\n";
+    csv += TestiTraffico::lineaCsv(posto(QStringLiteral("posto"))
+            + QStringList{"banco", "versione", "riga", "nome_riga", "unita_provate",
+                "conformi_al_primo_passaggio", "resa_al_primo_passaggio_percento",
+                "prove_fallite"},
+        FormaCsv::Foglio);
+    for (const CifrePosto &b : blocchi) {
+        for (const ResaBanco &r : b.rese) {
+            for (const ResaRiga &riga : r.righe) {
+                csv += TestiTraffico::lineaCsv(posto(b.posto)
+                        + QStringList{r.banco, r.versione, QString::number(riga.n + 1), riga.nome,
+                            QString::number(riga.unita), QString::number(riga.conformiAlPrimo),
+                            percentoCsv(riga.conformiAlPrimo, riga.unita),
+                            QString::number(riga.fallite)},
+                    FormaCsv::Foglio);
+            }
         }
     }
     return csv;
 }
 
-QByteArray csvPunti(const QList<Archivio::Punto> &punti, const QString &unita)
+QByteArray csvCarta(const SerieCarta &serie, const CartaControllo::Analisi &analisi)
 {
     QByteArray csv = TestiTraffico::inizioCsv(FormaCsv::Foglio)
-        + TestiTraffico::lineaCsv(
-            {"n", "inizio", "unita_in_prova", "valore", "unita_di_misura", "fuori_dai_limiti"},
+        + TestiTraffico::lineaCsv({"n", "inizio", "unita_in_prova", "prova", "posto", "valore",
+                                      "unita_di_misura", "fuori_dalla_specifica",
+                                      "escursione_mobile", "media", "lcs", "lci", "regole"},
             FormaCsv::Foglio);
-    for (qsizetype i = 0; i < punti.size(); ++i) {
-        const Archivio::Punto &p = punti[i];
-        csv += TestiTraffico::lineaCsv({QString::number(i + 1), istante(p.inizio), p.unita,
-                                           numeroCsv(p.valore), unita, p.fuori ? "sì" : "no"},
+    const std::optional<CartaControllo::Limiti> &l = analisi.limiti;
+    const auto limite = [&l](double (CartaControllo::Limiti::*quale)() const) {
+        return l ? numeroCsv(((*l).*quale)()) : QString();
+    };
+    for (qsizetype i = 0; i < serie.valori.size(); ++i) {
+        const double v = serie.valori[i];
+        const bool fuori
+            = (serie.minimo && v < *serie.minimo) || (serie.massimo && v > *serie.massimo);
+        QStringList regole;
+        for (int r : analisi.regole.value(i))
+            regole << QString::number(r);
+        csv += TestiTraffico::lineaCsv(
+            {QString::number(i + 1), istante(serie.inizi.value(i)), serie.unita.value(i),
+                serie.prove.value(i), serie.posto, numeroCsv(v), serie.unitaMisura,
+                fuori ? QStringLiteral("sì") : QStringLiteral("no"),
+                i > 0 ? numeroCsv(std::abs(v - serie.valori[i - 1])) : QString(),
+                l ? numeroCsv(l->centro) : QString(), limite(&CartaControllo::Limiti::superiore),
+                limite(&CartaControllo::Limiti::inferiore), regole.join(u' ')},
             FormaCsv::Foglio);
     }
     return csv;

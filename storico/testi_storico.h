@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archivio.h"
+#include "carta_controllo.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,6 +18,22 @@ namespace TestiStorico {
 QString percento(qint64 parte, qint64 tutto);
 // Cpk as the window shows it, to two decimals; empty where there is none.
 QString cpk(const std::optional<double> &valore);
+// Runs beyond each unit's first, over the units, as a window shows it: "12,5 %".
+QString ripetizioni(const ResaBanco &resa);
+// A row's judgement in the statistics: of its Cpk, or that its chart has points out of control
+// and so its capability is not to be trusted; empty without a Cpk.
+QString giudizio(const StatisticaRiga &riga);
+// A bench version as a window names it: its digest's first eight digits.
+QString versioneBreve(const QString &versione);
+// The line under the control chart: whence its limits (fixed by whom and when, or the first 25
+// values), Cpk and Ppk with their judgement, or that the process is not in control and its
+// capability not to be trusted; and how many values complete a rule of those tried (1-4, or 1-8
+// with ancheDa5A8).
+QString riassuntoCarta(
+    const SerieCarta &serie, const CartaControllo::Analisi &analisi, bool ancheDa5A8);
+// Each value that completes a rule, in words, in the series' order: "Valore 31 di 40, unità
+// SN-31, 2026-12-10 11:20:03: regola 1, un valore oltre 3 sigma dalla media".
+QStringList violazioni(const SerieCarta &serie, const CartaControllo::Analisi &analisi);
 // "2026-12-10T05:21:03.123+01:00": the instant in local time, with the offset it had then.
 QString istante(const QDateTime &quando);
 // The unit a reading is in: the row's, or else the last word of its shown value ("25.3 °C").
@@ -44,7 +61,8 @@ inline QByteArray csvStatistiche(const QList<StatisticaRiga> &righe, const QList
 {
     return csvStatistiche(QList<CifrePosto>{{QString(), righe, rese}});
 }
-// The chart's export: its points in order, each with the row's unit.
-QByteArray csvPunti(const QList<Archivio::Punto> &punti, const QString &unita);
+// The chart's export: its values in order, each with its run, the row's unit, its moving range,
+// the chart's limits and the rules it completes.
+QByteArray csvCarta(const SerieCarta &serie, const CartaControllo::Analisi &analisi);
 
 } // namespace TestiStorico

@@ -1,6 +1,7 @@
 // The history window on a station's file of the test's own, its exports and its chart.
 
 #include "finestra_storico.h"
+#include "grafico_storico.h"
 #include "lettore_storico.h"
 #include "modello_storico.h"
 #include "testi_storico.h"
@@ -11,7 +12,8 @@
 
 using namespace Qt::StringLiterals;
 
-// A run of banco for unit, with the values of row "Tensione" (limits 0 … 20, shown in V).
+// A run of banco for unit, with the values of its rows "Tensione", "Riga 2", … (limits 0 … 20,
+// shown in V), judged against them.
 static void registra(Archivio &archivio, const QString &unita, const QList<double> &valori,
     const QDateTime &inizio, const QString &banco = u"a.banco"_s, const QString &posto = {})
 {
@@ -21,16 +23,38 @@ static void registra(Archivio &archivio, const QString &unita, const QList<doubl
     p.banco = p.shaBanco = banco;
     p.inizio = inizio;
     QVERIFY2(archivio.iniziaProva(p), qPrintable(archivio.errore()));
+    bool conforme = true;
     for (LetturaArchiviata l; l.n < valori.size(); ++l.n) {
-        l.nome = u"Tensione"_s;
+        l.nome = l.n == 0 ? u"Tensione"_s : u"Riga %1"_s.arg(l.n + 1);
         l.valore = valori[l.n];
         l.valoreMostrato = u"%1 V"_s.arg(valori[l.n]);
         l.minimo = 0;
         l.massimo = 20;
+        const bool entro = valori[l.n] >= 0 && valori[l.n] <= 20;
+        l.stato = entro ? u"entro i limiti"_s : u"fuori dai limiti"_s;
+        l.giudizio = entro ? LetturaArchiviata::Giudizio::Buona
+                           : LetturaArchiviata::Giudizio::FuoriDaiLimiti;
+        conforme = conforme && entro;
         l.istante = inizio;
         QVERIFY(archivio.registraLettura(p.uuid, l));
     }
-    QVERIFY(archivio.finisciProva(p.uuid, Esiti::kConforme));
+    QVERIFY(archivio.finisciProva(p.uuid, conforme ? Esiti::kConforme : Esiti::kNonConforme));
+}
+
+// The control chart's series by their legend's names.
+static QHash<QString, QXYSeries *> serieDelGrafico(const QWidget &finestra)
+{
+    QHash<QString, QXYSeries *> serie;
+    for (QAbstractSeries *s :
+        finestra.findChild<GraficoStorico *>()->findChild<QChartView *>()->chart()->series())
+        serie.insert(s->name(), qobject_cast<QXYSeries *>(s));
+    return serie;
+}
+
+// A horizontal line's height.
+static double altezza(const QXYSeries *linea)
+{
+    return linea->count() ? linea->at(0).y() : qQNaN();
 }
 
 class TestStorico : public QObject
@@ -39,7 +63,11 @@ class TestStorico : public QObject
     QTemporaryDir cartella;
 
 private slots:
-    void initTestCase() { qputenv("TZ", "Europe/Rome"); }
+    void initTestCase()
+    {
+        qputenv("TZ", "Europe/Rome");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(cartella.filePath(u"impostazioni"_s)));
+    }
 
     // F5 keeps the run chosen and refreshes the figures' tab; 60 benches' yields fit 1280×1024; the
     // chart tells units and limits; a refused date clears all, and no tab nor F5 asks for figures.
@@ -77,19 +105,20 @@ private slots:
                     + m->index(0, c).data().toString() + u';';
             return campi;
         };
-        QTRY_VERIFY2(cifre().contains(u"Cpk=3,38;"_s) && cifre().contains(u"Unità di misura=V;"_s),
+        QTRY_VERIFY2(cifre().contains(u"Cpk=3,38;"_s) && cifre().contains(u"Ppk=3,00;"_s)
+                && cifre().contains(u"Unità di misura=V;"_s),
             qPrintable(cifre()));
         for (QPushButton *b : f.findChildren<QPushButton *>())
             QVERIFY2(QRect(0, 0, 1280, 1024).contains(QRect(b->mapToGlobal(QPoint()), b->size())),
                 qPrintable(b->text()));
         schede->setCurrentIndex(2);
-        QChart *chart = f.findChild<QChartView *>()->chart();
+        QChart *chart = f.findChild<GraficoStorico *>()->findChild<QChartView *>()->chart();
         QTRY_COMPARE(chart->axes(Qt::Vertical).value(0)->titleText(), u"Tensione (V)"_s);
-        QHash<QString, QXYSeries *> serie;
-        for (QAbstractSeries *s : chart->series())
-            serie.insert(s->name(), qobject_cast<QXYSeries *>(s));
-        QVERIFY(serie.contains(u"limite minimo"_s) && serie.contains(u"limite massimo"_s));
-        emit serie.value(u"valore"_s)->hovered(QPointF(3, 12), true);
+        const QHash<QString, QXYSeries *> serie = serieDelGrafico(f);
+        QTRY_COMPARE(serie.value(u"Valore"_s)->count(), 3);
+        QCOMPARE(altezza(serie.value(u"Limite inferiore (specifica)"_s)), 0.0);
+        QCOMPARE(altezza(serie.value(u"Limite superiore (specifica)"_s)), 20.0);
+        emit serie.value(u"Valore"_s)->hovered(QPointF(3, 12), true);
         QTRY_VERIFY(QToolTip::isVisible());
         for (const QString &parte : {u"SN-12"_s, ora.toString(u"yyyy-MM-dd HH:mm:ss"_s), u"12 V"_s})
             QVERIFY2(QToolTip::text().contains(parte), qPrintable(QToolTip::text()));
@@ -109,7 +138,7 @@ private slots:
     }
 
     // "Per posto" gives each socket's figures, then every socket's; a socket typed in the filter
-    // chooses its runs, shown with their socket, and its figures only.
+    // chooses its runs, shown with their socket, and its figures and chart only.
     void perPosto()
     {
         const QString file = cartella.filePath(u"posti.sqlite"_s);
@@ -135,8 +164,13 @@ private slots:
         f.findChild<QCheckBox *>(u"perPosto"_s)->setChecked(true);
         QTRY_COMPARE(colonna(statistiche, 0), u"A,B,tutti"_s);
         QCOMPARE(colonna(statistiche, 10), u"10,12,12"_s);
-        QCOMPARE(colonna(rese, 0) + u';' + colonna(rese, 2), u"A,B,tutti;1,1,3"_s);
+        QCOMPARE(colonna(rese, 0) + u';' + colonna(rese, 3), u"A,B,tutti;1,1,3"_s);
         QVERIFY(!statistiche->isColumnHidden(0) && !rese->isColumnHidden(0));
+        // The chart's row has a series at each socket and one without: the choice of it shows.
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(2);
+        auto *serie = f.findChild<QComboBox *>(u"serieGrafico"_s);
+        QTRY_COMPARE(serie->count(), 3);
+        QVERIFY(serie->isVisible());
 
         auto *posto = f.findChild<QLineEdit *>(u"filtroPosto"_s);
         posto->setText(u"B"_s);
@@ -145,6 +179,163 @@ private slots:
         QTRY_COMPARE(colonna(prove, ModelloStorico::Unita), u"SN-2"_s);
         QCOMPARE(colonna(prove, ModelloStorico::Posto), u"B"_s);
         QTRY_COMPARE(colonna(statistiche, 0) + u';' + colonna(statistiche, 10), u"B;12"_s);
+        QTRY_COMPARE(serie->count(), 1);
+        QVERIFY(!serie->isVisible());
+    }
+
+    // A hand-made series with one value far beyond the rest: that value is marked with rule 1,
+    // the chart's control limits are those of the analysis, and the point tells its unit.
+    void carta()
+    {
+        SerieCarta serie;
+        serie.nome = u"Tensione"_s;
+        serie.unitaMisura = u"V"_s;
+        serie.minimo = 0;
+        serie.massimo = 20;
+        const QDateTime inizio({2026, 12, 10}, {9, 0}, Qt::UTC);
+        for (int i = 0; i < 20; ++i) {
+            serie.valori << (i == 14 ? 13.0 : (i % 2 ? 10.2 : 9.8));
+            serie.unita << u"SN-%1"_s.arg(i + 1);
+            serie.prove << u"prova-%1"_s.arg(i + 1);
+            serie.inizi << inizio.addSecs(60 * i);
+        }
+        const CartaControllo::Analisi analisi = analizza(serie, false);
+        QWidget finestra;
+        auto *grafico = new GraficoStorico(&finestra);
+        (new QVBoxLayout(&finestra))->addWidget(grafico);
+        finestra.resize(900, 700);
+        finestra.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+        grafico->mostra(serie, analisi);
+        const QHash<QString, QXYSeries *> linee = serieDelGrafico(finestra);
+        QXYSeries *regola1 = linee.value(u"Regola violata (numero)"_s);
+        QCOMPARE(regola1->points(), QList<QPointF>{QPointF(15, 13)});
+        // Its number stands over it.
+        QChart *chart = finestra.findChild<QChartView *>()->chart();
+        const QPointF sopra = chart->mapToPosition(QPointF(15, 13), regola1);
+        QStringList numeri;
+        for (QGraphicsItem *parte : chart->childItems()) {
+            if (auto *testo = dynamic_cast<QGraphicsSimpleTextItem *>(parte);
+                testo && testo->isVisible()
+                && std::abs(testo->mapToParent(testo->boundingRect().center()).x() - sopra.x()) < 2
+                && testo->pos().y() < sopra.y())
+                numeri << testo->text();
+        }
+        QCOMPARE(numeri, QStringList{u"1"_s});
+        QCOMPARE(altezza(linee.value(u"LCS (controllo)"_s)), analisi.limiti->superiore());
+        QCOMPARE(altezza(linee.value(u"Media"_s)), analisi.limiti->centro);
+        QCOMPARE(altezza(linee.value(u"Limite superiore (specifica)"_s)), 20.0);
+        emit regola1->hovered(QPointF(15, 13), true);
+        QTRY_VERIFY(QToolTip::isVisible());
+        for (const QString &parte : {u"SN-15"_s, u"13 V"_s, CartaControllo::testoRegola(1)})
+            QVERIFY2(QToolTip::text().contains(parte), qPrintable(QToolTip::text()));
+        QToolTip::hideText();
+    }
+
+    // Limits fixed from the window are recorded on the station's file with who fixed them, and
+    // the chart keeps to them once new values would have moved limits computed from the values.
+    void fissaLimiti()
+    {
+        const QString file = cartella.filePath(u"limiti.sqlite"_s);
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        for (int i = 0; i < 10; ++i)
+            registra(*archivio, u"SN-%1"_s.arg(i), {i % 2 ? 10.5 : 9.5}, ora.addSecs(i - 100));
+        FinestraStorico f(std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(2);
+        auto *fissa = f.findChild<QPushButton *>(u"fissaLimiti"_s);
+        QTRY_VERIFY(fissa->isEnabled());
+        fissa->click();
+        QInputDialog *dialogo = nullptr;
+        QTRY_VERIFY((dialogo = f.findChild<QInputDialog *>(u"dialogoLimiti"_s)));
+        dialogo->setTextValue(u" Anna Rossi "_s);
+        dialogo->accept();
+        QList<LimitiCarta> fissati;
+        QTRY_COMPARE((fissati = archivio->limitiFissati().value_or(QList<LimitiCarta>())).size(), 1);
+        QCOMPARE(fissati[0].operatore, u"Anna Rossi"_s);
+        QCOMPARE(fissati[0].valori, 10);
+        QCOMPARE(fissati[0].centro, 10.0);
+        const double lcs = 10.0 + CartaControllo::kE2 * 1.0;
+        // Two values far up: from all twelve values the limits would widen; the set fixed
+        // keeps them, and marks both.
+        registra(*archivio, u"SN-10"_s, {14}, ora.addSecs(-10));
+        registra(*archivio, u"SN-11"_s, {14}, ora.addSecs(-5));
+        f.aggiorna();
+        const QHash<QString, QXYSeries *> linee = serieDelGrafico(f);
+        QTRY_COMPARE(linee.value(u"Valore"_s)->count(), 12);
+        QCOMPARE(altezza(linee.value(u"LCS (controllo)"_s)), lcs);
+        QVERIFY2(f.findChild<QLabel *>(u"riassuntoCarta"_s)->text().contains(u"Anna Rossi"_s),
+            qPrintable(f.findChild<QLabel *>(u"riassuntoCarta"_s)->text()));
+        QCOMPARE(f.findChild<QListWidget *>(u"violazioni"_s)->count(), 2);
+    }
+
+    // "Regole 5-8" adds rules 5 to 8 to the chart, here six values steadily rising within the
+    // limits, and is remembered for the next window.
+    void regole5A8()
+    {
+        const QString file = cartella.filePath(u"regole.sqlite"_s);
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        const QList<double> valori{10.3, 9.7, 10.3, 9.7, 10.3, 9.7, 10.3, 9.7, 9.8, 9.85, 9.9, 9.95,
+            10.0};
+        for (qsizetype i = 0; i < valori.size(); ++i)
+            registra(*archivio, u"SN-%1"_s.arg(i + 1), {valori[i]}, ora.addSecs(i - 100));
+        auto f = std::make_unique<FinestraStorico>(
+            std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.get()));
+        f->findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(2);
+        auto *riassunto = f->findChild<QLabel *>(u"riassuntoCarta"_s);
+        QTRY_VERIFY2(riassunto->text().contains(u"Nessun valore viola le regole 1-4."_s),
+            qPrintable(riassunto->text()));
+        f->findChild<QCheckBox *>(u"regole5A8"_s)->setChecked(true);
+        QVERIFY2(riassunto->text().contains(u"1 valore viola le regole 1-8"_s),
+            qPrintable(riassunto->text()));
+        QVERIFY(f->findChild<QListWidget *>(u"violazioni"_s)->item(0)->text().startsWith(
+            u"Valore 13 di 13, unità SN-13"_s));
+        f.reset();
+        FinestraStorico dopo(std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        QVERIFY(dopo.findChild<QCheckBox *>(u"regole5A8"_s)->isChecked());
+        dopo.findChild<QCheckBox *>(u"regole5A8"_s)->setChecked(false);
+    }
+
+    // Each row's first-pass rate counts the units whose first run passed it: a unit that failed
+    // a row and passed it on its retest counts against that row only; the retest rate counts
+    // the runs beyond each unit's first.
+    void reseRighe()
+    {
+        const QString file = cartella.filePath(u"rese.sqlite"_s);
+        const std::unique_ptr<Archivio> archivio = Archivio::apriLocale(file, nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        registra(*archivio, u"SN-1"_s, {10, 10}, ora.addSecs(-40));
+        registra(*archivio, u"SN-2"_s, {10, 25}, ora.addSecs(-30));
+        registra(*archivio, u"SN-2"_s, {10, 10}, ora.addSecs(-20));
+        registra(*archivio, u"SN-3"_s, {30, 25}, ora.addSecs(-10));
+        registra(*archivio, u"SN-4"_s, {10, 10}, ora);
+        FinestraStorico f(std::make_unique<LettoreStorico>(Destinazione::Scelta{file, {}}));
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(1);
+        const QAbstractItemModel *righe = f.findChild<QTableView *>(u"Rese per riga"_s)->model();
+        const auto colonne = [righe](int riga) {
+            QString campi;
+            for (int c = 1; c < righe->columnCount(); ++c)
+                campi += righe->headerData(c, Qt::Horizontal).toString() + u'='
+                    + righe->index(riga, c).data().toString() + u';';
+            return campi;
+        };
+        QTRY_COMPARE(righe->rowCount(), 2);
+        for (const auto &[riga, atteso] : {std::pair{0, u"Nome=Tensione;Unità=4;"
+                                                         u"Conformi al primo passaggio=3;Resa al "
+                                                         u"primo passaggio=75,0 %;Prove fallite=1;"_s},
+                 std::pair{1, u"Nome=Riga 2;Unità=4;Conformi al primo passaggio=2;Resa al primo "
+                              u"passaggio=50,0 %;Prove fallite=2;"_s}})
+            QVERIFY2(colonne(riga).contains(atteso), qPrintable(colonne(riga)));
+        // Five runs of four units: one retest in four units.
+        const QAbstractItemModel *banchi = f.findChild<QTableView *>(u"Rese per banco"_s)->model();
+        QCOMPARE(banchi->index(0, banchi->columnCount() - 1).data().toString(), u"25,0 %"_s);
     }
 
     void csv_data()
@@ -172,16 +363,32 @@ private slots:
             r.conformiAlPrimo = primo;
             r.conformiAllUltimo = ultimo;
             r.daRipetere = ripetere;
+            r.righe = {ResaRiga{1, u"Corrente"_s, unita, primo, prove - primo}};
             return r;
         };
         StatisticaRiga s;
         s.unitaMisura = u"V"_s;
         s.cpk = 1.3333333;
+        s.ppk = 0.9;
         const QByteArray cifre = TestiStorico::csvStatistiche({s}, {resa(3, 5, 2, 3, 4)});
-        QTest::newRow("statistiche: unità, Cpk intero")
-            << cifre << 1 << u"unita_di_misura=V;cpk=1,3333333"_s;
-        QTest::newRow("statistiche: rese e prove da ripetere")
-            << cifre << 4 << u"resa_al_primo_passaggio_percento=66,7;prove_da_ripetere=4"_s;
+        QTest::newRow("statistiche: unità, Cpk intero, Ppk e il giudizio di Cpk")
+            << cifre << 1 << u"unita_di_misura=V;cpk=1,3333333;ppk=0,9;giudizio=capace"_s;
+        QTest::newRow("statistiche: rese, ripetizioni e prove da ripetere")
+            << cifre << 4
+            << u"resa_al_primo_passaggio_percento=66,7;tasso_di_ripetizione_percento=66,7;"
+               u"prove_da_ripetere=4"_s;
+        QTest::newRow("statistiche: rese per riga")
+            << cifre << 7
+            << u"riga=2;nome_riga=Corrente;resa_al_primo_passaggio_percento=66,7;prove_fallite=3"_s;
+        SerieCarta carta;
+        carta.valori = {10, 13};
+        carta.unita = {u"SN-1"_s, u"SN-2"_s};
+        CartaControllo::Analisi analisi;
+        analisi.limiti = CartaControllo::Limiti{10, 0.5 / CartaControllo::kD2, 0.5};
+        analisi.regole = {{}, {1, 5}};
+        QTest::newRow("carta: escursione, limiti e regole del valore")
+            << TestiStorico::csvCarta(carta, analisi) << 2
+            << u"unita_in_prova=SN-2;valore=13;escursione_mobile=3;lcs=11,33;regole=1 5"_s;
         const QByteArray perPosto
             = TestiStorico::csvStatistiche({{u"A"_s, {s}, {resa(1, 1, 1, 1, 0)}},
                 {{}, {s}, {resa(3, 5, 2, 3, 4)}}});
