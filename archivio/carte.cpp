@@ -253,26 +253,37 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     // Each row's name, unit and limits as its latest run had them.
     QSqlQuery r(database());
     r.setForwardOnly(true);
-    r.prepare(QStringLiteral("SELECT nome, minimo, massimo, unita_misura FROM letture WHERE "
-                             "prova = ? AND n = ?"));
-    const auto descrivi = [&](qint64 prova, int n, QString &nome, std::optional<double> &minimo,
-                              std::optional<double> &massimo, QString &unitaMisura) {
+    r.prepare(QStringLiteral("SELECT nome, minimo, massimo, unita_misura, strumento, memoria FROM "
+                             "letture WHERE prova = ? AND n = ?"));
+    struct Descrizione
+    {
+        QString nome, memoria, unitaMisura;
+        int strumento = 0;
+        std::optional<double> minimo, massimo;
+    };
+    const auto descrivi = [&](qint64 prova, int n, Descrizione &d) {
         r.addBindValue(prova);
         r.addBindValue(n);
         if (!r.exec() || !r.next())
             return fallita(r, QStringLiteral("l'archivio non si legge"));
-        nome = r.value(0).toString();
-        minimo = facoltativo(r.value(1));
-        massimo = facoltativo(r.value(2));
-        unitaMisura = r.value(3).toString();
+        d.nome = r.value(0).toString();
+        d.minimo = facoltativo(r.value(1));
+        d.massimo = facoltativo(r.value(2));
+        d.unitaMisura = r.value(3).toString();
+        d.strumento = r.value(4).toInt();
+        d.memoria = r.value(5).toString();
         r.finish();
         return true;
     };
     for (qsizetype i = 0; i < serie.size(); ++i) {
         SerieCarta &s = serie[i];
-        if (!descrivi(prove.at(ordini[i].last()).id, s.n, s.nome, s.minimo, s.massimo,
-                s.unitaMisura))
+        Descrizione d;
+        if (!descrivi(prove.at(ordini[i].last()).id, s.n, d))
             return false;
+        s.nome = d.nome;
+        s.minimo = d.minimo;
+        s.massimo = d.massimo;
+        s.unitaMisura = d.unitaMisura;
     }
 
     // The latest set fixed for each chart.
@@ -304,9 +315,15 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             riga.conValore = s.conValore;
             riga.fuoriDaiLimiti = s.fuori;
             riga.fallite = s.fallite;
-            if (!descrivi(prove.at(s.ultimaProva).id, riga.n, riga.nome, riga.minimo, riga.massimo,
-                    riga.unitaMisura))
+            Descrizione d;
+            if (!descrivi(prove.at(s.ultimaProva).id, riga.n, d))
                 return false;
+            riga.nome = d.nome;
+            riga.minimo = d.minimo;
+            riga.massimo = d.massimo;
+            riga.unitaMisura = d.unitaMisura;
+            riga.strumento = d.strumento;
+            riga.memoria = d.memoria;
             if (s.conValore > 0) {
                 const double quante = double(s.conValore);
                 riga.media = s.somma / quante;

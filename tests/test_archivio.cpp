@@ -295,6 +295,7 @@ void TestArchivio::provaRiletta()
     QVERIFY(statistiche && statistiche->size() == 1);
     const StatisticaRiga &s = statistiche->first();
     QCOMPARE(s.letture, 3);
+    QCOMPARE(s.memoria, QStringLiteral("0008"));
     QCOMPARE(*s.media, 12.0);
     QCOMPARE(*s.deviazione, 2.0);
     // Ppk from s: min(30 - 12, 12 - 0) / (3 × 2); Cpk from σ̂ = MR̄ / 1.128 = 2 / 1.128.
