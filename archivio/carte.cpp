@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 #include <cmath>
 #include <tuple>
@@ -152,6 +153,26 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
     std::vector<QList<int>> ordini; // each series' values' places
     qint64 fuoriOrdine = 0;
     qint64 idCorrente = -1;
+    // A server hands readings in no order of runs: each reading finds its run's place, by the
+    // id's distance from the first where the ids chosen lie close together.
+    qint64 primoId = std::numeric_limits<qint64>::max(), ultimoId = 0;
+    for (const ProvaScelta &p : std::as_const(prove)) {
+        primoId = std::min(primoId, p.id);
+        ultimoId = std::max(ultimoId, p.id);
+    }
+    std::vector<int> ordinePerDistanza;
+    if (!prove.isEmpty() && ultimoId - primoId < 4 * qint64(prove.size()) + 1024) {
+        ordinePerDistanza.assign(size_t(ultimoId - primoId + 1), -1);
+        for (qsizetype o = 0; o < prove.size(); ++o)
+            ordinePerDistanza[size_t(prove.at(o).id - primoId)] = int(o);
+    }
+    const auto ordineDella = [&](qint64 id) {
+        if (!ordinePerDistanza.empty()) {
+            return id >= primoId && id <= ultimoId ? ordinePerDistanza[size_t(id - primoId)] : -1;
+        }
+        return ordineDi.value(id, -1);
+    };
+    std::vector<QByteArray> giudiziPerOrdine(giudizi ? size_t(prove.size()) : 0);
     const ProvaScelta *p = nullptr;
     int ordine = -1;
     QByteArray *giudiziProva = nullptr;
@@ -160,10 +181,9 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         const qint64 idProva = chiave / 16 / kRighePerProva;
         if (idProva != idCorrente) {
             idCorrente = idProva;
-            const auto trovata = ordineDi.constFind(idProva);
-            ordine = trovata == ordineDi.constEnd() ? -1 : *trovata;
+            ordine = ordineDella(idProva);
             p = ordine < 0 ? nullptr : &prove.at(ordine);
-            giudiziProva = giudizi && p ? &(*giudizi)[idProva] : nullptr;
+            giudiziProva = giudizi && p ? &giudiziPerOrdine[size_t(ordine)] : nullptr;
         }
         if (!p)
             continue; // a run that ended between the two questions
@@ -220,6 +240,10 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         serie[i].valori.append(valore.toDouble());
     }
     q.finish();
+    for (size_t o = 0; o < giudiziPerOrdine.size(); ++o) {
+        if (!giudiziPerOrdine[o].isEmpty())
+            giudizi->insert(prove.at(qsizetype(o)).id, std::move(giudiziPerOrdine[o]));
+    }
 
     for (qsizetype i = 0; i < serie.size(); ++i) {
         SerieCarta &s = serie[i];
