@@ -281,16 +281,6 @@ public:
     std::optional<QList<LimitiCarta>> limitiDaInviare(int quanti);
     bool riceviLimiti(const QList<LimitiCarta> &limiti);
     bool segnaLimitiInviati(const QStringList &uuid);
-    // One row's values over the runs chosen, oldest first, with each value's judgement.
-    struct Punto
-    {
-        QDateTime inizio;
-        QString unita;
-        double valore = 0;
-        bool fuori = false;
-        QString unitaMisura; // the row's unit, "°C"
-    };
-    std::optional<QList<Punto>> valori(const FiltroProve &filtro, const QString &sha, int n);
     // The attempts this unit has had on this bench so far, at any of its sockets, and the last
     // one's outcome.
     std::optional<std::pair<int, QString>> precedenti(const QString &unita, const QString &banco);

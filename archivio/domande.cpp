@@ -150,33 +150,6 @@ std::optional<QStringList> Archivio::posti(const FiltroProve &filtro)
     return posti;
 }
 
-std::optional<QList<Archivio::Punto>> Archivio::valori(
-    const FiltroProve &filtro, const QString &sha, int n)
-{
-    QVariantList valori{sha, n};
-    const QString dove = condizioni(filtro, valori);
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT p.inizio, p.unita, l.valore, l.giudizio, l.unita_misura FROM "
-                             "prove p JOIN letture l ON l.prova = p.id WHERE %1 = ? AND l.n = ? "
-                             "AND l.valore IS NOT NULL AND %2%3 ORDER BY p.inizio, p.id")
-                  .arg(QLatin1String(kVersioneBanco), QLatin1String(kGiudicate),
-                      dove.isEmpty() ? QString() : QStringLiteral(" AND ") + dove));
-    for (const QVariant &v : valori)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        fallita(q, QStringLiteral("l'archivio non si legge"));
-        return {};
-    }
-    QList<Punto> punti;
-    while (q.next()) {
-        punti.append({comeOra(q.value(0)), q.value(1).toString(), q.value(2).toDouble(),
-            q.value(3).toInt() == int(LetturaArchiviata::Giudizio::FuoriDaiLimiti),
-            q.value(4).toString()});
-    }
-    return punti;
-}
-
 std::optional<QList<LetturaArchiviata>> Archivio::letture(const QString &uuid)
 {
     QSqlQuery q(database());
