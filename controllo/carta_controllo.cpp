@@ -7,12 +7,28 @@
 
 namespace CartaControllo {
 
+namespace {
+
+// The mean as the first value and the mean distance from it: values that are all the same have
+// exactly that mean, where a plain sum of 123.45s leaves a trace that a chart without spread
+// would take for a point beyond its limits.
+double media(const QList<double> &valori)
+{
+    const double primo = valori.first();
+    double scarti = 0;
+    for (const double v : valori)
+        scarti += v - primo;
+    return primo + scarti / double(valori.size());
+}
+
+} // namespace
+
 std::optional<Limiti> limiti(const QList<double> &valori)
 {
     if (valori.size() < 2)
         return std::nullopt;
     Limiti l;
-    l.centro = std::accumulate(valori.cbegin(), valori.cend(), 0.0) / double(valori.size());
+    l.centro = media(valori);
     double somma = 0;
     for (qsizetype i = 1; i < valori.size(); ++i)
         somma += std::abs(valori.at(i) - valori.at(i - 1));
@@ -73,6 +89,10 @@ QList<QList<int>> regole(const QList<double> &v, const Limiti &l, bool ancheDa5A
         QList<int> &qui = risultato[i];
         if (oltre(v.at(i), l, 3) != 0)
             qui << 1;
+        // Without spread in the reference, any value away from it is beyond its limits, and
+        // the other rules, which weigh distances in sigmas, have nothing to weigh.
+        if (!(l.sigma > 0))
+            continue;
         if (alcuniOltre(v, i, l, 2, 2, 3))
             qui << 2;
         if (alcuniOltre(v, i, l, 1, 4, 5))
@@ -132,20 +152,19 @@ Capacita capacita(const QList<double> &valori, double sigmaEntro, std::optional<
     Capacita c;
     if (valori.size() < 2 || (!minimo && !massimo))
         return c;
-    const double media
-        = std::accumulate(valori.cbegin(), valori.cend(), 0.0) / double(valori.size());
+    const double centro = media(valori);
     double quadrati = 0;
     for (const double v : valori)
-        quadrati += (v - media) * (v - media);
+        quadrati += (v - centro) * (v - centro);
     const double s = std::sqrt(quadrati / double(valori.size() - 1));
     const auto indici = [&](double sigma, std::optional<double> &p, std::optional<double> &pk) {
         if (!(sigma > 0))
             return;
         double vicino = std::numeric_limits<double>::infinity();
         if (massimo)
-            vicino = std::min(vicino, *massimo - media);
+            vicino = std::min(vicino, *massimo - centro);
         if (minimo)
-            vicino = std::min(vicino, media - *minimo);
+            vicino = std::min(vicino, centro - *minimo);
         pk = vicino / (3 * sigma);
         if (minimo && massimo)
             p = (*massimo - *minimo) / (6 * sigma);

@@ -134,8 +134,11 @@ void orizzontale(QLineSeries *serie, const QValueAxis *asse, std::optional<doubl
 // The values' range, with a margin, on round ticks.
 void intervallo(QValueAxis *asse, double basso, double alto)
 {
+    // A span of rounding traces alone is no span: an axis that narrow is refused, and the
+    // chart would keep the last row's.
+    const bool largo = alto - basso > std::max(std::abs(alto), 1.0) * 1e-9;
     const double margine
-        = alto > basso ? (alto - basso) * 0.08 : std::max(std::abs(alto) * 0.01, 1.0);
+        = largo ? (alto - basso) * 0.08 : std::max(std::abs(alto) * 0.01, 1.0);
     asse->setRange(basso - margine, alto + margine);
     asse->applyNiceNumbers();
 }

@@ -15,6 +15,7 @@ private slots:
     void capacitaSuRampaERumore();
     void sorveglianzaDellaStazione_data();
     void sorveglianzaDellaStazione();
+    void valoriSenzaDispersione();
 };
 
 // Against a centre of 0 and σ̂ of 1: each rule on a short series that completes it, and one that
@@ -155,6 +156,23 @@ void TestControllo::sorveglianzaDellaStazione()
     }
     QTEST(avvisi.join(u' '), "avvisi");
     QCOMPARE(sorveglianza.ultimi(QStringLiteral("B"), 2, 1), nuovi.last(1));
+}
+
+// A row that reads 123.45 every time has no spread: nothing breaks a rule (a summed mean of
+// 123.45s is 123.44999999999996, and every value stood beyond limits of no width), and no
+// capability is claimed; a value that moves from it breaks rule 1, and only that.
+void TestControllo::valoriSenzaDispersione()
+{
+    QList<double> valori(30, 123.45);
+    Analisi a = analizza(valori, std::nullopt, true);
+    QVERIFY(a.limiti && a.limiti->sigma == 0);
+    QCOMPARE(a.fuoriControllo(), 0);
+    const Capacita c = capacita(valori, a.limiti->sigma, 100, 150);
+    QVERIFY(!c.cpk && !c.ppk);
+    valori << 123.46;
+    a = analizza(valori, std::nullopt, true);
+    QCOMPARE(a.fuoriControllo(), 1);
+    QCOMPARE(a.regole.last(), QList<int>{1});
 }
 
 QTEST_GUILESS_MAIN(TestControllo)
