@@ -84,7 +84,6 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         return fallita(q, QStringLiteral("l'archivio non si legge"));
     // In the order they started: a reading's place in its series is its run's here.
     QList<ProvaScelta> prove;
-    QHash<qint64, int> ordineDi;
     QHash<std::pair<QString, QString>, int> carte; // (version, socket) → index
     QList<std::pair<QString, QString>> carteInOrdine;
     QList<QString> banchi; // each chart's bench name
@@ -104,7 +103,6 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
             p.unita = q.value(5).toString();
             p.inizio = comeOra(q.value(6));
         }
-        ordineDi.insert(p.id, int(prove.size()));
         prove.append(p);
     }
     q.finish();
@@ -161,10 +159,14 @@ bool Archivio::raccogli(const FiltroProve &filtro, const QString &riga, bool con
         ultimoId = std::max(ultimoId, p.id);
     }
     std::vector<int> ordinePerDistanza;
+    QHash<qint64, int> ordineDi;
     if (!prove.isEmpty() && ultimoId - primoId < 4 * qint64(prove.size()) + 1024) {
         ordinePerDistanza.assign(size_t(ultimoId - primoId + 1), -1);
         for (qsizetype o = 0; o < prove.size(); ++o)
             ordinePerDistanza[size_t(prove.at(o).id - primoId)] = int(o);
+    } else {
+        for (qsizetype o = 0; o < prove.size(); ++o)
+            ordineDi.insert(prove.at(o).id, int(o));
     }
     const auto ordineDella = [&](qint64 id) {
         if (!ordinePerDistanza.empty()) {
