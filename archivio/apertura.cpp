@@ -185,6 +185,36 @@ const char *const kSchemaLocale4[] = {
         BEGIN SELECT RAISE(ABORT, 'i limiti fissati restano: se ne fissano di nuovi'); END)",
 };
 
+// Each run's digest, stored with its end; whether it read a reference unit, and which outcome
+// that unit must give; whether it was read before the references proved the bench. And each
+// label printed or tried, kept as sent: added, never changed or removed, but for whether it has
+// been sent to the server.
+const char *const kSchemaLocale5[] = {
+    "ALTER TABLE prove ADD COLUMN impronta TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE prove ADD COLUMN campione TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE prove ADD COLUMN senza_campioni INTEGER NOT NULL DEFAULT 0",
+    "CREATE INDEX IF NOT EXISTS prove_dei_campioni ON prove (stazione, posto, inizio) "
+    "WHERE campione <> ''",
+    R"(CREATE TABLE IF NOT EXISTS stampe (
+        id INTEGER PRIMARY KEY,
+        uuid TEXT NOT NULL UNIQUE,
+        prova TEXT NOT NULL,
+        stazione TEXT NOT NULL,
+        quando TEXT NOT NULL,
+        stampante TEXT NOT NULL,
+        riuscita INTEGER NOT NULL,
+        motivo TEXT NOT NULL,
+        zpl BLOB NOT NULL,
+        ristampa INTEGER NOT NULL,
+        inviata INTEGER NOT NULL DEFAULT 0))",
+    "CREATE INDEX IF NOT EXISTS stampe_per_prova ON stampe (prova, id)",
+    R"(CREATE TRIGGER IF NOT EXISTS stampe_restano BEFORE DELETE ON stampe
+        BEGIN SELECT RAISE(ABORT, 'le stampe registrate restano'); END)",
+    R"(CREATE TRIGGER IF NOT EXISTS stampe_non_cambiano BEFORE UPDATE OF uuid, prova, stazione,
+        quando, stampante, riuscita, motivo, zpl, ristampa ON stampe
+        BEGIN SELECT RAISE(ABORT, 'le stampe registrate restano'); END)",
+};
+
 } // namespace
 
 namespace ArchivioSql {
@@ -296,7 +326,8 @@ bool Archivio::preparaSchemaLocale()
     // From the version found to this one, in the same transaction: all or nothing.
     const std::pair<const char *const *, size_t> passi[] = {
         {kSchemaLocale1, std::size(kSchemaLocale1)}, {kSchemaLocale2, std::size(kSchemaLocale2)},
-        {kSchemaLocale3, std::size(kSchemaLocale3)}, {kSchemaLocale4, std::size(kSchemaLocale4)}};
+        {kSchemaLocale3, std::size(kSchemaLocale3)}, {kSchemaLocale4, std::size(kSchemaLocale4)},
+        {kSchemaLocale5, std::size(kSchemaLocale5)}};
     static_assert(std::size(passi) == kVersioneSchema);
     bool ok = true;
     for (int passo = std::max(versione, 0); passo < kVersioneSchema; ++passo) {
@@ -315,15 +346,19 @@ bool Archivio::chiudiAbbandonate()
 {
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id, processo FROM prove WHERE fine IS NULL")))
+    if (!q.exec(QStringLiteral("SELECT id, processo, uuid FROM prove WHERE fine IS NULL")))
         return fallita(q, QStringLiteral("l'archivio non si legge"));
-    QList<qint64> abbandonate;
+    QList<std::pair<qint64, QString>> abbandonate;
     while (q.next()) {
         if (!processoVivo(q.value(1).toString()))
-            abbandonate.append(q.value(0).toLongLong());
+            abbandonate.append({q.value(0).toLongLong(), q.value(2).toString()});
     }
     q.finish();
-    for (const qint64 id : abbandonate) {
+    for (const auto &[id, uuid] : abbandonate) {
+        // Closed with its digest in one transaction, as a run that ends.
+        const bool propria = iniziaTransazione();
+        if (!propria && !m_errore.isEmpty())
+            return false;
         QSqlQuery chiudi(database());
         chiudi.prepare(QStringLiteral(
             "UPDATE prove SET esito = ?, fine = COALESCE((SELECT MAX(istante) FROM letture WHERE "
@@ -331,8 +366,19 @@ bool Archivio::chiudiAbbandonate()
         chiudi.addBindValue(Esiti::kInterrotta);
         chiudi.addBindValue(id);
         chiudi.addBindValue(id);
-        if (!chiudi.exec())
-            return fallita(chiudi, QStringLiteral("l'archivio non si scrive"));
+        if (!chiudi.exec()) {
+            fallita(chiudi, QStringLiteral("l'archivio non si scrive"));
+            if (propria)
+                esegui(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+        if (!scriviImpronta(uuid) || (propria && !esegui(QStringLiteral("COMMIT")))) {
+            const QString motivo = m_errore;
+            if (propria)
+                esegui(QStringLiteral("ROLLBACK"));
+            m_errore = motivo;
+            return false;
+        }
     }
     return true;
 }

@@ -86,6 +86,9 @@ ProvaArchiviata leggiProva(const QSqlQuery &q)
     p.esito = q.value(10).toString();
     p.shaRighe = q.value(11).toString();
     p.posto = q.value(12).toString();
+    p.impronta = q.value(13).toString();
+    p.campione = q.value(14).toString();
+    p.senzaCampioni = q.value(15).toBool();
     return p;
 }
 

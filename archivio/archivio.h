@@ -46,6 +46,14 @@ struct ProvaArchiviata
     QDateTime fine; // not valid while the run goes on
     QString esito; // one of Esiti, empty while the run goes on
     QString posto; // the fixture's socket; empty for a bench without sockets
+    // SHA-256 of the run as archived, in its canonical form: stored with its end, empty before
+    // (and for runs archived before it was kept).
+    QString impronta;
+    // A reference unit's run: the outcome the unit must give; empty for a production unit.
+    QString campione;
+    // A production run read before the bench's reference units had proved it, by the
+    // operator's choice.
+    bool senzaCampioni = false;
 };
 
 // One row's reading within a run, with what it was judged against.
@@ -73,6 +81,20 @@ struct ProvaCompleta
 {
     ProvaArchiviata prova;
     QList<LetturaArchiviata> letture;
+};
+
+// A label sent to a printer for a run, or tried: kept as sent, so that a reprint sends the same.
+struct StampaEtichetta
+{
+    QString uuid; // made when recorded, if empty
+    QString prova; // the run's uuid
+    QString stazione;
+    QDateTime quando;
+    QString stampante; // "host:port", or a file or device
+    bool riuscita = false;
+    QString motivo; // why it failed; empty when printed
+    QByteArray zpl;
+    bool ristampa = false;
 };
 
 // The figures of one row of a bench over a set of runs.
@@ -175,8 +197,8 @@ class Archivio
 public:
     enum class Tipo { Locale, Server };
     // The station file's schema, and the server's that this program needs to send to it.
-    static constexpr int kVersioneSchema = 4;
-    static constexpr int kVersioneServer = 4;
+    static constexpr int kVersioneSchema = 5;
+    static constexpr int kVersioneServer = 5;
 
     ~Archivio();
     Archivio(const Archivio &) = delete;
@@ -206,7 +228,23 @@ public:
     // The run's uuid, tentativo and inizio are filled in here when empty.
     bool iniziaProva(ProvaArchiviata &prova);
     bool registraLettura(const QString &uuid, const LetturaArchiviata &lettura);
+    // The end, with the run's digest over what it holds now, in one transaction.
     bool finisciProva(const QString &uuid, const QString &esito);
+    // A run with its readings in order; one with an empty uuid where there is no such run.
+    std::optional<ProvaCompleta> provaCompleta(const QString &uuid);
+    // Reference units' runs at a station's socket on one bench version (the rows' digest),
+    // begun at dal or later and ended, oldest first.
+    std::optional<QList<ProvaArchiviata>> proveDeiCampioni(const QString &stazione,
+        const QString &versione, const QString &posto, const QDateTime &dal);
+
+    // The station's file: a label printed or tried, added, never changed. False, with errore().
+    bool registraStampa(StampaEtichetta &stampa);
+    // The labels of a run, oldest first.
+    std::optional<QList<StampaEtichetta>> stampe(const QString &prova);
+    // Store and forward, as for the runs: labels of runs already sent, not yet sent themselves.
+    std::optional<QList<StampaEtichetta>> stampeDaInviare(int quante);
+    bool riceviStampe(const QList<StampaEtichetta> &stampe);
+    bool segnaStampeInviate(const QStringList &uuid);
 
     // Store and forward: completed runs not yet on the server, oldest first.
     qint64 inAttesa();
@@ -296,6 +334,8 @@ private:
     bool iniziaTransazione();
     bool fallita(const class QSqlQuery &query, const QString &che);
     bool preparaSchemaLocale();
+    // The run's digest over what it holds now, stored with it.
+    bool scriviImpronta(const QString &uuid);
     bool chiudiAbbandonate();
     // The filter as conditions on the runs, named p, with their values in order.
     QString condizioni(const FiltroProve &filtro, QVariantList &valori) const;
@@ -328,6 +368,11 @@ std::optional<LimitiCarta> limitiDellaSerie(
 std::optional<CartaControllo::Limiti> limitiFissati(const SerieCarta &serie);
 // A series' chart: its latest fixed limits, or its reference phase.
 CartaControllo::Analisi analizza(const SerieCarta &serie, bool ancheDa5A8);
+
+// The run in the canonical form its digest is computed over, and the digest: SHA-256 in
+// lower-case hexadecimal.
+QByteArray formaCanonica(const ProvaCompleta &prova);
+QString improntaDellaProva(const ProvaCompleta &prova);
 
 // A fresh UUID, as the archive keys runs.
 QString nuovoUuid();

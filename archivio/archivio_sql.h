@@ -22,7 +22,9 @@ inline constexpr int kSenzaGiudizio = 0x7f;
 
 inline constexpr char kColonneProva[]
     = "p.uuid, p.stazione, p.operatore, p.unita, p.tentativo, p.banco, p.sha_banco, p.linea, "
-      "p.inizio, p.fine, p.esito, p.sha_righe, p.posto";
+      "p.inizio, p.fine, p.esito, p.sha_righe, p.posto, p.impronta, p.campione, p.senza_campioni";
+// The columns kColonneProva reads.
+inline constexpr int kNumeroColonneProva = 16;
 
 inline constexpr char kColonneLettura[]
     = "n, nome, strumento, memoria, parola, valore, valore_mostrato, minimo, massimo, atteso, "

@@ -127,7 +127,7 @@ QList<ProvaCompleta> Archivio::daInviare(int quante)
         }
         while (q.next()) {
             prove.append({leggiProva(q), {}});
-            id.append(q.value(13).toLongLong());
+            id.append(q.value(kNumeroColonneProva).toLongLong());
         }
     }
     QSqlQuery l(database());
@@ -223,8 +223,8 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
     // A run already there (sent before, its acknowledgement lost) is left as it is.
     p.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, "
-        "linea, inizio, fine, esito, sha_righe, posto) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-        "?) "
+        "linea, inizio, fine, esito, sha_righe, posto, impronta, campione, senza_campioni) VALUES "
+        "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (uuid) DO NOTHING RETURNING id"));
     for (const ProvaCompleta &c : prove) {
         const ProvaArchiviata &r = c.prova;
@@ -232,7 +232,9 @@ bool Archivio::ricevi(const QList<ProvaCompleta> &prove)
                  QVariant(testo(r.operatore)), QVariant(testo(r.unita)), QVariant(r.tentativo),
                  QVariant(testo(r.banco)), QVariant(testo(r.shaBanco)), QVariant(testo(r.linea)),
                  QVariant(testoOra(r.inizio)), QVariant(testoOra(r.fine)), QVariant(r.esito),
-                 QVariant(testo(r.shaRighe)), QVariant(testo(r.posto))})
+                 QVariant(testo(r.shaRighe)), QVariant(testo(r.posto)),
+                 QVariant(testo(r.impronta)), QVariant(testo(r.campione)),
+                 QVariant(r.senzaCampioni)})
             p.addBindValue(v);
         if (!p.exec())
             return annulla(p);

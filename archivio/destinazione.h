@@ -78,6 +78,8 @@ struct FiltroProve
     QString banco; // the bench file's name
     QString shaBanco;
     QString posto; // the fixture's socket
+    // Reference units' runs prove the bench, not a product: they count in no figure.
+    enum class Campioni { Esclusi, Soltanto, Inclusi } campioni = Campioni::Esclusi;
 
     // Reads a date as AAAA-MM-GG; the reason otherwise.
     static std::optional<QDate> leggiData(

@@ -84,6 +84,10 @@ QString Archivio::condizioni(const FiltroProve &filtro, QVariantList &valori) co
         aggiungi("COALESCE(NULLIF(p.sha_righe, ''), p.sha_banco) = ?", filtro.shaBanco);
     if (!filtro.posto.isEmpty())
         aggiungi("p.posto = ?", filtro.posto);
+    if (filtro.campioni == FiltroProve::Campioni::Esclusi)
+        dove << QStringLiteral("p.campione = ''");
+    else if (filtro.campioni == FiltroProve::Campioni::Soltanto)
+        dove << QStringLiteral("p.campione <> ''");
     return dove.isEmpty() ? QString() : dove.join(QStringLiteral(" AND "));
 }
 

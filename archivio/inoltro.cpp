@@ -71,8 +71,9 @@ private:
             return 0;
         const auto servizi = m_locale->servizi({}, {}, true, 1);
         const auto limiti = m_locale->limitiDaInviare(1);
+        const auto stampe = m_locale->stampeDaInviare(1);
         if (m_locale->inAttesa() <= 0 && (!servizi || servizi->isEmpty())
-            && (!limiti || limiti->isEmpty()))
+            && (!limiti || limiti->isEmpty()) && (!stampe || stampe->isEmpty()))
             return 0;
         if (!m_remoto)
             m_remoto = Archivio::apriServer(m_destinazione, &errore);
@@ -84,8 +85,9 @@ private:
         return inviate;
     }
 
-    // The sockets' service changes and the charts' fixed limits, after the runs: a server that
-    // refuses them (one not yet brought up to date) keeps none of them from waiting in the file.
+    // The sockets' service changes, the charts' fixed limits and the labels, after the runs: a
+    // server that refuses them (one not yet brought up to date) keeps none of them from waiting
+    // in the file.
     void inviaServizi(QString &errore)
     {
         inviaVoci<ServizioPosto>(errore,
@@ -98,6 +100,12 @@ private:
             [this] { return m_locale->limitiDaInviare(Inoltro::kPerVolta); },
             [this](const QList<LimitiCarta> &l) { return m_remoto->riceviLimiti(l); },
             [this](const QStringList &u) { return m_locale->segnaLimitiInviati(u); });
+        if (!errore.isEmpty())
+            return;
+        inviaVoci<StampaEtichetta>(errore,
+            [this] { return m_locale->stampeDaInviare(Inoltro::kPerVolta); },
+            [this](const QList<StampaEtichetta> &s) { return m_remoto->riceviStampe(s); },
+            [this](const QStringList &u) { return m_locale->segnaStampeInviate(u); });
     }
 
     template <typename Voce, typename Leggi, typename Ricevi, typename Segna>

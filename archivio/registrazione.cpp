@@ -39,6 +39,8 @@ bool RegistrazioneProve::inizia(const QDateTime &inizio)
     m_prova.shaRighe = m_chi.shaRighe;
     m_prova.linea = m_chi.linea;
     m_prova.posto = m_chi.posto;
+    m_prova.campione = m_chi.campione;
+    m_prova.senzaCampioni = m_chi.senzaCampioni;
     m_conErrori = m_senzaRisposta = m_fuori = false;
     if (!m_archivio.iniziaProva(m_prova))
         return fallita();

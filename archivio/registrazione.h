@@ -23,6 +23,8 @@ public:
         QString linea;
         QString shaRighe;
         QString posto; // the fixture's socket; empty for a bench without sockets
+        QString campione; // a reference unit: the outcome it must give
+        bool senzaCampioni = false; // read before the references proved the bench
     };
 
     RegistrazioneProve(Archivio &archivio, const ModelloTabella &modello, const Chi &chi);

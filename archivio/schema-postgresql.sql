@@ -2,14 +2,14 @@
 -- psql -d banco -v ON_ERROR_STOP=1 -f schema-postgresql.sql, as the database's owner, who is
 -- bound by none of the rules below. A server of an earlier version is brought here instead by the
 -- upgrade scripts after its version, in order: aggiorna-postgresql-2.sql, aggiorna-postgresql-3.sql,
--- aggiorna-postgresql-4.sql.
+-- aggiorna-postgresql-4.sql, aggiorna-postgresql-5.sql.
 -- The stations log in with roles that are members of banco_stazione. They read every run; they
 -- add runs only under their login's name or a name stazioni_consentite allows the login, and
 -- readings only of a run added in the same transaction; they never change or delete one.
 BEGIN;
 
 CREATE TABLE banco_schema (versione integer NOT NULL);
-INSERT INTO banco_schema VALUES (4);
+INSERT INTO banco_schema VALUES (5);
 
 CREATE TABLE prove (
     id bigserial PRIMARY KEY,
@@ -28,7 +28,14 @@ CREATE TABLE prove (
     -- The digest of the bench's rows: a row's statistics are over the runs of one digest.
     sha_righe text NOT NULL DEFAULT '',
     -- The fixture's socket the unit was read at; '' for a bench without sockets.
-    posto text NOT NULL DEFAULT ''
+    posto text NOT NULL DEFAULT '',
+    -- SHA-256 of the run as the station archived it, in its canonical form; '' for a run
+    -- archived before stations kept it.
+    impronta text NOT NULL DEFAULT '',
+    -- A reference unit's run: the outcome the unit must give; '' for a production unit.
+    campione text NOT NULL DEFAULT '',
+    -- Read before the bench's reference units had proved it, by the operator's choice.
+    senza_campioni boolean NOT NULL DEFAULT false
 );
 CREATE INDEX prove_per_unita ON prove (unita, banco, inizio);
 CREATE INDEX prove_per_inizio ON prove (inizio);
@@ -91,6 +98,22 @@ CREATE TABLE limiti_carta (
     ricevuta timestamptz NOT NULL DEFAULT now()
 );
 CREATE INDEX limiti_per_carta ON limiti_carta (versione, posto, n, quando);
+
+-- Every label a station printed or tried for a run, as it sent it: added, never changed.
+CREATE TABLE stampe (
+    id bigserial PRIMARY KEY,
+    uuid uuid NOT NULL UNIQUE,
+    prova uuid NOT NULL,
+    stazione text NOT NULL,
+    quando timestamptz NOT NULL,
+    stampante text NOT NULL,
+    riuscita boolean NOT NULL,
+    motivo text NOT NULL,
+    zpl bytea NOT NULL,
+    ristampa boolean NOT NULL,
+    ricevuta timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX stampe_per_prova ON stampe (prova, id);
 
 CREATE TABLE stazioni_consentite (
     login text NOT NULL,
@@ -170,7 +193,7 @@ GRANT SELECT ON banco_schema TO banco_stazione;
 -- take the one the sequence gives another station next). A new column needs its own GRANT.
 GRANT SELECT ON prove TO banco_stazione;
 GRANT INSERT (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, inizio, fine,
-    esito, ricevuta, sha_righe, posto) ON prove TO banco_stazione;
+    esito, ricevuta, sha_righe, posto, impronta, campione, senza_campioni) ON prove TO banco_stazione;
 GRANT SELECT, INSERT ON letture TO banco_stazione;
 GRANT SELECT ON servizio_posti TO banco_stazione;
 GRANT INSERT (uuid, stazione, banco, posto, in_servizio, operatore, quando, motivo, ricevuta)
@@ -180,6 +203,10 @@ GRANT SELECT ON limiti_carta TO banco_stazione;
 GRANT INSERT (uuid, stazione, operatore, quando, banco, versione, posto, n, nome, centro, mr_medio,
     valori, ricevuta) ON limiti_carta TO banco_stazione;
 GRANT USAGE ON SEQUENCE limiti_carta_id_seq TO banco_stazione;
+GRANT SELECT ON stampe TO banco_stazione;
+GRANT INSERT (uuid, prova, stazione, quando, stampante, riuscita, motivo, zpl, ristampa, ricevuta)
+    ON stampe TO banco_stazione;
+GRANT USAGE ON SEQUENCE stampe_id_seq TO banco_stazione;
 GRANT USAGE ON SEQUENCE prove_id_seq TO banco_stazione;
 REVOKE ALL ON FUNCTION banco_prova_ammessa(text, timestamptz), banco_lettura_ammessa(bigint)
     FROM PUBLIC;
@@ -199,6 +226,10 @@ CREATE POLICY stazioni_aggiungono ON servizio_posti FOR INSERT TO banco_stazione
 ALTER TABLE limiti_carta ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON limiti_carta FOR SELECT TO banco_stazione USING (true);
 CREATE POLICY stazioni_aggiungono ON limiti_carta FOR INSERT TO banco_stazione
+    WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
+ALTER TABLE stampe ENABLE ROW LEVEL SECURITY;
+CREATE POLICY stazioni_leggono ON stampe FOR SELECT TO banco_stazione USING (true);
+CREATE POLICY stazioni_aggiungono ON stampe FOR INSERT TO banco_stazione
     WITH CHECK (banco_prova_ammessa(stazione, ricevuta));
 ALTER TABLE letture ENABLE ROW LEVEL SECURITY;
 CREATE POLICY stazioni_leggono ON letture FOR SELECT TO banco_stazione USING (true);

@@ -55,7 +55,8 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     QSqlQuery q(database());
     q.prepare(QStringLiteral(
         "INSERT INTO prove (uuid, stazione, operatore, unita, tentativo, banco, sha_banco, linea, "
-        "inizio, processo, sha_righe, posto) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "inizio, processo, sha_righe, posto, campione, senza_campioni) VALUES (?, ?, ?, ?, ?, ?, ?, "
+        "?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(prova.uuid);
     q.addBindValue(testo(prova.stazione));
     q.addBindValue(testo(prova.operatore));
@@ -68,6 +69,8 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     q.addBindValue(processoCorrente());
     q.addBindValue(testo(prova.shaRighe));
     q.addBindValue(testo(prova.posto));
+    q.addBindValue(testo(prova.campione));
+    q.addBindValue(prova.senzaCampioni ? 1 : 0);
     if (!q.exec()) {
         fallita(q, QStringLiteral("la prova non si registra nell'archivio"));
         return annulla();
@@ -104,14 +107,103 @@ bool Archivio::registraLettura(const QString &uuid, const LetturaArchiviata &let
 
 bool Archivio::finisciProva(const QString &uuid, const QString &esito)
 {
+    const bool propria = iniziaTransazione();
+    if (!propria && !m_errore.isEmpty())
+        return false;
+    const auto annulla = [this, propria] {
+        const QString motivo = m_errore;
+        if (propria)
+            esegui(QStringLiteral("ROLLBACK"));
+        m_errore = motivo;
+        return false;
+    };
     QSqlQuery q(database());
     q.prepare(QStringLiteral("UPDATE prove SET fine = ?, esito = ? WHERE uuid = ?"));
     q.addBindValue(testoOra(QDateTime::currentDateTimeUtc()));
     q.addBindValue(esito);
     q.addBindValue(uuid);
-    if (!q.exec())
-        return fallita(q, QStringLiteral("la fine della prova non si registra nell'archivio"));
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("la fine della prova non si registra nell'archivio"));
+        return annulla();
+    }
+    q.finish();
+    if (!scriviImpronta(uuid) || (propria && !esegui(QStringLiteral("COMMIT"))))
+        return annulla();
     return true;
+}
+
+bool Archivio::scriviImpronta(const QString &uuid)
+{
+    const std::optional<ProvaCompleta> prova = provaCompleta(uuid);
+    if (!prova)
+        return false;
+    if (prova->prova.uuid.isEmpty()) {
+        m_errore = QStringLiteral("la prova %1 non è nell'archivio").arg(uuid);
+        return false;
+    }
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("UPDATE prove SET impronta = ? WHERE uuid = ?"));
+    q.addBindValue(improntaDellaProva(*prova));
+    q.addBindValue(uuid);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'impronta della prova non si registra nell'archivio"));
+    return true;
+}
+
+std::optional<ProvaCompleta> Archivio::provaCompleta(const QString &uuid)
+{
+    ProvaCompleta completa;
+    qint64 id = 0;
+    {
+        QSqlQuery q(database());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT %1, p.id FROM prove p WHERE p.uuid = ?")
+                      .arg(QLatin1String(kColonneProva)));
+        q.addBindValue(uuid);
+        if (!q.exec()) {
+            fallita(q, QStringLiteral("l'archivio non si legge"));
+            return std::nullopt;
+        }
+        if (!q.next())
+            return completa;
+        completa.prova = leggiProva(q);
+        id = q.value(kNumeroColonneProva).toLongLong();
+    }
+    QSqlQuery l(database());
+    l.setForwardOnly(true);
+    l.prepare(QStringLiteral("SELECT %1 FROM letture WHERE prova = ? ORDER BY n")
+                  .arg(QLatin1String(kColonneLettura)));
+    l.addBindValue(id);
+    if (!l.exec()) {
+        fallita(l, QStringLiteral("l'archivio non si legge"));
+        return std::nullopt;
+    }
+    while (l.next())
+        completa.letture.append(leggiLettura(l));
+    return completa;
+}
+
+std::optional<QList<ProvaArchiviata>> Archivio::proveDeiCampioni(const QString &stazione,
+    const QString &versione, const QString &posto, const QDateTime &dal)
+{
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM prove p WHERE p.campione <> '' AND p.stazione = ? "
+                             "AND p.posto = ? AND %2 = ? AND p.inizio >= ? AND p.fine IS NOT NULL "
+                             "ORDER BY p.inizio, p.id")
+                  .arg(QLatin1String(kColonneProva), QLatin1String(kVersioneBanco)));
+    q.addBindValue(testo(stazione));
+    q.addBindValue(testo(posto));
+    q.addBindValue(testo(versione));
+    q.addBindValue(testoOra(dal));
+    if (!q.exec()) {
+        fallita(q, QStringLiteral("l'archivio non si legge"));
+        return std::nullopt;
+    }
+    QList<ProvaArchiviata> prove;
+    while (q.next())
+        prove.append(leggiProva(q));
+    return prove;
 }
 
 bool Archivio::registraServizio(const ServizioPosto &servizio)

@@ -757,11 +757,16 @@ QString TestArchivio::archivioConPosti()
         std::unique_ptr<Archivio> a = Archivio::apriLocale(file, nullptr);
         if (!a || !registra(*a, QStringLiteral("U3"), {}, Esiti::kConforme, 13))
             return {};
-        // As version 2 wrote it: without the socket's column.
+        // As version 2 wrote it: without the socket's column, nor what came after it.
         QSqlQuery q(a->database());
-        if (!q.exec(QStringLiteral("ALTER TABLE prove DROP COLUMN posto"))
-            || !q.exec(QStringLiteral("PRAGMA user_version = 2")))
-            return {};
+        for (const char *sql : {"DROP INDEX prove_dei_campioni",
+                 "ALTER TABLE prove DROP COLUMN posto", "ALTER TABLE prove DROP COLUMN impronta",
+                 "ALTER TABLE prove DROP COLUMN campione",
+                 "ALTER TABLE prove DROP COLUMN senza_campioni", "DROP TABLE stampe",
+                 "PRAGMA user_version = 2"}) {
+            if (!q.exec(QString::fromLatin1(sql)))
+                return {};
+        }
     }
     QString motivo;
     std::unique_ptr<Archivio> a = Archivio::apriLocale(file, &motivo);

@@ -1,6 +1,6 @@
 // The line's PostgreSQL server and what a station may write there, logged in as a member of
 // banco_stazione: on a server of the test's own, in a database made with schema-postgresql.sql
-// and in one made with version 3 of it and upgraded with aggiorna-postgresql-4.sql.
+// and in one made with version 4 of it and upgraded with aggiorna-postgresql-5.sql.
 
 #include "server_postgres.h"
 
@@ -20,7 +20,7 @@
 
 namespace {
 
-// The databases: "nuovo" made at the current version, "aggiornato" made at version 3 and upgraded.
+// The databases: "nuovo" made at the current version, "aggiornato" made at version 4 and upgraded.
 const QStringList kDatabase = {QStringLiteral("nuovo"), QStringLiteral("aggiornato")};
 
 // A connection of its own, as a login, removed with the object.
@@ -180,7 +180,7 @@ void TestServer::initTestCase()
                  {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL)}, &motivo),
         qPrintable(motivo));
     QVERIFY2(psql(QStringLiteral("aggiornato"),
-                 {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_3)}, &motivo),
+                 {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_4)}, &motivo),
         qPrintable(motivo));
     QVERIFY2(psql(QStringLiteral("dalla1"),
                  {QStringLiteral("-f"), QStringLiteral(BANCO_SCHEMA_POSTGRESQL_1)}, &motivo),
@@ -190,10 +190,11 @@ void TestServer::initTestCase()
         for (const QString &login : {QStringLiteral("stazione1"), QStringLiteral("stazione2")})
             QVERIFY(!provaCompleta(login, database).isEmpty());
     }
-    for (const auto &[database, script] : {std::pair{"aggiornato", BANCO_AGGIORNA_POSTGRESQL_4},
+    for (const auto &[database, script] : {std::pair{"aggiornato", BANCO_AGGIORNA_POSTGRESQL_5},
              std::pair{"dalla1", BANCO_AGGIORNA_POSTGRESQL_2},
              std::pair{"dalla1", BANCO_AGGIORNA_POSTGRESQL_3},
-             std::pair{"dalla1", BANCO_AGGIORNA_POSTGRESQL_4}})
+             std::pair{"dalla1", BANCO_AGGIORNA_POSTGRESQL_4},
+             std::pair{"dalla1", BANCO_AGGIORNA_POSTGRESQL_5}})
         QVERIFY2(psql(QString::fromLatin1(database),
                      {QStringLiteral("-f"), QString::fromUtf8(script)}, &motivo),
             qPrintable(motivo));
@@ -321,7 +322,7 @@ void TestServer::nomeConsentito()
 void TestServer::aggiornamento_data()
 {
     QTest::addColumn<QString>("database");
-    QTest::newRow("dalla versione 3") << "aggiornato";
+    QTest::newRow("dalla versione 4") << "aggiornato";
     QTest::newRow("dalla versione 1, con un aggiornamento dopo l'altro") << "dalla1";
 }
 
@@ -334,7 +335,7 @@ void TestServer::aggiornamento()
     QVERIFY(nuovo.contains(QLatin1String("CREATE POLICY")));
     QCOMPARE(schema(database), nuovo);
     QString messaggi;
-    QVERIFY2(psql(database, {QStringLiteral("-f"), QStringLiteral(BANCO_AGGIORNA_POSTGRESQL_4)},
+    QVERIFY2(psql(database, {QStringLiteral("-f"), QStringLiteral(BANCO_AGGIORNA_POSTGRESQL_5)},
                  &messaggi),
         qPrintable(messaggi));
     QCOMPARE(schema(database), nuovo);
