@@ -111,12 +111,17 @@ bool Collaudo::apri(const QString &percorsoBanco, const QString &stazione, const
     const QByteArray dati = file.readAll();
     const QString nome = QFileInfo(percorsoBanco).fileName();
     std::optional<DatiBanco> banco = FileBanco::leggi(dati, nome, errore);
-    return banco && apriBanco(std::move(*banco), nome, dati, stazione, operatore, errore);
+    return banco && apriBanco(std::move(*banco), percorsoBanco, dati, stazione, operatore, errore);
 }
 
-bool Collaudo::apriBanco(DatiBanco banco, const QString &nome, const QByteArray &dati,
+bool Collaudo::apriBanco(DatiBanco banco, const QString &percorso, const QByteArray &dati,
     const QString &stazione, const QString &operatore, QString *errore)
 {
+    const QString nome = QFileInfo(percorso).fileName();
+    const std::optional<ConfigurazioneTracciabilita> configurazione
+        = ConfigurazioneTracciabilita::leggi(banco, percorso, errore);
+    if (!configurazione)
+        return false;
     const QString chiStazione = nomeStazione(stazione);
     for (const auto &[testo, che] : {std::pair{chiStazione, QStringLiteral("Il nome della stazione")},
              std::pair{operatore, QStringLiteral("Il nome dell'operatore")}}) {
@@ -155,8 +160,13 @@ bool Collaudo::apriBanco(DatiBanco banco, const QString &nome, const QByteArray 
     m_chi = {chiStazione, operatore, QString(), nome,
         QString::fromLatin1(QCryptographicHash::hash(dati, QCryptographicHash::Sha256).toHex()),
         QStringLiteral("%1, %2").arg(banco.porta, QString::number(banco.baud)),
-        FileBanco::shaRighe(banco), QString()};
+        FileBanco::shaRighe(banco), QString(), QString(), false};
     m_modello.imposta(std::move(banco));
+    m_configurazione = *configurazione;
+    m_tracciabilita = std::make_unique<Tracciabilita>(
+        m_configurazione, [this] { return m_archivio.get(); });
+    connect(m_tracciabilita.get(), &Tracciabilita::rapporto, this, &Collaudo::rapporto);
+    connect(m_tracciabilita.get(), &Tracciabilita::etichetta, this, &Collaudo::etichetta);
     seminaSorveglianza();
     collegaServer(dove->server);
     return true;
@@ -194,7 +204,8 @@ QList<Collaudo::Deriva> Collaudo::sorveglia(const ModelloTabella &modello, const
     const QString &unita, const QString &esito)
 {
     QList<Deriva> derive;
-    if (esito.isEmpty() || Esiti::daRipetere(esito))
+    // A reference unit proves the bench: its values are no product's, and go on no chart.
+    if (esito.isEmpty() || Esiti::daRipetere(esito) || campioni().campione(unita))
         return derive;
     for (int n = 0; n < modello.rowCount(); ++n) {
         const RigaBanco &riga = modello.riga(n);
@@ -350,6 +361,8 @@ std::unique_ptr<RegistrazioneProve> Collaudo::registrazione(
         return nullptr;
     RegistrazioneProve::Chi chi = m_chi;
     chi.unita = unita;
+    if (const std::optional<Campione> campione = campioni().campione(unita))
+        chi.campione = campione->esito;
     if (posto) {
         chi.posto = posto->nome;
         chi.linea = QStringLiteral("%1, %2").arg(
@@ -364,6 +377,50 @@ void Collaudo::inoltraOra()
         m_inoltro->inviaOra();
 }
 
+void Collaudo::provaFinita(const QString &uuid)
+{
+    inoltraOra();
+    if (m_tracciabilita)
+        m_tracciabilita->provaFinita(uuid);
+}
+
+bool Collaudo::ristampa(const QString &uuid, QString *motivo)
+{
+    if (!m_tracciabilita) {
+        *motivo = QStringLiteral("Nessun banco aperto per il collaudo.");
+        return false;
+    }
+    return m_tracciabilita->ristampa(uuid, motivo);
+}
+
+std::optional<Campioni::Stato> Collaudo::statoCampioni(const QString &posto) const
+{
+    if (!m_archivio || !campioni().attiva())
+        return std::nullopt;
+    const std::optional<QList<ProvaArchiviata>> prove = m_archivio->proveDeiCampioni(
+        m_chi.stazione, m_chi.shaRighe, posto,
+        campioni().inizioPeriodo(QDateTime::currentDateTime(), m_avvio));
+    if (!prove)
+        return std::nullopt;
+    return Campioni::stato(campioni(), *prove);
+}
+
+QString Collaudo::controllaCampioni(const QString &unita, const QString &posto) const
+{
+    if (!campioni().attiva() || campioni().campione(unita))
+        return {};
+    const std::optional<Campioni::Stato> stato = statoCampioni(posto);
+    if (!stato) {
+        return QStringLiteral("I campioni del banco non si possono controllare (%1): l'unità %2 "
+                              "non si prova.")
+            .arg(m_archivio ? m_archivio->errore() : QStringLiteral("nessun archivio"), unita);
+    }
+    const QString attesa = Campioni::testoAttesa(*stato, posto);
+    if (attesa.isEmpty())
+        return {};
+    return QStringLiteral("L'unità %1 non si prova: %2").arg(unita, attesa);
+}
+
 bool Collaudo::avvia(const QString &unitaLetta, QString *motivo)
 {
     const QString unita = unitaLetta.trimmed();
@@ -374,6 +431,8 @@ bool Collaudo::avvia(const QString &unitaLetta, QString *motivo)
         return false;
     }
     *motivo = controllaSeriale(unita);
+    if (motivo->isEmpty())
+        *motivo = controllaCampioni(unita, QString());
     if (!motivo->isEmpty())
         return false;
     const QString avviso = avvisoPrecedenti(unita);
@@ -421,16 +480,22 @@ void Collaudo::terminata(int, const QString &descrizione)
         m_modello, m_rigaVerifica, m_unita, esito, m_lette, incompleta ? descrizione : QString());
     fine.tentativo = m_tentativo;
     fine.erroreArchivio = m_registrazione->errore();
+    if (fine.erroreArchivio.isEmpty())
+        fine.prova = m_registrazione->ultima().uuid;
+    fine.campione = campioni().campione(m_unita).value_or(Campione{}).esito;
     m_registrazione.reset();
-    inoltraOra();
+    // The outcome first: the report and the label follow it, never hold it up.
     emit finita(fine);
+    provaFinita(fine.prova);
 }
 
 Collaudo::Esito Collaudo::giudica(const ModelloTabella &modello, int rigaVerifica,
     const QString &unita, const QString &esito, int lette, const QString &descrizione)
 {
     using Stato = ModelloTabella::StatoRiga;
-    Esito e{unita, esito, QString(), {}, 0, QString()};
+    Esito e;
+    e.unita = unita;
+    e.esito = esito;
     if (esito == Esiti::kInterrotta) {
         e.motivo = QStringLiteral("fermata dall'operatore dopo %1 di %2")
                        .arg(NumeriItaliani::conta(lette, QStringLiteral("riga"), QStringLiteral("righe")),

@@ -6,6 +6,7 @@
 #include "modello_tabella.h"
 #include "registrazione.h"
 #include "sorveglianza.h"
+#include "tracciabilita.h"
 
 #include <QObject>
 
@@ -54,6 +55,8 @@ public:
         QList<Scarto> scarti;
         int tentativo = 0;
         QString erroreArchivio; // the run could not be recorded: why
+        QString prova; // the run's uuid; empty where it was not recorded
+        QString campione; // a reference unit: the outcome it must give
     };
 
     // The station's figures for today.
@@ -97,9 +100,10 @@ public:
     // the server named by BANCO_ARCHIVIO or the settings.
     bool apri(const QString &percorsoBanco, const QString &stazione, const QString &operatore,
         QString *errore);
-    // The same for a bench already read: nome is its file's name, dati its file's bytes, which
-    // the archive keeps the digest of.
-    bool apriBanco(DatiBanco banco, const QString &nome, const QByteArray &dati,
+    // The same for a bench already read: percorso is its file, which its reports' folder and its
+    // label's template are relative to; dati its file's bytes, which the archive keeps the
+    // digest of.
+    bool apriBanco(DatiBanco banco, const QString &percorso, const QByteArray &dati,
         const QString &stazione, const QString &operatore, QString *errore);
     // False, with the reason, for a name the archive would not take.
     bool impostaOperatore(const QString &operatore, QString *errore);
@@ -144,8 +148,19 @@ public:
     // bench's without one); null without an archive.
     std::unique_ptr<RegistrazioneProve> registrazione(
         const ModelloTabella &modello, const QString &unita, const PostoBanco *posto) const;
-    // A run just ended: the server gets it now rather than at the next round of the forwarding.
-    void inoltraOra();
+    // A run just ended: the server gets it now rather than at the next round of the forwarding;
+    // its report and label follow, told by rapporto and etichetta.
+    void provaFinita(const QString &uuid);
+    // The last label of the run sent again to its printer; false, with the reason, when there
+    // is none.
+    bool ristampa(const QString &uuid, QString *motivo);
+
+    // The bench's reference units: due at a socket (empty without sockets) and how they stand.
+    const RegolaCampioni &campioni() const { return m_configurazione.campioni; }
+    std::optional<Campioni::Stato> statoCampioni(const QString &posto) const;
+    // Why a unit may not be read at that socket yet: a production unit before the references
+    // proved the bench there. Empty when it may, and always for a reference unit.
+    QString controllaCampioni(const QString &unita, const QString &posto) const;
 
     // A round of the rows of modello ended with esito, lette rows read: the unit's outcome, with
     // the rows that failed and why. descrizione: the line's last error, for a round cut short.
@@ -181,6 +196,9 @@ signals:
     void finita(const Collaudo::Esito &esito);
     // The server took what waited, or could not be reached.
     void inviate();
+    // A run's report written (errore empty) or not; its label printed or not.
+    void rapporto(const QString &uuid, const QString &percorso, const QString &errore);
+    void etichetta(const QString &uuid, bool riuscita, const QString &motivo, bool inRitardo);
     // The archive or its server changed.
     void archivioCambiato();
 
@@ -188,6 +206,7 @@ private:
     void letta(int n, const RisultatoRichiesta &risultato);
     void terminata(int errore, const QString &descrizione);
     void collegaServer(const std::optional<Destinazione::Server> &server);
+    void inoltraOra();
 
     ModelloTabella m_modello;
     std::unique_ptr<LetturaTabella> m_lettura;
@@ -209,5 +228,8 @@ private:
     QString m_erroreSorveglianza;
     QDate m_giornoDerive; // the day the counts below are of
     QHash<QString, qint64> m_derive; // DERIVA warnings by socket
+    ConfigurazioneTracciabilita m_configurazione;
+    std::unique_ptr<Tracciabilita> m_tracciabilita;
+    QDateTime m_avvio = QDateTime::currentDateTime(); // references due "at the start"
 };
 Q_DECLARE_METATYPE(Collaudo::Esito)

@@ -174,6 +174,8 @@ bool CollaudoPosti::leggi(int posto, const QString &letta, QString *motivo)
         return false;
     }
     *motivo = m_collaudo.controllaSeriale(unita);
+    if (motivo->isEmpty())
+        *motivo = m_collaudo.controllaCampioni(unita, nome(posto));
     if (!motivo->isEmpty())
         return false;
     for (int altro = 0; altro < numeroPosti(); ++altro) {
@@ -270,7 +272,10 @@ void CollaudoPosti::terminato(int posto, bool fermato)
         = Collaudo::giudica(*p.modello, m_collaudo.rigaVerifica(), p.unita, esito, p.lette, {});
     fine.tentativo = p.tentativo;
     fine.erroreArchivio = p.registrazione->errore();
+    if (fine.erroreArchivio.isEmpty())
+        fine.prova = p.registrazione->ultima().uuid;
+    fine.campione = m_collaudo.campioni().campione(p.unita).value_or(Campione{}).esito;
     p.registrazione.reset();
-    m_collaudo.inoltraOra();
     emit finito(posto, fine);
+    m_collaudo.provaFinita(fine.prova);
 }

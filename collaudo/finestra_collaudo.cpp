@@ -5,6 +5,7 @@
 #include "testi_ammessi.h"
 
 #include <QAccessible>
+#include <QDir>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -90,6 +91,8 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     , m_esito(new QLabel(m_riquadro))
     , m_dettaglio(new QLabel(m_riquadro))
     , m_deriva(new QLabel(this))
+    , m_tracciata(new QLabel(this))
+    , m_campioni(new QLabel(this))
     , m_scarti(new QLabel(this))
     , m_avanzamento(new QProgressBar(this))
     , m_tempo(new QLabel(this))
@@ -140,6 +143,19 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     m_dettaglio->setWordWrap(true);
     riquadro->addWidget(m_dettaglio);
     colonna->addWidget(m_riquadro);
+    m_tracciata->setObjectName(QStringLiteral("tracciabilita"));
+    m_tracciata->setWordWrap(true);
+    m_tracciata->setFont(ingrandito(m_tracciata->font(), 1.2, false));
+    m_tracciata->setTextInteractionFlags(Qt::NoTextInteraction);
+    m_tracciata->hide();
+    colonna->addWidget(m_tracciata);
+    m_campioni->setObjectName(QStringLiteral("campioni"));
+    m_campioni->setWordWrap(true);
+    m_campioni->setFont(ingrandito(m_campioni->font(), 1.3, true));
+    m_campioni->setTextInteractionFlags(Qt::NoTextInteraction);
+    coloraCampioni(m_campioni);
+    m_campioni->hide();
+    colonna->addWidget(m_campioni);
     m_deriva->setObjectName(QStringLiteral("deriva"));
     m_deriva->setWordWrap(true);
     m_deriva->setFont(ingrandito(m_deriva->font(), 1.3, true));
@@ -201,6 +217,30 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     connect(&m_collaudo, &Collaudo::inviate, this, &FinestraCollaudo::aggiornaGiornata);
     connect(&m_collaudo, &Collaudo::archivioCambiato, this,
         &FinestraCollaudo::aggiornaIntestazione);
+    connect(&m_collaudo, &Collaudo::rapporto, this,
+        [this](const QString &uuid, const QString &percorso, const QString &errore) {
+            if (uuid != m_ultima.prova)
+                return;
+            m_ultima.rapporto = errore.isEmpty()
+                ? QStringLiteral("rapporto PDF %1").arg(QDir::toNativeSeparators(percorso))
+                : QStringLiteral("Rapporto PDF non scritto: %1").arg(errore);
+            m_ultima.rapportoFallito = !errore.isEmpty();
+            aggiornaTracciata();
+        });
+    connect(&m_collaudo, &Collaudo::etichetta, this,
+        [this](const QString &uuid, bool riuscita, const QString &motivo, bool inRitardo) {
+            if (uuid != m_ultima.prova)
+                return;
+            m_ultima.etichetta = inRitardo
+                ? QStringLiteral("etichetta stampata in ritardo, dopo l'avviso: non ristamparla")
+                : riuscita ? (m_ultima.ristampaChiesta ? QStringLiteral("etichetta ristampata")
+                                                       : QStringLiteral("etichetta stampata"))
+                           : QStringLiteral("Etichetta non stampata: %1 (Ctrl+P per "
+                                            "ristamparla)")
+                                 .arg(motivo);
+            m_ultima.etichettaFallita = !riuscita && !inRitardo;
+            aggiornaTracciata();
+        });
 
     mostraEsito(QStringLiteral("PRONTO"), QStringLiteral("leggere il numero di serie"),
         QColor(0x30, 0x40, 0x60));
@@ -283,6 +323,10 @@ bool FinestraCollaudo::eventFilter(QObject *oggetto, QEvent *evento)
         emit storicoChiesto();
         return true;
     }
+    if (tasto->key() == Qt::Key_P && tasto->modifiers() == Qt::ControlModifier) {
+        ristampa();
+        return true;
+    }
     if (tasto->key() == Qt::Key_Escape) {
         m_collaudo.ferma();
         if (!m_collaudo.inCorso() && !m_lettoDurante.isEmpty())
@@ -330,6 +374,7 @@ void FinestraCollaudo::showEvent(QShowEvent *evento)
     QWidget::showEvent(evento);
     m_seriale->setFocus();
     aggiornaGiornata();
+    aggiornaCampioni();
 }
 
 void FinestraCollaudo::closeEvent(QCloseEvent *evento)
@@ -359,6 +404,9 @@ void FinestraCollaudo::avviata(const QString &unita, const QString &avviso)
     m_avvisoProva = avviso.isEmpty() ? QString() : avviso.left(1).toUpper() + avviso.mid(1);
     m_avviso->setText(m_avvisoProva);
     m_scarti->clear();
+    m_ultima = {};
+    m_ultima.unita = unita;
+    aggiornaTracciata();
     m_avanzamento->setRange(0, m_collaudo.modello().rowCount());
     m_avanzamento->setValue(0);
     m_tempo->clear();
@@ -388,8 +436,111 @@ void FinestraCollaudo::finita(const Collaudo::Esito &esito)
     m_righe->resizeColumnsToContents();
     m_seriale->selectAll();
     m_seriale->setFocus();
+    m_ultima.prova = esito.prova;
+    m_ultima.etichettaAttesa = esito.esito == Esiti::kConforme && esito.campione.isEmpty();
     sorveglia(esito);
     aggiornaGiornata();
+    aggiornaCampioni();
+}
+
+void FinestraCollaudo::aggiornaTracciata()
+{
+    const QString testo = m_ultima.testo();
+    m_tracciata->setVisible(!testo.isEmpty());
+    if (testo == m_tracciata->text())
+        return;
+    m_tracciata->setText(testo);
+    QPalette colori = palette();
+    if (m_ultima.problema()) {
+        colori.setColor(QPalette::Window, QColor(0xFF, 0xD2, 0x00));
+        colori.setColor(QPalette::WindowText, Qt::black);
+    }
+    m_tracciata->setAutoFillBackground(m_ultima.problema());
+    m_tracciata->setPalette(colori);
+    // A failure is heard where the reader is, with the outcome.
+    if (m_ultima.problema()) {
+        m_seriale->setAccessibleDescription(
+            m_riquadro->accessibleDescription() + QStringLiteral(". ") + testo);
+        QAccessibleEvent descrizione(m_seriale, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&descrizione);
+    }
+    QAccessibleEvent nome(m_tracciata, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&nome);
+}
+
+void FinestraCollaudo::aggiornaCampioni()
+{
+    const QString testo = testoCampioni(m_collaudo, QString());
+    m_campioni->setVisible(!testo.isEmpty());
+    if (testo == m_campioni->text())
+        return;
+    m_campioni->setText(testo);
+    QAccessibleEvent nome(m_campioni, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&nome);
+}
+
+void FinestraCollaudo::ristampa()
+{
+    if (m_collaudo.inCorso()) {
+        avvisa(QStringLiteral("Ctrl+P ristampa l'etichetta dell'ultima unità a prova finita."));
+        return;
+    }
+    if (m_ultima.prova.isEmpty() || !m_ultima.etichettaAttesa) {
+        avvisa(m_ultima.unita.isEmpty()
+                ? QStringLiteral("Nessuna unità provata finora: non c'è un'etichetta da "
+                                 "ristampare.")
+                : QStringLiteral("L'unità %1 non ha etichetta: l'etichetta va solo alle unità di "
+                                 "produzione conformi.")
+                      .arg(m_ultima.unita));
+        return;
+    }
+    QString motivo;
+    if (!m_collaudo.ristampa(m_ultima.prova, &motivo)) {
+        avvisa(QStringLiteral("Etichetta non ristampata: %1.").arg(motivo));
+        return;
+    }
+    m_ultima.ristampaChiesta = true;
+    m_ultima.etichetta = QStringLiteral("ristampa dell'etichetta inviata");
+    m_ultima.etichettaFallita = false;
+    aggiornaTracciata();
+}
+
+QString FinestraCollaudo::Tracciata::testo() const
+{
+    QStringList parti;
+    for (const QString &parte : {rapporto, etichetta}) {
+        if (!parte.isEmpty())
+            parti << parte;
+    }
+    if (parti.isEmpty())
+        return {};
+    QString testo = parti.join(QStringLiteral("; "));
+    testo[0] = testo[0].toUpper();
+    return testo + u'.';
+}
+
+QString FinestraCollaudo::testoCampioni(const Collaudo &collaudo, const QString &posto)
+{
+    if (!collaudo.campioni().attiva())
+        return {};
+    const std::optional<Campioni::Stato> stato = collaudo.statoCampioni(posto);
+    if (!stato)
+        return QStringLiteral("I campioni del banco non si possono controllare: le unità di "
+                              "produzione non si provano.");
+    const QString attesa = Campioni::testoAttesa(*stato, posto);
+    if (attesa.isEmpty())
+        return {};
+    return attesa.left(1).toUpper() + attesa.mid(1);
+}
+
+void FinestraCollaudo::coloraCampioni(QLabel *etichetta)
+{
+    etichetta->setAutoFillBackground(true);
+    etichetta->setMargin(6);
+    QPalette colori = etichetta->palette();
+    colori.setColor(QPalette::Window, QColor(0x1F, 0x4E, 0x9A));
+    colori.setColor(QPalette::WindowText, Qt::white);
+    etichetta->setPalette(colori);
 }
 
 void FinestraCollaudo::sorveglia(const Collaudo::Esito &esito)
@@ -475,7 +626,26 @@ FinestraCollaudo::TestiEsito FinestraCollaudo::testiEsito(const Collaudo::Esito 
     if (!esito.erroreArchivio.isEmpty())
         righe << QStringLiteral("ATTENZIONE: la prova non è stata registrata nell'archivio: %1")
                      .arg(esito.erroreArchivio);
-    return {esito.esito.toUpper(), dettaglio, righe.join(u'\n'), coloreEsito(esito.esito)};
+    if (esito.campione.isEmpty())
+        return {esito.esito.toUpper(), dettaglio, righe.join(u'\n'), coloreEsito(esito.esito)};
+    // A reference unit judges the bench: right or wrong is what the operator must read.
+    const Campione campione{esito.unita, esito.campione};
+    if (Esiti::daRipetere(esito.esito)) {
+        return {QStringLiteral("CAMPIONE DA RIPETERE"),
+            QStringLiteral("campione %1: %2. La prova non conta: leggerlo di nuovo.")
+                .arg(esito.unita, esito.motivo.isEmpty() ? esito.esito : esito.motivo),
+            righe.join(u'\n'), coloreEsito(esito.esito)};
+    }
+    if (esito.esito == esito.campione) {
+        return {QStringLiteral("CAMPIONE GIUSTO"),
+            QStringLiteral("campione %1: doveva risultare %2, ed è risultato così.")
+                .arg(esito.unita, esito.campione),
+            righe.join(u'\n'), coloreEsito(Esiti::kConforme)};
+    }
+    return {QStringLiteral("CAMPIONE SBAGLIATO"),
+        QStringLiteral("%1. La produzione resta ferma finché il campione non risulta giusto.")
+            .arg(Campioni::testoSbagliato(campione, esito.esito)),
+        righe.join(u'\n'), coloreEsito(Esiti::kNonConforme)};
 }
 
 void FinestraCollaudo::mostraEsito(

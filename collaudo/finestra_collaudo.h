@@ -24,7 +24,9 @@ class QTableView;
 // During a round the field is locked: a scan then is refused whole, never joined to the serial
 // being tested. Ctrl+H asks for the history. After the banner, a row whose control chart broke a
 // rule anew is told in a DERIVA line under it, which stays until the next warning; a screen
-// reader hears it on the serial field with the outcome.
+// reader hears it on the serial field with the outcome. Under the banner a line says what became
+// of the unit's report and label; Ctrl+P prints the last unit's label again. A blue line names
+// the reference units the bench waits for before production.
 // The rows in the table window's colours: out of limits in red, without a good answer in grey.
 class RigheColorate : public QIdentityProxyModel
 {
@@ -80,6 +82,24 @@ public:
     static QColor coloreEsito(const QString &esito);
     // The text with a word joiner after each mark of a device path, so that none is split.
     static QString percorsiInteri(const QString &testo);
+    // The reference units' line: what production waits for at the socket; empty when nothing.
+    static QString testoCampioni(const Collaudo &collaudo, const QString &posto);
+    // The line under a unit's banner: its report and its label, as far as they are known.
+    struct Tracciata
+    {
+        QString prova;
+        QString unita;
+        QString rapporto; // what became of the report; empty while unknown or without one
+        QString etichetta; // … of the label
+        bool rapportoFallito = false;
+        bool etichettaFallita = false;
+        bool etichettaAttesa = false; // a conforming production unit of a bench with a label
+        bool ristampaChiesta = false; // Ctrl+P sent its label again
+        QString testo() const;
+        // Either failed: the line is shown as a warning.
+        bool problema() const { return rapportoFallito || etichettaFallita; }
+    };
+    static void coloraCampioni(QLabel *etichetta);
 
 signals:
     // Ctrl+H: the history of the archive.
@@ -100,6 +120,9 @@ private:
     // The round's values to the charts, after its outcome is shown; a new warning shown.
     void sorveglia(const Collaudo::Esito &esito);
     void avvisa(const QString &testo);
+    void aggiornaCampioni();
+    void aggiornaTracciata();
+    void ristampa();
     // A scan that came during a round: refused, with what to do.
     void lettoDuranteLaProva();
 
@@ -111,6 +134,8 @@ private:
     QLabel *m_esito;
     QLabel *m_dettaglio;
     QLabel *m_deriva;
+    QLabel *m_tracciata;
+    QLabel *m_campioni;
     QLabel *m_scarti;
     QProgressBar *m_avanzamento;
     QLabel *m_tempo;
@@ -118,6 +143,7 @@ private:
     QLabel *m_giornata;
     QPushButton *m_ferma;
     QString m_unita; // of the round, or of the last one
+    Tracciata m_ultima; // the last unit's report and label
     QString m_avvisoProva; // the notice the round started with
     QString m_lettoDurante; // what a scanner typed during the round, so far
 };

@@ -1,6 +1,9 @@
 #include "archivio_banco.h"
 
+#include "campioni.h"
 #include "testi_ammessi.h"
+
+#include <QDir>
 
 namespace RigaDiComando {
 namespace {
@@ -15,6 +18,8 @@ QString provePrima(qint64 quante, const char *singolare, const char *plurale)
 // How long the end of a bench waits for the server to take its runs; past that they wait in
 // the file, and go with the next run or --invia. Nothing on a run's path waits on the server.
 constexpr int kAttesaServerMs = 500;
+// How long the end waits for the reports and labels still on their way.
+constexpr int kAttesaTracciabilitaMs = 60000;
 
 } // namespace
 
@@ -43,7 +48,71 @@ bool ArchivioDelBanco::apri()
         // What waits goes now, then after each run and every 30 s, for a bench read slowly.
         m_inoltro->avvia();
     }
+    const ConfigurazioneTracciabilita &tr = m_opzioni.tracciabilita;
+    if (!tr.cartellaRapporti.isEmpty() || tr.etichetta) {
+        m_tracciabilita = std::make_unique<Tracciabilita>(tr, [this] { return m_archivio.get(); });
+        connect(m_tracciabilita.get(), &Tracciabilita::rapporto, this,
+            [](const QString &, const QString &percorso, const QString &errore) {
+                if (errore.isEmpty())
+                    RigaDiComando::errore(QStringLiteral("rapporto PDF: %1.")
+                                              .arg(QDir::toNativeSeparators(percorso)));
+                else
+                    RigaDiComando::errore(QStringLiteral("rapporto PDF non scritto: %1; la prova "
+                                                         "resta registrata, e il rapporto si "
+                                                         "scrive con banco-richiesta --pdf.")
+                                              .arg(errore));
+            });
+        connect(m_tracciabilita.get(), &Tracciabilita::etichetta, this,
+            [](const QString &uuid, bool riuscita, const QString &motivo, bool inRitardo) {
+                if (inRitardo)
+                    RigaDiComando::errore(QStringLiteral("l'etichetta della prova %1 è stata "
+                                                         "stampata in ritardo, dopo l'avviso.")
+                                              .arg(uuid));
+                else if (!riuscita)
+                    RigaDiComando::errore(QStringLiteral("etichetta non stampata: %1. Ristamparla "
+                                                         "con banco-richiesta --ristampa %2.")
+                                              .arg(motivo, uuid));
+            });
+    }
     return true;
+}
+
+bool ArchivioDelBanco::ammetti(RegistrazioneProve::Chi &chi)
+{
+    const RegolaCampioni &regola = m_opzioni.tracciabilita.campioni;
+    if (!regola.attiva())
+        return true;
+    if (const std::optional<Campione> campione = regola.campione(chi.unita)) {
+        chi.campione = campione->esito;
+        return true;
+    }
+    if (m_opzioni.senzaCampioni) {
+        chi.senzaCampioni = true;
+        return true;
+    }
+    const QString dove = chi.posto.isEmpty() ? QString()
+                                             : QStringLiteral("posto %1: ").arg(chi.posto);
+    std::optional<QList<ProvaArchiviata>> prove;
+    if (m_archivio)
+        prove = m_archivio->proveDeiCampioni(chi.stazione, chi.shaRighe, chi.posto,
+            regola.inizioPeriodo(QDateTime::currentDateTime()));
+    if (!prove) {
+        RigaDiComando::errore(QStringLiteral("%1l'unità %2 non è stata provata: i campioni del "
+                                             "banco non si possono controllare (%3); "
+                                             "--senza-campioni la prova lo stesso. Nulla è stato "
+                                             "inviato.")
+                                  .arg(dove, TestiAmmessi::mostrabile(chi.unita),
+                                      m_archivio ? m_archivio->errore() : m_erroreArchivio));
+        return false;
+    }
+    const Campioni::Stato stato = Campioni::stato(regola, *prove);
+    if (stato.pronto())
+        return true;
+    RigaDiComando::errore(QStringLiteral("%1l'unità %2 non è stata provata: %3 Per provarla lo "
+                                         "stesso, --senza-campioni. Nulla è stato inviato.")
+                              .arg(dove, TestiAmmessi::mostrabile(chi.unita),
+                                  Campioni::testoAttesa(stato)));
+    return false;
 }
 
 std::unique_ptr<RegistrazioneProve> ArchivioDelBanco::registrazione(
@@ -58,6 +127,8 @@ void ArchivioDelBanco::provaFinita(const RegistrazioneProve &registrazione)
 {
     if (registrazione.errore().isEmpty())
         ++m_registrate;
+    if (m_tracciabilita && registrazione.errore().isEmpty())
+        m_tracciabilita->provaFinita(registrazione.ultima().uuid);
     if (m_inoltro)
         m_inoltro->inviaOra();
 }
@@ -67,6 +138,9 @@ bool ArchivioDelBanco::riassunto(
 {
     if (!m_opzioni.registra)
         return true;
+    if (m_tracciabilita && !m_tracciabilita->attendi(kAttesaTracciabilitaMs))
+        RigaDiComando::errore(QStringLiteral("rapporti o etichette non ancora finiti dopo un "
+                                             "minuto: il programma non li aspetta più."));
     if (m_erroreArchivio.isEmpty()) {
         for (const RegistrazioneProve *r : tutte) {
             if (r && !r->errore().isEmpty()) {

@@ -4,6 +4,7 @@
 #include "inoltro.h"
 #include "opzioni.h"
 #include "registrazione.h"
+#include "tracciabilita.h"
 
 #include <QObject>
 
@@ -26,7 +27,14 @@ public:
     // A unit's rounds as runs of the file; none without a file.
     std::unique_ptr<RegistrazioneProve> registrazione(
         const ModelloTabella &modello, const RegistrazioneProve::Chi &chi);
-    // A round ended: counted if the file took it, and handed to the sender at once.
+    // Whether a unit may be read now by the bench's reference units: a reference always (its
+    // run is marked as one), a production unit once every reference has given its outcome at
+    // that socket on this bench version within the period, or by --senza-campioni (its run
+    // records that). False, with the reason told, when it may not; chi is marked as its run
+    // must be.
+    bool ammetti(RegistrazioneProve::Chi &chi);
+    // A round ended: counted if the file took it, and handed to the sender at once; its report
+    // and its label follow.
     void provaFinita(const RegistrazioneProve &registrazione);
     // What the file and the server took, once every round has ended; ultima: the registration
     // of the last round. False if the file could not be written.
@@ -37,6 +45,8 @@ private:
     OpzioniArchivio m_opzioni;
     std::unique_ptr<Archivio> m_archivio;
     std::unique_ptr<Inoltro> m_inoltro;
+    std::unique_ptr<Tracciabilita> m_tracciabilita;
+    QDateTime m_avvio = QDateTime::currentDateTime();
     qint64 m_registrate = 0;
     qint64 m_inviate = 0;
     qint64 m_inAttesa = 0;

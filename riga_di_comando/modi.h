@@ -88,4 +88,10 @@ std::unique_ptr<Modo> modoBanco(const Opzioni &opzioni);
 std::unique_ptr<Modo> modoRicerca(const Opzioni &opzioni);
 std::unique_ptr<Modo> modoInterrogazione(const Opzioni &opzioni);
 
+// A run's traceability: its digest computed again from each copy, its PDF report, its label
+// printed again. Each returns the exit status.
+int verificaProva(const OpzioniInterrogazione &domanda);
+int rapportoPdf(const OpzioniInterrogazione &domanda);
+int ristampaEtichetta(const OpzioniInterrogazione &domanda);
+
 } // namespace RigaDiComando

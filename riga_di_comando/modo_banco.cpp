@@ -127,6 +127,9 @@ public:
                                           m_opzioni.banco->modelloUnita));
             return UnitaRifiutata;
         }
+        // A production unit before the bench's reference units proved it: told already.
+        if (m_campioniMancanti)
+            return UnitaRifiutata;
         if (m_opzioni.formato == Formato::Csv)
             stampa(intestazioneCsvBanco(false));
         int errore = Linea::esegui([this] {
@@ -166,6 +169,8 @@ public:
             uscita = uscitaPiuGrave(uscita, SenzaRisposta);
         if (portaPersa(errore))
             uscita = uscitaPiuGrave(uscita, PortaNonDisponibile);
+        if (!m_campione.isEmpty() && m_registrazione)
+            uscita = uscitaDelCampione(uscita, m_campione, m_registrazione->ultima().esito);
         return uscita;
     }
 
@@ -178,12 +183,17 @@ private:
     void apriArchivio(const QString &linea)
     {
         const OpzioniArchivio &a = m_opzioni.archivio;
-        if (!m_archivio.apri())
+        const bool aperto = m_archivio.apri();
+        RegistrazioneProve::Chi chi{a.stazione, a.operatore, m_opzioni.unita,
+            QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco, linea,
+            FileBanco::shaRighe(*m_opzioni.banco), QString(), QString(), false};
+        if (!m_archivio.ammetti(chi)) {
+            m_campioniMancanti = true;
             return;
-        m_registrazione = m_archivio.registrazione(m_modello,
-            RegistrazioneProve::Chi{a.stazione, a.operatore, m_opzioni.unita,
-                QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco, linea,
-                FileBanco::shaRighe(*m_opzioni.banco), QString()});
+        }
+        m_campione = chi.campione;
+        if (aperto)
+            m_registrazione = m_archivio.registrazione(m_modello, chi);
     }
 
     void stampaLettura(qint64 giro, int n, const RisultatoRichiesta &risultato)
@@ -223,6 +233,8 @@ private:
     qint64 m_giroRegistrato = -1;
     bool m_richiestaInterrotta = false; // a request was stopped in flight
     bool m_unitaRifiutata = false;
+    bool m_campioniMancanti = false;
+    QString m_campione; // a reference unit: the outcome it must give
 };
 
 } // namespace
@@ -309,6 +321,15 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
         errore(QStringLiteral("%1: il banco non ha righe da leggere.").arg(opzioni.fileBanco));
         return false;
     }
+    {
+        const std::optional<ConfigurazioneTracciabilita> tracciabilita
+            = ConfigurazioneTracciabilita::leggi(*opzioni.banco, opzioni.fileBanco, &motivo);
+        if (!tracciabilita) {
+            errore(motivo);
+            return false;
+        }
+        opzioni.archivio.tracciabilita = *tracciabilita;
+    }
     QStringList unita;
     if (opzioni.banco->posti.isEmpty()) {
         if (parser.values(t.unita).size() > 1) {
@@ -354,6 +375,31 @@ bool leggiBanco(const TabellaOpzioni &t, const QCommandLineParser &parser, Opzio
     // Each round of a named unit is one of its runs in the archive.
     OpzioniArchivio &a = opzioni.archivio;
     a.registra = !unita.isEmpty() && !parser.isSet(t.senzaArchivio);
+    a.senzaCampioni = parser.isSet(t.senzaCampioni);
+    if (a.senzaCampioni && unita.isEmpty()) {
+        errore(QStringLiteral("--senza-campioni vale solo con --unita: riguarda l'unità in prova."));
+        return false;
+    }
+    const ConfigurazioneTracciabilita &tr = a.tracciabilita;
+    if (!unita.isEmpty() && parser.isSet(t.senzaArchivio)) {
+        // Without the station's file the references cannot be checked, nor a print recorded.
+        if (tr.campioni.attiva() && !a.senzaCampioni) {
+            bool soloCampioni = true;
+            for (const QString &u : std::as_const(unita))
+                soloCampioni = soloCampioni && tr.campioni.campione(u.trimmed()).has_value();
+            if (!soloCampioni) {
+                errore(QStringLiteral("--senza-archivio: il banco %1 ha dei campioni, e senza il "
+                                      "file della stazione non si sa se hanno provato il banco; "
+                                      "aggiungere --senza-campioni per provare l'unità lo "
+                                      "stesso. Nulla è stato inviato.")
+                           .arg(QFileInfo(opzioni.fileBanco).fileName()));
+                return false;
+            }
+        }
+        if (!tr.cartellaRapporti.isEmpty() || tr.etichetta)
+            errore(QStringLiteral("--senza-archivio: nessun rapporto PDF e nessuna etichetta, "
+                                  "perché nascono dalla prova registrata."));
+    }
     if (!a.registra) {
         return !rifiutaSeImpostata(parser, {&t.operatore, &t.stazione, &t.archivio},
             parser.isSet(t.senzaArchivio)

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QHash>
 #include <QSet>
+#include <QUuid>
 #include <QFileInfo>
 
 #include <QJsonArray>
@@ -63,6 +64,12 @@ public:
             return invia();
         if (m_domanda.cosa == OpzioniInterrogazione::Cosa::Controlla)
             return controlla();
+        if (m_domanda.cosa == OpzioniInterrogazione::Cosa::Verifica)
+            return verificaProva(m_domanda);
+        if (m_domanda.cosa == OpzioniInterrogazione::Cosa::Pdf)
+            return rapportoPdf(m_domanda);
+        if (m_domanda.cosa == OpzioniInterrogazione::Cosa::Ristampa)
+            return ristampaEtichetta(m_domanda);
         std::unique_ptr<Archivio> archivio = apri();
         if (!archivio)
             return ArchivioNonScritto;
@@ -676,10 +683,11 @@ bool leggiInterrogazione(
     using Cosa = OpzioniInterrogazione::Cosa;
     const int quante = int(parser.isSet(t.storico)) + int(parser.isSet(t.statistiche))
         + int(parser.isSet(t.carta)) + int(parser.isSet(t.invia))
-        + int(parser.isSet(t.controllaArchivio));
+        + int(parser.isSet(t.controllaArchivio)) + int(parser.isSet(t.verifica))
+        + int(parser.isSet(t.pdf)) + int(parser.isSet(t.ristampa));
     if (quante > 1) {
-        errore(QStringLiteral("--storico, --statistiche, --carta, --invia e --controlla-archivio "
-                              "vanno uno alla volta."));
+        errore(QStringLiteral("--storico, --statistiche, --carta, --invia, --controlla-archivio, "
+                              "--verifica, --pdf e --ristampa vanno uno alla volta."));
         return false;
     }
     if (rifiutaSeImpostata(parser,
@@ -689,12 +697,38 @@ bool leggiInterrogazione(
             "--%1 non vale con --storico, --statistiche, --carta o --invia, che leggono "
             "l'archivio."))
         return false;
+    if (rifiutaSeImpostata(parser, {&t.senzaCampioni}, "--%1 vale solo con --banco e --unita."))
+        return false;
     OpzioniInterrogazione d;
     d.cosa = parser.isSet(t.storico)  ? Cosa::Storico
         : parser.isSet(t.statistiche) ? Cosa::Statistiche
         : parser.isSet(t.carta)       ? Cosa::Carta
         : parser.isSet(t.invia)       ? Cosa::Invia
+        : parser.isSet(t.verifica)    ? Cosa::Verifica
+        : parser.isSet(t.pdf)         ? Cosa::Pdf
+        : parser.isSet(t.ristampa)    ? Cosa::Ristampa
                                       : Cosa::Controlla;
+    if (d.cosa != Cosa::Pdf
+        && rifiutaSeImpostata(parser, {&t.uscita}, "--%1 vale solo con --pdf UUID."))
+        return false;
+    if (d.cosa == Cosa::Verifica || d.cosa == Cosa::Pdf || d.cosa == Cosa::Ristampa) {
+        const QCommandLineOption &opzione = d.cosa == Cosa::Verifica ? t.verifica
+            : d.cosa == Cosa::Pdf                                     ? t.pdf
+                                                                      : t.ristampa;
+        d.prova = parser.value(opzione).trimmed().toLower();
+        if (QUuid::fromString(d.prova).isNull() && d.prova != QUuid().toString(QUuid::WithoutBraces)) {
+            errore(QStringLiteral("--%1: %2 non è l'identificativo di una prova (un UUID, come "
+                                  "lo stampa banco-richiesta --storico).")
+                       .arg(opzione.names().front(), citaTesto(parser.value(opzione))));
+            return false;
+        }
+        d.uscita = parser.value(t.uscita);
+        if (rifiutaSeImpostata(parser,
+                {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.posto, &t.nomeBanco, &t.per,
+                    &t.letture, &t.regole58, &t.fissa, &t.operatore, &t.riprova},
+                "--%1 non vale qui: la prova è quella dell'identificativo dato."))
+            return false;
+    }
     if (d.cosa != Cosa::Invia
         && rifiutaSeImpostata(parser, {&t.riprova}, "--%1 vale solo con --invia."))
         return false;

@@ -71,20 +71,27 @@ public:
         if (rifiutate)
             return UnitaRifiutata;
         const OpzioniArchivio &a = m_opzioni.archivio;
-        if (a.registra && m_archivio.apri()) {
+        if (a.registra) {
+            const bool aperto = m_archivio.apri();
             for (int i = 0; i < int(m_posti.size()); ++i) {
                 Posto &posto = *m_posti[i];
                 if (posto.unita.isEmpty())
                     continue;
                 const PostoBanco &p = m_giro.posti().at(i);
-                posto.registrazione = m_archivio.registrazione(posto.modello,
-                    RegistrazioneProve::Chi{a.stazione, a.operatore, posto.unita,
-                        QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco,
-                        QStringLiteral("%1, %2").arg(p.porta).arg(
-                            p.baud.value_or(m_opzioni.banco->baud)),
-                        FileBanco::shaRighe(*m_opzioni.banco), p.nome});
+                RegistrazioneProve::Chi chi{a.stazione, a.operatore, posto.unita,
+                    QFileInfo(m_opzioni.fileBanco).fileName(), m_opzioni.shaBanco,
+                    QStringLiteral("%1, %2").arg(p.porta).arg(
+                        p.baud.value_or(m_opzioni.banco->baud)),
+                    FileBanco::shaRighe(*m_opzioni.banco), p.nome, QString(), false};
+                rifiutate = !m_archivio.ammetti(chi) || rifiutate;
+                posto.campione = chi.campione;
+                if (aperto)
+                    posto.registrazione = m_archivio.registrazione(posto.modello, chi);
             }
         }
+        // Every socket's unit waits for its socket's reference units: nothing is sent.
+        if (rifiutate)
+            return UnitaRifiutata;
         if (m_opzioni.formato == Formato::Csv)
             stampa(intestazioneCsvBanco(true));
 
@@ -112,6 +119,7 @@ private:
     struct Posto
     {
         QString unita;
+        QString campione; // a reference unit: the outcome it must give
         bool attivo = false;
         bool inCorso = false;
         bool interrotto = false; // its round was stopped before its last row
@@ -255,6 +263,9 @@ private:
                 || std::any_of(errori.begin(), errori.end(),
                     [](const auto &numero) { return erroreDiPorta(numero.first); }))
                 delPosto = uscitaPiuGrave(delPosto, PortaNonDisponibile);
+            if (!posto.campione.isEmpty() && posto.registrazione)
+                delPosto = uscitaDelCampione(
+                    delPosto, posto.campione, posto.registrazione->ultima().esito);
             uscita = uscitaPiuGrave(uscita, delPosto);
         }
         if (!m_opzioni.rapporto.isEmpty()) {

@@ -44,9 +44,13 @@ Stato di uscita:
      dell'ultima riga; la prova è registrata come interrotta
   7  con --invia: restano prove in attesa (il server non risponde) o messe da
      parte (il server le ha rifiutate: il motivo è sull'errore standard)
-  8  con --controlla-archivio: il file della stazione è danneggiato
+  8  con --controlla-archivio: il file della stazione è danneggiato; con --verifica:
+     una copia della prova non ha più l'impronta registrata alla sua fine, le due
+     copie sono diverse, o la prova non ha impronta; con --pdf: la prova è stata
+     cambiata dopo la sua fine (nessun rapporto è scritto)
   9  con --banco e --unita: l'unità è stata rifiutata prima di inviare nulla
-     (il numero di serie non ha la forma che il banco dichiara)
+     (il numero di serie non ha la forma che il banco dichiara, o i campioni del
+     banco non sono stati provati nel periodo: vedere --senza-campioni)
 Quando più stati valgono insieme prevale il primo di 3, 1, 6, 5, 4; con un banco a più
 posti lo stato è il più grave fra quelli dei posti.
 Con --cerca: 0 se almeno una combinazione ha risposto, 1 se nessuna; 2 e 3 come sopra.
@@ -66,6 +70,15 @@ int uscitaPiuGrave(int a, int b)
             return grave;
     }
     return a ? a : b;
+}
+
+int uscitaDelCampione(int uscita, const QString &atteso, const QString &esito)
+{
+    if (esito.isEmpty() || Esiti::daRipetere(esito))
+        return uscita;
+    if (uscita != TutteRisposte && uscita != SenzaRisposta && uscita != FuoriDaiLimiti)
+        return uscita;
+    return esito == atteso ? int(TutteRisposte) : int(FuoriDaiLimiti);
 }
 
 namespace {
@@ -187,7 +200,11 @@ TabellaOpzioni::TabellaOpzioni()
           "Con --storico, --statistiche e --carta, le prove di quella stazione (e con --fissa la "
           "stazione che registra i limiti).",
           "NOME"))
-    , senzaArchivio(senzaValore("senza-archivio", "Con --banco e --unita, non registra le prove."))
+    , senzaArchivio(senzaValore("senza-archivio",
+          "Con --banco e --unita, non registra le prove (né rapporti PDF né etichette)."))
+    , senzaCampioni(senzaValore("senza-campioni",
+          "Con --banco e --unita, prova un'unità di produzione anche se i campioni del banco non "
+          "sono ancora stati provati nel periodo; la prova registra che è stata fatta così."))
     , archivio(conValore("archivio",
           "L'archivio: un file SQLite, o il server PostgreSQL della linea come URL di libpq "
           "(postgresql://utente@server/banco?sslmode=require; la password sta in ~/.pgpass), "
@@ -255,14 +272,26 @@ TabellaOpzioni::TabellaOpzioni()
     , regole58(senzaValore("regole-5-8",
           "Con --carta e --statistiche, anche le regole da 5 a 8 delle carte di controllo, "
           "oltre a quelle da 1 a 4. Per esempio --carta Temperatura --regole-5-8."))
+    , verifica(conValore("verifica",
+          "Ricalcola l'impronta della prova dal file della stazione e, se c'è, dal server, la "
+          "stampa e dice se ogni copia è uguale a quella registrata alla fine della prova.",
+          "UUID"))
+    , pdf(conValore("pdf",
+          "Scrive il rapporto PDF della prova nella cartella corrente, o in --uscita.", "UUID"))
+    , uscita(conValore("uscita", "Con --pdf, il file del rapporto.", "FILE"))
+    , ristampa(conValore("ristampa",
+          "Manda di nuovo alla sua stampante l'ultima etichetta stampata per la prova, "
+          "identica, e registra la ristampa.",
+          "UUID"))
 { }
 
 QList<QCommandLineOption> TabellaOpzioni::tutte() const
 {
     return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
         traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione, senzaArchivio,
-        archivio, cerca, prima, storico, letture, statistiche, carta, fissa, invia, riprova,
-        controllaArchivio, dal, al, esito, posto, nomeBanco, per, regole58};
+        senzaCampioni, archivio, cerca, prima, storico, letture, statistiche, carta, fissa, invia,
+        riprova, controllaArchivio, verifica, pdf, uscita, ristampa, dal, al, esito, posto,
+        nomeBanco, per, regole58};
 }
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
@@ -310,7 +339,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return {};
     }
     if (parser.isSet(t.storico) || parser.isSet(t.statistiche) || parser.isSet(t.carta)
-        || parser.isSet(t.invia) || parser.isSet(t.controllaArchivio))
+        || parser.isSet(t.invia) || parser.isSet(t.controllaArchivio) || parser.isSet(t.verifica)
+        || parser.isSet(t.pdf) || parser.isSet(t.ristampa))
         return leggiInterrogazione(t, parser, opzioni) ? std::optional(opzioni) : std::nullopt;
     if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito, &t.posto, &t.nomeBanco},
             "--%1 vale solo con --storico, --statistiche o --carta."))
@@ -322,6 +352,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
     if (rifiutaSeImpostata(parser, {&t.fissa}, "--%1 vale solo con --carta RIGA."))
         return {};
     if (rifiutaSeImpostata(parser, {&t.riprova}, "--%1 vale solo con --invia."))
+        return {};
+    if (rifiutaSeImpostata(parser, {&t.uscita}, "--%1 vale solo con --pdf UUID."))
         return {};
 
     QString testoPorta = parser.value(t.porta);
@@ -365,7 +397,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         if (!leggiBanco(t, parser, opzioni))
             return {};
     } else if (rifiutaSeImpostata(parser,
-                   {&t.rapporto, &t.operatore, &t.stazione, &t.senzaArchivio, &t.archivio},
+                   {&t.rapporto, &t.operatore, &t.stazione, &t.senzaArchivio, &t.senzaCampioni,
+                       &t.archivio},
                    "--%1 vale solo con --banco FILE.")) {
         return {};
     }

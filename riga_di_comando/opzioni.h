@@ -4,6 +4,7 @@
 #include "file_banco.h"
 #include "pannello_testi.h"
 #include "ricerca_strumento.h"
+#include "tracciabilita.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -33,11 +34,18 @@ enum Uscita : int {
 
 // Where several statuses apply, the one that says most: 3 > 1 > 6 > 5 > 4 > 0.
 int uscitaPiuGrave(int a, int b);
+// A reference unit's status: it passes (0) when it gives the outcome it must, whatever that
+// outcome is, and fails (4) when the bench judged it otherwise; a line lost, a run stopped or
+// an archive not written keep theirs.
+int uscitaDelCampione(int uscita, const QString &atteso, const QString &esito);
 
 // What the archive keeps of a bench run, and where.
 struct OpzioniArchivio
 {
     bool registra = false; // a unit was named and --senza-archivio not given
+    bool senzaCampioni = false; // production before the reference units, by the operator's choice
+    // The bench's reports, label and reference units.
+    ConfigurazioneTracciabilita tracciabilita;
     QString operatore;
     QString stazione;
     Destinazione::Scelta dove;
@@ -46,7 +54,18 @@ struct OpzioniArchivio
 // The questions asked of the archive instead of a reading.
 struct OpzioniInterrogazione
 {
-    enum class Cosa { Storico, Statistiche, Carta, Invia, Controlla } cosa = Cosa::Storico;
+    enum class Cosa {
+        Storico,
+        Statistiche,
+        Carta,
+        Invia,
+        Controlla,
+        Verifica,
+        Pdf,
+        Ristampa
+    } cosa = Cosa::Storico;
+    QString prova; // --verifica, --pdf, --ristampa: the run's uuid
+    QString uscita; // --pdf --uscita: the report's file
     bool letture = false; // --storico with each run's readings
     bool riprova = false; // --invia: the runs set aside are sent again
     // --statistiche --per: a block per group of runs, then the total.
@@ -95,12 +114,15 @@ struct TabellaOpzioni
     QCommandLineOption porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
         traffico, fermatiAlPrimoErrore;
     // A bench.
-    QCommandLineOption banco, rapporto, unita, operatore, stazione, senzaArchivio, archivio;
+    QCommandLineOption banco, rapporto, unita, operatore, stazione, senzaArchivio, senzaCampioni,
+        archivio;
     // A search.
     QCommandLineOption cerca, prima;
     // The archive's questions.
     QCommandLineOption storico, letture, statistiche, carta, fissa, invia, riprova,
         controllaArchivio, dal, al, esito, posto, nomeBanco, per, regole58;
+    // A run's traceability.
+    QCommandLineOption verifica, pdf, uscita, ristampa;
 };
 
 // Reads the options; on --help or --version prints and exits, on a bad option prints why to
