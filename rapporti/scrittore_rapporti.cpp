@@ -151,8 +151,9 @@ void ScrittoreRapporti::avvia()
         return;
     auto *processo = new QProcess(this);
     m_processo = processo;
-    // Its warnings belong with this program's.
-    processo->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Every report's outcome comes in its answer; what Qt says on the way (a session's folder
+    // missing on a station without a desktop) is no news for the operator.
+    processo->setStandardErrorFile(QProcess::nullDevice());
     connect(processo, &QProcess::readyReadStandardOutput, this, &ScrittoreRapporti::leggiRisposte);
     connect(processo, &QProcess::finished, this, [this, processo] {
         // Answers it wrote before it stopped still count.
@@ -236,7 +237,7 @@ bool ScrittoreRapporti::scriviSubito(
 
     const QDeadlineTimer scadenza(attesaMs);
     QProcess processo;
-    processo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    processo.setStandardErrorFile(QProcess::nullDevice());
     processo.start(percorso, {});
     if (!processo.waitForStarted(int(std::max<qint64>(1, scadenza.remainingTime()))))
         return finisci(nonScritto(motivoDellaFine(processo)));
