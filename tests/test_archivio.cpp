@@ -73,6 +73,7 @@ private slots:
     void serverCheNonRisponde();
     void scrittoreRiconosciuto_data();
     void scrittoreRiconosciuto();
+    void formaCanonica();
     void controlloDellArchivio_data();
     void controlloDellArchivio();
     void storicoAPagine_data();
@@ -248,8 +249,21 @@ void TestArchivio::provaRiletta()
         l.istante = QDateTime::currentDateTimeUtc();
         QVERIFY(locale->registraLettura(p.uuid, l));
         QVERIFY(locale->finisciProva(p.uuid, esito));
+        if (esito == Esiti::kConforme && unita == u"B") {
+            StampaEtichetta etichetta;
+            etichetta.prova = p.uuid;
+            etichetta.stazione = p.stazione;
+            etichetta.stampante = QStringLiteral("127.0.0.1:9100");
+            etichetta.riuscita = true;
+            etichetta.zpl = "^XA^FDB^FS^XZ";
+            QVERIFY2(locale->registraStampa(etichetta), qPrintable(locale->errore()));
+        }
     }
     QCOMPARE(locale->inAttesa(), 4);
+    // A label printed stays as it was sent.
+    QSqlQuery cambia(locale->database());
+    QVERIFY(!cambia.exec(QStringLiteral("UPDATE stampe SET zpl = 'altro'")));
+    QVERIFY(!cambia.exec(QStringLiteral("DELETE FROM stampe")));
 
     std::unique_ptr<Archivio> archivio;
     if (server) {
@@ -289,6 +303,20 @@ void TestArchivio::provaRiletta()
     QCOMPARE(lette,
         QStringList({kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 2 conforme B"),
             kUnitaOstile + u' ' + kOperatoreOstile + QStringLiteral(" 1 non conforme B")}));
+    // Each copy of a run gives back the digest stored with its end: its canonical form comes
+    // through the server's types (uuid, timestamptz, double precision) and the hostile texts.
+    filtro.unita.clear();
+    QStringList uuid;
+    QVERIFY(archivio->perOgniProva(filtro, 0, [&](const ProvaArchiviata &p) { uuid << p.uuid; }));
+    QCOMPARE(uuid.size(), 4);
+    int etichette = 0;
+    for (const QString &u : std::as_const(uuid)) {
+        const std::optional<ProvaCompleta> copia = archivio->provaCompleta(u);
+        QVERIFY(copia && copia->prova.impronta.size() == 64);
+        QCOMPARE(improntaDellaProva(*copia), copia->prova.impronta);
+        etichette += int(archivio->stampe(u)->size());
+    }
+    QCOMPARE(etichette, 1);
 
     filtro.unita.clear();
     const auto statistiche = archivio->statistiche(filtro);
@@ -633,6 +661,80 @@ void TestArchivio::scrittoreRiconosciuto()
     }
     a = Archivio::apriLocale(dati.filePath("archivio.sqlite"), nullptr);
     QVERIFY(a->perOgniProva({}, 0, [&](const ProvaArchiviata &p) { QCOMPARE(p.esito, esito); }));
+    // Closed, it carries its digest as a run that ended does.
+    const std::optional<ProvaCompleta> chiusa = a->provaCompleta(p.uuid);
+    QVERIFY(chiusa);
+    QCOMPARE(chiusa->prova.impronta,
+        esito.isEmpty() ? QString() : improntaDellaProva(*chiusa));
+}
+
+// The canonical form a run's digest is computed over, as the README writes it down for anyone
+// who computes it again: a change here is a new version of the form, never an edit of this one.
+void TestArchivio::formaCanonica()
+{
+    ProvaCompleta c;
+    ProvaArchiviata &p = c.prova;
+    p.uuid = QStringLiteral("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
+    p.stazione = QStringLiteral("linea\\3");
+    p.operatore = QStringLiteral("Anna\nRossi\x01");
+    p.unita = QStringLiteral("SN-è");
+    p.tentativo = 2;
+    p.banco = QStringLiteral("linea3.banco");
+    p.shaBanco = QStringLiteral("ab");
+    p.shaRighe = QStringLiteral("cd");
+    p.linea = QStringLiteral("1, 9600");
+    p.inizio = QDateTime(QDate(2026, 12, 10), QTime(9, 30, 0, 5), Qt::UTC);
+    p.fine = QDateTime(QDate(2026, 12, 10), QTime(9, 30, 1, 250), Qt::UTC);
+    p.esito = Esiti::kNonConforme;
+    p.campione = Esiti::kNonConforme;
+    LetturaArchiviata l;
+    l.n = 0;
+    l.nome = QStringLiteral("T\tA");
+    l.strumento = 3;
+    l.memoria = QStringLiteral("0008");
+    l.unitaMisura = QStringLiteral("°C");
+    l.parola = 1003;
+    l.valore = 100.3;
+    l.valoreMostrato = QStringLiteral("100.3 °C");
+    l.massimo = 1e21;
+    l.stato = QStringLiteral("fuori dai limiti");
+    l.giudizio = LetturaArchiviata::Giudizio::FuoriDaiLimiti;
+    l.latenzaMs = 0.25;
+    l.istante = p.inizio;
+    c.letture = {l};
+    QCOMPARE(QString::fromUtf8(::formaCanonica(c)),
+        QStringLiteral("banco-prova 1\n"
+                       "uuid=0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0\n"
+                       "stazione=linea\\\\3\n"
+                       "operatore=Anna\\nRossi\\x01\n"
+                       "unita=SN-è\n"
+                       "tentativo=2\n"
+                       "banco=linea3.banco\n"
+                       "sha_banco=ab\n"
+                       "sha_righe=cd\n"
+                       "linea=1, 9600\n"
+                       "posto=\n"
+                       "inizio=2026-12-10T09:30:00.005Z\n"
+                       "fine=2026-12-10T09:30:01.250Z\n"
+                       "esito=non conforme\n"
+                       "campione=non conforme\n"
+                       "senza_campioni=0\n"
+                       "letture=1\n"
+                       "n=0\n"
+                       "nome=T\\tA\n"
+                       "strumento=3\n"
+                       "memoria=0008\n"
+                       "unita_misura=°C\n"
+                       "parola=1003\n"
+                       "valore=100.3\n"
+                       "valore_mostrato=100.3 °C\n"
+                       "minimo=\n"
+                       "massimo=1e+21\n"
+                       "atteso=\n"
+                       "stato=fuori dai limiti\n"
+                       "giudizio=1\n"
+                       "latenza_ms=0.25\n"
+                       "istante=2026-12-10T09:30:00.005Z\n"));
 }
 
 void TestArchivio::controlloDellArchivio_data()
