@@ -57,6 +57,8 @@ Con --cerca: 0 se almeno una combinazione ha risposto, 1 se nessuna; 2 e 3 come 
 Con --storico, --statistiche e --carta: 0, o 5 se l'archivio non si legge; con --carta 2
 anche per una riga sconosciuta o presente in più banchi senza --nome-banco, e per --fissa
 su una carta con meno di 2 valori (nulla è fissato).
+Con --ristampa: 0 se la stampante ha preso l'etichetta, 1 se no; con --verifica, --pdf e
+--ristampa 2 anche per una prova che non è nell'archivio.
 )";
 
 } // namespace
