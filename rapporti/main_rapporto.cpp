@@ -392,9 +392,12 @@ void rispondi(const QString &uscita, const QString &errore)
 
 int main(int argc, char *argv[])
 {
-    // No display is needed to draw a PDF, and a station may have none.
+    // No display is needed to draw a PDF, and a Linux station may have none. Windows always has
+    // its own, and the package carries no other platform.
+#ifndef Q_OS_WIN
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("banco-rapporto"));
     caricaCaratteri();
