@@ -113,6 +113,10 @@ QJsonObject contenutoRapporto(const ProvaCompleta &completa)
     voce(QStringLiteral("Unità"), p.unita);
     if (!p.campione.isEmpty())
         voce(QStringLiteral("Campione"), QStringLiteral("deve risultare ") + p.campione);
+    // Read before the reference units proved the bench: whoever reads the report must know.
+    if (p.senzaCampioni)
+        voce(QStringLiteral("Campioni"),
+            QStringLiteral("non ancora provati: provata lo stesso, per scelta dell'operatore"));
     voce(QStringLiteral("Tentativo"), QString::number(p.tentativo));
     if (!p.posto.isEmpty())
         voce(QStringLiteral("Posto"), p.posto);

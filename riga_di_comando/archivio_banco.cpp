@@ -197,4 +197,27 @@ bool ArchivioDelBanco::riassunto(
     return m_erroreArchivio.isEmpty();
 }
 
+void diciCampione(const QString &posto, const QString &unita, const QString &atteso,
+    const QString &esito)
+{
+    if (atteso.isEmpty() || esito.isEmpty())
+        return;
+    const QString dove = posto.isEmpty() ? QString() : QStringLiteral("posto %1: ").arg(posto);
+    if (Esiti::daRipetere(esito)) {
+        RigaDiComando::errore(QStringLiteral("%1CAMPIONE DA RIPETERE: la prova del campione %2 è "
+                                             "finita %3 e non prova nulla; provarlo di nuovo.")
+                                  .arg(dove, TestiAmmessi::mostrabile(unita), esito));
+    } else if (esito == atteso) {
+        RigaDiComando::errore(QStringLiteral("%1CAMPIONE GIUSTO: il campione %2 doveva risultare "
+                                             "%3, ed è risultato così.")
+                                  .arg(dove, TestiAmmessi::mostrabile(unita), atteso));
+    } else {
+        RigaDiComando::errore(QStringLiteral("%1CAMPIONE SBAGLIATO: %2; la produzione resta ferma "
+                                             "finché il campione non risulta giusto.")
+                                  .arg(dove,
+                                      Campioni::testoSbagliato(
+                                          {TestiAmmessi::mostrabile(unita), atteso}, esito)));
+    }
+}
+
 } // namespace RigaDiComando

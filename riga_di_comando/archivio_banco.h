@@ -56,4 +56,9 @@ private:
     QString m_erroreServer;
 };
 
+// A reference unit's run as the operator must read it: right, wrong and what that means, or to
+// be read again; nothing for a production unit's.
+void diciCampione(const QString &posto, const QString &unita, const QString &atteso,
+    const QString &esito);
+
 } // namespace RigaDiComando

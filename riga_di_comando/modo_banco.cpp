@@ -169,8 +169,11 @@ public:
             uscita = uscitaPiuGrave(uscita, SenzaRisposta);
         if (portaPersa(errore))
             uscita = uscitaPiuGrave(uscita, PortaNonDisponibile);
-        if (!m_campione.isEmpty() && m_registrazione)
-            uscita = uscitaDelCampione(uscita, m_campione, m_registrazione->ultima().esito);
+        if (!m_campione.isEmpty() && m_registrazione) {
+            const QString esito = m_registrazione->ultima().esito;
+            diciCampione({}, m_opzioni.unita, m_campione, esito);
+            uscita = uscitaDelCampione(uscita, m_campione, esito);
+        }
         return uscita;
     }
 

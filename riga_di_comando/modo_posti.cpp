@@ -263,9 +263,11 @@ private:
                 || std::any_of(errori.begin(), errori.end(),
                     [](const auto &numero) { return erroreDiPorta(numero.first); }))
                 delPosto = uscitaPiuGrave(delPosto, PortaNonDisponibile);
-            if (!posto.campione.isEmpty() && posto.registrazione)
-                delPosto = uscitaDelCampione(
-                    delPosto, posto.campione, posto.registrazione->ultima().esito);
+            if (!posto.campione.isEmpty() && posto.registrazione) {
+                const QString esito = posto.registrazione->ultima().esito;
+                diciCampione(nome(i), posto.unita, posto.campione, esito);
+                delPosto = uscitaDelCampione(delPosto, posto.campione, esito);
+            }
             uscita = uscitaPiuGrave(uscita, delPosto);
         }
         if (!m_opzioni.rapporto.isEmpty()) {
