@@ -35,7 +35,7 @@ voce="$radice/usr/share/applications/it.bancoseriale.BancoSeriale.desktop"
 controlla "le dipendenze vengono dalle librerie collegate" \
     bash -c "dpkg-deb -f '$deb' Depends | grep -q libqt6serialport6 && dpkg-deb -f '$deb' Depends | grep -q libqt6widgets6 && dpkg-deb -f '$deb' Depends | grep -q qt6-qpa-plugins"
 controlla "apt installerebbe il pacchetto" apt-get install -s "$deb"
-controlla "i tre programmi" test -x "$radice/usr/bin/banco-seriale" -a -x "$radice/usr/bin/banco-richiesta" -a -x "$radice/usr/bin/strumento-virtuale"
+controlla "i quattro programmi" test -x "$radice/usr/bin/banco-seriale" -a -x "$radice/usr/bin/banco-richiesta" -a -x "$radice/usr/bin/banco-rapporto" -a -x "$radice/usr/bin/strumento-virtuale"
 controlla "la pagina di manuale di banco-richiesta" bash -c "zcat -f '$radice'/usr/share/man/man1/banco-richiesta.1* | grep -q 'STATO DI USCITA'"
 controlla "banco-richiesta senza schermo, senza librerie grafiche" bash -c "env -u DISPLAY '$radice/usr/bin/banco-richiesta' --version | grep -qx 'banco-richiesta $versione' && ! ldd '$radice/usr/bin/banco-richiesta' | grep -q Qt6Gui"
 controlla "lo schema del server e ogni suo aggiornamento, come sono in archivio/" bash -c "
