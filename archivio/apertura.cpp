@@ -368,17 +368,10 @@ bool Archivio::chiudiAbbandonate()
         chiudi.addBindValue(id);
         if (!chiudi.exec()) {
             fallita(chiudi, QStringLiteral("l'archivio non si scrive"));
-            if (propria)
-                esegui(QStringLiteral("ROLLBACK"));
-            return false;
+            return annulla(propria);
         }
-        if (!scriviImpronta(uuid) || (propria && !esegui(QStringLiteral("COMMIT")))) {
-            const QString motivo = m_errore;
-            if (propria)
-                esegui(QStringLiteral("ROLLBACK"));
-            m_errore = motivo;
-            return false;
-        }
+        if (!scriviImpronta(uuid) || (propria && !esegui(QStringLiteral("COMMIT"))))
+            return annulla(propria);
     }
     return true;
 }

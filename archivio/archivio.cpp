@@ -232,6 +232,30 @@ bool Archivio::esegui(const QString &sql)
     return true;
 }
 
+bool Archivio::interroga(const QString &sql, const QVariantList &valori,
+    const std::function<void(const QSqlQuery &)> &leggi)
+{
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant &v : valori)
+        q.addBindValue(v);
+    if (!q.exec())
+        return fallita(q, QStringLiteral("l'archivio non si legge"));
+    while (q.next())
+        leggi(q);
+    return true;
+}
+
+bool Archivio::annulla(bool propria)
+{
+    const QString motivo = m_errore;
+    if (propria)
+        esegui(QStringLiteral("ROLLBACK"));
+    m_errore = motivo;
+    return false;
+}
+
 bool Archivio::fallita(const QSqlQuery &query, const QString &che)
 {
     const QSqlError errore

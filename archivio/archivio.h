@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSet>
 #include <QString>
 
@@ -328,6 +329,15 @@ public:
 private:
     Archivio(Tipo tipo, const QString &connessione);
     bool esegui(const QString &sql);
+    // A SELECT with its values, each row handed to leggi; false, with errore(), if it fails.
+    bool interroga(const QString &sql, const QVariantList &valori,
+        const std::function<void(const QSqlQuery &)> &leggi);
+    // On the server: quante rows added by one statement in one transaction, the i-th bound by
+    // lega; false, with nothing added and errore() saying che, if any is refused.
+    bool riceviInUnaTransazione(const QString &sql, const QString &che, qsizetype quante,
+        const std::function<void(QSqlQuery &, qsizetype)> &lega);
+    // The transaction this call began rolled back, the failure's reason kept; always false.
+    bool annulla(bool propria);
     bool segnaInviati(const char *sql, const QStringList &uuid);
     // BEGIN IMMEDIATE: true if this call began it; false with errore() empty inside a
     // transaction already open, or with errore() set when the file refuses.

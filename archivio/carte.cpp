@@ -410,43 +410,22 @@ std::optional<QList<LimitiCarta>> Archivio::limitiDaInviare(int quanti)
 std::optional<QList<LimitiCarta>> Archivio::elencoLimiti(
     const QString &scelta, const QVariantList &valori)
 {
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM limiti_carta %2").arg(QLatin1String(kColonneLimiti), scelta));
-    for (const QVariant &v : valori)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        fallita(q, QStringLiteral("l'archivio non si legge"));
-        return std::nullopt;
-    }
     QList<LimitiCarta> elenco;
-    while (q.next())
-        elenco.append(leggiLimiti(q));
+    if (!interroga(
+            QStringLiteral("SELECT %1 FROM limiti_carta %2").arg(QLatin1String(kColonneLimiti), scelta),
+            valori, [&elenco](const QSqlQuery &q) { elenco.append(leggiLimiti(q)); }))
+        return std::nullopt;
     return elenco;
 }
 
 bool Archivio::riceviLimiti(const QList<LimitiCarta> &limiti)
 {
-    QSqlDatabase db = database();
-    const QString che = QStringLiteral("il server non riceve i limiti delle carte di controllo");
-    if (!db.transaction())
-        return fallita(QSqlQuery(db), che);
-    QSqlQuery q(db);
-    // One already there (sent before, its acknowledgement lost) is left as it is.
-    q.prepare(QStringLiteral("INSERT INTO limiti_carta (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                             "?, ?, ?) ON CONFLICT (uuid) DO NOTHING")
-                  .arg(QLatin1String(kColonneLimiti)));
-    for (const LimitiCarta &l : limiti) {
-        legaLimiti(q, l);
-        if (!q.exec()) {
-            fallita(q, che);
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit())
-        return fallita(q, che);
-    return true;
+    return riceviInUnaTransazione(
+        QStringLiteral("INSERT INTO limiti_carta (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                       "ON CONFLICT (uuid) DO NOTHING")
+            .arg(QLatin1String(kColonneLimiti)),
+        QStringLiteral("il server non riceve i limiti delle carte di controllo"), limiti.size(),
+        [&limiti](QSqlQuery &q, qsizetype i) { legaLimiti(q, limiti[i]); });
 }
 
 bool Archivio::segnaLimitiInviati(const QStringList &uuid)

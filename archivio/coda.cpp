@@ -68,28 +68,41 @@ std::optional<QList<ServizioPosto>> Archivio::servizi(
 
 bool Archivio::riceviServizi(const QList<ServizioPosto> &servizi)
 {
+    return riceviInUnaTransazione(
+        QStringLiteral("INSERT INTO servizio_posti (uuid, stazione, banco, posto, in_servizio, "
+                       "operatore, quando, motivo) VALUES (?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT "
+                       "(uuid) DO NOTHING"),
+        QStringLiteral("il server non riceve i posti fuori servizio"), servizi.size(),
+        [&servizi](QSqlQuery &q, qsizetype i) {
+            const ServizioPosto &s = servizi[i];
+            for (const QVariant &v : {QVariant(s.uuid), QVariant(testo(s.stazione)),
+                     QVariant(testo(s.banco)), QVariant(testo(s.posto)), QVariant(s.inServizio),
+                     QVariant(testo(s.operatore)), QVariant(testoOra(s.quando)),
+                     QVariant(testo(s.motivo))})
+                q.addBindValue(v);
+        });
+}
+
+// What a station sends after its runs: one already there (sent before, its acknowledgement
+// lost) is left as it is, by the statement's ON CONFLICT.
+bool Archivio::riceviInUnaTransazione(const QString &sql, const QString &che, qsizetype quante,
+    const std::function<void(QSqlQuery &, qsizetype)> &lega)
+{
     QSqlDatabase db = database();
     if (!db.transaction())
-        return fallita(QSqlQuery(db), QStringLiteral("il server non riceve i posti fuori servizio"));
+        return fallita(QSqlQuery(db), che);
     QSqlQuery q(db);
-    // One already there (sent before, its acknowledgement lost) is left as it is.
-    q.prepare(QStringLiteral("INSERT INTO servizio_posti (uuid, stazione, banco, posto, "
-                             "in_servizio, operatore, quando, motivo) VALUES (?, ?, ?, ?, ?, ?, ?, "
-                             "?) ON CONFLICT (uuid) DO NOTHING"));
-    for (const ServizioPosto &s : servizi) {
-        for (const QVariant &v : {QVariant(s.uuid), QVariant(testo(s.stazione)),
-                 QVariant(testo(s.banco)), QVariant(testo(s.posto)), QVariant(s.inServizio),
-                 QVariant(testo(s.operatore)), QVariant(testoOra(s.quando)),
-                 QVariant(testo(s.motivo))})
-            q.addBindValue(v);
+    q.prepare(sql);
+    for (qsizetype i = 0; i < quante; ++i) {
+        lega(q, i);
         if (!q.exec()) {
-            fallita(q, QStringLiteral("il server non riceve i posti fuori servizio"));
+            fallita(q, che);
             db.rollback();
             return false;
         }
     }
     if (!db.commit())
-        return fallita(q, QStringLiteral("il server non riceve i posti fuori servizio"));
+        return fallita(q, che);
     return true;
 }
 

@@ -41,16 +41,9 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     const bool propria = iniziaTransazione();
     if (!propria && !m_errore.isEmpty())
         return false;
-    const auto annulla = [this, propria] {
-        const QString motivo = m_errore;
-        if (propria)
-            esegui(QStringLiteral("ROLLBACK"));
-        m_errore = motivo;
-        return false;
-    };
     const auto prima = precedenti(prova.unita, prova.banco);
     if (!prima)
-        return annulla();
+        return annulla(propria);
     prova.tentativo = prima->first + 1;
     QSqlQuery q(database());
     q.prepare(QStringLiteral(
@@ -73,11 +66,11 @@ bool Archivio::iniziaProva(ProvaArchiviata &prova)
     q.addBindValue(prova.senzaCampioni ? 1 : 0);
     if (!q.exec()) {
         fallita(q, QStringLiteral("la prova non si registra nell'archivio"));
-        return annulla();
+        return annulla(propria);
     }
     q.finish();
     if (propria && !esegui(QStringLiteral("COMMIT")))
-        return annulla();
+        return annulla(propria);
     return true;
 }
 
@@ -110,13 +103,6 @@ bool Archivio::finisciProva(const QString &uuid, const QString &esito)
     const bool propria = iniziaTransazione();
     if (!propria && !m_errore.isEmpty())
         return false;
-    const auto annulla = [this, propria] {
-        const QString motivo = m_errore;
-        if (propria)
-            esegui(QStringLiteral("ROLLBACK"));
-        m_errore = motivo;
-        return false;
-    };
     QSqlQuery q(database());
     q.prepare(QStringLiteral("UPDATE prove SET fine = ?, esito = ? WHERE uuid = ?"));
     q.addBindValue(testoOra(QDateTime::currentDateTimeUtc()));
@@ -124,11 +110,11 @@ bool Archivio::finisciProva(const QString &uuid, const QString &esito)
     q.addBindValue(uuid);
     if (!q.exec()) {
         fallita(q, QStringLiteral("la fine della prova non si registra nell'archivio"));
-        return annulla();
+        return annulla(propria);
     }
     q.finish();
     if (!scriviImpronta(uuid) || (propria && !esegui(QStringLiteral("COMMIT"))))
-        return annulla();
+        return annulla(propria);
     return true;
 }
 
@@ -186,23 +172,14 @@ std::optional<ProvaCompleta> Archivio::provaCompleta(const QString &uuid)
 std::optional<QList<ProvaArchiviata>> Archivio::proveDeiCampioni(const QString &stazione,
     const QString &versione, const QString &posto, const QDateTime &dal)
 {
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM prove p WHERE p.campione <> '' AND p.stazione = ? "
-                             "AND p.posto = ? AND %2 = ? AND p.inizio >= ? AND p.fine IS NOT NULL "
-                             "ORDER BY p.inizio, p.id")
-                  .arg(QLatin1String(kColonneProva), QLatin1String(kVersioneBanco)));
-    q.addBindValue(testo(stazione));
-    q.addBindValue(testo(posto));
-    q.addBindValue(testo(versione));
-    q.addBindValue(testoOra(dal));
-    if (!q.exec()) {
-        fallita(q, QStringLiteral("l'archivio non si legge"));
-        return std::nullopt;
-    }
     QList<ProvaArchiviata> prove;
-    while (q.next())
-        prove.append(leggiProva(q));
+    if (!interroga(QStringLiteral("SELECT %1 FROM prove p WHERE p.campione <> '' AND p.stazione = ? "
+                                  "AND p.posto = ? AND %2 = ? AND p.inizio >= ? AND p.fine IS NOT "
+                                  "NULL ORDER BY p.inizio, p.id")
+                       .arg(QLatin1String(kColonneProva), QLatin1String(kVersioneBanco)),
+            {testo(stazione), testo(posto), testo(versione), testoOra(dal)},
+            [&prove](const QSqlQuery &q) { prove.append(leggiProva(q)); }))
+        return std::nullopt;
     return prove;
 }
 

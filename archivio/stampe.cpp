@@ -60,63 +60,34 @@ bool Archivio::registraStampa(StampaEtichetta &stampa)
 
 std::optional<QList<StampaEtichetta>> Archivio::stampe(const QString &prova)
 {
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM stampe WHERE prova = ? ORDER BY quando, id")
-                  .arg(QLatin1String(kColonneStampa)));
-    q.addBindValue(prova);
-    if (!q.exec()) {
-        fallita(q, QStringLiteral("l'archivio non si legge"));
-        return std::nullopt;
-    }
     QList<StampaEtichetta> elenco;
-    while (q.next())
-        elenco.append(leggiStampa(q));
+    if (!interroga(QStringLiteral("SELECT %1 FROM stampe WHERE prova = ? ORDER BY quando, id")
+                       .arg(QLatin1String(kColonneStampa)),
+            {prova}, [&elenco](const QSqlQuery &q) { elenco.append(leggiStampa(q)); }))
+        return std::nullopt;
     return elenco;
 }
 
 std::optional<QList<StampaEtichetta>> Archivio::stampeDaInviare(int quante)
 {
     // A label follows its run: the server takes it only once the run is there.
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM stampe s WHERE s.inviata = 0 AND EXISTS (SELECT 1 "
-                             "FROM prove p WHERE p.uuid = s.prova AND p.inviata = 1) ORDER BY s.id "
-                             "LIMIT ?")
-                  .arg(QLatin1String(kColonneStampa)));
-    q.addBindValue(quante);
-    if (!q.exec()) {
-        fallita(q, QStringLiteral("l'archivio non si legge"));
-        return std::nullopt;
-    }
     QList<StampaEtichetta> elenco;
-    while (q.next())
-        elenco.append(leggiStampa(q));
+    if (!interroga(QStringLiteral("SELECT %1 FROM stampe s WHERE s.inviata = 0 AND EXISTS (SELECT "
+                                  "1 FROM prove p WHERE p.uuid = s.prova AND p.inviata = 1) ORDER "
+                                  "BY s.id LIMIT ?")
+                       .arg(QLatin1String(kColonneStampa)),
+            {quante}, [&elenco](const QSqlQuery &q) { elenco.append(leggiStampa(q)); }))
+        return std::nullopt;
     return elenco;
 }
 
 bool Archivio::riceviStampe(const QList<StampaEtichetta> &stampe)
 {
-    QSqlDatabase db = database();
-    const QString che = QStringLiteral("il server non riceve le stampe delle etichette");
-    if (!db.transaction())
-        return fallita(QSqlQuery(db), che);
-    QSqlQuery q(db);
-    // One already there (sent before, its acknowledgement lost) is left as it is.
-    q.prepare(QStringLiteral("INSERT INTO stampe (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON "
-                             "CONFLICT (uuid) DO NOTHING")
-                  .arg(QLatin1String(kColonneStampa)));
-    for (const StampaEtichetta &s : stampe) {
-        legaStampa(q, s, false);
-        if (!q.exec()) {
-            fallita(q, che);
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit())
-        return fallita(q, che);
-    return true;
+    return riceviInUnaTransazione(QStringLiteral("INSERT INTO stampe (%1) VALUES (?, ?, ?, ?, ?, "
+                                                 "?, ?, ?, ?) ON CONFLICT (uuid) DO NOTHING")
+                                      .arg(QLatin1String(kColonneStampa)),
+        QStringLiteral("il server non riceve le stampe delle etichette"), stampe.size(),
+        [&stampe](QSqlQuery &q, qsizetype i) { legaStampa(q, stampe[i], false); });
 }
 
 bool Archivio::segnaStampeInviate(const QStringList &uuid)
