@@ -104,16 +104,7 @@ bool Archivio::perOgniProva(const FiltroProve &filtro, qint64 limite,
         sql += QStringLiteral(" LIMIT %1").arg(limite);
     if (limite > 0 && salta > 0)
         sql += QStringLiteral(" OFFSET %1").arg(salta);
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    for (const QVariant &v : valori)
-        q.addBindValue(v);
-    if (!q.exec())
-        return fallita(q, QStringLiteral("l'archivio non si legge"));
-    while (q.next())
-        fai(leggiProva(q));
-    return true;
+    return interroga(sql, valori, [&fai](const QSqlQuery &q) { fai(leggiProva(q)); });
 }
 
 std::optional<qint64> Archivio::conta(const FiltroProve &filtro)
