@@ -46,7 +46,10 @@ int verificaProva(const OpzioniInterrogazione &domanda)
 {
     QList<Copia> copie;
     bool letta = false;
-    if (const std::unique_ptr<Archivio> locale = fileDellaStazione(domanda.dove)) {
+    // With a server, a machine that is not a station has no file of its own: the server's copy
+    // is verified alone.
+    const bool conFile = !domanda.dove.server || QFileInfo::exists(domanda.dove.file);
+    if (const std::unique_ptr<Archivio> locale = conFile ? fileDellaStazione(domanda.dove) : nullptr) {
         const std::optional<ProvaCompleta> prova = locale->provaCompleta(domanda.prova);
         if (!prova) {
             errore(locale->errore());

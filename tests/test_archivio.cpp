@@ -344,6 +344,18 @@ void TestArchivio::provaRiletta()
     QCOMPARE(std::tuple(t.nome, t.unita, t.conformiAlPrimo, t.fallite),
         std::tuple(QStringLiteral("T"), 2, 1, 1));
     QCOMPARE(archivio->rese(filtro, true)->first().righe.first().conformiAlPrimo, 1);
+    if (server) {
+        // The server's copy verified from the command line, then changed behind the stations.
+        const QStringList verifica{"--verifica", uuid.first(), "--archivio", m_server.url()};
+        QCOMPARE(richiesta(verifica, dati.path()).uscita, 0);
+        m_server.interroga(QStringLiteral("UPDATE letture SET valore = valore + 1 WHERE prova = "
+                                          "(SELECT id FROM prove WHERE uuid = '%1')")
+                               .arg(uuid.first()));
+        const Esito cambiata = richiesta(verifica, dati.path());
+        QCOMPARE(cambiata.uscita, 8);
+        QVERIFY2(cambiata.righe.join(u'\n').contains(QStringLiteral("server: ")),
+            qPrintable(cambiata.righe.join(u'\n')));
+    }
 }
 
 // Two stations read their benches at once and send to one server: every run there, none doubled.
