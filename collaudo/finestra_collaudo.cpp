@@ -391,8 +391,11 @@ void FinestraCollaudo::invio()
         avvisa(QStringLiteral("Manca il nome dell'operatore: Alt+O per darlo."));
         return;
     }
-    if (!m_collaudo.avvia(unita, &motivo))
+    if (!m_collaudo.avvia(unita, &motivo)) {
         avvisa(motivo);
+        // A period that ran out while the station stood still is named now.
+        aggiornaCampioni();
+    }
 }
 
 // The field is locked from here to the round's end: a scan meanwhile is refused, not joined.
