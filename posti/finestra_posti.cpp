@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -125,6 +126,20 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         p.dettaglio->setWordWrap(true);
         riquadro->addWidget(p.dettaglio);
         dentro->addWidget(p.riquadro);
+        p.tracciata = new QLabel(p.gruppo);
+        p.tracciata->setObjectName(QStringLiteral("tracciabilita"));
+        p.tracciata->setWordWrap(true);
+        p.tracciata->setTextInteractionFlags(Qt::NoTextInteraction);
+        p.tracciata->hide();
+        dentro->addWidget(p.tracciata);
+        p.campioni = new QLabel(p.gruppo);
+        p.campioni->setObjectName(QStringLiteral("campioni"));
+        p.campioni->setWordWrap(true);
+        p.campioni->setFont(ingrandito(p.campioni->font(), 1.0, true));
+        p.campioni->setTextInteractionFlags(Qt::NoTextInteraction);
+        FinestraCollaudo::coloraCampioni(p.campioni);
+        p.campioni->hide();
+        dentro->addWidget(p.campioni);
         p.scarti = new QLabel(p.gruppo);
         p.scarti->setObjectName(QStringLiteral("scarti"));
         p.scarti->setAccessibleName(QStringLiteral("Righe fallite"));
@@ -221,6 +236,34 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
     connect(&m_posti, &CollaudoPosti::rigaLetta, this, &FinestraPosti::rigaLetta);
     connect(&m_posti, &CollaudoPosti::finito, this, &FinestraPosti::finito);
     connect(&m_posti, &CollaudoPosti::servizioCambiato, this, &FinestraPosti::mostraServizio);
+    connect(&m_collaudo, &Collaudo::rapporto, this,
+        [this](const QString &uuid, const QString &percorso, const QString &errore) {
+            const int posto = postoDellaProva(uuid);
+            if (posto < 0)
+                return;
+            FinestraCollaudo::Tracciata &ultima = m_pannelli[size_t(posto)].ultima;
+            ultima.rapporto = errore.isEmpty()
+                ? QStringLiteral("rapporto PDF %1").arg(QDir::toNativeSeparators(percorso))
+                : QStringLiteral("Rapporto PDF non scritto: %1").arg(errore);
+            ultima.rapportoFallito = !errore.isEmpty();
+            aggiornaTracciata(posto);
+        });
+    connect(&m_collaudo, &Collaudo::etichetta, this,
+        [this](const QString &uuid, bool riuscita, const QString &motivo, bool inRitardo) {
+            const int posto = postoDellaProva(uuid);
+            if (posto < 0)
+                return;
+            FinestraCollaudo::Tracciata &ultima = m_pannelli[size_t(posto)].ultima;
+            ultima.etichetta = inRitardo
+                ? QStringLiteral("etichetta stampata in ritardo, dopo l'avviso: non ristamparla")
+                : riuscita ? (ultima.ristampaChiesta ? QStringLiteral("etichetta ristampata")
+                                                     : QStringLiteral("etichetta stampata"))
+                           : QStringLiteral("Etichetta non stampata: %1 (Ctrl+P per "
+                                            "ristamparla)")
+                                 .arg(motivo);
+            ultima.etichettaFallita = !riuscita && !inRitardo;
+            aggiornaTracciata(posto);
+        });
     connect(&m_posti, &CollaudoPosti::coperchioChiuso, this, [this] {
         m_interruttore->hide();
         avviaInsieme(true);
@@ -309,8 +352,9 @@ int FinestraPosti::postoDi(const QObject *oggetto) const
 }
 
 // In a socket's field or on its Fuori servizio button: Esc stops every round, Maiusc+Esc this
-// socket's, Ctrl+Invio starts the filled sockets, Ctrl+H asks for the history. While the socket's
-// round runs its field is locked, and what a scanner types there is kept aside until its Enter.
+// socket's, Ctrl+Invio starts the filled sockets, Ctrl+H asks for the history, Ctrl+P prints the
+// label of the socket's last unit again. While the socket's round runs its field is locked, and
+// what a scanner types there is kept aside until its Enter.
 bool FinestraPosti::eventFilter(QObject *oggetto, QEvent *evento)
 {
     int posto = postoDi(oggetto);
@@ -327,6 +371,10 @@ bool FinestraPosti::eventFilter(QObject *oggetto, QEvent *evento)
     Pannello &p = m_pannelli[size_t(posto)];
     if (tasto->key() == Qt::Key_H && tasto->modifiers() == Qt::ControlModifier) {
         emit storicoChiesto();
+        return true;
+    }
+    if (tasto->key() == Qt::Key_P && tasto->modifiers() == Qt::ControlModifier) {
+        ristampa(posto);
         return true;
     }
     if (tasto->key() == Qt::Key_Escape) {
@@ -551,6 +599,8 @@ void FinestraPosti::avviato(int posto, const QString &unita, const QString &avvi
     p.avvisoProva = avviso.isEmpty() ? QString() : avviso.left(1).toUpper() + avviso.mid(1);
     avvisa(posto, p.avvisoProva);
     p.scarti->clear();
+    p.ultima = {};
+    p.ultima.unita = unita;
     p.avanzamento->setRange(0, m_posti.modello(posto).rowCount());
     p.avanzamento->setValue(0);
     p.ferma->setEnabled(true);
@@ -558,6 +608,7 @@ void FinestraPosti::avviato(int posto, const QString &unita, const QString &avvi
     // the round's values are in.
     p.righe->horizontalHeader()->setSectionResizeMode(ModelloTabella::Stato, QHeaderView::Stretch);
     mostraEsito(posto, QStringLiteral("IN PROVA"), QStringLiteral("unità %1").arg(unita), kAttesa);
+    aggiornaTracciata(posto);
 }
 
 void FinestraPosti::rigaLetta(int posto, int riga)
@@ -575,7 +626,11 @@ void FinestraPosti::finito(int posto, const Collaudo::Esito &esito)
     p.scarti->setText(testi.scarti);
     mostraEsito(posto, testi.titolo, testi.dettaglio, testi.colore,
         annuncio(m_posti.nome(posto), esito));
+    // The report and the label come after the outcome, told by the run they are of.
+    p.ultima.prova = esito.prova;
+    p.ultima.etichettaAttesa = esito.esito == Esiti::kConforme && esito.campione.isEmpty();
     sorveglia(posto, esito);
+    aggiornaCampioni(posto);
     adattaColonne(p.righe);
     // The socket is free again: the operator's next scan goes to it unless the field with the
     // focus is free already.
@@ -603,16 +658,121 @@ void FinestraPosti::sorveglia(int posto, const Collaudo::Esito &esito)
     p.deriva->show();
     QAccessibleEvent evento(p.deriva, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&evento);
-    QList<QWidget *> dove{p.seriale};
+    diAiCampi(posto, testo);
+}
+
+void FinestraPosti::diAiCampi(int posto, const QString &testo, const QString &prima)
+{
+    const QString nome = m_posti.nome(posto);
+    const QString detto
+        = testo.isEmpty() ? QString() : QStringLiteral(". Posto %1: %2").arg(nome, testo);
+    const QString tolto
+        = prima.isEmpty() ? QString() : QStringLiteral(". Posto %1: %2").arg(nome, prima);
+    QList<QWidget *> dove{m_pannelli[size_t(posto)].seriale};
     const int aFuoco = postoDi(focusWidget());
     if (aFuoco >= 0 && aFuoco != posto)
         dove << m_pannelli[size_t(aFuoco)].seriale;
     for (QWidget *campo : std::as_const(dove)) {
-        campo->setAccessibleDescription(
-            campo->accessibleDescription() + QStringLiteral(". Posto %1: %2").arg(nome, testo));
-        QAccessibleEvent detto(campo, QAccessible::DescriptionChanged);
-        QAccessible::updateAccessibility(&detto);
+        QString descrizione = campo->accessibleDescription();
+        if (!tolto.isEmpty() && descrizione.contains(tolto))
+            descrizione.replace(tolto, detto);
+        else if (!detto.isEmpty())
+            descrizione += detto;
+        else
+            continue;
+        campo->setAccessibleDescription(descrizione);
+        QAccessibleEvent evento(campo, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&evento);
     }
+}
+
+int FinestraPosti::postoDellaProva(const QString &uuid) const
+{
+    if (uuid.isEmpty())
+        return -1;
+    for (size_t n = 0; n < m_pannelli.size(); ++n) {
+        if (m_pannelli[n].ultima.prova == uuid)
+            return int(n);
+    }
+    return -1;
+}
+
+// In yellow when the report or the label failed; a reader hears a failure with the outcome.
+void FinestraPosti::aggiornaTracciata(int posto)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    const QString testo = p.ultima.testo();
+    p.tracciata->setVisible(!testo.isEmpty());
+    if (testo == p.tracciata->text())
+        return;
+    p.tracciata->setText(testo);
+    QPalette colori = p.gruppo->palette();
+    if (p.ultima.problema()) {
+        colori.setColor(QPalette::Window, QColor(0xFF, 0xD2, 0x00));
+        colori.setColor(QPalette::WindowText, Qt::black);
+    }
+    p.tracciata->setAutoFillBackground(p.ultima.problema());
+    // In yellow the text keeps clear of the edge; otherwise it lines up with the lines around.
+    p.tracciata->setMargin(p.ultima.problema() ? 3 : 0);
+    p.tracciata->setPalette(colori);
+    const QString nome = m_posti.nome(posto);
+    p.tracciata->setAccessibleName(
+        testo.isEmpty() ? QString() : QStringLiteral("Posto %1: %2").arg(nome, testo));
+    const QString detta = p.ultima.problema() ? testo : QString();
+    diAiCampi(posto, detta, p.tracciataDetta);
+    p.tracciataDetta = detta;
+    if (!testo.isEmpty()) {
+        QAccessibleEvent evento(p.tracciata, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&evento);
+    }
+}
+
+void FinestraPosti::aggiornaCampioni(int posto)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    const QString testo = FinestraCollaudo::testoCampioni(m_collaudo, m_posti.nome(posto));
+    p.campioni->setVisible(!testo.isEmpty());
+    if (testo == p.campioni->text())
+        return;
+    p.campioni->setText(testo);
+    p.campioni->setAccessibleName(testo.isEmpty()
+            ? QString()
+            : QStringLiteral("Posto %1: %2").arg(m_posti.nome(posto), testo));
+    QAccessibleEvent evento(p.campioni, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&evento);
+}
+
+void FinestraPosti::ristampa(int posto)
+{
+    Pannello &p = m_pannelli[size_t(posto)];
+    const auto perche = [this, &p, posto](const QString &testo) {
+        const bool conAvviso = !p.avvisoProva.isEmpty() && m_posti.inCorso(posto);
+        avvisa(posto, conAvviso ? p.avvisoProva + u'\n' + testo : testo);
+    };
+    if (m_posti.inCorso(posto)) {
+        perche(QStringLiteral("L'unità %1 è in prova in questo posto: Ctrl+P ristampa l'etichetta "
+                              "dell'ultima unità del posto a prova finita.")
+                   .arg(m_posti.unita(posto)));
+        return;
+    }
+    if (p.ultima.prova.isEmpty() || !p.ultima.etichettaAttesa) {
+        perche(p.ultima.unita.isEmpty()
+                ? QStringLiteral("Nessuna unità provata finora in questo posto: non c'è "
+                                 "un'etichetta da ristampare.")
+                : QStringLiteral("L'unità %1 non ha etichetta: l'etichetta va solo alle unità di "
+                                 "produzione conformi.")
+                      .arg(p.ultima.unita));
+        return;
+    }
+    QString motivo;
+    if (!m_collaudo.ristampa(p.ultima.prova, &motivo)) {
+        perche(QStringLiteral("Etichetta non ristampata: %1.").arg(motivo));
+        return;
+    }
+    p.ultima.ristampaChiesta = true;
+    p.ultima.etichetta = QStringLiteral("ristampa dell'etichetta inviata");
+    p.ultima.etichettaFallita = false;
+    aggiornaTracciata(posto);
 }
 
 void FinestraPosti::avvisa(int posto, const QString &testo)
@@ -710,6 +870,8 @@ void FinestraPosti::showEvent(QShowEvent *evento)
     QWidget::showEvent(evento);
     vaiAlProssimoLibero(0);
     aggiornaGiornata();
+    for (int n = 0; n < int(m_pannelli.size()); ++n)
+        aggiornaCampioni(n);
 }
 
 void FinestraPosti::closeEvent(QCloseEvent *evento)

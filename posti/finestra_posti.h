@@ -1,6 +1,7 @@
 #pragma once
 
 #include "collaudo_posti.h"
+#include "finestra_collaudo.h"
 
 #include <QWidget>
 
@@ -26,7 +27,10 @@ class QTableView;
 // to its button, then to the next socket. A socket out of service is greyed, its field disabled,
 // and skipped by the scans' focus and by the batch start. After a socket's banner, a row whose
 // chart at that socket broke a rule anew is told in the socket's DERIVA line, which stays until
-// the socket's next warning; a reader hears it with the socket's name.
+// the socket's next warning; a reader hears it with the socket's name. Under a socket's banner a
+// line says what became of its last unit's report and label, and Ctrl+P in its field prints that
+// unit's label again; a blue line names the reference units the socket waits for before
+// production.
 class FinestraPosti : public QWidget
 {
     Q_OBJECT
@@ -71,6 +75,10 @@ private:
         QLabel *giornata = nullptr; // the socket's figures of today
         QLabel *contatti = nullptr; // its first-pass yield well below the others'
         QLabel *deriva = nullptr; // its charts' last DERIVA warning
+        QLabel *tracciata = nullptr; // its last unit's report and label
+        QLabel *campioni = nullptr; // the reference units it waits for
+        FinestraCollaudo::Tracciata ultima; // … of its last unit
+        QString tracciataDetta; // the failure a reader was told with the outcome, if any
         QString avvisoProva; // the notice the round started with
         QString lettoDurante; // what a scanner typed during the round, so far
     };
@@ -100,6 +108,14 @@ private:
     void aggiornaGiornata();
     // The socket's round's values to its charts, after its outcome is shown.
     void sorveglia(int posto, const Collaudo::Esito &esito);
+    // What a reader hears after the outcome, with the socket's name, on the socket's field and on
+    // the field with the focus; prima, said there before by the same line, is replaced.
+    void diAiCampi(int posto, const QString &testo, const QString &prima = {});
+    // The socket whose last unit is the run uuid; -1 for none.
+    int postoDellaProva(const QString &uuid) const;
+    void aggiornaTracciata(int posto);
+    void aggiornaCampioni(int posto);
+    void ristampa(int posto);
 
     CollaudoPosti &m_posti;
     Collaudo &m_collaudo;

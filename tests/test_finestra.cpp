@@ -75,6 +75,7 @@ private slots:
     void collaudoConVerificaDellUnita_data();
     void collaudoConVerificaDellUnita();
     void collaudoSullaLinea();
+    void collaudoConCampioniEdEtichetta();
     void collaudoDallaRigaDiComandoRifiutato_data();
     void collaudoDallaRigaDiComandoRifiutato();
     void cifreDellaGiornata();
@@ -82,6 +83,7 @@ private slots:
     void collaudoInDeriva();
     void collaudoAPosti_data();
     void collaudoAPosti();
+    void postiConCampioniEdEtichetta();
 };
 
 namespace {
@@ -721,6 +723,74 @@ void TestFinestra::collaudoConVerificaDellUnita()
         "scarto");
 }
 
+// Production waits for the bench's reference units, named in the blue line; each reference's
+// verdict is in the banner; a conforming unit's label goes to the printer and Ctrl+P sends it
+// again, both recorded.
+void TestFinestra::collaudoConCampioniEdEtichetta()
+{
+    QTemporaryDir cartella;
+    PeerPty peer;
+    qputenv("BANCO_PORTA1", peer.percorso().toLocal8Bit());
+    QVERIFY(scrivi(cartella.filePath("etichetta.zpl"), "^XA^FO10,10^FD{unita}^FS^XZ"));
+    const QString stampante = cartella.filePath("stampante.zpl");
+    QByteArray dati = bancoSu("1",
+        R"({"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1,
+            "minimo": 20, "massimo": 120})");
+    dati.insert(dati.lastIndexOf('}'),
+        R"(, "campioni": [{"unita": "OK-01", "esito": "conforme"},
+            {"unita": "KO-01", "esito": "non conforme"}],
+           "etichetta": {"modello": "etichetta.zpl", "stampante": ")"
+            + stampante.toUtf8() + R"("})");
+    const QString banco = cartella.filePath("campioni.banco");
+    QVERIFY(scrivi(banco, dati));
+    FinestraPrincipale finestra;
+    finestra.show();
+    QVERIFY(finestra.apriCollaudo(banco, QStringLiteral("Anna"), QStringLiteral("S-campioni")));
+    FinestraCollaudo &stazione = *finestra.finestraCollaudo();
+    Collaudo &collaudo = *finestra.collaudo();
+    const auto testo
+        = [&stazione](const QString &nome) { return stazione.findChild<QLabel *>(nome)->text(); };
+    QTRY_VERIFY(stazione.isVisible());
+    QCOMPARE(testo("campioni"),
+        QStringLiteral("Prima della produzione vanno provati i campioni OK-01, KO-01."));
+
+    QString motivo;
+    QVERIFY(!collaudo.avvia(QStringLiteral("SN-1"), &motivo));
+    QVERIFY2(motivo.contains(u"vanno provati i campioni OK-01, KO-01"), qPrintable(motivo));
+    QVERIFY(peer.ricevuti().isEmpty());
+
+    qsizetype scritti = 0;
+    for (const auto &[unita, risposta, titolo] :
+        {std::tuple{"OK-01", "060003e8", "CAMPIONE GIUSTO"},
+            std::tuple{"KO-01", "060007d0", "CAMPIONE GIUSTO"},
+            std::tuple{"SN-1", "060003e8", "CONFORME"}}) {
+        scritti += 8;
+        quandoRicevuti(&collaudo, peer, scritti,
+            [&peer, risposta = risposta] { peer.scrivi(QByteArray::fromHex(risposta)); });
+        QVERIFY2(collaudo.avvia(QString::fromLatin1(unita), &motivo), qPrintable(motivo));
+        QTRY_COMPARE(testo("esito"), QString::fromUtf8(titolo));
+    }
+    QVERIFY(testo("campioni").isEmpty());
+    // Only the production unit's label; the line under the banner says it went.
+    QTRY_COMPARE(testo("tracciabilita"), QStringLiteral("Etichetta stampata."));
+    QFile file(stampante);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("^XA^CI28^FO10,10^FH^FDSN-1^FS^XZ"));
+    file.close();
+
+    auto *seriale = stazione.findChild<QLineEdit *>(QStringLiteral("numeroDiSerie"));
+    QTest::keyClick(seriale, Qt::Key_P, Qt::ControlModifier);
+    QTRY_COMPARE(testo("tracciabilita"), QStringLiteral("Etichetta ristampata."));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count("^XA"), 2);
+    QString prova;
+    QVERIFY(collaudo.archivio()->perOgniProva({}, 1, [&](const ProvaArchiviata &p) { prova = p.uuid; }));
+    const std::optional<QList<StampaEtichetta>> stampe = collaudo.archivio()->stampe(prova);
+    QVERIFY(stampe && stampe->size() == 2);
+    QCOMPARE(std::pair(stampe->at(0).ristampa, stampe->at(1).ristampa), std::pair(false, true));
+    QCOMPARE(stampe->at(1).zpl, stampe->at(0).zpl);
+}
+
 // A station whose adapter comes late says its error once, path whole, as a run to repeat; Ctrl+H
 // opens the history, refreshed after each run; a scan during a round is refused on its own; File →
 // Archivio… takes effect at once and the station says why runs wait; a silent unit: what to check.
@@ -1146,6 +1216,75 @@ void TestFinestra::collaudoAPosti()
                                   ->text();
         QCOMPARE(esito == u"FUORI SERVIZIO", esiti[n] == u"FUORI SERVIZIO");
     }
+}
+
+// References at each socket of their own: a production unit waits for them there, says why in
+// the socket's notice and in its blue line, and passes once they gave their outcomes; the label
+// line is the socket's own unit's, and Ctrl+P where the last unit failed says why there is none.
+void TestFinestra::postiConCampioniEdEtichetta()
+{
+    QTemporaryDir cartella;
+    StrumentoInProva a; // 100,0, then 130,0: the second unit fails
+    StrumentoInProva b; // 100,0 always
+    QVERIFY(a.avvia(cartella.filePath("a"), {"--deriva", "0008=300"}));
+    QVERIFY(b.avvia(cartella.filePath("b"), {}));
+    qputenv("BANCO_PORTA1", QFile::encodeName(cartella.filePath("a")));
+    qputenv("BANCO_PORTA2", QFile::encodeName(cartella.filePath("b")));
+    QByteArray testo = bancoSu("1", R"({"nome": "Tensione", "strumento": 0, "memoria": "0008",
+        "decimali": 1, "minimo": 20, "massimo": 120})");
+    testo.replace(R"("versione": 1)", R"("versione": 2)");
+    testo.insert(testo.lastIndexOf('}'),
+        QStringLiteral(R"(, "posti": [{"nome": "A", "porta": "1"}, {"nome": "B", "porta": "2"}],
+            "campioni": [{"unita": "OK-01", "esito": "conforme"}],
+            "etichetta": {"modello": "etichetta.zpl", "stampante": "%1"})")
+            .arg(cartella.filePath("stampante"))
+            .toUtf8());
+    QVERIFY(scrivi(cartella.filePath("etichetta.zpl"), "^XA^FD{unita}^FS^XZ\n"));
+    QVERIFY(scrivi(cartella.filePath("posti.banco"), testo));
+    FinestraPrincipale principale;
+    QVERIFY(principale.apriCollaudo(
+        cartella.filePath("posti.banco"), QStringLiteral("Anna"), QStringLiteral("campioni")));
+    FinestraPosti &finestra = *principale.finestraPosti();
+    QVERIFY(QTest::qWaitForWindowExposed(&finestra));
+    QSignalSpy finiti(principale.collaudoPosti(), &CollaudoPosti::finito);
+    const auto parte = [&finestra](char posto, const char *nome) -> QLabel & {
+        return *finestra.findChild<QGroupBox *>(QStringLiteral("posto%1").arg(posto - 'A'))
+                    ->findChild<QLabel *>(QLatin1String(nome));
+    };
+    const auto leggi = [&](char posto, const QString &unita) {
+        auto *campo = parte(posto, "avviso").parentWidget()->findChild<QLineEdit *>();
+        campo->clear();
+        QTest::keyClicks(campo, unita);
+        QTest::keyClick(campo, Qt::Key_Return);
+    };
+    const QString attesa = QStringLiteral("Prima della produzione vanno provati i campioni OK-01 "
+                                          "nel posto %1.");
+    QCOMPARE(parte('A', "campioni").text(), attesa.arg(u"A"));
+    QVERIFY(parte('B', "campioni").isVisible());
+
+    leggi('A', QStringLiteral("PA-1"));
+    QCOMPARE(parte('A', "avviso").text(),
+        QStringLiteral("L'unità PA-1 non si prova: prima della produzione vanno provati i "
+                       "campioni OK-01 nel posto A."));
+    leggi('A', QStringLiteral("OK-01"));
+    QTRY_COMPARE(finiti.size(), 1);
+    QCOMPARE(parte('A', "esito").text(), QStringLiteral("CAMPIONE GIUSTO"));
+    QVERIFY(parte('A', "campioni").isHidden());
+    QCOMPARE(parte('B', "campioni").text(), attesa.arg(u"B"));
+    leggi('A', QStringLiteral("PA-1"));
+    QTRY_COMPARE(finiti.size(), 2);
+    QCOMPARE(parte('A', "esito").text(), QStringLiteral("NON CONFORME"));
+
+    leggi('B', QStringLiteral("OK-01"));
+    QTRY_COMPARE(finiti.size(), 3);
+    leggi('B', QStringLiteral("PB-1"));
+    QTRY_COMPARE(parte('B', "tracciabilita").text(), QStringLiteral("Etichetta stampata."));
+    QVERIFY(parte('A', "tracciabilita").isHidden());
+    QTest::keyClick(parte('A', "avviso").parentWidget()->findChild<QLineEdit *>(), Qt::Key_P,
+        Qt::ControlModifier);
+    QCOMPARE(parte('A', "avviso").text(),
+        QStringLiteral("L'unità PA-1 non ha etichetta: l'etichetta va solo alle unità di "
+                       "produzione conformi."));
 }
 
 QTEST_MAIN(TestFinestra)
