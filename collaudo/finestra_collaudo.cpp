@@ -215,8 +215,11 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
     connect(&m_collaudo, &Collaudo::rigaLetta, this, &FinestraCollaudo::rigaLetta);
     connect(&m_collaudo, &Collaudo::finita, this, &FinestraCollaudo::finita);
     connect(&m_collaudo, &Collaudo::inviate, this, &FinestraCollaudo::aggiornaGiornata);
-    connect(&m_collaudo, &Collaudo::archivioCambiato, this,
-        &FinestraCollaudo::aggiornaIntestazione);
+    connect(&m_collaudo, &Collaudo::archivioCambiato, this, [this] {
+        aggiornaIntestazione();
+        // Another archive holds other runs of the reference units.
+        aggiornaCampioni();
+    });
     connect(&m_collaudo, &Collaudo::rapporto, this,
         [this](const QString &uuid, const QString &percorso, const QString &errore) {
             if (uuid != m_ultima.prova)

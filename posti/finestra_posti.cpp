@@ -288,7 +288,12 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
         m_giornata->setText(FinestraCollaudo::testoGiornata(
             m_collaudo.giornata(), QDateTime::currentDateTime()));
     });
-    connect(&m_collaudo, &Collaudo::archivioCambiato, this, &FinestraPosti::aggiornaIntestazione);
+    connect(&m_collaudo, &Collaudo::archivioCambiato, this, [this] {
+        aggiornaIntestazione();
+        // Another archive holds other runs of the reference units.
+        for (int n = 0; n < int(m_pannelli.size()); ++n)
+            aggiornaCampioni(n);
+    });
     resize(colonne == 2 ? 1000 : 1260, 900);
 }
 
