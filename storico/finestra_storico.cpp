@@ -6,6 +6,8 @@
 #include "lettore_storico.h"
 #include "modello_storico.h"
 #include "numeri_italiani.h"
+#include "rapporto.h"
+#include "scrittore_rapporti.h"
 #include "testi_storico.h"
 #include "testi_traffico.h"
 
@@ -13,6 +15,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHash>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -97,6 +101,8 @@ constexpr char kChiaveRegole5A8[] = "storico/regole_5_8";
 // Who last fixed a chart's limits here, offered to the next; else the station's operator.
 constexpr char kChiaveChiFissa[] = "storico/operatore_limiti";
 constexpr char kChiaveOperatore[] = "collaudo/operatore";
+// The folder the last report was written to, offered for the next.
+constexpr char kChiaveCartellaRapporti[] = "storico/cartella_rapporti";
 
 QSettings impostazioni()
 {
@@ -167,6 +173,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     , m_stazione(new QLineEdit(this))
     , m_operatore(new QLineEdit(this))
     , m_esito(new QComboBox(this))
+    , m_campioni(new QComboBox(this))
     , m_banco(new QLineEdit(this))
     , m_posto(new QLineEdit(this))
     , m_attesa(new QTimer(this))
@@ -189,6 +196,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     , m_riassunto(new QLabel(this))
     , m_violazioni(new QListWidget(this))
     , m_stato(new QLabel(this))
+    , m_scrittore(new ScrittoreRapporti(this))
 {
     setWindowTitle(QStringLiteral("Storico"));
     setObjectName(QStringLiteral("finestraStorico"));
@@ -226,15 +234,28 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     campo(riga1, QStringLiteral("&Unità:"), m_unita, QStringLiteral("Numero di serie (inizio)"));
     campo(riga1, QStringLiteral("&Dal:"), m_dal, QStringLiteral("Dal giorno"));
     campo(riga1, QStringLiteral("A&l:"), m_al, QStringLiteral("Al giorno"));
+    m_campioni->setObjectName(QStringLiteral("filtroCampioni"));
+    m_campioni->addItem(
+        QStringLiteral("esclusi"), QVariant::fromValue(int(FiltroProve::Campioni::Esclusi)));
+    m_campioni->addItem(QStringLiteral("soltanto i campioni"),
+        QVariant::fromValue(int(FiltroProve::Campioni::Soltanto)));
+    m_campioni->addItem(
+        QStringLiteral("inclusi"), QVariant::fromValue(int(FiltroProve::Campioni::Inclusi)));
+    m_campioni->setToolTip(
+        QStringLiteral("Le prove delle unità campione, che provano il banco: nell'elenco a "
+                       "scelta, nelle statistiche e nei grafici mai"));
     campo(riga1, QStringLiteral("E&sito:"), m_esito, QStringLiteral("Esito"));
+    campo(riga1, QStringLiteral("&Campioni:"), m_campioni, QStringLiteral("Prove dei campioni"));
     campo(riga2, QStringLiteral("Sta&zione:"), m_stazione, QStringLiteral("Stazione"));
     campo(riga2, QStringLiteral("&Operatore:"), m_operatore, QStringLiteral("Operatore"));
     campo(riga2, QStringLiteral("&Banco:"), m_banco, QStringLiteral("Banco"));
     campo(riga2, QStringLiteral("Pos&to:"), m_posto, QStringLiteral("Posto dell'attrezzatura"));
     m_esito->view()->setAccessibleName(m_esito->accessibleName());
+    m_campioni->view()->setAccessibleName(m_campioni->accessibleName());
     // Tab goes as the fields read, row by row.
     setTabOrder(m_al, m_esito);
-    setTabOrder(m_esito, m_stazione);
+    setTabOrder(m_esito, m_campioni);
+    setTabOrder(m_campioni, m_stazione);
     setTabOrder(m_banco, m_posto);
     colonna->addLayout(riga1);
     colonna->addLayout(riga2);
@@ -344,6 +365,12 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     auto *esporta = new QPushButton(QStringLiteral("&Esporta CSV…"), this);
     esporta->setObjectName(QStringLiteral("esportaStorico"));
     fondo->addWidget(esporta);
+    // Its letters are all taken by the fields and tabs: Ctrl+P, as at the station, calls it.
+    auto *rapporto = new QPushButton(QStringLiteral("Rapporto PDF…"), this);
+    rapporto->setObjectName(QStringLiteral("rapportoStorico"));
+    rapporto->setToolTip(QStringLiteral("Il rapporto PDF della prova scelta nell'elenco (Ctrl+P)"));
+    rapporto->setAccessibleDescription(rapporto->toolTip());
+    fondo->addWidget(rapporto);
     colonna->addLayout(fondo);
 
     // A filter typed is applied once the typing pauses, or at once with Enter.
@@ -355,6 +382,7 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
         connect(campo, &QLineEdit::returnPressed, this, &FinestraStorico::applica);
     }
     connect(m_esito, &QComboBox::currentIndexChanged, this, &FinestraStorico::applica);
+    connect(m_campioni, &QComboBox::currentIndexChanged, this, &FinestraStorico::applica);
     connect(m_perPosto, &QCheckBox::toggled, this, [this] {
         // A refused filter has no figures to group.
         if (!m_rifiuto.isEmpty())
@@ -382,6 +410,17 @@ FinestraStorico::FinestraStorico(std::unique_ptr<LettoreStorico> lettore, QWidge
     connect(m_fissa, &QPushButton::clicked, this, &FinestraStorico::chiediOperatoreLimiti);
     connect(esporta, &QPushButton::clicked, this, &FinestraStorico::esporta);
     connect(aggiorna, &QPushButton::clicked, this, &FinestraStorico::aggiorna);
+    connect(rapporto, &QPushButton::clicked, this, &FinestraStorico::rapportoPdf);
+    auto *ctrlP = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+    connect(ctrlP, &QShortcut::activated, this, &FinestraStorico::rapportoPdf);
+    connect(m_scrittore, &ScrittoreRapporti::scritto, this,
+        [this](const QString &percorso, const QString &errore) {
+            const QString dove = QDir::toNativeSeparators(percorso);
+            mostraTesto(m_stato,
+                errore.isEmpty()
+                    ? QStringLiteral("Rapporto PDF scritto in %1.").arg(dove)
+                    : QStringLiteral("Rapporto PDF non scritto in %1: %2").arg(dove, errore));
+        });
     auto *f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(f5, &QShortcut::activated, this, &FinestraStorico::aggiorna);
     collega();
@@ -457,6 +496,7 @@ void FinestraStorico::applica()
     filtro.banco = m_banco->text().trimmed();
     filtro.posto = m_posto->text().trimmed();
     filtro.esito = m_esito->currentData().toString();
+    filtro.campioni = FiltroProve::Campioni(m_campioni->currentData().toInt());
     m_rifiuto.clear();
     m_sceltaDaRitrovare.clear();
     ++m_generazione;
@@ -521,7 +561,7 @@ void FinestraStorico::chiediStatistiche()
     using TestiStorico::CifrePosto;
     const quint64 generazione = m_generazione;
     m_lettore->chiedi<QList<CifrePosto>>(
-        [filtro = m_modello->filtro(), perPosto = m_perPosto->isChecked(),
+        [filtro = filtroDelleCifre(), perPosto = m_perPosto->isChecked(),
             ancheDa5A8 = m_regole5A8->isChecked()](Archivio &a) -> std::optional<QList<CifrePosto>> {
             // A row the archive keeps no unit for takes it from its newest reading's shown value.
             QHash<QString, QHash<int, QString>> unitaDeiBanchi;
@@ -633,6 +673,8 @@ void FinestraStorico::mostraStatistiche(const QList<TestiStorico::CifrePosto> &b
         testo += QStringLiteral(" Nessuna delle prove scelte ha un posto: solo il totale.");
     else if (perPosto)
         testo += QStringLiteral(" Le prove senza posto contano solo in «tutti».");
+    if (m_modello->filtro().campioni != FiltroProve::Campioni::Esclusi)
+        testo += QStringLiteral(" Le prove dei campioni non contano in nessuna cifra.");
     mostraTesto(m_rese, testo);
     // The row the chart showed stays chosen when it is still there.
     std::pair<QString, int> scelta = m_rigaDaRitrovare;
@@ -670,7 +712,7 @@ void FinestraStorico::chiediGrafico()
     const StatisticaRiga s = m_statistiche.at(i);
     const quint64 generazione = m_generazione;
     m_lettore->chiedi<QList<SerieCarta>>(
-        [filtro = m_modello->filtro(), s](
+        [filtro = filtroDelleCifre(), s](
             Archivio &a) { return a.serieCarta(filtro, s.nome, true); },
         [this, s, generazione](
             const std::optional<QList<SerieCarta>> &trovate, const QString &errore) {
@@ -917,6 +959,111 @@ void FinestraStorico::scriviCsv(const QString &titolo, const QString &nome, cons
                     : QStringLiteral("%1 non si scrive: %2. Sceglierne un altro.")
                           .arg(QDir::toNativeSeparators(percorso), errore));
         });
+}
+
+FiltroProve FinestraStorico::filtroDelleCifre() const
+{
+    FiltroProve filtro = m_modello->filtro();
+    filtro.campioni = FiltroProve::Campioni::Esclusi;
+    return filtro;
+}
+
+namespace {
+
+// A run read for its report: as archived, with the digest it gives now.
+struct ProvaPerRapporto
+{
+    ProvaCompleta prova;
+    QString impronta;
+};
+
+// The run as the operator finds it in the list: its unit and attempt.
+QString nomeProva(const ProvaArchiviata &p)
+{
+    return QStringLiteral("La prova di %1 (tentativo %2)").arg(p.unita).arg(p.tentativo);
+}
+
+} // namespace
+
+void FinestraStorico::rapportoPdf()
+{
+    const QModelIndex attuale = m_prove->currentIndex();
+    if (!attuale.isValid() || attuale.row() >= m_modello->rowCount()) {
+        mostraTesto(m_stato,
+            QStringLiteral("Nessun rapporto: scegliere prima una prova nella scheda «Prove»."));
+        return;
+    }
+    const QString uuid = m_modello->prova(attuale.row()).uuid;
+    const quint64 chiesto = ++m_rapportoChiesto;
+    mostraTesto(m_stato, QStringLiteral("Lettura della prova per il rapporto…"));
+    // Read again, in the reader's thread: the list's copy may be older than the run's end.
+    m_lettore->chiedi<ProvaPerRapporto>(
+        [uuid](Archivio &a) -> std::optional<ProvaPerRapporto> {
+            std::optional<ProvaCompleta> prova = a.provaCompleta(uuid);
+            if (!prova)
+                return std::nullopt;
+            ProvaPerRapporto letta{std::move(*prova), QString()};
+            if (!letta.prova.prova.uuid.isEmpty())
+                letta.impronta = improntaDellaProva(letta.prova);
+            return letta;
+        },
+        [this, chiesto](const std::optional<ProvaPerRapporto> &letta, const QString &errore) {
+            if (chiesto != m_rapportoChiesto)
+                return;
+            if (!letta) {
+                mostraTesto(m_stato, QStringLiteral("Nessun rapporto: %1").arg(errore));
+                return;
+            }
+            const ProvaArchiviata &p = letta->prova.prova;
+            if (p.uuid.isEmpty()) {
+                mostraTesto(m_stato,
+                    QStringLiteral("Nessun rapporto: la prova non è più nell'archivio. Premere "
+                                   "«Aggiorna» (F5)."));
+                return;
+            }
+            if (!p.fine.isValid() || p.esito.isEmpty()) {
+                mostraTesto(m_stato,
+                    QStringLiteral("%1 è ancora in corso: nessun rapporto. Si scrive dopo la sua "
+                                   "fine.")
+                        .arg(nomeProva(p)));
+                return;
+            }
+            // A report carries the digest the run was given at its end: a run changed since
+            // would be attested by a digest it no longer gives. Runs archived before digests
+            // were kept have none to check.
+            if (!p.impronta.isEmpty() && letta->impronta != p.impronta) {
+                mostraTesto(m_stato,
+                    QStringLiteral("%1 è stata cambiata dopo la sua fine: nessun rapporto. La "
+                                   "sua impronta non è più quella registrata alla fine.")
+                        .arg(nomeProva(p)));
+                return;
+            }
+            aggiornaStato();
+            chiediFileRapporto(letta->prova);
+        });
+}
+
+void FinestraStorico::chiediFileRapporto(const ProvaCompleta &prova)
+{
+    QString cartella = impostazioni().value(QLatin1String(kChiaveCartellaRapporti)).toString();
+    if (cartella.isEmpty() || !QFileInfo(cartella).isDir())
+        cartella = QDir::homePath();
+    auto *dialogo = new QFileDialog(this, QStringLiteral("Rapporto PDF della prova"),
+        QDir(cartella).filePath(nomeFileRapporto(prova.prova)), QStringLiteral("PDF (*.pdf)"));
+    dialogo->setObjectName(QStringLiteral("dialogoRapporto"));
+    dialogo->setAcceptMode(QFileDialog::AcceptSave);
+    dialogo->setDefaultSuffix(QStringLiteral("pdf"));
+    dialogo->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialogo, &QFileDialog::fileSelected, this,
+        [this, contenuto = contenutoRapporto(prova)](const QString &percorso) {
+            impostazioni().setValue(
+                QLatin1String(kChiaveCartellaRapporti), QFileInfo(percorso).absolutePath());
+            mostraTesto(m_stato,
+                QStringLiteral("Scrittura del rapporto PDF in %1…")
+                    .arg(QDir::toNativeSeparators(percorso)));
+            m_scrittore->scrivi(contenuto, percorso);
+        });
+    dialogo->open();
 }
 
 void FinestraStorico::rifiuta(const QString &motivo)

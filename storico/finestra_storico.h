@@ -21,14 +21,15 @@ class QStandardItemModel;
 class QTabWidget;
 class QTableView;
 class QTimer;
+class ScrittoreRapporti;
 
 // The history of the archive: the runs a filter chooses (serial number prefix, dates, station,
-// operator, outcome, bench, fixture's socket), newest first, each opening to its readings; the
-// per-row figures of the same runs with their capability, each bench version's yields (first-pass,
-// final, retests, each row's first-pass rate and a Pareto of the failing rows), also socket by
-// socket; one row's control chart at one socket of one bench version, whose limits an engineer
-// fixes from here; each exported as CSV. The archive is read in a thread of its own: the window never waits
-// for it.
+// operator, outcome, bench, fixture's socket, reference units), newest first, each opening to its
+// readings and giving its PDF report; the per-row figures of the same production runs with their
+// capability, each bench version's yields (first-pass, final, retests, each row's first-pass rate
+// and a Pareto of the failing rows), also socket by socket; one row's control chart at one socket
+// of one bench version, whose limits an engineer fixes from here; each exported as CSV. The
+// archive is read in a thread of its own: the window never waits for it.
 class FinestraStorico : public QWidget
 {
     Q_OBJECT
@@ -65,6 +66,13 @@ private:
     void chiediOperatoreLimiti();
     void fissaLimiti(const QString &operatore);
     void esporta();
+    // The figures' and charts' filter: the list's, without reference units' runs, which prove the
+    // bench and not a product, whatever the list shows.
+    FiltroProve filtroDelleCifre() const;
+    // "Rapporto PDF…": the run chosen read again and checked against its digest, then the file's
+    // name asked, then written by banco-rapporto while the window goes on.
+    void rapportoPdf();
+    void chiediFileRapporto(const ProvaCompleta &prova);
     void scriviCsv(const QString &titolo, const QString &nome, const QByteArray &csv);
     void aggiornaStato();
 
@@ -76,6 +84,7 @@ private:
     QLineEdit *m_stazione;
     QLineEdit *m_operatore;
     QComboBox *m_esito;
+    QComboBox *m_campioni;
     QLineEdit *m_banco;
     QLineEdit *m_posto;
     QTimer *m_attesa;
@@ -101,6 +110,7 @@ private:
     QLabel *m_riassunto;
     QListWidget *m_violazioni;
     QLabel *m_stato;
+    ScrittoreRapporti *m_scrittore;
     QString m_archivio;
     QString m_avviso;
     QString m_errore;
@@ -117,4 +127,5 @@ private:
     bool m_fissando = false; // limits asked to be recorded, not yet answered
     quint64 m_generazione = 0; // of the filter
     quint64 m_letturaChiesta = 0;
+    quint64 m_rapportoChiesto = 0; // only the last report asked opens its dialog
 };

@@ -1,6 +1,7 @@
 #include "modello_storico.h"
 
 #include "lettore_storico.h"
+#include "testi_storico.h"
 
 #include <algorithm>
 
@@ -128,7 +129,7 @@ QVariant ModelloStorico::data(const QModelIndex &indice, int ruolo) const
     case Tentativo:
         return p.tentativo;
     case Esito:
-        return p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito;
+        return TestiStorico::esitoMostrato(p);
     case Banco:
         return p.banco;
     case Stazione:

@@ -81,6 +81,16 @@ QString avvisoServer(const QString &motivo)
                          "stazione.");
 }
 
+QString esitoMostrato(const ProvaArchiviata &prova)
+{
+    const QString esito = prova.esito.isEmpty() ? QStringLiteral("in corso") : prova.esito;
+    if (!prova.campione.isEmpty())
+        return QStringLiteral("%1 (campione: deve risultare %2)").arg(esito, prova.campione);
+    if (prova.senzaCampioni)
+        return esito + QStringLiteral(" (senza campioni)");
+    return esito;
+}
+
 QStringList intestazioneProve()
 {
     return {"inizio", "fine", "unita_in_prova", "tentativo", "esito", "banco", "sha_banco",

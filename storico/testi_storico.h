@@ -40,6 +40,10 @@ QString istante(const QDateTime &quando);
 QString unitaDellaLettura(const LetturaArchiviata &lettura);
 // "Tensione (V)", or the name alone without a unit.
 QString conUnita(const QString &nome, const QString &unita);
+// A run's outcome as the list shows it: "in corso" before its end; a reference unit's run tells
+// what the unit must give, "conforme (campione: deve risultare non conforme)", and a production
+// run read before the references proved the bench says "(senza campioni)".
+QString esitoMostrato(const ProvaArchiviata &prova);
 // A server that could not be read: what happened, and that the station's file is read instead.
 QString avvisoServer(const QString &motivo);
 

@@ -4,8 +4,10 @@
 #include "grafico_storico.h"
 #include "lettore_storico.h"
 #include "modello_storico.h"
+#include "rapporto.h"
 #include "testi_storico.h"
 
+#include <QSqlQuery>
 #include <QtCharts>
 #include <QtTest>
 #include <QtWidgets>
@@ -13,13 +15,16 @@
 using namespace Qt::StringLiterals;
 
 // A run of banco for unit, with the values of its rows "Tensione", "Riga 2", … (limits 0 … 20,
-// shown in V), judged against them.
+// shown in V), judged against them; a reference unit's with the outcome it must give.
 static void registra(Archivio &archivio, const QString &unita, const QList<double> &valori,
-    const QDateTime &inizio, const QString &banco = u"a.banco"_s, const QString &posto = {})
+    const QDateTime &inizio, const QString &banco = u"a.banco"_s, const QString &posto = {},
+    const QString &campione = {}, bool senzaCampioni = false)
 {
     ProvaArchiviata p;
     p.unita = unita;
     p.posto = posto;
+    p.campione = campione;
+    p.senzaCampioni = senzaCampioni;
     p.banco = p.shaBanco = banco;
     p.inizio = inizio;
     QVERIFY2(archivio.iniziaProva(p), qPrintable(archivio.errore()));
@@ -38,7 +43,8 @@ static void registra(Archivio &archivio, const QString &unita, const QList<doubl
         l.istante = inizio;
         QVERIFY(archivio.registraLettura(p.uuid, l));
     }
-    QVERIFY(archivio.finisciProva(p.uuid, conforme ? Esiti::kConforme : Esiti::kNonConforme));
+    QVERIFY2(archivio.finisciProva(p.uuid, conforme ? Esiti::kConforme : Esiti::kNonConforme),
+        qPrintable(archivio.errore()));
 }
 
 // The control chart's series by their legend's names.
@@ -336,6 +342,118 @@ private slots:
         // Five runs of four units: one retest in four units.
         const QAbstractItemModel *banchi = f.findChild<QTableView *>(u"Rese per banco"_s)->model();
         QCOMPARE(banchi->index(0, banchi->columnCount() - 1).data().toString(), u"25,0 %"_s);
+    }
+
+    void campioni_data()
+    {
+        QTest::addColumn<QString>("scelta");
+        QTest::addColumn<QString>("elenco"); // unit: outcome shown, newest first
+        const auto archivio
+            = Archivio::apriLocale(cartella.filePath(u"campioni.sqlite"_s), nullptr);
+        const QDateTime ora = QDateTime::currentDateTime();
+        registra(*archivio, u"SN-1"_s, {10}, ora.addSecs(-3));
+        registra(*archivio, u"C-1"_s, {30}, ora.addSecs(-2), u"a.banco"_s, {}, Esiti::kNonConforme);
+        registra(*archivio, u"SN-2"_s, {10}, ora.addSecs(-1), u"a.banco"_s, {}, {}, true);
+        const QString sn2 = u"SN-2: conforme (senza campioni);"_s, sn1 = u"SN-1: conforme;"_s,
+                      c1 = u"C-1: non conforme (campione: deve risultare non conforme);"_s;
+        QTest::newRow("esclusi: la produzione") << u"esclusi"_s << sn2 + sn1;
+        QTest::newRow("soltanto i campioni, con l'esito che devono dare")
+            << u"soltanto i campioni"_s << c1;
+        QTest::newRow("inclusi: tutte") << u"inclusi"_s << sn2 + c1 + sn1;
+    }
+
+    // The «Campioni» filter chooses the runs listed; the figures count the production units'
+    // runs only, whatever it says.
+    void campioni()
+    {
+        QFETCH(QString, scelta);
+        QFETCH(QString, elenco);
+        FinestraStorico f(std::make_unique<LettoreStorico>(
+            Destinazione::Scelta{cartella.filePath(u"campioni.sqlite"_s), {}}));
+        auto *filtro = f.findChild<QComboBox *>(u"filtroCampioni"_s);
+        filtro->setCurrentIndex(filtro->findText(scelta));
+        QVERIFY(filtro->currentIndex() >= 0);
+        const auto mostrate = [&m = f.modello()] {
+            QString testo;
+            for (int r = 0; r < m.rowCount(); ++r)
+                testo += m.prova(r).unita + u": "_s
+                    + m.index(r, ModelloStorico::Esito).data().toString() + u';';
+            return testo;
+        };
+        QTRY_COMPARE(mostrate(), elenco);
+        f.findChild<QTabWidget *>(u"schede"_s)->setCurrentIndex(1);
+        const QAbstractItemModel *rese = f.findChild<QTableView *>(u"Rese per banco"_s)->model();
+        QTRY_COMPARE(rese->index(0, 3).data().toString(), u"2"_s); // units: SN-1 and SN-2
+    }
+
+    void rapporto_data()
+    {
+        QTest::addColumn<QString>("unita");
+        QTest::addColumn<QString>("rifiuto"); // empty where the report is written
+        QTest::newRow("prova buona: il PDF con l'unità e l'impronta") << u"SN-1"_s << QString();
+        QTest::newRow("prova cambiata dopo la fine")
+            << u"SN-2"_s << u"è stata cambiata dopo la sua fine: nessun rapporto"_s;
+        QTest::newRow("prova in corso") << u"SN-3"_s << u"è ancora in corso: nessun rapporto"_s;
+    }
+
+    // Ctrl+P writes the chosen run's report where the operator says, and offers that folder
+    // the next time; a run changed after its end, or not ended, gets none.
+    void rapporto()
+    {
+        QFETCH(QString, unita);
+        QFETCH(QString, rifiuto);
+        const QString pdftotext = QStandardPaths::findExecutable(u"pdftotext"_s);
+        if (rifiuto.isEmpty() && pdftotext.isEmpty())
+            QSKIP("manca pdftotext (poppler-utils): il testo del PDF non si può rileggere");
+        QTemporaryDir dati;
+        const auto archivio = Archivio::apriLocale(dati.filePath(u"a.sqlite"_s), nullptr);
+        registra(*archivio, u"SN-1"_s, {10, 12}, QDateTime::currentDateTime().addSecs(-3));
+        registra(*archivio, u"SN-2"_s, {10, 12}, QDateTime::currentDateTime().addSecs(-2));
+        ProvaArchiviata inCorso;
+        inCorso.unita = u"SN-3"_s;
+        QVERIFY(archivio->iniziaProva(inCorso));
+        QVERIFY(QSqlQuery(archivio->database())
+                    .exec(u"UPDATE letture SET valore = 11 WHERE prova = "
+                          "(SELECT id FROM prove WHERE unita = 'SN-2')"_s));
+        FinestraStorico f(std::make_unique<LettoreStorico>(
+            Destinazione::Scelta{dati.filePath(u"a.sqlite"_s), {}}));
+        f.show();
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QTRY_COMPARE(f.modello().rowCount(), 3);
+        int riga = 0;
+        while (f.modello().prova(riga).unita != unita)
+            ++riga;
+        const ProvaArchiviata prova = f.modello().prova(riga);
+        auto *prove = f.findChild<QTableView *>(u"Prove"_s);
+        prove->setCurrentIndex(f.modello().index(riga, 0));
+        QTest::keyClick(prove, Qt::Key_P, Qt::ControlModifier);
+        const QLabel *stato = f.findChild<QLabel *>(u"statoStorico"_s);
+        if (!rifiuto.isEmpty()) {
+            QTRY_VERIFY2(stato->text().contains(rifiuto), qPrintable(stato->text()));
+            QVERIFY(!f.findChild<QFileDialog *>()); // no file to write to
+            return;
+        }
+        QFileDialog *dialogo = nullptr;
+        QTRY_VERIFY((dialogo = f.findChild<QFileDialog *>(u"dialogoRapporto"_s)));
+        QCOMPARE(QFileInfo(dialogo->selectedFiles().value(0)).fileName(), nomeFileRapporto(prova));
+        const QString pdf = dati.filePath(u"rapporto.pdf"_s);
+        // As typed: selectFile() leaves alone a name field that has the focus.
+        dialogo->findChild<QLineEdit *>(u"fileNameEdit"_s)->setText(pdf);
+        const QPointer<QFileDialog> primo = dialogo;
+        static_cast<QDialog *>(dialogo)->accept(); // QFileDialog's, which takes the name typed
+        QTRY_VERIFY_WITH_TIMEOUT(stato->text().startsWith(u"Rapporto PDF scritto in"_s), 30000);
+        QProcess lettore;
+        lettore.start(pdftotext, {pdf, u"-"_s});
+        QVERIFY(lettore.waitForFinished());
+        const QString testo = QString::fromUtf8(lettore.readAllStandardOutput());
+        QVERIFY(!prova.impronta.isEmpty());
+        for (const QString &atteso : {unita, prova.impronta})
+            QVERIFY2(testo.contains(atteso), qPrintable(atteso));
+        QTRY_VERIFY(!primo);
+        f.findChild<QPushButton *>(u"rapportoStorico"_s)->click();
+        QTRY_VERIFY((dialogo = f.findChild<QFileDialog *>(u"dialogoRapporto"_s)));
+        QCOMPARE(dialogo->directory().absolutePath(), QFileInfo(pdf).absolutePath());
     }
 
     void csv_data()
