@@ -8,6 +8,7 @@
 #include "bench_posti.h"
 #include "bench_ricerca.h"
 #include "bench_tabella.h"
+#include "bench_tracciabilita.h"
 #include "finestra_principale.h"
 #include "finestra_traffico.h"
 #include "sequenza_richieste.h"
@@ -653,6 +654,8 @@ int main(int argc, char *argv[])
         misuraPosti(tabella, argomenti.at(1), argomenti.at(2), argomenti.at(0));
     if (scelta("carta"))
         misuraCarta(tabella);
+    if (scelta("tracciabilita"))
+        misuraTracciabilita(tabella);
 
     const QString testo = tabella.righe.join(u'\n') + u'\n';
     std::fputs(qPrintable(testo), stdout);

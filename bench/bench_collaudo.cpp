@@ -26,14 +26,6 @@ using namespace Misure;
 
 namespace {
 
-const char kBanco[] = R"({"formato": "banco-seriale", "versione": 1,
- "linea": {"porta": "1", "baud": 9600}, "righe": [
-  {"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1, "minimo": 20, "massimo": 120},
-  {"nome": "Tensione", "strumento": 0, "memoria": "000C", "minimo": 207, "massimo": 253},
-  {"nome": "Corrente", "strumento": 0, "memoria": "000B", "decimali": 3, "massimo": 3},
-  {"nome": "Frequenza", "strumento": 0, "memoria": "000D", "minimo": 49, "massimo": 51},
-  {"nome": "Portata", "strumento": 0, "memoria": "0016", "decimali": 1, "minimo": 25, "massimo": 35}]})";
-
 // Waits for the model's answer to the filter: its first page and its count.
 bool attendiRisposta(ModelloStorico &modello)
 {
@@ -126,7 +118,7 @@ void misuraCollaudo(Tabella &tabella, const QString &programma)
     {
         QFile scritto(banco);
         scritto.open(QIODevice::WriteOnly);
-        scritto.write(kBanco);
+        scritto.write(kBancoCinqueRighe);
     }
     std::vector<double> oltre, prossima;
     {
@@ -224,10 +216,10 @@ void misuraSorveglianza(Tabella &tabella)
     {
         QFile scritto(banco);
         scritto.open(QIODevice::WriteOnly);
-        scritto.write(kBanco);
+        scritto.write(kBancoCinqueRighe);
     }
     const std::optional<DatiBanco> dati
-        = FileBanco::leggi(kBanco, QStringLiteral("collaudo.banco"), nullptr);
+        = FileBanco::leggi(kBancoCinqueRighe, QStringLiteral("collaudo.banco"), nullptr);
     // The bench's runs, each row's values steady around the middle of its limits, written
     // straight into the station's file in one transaction.
     {

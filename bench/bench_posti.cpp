@@ -27,19 +27,11 @@ constexpr int kPortaCondivisa = 9;
 constexpr int kPortaMaiAvviata = 10;
 constexpr int kPortaUccisa = 11;
 
-const char kRighe[] = R"({"formato": "banco-seriale", "versione": 1,
- "linea": {"porta": "1", "baud": 9600}, "righe": [
-  {"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1, "minimo": 20, "massimo": 120},
-  {"nome": "Tensione", "strumento": 0, "memoria": "000C", "minimo": 207, "massimo": 253},
-  {"nome": "Corrente", "strumento": 0, "memoria": "000B", "decimali": 3, "massimo": 3},
-  {"nome": "Frequenza", "strumento": 0, "memoria": "000D", "minimo": 49, "massimo": 51},
-  {"nome": "Portata", "strumento": 0, "memoria": "0016", "decimali": 1, "minimo": 25, "massimo": 35}]})";
-
 // The five rows, at sockets named A, B, … on these ports, each socket at its own address (1, 2, …).
 DatiBanco banco(const QList<int> &porte)
 {
     QString errore;
-    DatiBanco dati = *FileBanco::leggi(kRighe, QStringLiteral("posti.banco"), &errore);
+    DatiBanco dati = *FileBanco::leggi(kBancoCinqueRighe, QStringLiteral("posti.banco"), &errore);
     for (qsizetype i = 0; i < porte.size(); ++i) {
         PostoBanco posto;
         posto.nome = QString(QChar(char16_t(u'A' + i)));

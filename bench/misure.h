@@ -20,6 +20,15 @@ namespace Misure {
 
 using namespace std::chrono;
 
+// The bench the station's and the sockets' measures read: five rows from the virtual instrument.
+inline constexpr char kBancoCinqueRighe[] = R"({"formato": "banco-seriale", "versione": 1,
+ "linea": {"porta": "1", "baud": 9600}, "righe": [
+  {"nome": "Temperatura", "strumento": 0, "memoria": "0008", "decimali": 1, "minimo": 20, "massimo": 120},
+  {"nome": "Tensione", "strumento": 0, "memoria": "000C", "minimo": 207, "massimo": 253},
+  {"nome": "Corrente", "strumento": 0, "memoria": "000B", "decimali": 3, "massimo": 3},
+  {"nome": "Frequenza", "strumento": 0, "memoria": "000D", "minimo": 49, "massimo": 51},
+  {"nome": "Portata", "strumento": 0, "memoria": "0016", "decimali": 1, "minimo": 25, "massimo": 35}]})";
+
 inline double processoreMs()
 {
     rusage uso{};
