@@ -45,7 +45,7 @@ std::optional<RegolaCampioni> leggi(const QJsonObject &chiavi, const QString &fi
             rifiuta(errore, file,
                 QStringLiteral("\"campioni_ogni_ore\" vuole un numero di ore da 0 a 8784, per "
                                "esempio 8 o 0.5 (0: i campioni si provano all'avvio della "
-                               "stazione)."));
+                               "stazione, e una volta al giorno per banco-richiesta)."));
             return std::nullopt;
         }
         regola.ogniOre = ore.toDouble();

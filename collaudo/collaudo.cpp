@@ -337,7 +337,8 @@ QString Collaudo::controllaSeriale(const QString &unitaLetta) const
 
 QString Collaudo::avvisoPrecedenti(const QString &unita) const
 {
-    if (!m_archivio)
+    // A reference unit is tested again by design: its earlier runs are no news.
+    if (!m_archivio || campioni().campione(unita))
         return {};
     const auto prima = m_archivio->precedenti(unita, m_chi.banco);
     return prima ? testoPrecedenti(prima->first, prima->second) : QString();

@@ -224,24 +224,14 @@ FinestraCollaudo::FinestraCollaudo(Collaudo &collaudo, QWidget *parent)
         [this](const QString &uuid, const QString &percorso, const QString &errore) {
             if (uuid != m_ultima.prova)
                 return;
-            m_ultima.rapporto = errore.isEmpty()
-                ? QStringLiteral("rapporto PDF %1").arg(QDir::toNativeSeparators(percorso))
-                : QStringLiteral("Rapporto PDF non scritto: %1").arg(errore);
-            m_ultima.rapportoFallito = !errore.isEmpty();
+            m_ultima.rapportoScritto(percorso, errore);
             aggiornaTracciata();
         });
     connect(&m_collaudo, &Collaudo::etichetta, this,
         [this](const QString &uuid, bool riuscita, const QString &motivo, bool inRitardo) {
             if (uuid != m_ultima.prova)
                 return;
-            m_ultima.etichetta = inRitardo
-                ? QStringLiteral("etichetta stampata in ritardo, dopo l'avviso: non ristamparla")
-                : riuscita ? (m_ultima.ristampaChiesta ? QStringLiteral("etichetta ristampata")
-                                                       : QStringLiteral("etichetta stampata"))
-                           : QStringLiteral("Etichetta non stampata: %1 (Ctrl+P per "
-                                            "ristamparla)")
-                                 .arg(motivo);
-            m_ultima.etichettaFallita = !riuscita && !inRitardo;
+            m_ultima.etichettaStampata(riuscita, motivo, inRitardo);
             aggiornaTracciata();
         });
 
@@ -396,6 +386,8 @@ void FinestraCollaudo::invio()
     }
     if (!m_collaudo.avvia(unita, &motivo)) {
         avvisa(motivo);
+        // The next scan takes the place of the refused one, never joins it.
+        m_seriale->selectAll();
         // A period that ran out while the station stood still is named now.
         aggiornaCampioni();
     }
@@ -509,6 +501,33 @@ void FinestraCollaudo::ristampa()
     m_ultima.etichetta = QStringLiteral("ristampa dell'etichetta inviata");
     m_ultima.etichettaFallita = false;
     aggiornaTracciata();
+}
+
+void FinestraCollaudo::Tracciata::rapportoScritto(const QString &percorso, const QString &errore)
+{
+    rapporto = errore.isEmpty()
+        ? QStringLiteral("rapporto PDF %1").arg(QDir::toNativeSeparators(percorso))
+        : QStringLiteral("Rapporto PDF non scritto: %1").arg(errore);
+    rapportoFallito = !errore.isEmpty();
+}
+
+void FinestraCollaudo::Tracciata::etichettaStampata(
+    bool riuscita, const QString &motivo, bool inRitardo)
+{
+    QString perche = motivo;
+    while (perche.endsWith(u'.'))
+        perche.chop(1);
+    if (inRitardo)
+        etichetta = QStringLiteral("etichetta stampata in ritardo, dopo l'avviso: non ristamparla");
+    else if (riuscita)
+        etichetta = ristampaChiesta ? QStringLiteral("etichetta ristampata")
+                                    : QStringLiteral("etichetta stampata");
+    else
+        etichetta = QStringLiteral("%1: %2 (Ctrl+P)")
+                        .arg(ristampaChiesta ? QStringLiteral("Ristampa non riuscita")
+                                             : QStringLiteral("Etichetta non stampata"),
+                            perche);
+    etichettaFallita = !riuscita && !inRitardo;
 }
 
 QString FinestraCollaudo::Tracciata::testo() const

@@ -98,6 +98,9 @@ public:
         QString testo() const;
         // Either failed: the line is shown as a warning.
         bool problema() const { return rapportoFallito || etichettaFallita; }
+        // What became of the report, and of the label (or of its reprint).
+        void rapportoScritto(const QString &percorso, const QString &errore);
+        void etichettaStampata(bool riuscita, const QString &motivo, bool inRitardo);
     };
     static void coloraCampioni(QLabel *etichetta);
 

@@ -215,7 +215,7 @@ bool modelloValido(const QString &modello, const QString &nome, QString *errore)
                 elenco << u'{' + campo + u'}';
             return rifiuta(errore,
                 QStringLiteral("il modello di etichetta «%1» usa il campo {%2}, che non esiste: i "
-                               "campi sono %3. Correggere il modello")
+                               "campi sono %3. Correggere il modello.")
                     .arg(nome, usato.captured(1), elenco.join(QStringLiteral(", "))));
         }
         // The escapes that keep a value harmless are read in field data only: anywhere else a

@@ -241,11 +241,7 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
             const int posto = postoDellaProva(uuid);
             if (posto < 0)
                 return;
-            FinestraCollaudo::Tracciata &ultima = m_pannelli[size_t(posto)].ultima;
-            ultima.rapporto = errore.isEmpty()
-                ? QStringLiteral("rapporto PDF %1").arg(QDir::toNativeSeparators(percorso))
-                : QStringLiteral("Rapporto PDF non scritto: %1").arg(errore);
-            ultima.rapportoFallito = !errore.isEmpty();
+            m_pannelli[size_t(posto)].ultima.rapportoScritto(percorso, errore);
             aggiornaTracciata(posto);
         });
     connect(&m_collaudo, &Collaudo::etichetta, this,
@@ -253,15 +249,7 @@ FinestraPosti::FinestraPosti(CollaudoPosti &posti, QWidget *parent)
             const int posto = postoDellaProva(uuid);
             if (posto < 0)
                 return;
-            FinestraCollaudo::Tracciata &ultima = m_pannelli[size_t(posto)].ultima;
-            ultima.etichetta = inRitardo
-                ? QStringLiteral("etichetta stampata in ritardo, dopo l'avviso: non ristamparla")
-                : riuscita ? (ultima.ristampaChiesta ? QStringLiteral("etichetta ristampata")
-                                                     : QStringLiteral("etichetta stampata"))
-                           : QStringLiteral("Etichetta non stampata: %1 (Ctrl+P per "
-                                            "ristamparla)")
-                                 .arg(motivo);
-            ultima.etichettaFallita = !riuscita && !inRitardo;
+            m_pannelli[size_t(posto)].ultima.etichettaStampata(riuscita, motivo, inRitardo);
             aggiornaTracciata(posto);
         });
     connect(&m_posti, &CollaudoPosti::coperchioChiuso, this, [this] {

@@ -18,6 +18,19 @@ QString provePrima(qint64 quante, const char *singolare, const char *plurale)
 // How long the end of a bench waits for the server to take its runs; past that they wait in
 // the file, and go with the next run or --invia. Nothing on a run's path waits on the server.
 constexpr int kAttesaServerMs = 500;
+// A reason inside a sentence of ours, and one that ends a sentence.
+QString senzaPunto(QString testo)
+{
+    while (testo.endsWith(u'.'))
+        testo.chop(1);
+    return testo;
+}
+
+QString conPunto(const QString &testo)
+{
+    return senzaPunto(testo) + u'.';
+}
+
 // How long the end waits for the reports and labels still on their way.
 constexpr int kAttesaTracciabilitaMs = 60000;
 
@@ -57,10 +70,10 @@ bool ArchivioDelBanco::apri()
                     RigaDiComando::errore(QStringLiteral("rapporto PDF: %1.")
                                               .arg(QDir::toNativeSeparators(percorso)));
                 else
-                    RigaDiComando::errore(QStringLiteral("rapporto PDF non scritto: %1; la prova "
+                    RigaDiComando::errore(QStringLiteral("rapporto PDF non scritto: %1 La prova "
                                                          "resta registrata, e il rapporto si "
-                                                         "scrive con banco-richiesta --pdf.")
-                                              .arg(errore));
+                                                         "scrive dopo con banco-richiesta --pdf.")
+                                              .arg(conPunto(errore)));
             });
         connect(m_tracciabilita.get(), &Tracciabilita::etichetta, this,
             [](const QString &uuid, bool riuscita, const QString &motivo, bool inRitardo) {
@@ -69,9 +82,9 @@ bool ArchivioDelBanco::apri()
                                                          "stampata in ritardo, dopo l'avviso.")
                                               .arg(uuid));
                 else if (!riuscita)
-                    RigaDiComando::errore(QStringLiteral("etichetta non stampata: %1. Ristamparla "
-                                                         "con banco-richiesta --ristampa %2.")
-                                              .arg(motivo, uuid));
+                    RigaDiComando::errore(QStringLiteral("etichetta non stampata: %1 "
+                                                         "(banco-richiesta --ristampa %2).")
+                                              .arg(senzaPunto(motivo), uuid));
             });
     }
     return true;

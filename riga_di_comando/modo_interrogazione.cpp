@@ -156,7 +156,12 @@ private:
                                   "banco %7 (%8); linea %9; prova ")
                        .arg(ora(p.inizio), TestiAmmessi::mostrabile(p.unita),
                            QString::number(p.tentativo),
-                           p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito,
+                           (p.esito.isEmpty() ? QStringLiteral("in corso") : p.esito)
+                               + (!p.campione.isEmpty()
+                                       ? QStringLiteral(" (campione: deve risultare %1)")
+                                             .arg(p.campione)
+                                       : p.senzaCampioni ? QStringLiteral(" (senza campioni)")
+                                                         : QString()),
                            TestiAmmessi::mostrabile(p.stazione)
                                + (p.posto.isEmpty() ? QString()
                                                     : QStringLiteral("; posto ")
@@ -186,6 +191,9 @@ private:
         QJsonObject o = comeJson(kIntestazioneProva, colonne);
         o.insert(QStringLiteral("tentativo"), p.tentativo);
         o.insert(QStringLiteral("posto"), p.posto.isEmpty() ? QJsonValue() : QJsonValue(p.posto));
+        o.insert(QStringLiteral("campione"),
+            p.campione.isEmpty() ? QJsonValue() : QJsonValue(p.campione));
+        o.insert(QStringLiteral("senza_campioni"), p.senzaCampioni);
         if (m_domanda.letture) {
             QJsonArray righe;
             for (const LetturaArchiviata &l : letture) {
@@ -725,7 +733,7 @@ bool leggiInterrogazione(
         d.uscita = parser.value(t.uscita);
         if (rifiutaSeImpostata(parser,
                 {&t.unita, &t.stazione, &t.dal, &t.al, &t.esito, &t.posto, &t.nomeBanco, &t.per,
-                    &t.letture, &t.regole58, &t.fissa, &t.operatore, &t.riprova},
+                    &t.letture, &t.campioni, &t.regole58, &t.fissa, &t.operatore, &t.riprova},
                 "--%1 non vale qui: la prova è quella dell'identificativo dato."))
             return false;
     }
@@ -744,7 +752,7 @@ bool leggiInterrogazione(
             parser, filtri, "--%1 non vale con --invia, che invia tutte le prove in attesa."))
         return false;
     if (d.cosa != Cosa::Storico
-        && rifiutaSeImpostata(parser, {&t.letture}, "--%1 vale solo con --storico."))
+        && rifiutaSeImpostata(parser, {&t.letture, &t.campioni}, "--%1 vale solo con --storico."))
         return false;
     if (d.cosa != Cosa::Statistiche
         && rifiutaSeImpostata(parser, {&t.per}, "--%1 vale solo con --statistiche."))
@@ -826,6 +834,23 @@ bool leggiInterrogazione(
             return false;
         }
         *data = *letta;
+    }
+    if (parser.isSet(t.campioni)) {
+        // The list of runs only: figures and charts never count a reference unit's.
+        using Campioni = FiltroProve::Campioni;
+        static const std::pair<const char *, Campioni> kScelte[] = {
+            {"esclusi", Campioni::Esclusi}, {"soltanto", Campioni::Soltanto},
+            {"inclusi", Campioni::Inclusi}};
+        const QString scelta = parser.value(t.campioni).trimmed().toLower();
+        const auto trovata = std::find_if(std::begin(kScelte), std::end(kScelte),
+            [&scelta](const auto &s) { return scelta == QLatin1String(s.first); });
+        if (trovata == std::end(kScelte)) {
+            errore(QStringLiteral("--campioni: %1 non è una scelta; si accetta esclusi, soltanto "
+                                  "o inclusi.")
+                       .arg(citaTesto(parser.value(t.campioni))));
+            return false;
+        }
+        d.filtro.campioni = trovata->second;
     }
     if (parser.isSet(t.esito)) {
         d.filtro.esito = parser.value(t.esito);

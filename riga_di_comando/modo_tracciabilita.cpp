@@ -170,6 +170,26 @@ int ristampaEtichetta(const OpzioniInterrogazione &domanda)
     const std::unique_ptr<Archivio> archivio = fileDellaStazione(domanda.dove);
     if (!archivio)
         return ArchivioNonScritto;
+    const std::optional<ProvaCompleta> prova = archivio->provaCompleta(domanda.prova);
+    if (!prova) {
+        errore(archivio->errore());
+        return ArchivioNonScritto;
+    }
+    if (prova->prova.uuid.isEmpty()) {
+        errore(QStringLiteral("la prova %1 non è nel file della stazione %2: controllare "
+                              "l'identificativo (banco-richiesta --storico lo stampa).")
+                   .arg(domanda.prova, archivio->descrizione()));
+        return OpzioneNonValida;
+    }
+    // A label says the unit passed: not again for a run whose record no longer says so.
+    if (!prova->prova.impronta.isEmpty()
+        && improntaDellaProva(*prova) != prova->prova.impronta) {
+        errore(QStringLiteral("la prova %1 è stata cambiata dopo la sua fine (la sua impronta "
+                              "non è più quella registrata): l'etichetta non è stata ristampata. "
+                              "banco-richiesta --verifica %1 dice di più.")
+                   .arg(domanda.prova));
+        return ArchivioDanneggiato;
+    }
     const std::optional<QList<StampaEtichetta>> stampe = archivio->stampe(domanda.prova);
     if (!stampe) {
         errore(archivio->errore());

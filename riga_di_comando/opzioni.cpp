@@ -57,7 +57,8 @@ Con --cerca: 0 se almeno una combinazione ha risposto, 1 se nessuna; 2 e 3 come 
 Con --storico, --statistiche e --carta: 0, o 5 se l'archivio non si legge; con --carta 2
 anche per una riga sconosciuta o presente in più banchi senza --nome-banco, e per --fissa
 su una carta con meno di 2 valori (nulla è fissato).
-Con --ristampa: 0 se la stampante ha preso l'etichetta, 1 se no; con --verifica, --pdf e
+Con --ristampa: 0 se la stampante ha preso l'etichetta, 1 se no, 8 per una prova cambiata
+dopo la sua fine; con --pdf 5 se il rapporto non si scrive; con --verifica, --pdf e
 --ristampa 2 anche per una prova che non è nell'archivio.
 )";
 
@@ -221,6 +222,10 @@ TabellaOpzioni::TabellaOpzioni()
     , prima(senzaValore("prima", "Con --cerca, si ferma alla prima combinazione che risponde."))
     , storico(senzaValore("storico", "Elenca le prove dell'archivio, dalla più recente."))
     , letture(senzaValore("letture", "Con --storico, anche le letture di ogni prova."))
+    , campioni(conValore("campioni",
+          "Con --storico, le prove dei campioni del banco: esclusi (il predefinito), soltanto o "
+          "inclusi. Statistiche e carte non le contano mai.",
+          "esclusi|soltanto|inclusi"))
     , statistiche(senzaValore("statistiche",
           "Per ogni riga dei banchi: letture, media, deviazione standard, minimo, massimo, Cp e "
           "Cpk (dalla sigma entro, dalle escursioni mobili), Pp e Ppk (dalla deviazione "
@@ -291,9 +296,9 @@ QList<QCommandLineOption> TabellaOpzioni::tutte() const
 {
     return {aiuto, versione, porta, baud, indirizzo, comando, memoria, ripeti, intervallo, formato,
         traffico, fermatiAlPrimoErrore, banco, rapporto, unita, operatore, stazione, senzaArchivio,
-        senzaCampioni, archivio, cerca, prima, storico, letture, statistiche, carta, fissa, invia,
-        riprova, controllaArchivio, verifica, pdf, uscita, ristampa, dal, al, esito, posto,
-        nomeBanco, per, regole58};
+        senzaCampioni, archivio, cerca, prima, storico, letture, campioni, statistiche, carta,
+        fissa, invia, riprova, controllaArchivio, verifica, pdf, uscita, ristampa, dal, al, esito,
+        posto, nomeBanco, per, regole58};
 }
 
 std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
@@ -346,6 +351,8 @@ std::optional<Opzioni> leggiOpzioni(const QStringList &argomenti)
         return leggiInterrogazione(t, parser, opzioni) ? std::optional(opzioni) : std::nullopt;
     if (rifiutaSeImpostata(parser, {&t.letture, &t.dal, &t.al, &t.esito, &t.posto, &t.nomeBanco},
             "--%1 vale solo con --storico, --statistiche o --carta."))
+        return {};
+    if (rifiutaSeImpostata(parser, {&t.campioni}, "--%1 vale solo con --storico."))
         return {};
     if (rifiutaSeImpostata(parser, {&t.per}, "--%1 vale solo con --statistiche."))
         return {};

@@ -119,7 +119,7 @@ struct TabellaOpzioni
     // A search.
     QCommandLineOption cerca, prima;
     // The archive's questions.
-    QCommandLineOption storico, letture, statistiche, carta, fissa, invia, riprova,
+    QCommandLineOption storico, letture, campioni, statistiche, carta, fissa, invia, riprova,
         controllaArchivio, dal, al, esito, posto, nomeBanco, per, regole58;
     // A run's traceability.
     QCommandLineOption verifica, pdf, uscita, ristampa;
