@@ -32,6 +32,42 @@ std::unique_ptr<Archivio> fileDellaStazione(const Destinazione::Scelta &dove)
     return archivio;
 }
 
+// The run of the station's file, as it ended: nothing, with the reason told and the exit status
+// in uscita, for a run not there, still going on or changed after its end (what would follow from
+// it, "nessun rapporto è stato scritto", completes the refusal).
+std::optional<ProvaCompleta> provaFinita(
+    Archivio &archivio, const QString &uuid, const QString &cheNonSiFa, int &uscita)
+{
+    const std::optional<ProvaCompleta> prova = archivio.provaCompleta(uuid);
+    uscita = ArchivioNonScritto;
+    if (!prova) {
+        errore(archivio.errore());
+        return std::nullopt;
+    }
+    uscita = OpzioneNonValida;
+    if (prova->prova.uuid.isEmpty()) {
+        errore(QStringLiteral("la prova %1 non è nel file della stazione %2: controllare "
+                              "l'identificativo (banco-richiesta --storico lo stampa).")
+                   .arg(uuid, archivio.descrizione()));
+        return std::nullopt;
+    }
+    if (prova->prova.fine.isNull()) {
+        errore(QStringLiteral("la prova %1 è ancora in corso: %2.").arg(uuid, cheNonSiFa));
+        return std::nullopt;
+    }
+    // A report or a label attests the run as it ended: not one changed since.
+    if (!prova->prova.impronta.isEmpty()
+        && improntaDellaProva(*prova) != prova->prova.impronta) {
+        errore(QStringLiteral("la prova %1 è stata cambiata dopo la sua fine (la sua impronta "
+                              "non è più quella registrata): %2. banco-richiesta --verifica %1 "
+                              "dice di più.")
+                   .arg(uuid, cheNonSiFa));
+        uscita = ArchivioDanneggiato;
+        return std::nullopt;
+    }
+    return prova;
+}
+
 // What one copy of the run says: its digest computed now against the one stored with its end.
 struct Copia
 {
@@ -125,33 +161,11 @@ int rapportoPdf(const OpzioniInterrogazione &domanda)
     const std::unique_ptr<Archivio> archivio = fileDellaStazione(domanda.dove);
     if (!archivio)
         return ArchivioNonScritto;
-    const std::optional<ProvaCompleta> prova = archivio->provaCompleta(domanda.prova);
-    if (!prova) {
-        errore(archivio->errore());
-        return ArchivioNonScritto;
-    }
-    if (prova->prova.uuid.isEmpty()) {
-        errore(QStringLiteral("la prova %1 non è nel file della stazione %2: controllare "
-                              "l'identificativo (banco-richiesta --storico lo stampa).")
-                   .arg(domanda.prova, archivio->descrizione()));
-        return OpzioneNonValida;
-    }
-    if (prova->prova.fine.isNull()) {
-        errore(QStringLiteral("la prova %1 è ancora in corso: il rapporto si scrive alla sua "
-                              "fine.")
-                   .arg(domanda.prova));
-        return OpzioneNonValida;
-    }
-    // A report carries the digest of the run as it ended: one changed since would be attested
-    // by a digest it no longer gives.
-    if (!prova->prova.impronta.isEmpty()
-        && improntaDellaProva(*prova) != prova->prova.impronta) {
-        errore(QStringLiteral("la prova %1 è stata cambiata dopo la sua fine (la sua impronta "
-                              "non è più quella registrata): nessun rapporto è stato scritto. "
-                              "banco-richiesta --verifica %1 dice di più.")
-                   .arg(domanda.prova));
-        return ArchivioDanneggiato;
-    }
+    int uscita = TutteRisposte;
+    const std::optional<ProvaCompleta> prova = provaFinita(
+        *archivio, domanda.prova, QStringLiteral("nessun rapporto è stato scritto"), uscita);
+    if (!prova)
+        return uscita;
     const QString percorso = QFileInfo(domanda.uscita.isEmpty()
             ? nomeFileRapporto(prova->prova)
             : domanda.uscita)
@@ -170,26 +184,10 @@ int ristampaEtichetta(const OpzioniInterrogazione &domanda)
     const std::unique_ptr<Archivio> archivio = fileDellaStazione(domanda.dove);
     if (!archivio)
         return ArchivioNonScritto;
-    const std::optional<ProvaCompleta> prova = archivio->provaCompleta(domanda.prova);
-    if (!prova) {
-        errore(archivio->errore());
-        return ArchivioNonScritto;
-    }
-    if (prova->prova.uuid.isEmpty()) {
-        errore(QStringLiteral("la prova %1 non è nel file della stazione %2: controllare "
-                              "l'identificativo (banco-richiesta --storico lo stampa).")
-                   .arg(domanda.prova, archivio->descrizione()));
-        return OpzioneNonValida;
-    }
-    // A label says the unit passed: not again for a run whose record no longer says so.
-    if (!prova->prova.impronta.isEmpty()
-        && improntaDellaProva(*prova) != prova->prova.impronta) {
-        errore(QStringLiteral("la prova %1 è stata cambiata dopo la sua fine (la sua impronta "
-                              "non è più quella registrata): l'etichetta non è stata ristampata. "
-                              "banco-richiesta --verifica %1 dice di più.")
-                   .arg(domanda.prova));
-        return ArchivioDanneggiato;
-    }
+    int uscita = TutteRisposte;
+    if (!provaFinita(*archivio, domanda.prova,
+            QStringLiteral("l'etichetta non è stata ristampata"), uscita))
+        return uscita;
     const std::optional<QList<StampaEtichetta>> stampe = archivio->stampe(domanda.prova);
     if (!stampe) {
         errore(archivio->errore());
