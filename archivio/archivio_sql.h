@@ -23,8 +23,15 @@ inline constexpr int kSenzaGiudizio = 0x7f;
 inline constexpr char kColonneProva[]
     = "p.uuid, p.stazione, p.operatore, p.unita, p.tentativo, p.banco, p.sha_banco, p.linea, "
       "p.inizio, p.fine, p.esito, p.sha_righe, p.posto, p.impronta, p.campione, p.senza_campioni";
-// The columns kColonneProva reads.
-inline constexpr int kNumeroColonneProva = 16;
+// The columns kColonneProva reads: a column read after them is at this index.
+constexpr int contaColonne(const char *colonne)
+{
+    int quante = 1;
+    for (; *colonne; ++colonne)
+        quante += *colonne == ',';
+    return quante;
+}
+inline constexpr int kNumeroColonneProva = contaColonne(kColonneProva);
 
 inline constexpr char kColonneLettura[]
     = "n, nome, strumento, memoria, parola, valore, valore_mostrato, minimo, massimo, atteso, "

@@ -109,6 +109,16 @@ Stato stato(const RegolaCampioni &regola, const QList<ProvaArchiviata> &prove)
     return s;
 }
 
+std::optional<Stato> statoNellArchivio(Archivio &archivio, const RegolaCampioni &regola,
+    const QString &stazione, const QString &versione, const QString &posto, const QDateTime &avvio)
+{
+    const std::optional<QList<ProvaArchiviata>> prove = archivio.proveDeiCampioni(
+        stazione, versione, posto, regola.inizioPeriodo(QDateTime::currentDateTime(), avvio));
+    if (!prove)
+        return std::nullopt;
+    return stato(regola, *prove);
+}
+
 QString testoSbagliato(const Campione &campione, const QString &esitoDato)
 {
     QString significa;

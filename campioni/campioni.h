@@ -52,6 +52,11 @@ struct Stato
     bool pronto() const { return mancanti.isEmpty() && sbagliati.isEmpty(); }
 };
 Stato stato(const RegolaCampioni &regola, const QList<ProvaArchiviata> &prove);
+// The same from the archive: the references' runs at a station's socket on a bench version (the
+// rows' digest) since the period began; nothing, with the archive's errore(), if it cannot be read.
+std::optional<Stato> statoNellArchivio(Archivio &archivio, const RegolaCampioni &regola,
+    const QString &stazione, const QString &versione, const QString &posto,
+    const QDateTime &avvio = {});
 
 // What a wrong outcome of a reference means, in the operator's words: "il campione KO-01 è
 // risultato conforme: il banco non riconosce più un'unità difettosa".

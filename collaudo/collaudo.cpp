@@ -398,12 +398,8 @@ std::optional<Campioni::Stato> Collaudo::statoCampioni(const QString &posto) con
 {
     if (!m_archivio || !campioni().attiva())
         return std::nullopt;
-    const std::optional<QList<ProvaArchiviata>> prove = m_archivio->proveDeiCampioni(
-        m_chi.stazione, m_chi.shaRighe, posto,
-        campioni().inizioPeriodo(QDateTime::currentDateTime(), m_avvio));
-    if (!prove)
-        return std::nullopt;
-    return Campioni::stato(campioni(), *prove);
+    return Campioni::statoNellArchivio(
+        *m_archivio, campioni(), m_chi.stazione, m_chi.shaRighe, posto, m_avvio);
 }
 
 QString Collaudo::controllaCampioni(const QString &unita, const QString &posto) const

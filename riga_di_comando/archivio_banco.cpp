@@ -105,11 +105,10 @@ bool ArchivioDelBanco::ammetti(RegistrazioneProve::Chi &chi)
     }
     const QString dove = chi.posto.isEmpty() ? QString()
                                              : QStringLiteral("posto %1: ").arg(chi.posto);
-    std::optional<QList<ProvaArchiviata>> prove;
-    if (m_archivio)
-        prove = m_archivio->proveDeiCampioni(chi.stazione, chi.shaRighe, chi.posto,
-            regola.inizioPeriodo(QDateTime::currentDateTime()));
-    if (!prove) {
+    const std::optional<Campioni::Stato> stato = m_archivio
+        ? Campioni::statoNellArchivio(*m_archivio, regola, chi.stazione, chi.shaRighe, chi.posto)
+        : std::nullopt;
+    if (!stato) {
         RigaDiComando::errore(QStringLiteral("%1l'unità %2 non è stata provata: i campioni del "
                                              "banco non si possono controllare (%3); "
                                              "--senza-campioni la prova lo stesso. Nulla è stato "
@@ -118,13 +117,12 @@ bool ArchivioDelBanco::ammetti(RegistrazioneProve::Chi &chi)
                                       m_archivio ? m_archivio->errore() : m_erroreArchivio));
         return false;
     }
-    const Campioni::Stato stato = Campioni::stato(regola, *prove);
-    if (stato.pronto())
+    if (stato->pronto())
         return true;
     RigaDiComando::errore(QStringLiteral("%1l'unità %2 non è stata provata: %3 Per provarla lo "
                                          "stesso, --senza-campioni. Nulla è stato inviato.")
                               .arg(dove, TestiAmmessi::mostrabile(chi.unita),
-                                  Campioni::testoAttesa(stato)));
+                                  Campioni::testoAttesa(*stato)));
     return false;
 }
 

@@ -118,18 +118,16 @@ bool Tracciabilita::ristampa(const QString &uuid, QString *motivo)
     return motivo->isEmpty();
 }
 
-Stampante &Tracciabilita::stampante(const QString &indirizzo, QString *motivo)
+Stampante *Tracciabilita::stampante(const QString &indirizzo, QString *motivo)
 {
-    auto trovata = m_stampanti.find(indirizzo);
-    if (trovata != m_stampanti.end())
-        return *trovata->second;
-    // An address that can no longer be read (a reprint recorded by an older program) is tried
-    // as it is, and fails with its reason.
-    std::optional<IndirizzoStampante> letto = IndirizzoStampante::leggi(indirizzo, motivo);
-    IndirizzoStampante dove = letto ? *letto : IndirizzoStampante{};
-    if (!letto)
-        dove.testo = indirizzo;
-    auto nuova = std::make_unique<Stampante>(dove);
+    if (const auto trovata = m_stampanti.find(indirizzo); trovata != m_stampanti.end())
+        return trovata->second.get();
+    // The bench's address was read when it was opened; a recorded one read again for a reprint
+    // may no longer be one.
+    const std::optional<IndirizzoStampante> dove = IndirizzoStampante::leggi(indirizzo, motivo);
+    if (!dove)
+        return nullptr;
+    auto nuova = std::make_unique<Stampante>(*dove);
     Stampante *s = nuova.get();
     connect(s, &Stampante::stampata, this,
         [this, s](quint64 numero, bool riuscita, const QString &m) {
@@ -137,19 +135,20 @@ Stampante &Tracciabilita::stampante(const QString &indirizzo, QString *motivo)
         });
     connect(s, &Stampante::stampataInRitardo, this,
         [this, s](quint64 numero) { stampata(s, numero, true, {}, true); });
-    return *m_stampanti.emplace(indirizzo, std::move(nuova)).first->second;
+    m_stampanti.emplace(indirizzo, std::move(nuova));
+    return s;
 }
 
 void Tracciabilita::invia(const QString &indirizzo, const InStampa &lavoro, QString *motivo)
 {
     motivo->clear();
-    Stampante &s = stampante(indirizzo, motivo);
-    if (!motivo->isEmpty()) {
+    Stampante *s = stampante(indirizzo, motivo);
+    if (!s) {
         registra(lavoro, indirizzo, false, *motivo);
         emit etichetta(lavoro.prova, false, *motivo, false);
         return;
     }
-    m_inStampa[&s].insert(s.stampa(lavoro.zpl), lavoro);
+    m_inStampa[s].insert(s->stampa(lavoro.zpl), lavoro);
 }
 
 void Tracciabilita::stampata(

@@ -30,7 +30,6 @@ struct ConfigurazioneTracciabilita
     static inline const QString kChiaveRapporti = QStringLiteral("rapporti_pdf");
     static inline const QString kChiaveEtichetta = QStringLiteral("etichetta");
 
-    bool vuota() const { return cartellaRapporti.isEmpty() && !etichetta && !campioni.attiva(); }
     // percorsoBanco: the bench file, which relative paths start from.
     static std::optional<ConfigurazioneTracciabilita> leggi(
         const DatiBanco &banco, const QString &percorsoBanco, QString *errore);
@@ -48,8 +47,6 @@ public:
     Tracciabilita(const ConfigurazioneTracciabilita &configurazione,
         std::function<Archivio *()> archivio, QObject *parent = nullptr);
     ~Tracciabilita() override;
-
-    const ConfigurazioneTracciabilita &configurazione() const { return m_configurazione; }
 
     // The run uuid has ended and is in the archive.
     void provaFinita(const QString &uuid);
@@ -76,7 +73,9 @@ private:
         QByteArray zpl;
         bool ristampa = false;
     };
-    Stampante &stampante(const QString &indirizzo, QString *motivo);
+    // The printer of that address, made on first use; none, with the reason, for an address
+    // that cannot be read.
+    Stampante *stampante(const QString &indirizzo, QString *motivo);
     void invia(const QString &indirizzo, const InStampa &lavoro, QString *motivo);
     void stampata(Stampante *stampante, quint64 numero, bool riuscita, const QString &motivo,
         bool inRitardo);
